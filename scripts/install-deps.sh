@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Vellumcast needs on Debian 12.
+# The one list of packages; README's commands and .ci/run both use it.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
+  libgmime-3.0-dev libglib2.0-dev
+  dovecot-imapd openssl iputils-ping
+  xvfb xauth python3
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  # Keep the distribution's own Dovecot service from starting; the tests run their own.
+  if [ ! -e /usr/sbin/policy-rc.d ] && [ -z "$SUDO" ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d; chmod +x /usr/sbin/policy-rc.d; trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,37 @@
+#include "core/Dialogs.h"
+
+#include <cstdio>
+
+namespace vc {
+
+namespace {
+StderrDialogs g_fallback;
+Dialogs *g_current = nullptr;
+}  // namespace
+
+Dialogs &dialogs() { return g_current ? *g_current : g_fallback; }
+
+Dialogs *setDialogs(Dialogs *d)
+{
+    Dialogs *old = g_current;
+    g_current = d;
+    return old;
+}
+
+QString boxTextForDisplay(const QString &text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t;
+}
+
+BoxAnswer StderrDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon, const QString &)
+{
+    const QByteArray line = (prefix_ + boxTextForDisplay(text)).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+    return buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
+}
+
+}  // namespace vc

@@ -1,0 +1,57 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace vc {
+
+enum class BoxIcon { None, Warning, Information, Critical, Question };
+enum class BoxButtons { Ok, YesNo };
+enum class BoxAnswer { Ok, Yes, No };
+
+// Every message box, input box and file dialog of the program goes through this
+// interface. The windows use Qt's dialogs, the command-line program writes to
+// standard error, tests script the answers.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // A message box. An empty title means the application's title ("Vellumcast").
+    // Inside `text` a lone CR ends a line.
+    virtual BoxAnswer messageBox(const QString &text, BoxButtons buttons = BoxButtons::Ok,
+                                 BoxIcon icon = BoxIcon::None, const QString &title = QString()) = 0;
+
+    // An input box; Cancel gives the empty text.
+    virtual QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) = 0;
+
+    // A save dialog; cancel gives the empty text.
+    virtual QString saveFileName(const QString &title, const QString &filter) = 0;
+
+    // An open dialog allowing several files; cancel gives an empty list.
+    virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
+};
+
+// The program's one Dialogs instance. Until something is installed, a fallback
+// that writes boxes to standard error and answers No/empty is used, so nothing
+// ever blocks on a window that nobody sees.
+Dialogs &dialogs();
+// Installs `d` (not owned) and returns the previous one; nullptr restores the fallback.
+Dialogs *setDialogs(Dialogs *d);
+
+// Writes each box to standard error as "<prefix><text>" (CRs turned into line
+// breaks); answers Ok, or No to a question; file dialogs are cancelled.
+class StderrDialogs : public Dialogs {
+public:
+    explicit StderrDialogs(QString prefix = QString()) : prefix_(std::move(prefix)) {}
+    BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
+    QString inputBox(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &) override { return {}; }
+    QStringList openFileNames(const QString &, const QString &) override { return {}; }
+
+private:
+    QString prefix_;
+};
+
+// A box text with its CRs (and CR LF pairs) turned into plain line feeds, for display.
+QString boxTextForDisplay(const QString &text);
+
+}  // namespace vc

@@ -1,0 +1,21 @@
+#pragma once
+#include "core/Product.h"
+
+#include <QString>
+
+namespace vc {
+
+// Where the program connects, and how our IMAP client behaves. The product talks
+// to one fixed provider; --server and --ca-file point it at another server
+// (a self-hosted one, or the test server).
+struct ConnectionConfig {
+    QString host = product::kImapHost;
+    int port = product::kImapPort;
+    QString caFile;            // extra trusted CA certificates (PEM), added to the system's
+    int timeoutMs = 60000;     // silence after which an operation fails
+
+    // Parses "HOST" or "HOST:PORT" (or "[v6addr]:PORT"); false on a bad port.
+    bool setServer(const QString &hostPort);
+};
+
+}  // namespace vc

@@ -1,0 +1,75 @@
+#pragma once
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace vc {
+
+// One fetched message, decoded.
+struct ImapEmail {
+    QString From;         // "Name <address>", or the address alone
+    QString FromName;
+    QString FromAddress;
+    QString Subject;      // encoded words decoded
+    QDateTime EmailDate;  // from the Date header; invalid when missing or unparsable
+    QString PlainTextBody;
+    QString HTMLTextBody;
+};
+
+// One mailbox of a LIST answer: its name (decoded, hierarchy separators kept)
+// and its attributes as the server sent them ("\HasNoChildren", "\Sent", ...).
+struct MailboxInfo {
+    QString name;
+    QStringList flags;
+};
+
+// The answer of ListMailboxes: names by 0-based index.
+class MailboxList {
+public:
+    MailboxList() = default;
+    explicit MailboxList(QList<MailboxInfo> boxes) : boxes_(std::move(boxes)) {}
+    int Count() const { return int(boxes_.size()); }
+    QString GetName(int index) const { return boxes_.value(index).name; }
+    bool HasFlag(int index, const QString &flag) const
+    {
+        return boxes_.value(index).flags.contains(flag, Qt::CaseInsensitive);
+    }
+    const QList<MailboxInfo> &boxes() const { return boxes_; }
+
+private:
+    QList<MailboxInfo> boxes_;
+};
+
+// The IMAP component: exactly the operations the program relies on. Numeric
+// answers are 1 for success; an empty reply or a missing object is a failure.
+// While an operation waits, the component raises AbortCheck (at least every
+// 100 ms; a non-zero answer abandons the operation, which then fails) and
+// PercentDone as data of the operation arrives. Both are delivered on the
+// calling thread; connect them with Qt::DirectConnection.
+class ImapComponent : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~ImapComponent() override = default;
+
+    virtual void setSsl(bool on) = 0;                         // applies to the next Connect
+    virtual void setPort(int port) = 0;                       // applies to the next Connect
+    virtual int Connect(const QString &host) = 0;             // 1 = connected
+    virtual QString SendRawCommand(const QString &cmd) = 0;   // the server's reply; empty = failure
+    virtual int Login(const QString &user, const QString &password) = 0;  // 1 = logged in
+    virtual std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
+    virtual int SelectMailbox(const QString &mailbox) = 0;    // 1 = selected
+    virtual int NumMessages() = 0;                            // of the selected mailbox
+    virtual std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) = 0;  // nullptr = failure
+    virtual QString LastErrorText() const = 0;
+    virtual int Disconnect() = 0;
+
+Q_SIGNALS:
+    void AbortCheck(int &abort);
+    void PercentDone(int pctDone);
+};
+
+}  // namespace vc

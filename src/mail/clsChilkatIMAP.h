@@ -1,0 +1,91 @@
+#pragma once
+#include "mail/ImapComponent.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vc {
+
+// The mail connection object: wraps the one IMAP component instance its owner
+// hands in, opens and authenticates the connection, lists folders, reports
+// failures, passes the component's abort check and progress through, and
+// (in src/extract) counts and walks a folder's messages.
+class clsChilkatIMAP : public QObject {
+    Q_OBJECT
+public:
+    explicit clsChilkatIMAP(QObject *parent = nullptr);
+    ~clsChilkatIMAP() override;
+
+    // True asks the walk and the component to stop. Only ever set to true.
+    bool AbortProcess = false;
+
+    int MaxRecord() const { return maxRecord_; }
+    void setMaxRecord(int LonValue) { maxRecord_ = LonValue; }
+    int CurrentLocation() const { return currentLocation_; }
+    void setCurrentLocation(int LonValue) { currentLocation_ = LonValue; }
+    ImapComponent *ChilkatIMAPObject() const { return object_; }
+    void setChilkatIMAPObject(ImapComponent *ObjValue) { object_ = ObjValue; }
+    int PORT() const { return port_; }
+    void setPORT(int LonValue) { port_ = LonValue; }
+    bool SSL() const { return ssl_; }
+    void setSSL(bool bValue) { ssl_ = bValue; }
+    QString IMAPServer() const { return server_; }
+    void setIMAPServer(const QString &StrValue) { server_ = StrValue; }
+    QString Password() const { return password_; }
+    void setPassword(const QString &StrValue) { password_ = StrValue; }
+    QString Username() const { return username_; }
+    void setUsername(const QString &StrValue) { username_ = StrValue; }
+
+    // Where WriteErrorLog appends; empty means the default error log.
+    QString ErrorLogPath() const { return errorLogPath_; }
+    void setErrorLogPath(const QString &path) { errorLogPath_ = path; }
+
+    // Shows the failure box and reads (and discards) the component's last-error text.
+    void GetLastError();
+    // Connect, ID command, login. True on success; each failure shows GetLastError's box.
+    bool Connect();
+    // All folder names of the account, or nothing on failure.
+    std::optional<QStringList> EnumMailFolders();
+
+    // Defined with the message walk (src/extract/MessageWalk.cpp).
+    int GetTotalMessage(const QString &FolderName);
+    void StartMailExtraction(const QString &FolderName);
+
+    // The component's last result code (1 = success).
+    int lastResult() const { return lastResult_; }
+
+Q_SIGNALS:
+    void MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
+                            const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
+                            const QString &HTMLTextBody, int uID);
+    void ScrapProgress(int value);
+
+private:
+    void bind();                    // points ChilkatImap1 at ChilkatIMAPObject
+    void ChilkatImap1_AbortCheck(int &abort);
+    void ChilkatImap1_PercentDone(int pctDone);
+    void WriteErrorLog();           // src/extract/MessageWalk.cpp
+    // Selects FolderName, or the special-use folder that stands for it when the
+    // account names it differently (src/extract/MessageWalk.cpp).
+    int selectFolder(const QString &FolderName);
+
+    int lastResult_ = 0;
+    QString username_, password_, server_;
+    bool ssl_ = false;
+    int port_ = 0;
+    QPointer<ImapComponent> object_;
+    int currentLocation_ = 0;
+    int maxRecord_ = 0;
+    QPointer<ImapComponent> ChilkatImap1;
+    QString errorLogPath_;
+};
+
+// The date of a message as the walk hands it on: the system short date, a blank
+// and the time of day, in local time; empty for an invalid date.
+QString dateToText(const QDateTime &date);
+
+}  // namespace vc

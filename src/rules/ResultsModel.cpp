@@ -1,0 +1,95 @@
+#include "rules/ResultsModel.h"
+
+namespace vc {
+
+namespace {
+// A display role never renders a whole message body: long cells are cut for
+// the view only (the row keeps its full text for copying and saving).
+constexpr qsizetype kDisplayLimit = 2000;
+}
+
+ResultsModel::ResultsModel(QObject *parent) : QAbstractListModel(parent) {}
+
+int ResultsModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+
+QVariant ResultsModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole: {
+        const QString &t = texts_.at(index.row());
+        if (t.size() <= kDisplayLimit)
+            return t;
+        return QString(t.left(kDisplayLimit) + QChar(0x2026));
+    }
+    case Qt::EditRole:
+        return texts_.at(index.row());
+    case Qt::CheckStateRole:
+        return checked_.at(index.row()) ? Qt::Checked : Qt::Unchecked;
+    default:
+        return {};
+    }
+}
+
+bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || role != Qt::CheckStateRole || index.row() >= count())
+        return false;
+    const bool on = value.toInt() == Qt::Checked;
+    if (checked_[index.row()] == on)
+        return true;
+    checked_[index.row()] = on;
+    Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && section == 0 && role == Qt::DisplayRole)
+        return header_;
+    return QAbstractListModel::headerData(section, orientation, role);
+}
+
+void ResultsModel::setHeader(const QString &h)
+{
+    header_ = h;
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
+void ResultsModel::setChecked(int row, bool on) { setData(index(row), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole); }
+
+void ResultsModel::append(const QString &text) { appendRows(QStringList{text}); }
+
+void ResultsModel::appendRows(const QStringList &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const int first = count();
+    beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
+    texts_.append(rows);
+    checked_.insert(checked_.size(), rows.size(), false);
+    for (const QString &t : rows)
+        ++index_[t];
+    endInsertRows();
+}
+
+void ResultsModel::clear()
+{
+    if (texts_.isEmpty())
+        return;
+    beginResetModel();
+    texts_.clear();
+    checked_.clear();
+    index_.clear();
+    endResetModel();
+}
+
+}  // namespace vc

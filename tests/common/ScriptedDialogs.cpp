@@ -1,0 +1,45 @@
+#include "ScriptedDialogs.h"
+
+namespace vc::test {
+
+ScriptedDialogs::ScriptedDialogs() { previous_ = setDialogs(this); }
+ScriptedDialogs::~ScriptedDialogs() { setDialogs(previous_); }
+
+BoxAnswer ScriptedDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
+{
+    boxes.append({Box::Message, text, title, buttons, icon});
+    if (buttons == BoxButtons::Ok)
+        return BoxAnswer::Ok;
+    return answers.isEmpty() ? BoxAnswer::No : answers.takeFirst();
+}
+
+QString ScriptedDialogs::inputBox(const QString &prompt, const QString &title, const QString &)
+{
+    boxes.append({Box::Input, prompt, title});
+    return inputs.isEmpty() ? QString() : inputs.takeFirst();
+}
+
+QString ScriptedDialogs::saveFileName(const QString &title, const QString &filter)
+{
+    boxes.append({Box::SaveFile, filter, title});
+    return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
+}
+
+QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &filter)
+{
+    boxes.append({Box::OpenFiles, filter, title});
+    return openNames.isEmpty() ? QStringList() : openNames.takeFirst();
+}
+
+QStringList ScriptedDialogs::texts() const
+{
+    QStringList out;
+    for (const Box &b : boxes)
+        if (b.kind == Box::Message)
+            out << b.text;
+    return out;
+}
+
+int ScriptedDialogs::count(const QString &text) const { return int(texts().count(text)); }
+
+}  // namespace vc::test
