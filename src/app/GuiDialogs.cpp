@@ -1,0 +1,68 @@
+#include "app/GuiDialogs.h"
+
+#include "core/Product.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace vc {
+
+namespace {
+QWidget *parentWindow() { return QApplication::activeWindow(); }
+QString titleOr(const QString &t) { return t.isEmpty() ? product::kAppTitle : t; }
+}  // namespace
+
+QString qtFilter(const QString &pipeFilter)
+{
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];  // the description already names its patterns
+    return out.join(QStringLiteral(";;"));
+}
+
+BoxAnswer GuiDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
+{
+    QMessageBox box(parentWindow());
+    box.setWindowTitle(titleOr(title));
+    box.setText(boxTextForDisplay(text));
+    box.setTextFormat(Qt::PlainText);
+    switch (icon) {
+    case BoxIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case BoxIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case BoxIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if (buttons == BoxButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return BoxAnswer::Ok;
+}
+
+QString GuiDialogs::inputBox(const QString &prompt, const QString &title, const QString &defaultText)
+{
+    bool ok = false;
+    const QString s = QInputDialog::getText(parentWindow(), titleOr(title), boxTextForDisplay(prompt),
+                                            QLineEdit::Normal, defaultText, &ok);
+    return ok ? s : QString();
+}
+
+QString GuiDialogs::saveFileName(const QString &title, const QString &filter)
+{
+    // The program asks its own overwrite question.
+    return QFileDialog::getSaveFileName(parentWindow(), title, QString(), qtFilter(filter), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QStringList GuiDialogs::openFileNames(const QString &title, const QString &filter)
+{
+    return QFileDialog::getOpenFileNames(parentWindow(), title, QString(), qtFilter(filter));
+}
+
+}  // namespace vc

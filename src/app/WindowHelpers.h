@@ -1,0 +1,65 @@
+#pragma once
+#include <QCursor>
+#include <QHash>
+#include <QPair>
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+class QWidget;
+
+namespace vc {
+
+// Design units: 15 twips to the pixel.
+constexpr int twips(int t) { return (t + 7) / 15; }
+inline QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(twips(left), twips(top), twips(width), twips(height));
+}
+
+// Pointer values of a window.
+namespace pointer {
+inline constexpr int Default = 0;
+inline constexpr int Hourglass = 11;
+inline constexpr int Custom = 99;  // the hand pointer
+}  // namespace pointer
+
+// Centres the window on its screen.
+void CenterForm(QWidget *window);
+// True when the file system can tell the file's date-time stamp.
+bool FileExists(const QString &path);
+// The program's folder (where "HAND-M.CUR", "x/o.cjs" and the error log live).
+QString programFolder();
+// The system button-face colour on the window and on its option buttons, check
+// boxes, frames and labels.
+void ApplyFormColors(QWidget *window);
+
+// A window's mouse pointer (0 default, 11 hourglass, 99 custom hand). The hand
+// comes from "HAND-M.CUR" in the program folder when present, otherwise from
+// the platform's pointing hand.
+class WindowPointer : public QObject {
+    Q_OBJECT
+public:
+    explicit WindowPointer(QWidget *window);
+    int MousePointer() const { return value_; }
+    void setMousePointer(int value);
+    // Loads the custom pointer image (start-up step "HAND-M.CUR").
+    void loadCustomImage(const QString &curFile);
+    bool hasCustomImage() const { return hasCustom_; }
+
+    // Hover rule: while the mouse enters or moves over `control`, the window's
+    // pointer becomes `value`; unless `evenWhenBusy`, not while it is the hourglass.
+    void hover(QWidget *control, int value, bool evenWhenBusy = false);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *window_;
+    int value_ = pointer::Default;
+    QCursor custom_;
+    bool hasCustom_ = false;
+    QHash<QObject *, QPair<int, bool>> rules_;
+};
+
+}  // namespace vc
