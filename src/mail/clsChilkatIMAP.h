@@ -58,6 +58,10 @@ public:
     // The component's last result code (1 = success).
     int lastResult() const { return lastResult_; }
 
+    // How the latest StartMailExtraction ended (src/extract/MessageWalk.cpp).
+    enum class WalkEnd { NotRun, Completed, ConnectFailed, SelectFailed, Aborted };
+    WalkEnd lastWalkEnd() const { return walkEnd_; }
+
 Q_SIGNALS:
     void MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
                             const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
@@ -82,6 +86,7 @@ private:
     int maxRecord_ = 0;
     QPointer<ImapComponent> ChilkatImap1;
     QString errorLogPath_;
+    WalkEnd walkEnd_ = WalkEnd::NotRun;
 };
 
 // The date of a message as the walk hands it on: the system short date, a blank
