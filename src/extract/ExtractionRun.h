@@ -39,8 +39,14 @@ public:
 // counts the folder, walks it, drops the connection object, resets the progress
 // display and says "Done." unless the run failed before the walk. Every step is
 // trapped under "Vellumcast2/19/2015.Form1.ExtractEmail".
-// Returns how the run ended, for callers that need an exit status.
-enum class RunOutcome { Done, ConnectFailed, NoMessages, Failed };
+// Returns how the run ended, for callers that need an exit status:
+//   Done              the walk went through the folder
+//   ConnectFailed     the connect or login (of the run or of the walk) failed
+//   FolderNotSelected the folder could not be selected (count or walk)
+//   NoMessages        the folder is empty
+//   Stopped           AbortProcess was set during the run
+//   Failed            a step of the run failed with a run-time error
+enum class RunOutcome { Done, ConnectFailed, NoMessages, Failed, FolderNotSelected, Stopped };
 RunOutcome ExtractEmail(RunHost &host);
 
 }  // namespace vc

@@ -1,0 +1,38 @@
+#pragma once
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace vc {
+
+// The fetch log: one record appended after every fetch of the message walk.
+// Record: "<local date-time> : <last-error text>" CR LF, 52 asterisks, CR LF,
+// in the system encoding. The file is opened, appended to and closed per record
+// and is never truncated.
+namespace errorlog {
+
+inline constexpr int kSeparatorLength = 52;
+inline constexpr char kFileName[] = "errorlog.txt";
+
+// The date-time text of a record: system short date, a blank, system long time
+// (without a time-zone name).
+QString timestampText(const QDateTime &localTime);
+
+// The bytes of one record.
+QByteArray recordBytes(const QDateTime &localTime, const QString &errorText);
+
+// "<program folder>/errorlog.txt" and "<per-user data folder>/errorlog.txt".
+QString programFolderPath();
+QString userFolderPath();
+
+// Appends one record. With a non-empty `explicitPath` the record goes there and
+// nowhere else. Otherwise the program folder's log is used, or the per-user one
+// when the program folder cannot be written (its folder is created on demand).
+// Returns the path written; throws AppError 75 when no log could be written.
+QString append(const QString &explicitPath, const QString &errorText);
+
+// Test hook: replaces the two default folders (empty strings restore them).
+void overrideFolders(const QString &programFolder, const QString &userFolder);
+
+}  // namespace errorlog
+}  // namespace vc
