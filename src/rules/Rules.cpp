@@ -1,0 +1,234 @@
+#include "rules/Rules.h"
+
+#include "core/Convert.h"
+#include "core/Yield.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace vc::rules {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// The lower-cased copy of `text` with the part searched for already lower-cased.
+bool containsLowered(const QString &loweredText, const QString &loweredPart)
+{
+    if (loweredText.isEmpty())
+        return false;
+    return loweredText.indexOf(loweredPart) >= 0;
+}
+
+QString withoutLeadingBlanks(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    return i == 0 ? text : text.mid(i);
+}
+
+// The three header fields in the order every rule visits them.
+QStringList headerFields(const MailRecord &m)
+{
+    QStringList out;
+    for (const QString *f : {&m.From, &m.ReceivedDate, &m.Subject})
+        if (!f->isEmpty())
+            out << *f;
+    return out;
+}
+
+}  // namespace
+
+QStringList bodyLines(const QString &body)
+{
+    if (body.isEmpty())
+        return {};
+    return body.split(kCrLf, Qt::KeepEmptyParts);
+}
+
+QString lowerCase(const QString &text)
+{
+    QString out = text;
+    QChar *d = out.data();
+    const qsizetype n = out.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = d[i];
+        if (c.isHighSurrogate() && i + 1 < n && d[i + 1].isLowSurrogate()) {
+            const char32_t cp = QChar::surrogateToUcs4(c, d[i + 1]);
+            const char32_t lc = QChar::toLower(cp);
+            if (lc != cp && QChar::requiresSurrogates(lc)) {
+                d[i] = QChar(QChar::highSurrogate(lc));
+                d[i + 1] = QChar(QChar::lowSurrogate(lc));
+            }
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate())
+            continue;
+        const char32_t lc = QChar::toLower(char32_t(c.unicode()));
+        if (!QChar::requiresSurrogates(lc))
+            d[i] = QChar(char16_t(lc));
+    }
+    return out;
+}
+
+bool containsText(const QString &text, const QString &part)
+{
+    return containsLowered(lowerCase(text), lowerCase(part));
+}
+
+QStringList allEmailData(const MailRecord &m)
+{
+    QStringList rows = headerFields(m);
+    rows << m.PlainTextBody;
+    rows << bodyLines(m.PlainTextBody);
+    return rows;
+}
+
+QStringList linesContaining(const MailRecord &m, const QString &text)
+{
+    const QString part = lowerCase(text);
+    QStringList rows;
+    for (const QString &f : headerFields(m))
+        if (containsLowered(lowerCase(f), part))
+            rows << f;
+    for (const QString &line : bodyLines(m.PlainTextBody))
+        if (containsLowered(lowerCase(line), part))
+            rows << line;
+    return rows;
+}
+
+QStringList linesNotContaining(const MailRecord &m, const QString &text)
+{
+    const QString part = lowerCase(text);
+    QStringList rows;
+    for (const QString &f : headerFields(m))
+        if (!containsLowered(lowerCase(f), part))
+            rows << f;
+    for (const QString &line : bodyLines(m.PlainTextBody))
+        if (!containsLowered(lowerCase(line), part))
+            rows << line;
+    return rows;
+}
+
+QList<int> requestedLineNumbers(const QString &entry)
+{
+    QList<int> numbers;
+    for (const QString &piece : entry.split(QLatin1Char(','), Qt::KeepEmptyParts))
+        if (const auto n = convert::tryInt16(piece))
+            numbers << int(*n);
+    return numbers;
+}
+
+bool isLineNumberEntry(const QString &entry)
+{
+    if (entry.isEmpty())
+        return false;
+    const QStringList pieces = entry.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    return std::all_of(pieces.begin(), pieces.end(), [](const QString &p) { return convert::isNumeric(p); });
+}
+
+QStringList linesByNumber(const QString &body, const QString &entry)
+{
+    QList<int> wanted = requestedLineNumbers(entry);
+    std::sort(wanted.begin(), wanted.end());
+    const QStringList lines = bodyLines(body);
+    QStringList rows;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        yieldToEvents();
+        if (std::binary_search(wanted.begin(), wanted.end(), int(i + 1)))
+            rows << lines.at(i);
+    }
+    return rows;
+}
+
+QStringList betweenItems(const QString &source, const QString &start, const QString &end)
+{
+    QStringList items;
+    if (start.isEmpty() || end.isEmpty() || source.isEmpty())
+        return items;
+    // One lower-cased copy of the source; positions in it are positions in the
+    // source because the lower-casing keeps the length.
+    const QString low = lowerCase(source);
+    const QString x = lowerCase(start);
+    const QString y = lowerCase(end);
+    const qsizetype xLen = x.size();
+    // The scan goes on while the rest of the text holds both markers, in any
+    // order. The rest holds Y while the last Y starts inside it.
+    const qsizetype lastY = low.lastIndexOf(y);
+    if (lastY < 0)
+        return items;
+    // The first Y at or after a position only moves forward as the scan does,
+    // so it is searched again only once the scan has passed it.
+    qsizetype nextY = -1, nextYFrom = -1;
+    bool noMoreY = false;
+    qsizetype offset = 0;
+    while (offset < low.size() && lastY >= offset) {
+        const qsizetype p1 = low.indexOf(x, offset);
+        if (p1 < 0)
+            break;
+        yieldToEvents();
+        const qsizetype from = p1 + 1;
+        if (!noMoreY && (nextYFrom < 0 || nextY < from)) {
+            nextY = low.indexOf(y, from);
+            nextYFrom = from;
+            noMoreY = nextY < 0;
+        }
+        // An item needs a Y that starts at or after the end of this X.
+        if (!noMoreY && nextY - p1 >= xLen) {
+            const qsizetype len = nextY - p1 - xLen;
+            if (len > 0)
+                items << source.mid(p1 + xLen, len);
+        }
+        offset = p1 + xLen;
+    }
+    return items;
+}
+
+QStringList betweenMarkers(const MailRecord &m, const QString &start, const QString &end, bool showDuplicates,
+                           const ListedPredicate &alreadyListed)
+{
+    QStringList rows;
+    QSet<QString> produced;
+    QStringList sources = headerFields(m);
+    sources << m.PlainTextBody;
+    for (const QString &s : sources) {
+        for (const QString &item : betweenItems(s, start, end)) {
+            if (!showDuplicates) {
+                if (produced.contains(item) || (alreadyListed && alreadyListed(item)))
+                    continue;
+                produced.insert(item);
+            }
+            rows << item;
+        }
+    }
+    return rows;
+}
+
+QStringList textSetLines(const MailRecord &m, const QStringList &items)
+{
+    QStringList parts;
+    for (const QString &item : items)
+        if (!item.isEmpty())
+            parts << lowerCase(item);
+    QStringList rows;
+    if (parts.isEmpty())
+        return rows;
+    auto consider = [&](const QString &text) {
+        const QString low = lowerCase(text);
+        for (const QString &p : parts)
+            if (containsLowered(low, p)) {
+                rows << withoutLeadingBlanks(text);
+                return;
+            }
+    };
+    for (const QString &f : headerFields(m))
+        consider(f);
+    for (const QString &line : bodyLines(m.PlainTextBody))
+        consider(line);
+    return rows;
+}
+
+}  // namespace vc::rules
