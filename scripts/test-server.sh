@@ -1,0 +1,400 @@
+#!/usr/bin/env bash
+# A throw-away Dovecot IMAP server (TLS only, 127.0.0.1) for the tests.
+#
+#   test-server.sh start   DIR                       start (a running one is stopped first)
+#   test-server.sh stop    DIR                       stop; exit 0 also when nothing runs
+#   test-server.sh reset   DIR [USER]                empty every folder of USER, recreate the set
+#   test-server.sh deliver DIR FOLDER [USER]         save one raw message from stdin, unseen
+#   test-server.sh fill    DIR FOLDER COUNT [USER]   generate COUNT varied messages, unseen
+#
+# USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
+#
+# State in DIR after start:
+#   port, ca.pem                 where to connect and the CA that signed the server
+#   password, password2, password3
+#                                passwords of "tester", "quoter" and "special" (UTF-8, no newline)
+#   dovecot.conf, dovecot.log, users, server.pem, server.key, ca.key
+#   mail/<user>/                 the maildirs (owned by nobody)
+#
+# Folders: tester and quoter have INBOX, Drafts, Sent, Junk, Deleted; special has INBOX,
+# Drafts, "Sent Items", "Junk Email", "Deleted Items" (no "Sent", "Junk" or "Deleted"),
+# marked \Sent, \Junk and \Trash. Sent/Junk/Deleted/Drafts of the others carry the
+# same attributes.
+#
+# Runs as root (dovecot's master must); the mail processes run as nobody:nogroup.
+set -euo pipefail
+
+die() { echo "test-server.sh: $*" >&2; exit 1; }
+usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+[ $# -ge 2 ] || usage
+cmd=$1
+dir=$2
+shift 2
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+conf="$dir/dovecot.conf"
+
+TESTER_PASSWORD='tester-Secret-42'
+QUOTER_PASSWORD='Qu"ote\Slash-é9'
+SPECIAL_PASSWORD='special-Use-77'
+STANDARD_FOLDERS=(Drafts Sent Junk Deleted)
+SPECIAL_FOLDERS=(Drafts "Sent Items" "Junk Email" "Deleted Items")
+
+folders_of() {
+    if [ "$1" = special ]; then printf '%s\n' "${SPECIAL_FOLDERS[@]}"; else printf '%s\n' "${STANDARD_FOLDERS[@]}"; fi
+}
+
+mailbox_name() {
+    local f=$1
+    if [ "${f^^}" = INBOX ]; then echo INBOX; else echo "$f"; fi
+}
+
+doveadm_() { doveadm -c "$conf" "$@"; }
+
+ensure_dovecot() {
+    if command -v dovecot >/dev/null 2>&1 && command -v doveadm >/dev/null 2>&1; then
+        return
+    fi
+    [ "$(id -u)" -eq 0 ] || die "dovecot is not installed and we are not root"
+    export DEBIAN_FRONTEND=noninteractive
+    local policy_added=0
+    # Keep the distribution's own Dovecot service from starting.
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+        chmod +x /usr/sbin/policy-rc.d
+        policy_added=1
+    fi
+    apt-get update -qq || true
+    apt-get install -y -qq --no-install-recommends dovecot-imapd openssl >/dev/null
+    [ $policy_added -eq 1 ] && rm -f /usr/sbin/policy-rc.d
+    command -v dovecot >/dev/null 2>&1 || die "dovecot could not be installed"
+}
+
+master_pid() {
+    local f="$dir/run/master.pid"
+    [ -f "$f" ] || return 1
+    local pid
+    pid=$(cat "$f" 2>/dev/null) || return 1
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 1
+    echo "$pid"
+}
+
+stop_server() {
+    local pid
+    pid=$(master_pid) || { rm -f "$dir/run/master.pid"; return 0; }
+    kill -TERM "$pid" 2>/dev/null || true
+    local i
+    for i in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+        sleep 0.2
+    fi
+    rm -f "$dir/run/master.pid"
+}
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+pick_port() {
+    local p i
+    for i in $(seq 1 200); do
+        p=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+        port_in_use "$p" || { echo "$p"; return 0; }
+    done
+    die "no free port found"
+}
+
+make_certificates() {
+    local d=$dir
+    rm -f "$d/ca.key" "$d/ca.pem" "$d/server.key" "$d/server.csr" "$d/server.pem" "$d/ca.srl"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -sha256 \
+        -keyout "$d/ca.key" -out "$d/ca.pem" -subj "/CN=Vellumcast throw-away test CA" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+        2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -keyout "$d/server.key" -out "$d/server.csr" \
+        -subj "/CN=localhost" 2>/dev/null
+    cat > "$d/server.ext" <<EOF
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=serverAuth
+subjectAltName=IP:127.0.0.1,DNS:localhost
+EOF
+    openssl x509 -req -in "$d/server.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial \
+        -days 30 -sha256 -extfile "$d/server.ext" -out "$d/server.pem" 2>/dev/null
+    rm -f "$d/server.csr" "$d/server.ext" "$d/ca.srl"
+    chmod 600 "$d/ca.key" "$d/server.key"
+    chmod 644 "$d/ca.pem" "$d/server.pem"
+}
+
+write_config() {
+    local port=$1 dh=""
+    [ -f /usr/share/dovecot/dh.pem ] && dh="ssl_dh = </usr/share/dovecot/dh.pem"
+    cat > "$conf" <<EOF
+# Generated by test-server.sh; throw-away server for the tests.
+base_dir = $dir/run
+state_dir = $dir/state
+instance_name = vc-test-$port
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+protocols = imap
+listen = 127.0.0.1
+shutdown_clients = yes
+
+ssl = required
+ssl_cert = <$dir/server.pem
+ssl_key = <$dir/server.key
+$dh
+disable_plaintext_auth = yes
+auth_mechanisms = plain login
+
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/users
+}
+userdb {
+  driver = static
+  args = uid=nobody gid=nogroup home=$dir/mail/%u
+}
+mail_location = maildir:~
+first_valid_uid = 1
+mail_privileged_group =
+
+namespace inbox {
+  inbox = yes
+  separator = /
+  mailbox Drafts {
+    special_use = \\Drafts
+  }
+  mailbox Sent {
+    special_use = \\Sent
+  }
+  mailbox Junk {
+    special_use = \\Junk
+  }
+  mailbox Deleted {
+    special_use = \\Trash
+  }
+  mailbox "Sent Items" {
+    special_use = \\Sent
+  }
+  mailbox "Junk Email" {
+    special_use = \\Junk
+  }
+  mailbox "Deleted Items" {
+    special_use = \\Trash
+  }
+}
+
+service imap-login {
+  inet_listener imap {
+    port = 0
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = $port
+    ssl = yes
+  }
+}
+service stats {
+  unix_listener stats-reader {
+    mode = 0600
+  }
+  unix_listener stats-writer {
+    mode = 0666
+  }
+}
+EOF
+}
+
+write_users() {
+    printf '%s' "$TESTER_PASSWORD" > "$dir/password"
+    printf '%s' "$QUOTER_PASSWORD" > "$dir/password2"
+    printf '%s' "$SPECIAL_PASSWORD" > "$dir/password3"
+    {
+        printf 'tester:{PLAIN}%s::::::\n' "$TESTER_PASSWORD"
+        printf 'quoter:{PLAIN}%s::::::\n' "$QUOTER_PASSWORD"
+        printf 'special:{PLAIN}%s::::::\n' "$SPECIAL_PASSWORD"
+    } > "$dir/users"
+    chmod 644 "$dir/users" "$dir/password" "$dir/password2" "$dir/password3"
+}
+
+# Creates the folder set of a user; missing ones only.
+create_folders() {
+    local user=$1 f
+    mkdir -p "$dir/mail/$user"
+    chown nobody:nogroup "$dir/mail" "$dir/mail/$user"
+    local existing
+    existing=$(doveadm_ mailbox list -u "$user" 2>/dev/null || true)
+    local missing=()
+    while IFS= read -r f; do
+        grep -qxF -- "$f" <<<"$existing" || missing+=("$f")
+    done < <(folders_of "$user")
+    if [ ${#missing[@]} -gt 0 ]; then
+        doveadm_ mailbox create -u "$user" -s "${missing[@]}"
+    fi
+    # INBOX is created on first access; make sure it exists and is subscribed.
+    doveadm_ mailbox status -u "$user" messages INBOX >/dev/null
+}
+
+wait_ready() {
+    local port=$1 i out
+    for i in $(seq 1 60); do
+        if ! master_pid >/dev/null; then
+            tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
+            die "dovecot ended during start-up (see $dir/dovecot.log)"
+        fi
+        out=$( { sleep 0.5; printf 'a LOGOUT\r\n'; } |
+              timeout 5 openssl s_client -quiet -connect "127.0.0.1:$port" -CAfile "$dir/ca.pem" \
+                  -verify_return_error -verify_ip 127.0.0.1 2>/dev/null || true)
+        if grep -q '^\* OK' <<<"$out"; then
+            return 0
+        fi
+        sleep 0.25
+    done
+    die "dovecot does not answer on 127.0.0.1:$port"
+}
+
+cmd_start() {
+    [ "$(id -u)" -eq 0 ] || die "start must run as root"
+    ensure_dovecot
+    stop_server
+    chmod 755 "$dir"
+    # Every start begins with empty mailboxes.
+    rm -rf "$dir/mail" "$dir/state"
+    mkdir -p "$dir/run" "$dir/state" "$dir/mail"
+    chmod 755 "$dir/run" "$dir/mail"
+    chown nobody:nogroup "$dir/mail"
+    # The mail processes run as nobody and must reach the maildirs.
+    local p=$dir
+    while [ "$p" != / ]; do
+        p=$(dirname "$p")
+        if ! su -s /bin/sh nobody -c "test -x '$p'" 2>/dev/null; then
+            echo "test-server.sh: warning: $p is not searchable by nobody; mail access will fail" >&2
+            break
+        fi
+    done
+    : > "$dir/dovecot.log"
+    local port
+    port=$(pick_port)
+    make_certificates
+    write_users
+    write_config "$port"
+    rm -f "$dir/port"
+    dovecot -c "$conf" || die "dovecot did not start (see $dir/dovecot.log)"
+    wait_ready "$port"
+    local u
+    for u in tester quoter special; do
+        create_folders "$u"
+    done
+    echo "$port" > "$dir/port"
+    echo "test server on 127.0.0.1:$port (state in $dir)"
+}
+
+cmd_stop() {
+    stop_server
+    rm -f "$dir/port"
+}
+
+cmd_reset() {
+    local user=${1:-tester}
+    master_pid >/dev/null || die "the server is not running"
+    local boxes=() b
+    while IFS= read -r b; do
+        [ -n "$b" ] && boxes+=("$b")
+    done < <(doveadm_ mailbox list -u "$user")
+    # Drop folders outside the standard set (children first), empty the rest.
+    local wanted extra=()
+    wanted=$(printf 'INBOX\n'; folders_of "$user")
+    for b in "${boxes[@]}"; do
+        grep -qxF -- "$b" <<<"$wanted" || extra+=("$b")
+    done
+    if [ ${#extra[@]} -gt 0 ]; then
+        mapfile -t extra < <(printf '%s\n' "${extra[@]}" | awk '{ print length($0) "\t" $0 }' | sort -rn | cut -f2-)
+        doveadm_ mailbox delete -u "$user" -s "${extra[@]}" || true
+    fi
+    doveadm_ expunge -u "$user" mailbox '*' all
+    create_folders "$user"
+}
+
+cmd_deliver() {
+    [ $# -ge 1 ] || usage
+    local folder user
+    folder=$(mailbox_name "$1")
+    user=${2:-tester}
+    master_pid >/dev/null || die "the server is not running"
+    local tmp
+    tmp=$(mktemp)
+    trap 'rm -f "$tmp"' RETURN
+    cat > "$tmp"
+    if ! doveadm_ save -u "$user" -m "$folder" < "$tmp" 2>/dev/null; then
+        doveadm_ mailbox create -u "$user" -s "$folder" 2>/dev/null || true
+        doveadm_ save -u "$user" -m "$folder" < "$tmp"
+    fi
+}
+
+# Generates COUNT messages straight into the folder's maildir "new/" (unseen), then
+# lets dovecot index them.
+cmd_fill() {
+    [ $# -ge 2 ] || usage
+    local folder count user
+    folder=$(mailbox_name "$1")
+    count=$2
+    user=${3:-tester}
+    [[ $count =~ ^[0-9]+$ ]] || die "COUNT must be a number"
+    master_pid >/dev/null || die "the server is not running"
+    doveadm_ mailbox create -u "$user" -s "$folder" 2>/dev/null || true
+    local path
+    path=$(doveadm_ mailbox path -u "$user" "$folder")
+    [ -d "$path" ] || die "no maildir for $folder"
+    mkdir -p "$path/new" "$path/tmp" "$path/cur"
+
+    # Building blocks, made once.
+    local para="Line of the message body with some words to look for: alpha beta gamma delta."
+    local text="" i
+    for i in $(seq 1 40); do text+="$i. $para"$'\r\n'; done
+    local big=""
+    for i in $(seq 1 62); do big+="$text"; done          # ~200 KiB
+    local qp
+    qp=$(printf 'Grüße aus Köln, déjà vu: %s=\r\n' "$para" | sed 's/ü/=FC/g; s/ö/=F6/g; s/é/=E9/g; s/à/=E0/g')
+    local b64
+    b64=$(printf '%s' "$text" | base64 -w 76 | sed 's/$/\r/')
+    local html="<html><body><p>Hello <b>there</b> &amp; welcome</p><div>Second line</div></body></html>"
+
+    local stamp host n kind date start
+    stamp=$(date +%s)
+    host=$(hostname -s 2>/dev/null || echo host)
+    start=$(date +%s%N)
+    for ((n = 1; n <= count; n++)); do
+        local f="$path/tmp/$stamp.M${n}P$$.$host"
+        printf -v date "Date: Mon, 2 Jun 2025 %02d:%02d:%02d +0200" $((n / 3600 % 24)) $((n / 60 % 60)) $((n % 60))
+        local head="From: \"Sender $((n % 97))\" <sender$((n % 97))@example.org>"$'\r\n'"To: tester@example.org"$'\r\n'"Subject: Generated message $n"$'\r\n'"$date"$'\r\n'"Message-ID: <fill-$stamp-$n@example.org>"$'\r\n'"MIME-Version: 1.0"$'\r\n'
+        if (( n % 50 == 0 )); then
+            kind="Content-Type: text/plain; charset=utf-8"$'\r\n\r\n'"$big"
+        else
+            case $((n % 4)) in
+                0) kind="Content-Type: text/plain; charset=utf-8"$'\r\n\r\n'"$text" ;;
+                1) kind="Content-Type: multipart/alternative; boundary=\"b$n\""$'\r\n\r\n'"--b$n"$'\r\n'"Content-Type: text/plain; charset=utf-8"$'\r\n\r\n'"$text"$'\r\n'"--b$n"$'\r\n'"Content-Type: text/html; charset=utf-8"$'\r\n\r\n'"$html"$'\r\n'"--b$n--"$'\r\n' ;;
+                2) kind="Content-Type: text/plain; charset=iso-8859-1"$'\r\n'"Content-Transfer-Encoding: quoted-printable"$'\r\n\r\n'"$qp"$'\r\n'"$text" ;;
+                3) kind="Content-Type: text/plain; charset=utf-8"$'\r\n'"Content-Transfer-Encoding: base64"$'\r\n\r\n'"$b64"$'\n' ;;
+            esac
+        fi
+        printf '%s%s' "$head" "$kind" > "$f"
+    done
+    find "$path/tmp" -maxdepth 1 -name "$stamp.M*P$$.*" -exec mv -t "$path/new/" {} +
+    chown -R nobody:nogroup "$path"
+    doveadm_ force-resync -u "$user" "$folder"
+    local ms=$(( ($(date +%s%N) - start) / 1000000 ))
+    echo "filled $folder of $user with $count messages in ${ms} ms"
+}
+
+case $cmd in
+    start) cmd_start ;;
+    stop) cmd_stop ;;
+    reset) cmd_reset "$@" ;;
+    deliver) cmd_deliver "$@" ;;
+    fill) cmd_fill "$@" ;;
+    *) usage ;;
+esac
