@@ -1,0 +1,617 @@
+#include "mail/ImapClient.h"
+
+#include "mail/MimeDecode.h"
+#include "mail/ModifiedUtf7.h"
+
+#include <QEventLoop>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
+#include <QTimer>
+
+namespace vc {
+
+namespace {
+
+constexpr int kTickMs = 50;
+constexpr int kLogoutTimeoutMs = 5000;
+
+bool quotable(const QByteArray &bytes)
+{
+    if (bytes.size() > 1000)
+        return false;
+    for (const char c : bytes) {
+        if (uchar(c) < 0x20 || uchar(c) > 0x7e)
+            return false;
+    }
+    return true;
+}
+
+QString describe(const ImapResponse &r)
+{
+    QByteArray s = r.status;
+    if (!r.code.isEmpty())
+        s += " [" + r.code + ']';
+    if (!r.text.isEmpty())
+        s += ' ' + r.text;
+    return QString::fromUtf8(s);
+}
+
+QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
+{
+    QStringList caps;
+    for (size_t i = from; i < values.size(); ++i)
+        caps << QString::fromLatin1(values[i].text).toUpper();
+    return caps;
+}
+
+}  // namespace
+
+struct ImapClient::Pending {
+    QString op;
+    QByteArray tag;                 // empty while waiting for the greeting
+    QList<QByteArray> pieces;       // still to send, each after a go-ahead
+    int next = 0;
+    UntaggedHandler onUntagged;
+    ImapResponse tagged;
+    bool done = false;
+    bool ok = false;
+    QString error;
+    QEventLoop *loop = nullptr;
+};
+
+void ImapClient::Command::astring(const QByteArray &bytes, bool literalPlus)
+{
+    if (quotable(bytes)) {
+        QByteArray q;
+        q.reserve(bytes.size() + 2);
+        q += '"';
+        for (const char c : bytes) {
+            if (c == '"' || c == '\\')
+                q += '\\';
+            q += c;
+        }
+        q += '"';
+        text(q);
+    } else if (literalPlus) {
+        text('{' + QByteArray::number(bytes.size()) + "+}\r\n" + bytes);
+    } else {
+        text('{' + QByteArray::number(bytes.size()) + '}');
+        pieces.append(bytes);
+    }
+}
+
+ImapClient::ImapClient(QObject *parent) : ImapComponent(parent) {}
+
+ImapClient::~ImapClient()
+{
+    if (pending_) {
+        pending_->done = true;
+        pending_->ok = false;
+        if (pending_->loop)
+            pending_->loop->quit();
+        pending_ = nullptr;
+    }
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->abort();
+        delete socket_;
+        socket_ = nullptr;
+    }
+}
+
+void ImapClient::configure(const ConnectionConfig &config)
+{
+    setCaFile(config.caFile);
+    setTimeoutMs(config.timeoutMs);
+}
+
+QString ImapClient::redact(QString text) const
+{
+    if (secret_.size() >= 3)
+        text.replace(secret_, QStringLiteral("********"));
+    return text;
+}
+
+bool ImapClient::beginOperation(const QString &op)
+{
+    if (pending_) {
+        lastError_ = op + QStringLiteral(" failed: another operation is in progress");
+        return false;
+    }
+    return true;
+}
+
+bool ImapClient::requireConnection(const QString &op)
+{
+    if (!socket_) {
+        lastError_ = op + QStringLiteral(" failed: not connected");
+        return false;
+    }
+    return true;
+}
+
+void ImapClient::closeConnection()
+{
+    if (socket_) {
+        QSslSocket *s = socket_;
+        socket_ = nullptr;
+        s->disconnect(this);
+        s->abort();
+        s->deleteLater();
+    }
+    parser_.reset();
+    selected_.clear();
+    exists_ = 0;
+}
+
+void ImapClient::complete(bool ok, const QString &error)
+{
+    Pending *p = pending_;
+    if (!p || p->done)
+        return;
+    p->done = true;
+    p->ok = ok;
+    p->error = error;
+    if (p->loop)
+        p->loop->quit();
+}
+
+void ImapClient::abandon(const QString &reason)
+{
+    closeConnection();
+    complete(false, reason);
+}
+
+bool ImapClient::wait(Pending &p)
+{
+    QPointer<ImapClient> self(this);
+    QEventLoop loop;
+    p.loop = &loop;
+    pending_ = &p;
+    silence_.start();
+    sendNextPiece();
+
+    QTimer ticker;
+    ticker.setInterval(kTickMs);
+    connect(&ticker, &QTimer::timeout, this, &ImapClient::tick);
+    ticker.start();
+    // Data may already wait in the socket's buffer.
+    if (!p.done && socket_ && socket_->bytesAvailable() > 0)
+        readSocket();
+    if (!self)
+        return false;
+    if (!p.done)
+        loop.exec();
+    if (!self)
+        return false;  // destroyed while waiting: touch nothing
+    ticker.stop();
+    p.loop = nullptr;
+    if (pending_ == &p)
+        pending_ = nullptr;
+    return p.ok;
+}
+
+void ImapClient::sendNextPiece()
+{
+    Pending *p = pending_;
+    if (!p || p->next >= p->pieces.size() || !socket_)
+        return;
+    QByteArray piece = p->pieces[p->next++];
+    piece += "\r\n";
+    socket_->write(piece);
+}
+
+bool ImapClient::run(const QString &op, Command cmd, const UntaggedHandler &onUntagged, ImapResponse *tagged,
+                     bool progress)
+{
+    if (!requireConnection(op))
+        return false;
+    QPointer<ImapClient> self(this);
+    Pending p;
+    p.op = op;
+    p.tag = 'V' + QByteArray::number(++tagCounter_).rightJustified(4, '0');
+    p.pieces = std::move(cmd.pieces);
+    p.pieces.first().prepend(p.tag + ' ');
+    p.onUntagged = onUntagged;
+    lastPct_ = progress ? -1 : 100;
+    const bool ok = wait(p);
+    if (!self)
+        return false;
+    lastPct_ = 100;
+    if (ok)
+        lastError_ = op + QStringLiteral(": OK");
+    else
+        lastError_ = redact(op + QStringLiteral(" failed: ") + p.error);
+    if (tagged)
+        *tagged = std::move(p.tagged);
+    return ok;
+}
+
+void ImapClient::tick()
+{
+    if (ticking_ || !pending_)
+        return;
+    ticking_ = true;
+    QPointer<ImapClient> self(this);
+    if (socket_ && !reading_ && socket_->bytesAvailable() > 0)
+        readSocket();
+    if (!self)
+        return;
+    Pending *p = pending_;
+    if (p && !p->done && silence_.elapsed() > timeoutMs_) {
+        abandon(QStringLiteral("timed out after %1 s without an answer from the server")
+                    .arg((timeoutMs_ + 999) / 1000));
+    } else if (p && !p->done) {
+        int answer = 0;
+        Q_EMIT AbortCheck(answer);
+        if (!self)
+            return;
+        if (answer != 0 && pending_ == p && !p->done)
+            abandon(QStringLiteral("aborted"));
+    }
+    ticking_ = false;
+}
+
+void ImapClient::readSocket()
+{
+    if (reading_)
+        return;
+    reading_ = true;
+    QPointer<ImapClient> self(this);
+    while (socket_ && socket_->bytesAvailable() > 0) {
+        const QByteArray data = socket_->readAll();
+        silence_.restart();
+        parser_.feed(data);
+        while (parser_.hasResponse()) {
+            ImapResponse r = parser_.takeResponse();
+            handle(r);
+        }
+        if (parser_.hasError()) {
+            abandon(parser_.errorText());
+            break;
+        }
+        if (pending_ && !pending_->done && lastPct_ < 100 && parser_.inLiteral() && parser_.literalSize() > 0) {
+            const int pct = int(parser_.literalReceived() * 100 / parser_.literalSize());
+            if (pct != lastPct_) {
+                lastPct_ = pct;
+                Q_EMIT PercentDone(pct);
+                if (!self)
+                    return;
+            }
+        }
+    }
+    reading_ = false;
+}
+
+void ImapClient::handle(ImapResponse &r)
+{
+    // The client's own bookkeeping, whatever is waiting.
+    if (r.kind != ImapResponse::Continuation && r.code.toUpper().startsWith("CAPABILITY ")) {
+        capabilities_ = QString::fromLatin1(r.code.mid(11)).toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    if (r.kind == ImapResponse::Untagged) {
+        if (r.status == "BYE") {
+            bye_ = r.text;
+        } else if (!r.isStatus()) {
+            const QByteArray name = r.name();
+            if (name == "CAPABILITY")
+                capabilities_ = capabilityList(r.values, 1);
+            else if (name == "EXISTS" && !selected_.isEmpty())
+                exists_ = int(qMin<qint64>(r.number(), INT_MAX));
+            else if (name == "EXPUNGE" && !selected_.isEmpty() && exists_ > 0)
+                --exists_;
+        }
+    }
+
+    Pending *p = pending_;
+    if (!p || p->done)
+        return;
+    if (p->tag.isEmpty()) {  // the greeting
+        if (r.kind == ImapResponse::Untagged && (r.status == "OK" || r.status == "PREAUTH"))
+            complete(true);
+        else if (r.kind == ImapResponse::Untagged && r.status == "BYE")
+            abandon(QStringLiteral("the server refused the connection: ") + describe(r));
+        else
+            abandon(QStringLiteral("the server's greeting is not IMAP: ") + QString::fromUtf8(r.raw.left(120)));
+        return;
+    }
+    switch (r.kind) {
+    case ImapResponse::Continuation:
+        if (p->next < p->pieces.size())
+            sendNextPiece();
+        else
+            abandon(QStringLiteral("the server asked for data the command does not have"));
+        break;
+    case ImapResponse::Untagged:
+        if (p->onUntagged)
+            p->onUntagged(r);
+        break;
+    case ImapResponse::Tagged:
+        if (r.tag != p->tag)
+            break;  // not ours (a late answer of an abandoned command cannot come: we reconnect)
+        {
+            const bool ok = r.status == "OK";
+            const QString why = ok ? QString() : describe(r);
+            p->tagged = std::move(r);
+            complete(ok, why);
+        }
+        break;
+    }
+}
+
+void ImapClient::socketError()
+{
+    if (!socket_)
+        return;
+    QString reason;
+    if (!sslErrors_.isEmpty())
+        reason = QStringLiteral("the server's certificate was not accepted: ") + sslErrors_;
+    else if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
+        reason = QStringLiteral("the connection was closed by the server");
+    else
+        reason = socket_->errorString();
+    if (!bye_.isEmpty() && sslErrors_.isEmpty())
+        reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+    abandon(reason);
+}
+
+void ImapClient::socketClosed()
+{
+    if (!socket_)
+        return;
+    QString reason = QStringLiteral("the connection was closed by the server");
+    if (!bye_.isEmpty())
+        reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+    abandon(reason);
+}
+
+int ImapClient::Connect(const QString &host)
+{
+    const QString op = QStringLiteral("Connect to %1:%2").arg(host).arg(port_);
+    if (!beginOperation(op))
+        return 0;
+    closeConnection();
+    capabilities_.clear();
+    sslErrors_.clear();
+    bye_.clear();
+    secret_.clear();
+    parser_.setMaxLiteralBytes(maxMessageBytes_);
+
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    if (ssl_) {
+        if (!QSslSocket::supportsSsl()) {
+            lastError_ = op + QStringLiteral(" failed: TLS is not available on this system");
+            return 0;
+        }
+        QList<QSslCertificate> cas = QSslConfiguration::systemCaCertificates();
+        if (!caFile_.isEmpty()) {
+            const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile_, QSsl::Pem);
+            if (extra.isEmpty()) {
+                lastError_ = op + QStringLiteral(" failed: no certificate could be read from the CA file %1").arg(caFile_);
+                return 0;
+            }
+            cas += extra;
+        }
+        conf.setCaCertificates(cas);
+        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    }
+
+    auto *s = new QSslSocket(this);
+    socket_ = s;
+    connect(s, &QSslSocket::readyRead, this, &ImapClient::readSocket);
+    connect(s, &QSslSocket::errorOccurred, this, &ImapClient::socketError);
+    connect(s, &QSslSocket::disconnected, this, &ImapClient::socketClosed);
+    connect(s, &QSslSocket::connected, this, [this] { silence_.restart(); });
+    connect(s, &QSslSocket::encrypted, this, [this] { silence_.restart(); });
+    connect(s, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        QStringList texts;
+        for (const QSslError &e : errors)
+            texts << e.errorString();
+        sslErrors_ = texts.join(QStringLiteral("; "));
+    });
+    if (ssl_) {
+        s->setSslConfiguration(conf);
+        s->connectToHostEncrypted(host, quint16(port_));
+    } else {
+        s->connectToHost(host, quint16(port_));
+    }
+
+    QPointer<ImapClient> self(this);
+    Pending greeting;
+    greeting.op = op;
+    lastPct_ = 100;
+    const bool ok = wait(greeting);
+    if (!self)
+        return 0;
+    if (!ok) {
+        lastError_ = op + QStringLiteral(" failed: ") + greeting.error;
+        closeConnection();
+        return 0;
+    }
+    if (capabilities_.isEmpty()) {
+        Command c;
+        c.text("CAPABILITY");
+        if (!run(QStringLiteral("CAPABILITY"), c)) {
+            if (self)
+                closeConnection();
+            return 0;
+        }
+    }
+    lastError_ = op + QStringLiteral(": OK");
+    return 1;
+}
+
+QString ImapClient::SendRawCommand(const QString &cmd)
+{
+    const QString op = cmd.section(QLatin1Char(' '), 0, 0).toUpper();
+    if (!beginOperation(op) || !requireConnection(op))
+        return {};
+    const QByteArray bytes = cmd.toUtf8();
+    if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
+        lastError_ = op + QStringLiteral(" failed: a command must be one line of text");
+        return {};
+    }
+    QList<QByteArray> lines;
+    ImapResponse tagged;
+    Command c;
+    c.text(bytes);
+    QPointer<ImapClient> self(this);
+    if (!run(op, c, [&lines](ImapResponse &r) { lines << r.raw; }, &tagged))
+        return {};
+    lines << tagged.raw;
+    return QString::fromUtf8(lines.join("\r\n"));
+}
+
+int ImapClient::Login(const QString &user, const QString &password)
+{
+    const QString op = QStringLiteral("LOGIN");
+    if (!beginOperation(op) || !requireConnection(op))
+        return 0;
+    secret_ = password;
+    const bool literalPlus = capabilities_.contains(QStringLiteral("LITERAL+"));
+    Command c;
+    c.text("LOGIN ");
+    c.astring(user.toUtf8(), literalPlus);
+    c.text(" ");
+    c.astring(password.toUtf8(), literalPlus);
+    return run(op, c) ? 1 : 0;
+}
+
+std::unique_ptr<MailboxList> ImapClient::ListMailboxes(const QString &reference, const QString &pattern)
+{
+    const QString op = QStringLiteral("LIST");
+    if (!beginOperation(op) || !requireConnection(op))
+        return nullptr;
+    const bool literalPlus = capabilities_.contains(QStringLiteral("LITERAL+"));
+    Command c;
+    c.text("LIST ");
+    c.astring(encodeMailboxName(reference), literalPlus);
+    c.text(" ");
+    c.astring(encodeMailboxName(pattern), literalPlus);
+    QList<MailboxInfo> boxes;
+    const auto onList = [&boxes](ImapResponse &r) {
+        if (r.name() != "LIST" || r.values.size() < 4 || r.values[3].kind == ImapValue::Nil
+            || r.values[3].kind == ImapValue::List)
+            return;
+        MailboxInfo box;
+        box.name = decodeMailboxName(r.values[3].text);
+        for (const ImapValue &flag : r.values[1].list)
+            box.flags << QString::fromUtf8(flag.text);
+        boxes << box;
+    };
+    if (!run(op, c, onList))
+        return nullptr;
+    return std::make_unique<MailboxList>(std::move(boxes));
+}
+
+int ImapClient::SelectMailbox(const QString &mailbox)
+{
+    const QString op = QStringLiteral("SELECT ") + mailbox;
+    if (!beginOperation(op) || !requireConnection(op))
+        return 0;
+    const bool isInbox = mailbox.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
+    Command c;
+    c.text("SELECT ");
+    c.astring(isInbox ? QByteArray("INBOX") : encodeMailboxName(mailbox),
+              capabilities_.contains(QStringLiteral("LITERAL+")));
+    selected_.clear();
+    exists_ = 0;
+    qint64 exists = 0;
+    QPointer<ImapClient> self(this);
+    const bool ok = run(op, c, [&exists](ImapResponse &r) {
+        if (r.name() == "EXISTS")
+            exists = r.number();
+    });
+    if (!self || !ok)
+        return 0;
+    selected_ = mailbox;
+    exists_ = int(qMin<qint64>(exists, INT_MAX));
+    return 1;
+}
+
+int ImapClient::NumMessages() { return selected_.isEmpty() ? 0 : exists_; }
+
+std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
+{
+    const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
+    if (!beginOperation(op) || !requireConnection(op))
+        return nullptr;
+    if (selected_.isEmpty()) {
+        lastError_ = op + QStringLiteral(" failed: no mailbox is selected");
+        return nullptr;
+    }
+    if (number <= 0) {
+        lastError_ = op + QStringLiteral(" failed: message numbers start at 1");
+        return nullptr;
+    }
+    Command c;
+    c.text((bUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) + " (BODY.PEEK[])");
+    QByteArray body;
+    bool got = false;
+    bool gone = false;
+    const auto onFetch = [&](ImapResponse &r) {
+        if (r.name() != "FETCH" || r.values.size() < 3 || r.values[2].kind != ImapValue::List)
+            return;
+        ImapValue &items = r.values[2];
+        if (bUid) {
+            const ImapValue *uid = items.item("UID");
+            if (!uid || uid->text.toLongLong() != number)
+                return;
+        } else if (r.number() != number) {
+            return;
+        }
+        ImapValue *b = items.item("BODY[]");
+        if (!b)
+            return;
+        if (b->kind == ImapValue::Nil || b->kind == ImapValue::List) {
+            gone = true;
+            return;
+        }
+        body = std::move(b->text);
+        got = true;
+    };
+    QPointer<ImapClient> self(this);
+    if (!run(op, c, onFetch, nullptr, true))
+        return nullptr;
+    if (!got) {
+        lastError_ = op + (gone ? QStringLiteral(" failed: the server has no content for this message")
+                                : QStringLiteral(" failed: the server sent no message (it may have been removed)"));
+        return nullptr;
+    }
+    if (lastPct_ != 100) {
+        lastPct_ = 100;
+        Q_EMIT PercentDone(100);
+        if (!self)
+            return nullptr;
+    }
+    auto email = std::make_unique<ImapEmail>(decodeMessage(body));
+    return email;
+}
+
+int ImapClient::Disconnect()
+{
+    if (pending_) {
+        abandon(QStringLiteral("the connection was closed by Disconnect"));
+        lastError_ = QStringLiteral("Disconnect: the connection was closed while an operation waited");
+        return 1;
+    }
+    if (!socket_) {
+        lastError_ = QStringLiteral("Disconnect: not connected");
+        return 0;
+    }
+    QPointer<ImapClient> self(this);
+    const int saved = timeoutMs_;
+    timeoutMs_ = qMin(timeoutMs_, kLogoutTimeoutMs);
+    Command c;
+    c.text("LOGOUT");
+    const bool ok = run(QStringLiteral("LOGOUT"), c);
+    if (!self)
+        return 0;
+    timeoutMs_ = saved;
+    closeConnection();
+    secret_.clear();
+    return ok ? 1 : 0;
+}
+
+}  // namespace vc

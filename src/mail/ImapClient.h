@@ -1,0 +1,124 @@
+#pragma once
+#include "mail/ConnectionConfig.h"
+#include "mail/ImapComponent.h"
+#include "mail/ImapParser.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
+#include <QSslCertificate>
+
+#include <functional>
+
+class QSslSocket;
+
+namespace vc {
+
+// Our IMAP4rev1 client on QSslSocket: one connection, one operation at a time.
+//
+// Every operation waits in a local event loop, so the program's one thread keeps
+// handling window events meanwhile. While it waits it raises AbortCheck every
+// 50 ms (a non-zero answer abandons the operation and closes the connection) and,
+// during a fetch, PercentDone as the message arrives. An operation fails when the
+// server stays silent longer than the time-out, when the connection drops, or
+// when Disconnect is called meanwhile; any other call made while an operation
+// waits fails at once. After a failure that leaves the stream in an unknown state
+// the connection is closed; a new Connect starts afresh.
+//
+// TLS certificates are always verified against the system's CAs plus those of
+// the CA file, and the server's name must match.
+class ImapClient : public ImapComponent {
+    Q_OBJECT
+public:
+    explicit ImapClient(QObject *parent = nullptr);
+    ~ImapClient() override;
+
+    // ImapComponent
+    void setSsl(bool on) override { ssl_ = on; }
+    void setPort(int port) override { port_ = port; }
+    int Connect(const QString &host) override;
+    QString SendRawCommand(const QString &cmd) override;
+    int Login(const QString &user, const QString &password) override;
+    std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
+    int SelectMailbox(const QString &mailbox) override;
+    int NumMessages() override;
+    std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) override;
+    QString LastErrorText() const override { return lastError_; }
+    int Disconnect() override;
+
+    // Configuration; each applies to the next operation (the CA file to the next Connect).
+    void setTimeoutMs(int ms) { timeoutMs_ = ms > 0 ? ms : 1; }
+    int timeoutMs() const { return timeoutMs_; }
+    void setCaFile(const QString &path) { caFile_ = path; }
+    QString caFile() const { return caFile_; }
+    // Largest message (and any other literal) accepted; a larger one fails the fetch.
+    void setMaxMessageBytes(qint64 bytes) { maxMessageBytes_ = bytes > 0 ? bytes : 1; }
+    qint64 maxMessageBytes() const { return maxMessageBytes_; }
+    // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
+    void configure(const ConnectionConfig &config);
+
+    bool ssl() const { return ssl_; }
+    int port() const { return port_; }
+    bool isConnected() const { return socket_ != nullptr; }
+    bool isBusy() const { return pending_ != nullptr; }
+    // The server's capabilities (upper case) as last reported.
+    QStringList capabilities() const { return capabilities_; }
+    // The mailbox selected last, as the caller named it; empty when none is selected.
+    QString selectedMailbox() const { return selected_; }
+
+private:
+    struct Pending;
+    using UntaggedHandler = std::function<void(ImapResponse &)>;
+
+    // A command: pieces to send, each after the server's go-ahead for the
+    // literal that ends the previous piece.
+    struct Command {
+        QList<QByteArray> pieces{QByteArray()};
+        void text(const QByteArray &t) { pieces.last() += t; }
+        void astring(const QByteArray &bytes, bool literalPlus);
+    };
+
+    bool beginOperation(const QString &op);
+    bool requireConnection(const QString &op);
+    // Sends a command and waits for its tagged answer. Untagged responses go to
+    // `onUntagged` (after the client's own bookkeeping). On failure, lastError_
+    // says why; on success it is "<op>: OK".
+    bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {},
+             ImapResponse *tagged = nullptr, bool progress = false);
+    bool wait(Pending &p);
+    // Fails the waiting operation and closes the connection.
+    void abandon(const QString &reason);
+    void complete(bool ok, const QString &error = QString());
+    void closeConnection();
+    void tick();
+    void readSocket();
+    void handle(ImapResponse &r);
+    void socketError();
+    void socketClosed();
+    void sendNextPiece();
+    QString redact(QString text) const;
+
+    bool ssl_ = false;
+    int port_ = 993;
+    int timeoutMs_ = 60000;
+    QString caFile_;
+    qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
+
+    QSslSocket *socket_ = nullptr;
+    ImapParser parser_;
+    Pending *pending_ = nullptr;
+    QElapsedTimer silence_;
+    quint32 tagCounter_ = 0;
+    QString lastError_;
+    QStringList capabilities_;
+    QString selected_;
+    int exists_ = 0;
+    QString sslErrors_;
+    QByteArray bye_;
+    QString secret_;  // kept out of every error text
+    int lastPct_ = -1;
+    bool reading_ = false;
+    bool ticking_ = false;
+};
+
+}  // namespace vc

@@ -1,0 +1,96 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+namespace vc {
+
+// One value of a server response: an atom (numbers, flags and NIL included),
+// a string (quoted or literal) or a parenthesised list.
+struct ImapValue {
+    enum Kind { Atom, String, Nil, List };
+    Kind kind = Atom;
+    QByteArray text;                // atom or string bytes (unescaped)
+    std::vector<ImapValue> list;    // items of a list
+
+    bool isAtom(const char *name) const;        // an atom with this text, any letter case
+    bool isString() const { return kind == String || kind == Atom; }
+    // The value after the atom `name` inside a list, e.g. item(BODY[]) of a FETCH
+    // list; nullptr when missing.
+    const ImapValue *item(const char *name) const;
+    ImapValue *item(const char *name);
+};
+
+// One complete response line (literals included).
+struct ImapResponse {
+    enum Kind { Tagged, Untagged, Continuation };
+    Kind kind = Untagged;
+    QByteArray tag;                 // tagged: the tag
+    QByteArray status;              // OK/NO/BAD/BYE/PREAUTH (upper case) for status responses, else empty
+    QByteArray code;                // the text inside [...] of a status response, without the brackets
+    QByteArray text;                // the human text of a status or continuation response
+    std::vector<ImapValue> values;  // untagged data: every value after "* " ("3", "EXISTS"; "LIST", (...), ...)
+    QByteArray raw;                 // the response as received, without the final CRLF
+                                    // (literals above 64 KiB are left out of it)
+
+    bool isStatus() const { return !status.isEmpty(); }
+    // Untagged data: the response's name in upper case ("EXISTS", "FETCH", "LIST",
+    // "CAPABILITY"), skipping a leading message number.
+    QByteArray name() const;
+    // Untagged data that starts with a number ("* 3 EXISTS"): that number, else -1.
+    qint64 number() const;
+};
+
+// Splits the byte stream of an IMAP server into complete responses. Feed it
+// bytes in any chunking; it never allocates ahead of data that has arrived.
+// A literal longer than the limit, or a line without an end longer than the
+// line limit, puts it in an error state that only reset() clears.
+class ImapParser {
+public:
+    static constexpr qint64 kDefaultMaxLiteral = qint64(256) << 20;
+    static constexpr qint64 kMaxLineLength = qint64(8) << 20;
+
+    void feed(const QByteArray &data) { feed(data.constData(), data.size()); }
+    void feed(const char *data, qsizetype size);
+
+    bool hasResponse() const { return !ready_.empty(); }
+    ImapResponse takeResponse();
+
+    bool hasError() const { return !error_.isEmpty(); }
+    const QString &errorText() const { return error_; }
+
+    void setMaxLiteralBytes(qint64 bytes) { maxLiteral_ = bytes; }
+    qint64 maxLiteralBytes() const { return maxLiteral_; }
+
+    // The literal being read: whether there is one, its announced size and the
+    // bytes of it received so far.
+    bool inLiteral() const { return inLiteral_; }
+    qint64 literalSize() const { return literalSize_; }
+    qint64 literalReceived() const { return literal_.size(); }
+
+    void reset();
+
+private:
+    void parse();
+    void finishResponse();
+    void setError(const QString &text);
+
+    QByteArray buf_;
+    qsizetype pos_ = 0;       // first unconsumed byte of buf_
+    qsizetype scanFrom_ = 0;  // where the search for the next line end resumes
+    qint64 maxLiteral_ = kDefaultMaxLiteral;
+
+    // The response being collected: text pieces, each but the last followed by a literal.
+    std::vector<QByteArray> segments_;
+    std::vector<QByteArray> literals_;
+    bool inLiteral_ = false;
+    qint64 literalSize_ = 0;
+    QByteArray literal_;
+
+    std::deque<ImapResponse> ready_;
+    QString error_;
+};
+
+}  // namespace vc
