@@ -1,0 +1,652 @@
+#include "mail/MimeDecode.h"
+
+#include <gmime/gmime.h>
+
+#include <QHash>
+#include <QStringDecoder>
+#include <QTimeZone>
+
+#include <cerrno>
+#include <mutex>
+
+namespace vc {
+
+namespace {
+
+// GMime needs one global initialisation; the parser options are shared read-only.
+GMimeParserOptions *parserOptions()
+{
+    static std::once_flag once;
+    static GMimeParserOptions *options = nullptr;
+    std::call_once(once, [] {
+        g_mime_init();
+        options = g_mime_parser_options_new();
+        g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_allow_addresses_without_domain(options, TRUE);
+        // Raw 8-bit header text: UTF-8 when it is valid, else Windows-1252, else
+        // Latin-1 (which never fails).
+        const char *fallback[] = {"utf-8", "windows-1252", "iso-8859-1", nullptr};
+        g_mime_parser_options_set_fallback_charsets(options, fallback);
+    });
+    return options;
+}
+
+// Owns a GObject reference for the length of a scope.
+template <typename T>
+struct GRef {
+    T *p = nullptr;
+    explicit GRef(T *ptr) : p(ptr) {}
+    ~GRef()
+    {
+        if (p)
+            g_object_unref(p);
+    }
+    GRef(const GRef &) = delete;
+    GRef &operator=(const GRef &) = delete;
+    T *get() const { return p; }
+    explicit operator bool() const { return p != nullptr; }
+};
+
+QString fromUtf8(const char *s) { return s ? QString::fromUtf8(s) : QString(); }
+
+bool isUtf8Label(const QByteArray &cs)
+{
+    return cs == "utf-8" || cs == "utf8";
+}
+
+bool isAsciiLabel(const QByteArray &cs)
+{
+    return cs == "us-ascii" || cs == "ascii" || cs == "ansi_x3.4-1968" || cs == "iso646-us";
+}
+
+// Latin-1 as mail writers really use it: bytes 0x80-0x9F are the Windows-1252
+// characters (the euro sign, typographic quotes, dashes); the five bytes that
+// Windows-1252 leaves unassigned stay the C1 controls Latin-1 gives them.
+QString fromWindows1252(const QByteArray &bytes)
+{
+    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char ch : bytes) {
+        const uchar b = uchar(ch);
+        *out++ = QChar(b >= 0x80 && b <= 0x9F ? high[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
+// UTF-8 when the bytes are valid UTF-8, else Latin-1 (read as Windows-1252).
+QString utf8OrLatin1(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    return fromWindows1252(bytes);
+}
+
+// Converts with iconv; an invalid or truncated sequence becomes U+FFFD and the
+// conversion goes on with the next byte. Returns false when the charset is unknown.
+bool iconvToUnicode(const QByteArray &bytes, const char *charset, QString *out)
+{
+    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+    if (cd == (iconv_t)-1)
+        return false;
+    QByteArray utf8;
+    utf8.resize(bytes.size() * 2 + 16);
+    char *in = const_cast<char *>(bytes.constData());
+    size_t inLeft = size_t(bytes.size());
+    qsizetype used = 0;
+    static const char replacement[] = "\xEF\xBF\xBD";
+    bool flushing = false;
+    while (true) {
+        char *dst = utf8.data() + used;
+        size_t outLeft = size_t(utf8.size() - used);
+        const size_t rc = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
+                                   : iconv(cd, &in, &inLeft, &dst, &outLeft);
+        used = dst - utf8.data();
+        if (rc != size_t(-1)) {
+            if (flushing)
+                break;
+            flushing = true;  // input used up: let a stateful charset end its shift state
+            continue;
+        }
+        if (errno == E2BIG) {
+            utf8.resize(utf8.size() * 2 + 16);
+            continue;
+        }
+        // EILSEQ, or EINVAL for a sequence cut off at the end.
+        if (utf8.size() - used < 3)
+            utf8.resize(utf8.size() * 2 + 16);
+        memcpy(utf8.data() + used, replacement, 3);
+        used += 3;
+        if (inLeft > 0) {
+            ++in;
+            --inLeft;
+        }
+        if (inLeft == 0)
+            flushing = true;
+    }
+    g_mime_iconv_close(cd);
+    utf8.truncate(used);
+    *out = QString::fromUtf8(utf8);
+    return true;
+}
+
+// The transfer-decoded bytes of a leaf part.
+QByteArray partBytes(GMimePart *part)
+{
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    if (!content)
+        return {};
+    GRef<GMimeStream> sink(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, sink.get());
+    GByteArray *array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
+    if (!array || array->len == 0)
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len));
+}
+
+QString partText(GMimePart *part)
+{
+    const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    return decodeCharset(partBytes(part), QByteArray(charset));
+}
+
+bool isAttachment(GMimeObject *object)
+{
+    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(object);
+    return disposition && g_mime_content_disposition_is_attachment(disposition);
+}
+
+// Depth-first search for the first text/plain and the first text/html part that
+// are not attachments. Attached messages (message/rfc822) are not entered: their
+// text belongs to the attachment, not to this message.
+void findTextParts(GMimeObject *object, GMimePart **plain, GMimePart **html, int depth = 0)
+{
+    if (!object || depth > 64 || (*plain && *html))
+        return;
+    if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart *multipart = GMIME_MULTIPART(object);
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count && !(*plain && *html); ++i)
+            findTextParts(g_mime_multipart_get_part(multipart, i), plain, html, depth + 1);
+        return;
+    }
+    if (!GMIME_IS_PART(object) || isAttachment(object))
+        return;
+    GMimeContentType *type = g_mime_object_get_content_type(object);
+    if (!type)
+        return;
+    if (!*plain && g_mime_content_type_is_type(type, "text", "plain"))
+        *plain = GMIME_PART(object);
+    else if (!*html && g_mime_content_type_is_type(type, "text", "html"))
+        *html = GMIME_PART(object);
+}
+
+// A multipart whose boundary is missing (or never occurs) has no parts. Its
+// content is then shown as it stands: everything after the message's header
+// block, line ends untouched.
+QString unsplitMultipartText(GMimeObject *object, const QByteArray &raw)
+{
+    if (!object || !GMIME_IS_MULTIPART(object) || g_mime_multipart_get_count(GMIME_MULTIPART(object)) > 0)
+        return {};
+    const qsizetype crlf = raw.indexOf("\r\n\r\n");
+    const qsizetype lf = raw.indexOf("\n\n");
+    qsizetype start = -1;
+    if (crlf >= 0 && (lf < 0 || crlf < lf))
+        start = crlf + 4;
+    else if (lf >= 0)
+        start = lf + 2;
+    if (start < 0)
+        return {};
+    const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
+    return decodeCharset(raw.mid(start), QByteArray(charset));
+}
+
+// The first mailbox of an address list, looking into groups.
+InternetAddressMailbox *firstMailbox(InternetAddressList *list, int depth = 0)
+{
+    if (!list || depth > 8)
+        return nullptr;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address))
+            return INTERNET_ADDRESS_MAILBOX(address);
+        if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            if (auto *mailbox = firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)),
+                                             depth + 1))
+                return mailbox;
+        }
+    }
+    return nullptr;
+}
+
+void decodeSender(GMimeMessage *message, ImapEmail &email)
+{
+    InternetAddressMailbox *mailbox = firstMailbox(g_mime_message_get_from(message));
+    if (!mailbox) {
+        // No usable address (e.g. "From: undisclosed-recipients:;"): keep the
+        // header's decoded text so the sender is not silently lost.
+        const char *value = g_mime_object_get_header(GMIME_OBJECT(message), "From");
+        if (value) {
+            char *decoded = g_mime_utils_header_decode_text(parserOptions(), value);
+            email.From = fromUtf8(decoded).simplified();
+            g_free(decoded);
+        }
+        return;
+    }
+    email.FromName = fromUtf8(internet_address_get_name(INTERNET_ADDRESS(mailbox))).trimmed();
+    email.FromAddress = fromUtf8(internet_address_mailbox_get_addr(mailbox)).trimmed();
+    if (email.FromName.isEmpty())
+        email.From = email.FromAddress;
+    else if (email.FromAddress.isEmpty())
+        email.From = email.FromName;
+    else
+        email.From = email.FromName + QStringLiteral(" <") + email.FromAddress + QLatin1Char('>');
+}
+
+QDateTime decodeDate(GMimeMessage *message)
+{
+    GDateTime *date = g_mime_message_get_date(message);
+    if (!date)
+        return {};
+    const qint64 seconds = g_date_time_to_unix(date);
+    const int offsetSeconds = int(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND);
+    return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(offsetSeconds));
+}
+
+}  // namespace
+
+QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
+{
+    if (bytes.isEmpty())
+        return {};
+    const QByteArray charset = charsetLabel.trimmed().toLower();
+    if (charset.isEmpty() || isAsciiLabel(charset))
+        return utf8OrLatin1(bytes);
+    if (isUtf8Label(charset))
+        return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
+    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1" ||
+        charset == "windows-1252" || charset == "cp1252")
+        return fromWindows1252(bytes);
+    QString text;
+    if (iconvToUnicode(bytes, g_mime_charset_iconv_name(charset.constData()), &text))
+        return text;
+    return utf8OrLatin1(bytes);  // a charset nobody knows
+}
+
+ImapEmail decodeMessage(const QByteArray &raw)
+{
+    ImapEmail email;
+    if (raw.isEmpty())
+        return email;
+    GMimeParserOptions *options = parserOptions();
+
+    // The memory stream reads the caller's bytes in place: it does not own the
+    // array, and the array's wrapper is released without freeing the data.
+    // Parsed parts keep referring to this stream, so no body is copied before
+    // it is decoded.
+    GByteArray *view = g_byte_array_new_take(reinterpret_cast<guint8 *>(const_cast<char *>(raw.constData())),
+                                             gsize(raw.size()));
+    {
+        GRef<GMimeStream> stream(g_mime_stream_mem_new());
+        g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream.get()), view);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
+
+        GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+        g_mime_parser_set_persist_stream(parser.get(), TRUE);
+        GRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+        if (message) {
+            decodeSender(message.get(), email);
+            email.Subject = fromUtf8(g_mime_message_get_subject(message.get()));
+            email.EmailDate = decodeDate(message.get());
+
+            GMimePart *plain = nullptr;
+            GMimePart *html = nullptr;
+            findTextParts(g_mime_message_get_mime_part(message.get()), &plain, &html);
+            if (html)
+                email.HTMLTextBody = partText(html);
+            if (plain)
+                email.PlainTextBody = partText(plain);
+            else if (html)
+                email.PlainTextBody = htmlToPlainText(email.HTMLTextBody);
+            else
+                email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), raw);
+        }
+    }
+    g_byte_array_free(view, FALSE);  // the data stays the caller's
+    return email;
+}
+
+// ---------------------------------------------------------------------------
+// HTML to text
+
+namespace {
+
+const QHash<QString, char32_t> &namedEntities()
+{
+    static const QHash<QString, char32_t> table = [] {
+        QHash<QString, char32_t> t;
+        // ISO 8859-1 characters, U+00A0 to U+00FF, in code order.
+        static const char *const latin1[] = {
+            "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",    "copy",
+            "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn", "sup2",   "sup3",
+            "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12",
+            "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
+            "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde",
+            "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",
+            "Uuml",   "Yacute", "THORN",  "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",
+            "aelig",  "ccedil", "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
+            "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+            "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+        for (int i = 0; i < 96; ++i)
+            t.insert(QString::fromLatin1(latin1[i]), char32_t(0xA0 + i));
+        static const struct {
+            const char *name;
+            char32_t code;
+        } others[] = {
+            {"amp", 0x26},      {"lt", 0x3C},       {"gt", 0x3E},      {"quot", 0x22},    {"apos", 0x27},
+            {"OElig", 0x152},   {"oelig", 0x153},   {"Scaron", 0x160}, {"scaron", 0x161}, {"Yuml", 0x178},
+            {"fnof", 0x192},    {"circ", 0x2C6},    {"tilde", 0x2DC},  {"ensp", 0x2002},  {"emsp", 0x2003},
+            {"thinsp", 0x2009}, {"zwnj", 0x200C},   {"zwj", 0x200D},   {"lrm", 0x200E},   {"rlm", 0x200F},
+            {"ndash", 0x2013},  {"mdash", 0x2014},  {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"sbquo", 0x201A},
+            {"ldquo", 0x201C},  {"rdquo", 0x201D},  {"bdquo", 0x201E}, {"dagger", 0x2020}, {"Dagger", 0x2021},
+            {"bull", 0x2022},   {"hellip", 0x2026}, {"permil", 0x2030}, {"prime", 0x2032}, {"Prime", 0x2033},
+            {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"euro", 0x20AC},  {"trade", 0x2122}, {"larr", 0x2190},
+            {"uarr", 0x2191},   {"rarr", 0x2192},   {"darr", 0x2193},  {"harr", 0x2194},  {"minus", 0x2212},
+            {"infin", 0x221E},  {"asymp", 0x2248},  {"ne", 0x2260},    {"le", 0x2264},    {"ge", 0x2265},
+            {"hearts", 0x2665}, {"check", 0x2713},
+        };
+        for (const auto &e : others)
+            t.insert(QString::fromLatin1(e.name), e.code);
+        return t;
+    }();
+    return table;
+}
+
+// Numeric references 128-159 name Windows-1252 characters (as browsers read them).
+char32_t numericReference(char32_t code)
+{
+    static const char16_t cp1252[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                        0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0xFFFD;
+    if (code >= 0x80 && code <= 0x9F)
+        return cp1252[code - 0x80];
+    return code;
+}
+
+bool isHtmlSpace(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == '\f';
+}
+
+bool isAsciiAlnum(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
+}
+
+enum class TagKind { Other, Break, Block, Cell, Pre, SkipContent };
+
+TagKind kindOf(const QString &name)
+{
+    static const QHash<QString, TagKind> kinds = [] {
+        QHash<QString, TagKind> k;
+        k.insert(QStringLiteral("br"), TagKind::Break);
+        for (const char *n : {"p", "div", "li", "tr", "h1", "h2", "h3", "h4", "h5", "h6", "ul", "ol", "dl", "dt",
+                              "dd", "table", "thead", "tbody", "tfoot", "caption", "blockquote", "hr", "address",
+                              "article", "aside", "section", "header", "footer", "nav", "main", "figure",
+                              "figcaption", "form", "fieldset", "legend", "center", "body", "html"})
+            k.insert(QString::fromLatin1(n), TagKind::Block);
+        k.insert(QStringLiteral("td"), TagKind::Cell);
+        k.insert(QStringLiteral("th"), TagKind::Cell);
+        k.insert(QStringLiteral("pre"), TagKind::Pre);
+        for (const char *n : {"script", "style", "title", "template", "noscript", "textarea"})
+            k.insert(QString::fromLatin1(n), TagKind::SkipContent);
+        return k;
+    }();
+    return kinds.value(name, TagKind::Other);
+}
+
+class HtmlText {
+public:
+    explicit HtmlText(const QString &html) : in_(html), n_(html.size()) { out_.reserve(html.size()); }
+
+    QString run()
+    {
+        qsizetype i = 0;
+        while (i < n_) {
+            const QChar c = in_.at(i);
+            if (c == QLatin1Char('<'))
+                i = tag(i);
+            else if (c == QLatin1Char('&'))
+                i = reference(i);
+            else {
+                character(c);
+                ++i;
+            }
+        }
+        // No line breaks or blanks after the last text.
+        while (!out_.isEmpty() && (out_.endsWith(QLatin1Char('\n')) || out_.endsWith(QLatin1Char('\r')) ||
+                                   out_.endsWith(QLatin1Char(' '))))
+            out_.chop(1);
+        return out_;
+    }
+
+private:
+    void lineBreak()
+    {
+        out_ += QLatin1String("\r\n");
+        lineHasText_ = false;
+        pendingSpace_ = false;
+    }
+    void blockBoundary()
+    {
+        if (lineHasText_)
+            lineBreak();
+        pendingSpace_ = false;
+    }
+    void text(QStringView s)
+    {
+        if (pendingSpace_ && lineHasText_)
+            out_ += QLatin1Char(' ');
+        pendingSpace_ = false;
+        out_ += s;
+        lineHasText_ = true;
+    }
+    void character(QChar c)
+    {
+        if (pre_ > 0) {
+            if (c == QLatin1Char('\r'))
+                return;  // CR LF and lone LF alike become one CR LF
+            if (c == QLatin1Char('\n')) {
+                lineBreak();
+                return;
+            }
+            text(QStringView(&c, 1));
+            return;
+        }
+        if (isHtmlSpace(c)) {
+            pendingSpace_ = true;
+            return;
+        }
+        if (c.unicode() == 0xA0)
+            c = QLatin1Char(' ');  // a no-break space is a plain, uncollapsed space in text
+        text(QStringView(&c, 1));
+    }
+
+    qsizetype indexOfCi(QLatin1StringView needle, qsizetype from) const
+    {
+        return in_.indexOf(needle, from, Qt::CaseInsensitive);
+    }
+
+    // At '<': a comment, a declaration, a tag, or a plain '<'. Returns the next index.
+    qsizetype tag(qsizetype i)
+    {
+        if (in_.mid(i, 4) == QLatin1String("<!--")) {
+            const qsizetype end = in_.indexOf(QLatin1String("-->"), i + 4);
+            return end < 0 ? n_ : end + 3;
+        }
+        qsizetype j = i + 1;
+        if (j < n_ && (in_.at(j) == QLatin1Char('!') || in_.at(j) == QLatin1Char('?'))) {
+            const qsizetype end = in_.indexOf(QLatin1Char('>'), j);
+            return end < 0 ? n_ : end + 1;
+        }
+        bool closing = false;
+        if (j < n_ && in_.at(j) == QLatin1Char('/')) {
+            closing = true;
+            ++j;
+        }
+        const qsizetype nameStart = j;
+        while (j < n_ && isAsciiAlnum(in_.at(j)))
+            ++j;
+        if (j == nameStart || !in_.at(nameStart).isLetter()) {
+            character(in_.at(i));  // not a tag: "a < b"
+            return i + 1;
+        }
+        const QString name = in_.mid(nameStart, j - nameStart).toLower();
+        // Attributes up to '>', quoted values may contain '>'.
+        QChar quote;
+        while (j < n_) {
+            const QChar c = in_.at(j);
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+            } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                quote = c;
+            } else if (c == QLatin1Char('>')) {
+                break;
+            }
+            ++j;
+        }
+        const qsizetype after = j < n_ ? j + 1 : n_;
+        switch (kindOf(name)) {
+        case TagKind::Break:
+            lineBreak();
+            break;
+        case TagKind::Block:
+            blockBoundary();
+            break;
+        case TagKind::Cell:
+            if (!closing && lineHasText_)
+                pendingSpace_ = true;
+            break;
+        case TagKind::Pre:
+            blockBoundary();
+            pre_ = closing ? qMax(0, pre_ - 1) : pre_ + 1;
+            break;
+        case TagKind::SkipContent:
+            if (!closing) {
+                // Raw text up to the matching end tag is not shown.
+                const QString endTag = QLatin1String("</") + name;
+                const qsizetype end = in_.indexOf(endTag, after, Qt::CaseInsensitive);
+                if (end < 0)
+                    return n_;
+                const qsizetype close = in_.indexOf(QLatin1Char('>'), end);
+                return close < 0 ? n_ : close + 1;
+            }
+            break;
+        case TagKind::Other:
+            break;
+        }
+        return after;
+    }
+
+    // At '&': a character reference, or a plain '&'. Returns the next index.
+    qsizetype reference(qsizetype i)
+    {
+        qsizetype j = i + 1;
+        if (j < n_ && in_.at(j) == QLatin1Char('#')) {
+            ++j;
+            int base = 10;
+            if (j < n_ && (in_.at(j) == QLatin1Char('x') || in_.at(j) == QLatin1Char('X'))) {
+                base = 16;
+                ++j;
+            }
+            const qsizetype digitsStart = j;
+            char32_t code = 0;
+            bool overflow = false;
+            while (j < n_) {
+                const char16_t u = in_.at(j).unicode();
+                int d = -1;
+                if (u >= '0' && u <= '9')
+                    d = u - '0';
+                else if (base == 16 && u >= 'a' && u <= 'f')
+                    d = u - 'a' + 10;
+                else if (base == 16 && u >= 'A' && u <= 'F')
+                    d = u - 'A' + 10;
+                if (d < 0)
+                    break;
+                if (!overflow) {
+                    code = code * char32_t(base) + char32_t(d);
+                    if (code > 0x10FFFF)
+                        overflow = true;
+                }
+                ++j;
+            }
+            if (j == digitsStart) {
+                character(in_.at(i));
+                return i + 1;
+            }
+            if (j < n_ && in_.at(j) == QLatin1Char(';'))
+                ++j;
+            appendCodePoint(overflow ? 0xFFFD : numericReference(code));
+            return j;
+        }
+        const qsizetype nameStart = j;
+        while (j < n_ && j - nameStart < 32 && isAsciiAlnum(in_.at(j)))
+            ++j;
+        const QString name = in_.mid(nameStart, j - nameStart);
+        const bool semicolon = j < n_ && in_.at(j) == QLatin1Char(';');
+        const auto &table = namedEntities();
+        const auto it = table.constFind(name);
+        // Without ';' only the few names that old mail writers leave open count.
+        static const QStringList openNames{QStringLiteral("amp"), QStringLiteral("lt"), QStringLiteral("gt"),
+                                           QStringLiteral("quot"), QStringLiteral("nbsp")};
+        if (it == table.constEnd() || (!semicolon && !openNames.contains(name))) {
+            character(in_.at(i));
+            return i + 1;
+        }
+        appendCodePoint(it.value());
+        return semicolon ? j + 1 : j;
+    }
+
+    void appendCodePoint(char32_t code)
+    {
+        if (code == 0xA0)
+            code = ' ';
+        if (code == ' ' && pre_ == 0) {
+            // A referenced space is kept as written, not collapsed.
+            text(QStringView(u" "));
+            return;
+        }
+        const char32_t ucs4[1] = {code};
+        text(QString::fromUcs4(ucs4, 1));
+    }
+
+    const QString &in_;
+    const qsizetype n_;
+    QString out_;
+    bool lineHasText_ = false;
+    bool pendingSpace_ = false;
+    int pre_ = 0;
+};
+
+}  // namespace
+
+QString htmlToPlainText(const QString &html)
+{
+    return HtmlText(html).run();
+}
+
+}  // namespace vc
