@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScreen>
@@ -86,6 +87,13 @@ bool WindowPointer::eventFilter(QObject *watched, QEvent *event)
 {
     const auto t = event->type();
     if (t == QEvent::Enter || t == QEvent::MouseMove || t == QEvent::HoverMove) {
+        // A move over a child that ignores it reaches the container too; only
+        // the control directly under the mouse decides.
+        if (t == QEvent::MouseMove) {
+            auto *w = static_cast<QWidget *>(watched);
+            if (w->childAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
+                return QObject::eventFilter(watched, event);
+        }
         const auto it = rules_.constFind(watched);
         if (it != rules_.constEnd() && (it->second || value_ != pointer::Hourglass) && value_ != it->first)
             setMousePointer(it->first);

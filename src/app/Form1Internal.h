@@ -1,0 +1,36 @@
+#pragma once
+// Pieces shared by the main window's source files; not for other windows.
+#include "mail/ConnectionConfig.h"
+#include "rules/Listing.h"
+
+#include <memory>
+
+namespace vc {
+
+class Form1;
+class ImapComponent;
+
+// Run-time error "Invalid property value" (a control refused a value).
+inline constexpr int kInvalidPropertyValue = 380;
+
+// Counts a command (connect, run) as working for as long as it lives.
+class ActiveCommand {
+public:
+    explicit ActiveCommand(Form1 *f);
+    ~ActiveCommand();
+    ActiveCommand(const ActiveCommand &) = delete;
+    ActiveCommand &operator=(const ActiveCommand &) = delete;
+
+private:
+    Form1 *form_;
+};
+
+// The rules' parameters read live from the windows at every call.
+std::unique_ptr<RuleParams> makeWindowRuleParams(Form1 *form);
+
+// The component instance of the program: the test factory when one is
+// installed, otherwise our IMAP client configured from `config`.
+std::unique_ptr<ImapComponent> createComponent(const ConnectionConfig &config);
+std::unique_ptr<ImapComponent> defaultComponent(const ConnectionConfig &config);
+
+}  // namespace vc
