@@ -1,0 +1,353 @@
+// The extraction rules as plain functions.
+#include "rules/Rules.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+Q_DECLARE_METATYPE(vc::MailRecord)
+
+using namespace vc;
+using namespace vc::rules;
+
+namespace {
+MailRecord mail(const QString &from, const QString &date, const QString &subject, const QString &body)
+{
+    MailRecord m;
+    m.From = from;
+    m.ReceivedDate = date;
+    m.Subject = subject;
+    m.PlainTextBody = body;
+    // Fields no rule lists: anything here showing up in rows is a fault.
+    m.FromName = QStringLiteral("NAME-NEVER-LISTED");
+    m.FromAddress = QStringLiteral("ADDRESS-NEVER-LISTED");
+    m.HTMLTextBody = QStringLiteral("<p>HTML-NEVER-LISTED</p>");
+    return m;
+}
+const QString CRLF = QStringLiteral("\r\n");
+}  // namespace
+
+class TestRules : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void bodyLines_data();
+    void bodyLines();
+    void containment_data();
+    void containment();
+    void lowerCaseKeepsPositions();
+    void allEmailData_data();
+    void allEmailData();
+    void containing_data();
+    void containing();
+    void notContaining_data();
+    void notContaining();
+    void lineNumbers_data();
+    void lineNumbers();
+    void lineNumberEntryCheck_data();
+    void lineNumberEntryCheck();
+    void between_data();
+    void between();
+    void betweenDuplicates();
+    void betweenSourcesInOrder();
+    void betweenLongBodyIsNotQuadratic();
+    void textSet_data();
+    void textSet();
+};
+
+void TestRules::bodyLines_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty body has no lines") << QString() << QStringList();
+    QTest::newRow("one line") << "abc" << QStringList{"abc"};
+    QTest::newRow("trailing CR LF gives empty last line") << "a\r\nb\r\n" << QStringList{"a", "b", ""};
+    QTest::newRow("lone LF stays inside") << "a\nb\r\nc" << QStringList{"a\nb", "c"};
+    QTest::newRow("lone CR stays inside") << "a\rb" << QStringList{"a\rb"};
+    QTest::newRow("LF CR is not a line end") << "a\n\rb" << QStringList{"a\n\rb"};
+    QTest::newRow("only CR LF") << "\r\n" << QStringList{"", ""};
+    QTest::newRow("nothing trimmed") << "  a  \r\n\tb" << QStringList{"  a  ", "\tb"};
+}
+
+void TestRules::bodyLines()
+{
+    QFETCH(QString, body);
+    QFETCH(QStringList, lines);
+    QCOMPARE(rules::bodyLines(body), lines);
+}
+
+void TestRules::containment_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<bool>("contains");
+    QTest::newRow("case ignored") << "Your order shipped" << "ORDER" << true;
+    QTest::newRow("not there") << "Your order shipped" << "orders" << false;
+    QTest::newRow("empty part in text") << "x" << "" << true;
+    QTest::newRow("empty part in blanks") << "   " << "" << true;
+    QTest::newRow("empty part in empty text") << "" << "" << false;
+    QTest::newRow("part in empty text") << "" << "a" << false;
+    QTest::newRow("non-ASCII letters") << QString::fromUtf8("GRÜSSE aus Köln") << QString::fromUtf8("grüsse AUS KÖLN")
+                                       << true;
+    QTest::newRow("Greek") << QString::fromUtf8("ΚΑΛΗΜΕΡΑ") << QString::fromUtf8("καλημερα") << true;
+    QTest::newRow("exact after lower-casing, no folding of accents") << "cafe" << QString::fromUtf8("café") << false;
+}
+
+void TestRules::containment()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, part);
+    QFETCH(bool, contains);
+    QCOMPARE(containsText(text, part), contains);
+}
+
+void TestRules::lowerCaseKeepsPositions()
+{
+    // Letters whose full lower-case form is longer (dotted capital I) and
+    // letters outside the basic plane must not shift positions.
+    const QString dotted = QString(QChar(0x0130)) + QStringLiteral("ABC");
+    QCOMPARE(lowerCase(dotted).size(), dotted.size());
+    QCOMPARE(lowerCase(dotted).mid(1), QStringLiteral("abc"));
+    const QString deseret = QString::fromUcs4(U"\U00010400X");   // capital long I, then X
+    QCOMPARE(lowerCase(deseret), QString::fromUcs4(U"\U00010428x"));
+
+    // So an item cut out of the source after such letters keeps its place.
+    const QString src = QString(QChar(0x0130)) + QString(QChar(0x0130)) + QStringLiteral("<b>Bold</B> end");
+    QCOMPARE(betweenItems(src, QStringLiteral("<B>"), QStringLiteral("</b>")), QStringList{"Bold"});
+}
+
+void TestRules::allEmailData_data()
+{
+    QTest::addColumn<MailRecord>("message");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("everything empty: one empty row") << mail("", "", "", "") << QStringList{""};
+    QTest::newRow("header rows, body, then lines with empty last")
+        << mail("a@b.example", "Mon, 1 Dec 2014", "Hi", "a\r\nb\r\n")
+        << QStringList{"a@b.example", "Mon, 1 Dec 2014", "Hi", "a\r\nb\r\n", "a", "b", ""};
+    QTest::newRow("LF-only body listed twice") << mail("", "", "", "one\ntwo\n")
+                                               << QStringList{"one\ntwo\n", "one\ntwo\n"};
+    QTest::newRow("blank fields are not empty") << mail(" ", "", "  ", "x")
+                                                << QStringList{" ", "  ", "x", "x"};
+    QTest::newRow("empty subject skipped, order kept") << mail("F", "D", "", "b")
+                                                       << QStringList{"F", "D", "b", "b"};
+}
+
+void TestRules::allEmailData()
+{
+    QFETCH(MailRecord, message);
+    QFETCH(QStringList, rows);
+    QCOMPARE(rules::allEmailData(message), rows);
+}
+
+void TestRules::containing_data()
+{
+    QTest::addColumn<MailRecord>("message");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("case ignored, row in source case")
+        << mail("", "", "", "Hello\r\nYour Order shipped\r\nbye") << "ORDER" << QStringList{"Your Order shipped"};
+    QTest::newRow("header fields first, as received")
+        << mail("Orders <o@shop.example>", "Tue", "Your ORDER", "order 1\r\nnone")
+        << "order" << QStringList{"Orders <o@shop.example>", "Your ORDER", "order 1"};
+    QTest::newRow("empty text: non-empty fields and lines only")
+        << mail("F", "", "S", "a\r\n\r\nb\r\n") << "" << QStringList{"F", "S", "a", "b"};
+    QTest::newRow("lone LF inside a matching line") << mail("", "", "", "x\nkey\r\ny") << "KEY"
+                                                    << QStringList{"x\nkey"};
+    QTest::newRow("every match, also equal ones") << mail("", "", "", "ab\r\nab") << "a" << QStringList{"ab", "ab"};
+    QTest::newRow("unlisted fields never tested") << mail("", "", "", "z") << "NEVER-LISTED" << QStringList{};
+}
+
+void TestRules::containing()
+{
+    QFETCH(MailRecord, message);
+    QFETCH(QString, text);
+    QFETCH(QStringList, rows);
+    QCOMPARE(linesContaining(message, text), rows);
+}
+
+void TestRules::notContaining_data()
+{
+    QTest::addColumn<MailRecord>("message");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("empty text: only empty lines") << mail("F", "D", "S", "a\r\n\r\nb\r\n") << ""
+                                                  << QStringList{"", ""};
+    QTest::newRow("empty headers skipped") << mail("", "", "", "x\r\ny") << "x" << QStringList{"y"};
+    QTest::newRow("case ignored") << mail("From X", "D", "Sub", "aXb\r\nplain") << "x"
+                                  << QStringList{"D", "Sub", "plain"};
+    QTest::newRow("trailing CR LF line listed") << mail("", "", "", "xx\r\n") << "x" << QStringList{""};
+}
+
+void TestRules::notContaining()
+{
+    QFETCH(MailRecord, message);
+    QFETCH(QString, text);
+    QFETCH(QStringList, rows);
+    QCOMPARE(linesNotContaining(message, text), rows);
+}
+
+void TestRules::lineNumbers_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QStringList>("rows");
+    const QString five = QStringLiteral("l1\r\nl2\r\nl3\r\nl4\r\nl5");
+    QTest::newRow("3,1,3: body order, once") << five << "3,1,3" << QStringList{"l1", "l3"};
+    QTest::newRow("beyond the body") << five << "7" << QStringList{};
+    QTest::newRow("2.5 rounds to 2") << five << "2.5" << QStringList{"l2"};
+    QTest::newRow("3.5 rounds to 4") << five << "3.5" << QStringList{"l4"};
+    QTest::newRow("blanks around a piece") << five << " 2" << QStringList{"l2"};
+    QTest::newRow("blanks both sides") << five << "\t5 , 1 " << QStringList{"l1", "l5"};
+    QTest::newRow("zero") << five << "0" << QStringList{};
+    QTest::newRow("negative") << five << "-1" << QStringList{};
+    QTest::newRow("outside 16 bits") << five << "99999" << QStringList{};
+    QTest::newRow("outside 16 bits beside a good piece") << five << "99999,4" << QStringList{"l4"};
+    QTest::newRow("non-numeric piece ignored") << five << "abc,2,,x" << QStringList{"l2"};
+    QTest::newRow("empty entry") << five << "" << QStringList{};
+    QTest::newRow("trailing CR LF line counts") << "a\r\nb\r\n" << "3,1" << QStringList{"a", ""};
+    QTest::newRow("headers never listed, empty body") << QString() << "1" << QStringList{};
+    QTest::newRow("line with lone LF is one line") << "a\nb\r\nc" << "2" << QStringList{"c"};
+}
+
+void TestRules::lineNumbers()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, entry);
+    QFETCH(QStringList, rows);
+    QCOMPARE(linesByNumber(body, entry), rows);
+}
+
+void TestRules::lineNumberEntryCheck_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("list") << "1,2, 3" << true;
+    QTest::newRow("decimal") << "2.5" << true;
+    QTest::newRow("empty piece") << "1,,2" << false;
+    QTest::newRow("trailing comma") << "1," << false;
+    QTest::newRow("word") << "one" << false;
+    QTest::newRow("range is not a number") << "1-3" << false;
+}
+
+void TestRules::lineNumberEntryCheck()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, ok);
+    QCOMPARE(isLineNumberEntry(entry), ok);
+}
+
+void TestRules::between_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("help example") << "The rain in spain falls mainly on the plain." << "p" << "n"
+                                  << QStringList{"ai", "lai"};
+    QTest::newRow("nested starts") << "X1X2Y" << "X" << "Y" << QStringList{"1X2", "2"};
+    QTest::newRow("case-blind markers, source case kept") << "a<b>Bold Text</B>c" << "<B>" << "</b>"
+                                                          << QStringList{"Bold Text"};
+    QTest::newRow("Y only before X") << "n p" << "p" << "n" << QStringList{};
+    QTest::newRow("Y right after X") << "pn" << "p" << "n" << QStringList{};
+    QTest::newRow("Y overlapping X") << "abc" << "ab" << "b" << QStringList{};
+    QTest::newRow("Y inside X, later Y not searched past it") << "abxb" << "ab" << "b" << QStringList{};
+    QTest::newRow("empty end marker") << "abc" << "a" << "" << QStringList{};
+    QTest::newRow("empty start marker") << "abc" << "" << "c" << QStringList{};
+    QTest::newRow("empty source") << "" << "a" << "b" << QStringList{};
+    QTest::newRow("item spanning lines") << "start[one\r\ntwo]end" << "[" << "]" << QStringList{"one\r\ntwo"};
+    QTest::newRow("one Y closes several X") << "<a<b<c>" << "<" << ">" << QStringList{"a<b<c", "b<c", "c"};
+    QTest::newRow("repeated pairs") << "[1][2][]" << "[" << "]" << QStringList{"1", "2"};
+    QTest::newRow("unsubscribe example")
+        << "<a href=\"https://list.example/u?remove=jo@mail.example\" target=\"_blank\">" << "remove=" << "\" target"
+        << QStringList{"jo@mail.example"};
+    QTest::newRow("multi-character markers") << "--BEGIN--x--END----BEGIN--y--END--" << "--begin--" << "--end--"
+                                             << QStringList{"x", "y"};
+}
+
+void TestRules::between()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QStringList, items);
+    QCOMPARE(betweenItems(source, start, end), items);
+}
+
+void TestRules::betweenDuplicates()
+{
+    const MailRecord m = mail("", "", "[a] twice", "[a] and [A] and [a]");
+    // Check3 clear: one row per distinct item of the message, case counts.
+    QCOMPARE(betweenMarkers(m, "[", "]", false), (QStringList{"a", "A"}));
+    // Check3 set: every item.
+    QCOMPARE(betweenMarkers(m, "[", "]", true), (QStringList{"a", "a", "A", "a"}));
+    // Items already listed (earlier messages) are dropped only when Check3 is clear.
+    const QStringList listed{"A"};
+    auto known = [&](const QString &t) { return listed.contains(t); };
+    QCOMPARE(betweenMarkers(m, "[", "]", false, known), QStringList{"a"});
+    QCOMPARE(betweenMarkers(m, "[", "]", true, known), (QStringList{"a", "a", "A", "a"}));
+}
+
+void TestRules::betweenSourcesInOrder()
+{
+    // From, date, subject, then the body; a body without the end marker still
+    // leaves the header items.
+    const MailRecord m = mail("(f)", "(d)", "(s)", "(b1 no end");
+    QCOMPARE(betweenMarkers(m, "(", ")", true), (QStringList{"f", "d", "s"}));
+    const MailRecord n = mail("", "", "(s)", "(b)");
+    QCOMPARE(betweenMarkers(n, "(", ")", true), (QStringList{"s", "b"}));
+}
+
+void TestRules::betweenLongBodyIsNotQuadratic()
+{
+    // 40,000 items in a body of about 700,000 characters.
+    const int count = 40000;
+    QString body;
+    body.reserve(count * 18);
+    for (int i = 0; i < count; ++i)
+        body += QStringLiteral("<td>%1</TD>\r\n").arg(i, 5, 10, QLatin1Char('0'));
+    QElapsedTimer t;
+    t.start();
+    const QStringList items = betweenItems(body, "<TD>", "</td>");
+    const qint64 ms = t.elapsed();
+    QCOMPARE(items.size(), count);
+    QCOMPARE(items.first(), QStringLiteral("00000"));
+    QCOMPARE(items.last(), QStringLiteral("39999"));
+    // A scan that lower-cases the rest of the body for every item needs minutes here.
+    QVERIFY2(ms < 3000, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
+}
+
+void TestRules::textSet_data()
+{
+    QTest::addColumn<MailRecord>("message");
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QStringList>("rows");
+    const QString verse = QStringLiteral(
+        "The lantern swings above the quay,\r\n   its width of light on misty stone;\r\nthe sailors sing of "
+        "misery\r\n   and wander home alone.");
+    QTest::newRow("lines with any item, blanks removed, others not")
+        << mail("", "", "", verse) << QStringList{"i", "width", "misery"}
+        << QStringList{"The lantern swings above the quay,", "its width of light on misty stone;",
+                       "the sailors sing of misery"};
+    QTest::newRow("case ignored, header fields tested")
+        << mail("Ann <ann@x.example>", "", "Weekly REPORT", "report\r\nother") << QStringList{"Report"}
+        << QStringList{"Weekly REPORT", "report"};
+    QTest::newRow("empty item never matches") << mail("F", "D", "S", "a\r\n\r\nb") << QStringList{"", ""}
+                                              << QStringList{};
+    QTest::newRow("empty item beside a real one") << mail("", "", "", "a\r\nb") << QStringList{"", "B"}
+                                                  << QStringList{"b"};
+    QTest::newRow("tabs and spaces removed, trailing kept") << mail("", "", "", " \t key  ") << QStringList{"KEY"}
+                                                            << QStringList{"key  "};
+    QTest::newRow("line listed once for several items") << mail("", "", "", "abc") << QStringList{"a", "b"}
+                                                        << QStringList{"abc"};
+    QTest::newRow("empty set") << mail("F", "", "", "x") << QStringList{} << QStringList{};
+}
+
+void TestRules::textSet()
+{
+    QFETCH(MailRecord, message);
+    QFETCH(QStringList, items);
+    QFETCH(QStringList, rows);
+    QCOMPARE(textSetLines(message, items), rows);
+}
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"
