@@ -1,0 +1,364 @@
+// The MIME decoder over the sample messages in tests/fixtures, the HTML-to-text
+// conversion and the charset conversion.
+#include "mail/MimeDecode.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimeZone>
+
+using vc::decodeMessage;
+using vc::ImapEmail;
+
+namespace {
+
+QByteArray fixture(const QString &name)
+{
+    QFile f(QStringLiteral(VC_FIXTURE_DIR "/") + name);
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(name));
+    return f.readAll();
+}
+
+ImapEmail decodeFixture(const QString &name) { return decodeMessage(fixture(name)); }
+
+QStringList crlfLines(const QString &body) { return body.split(QStringLiteral("\r\n")); }
+
+}  // namespace
+
+class TestMimeDecode : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void sender_data();
+    void sender();
+    void plainBody_data();
+    void plainBody();
+    void htmlBodyIsFirstInlineHtmlPart();
+    void htmlOnlyMessageGivesDerivedText();
+    void date_data();
+    void date();
+    void lineEndsAreKept();
+    void malformedMessagesDecodePartially();
+    void emptyAndHeaderOnlyInput();
+    void truncatedPrefixesNeverBreakHeaders();
+    void corruptedBytesNeverCrash();
+    void htmlToText_data();
+    void htmlToText();
+    void charsets_data();
+    void charsets();
+};
+
+void TestMimeDecode::sender_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("subject");
+
+    QTest::newRow("encoded words") << "qp-latin1.eml" << QStringLiteral("Jürgen Müller <juergen@example.de>")
+                                   << QStringLiteral("Jürgen Müller") << "juergen@example.de"
+                                   << QStringLiteral("Grüße aus Köln");
+    QTest::newRow("quoted name with comma") << "alternative.eml" << "Doe, Jane <jane@example.org>" << "Doe, Jane"
+                                            << "jane@example.org" << "Alternative";
+    QTest::newRow("address only") << "html-only.eml" << "newsletter@example.net" << ""
+                                  << "newsletter@example.net" << "HTML only";
+    QTest::newRow("angle address only") << "no-date.eml" << "bare@example.org" << "" << "bare@example.org"
+                                        << "No date here";
+    QTest::newRow("raw UTF-8 headers") << "8bit-headers.eml" << QStringLiteral("Jürgen Größe <jg@example.org>")
+                                       << QStringLiteral("Jürgen Größe") << "jg@example.org"
+                                       << QStringLiteral("Grüße – schön");
+    QTest::newRow("raw Latin-1 headers") << "8bit-latin1-headers.eml" << QStringLiteral("André <andre@example.org>")
+                                         << QStringLiteral("André") << "andre@example.org"
+                                         << QStringLiteral("Café crème");
+    QTest::newRow("encoded word in windows-1251") << "windows-1251.eml" << QStringLiteral("Иван <ivan@example.ru>")
+                                                  << QStringLiteral("Иван") << "ivan@example.ru" << "Cyrillic";
+}
+
+void TestMimeDecode::sender()
+{
+    QFETCH(QString, file);
+    const ImapEmail e = decodeFixture(file);
+    QTEST(e.From, "from");
+    QTEST(e.FromName, "name");
+    QTEST(e.FromAddress, "address");
+    QTEST(e.Subject, "subject");
+}
+
+void TestMimeDecode::plainBody_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("body");
+
+    QTest::newRow("quoted-printable Latin-1, soft break, euro")
+        << "qp-latin1.eml"
+        << QStringLiteral("Grüße aus Köln!\r\nPreis: 5 € = fünf Euro, sehr lange Zeile die weich umbrochen "
+                          "wird und weiter geht.\r\nEnde\r\n");
+    QTest::newRow("base64 UTF-8") << "base64-utf8.eml"
+                                  << QStringLiteral("Привет, мир!\r\nこんにちは 👋\r\nLetzte Zeile\r\n");
+    QTest::newRow("alternative takes the plain part") << "alternative.eml"
+                                                      << QStringLiteral("Hello Tester,\r\ncafé at 10:00.");
+    QTest::newRow("attachments and attached message skipped") << "attachment-first.eml" << "The real body.";
+    QTest::newRow("8bit UTF-8") << "8bit-headers.eml" << QStringLiteral("Schöne Grüße\r\n");
+    QTest::newRow("no charset, Latin-1 bytes") << "8bit-latin1-headers.eml" << QStringLiteral("Café\r\n");
+    QTest::newRow("windows-1251") << "windows-1251.eml" << QStringLiteral("Привет\r\n");
+    QTest::newRow("unknown charset, Latin-1 bytes") << "unknown-charset.eml" << QStringLiteral("naïve café\r\n");
+    QTest::newRow("LF-only message keeps LF") << "lf-only.eml" << "line one\nline two\n";
+    QTest::newRow("NUL byte kept") << "nul-bytes.eml" << QString::fromUtf8("before\0after\r\nnext line\r\n", 25);
+}
+
+void TestMimeDecode::plainBody()
+{
+    QFETCH(QString, file);
+    QTEST(decodeFixture(file).PlainTextBody, "body");
+}
+
+void TestMimeDecode::htmlBodyIsFirstInlineHtmlPart()
+{
+    const ImapEmail alt = decodeFixture(QStringLiteral("alternative.eml"));
+    QCOMPARE(alt.HTMLTextBody, QStringLiteral("<p>Hello Tester,</p><p>café at <b>10:00</b>.</p>"));
+
+    // The inline alternative's HTML, not the attached page that follows it.
+    const ImapEmail mixed = decodeFixture(QStringLiteral("attachment-first.eml"));
+    QCOMPARE(mixed.HTMLTextBody, QStringLiteral("<p>The real <i>body</i>.</p>"));
+
+    const ImapEmail plainOnly = decodeFixture(QStringLiteral("qp-latin1.eml"));
+    QVERIFY(plainOnly.HTMLTextBody.isEmpty());
+}
+
+void TestMimeDecode::htmlOnlyMessageGivesDerivedText()
+{
+    const ImapEmail e = decodeFixture(QStringLiteral("html-only.eml"));
+    QVERIFY(e.HTMLTextBody.startsWith(QLatin1String("<!DOCTYPE html>\r\n<html>")));
+    QVERIFY(e.HTMLTextBody.contains(QLatin1String("&amp;")));  // the HTML itself stays as sent
+
+    const QStringList expected{
+        QStringLiteral("Welcome back"),
+        QStringLiteral("Fish & Chips, café and naïve ☺"),
+        QStringLiteral("first"),
+        QStringLiteral("second"),
+        QStringLiteral("third"),
+        QStringLiteral("one"),
+        QStringLiteral("two"),
+        QStringLiteral("a b"),
+        QStringLiteral("c d"),
+        QStringLiteral("5 < 6 &unknown; AT&T"),
+    };
+    QCOMPARE(crlfLines(e.PlainTextBody), expected);
+    for (const char *hidden : {"Ignored title", "color", "alert", "not shown"})
+        QVERIFY2(!e.PlainTextBody.contains(QLatin1String(hidden)), hidden);
+}
+
+void TestMimeDecode::date_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QDateTime>("utc");
+    QTest::addColumn<int>("offset");
+
+    const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
+    };
+    QTest::newRow("+0200") << fixture(QStringLiteral("qp-latin1.eml")) << true << utc(2025, 6, 3, 12, 5, 9) << 7200;
+    QTest::newRow("-0500 crosses midnight") << fixture(QStringLiteral("base64-utf8.eml")) << true
+                                            << utc(2025, 6, 5, 4, 30, 0) << -18000;
+    QTest::newRow("+0000") << fixture(QStringLiteral("html-only.eml")) << true << utc(2025, 6, 5, 8, 0, 0) << 0;
+    QTest::newRow("missing") << fixture(QStringLiteral("no-date.eml")) << false << QDateTime() << 0;
+    QTest::newRow("garbage") << fixture(QStringLiteral("bad-date.eml")) << false << QDateTime() << 0;
+    QTest::newRow("impossible day") << QByteArray("Date: Fri, 31 Feb 2025 10:00:00 +0000\r\n\r\nx") << false
+                                    << QDateTime() << 0;
+    QTest::newRow("empty header") << QByteArray("Date: \r\nSubject: s\r\n\r\nx") << false << QDateTime() << 0;
+    // The epoch itself is a real date and must not be mistaken for "no date".
+    QTest::newRow("epoch") << QByteArray("Date: Thu, 1 Jan 1970 00:00:00 +0000\r\n\r\nx") << true
+                           << utc(1970, 1, 1, 0, 0, 0) << 0;
+    QTest::newRow("zone name") << QByteArray("Date: 3 Jun 2025 14:05 EST\r\n\r\nx") << true
+                               << utc(2025, 6, 3, 19, 5, 0) << -18000;
+}
+
+void TestMimeDecode::date()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(bool, valid);
+    const QDateTime d = decodeMessage(message).EmailDate;
+    QCOMPARE(d.isValid(), valid);
+    if (!valid)
+        return;
+    QFETCH(QDateTime, utc);
+    QCOMPARE(d.toUTC(), utc);
+    QTEST(d.offsetFromUtc(), "offset");
+}
+
+void TestMimeDecode::lineEndsAreKept()
+{
+    // Bodies keep CR LF pairs; no lone LF appears and no CR LF is doubled or lost.
+    for (const char *file : {"qp-latin1.eml", "base64-utf8.eml", "alternative.eml", "missing-boundary.eml"}) {
+        const QString body = decodeFixture(QLatin1String(file)).PlainTextBody;
+        QVERIFY2(body.contains(QLatin1String("\r\n")), file);
+        QString withoutPairs = body;
+        withoutPairs.remove(QLatin1String("\r\n"));
+        QVERIFY2(!withoutPairs.contains(QLatin1Char('\n')) && !withoutPairs.contains(QLatin1Char('\r')), file);
+    }
+    QCOMPARE(crlfLines(decodeFixture(QStringLiteral("base64-utf8.eml")).PlainTextBody).size(), 4);
+
+    // An LF-only message stays LF-only: nothing is normalised either way.
+    QVERIFY(!decodeFixture(QStringLiteral("lf-only.eml")).PlainTextBody.contains(QLatin1Char('\r')));
+}
+
+void TestMimeDecode::malformedMessagesDecodePartially()
+{
+    const ImapEmail cut = decodeFixture(QStringLiteral("truncated-multipart.eml"));
+    QCOMPARE(cut.From, QStringLiteral("Cut Off <cut@example.org>"));
+    QCOMPARE(cut.Subject, QStringLiteral("Truncated"));
+    QVERIFY(cut.EmailDate.isValid());
+    QCOMPARE(cut.PlainTextBody, QStringLiteral("Only the first half of the pla"));
+
+    // Without a boundary the content is shown as it stands.
+    const ImapEmail unsplit = decodeFixture(QStringLiteral("missing-boundary.eml"));
+    QCOMPARE(unsplit.Subject, QStringLiteral("Missing boundary"));
+    QVERIFY(unsplit.PlainTextBody.contains(QLatin1String("Text that has no declared boundary.\r\n")));
+
+    // Bad base64: the good characters still decode, the junk is skipped.
+    const ImapEmail b64 = decodeFixture(QStringLiteral("bad-base64.eml"));
+    QCOMPARE(b64.Subject, QStringLiteral("Bad base64"));
+    QVERIFY2(b64.PlainTextBody.startsWith(QLatin1String("Hello world")), qPrintable(b64.PlainTextBody));
+
+    // A NUL in a header ends that header's text but nothing else.
+    const ImapEmail nul = decodeFixture(QStringLiteral("nul-bytes.eml"));
+    QVERIFY(nul.Subject.startsWith(QLatin1String("Has")));
+    QCOMPARE(nul.From, QStringLiteral("nul@example.org"));
+    QVERIFY(nul.EmailDate.isValid());
+    QVERIFY(nul.PlainTextBody.endsWith(QLatin1String("next line\r\n")));
+}
+
+void TestMimeDecode::emptyAndHeaderOnlyInput()
+{
+    for (const QByteArray &raw : {QByteArray(), QByteArray("\r\n"), QByteArray("\0\0\0", 3), QByteArray("x")}) {
+        const ImapEmail e = decodeMessage(raw);
+        QVERIFY(e.From.isEmpty() && e.Subject.isEmpty() && e.HTMLTextBody.isEmpty());
+        QVERIFY(!e.EmailDate.isValid());
+    }
+    const ImapEmail h = decodeFixture(QStringLiteral("header-only.eml"));
+    QCOMPARE(h.From, QStringLiteral("Only Headers <oh@example.org>"));
+    QCOMPARE(h.Subject, QStringLiteral("Nothing else"));
+    QCOMPARE(h.EmailDate.toUTC(), QDateTime(QDate(2025, 6, 9), QTime(7, 0), QTimeZone::utc()));
+    QVERIFY(h.PlainTextBody.isEmpty());
+    QVERIFY(h.HTMLTextBody.isEmpty());
+}
+
+// Every prefix of every sample decodes; once the whole header block is there,
+// the sender and subject are those of the complete message.
+void TestMimeDecode::truncatedPrefixesNeverBreakHeaders()
+{
+    for (const char *file : {"qp-latin1.eml", "alternative.eml", "attachment-first.eml", "html-only.eml",
+                             "base64-utf8.eml"}) {
+        const QByteArray raw = fixture(QLatin1String(file));
+        const ImapEmail full = decodeMessage(raw);
+        const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
+        QVERIFY(headerEnd > 0);
+        for (qsizetype n = 0; n <= raw.size(); ++n) {
+            const ImapEmail part = decodeMessage(raw.left(n));
+            if (n >= headerEnd + 4) {
+                QCOMPARE(part.From, full.From);
+                QCOMPARE(part.Subject, full.Subject);
+                QCOMPARE(part.EmailDate, full.EmailDate);
+            }
+        }
+    }
+}
+
+void TestMimeDecode::corruptedBytesNeverCrash()
+{
+    QRandomGenerator rng(20250609);
+    int decodedSubjects = 0;
+    for (const char *file : {"attachment-first.eml", "alternative.eml", "html-only.eml", "qp-latin1.eml"}) {
+        const QByteArray raw = fixture(QLatin1String(file));
+        for (int round = 0; round < 300; ++round) {
+            QByteArray bad = raw;
+            const int flips = 1 + int(rng.bounded(8));
+            for (int k = 0; k < flips; ++k)
+                bad[qsizetype(rng.bounded(int(bad.size())))] = char(rng.bounded(256));
+            const ImapEmail e = decodeMessage(bad);
+            if (!e.Subject.isEmpty())
+                ++decodedSubjects;
+        }
+    }
+    // Most damaged copies still carry a readable subject.
+    QVERIFY2(decodedSubjects > 600, qPrintable(QString::number(decodedSubjects)));
+}
+
+void TestMimeDecode::htmlToText_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("white space collapses") << "  a \r\n\t b  " << "a b";
+    QTest::newRow("br breaks every time") << "a<br>b<br><br>c<br/>" << "a\r\nb\r\n\r\nc";
+    QTest::newRow("blocks break once") << "<div><p>a</p></div><div>b</div>" << "a\r\nb";
+    QTest::newRow("headings and list items") << "<h2>T</h2><ol><li>x<li>y</ol>" << "T\r\nx\r\ny";
+    QTest::newRow("table rows and cells") << "<table><tr><th>h</th><td>1</td></tr><tr><td>2</td></tr></table>"
+                                          << "h 1\r\n2";
+    QTest::newRow("named references") << "&lt;tag&gt; &quot;q&quot; &eacute;&Eacute; &euro;&hellip;"
+                                      << QStringLiteral("<tag> \"q\" éÉ €…");
+    QTest::newRow("numeric references") << "&#65;&#x42;&#X43;&#233;&#x1F600;" << QStringLiteral("ABCé😀");
+    QTest::newRow("references 128-159 are Windows-1252") << "&#150;&#147;x&#148;" << QStringLiteral("–“x”");
+    QTest::newRow("invalid code points") << "&#0;&#xD800;&#x110000;&#99999999999;"
+                                         << QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD");
+    QTest::newRow("not references") << "AT&T & &#; &#x; &bogus; &amp" << "AT&T & &#; &#x; &bogus; &";
+    QTest::newRow("no-break spaces are kept") << "a&nbsp;&nbsp;b" << "a  b";
+    QTest::newRow("less-than that is no tag") << "1 < 2 <3 <" << "1 < 2 <3 <";
+    QTest::newRow("quoted '>' inside attribute") << "<a title=\"x > y\" href='>'>link</a>" << "link";
+    QTest::newRow("script text with tags dropped") << "a<script>var s = \"</p><b>\";</script>b" << "ab";
+    QTest::newRow("STYLE in capitals dropped") << "<STYLE>p{}</STYLE>x" << "x";
+    QTest::newRow("unclosed script drops the rest") << "a<script>b" << "a";
+    QTest::newRow("comments and declarations") << "<!DOCTYPE html><!-- <p>x</p> -->y<?xml?>" << "y";
+    QTest::newRow("unclosed comment") << "a<!-- b" << "a";
+    QTest::newRow("unclosed tag at end") << "a<b" << "a";
+    QTest::newRow("pre keeps spacing") << "<pre>a  b\n c\r\nd</pre>e" << "a  b\r\n c\r\nd\r\ne";
+    QTest::newRow("inline tags join words") << "<b>bo</b><i>ld</i> <span>x</span>" << "bold x";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestMimeDecode::htmlToText()
+{
+    QFETCH(QString, html);
+    QTEST(vc::htmlToPlainText(html), "text");
+}
+
+void TestMimeDecode::charsets_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("charset");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QByteArray("UTF-8") << QStringLiteral("café");
+    QTest::newRow("declared utf-8, invalid byte") << QByteArray("a\xff" "b") << QByteArray("utf-8")
+                                                  << QStringLiteral("a\uFFFDb");
+    QTest::newRow("ascii label, UTF-8 bytes") << QByteArray("\xc3\xa9") << QByteArray("us-ascii")
+                                              << QStringLiteral("é");
+    QTest::newRow("no label, Latin-1 bytes") << QByteArray("\xe9\x80") << QByteArray() << QStringLiteral("é€");
+    QTest::newRow("latin1 alias") << QByteArray("\xe9") << QByteArray("latin1") << QStringLiteral("é");
+    QTest::newRow("iso-8859-15 euro") << QByteArray("\xa4") << QByteArray("ISO-8859-15") << QStringLiteral("€");
+    QTest::newRow("koi8-r") << QByteArray("\xf0\xd2\xc9") << QByteArray("koi8-r") << QStringLiteral("При");
+    QTest::newRow("shift_jis, bad byte in the middle")
+        << QByteArray("\x82\xa0\xff\x82\xa2") << QByteArray("Shift_JIS") << QStringLiteral("あ\uFFFDい");
+    QTest::newRow("euc-jp cut in a character") << QByteArray("\xa4\xa2\xa4") << QByteArray("euc-jp")
+                                               << QStringLiteral("あ\uFFFD");
+    QTest::newRow("iso-2022-jp") << QByteArray("\x1b$B$\"\x1b(Bx") << QByteArray("iso-2022-jp")
+                                 << QStringLiteral("あx");
+    QTest::newRow("utf-16 with BOM") << QByteArray("\xff\xfe" "a\0b\0", 6) << QByteArray("UTF-16")
+                                     << QStringLiteral("ab");
+    QTest::newRow("unknown label, UTF-8 bytes") << QByteArray("\xe2\x82\xac") << QByteArray("x-martian")
+                                                << QStringLiteral("€");
+    QTest::newRow("CR LF untouched") << QByteArray("a\r\nb\rc\n") << QByteArray("windows-1250")
+                                     << QStringLiteral("a\r\nb\rc\n");
+}
+
+void TestMimeDecode::charsets()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, charset);
+    QTEST(vc::decodeCharset(bytes, charset), "text");
+}
+
+QTEST_APPLESS_MAIN(TestMimeDecode)
+#include "test_mime_decode.moc"
