@@ -1,0 +1,398 @@
+// The main window's commands on a fake component: connect/disconnect, the
+// start-command state machine, runs, and the output and help wiring.
+#include "AppTestSupport.h"
+#include "app/Form2.h"
+#include "app/WindowHelpers.h"
+#include "output/HelpTexts.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace vc;
+using namespace vc::test;
+
+namespace {
+
+const QString kConnect = QStringLiteral("1. Connect");
+const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
+const QString kNotConnected = QStringLiteral("Please connect first (Step 1) before using this feature.");
+const QString kBadNumbers = QStringLiteral("Entry must be number or numbers separated by commas.");
+const QString kDone = QStringLiteral("Done.");
+
+ImapEmail mail(const QString &subject, const QString &body)
+{
+    ImapEmail m;
+    m.From = QStringLiteral("Ann <ann@example.org>");
+    m.FromName = QStringLiteral("Ann");
+    m.FromAddress = QStringLiteral("ann@example.org");
+    m.Subject = subject;
+    m.PlainTextBody = body;
+    return m;
+}
+
+void threeMessages(FakeImap &f)
+{
+    f.inbox = {mail(QStringLiteral("first"), QStringLiteral("a\r\nb")),
+               mail(QStringLiteral("second"), QStringLiteral("c")),
+               mail(QStringLiteral("third"), QStringLiteral("d"))};
+}
+
+// A loaded window with the account typed in; `connected` clicks Connect.
+void prepare(Window &w, bool connected)
+{
+    w->Form_Load();
+    w->Text7->setText(QStringLiteral("alice"));
+    w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("@live.com")));
+    w->Text6->setText(QStringLiteral("secret"));
+    if (connected) {
+        w->PushButton17->click();
+        QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
+    }
+}
+
+}  // namespace
+
+class TestForm1Commands : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { storeOnly({}); }
+
+    // --- connect and disconnect ------------------------------------------
+
+    void connectWithWrongPassword()
+    {
+        ScriptedDialogs d;
+        Window w;
+        prepare(w, false);
+        w->Text6->setText(QStringLiteral("wrong"));
+        w->results().append(QStringLiteral("left over"));
+        w->PushButton17->click();
+        QCOMPARE(d.texts(), QStringList{kInvalidLogin});
+        QCOMPARE(w.fake->logins, QStringList{QStringLiteral("alice@live.com|wrong")});
+        QCOMPARE(w->PushButton17->text(), kConnect);
+        QCOMPARE(w->statusText(), QStringLiteral("Disconnected from Windows Live Hotmail."));
+        QCOMPARE(w->results().count(), 0);
+        QVERIFY(w->oChilkat == nullptr);
+        QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
+        QVERIFY(!w->commandActive());
+    }
+
+    void connectAndDisconnect_data()
+    {
+        QTest::addColumn<bool>("remember");
+        QTest::newRow("remember me ticked") << true;
+        QTest::newRow("remember me unticked") << false;
+    }
+    void connectAndDisconnect()
+    {
+        QFETCH(bool, remember);
+        ScriptedDialogs d;
+        Window w;
+        prepare(w, false);
+        w->Check1->setChecked(remember);
+        w->PushButton17->click();
+        QVERIFY(d.boxes.isEmpty());
+        QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(w->statusText(), QStringLiteral("Connected to Windows Live Hotmail. Please select folder."));
+        QVERIFY(w->oChilkat != nullptr);
+        QCOMPARE(w.fake->hosts, QStringList{w->options().connection.host});
+        QCOMPARE(w.fake->ports, QList<int>{w->options().connection.port});
+        QCOMPARE(w.fake->ssl, QList<bool>{true});
+        QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
+
+        w->results().append(QStringLiteral("row"));
+        w->PushButton17->click();
+        QCOMPARE(w->PushButton17->text(), kConnect);
+        QCOMPARE(w->statusText(), QStringLiteral("Disconnected from Windows Live Hotmail."));
+        QCOMPARE(w.fake->disconnects, 1);
+        QVERIFY(w->oChilkat == nullptr);
+        QCOMPARE(w->results().count(), 0);
+        QCOMPARE(w->Check1->isChecked(), remember);
+        const auto v = fileValues();
+        QCOMPARE(w->Text7->text(), remember ? QStringLiteral("alice") : QString());
+        QCOMPARE(w->Text6->text(), remember ? QStringLiteral("secret") : QString());
+        QCOMPARE(v.value(QStringLiteral("User")), remember ? QStringLiteral("alice") : QString());
+        QCOMPARE(v.value(QStringLiteral("Password")), remember ? QStringLiteral("secret") : QString());
+        QVERIFY(d.boxes.isEmpty());
+    }
+
+    void accountNameUsesSuffixOnlyWhenItIsOne()
+    {
+        ScriptedDialogs d;
+        Window w;
+        prepare(w, false);
+        w->Combo1->setCurrentIndex(0);   // "Live!ID": the name alone
+        w->Text7->setText(QStringLiteral("alice@live.com"));
+        w->PushButton17->click();
+        QCOMPARE(w.fake->logins, QStringList{QStringLiteral("alice@live.com|secret")});
+        QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
+    }
+
+    // --- start commands ------------------------------------------------------
+
+    void refusedWhenNotConnected()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, false);
+        w->results().append(QStringLiteral("kept"));
+        w->PushButton13->click();
+        QCOMPARE(d.texts(), QStringList{kNotConnected});
+        QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+        QCOMPARE(w->results().count(), 1);
+        QVERIFY(w.fake->fetched.isEmpty());
+        QVERIFY(!w->onExtractEmail);
+        QVERIFY(!w->members.mExtractAllEmailData);
+    }
+
+    void fullRun()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        QString statusDuringFetch;
+        int barDuringFetch = -1;
+        QString captionDuringFetch;
+        bool guardDuringFetch = false;
+        w.fake->onFetch = [&](int n) {
+            if (n != 2)
+                return;
+            Q_EMIT w.fake->PercentDone(40);
+            statusDuringFetch = w->statusText();
+            barDuringFetch = w->ProgressBar1->value();
+            captionDuringFetch = w->PushButton13->text();
+            guardDuringFetch = w->onExtractEmail;
+        };
+        w->PushButton13->click();
+        QCOMPARE(d.texts(), QStringList{kDone});
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
+        QCOMPARE(statusDuringFetch, QStringLiteral("Reading mail 2 of 3"));
+        QCOMPARE(barDuringFetch, 40);
+        QCOMPARE(captionDuringFetch, QStringLiteral("Stop"));
+        QVERIFY(guardDuringFetch);
+        // Header rows, the whole body, then its lines, message after message.
+        QCOMPARE(w->results().texts().first(), QStringLiteral("Ann <ann@example.org>"));
+        QVERIFY(w->results().contains(QStringLiteral("first")));
+        QVERIFY(w->results().contains(QStringLiteral("a\r\nb")));
+        QVERIFY(w->results().contains(QStringLiteral("d")));
+        QVERIFY(w->members.mExtractAllEmailData);
+        QVERIFY(!w->onExtractEmail);
+        QVERIFY(w->oChilkat == nullptr);   // a run drops its connection object
+        QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+        QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
+        QCOMPARE(w->ProgressBar1->value(), 0);
+        QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
+
+        // The next run builds a new object and logs in again.
+        const int loginsBefore = int(w.fake->logins.size());
+        d.clear();
+        w.fake->fetched.clear();
+        w->PushButton13->click();
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
+        QVERIFY(w.fake->logins.size() > loginsBefore);
+        QCOMPARE(d.texts(), QStringList{kDone});
+    }
+
+    void stopDuringRun()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        QString captionAfterStop;
+        w.fake->onFetch = [&](int n) {
+            if (n == 2) {
+                w->PushButton13->click();   // reads "Stop": a stop request
+                captionAfterStop = w->PushButton13->text();
+            }
+        };
+        w->PushButton13->click();
+        QCOMPARE(captionAfterStop, QStringLiteral("Extract All Email Data"));
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2}));
+        QCOMPARE(d.texts(), QStringList{kDone});
+        // Rows of the first message stay; nothing of the third arrived.
+        QVERIFY(w->results().contains(QStringLiteral("first")));
+        QVERIFY(!w->results().contains(QStringLiteral("third")));
+        QVERIFY(!w->onExtractEmail);
+    }
+
+    void secondCommandDuringRunOnlyFlipsItsCaption()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        QString otherCaption, runningCaption;
+        bool guardAfter = false;
+        w.fake->onFetch = [&](int n) {
+            if (n != 1)
+                return;
+            w->PushButton2->click();
+            otherCaption = w->PushButton2->text();
+            runningCaption = w->PushButton13->text();
+            guardAfter = w->onExtractEmail;
+        };
+        w->PushButton13->click();
+        QCOMPARE(otherCaption, QStringLiteral("Extract All Lines Containing This Text:"));
+        QCOMPARE(runningCaption, QStringLiteral("Stop"));
+        QVERIFY(guardAfter);   // the refused command did not clear the guard
+        QVERIFY(w->members.mExtractAllEmailData);
+        QVERIFY(!w->members.mExtractAllEmailDataContaining);
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
+        QCOMPARE(d.texts(), QStringList{kDone});
+    }
+
+    void numberListCheck_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("one number") << "2" << true;
+        QTest::newRow("list with blanks and decimals") << " 1, 2.5,-3" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("number and word") << "1,x" << false;
+        QTest::newRow("trailing comma") << "1," << false;
+        QTest::newRow("word") << "first" << false;
+    }
+    void numberListCheck()
+    {
+        QFETCH(QString, entry);
+        QFETCH(bool, runs);
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        w->results().append(QStringLiteral("old"));
+        w->Text5->setText(entry);
+        w->PushButton7->click();
+        QVERIFY(w->members.mExtractAllEmailDataLineNumber);
+        QCOMPARE(w.fake->fetched.isEmpty(), !runs);
+        QCOMPARE(d.texts(), runs ? QStringList{kDone} : QStringList{kBadNumbers});
+        if (!runs)
+            QCOMPARE(w->results().count(), 0);   // cleared before the check
+        QCOMPARE(w->PushButton7->text(), QStringLiteral("Extract Lines By Number:"));
+        QVERIFY(!w->onExtractEmail);
+    }
+
+    void ruleWindowStartsThroughMainWindow()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        w->PushButton4->click();
+        Form2 *between = Form2::instance();
+        QVERIFY(between->isVisible());
+        between->Text3->setText(QStringLiteral("<"));
+        between->Text4->setText(QStringLiteral(">"));
+        between->PushButton4->click();
+        QVERIFY(w->members.mExtractAllEmailDataStartsWith);
+        QVERIFY(!w->members.mExtractAllEmailData);
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
+        QCOMPARE(d.texts(), QStringList{kDone});
+        QCOMPARE(between->PushButton4->text(), QStringLiteral("Start Extracting"));
+        between->hide();
+        Form2::destroyInstance();
+    }
+
+    void disconnectDuringRun()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        w.fake->onFetch = [&](int n) {
+            if (n == 1)
+                w->PushButton17->click();
+        };
+        w->PushButton13->click();
+        QCOMPARE(w->PushButton17->text(), kConnect);
+        QVERIFY(w->oChilkat == nullptr);
+        QVERIFY(d.texts().contains(kDone));
+        QVERIFY(!w->onExtractEmail);
+        QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+    }
+
+    void closingReportsWhetherACommandWorks()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        QList<bool> closes;
+        w->setExitHandler([&](bool busy) { closes << busy; });
+        w.fake->onFetch = [&](int n) {
+            if (n == 1)
+                w->close();
+        };
+        w->PushButton13->click();
+        w->show();
+        w->close();
+        QCOMPARE(closes, (QList<bool>{true, false}));
+    }
+
+    // --- output and help commands -----------------------------------------
+
+    void helpButtons_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("contact") << "PushButton15" << help::contactNote();
+        QTest::newRow("lines") << "PushButton10" << help::linesByNumberExample();
+        QTest::newRow("between") << "PushButton16" << help::betweenExample();
+        QTest::newRow("text sets") << "PushButton18" << help::textSetHelp();
+    }
+    void helpButtons()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, text);
+        ScriptedDialogs d;
+        Window w;
+        w->Form_Load();
+        w->results().append(QStringLiteral("row"));
+        const auto before = fileValues();
+        w->findChild<QPushButton *>(button)->click();
+        QCOMPARE(d.texts(), QStringList{text});
+        QCOMPARE(d.boxes.first().icon, BoxIcon::None);
+        QCOMPARE(w->results().count(), 1);
+        QCOMPARE(fileValues(), before);
+    }
+
+    void copyAndClear()
+    {
+        ScriptedDialogs d;
+        Window w;
+        w->Form_Load();
+        w->results().appendRows({QStringLiteral("ab"), QStringLiteral("abcd"), QStringLiteral("abcdefg")});
+        w->results().setChecked(0, true);
+        w->results().setChecked(1, true);
+        w->PushButton1->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ab\r\nabcd\r\n"));
+        w->PushButton3->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ab     \t\r\nabcd   \t\r\n"));
+        QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
+        QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
+        QCOMPARE(d.texts().size(), 1);   // the confirmation of the tab copy
+        w->PushButton9->click();
+        QCOMPARE(w->results().count(), 0);
+    }
+
+    void saveAsText()
+    {
+        ScriptedDialogs d;
+        Window w;
+        w->Form_Load();
+        w->results().appendRows({QStringLiteral("t1"), QStringLiteral("t2")});
+        const QString path = QDir::current().filePath(QStringLiteral("saved-results.txt"));
+        QFile::remove(path);
+        d.saveNames << path;
+        w->PushButton6->click();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("t1\r\nt2\r\n"));
+    }
+};
+
+QTEST_MAIN(TestForm1Commands)
+#include "test_form1_commands.moc"
