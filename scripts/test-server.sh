@@ -14,6 +14,8 @@
 #   password, password2, password3
 #                                passwords of "tester", "quoter" and "special" (UTF-8, no newline)
 #   dovecot.conf, dovecot.log, users, server.pem, server.key, ca.key
+#   (users and mail/ sit in /var/tmp/vc-test-server.* when nobody cannot reach DIR;
+#   DIR/mail is then a link there)
 #   mail/<user>/                 the maildirs (owned by nobody)
 #
 # Folders: tester and quoter have INBOX, Drafts, Sent, Junk, Deleted; special has INBOX,
@@ -34,6 +36,7 @@ shift 2
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 conf="$dir/dovecot.conf"
+area=$dir   # where users and mail/ really live (see cmd_start)
 
 TESTER_PASSWORD='tester-Secret-42'
 QUOTER_PASSWORD='Qu"ote\Slash-é9'
@@ -53,7 +56,8 @@ mailbox_name() {
 doveadm_() { doveadm -c "$conf" "$@"; }
 
 ensure_dovecot() {
-    if command -v dovecot >/dev/null 2>&1 && command -v doveadm >/dev/null 2>&1; then
+    if command -v dovecot >/dev/null 2>&1 && command -v doveadm >/dev/null 2>&1 &&
+       command -v openssl >/dev/null 2>&1; then
         return
     fi
     [ "$(id -u)" -eq 0 ] || die "dovecot is not installed and we are not root"
@@ -152,11 +156,11 @@ auth_mechanisms = plain login
 
 passdb {
   driver = passwd-file
-  args = scheme=PLAIN username_format=%u $dir/users
+  args = scheme=PLAIN username_format=%u $area/users
 }
 userdb {
   driver = static
-  args = uid=nobody gid=nogroup home=$dir/mail/%u
+  args = uid=nobody gid=nogroup home=$area/mail/%u
 }
 mail_location = maildir:~
 first_valid_uid = 1
@@ -217,8 +221,8 @@ write_users() {
         printf 'tester:{PLAIN}%s::::::\n' "$TESTER_PASSWORD"
         printf 'quoter:{PLAIN}%s::::::\n' "$QUOTER_PASSWORD"
         printf 'special:{PLAIN}%s::::::\n' "$SPECIAL_PASSWORD"
-    } > "$dir/users"
-    chmod 644 "$dir/users" "$dir/password" "$dir/password2" "$dir/password3"
+    } > "$area/users"
+    chmod 644 "$area/users" "$dir/password" "$dir/password2" "$dir/password3"
 }
 
 # Creates the folder set of a user; missing ones only.
@@ -263,19 +267,28 @@ cmd_start() {
     stop_server
     chmod 755 "$dir"
     # Every start begins with empty mailboxes.
+    local old
+    old=$(readlink "$dir/mail" 2>/dev/null || true)
+    case $old in
+        /var/tmp/vc-test-server.*/mail) rm -rf "${old%/mail}" ;;
+    esac
     rm -rf "$dir/mail" "$dir/state"
-    mkdir -p "$dir/run" "$dir/state" "$dir/mail"
-    chmod 755 "$dir/run" "$dir/mail"
+    mkdir -p "$dir/run" "$dir/state"
+    chmod 755 "$dir/run"
+    # The auth process (user dovecot) and the mail processes (nobody) must reach
+    # the password file and the maildirs. When DIR lies below a private folder
+    # (a home directory, say) those live in /var/tmp and DIR/mail links there.
+    area=$dir
+    if ! runuser -u nobody -- test -x "$dir" 2>/dev/null; then
+        area=$(mktemp -d /var/tmp/vc-test-server.XXXXXX)
+        chmod 755 "$area"
+        mkdir "$area/mail"
+        ln -s "$area/mail" "$dir/mail"
+    else
+        mkdir "$dir/mail"
+    fi
+    chmod 755 "$dir/mail"
     chown nobody:nogroup "$dir/mail"
-    # The mail processes run as nobody and must reach the maildirs.
-    local p=$dir
-    while [ "$p" != / ]; do
-        p=$(dirname "$p")
-        if ! su -s /bin/sh nobody -c "test -x '$p'" 2>/dev/null; then
-            echo "test-server.sh: warning: $p is not searchable by nobody; mail access will fail" >&2
-            break
-        fi
-    done
     : > "$dir/dovecot.log"
     local port
     port=$(pick_port)
