@@ -157,7 +157,7 @@ void ImapClient::complete(bool ok, const QString &error)
         p->loop->quit();
 }
 
-void ImapClient::abandon(const QString &reason)
+void ImapClient::abandon(QString reason)
 {
     closeConnection();
     complete(false, reason);
@@ -218,7 +218,6 @@ bool ImapClient::run(const QString &op, Command cmd, const UntaggedHandler &onUn
     const bool ok = wait(p);
     if (!self)
         return false;
-    lastPct_ = 100;
     if (ok)
         lastError_ = op + QStringLiteral(": OK");
     else

@@ -87,7 +87,7 @@ private:
              ImapResponse *tagged = nullptr, bool progress = false);
     bool wait(Pending &p);
     // Fails the waiting operation and closes the connection.
-    void abandon(const QString &reason);
+    void abandon(QString reason);  // by value: closing resets what it may refer to
     void complete(bool ok, const QString &error = QString());
     void closeConnection();
     void tick();

@@ -1,0 +1,166 @@
+#include "FakeImapServer.h"
+
+#include <QTimer>
+
+FakeImapServer::FakeImapServer()
+{
+    server_.listen(QHostAddress::LocalHost, 0);
+    connect(&server_, &QTcpServer::newConnection, this, &FakeImapServer::onConnection);
+}
+
+int FakeImapServer::count(const QByteArray &verb) const
+{
+    int n = 0;
+    for (const QByteArray &c : commands)
+        n += c.startsWith(verb + ' ') || c == verb;
+    return n;
+}
+
+QByteArray FakeImapServer::last(const QByteArray &verb) const
+{
+    for (qsizetype i = commands.size() - 1; i >= 0; --i) {
+        if (commands[i].startsWith(verb + ' ') || commands[i] == verb)
+            return commands[i];
+    }
+    return {};
+}
+
+void FakeImapServer::send(const QByteArray &bytes)
+{
+    if (client_)
+        client_->write(bytes);
+}
+
+void FakeImapServer::sendInPieces(const QByteArray &bytes, int pieces, int delayMs)
+{
+    const qsizetype step = qMax<qsizetype>(1, bytes.size() / qMax(1, pieces));
+    int k = 0;
+    for (qsizetype at = 0; at < bytes.size(); at += step, ++k) {
+        const QByteArray piece = bytes.mid(at, step);
+        QTimer::singleShot(delayMs * k, this, [this, piece] { send(piece); });
+    }
+}
+
+void FakeImapServer::drop()
+{
+    if (client_) {
+        client_->flush();
+        client_->disconnectFromHost();
+        client_->abort();
+    }
+}
+
+QByteArray FakeImapServer::fetchResponse(int n, const QByteArray &extra) const
+{
+    const QByteArray &m = messages.at(n - 1);
+    return "* " + QByteArray::number(n) + " FETCH (" + extra + "BODY[] {" + QByteArray::number(m.size()) + "}\r\n" + m
+        + ")\r\n";
+}
+
+void FakeImapServer::onConnection()
+{
+    while (QTcpSocket *s = server_.nextPendingConnection()) {
+        if (client_)
+            client_->abort();
+        client_ = s;
+        buf_.clear();
+        current_.clear();
+        literalLeft_ = 0;
+        ++connections;
+        connect(s, &QTcpSocket::readyRead, this, &FakeImapServer::onData);
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        send(greeting);
+    }
+}
+
+void FakeImapServer::onData()
+{
+    if (!client_)
+        return;
+    buf_ += client_->readAll();
+    while (true) {
+        if (literalLeft_ > 0) {
+            const qsizetype n = qsizetype(qMin<qint64>(literalLeft_, buf_.size()));
+            current_ += buf_.left(n);
+            buf_.remove(0, n);
+            literalLeft_ -= n;
+            if (literalLeft_ > 0)
+                return;
+        }
+        const qsizetype end = buf_.indexOf("\r\n");
+        if (end < 0)
+            return;
+        const QByteArray line = buf_.left(end);
+        buf_.remove(0, end + 2);
+        current_ += line;
+        if (line.endsWith('}')) {
+            const qsizetype open = line.lastIndexOf('{');
+            QByteArray size = line.mid(open + 1, line.size() - open - 2);
+            const bool plus = size.endsWith('+');
+            if (plus)
+                size.chop(1);
+            bool ok = false;
+            literalLeft_ = size.toLongLong(&ok);
+            if (ok) {
+                current_ += "\r\n";
+                if (!plus)
+                    send("+ go ahead\r\n");
+                continue;
+            }
+        }
+        const QByteArray command = current_;
+        current_.clear();
+        dispatch(command);
+    }
+}
+
+void FakeImapServer::dispatch(const QByteArray &command)
+{
+    const qsizetype sp = command.indexOf(' ');
+    const QByteArray tag = command.left(sp);
+    const QByteArray rest = sp < 0 ? QByteArray() : command.mid(sp + 1);
+    commands << rest;
+    QList<QByteArray> words = rest.split(' ');
+    QByteArray verb = words.value(0).toUpper();
+    QByteArray args = rest.mid(verb.size() + 1);
+    if (verb == "UID") {
+        verb += ' ' + words.value(1).toUpper();
+        args = rest.mid(verb.size() + 1);
+    }
+    if (const auto h = handlers.find(verb); h != handlers.end()) {
+        h.value()(tag, args);
+        return;
+    }
+    if (verb == "CAPABILITY") {
+        send("* CAPABILITY " + capability + "\r\n" + tag + " OK Capability completed.\r\n");
+    } else if (verb == "ID") {
+        send("* ID (\"name\" \"Fake\")\r\n" + tag + " OK ID completed.\r\n");
+    } else if (verb == "LOGIN") {
+        send(tag + " OK [CAPABILITY " + capability + "] Logged in\r\n");
+    } else if (verb == "LIST") {
+        QByteArray out;
+        for (const QByteArray &l : listLines)
+            out += l + "\r\n";
+        send(out + tag + " OK List completed.\r\n");
+    } else if (verb == "SELECT") {
+        send("* FLAGS (\\Seen)\r\n* " + QByteArray::number(messages.size()) + " EXISTS\r\n* 0 RECENT\r\n" + tag
+             + " OK [READ-WRITE] Select completed.\r\n");
+    } else if (verb == "FETCH" || verb == "UID FETCH") {
+        const int n = args.split(' ').value(0).toInt();
+        if (n < 1 || n > messages.size()) {
+            send(tag + " BAD Error in IMAP command FETCH: Invalid messageset\r\n");
+            return;
+        }
+        const QByteArray r = fetchResponse(n, verb == "UID FETCH" ? "UID " + QByteArray::number(n) + ' ' : QByteArray())
+            + tag + " OK Fetch completed.\r\n";
+        if (literalPieces > 1)
+            sendInPieces(r, literalPieces, pieceDelayMs);
+        else
+            send(r);
+    } else if (verb == "LOGOUT") {
+        send("* BYE Logging out\r\n" + tag + " OK Logout completed.\r\n");
+        drop();
+    } else {
+        send(tag + " BAD Unknown command\r\n");
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+
+// A scripted IMAP server on 127.0.0.1 (plain TCP) for what a real server will
+// not do on demand: stall, drop the line, send nonsense. It answers the usual
+// commands from its mailbox; a handler per verb replaces an answer.
+class FakeImapServer : public QObject {
+    Q_OBJECT
+public:
+    // tag, the arguments after the verb
+    using Handler = std::function<void(const QByteArray &tag, const QByteArray &args)>;
+
+    FakeImapServer();
+    quint16 port() const { return server_.serverPort(); }
+
+    QByteArray greeting = "* OK Fake IMAP ready.\r\n";
+    QByteArray capability = "IMAP4rev1 ID";
+    QList<QByteArray> messages;          // message n is messages[n - 1]
+    QList<QByteArray> listLines;         // "* LIST ..." lines without CRLF
+    QHash<QByteArray, Handler> handlers; // by verb in upper case ("LOGIN", "UID FETCH")
+    int literalPieces = 1;               // FETCH literals go out in this many pieces...
+    int pieceDelayMs = 0;                // ...this far apart
+
+    QList<QByteArray> commands;          // every command received, literals inline, no tag
+    int connections = 0;
+
+    int count(const QByteArray &verb) const;
+    QByteArray last(const QByteArray &verb) const;
+    void send(const QByteArray &bytes);
+    void sendInPieces(const QByteArray &bytes, int pieces, int delayMs);
+    void drop();
+    QByteArray fetchResponse(int n, const QByteArray &extra = {}) const;
+
+private:
+    void onConnection();
+    void onData();
+    void dispatch(const QByteArray &command);
+
+    QTcpServer server_;
+    QPointer<QTcpSocket> client_;
+    QByteArray buf_;
+    QByteArray current_;
+    qint64 literalLeft_ = 0;
+};

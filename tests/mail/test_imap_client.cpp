@@ -1,0 +1,616 @@
+// The IMAP client and the connection object against a scripted server: the
+// protocol's happy path, and stalls, drops, nonsense, abort and re-entrancy.
+#include "FakeImapServer.h"
+#include "core/AppError.h"
+#include "ScriptedDialogs.h"
+#include "mail/ImapClient.h"
+#include "mail/clsChilkatIMAP.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QtTest>
+
+using vc::ImapClient;
+using vc::clsChilkatIMAP;
+
+namespace {
+
+const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
+
+QByteArray message(const QByteArray &subject, int bodyLines = 3)
+{
+    QByteArray m = "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
+    for (int i = 0; i < bodyLines; ++i)
+        m += "Body line " + QByteArray::number(i) + " of " + subject + "\r\n";
+    return m;
+}
+
+void connectPlain(ImapClient &c, FakeImapServer &s)
+{
+    c.setSsl(false);
+    c.setPort(s.port());
+}
+
+}  // namespace
+
+class TestImapClient : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void connectIdLoginThroughConnectionObject();
+    void idWithoutAnswerShowsOneBoxAndNoLogin_data();
+    void idWithoutAnswerShowsOneBoxAndNoLogin();
+    void refusedGreetingAndClosedPort();
+    void loginArgumentsQuotedOrLiteral_data();
+    void loginArgumentsQuotedOrLiteral();
+    void loginFailureTextNamesReasonNotPassword();
+    void listDecodesNamesAndKeepsFlags();
+    void selectNamesAndCounts();
+    void fetchByNumberAndByUid();
+    void fetchReportsProgressInOrder();
+    void droppedMidLiteralThenReconnect();
+    void stalledServerTimesOut();
+    void oversizedMessageFailsAndReconnects();
+    void garbageFailsWithoutCrash();
+    void rawCommandRefusesLineBreaks();
+    void abortProcessAbandonsFetch();
+    void callsDuringAWaitAreRefusedAndDisconnectEndsIt();
+    void destroyedWhileWaiting();
+    void onlyTheLastBoundObjectGetsEvents();
+
+private:
+    std::unique_ptr<FakeImapServer> server;
+};
+
+void TestImapClient::init()
+{
+    server = std::make_unique<FakeImapServer>();
+    server->messages = {message("one"), message("two"), message("three")};
+}
+
+void TestImapClient::connectIdLoginThroughConnectionObject()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setSSL(false);
+    conn.setPORT(server->port());
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    conn.setUsername(QStringLiteral("ann@example.org"));
+    conn.setPassword(QStringLiteral("pw-1234"));
+    QVERIFY(conn.Connect());
+    QCOMPARE(conn.lastResult(), 1);
+    QVERIFY(dialogs.boxes.isEmpty());
+    QCOMPARE(client.port(), int(server->port()));
+    QVERIFY(!client.ssl());
+    QCOMPARE(server->commands,
+             (QList<QByteArray>{"CAPABILITY", "ID (\"GUID\" \"1\")", "LOGIN \"ann@example.org\" \"pw-1234\""}));
+    QVERIFY(client.capabilities().contains(QStringLiteral("ID")));
+
+    // A second Connect runs the whole sequence again, on a new connection.
+    QVERIFY(conn.Connect());
+    QCOMPARE(server->connections, 2);
+    QCOMPARE(server->count("ID"), 2);
+    QCOMPARE(server->count("LOGIN"), 2);
+
+    server->listLines = {"* LIST (\\HasNoChildren) \"/\" INBOX", "* LIST (\\Sent) \"/\" Sent"};
+    const std::optional<QStringList> folders = conn.EnumMailFolders();
+    QVERIFY(folders.has_value());
+    QCOMPARE(*folders, (QStringList{QStringLiteral("INBOX"), QStringLiteral("Sent")}));
+
+    server->listLines.clear();
+    const std::optional<QStringList> none = conn.EnumMailFolders();
+    QVERIFY(none.has_value());
+    QVERIFY(none->isEmpty());
+    QVERIFY(dialogs.boxes.isEmpty());
+
+    QCOMPARE(client.Disconnect(), 1);
+    QVERIFY(!client.isConnected());
+    QCOMPARE(server->count("LOGOUT"), 1);
+}
+
+void TestImapClient::idWithoutAnswerShowsOneBoxAndNoLogin_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("tagged BAD") << "bad";
+    QTest::newRow("tagged NO") << "no";
+    QTest::newRow("connection closed") << "close";
+    QTest::newRow("silence") << "silent";
+}
+
+void TestImapClient::idWithoutAnswerShowsOneBoxAndNoLogin()
+{
+    QFETCH(QString, how);
+    server->handlers["ID"] = [&](const QByteArray &tag, const QByteArray &) {
+        if (how == QLatin1String("bad"))
+            server->send(tag + " BAD Unknown command ID\r\n");
+        else if (how == QLatin1String("no"))
+            server->send(tag + " NO Not now\r\n");
+        else if (how == QLatin1String("close"))
+            server->drop();
+    };
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    client.setTimeoutMs(800);
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setPORT(server->port());
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    conn.setUsername(QStringLiteral("u"));
+    conn.setPassword(QStringLiteral("p"));
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
+    QCOMPARE(dialogs.boxes.first().icon, vc::BoxIcon::None);
+    QCOMPARE(dialogs.boxes.first().buttons, vc::BoxButtons::Ok);
+    QVERIFY(dialogs.boxes.first().title.isEmpty());
+    QCOMPARE(server->count("LOGIN"), 0);
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("ID failed: ")));
+}
+
+void TestImapClient::refusedGreetingAndClosedPort()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    connectPlain(client, *server);
+    server->greeting = "* BYE Too many connections\r\n";
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("Too many connections")), qPrintable(client.LastErrorText()));
+    QVERIFY(!client.isConnected());
+
+    // A port nobody listens on: through the connection object, one box.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setPORT(closedPort);
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.count(kInvalidLogin), 1);
+    QCOMPARE(dialogs.boxes.size(), 1);
+    QVERIFY(conn.lastResult() != 1);
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+             qPrintable(client.LastErrorText()));
+
+    // Without a component the connection object raises "Object variable ... not set".
+    clsChilkatIMAP orphan;
+    try {
+        orphan.Connect();
+        QFAIL("Connect without a component did not raise");
+    } catch (const vc::AppError &e) {
+        QCOMPARE(e.number(), vc::err::ObjectNotSet);
+    }
+}
+
+void TestImapClient::loginArgumentsQuotedOrLiteral_data()
+{
+    QTest::addColumn<QByteArray>("capability");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("quote and backslash") << QByteArray("IMAP4rev1 ID") << QStringLiteral("a\"b\\c")
+                                         << QByteArray("LOGIN \"user\" \"a\\\"b\\\\c\"");
+    QTest::newRow("non-ASCII, synchronising literal")
+        << QByteArray("IMAP4rev1 ID") << QStringLiteral("Qu\"ote-é9") << QByteArray("LOGIN \"user\" {10}\r\nQu\"ote-\xC3\xA9" "9");
+    QTest::newRow("non-ASCII, non-synchronising literal")
+        << QByteArray("IMAP4rev1 ID LITERAL+") << QStringLiteral("é") << QByteArray("LOGIN \"user\" {2+}\r\n\xC3\xA9");
+    QTest::newRow("empty") << QByteArray("IMAP4rev1") << QString() << QByteArray("LOGIN \"user\" \"\"");
+    QTest::newRow("tab") << QByteArray("IMAP4rev1") << QStringLiteral("a\tb") << QByteArray("LOGIN \"user\" {3}\r\na\tb");
+}
+
+void TestImapClient::loginArgumentsQuotedOrLiteral()
+{
+    QFETCH(QByteArray, capability);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, expected);
+    server->capability = capability;
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.Login(QStringLiteral("user"), password), 1);
+    QCOMPARE(server->last("LOGIN"), expected);
+    // The synchronising form waits for the go-ahead: the server saw exactly one LOGIN.
+    QCOMPARE(server->count("LOGIN"), 1);
+    QCOMPARE(client.LastErrorText(), QStringLiteral("LOGIN: OK"));
+}
+
+void TestImapClient::loginFailureTextNamesReasonNotPassword()
+{
+    const QString password = QStringLiteral("hunter2-secret");
+    server->handlers["LOGIN"] = [&](const QByteArray &tag, const QByteArray &) {
+        server->send(tag + " NO [AUTHENTICATIONFAILED] Authentication failed for hunter2-secret.\r\n");
+    };
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.Login(QStringLiteral("user"), password), 0);
+    const QString err = client.LastErrorText();
+    QVERIFY2(err.startsWith(QStringLiteral("LOGIN failed: NO [AUTHENTICATIONFAILED] Authentication failed for ")),
+             qPrintable(err));
+    QVERIFY(!err.contains(password));
+    QVERIFY(client.isConnected());  // a refused login leaves the connection usable
+    server->handlers.remove("LOGIN");
+    QCOMPARE(client.Login(QStringLiteral("user"), password), 1);
+}
+
+void TestImapClient::listDecodesNamesAndKeepsFlags()
+{
+    server->listLines = {"* LIST (\\HasNoChildren) \"/\" INBOX",
+                         "* LIST (\\Drafts \\HasNoChildren) \"/\" \"Entw&APw-rfe\"",
+                         "* LIST () \"/\" {11}\r\nSent \"Mail\"",
+                         "* LIST (\\Noselect \\HasChildren) \"/\" Archive",
+                         "* LIST () \"/\" Archive/2015",
+                         "* LIST (\\Noselect) NIL \"\""};
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    const auto list = client.ListMailboxes(QString(), QStringLiteral("*"));
+    QVERIFY(list);
+    QCOMPARE(server->last("LIST"), QByteArray("LIST \"\" \"*\""));
+    QCOMPARE(list->Count(), 6);
+    QCOMPARE(list->GetName(1), QStringLiteral("Entwürfe"));
+    QCOMPARE(list->GetName(2), QStringLiteral("Sent \"Mail\""));
+    QCOMPARE(list->GetName(4), QStringLiteral("Archive/2015"));
+    QCOMPARE(list->GetName(5), QString());
+    QVERIFY(list->HasFlag(1, QStringLiteral("\\Drafts")));
+    QVERIFY(list->HasFlag(3, QStringLiteral("\\noselect")));
+    QVERIFY(!list->HasFlag(0, QStringLiteral("\\Drafts")));
+    QCOMPARE(list->GetName(99), QString());
+
+    server->handlers["LIST"] = [&](const QByteArray &tag, const QByteArray &) { server->send(tag + " NO no\r\n"); };
+    QVERIFY(!client.ListMailboxes(QString(), QStringLiteral("*")));
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("LIST failed: NO")));
+}
+
+void TestImapClient::selectNamesAndCounts()
+{
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.NumMessages(), 0);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 0);  // not connected
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("not connected")));
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+    QCOMPARE(server->last("SELECT"), QByteArray("SELECT \"INBOX\""));
+    QCOMPARE(client.NumMessages(), 3);
+    QCOMPARE(client.selectedMailbox(), QStringLiteral("Inbox"));
+
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Gelöschte Elemente")), 1);
+    QCOMPARE(server->last("SELECT"), QByteArray("SELECT \"Gel&APY-schte Elemente\""));
+
+    // New mail announced during a later command raises the count.
+    server->handlers["NOOP"] = [&](const QByteArray &tag, const QByteArray &) {
+        server->send("* 5 EXISTS\r\n* 1 EXPUNGE\r\n" + tag + " OK NOOP completed.\r\n");
+    };
+    QVERIFY(!client.SendRawCommand(QStringLiteral("NOOP")).isEmpty());
+    QCOMPARE(client.NumMessages(), 4);
+
+    server->handlers["SELECT"] = [&](const QByteArray &tag, const QByteArray &) {
+        server->send(tag + " NO Mailbox doesn't exist: Deleted\r\n");
+    };
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Deleted")), 0);
+    QCOMPARE(client.LastErrorText(), QStringLiteral("SELECT Deleted failed: NO Mailbox doesn't exist: Deleted"));
+    QCOMPARE(client.NumMessages(), 0);
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("no mailbox is selected")));
+}
+
+void TestImapClient::fetchByNumberAndByUid()
+{
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+
+    auto m = client.FetchSingle(2, false);
+    QVERIFY(m);
+    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 2 (BODY.PEEK[])"));
+    QCOMPARE(m->Subject, QStringLiteral("two"));
+    QVERIFY(m->PlainTextBody.contains(QStringLiteral("Body line 2 of two")));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 2: OK"));
+
+    // Unsolicited FETCH data for another message does not get mixed in.
+    server->handlers["FETCH"] = [&](const QByteArray &tag, const QByteArray &) {
+        server->send("* 1 FETCH (FLAGS (\\Seen))\r\n" + server->fetchResponse(1) + server->fetchResponse(3) + tag
+                     + " OK done\r\n");
+    };
+    m = client.FetchSingle(3, false);
+    QVERIFY(m);
+    QCOMPARE(m->Subject, QStringLiteral("three"));
+    server->handlers.remove("FETCH");
+
+    m = client.FetchSingle(1, true);
+    QVERIFY(m);
+    QCOMPARE(server->last("UID FETCH"), QByteArray("UID FETCH 1 (BODY.PEEK[])"));
+    QCOMPARE(m->Subject, QStringLiteral("one"));
+
+    // Beyond the end, and a server that answers OK with nothing.
+    QVERIFY(!client.FetchSingle(4, false));
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 4 failed: BAD")));
+    QVERIFY(!client.FetchSingle(0, false));
+    server->handlers["FETCH"] = [&](const QByteArray &tag, const QByteArray &) { server->send(tag + " OK done\r\n"); };
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 1 failed: ")));
+    // None of that broke the connection.
+    server->handlers.remove("FETCH");
+    QVERIFY(client.FetchSingle(1, false));
+}
+
+void TestImapClient::fetchReportsProgressInOrder()
+{
+    server->messages = {message("big", 4000)};
+    server->literalPieces = 8;
+    server->pieceDelayMs = 30;
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QList<int> seen;
+    connect(&client, &ImapClient::PercentDone, this, [&](int p) { seen << p; }, Qt::DirectConnection);
+    const auto m = client.FetchSingle(1, false);
+    QVERIFY(m);
+    QVERIFY2(seen.size() >= 3, qPrintable(QString::number(seen.size())));
+    QCOMPARE(seen.last(), 100);
+    for (int i = 1; i < seen.size(); ++i)
+        QVERIFY(seen[i] > seen[i - 1]);  // changes only, upwards
+    QVERIFY(seen.first() >= 0);
+
+    // Commands without a message report nothing.
+    seen.clear();
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(seen.isEmpty());
+}
+
+void TestImapClient::droppedMidLiteralThenReconnect()
+{
+    server->handlers["FETCH"] = [&](const QByteArray &, const QByteArray &) {
+        const QByteArray r = server->fetchResponse(1);
+        server->send(r.left(r.size() / 2));
+        QTimer::singleShot(50, server.get(), [&] { server->drop(); });
+    };
+    ImapClient client;
+    client.setTimeoutMs(5000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() < 4000);  // noticed at once, not by the time-out
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("closed")), qPrintable(client.LastErrorText()));
+    QVERIFY(!client.isConnected());
+    QCOMPARE(client.NumMessages(), 0);
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("not connected")));
+
+    server->handlers.remove("FETCH");
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    const auto m = client.FetchSingle(1, false);
+    QVERIFY(m);
+    QCOMPARE(m->Subject, QStringLiteral("one"));
+}
+
+void TestImapClient::stalledServerTimesOut()
+{
+    server->handlers["FETCH"] = [](const QByteArray &, const QByteArray &) {};
+    ImapClient client;
+    client.setTimeoutMs(1000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() >= 1000);
+    QVERIFY(t.elapsed() < 5000);
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("FETCH 1 failed: timed out after 1 s without an answer from the server"));
+    QVERIFY(!client.isConnected());
+
+    // A greeting that never comes times out as well.
+    server->greeting.clear();
+    t.restart();
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(t.elapsed() < 5000);
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("timed out after 1 s")));
+}
+
+void TestImapClient::oversizedMessageFailsAndReconnects()
+{
+    server->messages = {message("small"), message("huge", 200)};
+    ImapClient client;
+    client.setMaxMessageBytes(2000);
+    QCOMPARE(client.maxMessageBytes(), 2000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+    QVERIFY(!client.FetchSingle(2, false));
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 2000 bytes")), qPrintable(client.LastErrorText()));
+    QVERIFY(!client.isConnected());
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+}
+
+void TestImapClient::garbageFailsWithoutCrash()
+{
+    ImapClient client;
+    client.setTimeoutMs(1000);
+    connectPlain(client, *server);
+    server->greeting = QByteArray("\x00\xff\xfe garbage (((\r\n", 19);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("not IMAP")));
+
+    server->greeting = "* OK hi\r\n";
+    server->handlers["SELECT"] = [&](const QByteArray &tag, const QByteArray &) {
+        server->send(")))(((\"\r\n* 99999999999999999999 EXISTS\r\n+ more?\r\n");
+    };
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+    QVERIFY(!client.LastErrorText().isEmpty());
+    QVERIFY(!client.isConnected());  // the go-ahead nobody asked for broke the stream
+}
+
+void TestImapClient::rawCommandRefusesLineBreaks()
+{
+    ImapClient client;
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SendRawCommand(QStringLiteral("ID NIL\r\nV1 LOGOUT")), QString());
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("one line")));
+    QCOMPARE(server->count("LOGOUT"), 0);
+    const QString reply = client.SendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")"));
+    QVERIFY(reply.startsWith(QStringLiteral("* ID (\"name\" \"Fake\")\r\n")));
+    QVERIFY(reply.endsWith(QStringLiteral(" OK ID completed.")));
+    QCOMPARE(reply.count(QStringLiteral("\r\n")), 1);
+}
+
+void TestImapClient::abortProcessAbandonsFetch()
+{
+    server->handlers["FETCH"] = [](const QByteArray &, const QByteArray &) {};  // stalls
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    client.setTimeoutMs(10000);
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setPORT(server->port());
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    QVERIFY(conn.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+
+    int answer = 1;
+    Q_EMIT client.AbortCheck(answer);
+    QCOMPARE(answer, 0);
+    conn.AbortProcess = true;
+    Q_EMIT client.AbortCheck(answer);
+    QCOMPARE(answer, -1);
+
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() < 2000);
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 1 failed: aborted"));
+    QVERIFY(!client.isConnected());
+    QVERIFY(dialogs.boxes.isEmpty());
+
+    // A fresh connection object starts without the stop.
+    server->handlers.remove("FETCH");
+    clsChilkatIMAP next;
+    next.setChilkatIMAPObject(&client);
+    next.setPORT(server->port());
+    next.setIMAPServer(QStringLiteral("127.0.0.1"));
+    QVERIFY(next.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+}
+
+void TestImapClient::callsDuringAWaitAreRefusedAndDisconnectEndsIt()
+{
+    server->handlers["FETCH"] = [](const QByteArray &, const QByteArray &) {};  // stalls
+    ImapClient client;
+    client.setTimeoutMs(10000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+
+    int checks = 0;
+    int selectAnswer = -5;
+    QString selectError;
+    int connectAnswer = -5;
+    connect(&client, &ImapClient::AbortCheck, this, [&](int &) {
+        ++checks;
+        if (checks == 2) {
+            QVERIFY(client.isBusy());
+            selectAnswer = client.SelectMailbox(QStringLiteral("Sent"));
+            selectError = client.LastErrorText();
+            connectAnswer = client.Connect(QStringLiteral("127.0.0.1"));
+        } else if (checks == 3) {
+            client.Disconnect();
+        }
+    }, Qt::DirectConnection);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() < 2000);
+    QCOMPARE(checks, 3);
+    QCOMPARE(selectAnswer, 0);
+    QCOMPARE(selectError, QStringLiteral("SELECT Sent failed: another operation is in progress"));
+    QCOMPARE(connectAnswer, 0);
+    QCOMPARE(server->count("SELECT"), 1);
+    QCOMPARE(server->connections, 1);
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 1 failed: ")));
+    QVERIFY(!client.isConnected());
+    QVERIFY(!client.isBusy());
+
+    server->handlers.remove("FETCH");
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(3, false));
+}
+
+void TestImapClient::destroyedWhileWaiting()
+{
+    server->handlers["FETCH"] = [](const QByteArray &, const QByteArray &) {};  // stalls
+    QPointer<ImapClient> client = new ImapClient;
+    client->setTimeoutMs(10000);
+    connectPlain(*client, *server);
+    QCOMPARE(client->Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client->SelectMailbox(QStringLiteral("INBOX")), 1);
+    connect(client, &ImapClient::AbortCheck, this, [&](int &) { client->deleteLater(); }, Qt::DirectConnection);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client->FetchSingle(1, false));
+    QVERIFY(client.isNull());
+    QVERIFY(t.elapsed() < 2000);
+}
+
+void TestImapClient::onlyTheLastBoundObjectGetsEvents()
+{
+    server->messages = {message("big", 3000)};
+    server->literalPieces = 4;
+    server->pieceDelayMs = 30;
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    auto first = std::make_unique<clsChilkatIMAP>();
+    clsChilkatIMAP second;
+    for (clsChilkatIMAP *c : {first.get(), &second}) {
+        c->setChilkatIMAPObject(&client);
+        c->setPORT(server->port());
+        c->setIMAPServer(QStringLiteral("127.0.0.1"));
+    }
+    QSignalSpy firstProgress(first.get(), &clsChilkatIMAP::ScrapProgress);
+    QSignalSpy secondProgress(&second, &clsChilkatIMAP::ScrapProgress);
+    QVERIFY(first->Connect());
+    QVERIFY(second.Connect());
+    first->AbortProcess = true;  // must not reach the component any more
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+    QCOMPARE(firstProgress.count(), 0);
+    QVERIFY(secondProgress.count() >= 2);
+    QCOMPARE(secondProgress.last().at(0).toInt(), 100);
+
+    // Binding again keeps one connection: events are not doubled.
+    QVERIFY(second.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    secondProgress.clear();
+    QList<int> direct;
+    connect(&client, &ImapClient::PercentDone, this, [&](int p) { direct << p; }, Qt::DirectConnection);
+    QVERIFY(client.FetchSingle(1, false));
+    QCOMPARE(secondProgress.count(), direct.size());
+
+    // Dropping the older object changes nothing for the newer one.
+    first.reset();
+    secondProgress.clear();
+    QVERIFY(client.FetchSingle(1, false));
+    QVERIFY(secondProgress.count() >= 1);
+}
+
+QTEST_GUILESS_MAIN(TestImapClient)
+#include "test_imap_client.moc"

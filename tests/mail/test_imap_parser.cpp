@@ -1,0 +1,376 @@
+// The response parser and the mailbox-name encoding, on recorded server dialogues.
+#include "mail/ImapParser.h"
+#include "mail/ModifiedUtf7.h"
+
+#include <QFile>
+#include <QtTest>
+
+using vc::ImapParser;
+using vc::ImapResponse;
+using vc::ImapValue;
+
+namespace {
+
+std::vector<ImapResponse> parseAll(ImapParser &p, const QByteArray &bytes)
+{
+    p.feed(bytes);
+    std::vector<ImapResponse> out;
+    while (p.hasResponse())
+        out.push_back(p.takeResponse());
+    return out;
+}
+
+std::vector<ImapResponse> parseAll(const QByteArray &bytes)
+{
+    ImapParser p;
+    return parseAll(p, bytes);
+}
+
+QByteArray sampleMessage(int lines)
+{
+    QByteArray m = "From: Ann <ann@example.org>\r\nSubject: report\r\n\r\n";
+    for (int i = 0; i < lines; ++i)
+        m += "line " + QByteArray::number(i) + " ) \"quoted\" {12}\r\n";
+    // Body text that looks like protocol must stay body text.
+    m += "A7 OK not the end\r\n* BYE not a bye\r\n";
+    return m;
+}
+
+// Virtual size of this process, in bytes.
+qint64 virtualSize()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    return f.readAll().split(' ').value(0).toLongLong() * 4096;
+}
+
+}  // namespace
+
+class TestImapParser : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void greetingAndCapability();
+    void taggedStatusWithCode();
+    void continuationRequests();
+    void byeAndUnsolicitedDataBetweenResponses();
+    void listNamesInEveryForm();
+    void quotedEscapes();
+    void nestedLists();
+    void fetchLiteralSplitAtEveryByte();
+    void fetchLiteralByteByByteReportsProgress();
+    void emptyAndPlusLiterals();
+    void literalAboveLimitIsAnErrorWithoutAllocation();
+    void endlessLineIsAnError();
+    void garbageDoesNotCrash();
+    void mailboxNamesRoundTrip();
+    void mailboxNameFallbacks();
+};
+
+void TestImapParser::greetingAndCapability()
+{
+    const auto rs = parseAll("* OK [CAPABILITY IMAP4rev1 LITERAL+ ID AUTH=PLAIN] Server ready.\r\n"
+                             "* CAPABILITY IMAP4rev1 ID IDLE\r\n"
+                             "A0001 OK Capability completed.\r\n");
+    QCOMPARE(rs.size(), size_t(3));
+    QCOMPARE(rs[0].kind, ImapResponse::Untagged);
+    QCOMPARE(rs[0].status, QByteArray("OK"));
+    QCOMPARE(rs[0].code, QByteArray("CAPABILITY IMAP4rev1 LITERAL+ ID AUTH=PLAIN"));
+    QCOMPARE(rs[0].text, QByteArray("Server ready."));
+
+    QVERIFY(!rs[1].isStatus());
+    QCOMPARE(rs[1].name(), QByteArray("CAPABILITY"));
+    QCOMPARE(rs[1].values.size(), size_t(4));
+    QCOMPARE(rs[1].values[3].text, QByteArray("IDLE"));
+    QCOMPARE(rs[1].raw, QByteArray("* CAPABILITY IMAP4rev1 ID IDLE"));
+
+    QCOMPARE(rs[2].kind, ImapResponse::Tagged);
+    QCOMPARE(rs[2].tag, QByteArray("A0001"));
+    QCOMPARE(rs[2].status, QByteArray("OK"));
+    QVERIFY(rs[2].code.isEmpty());
+}
+
+void TestImapParser::taggedStatusWithCode()
+{
+    const auto rs = parseAll("V0003 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
+                             "V0004 bad Command unknown\r\n"
+                             "V0005 OK [READ-WRITE] Select completed (0.001 + 0.000 secs).\r\n"
+                             "V0006 NO [BADCHARSET (UTF-8 US-ASCII)] bad [charset] here\r\n");
+    QCOMPARE(rs.size(), size_t(4));
+    QCOMPARE(rs[0].status, QByteArray("NO"));
+    QCOMPARE(rs[0].code, QByteArray("AUTHENTICATIONFAILED"));
+    QCOMPARE(rs[0].text, QByteArray("Authentication failed."));
+    QCOMPARE(rs[1].status, QByteArray("BAD"));  // status words in any letter case
+    QCOMPARE(rs[1].text, QByteArray("Command unknown"));
+    QCOMPARE(rs[2].code, QByteArray("READ-WRITE"));
+    QCOMPARE(rs[2].text, QByteArray("Select completed (0.001 + 0.000 secs)."));
+    QCOMPARE(rs[3].code, QByteArray("BADCHARSET (UTF-8 US-ASCII)"));
+    QCOMPARE(rs[3].text, QByteArray("bad [charset] here"));
+}
+
+void TestImapParser::continuationRequests()
+{
+    const auto rs = parseAll("+ Ready for literal data\r\n+\r\n+ \r\n");
+    QCOMPARE(rs.size(), size_t(3));
+    for (const auto &r : rs)
+        QCOMPARE(r.kind, ImapResponse::Continuation);
+    QCOMPARE(rs[0].text, QByteArray("Ready for literal data"));
+    QVERIFY(rs[1].text.isEmpty());
+}
+
+void TestImapParser::byeAndUnsolicitedDataBetweenResponses()
+{
+    ImapParser p;
+    auto rs = parseAll(p, "* 3 EXISTS\r\n* 1 RECENT\r\n* OK [UIDVALIDITY 1700] UIDs valid\r\nA2 OK do");
+    QCOMPARE(rs.size(), size_t(3));
+    QCOMPARE(rs[0].name(), QByteArray("EXISTS"));
+    QCOMPARE(rs[0].number(), 3);
+    QCOMPARE(rs[1].name(), QByteArray("RECENT"));
+    QCOMPARE(rs[2].code, QByteArray("UIDVALIDITY 1700"));
+    QVERIFY(!p.hasResponse());  // the tagged line is not complete yet
+
+    rs = parseAll(p, "ne\r\n* 2 EXPUNGE\r\n* BYE Server shutting down.\r\n");
+    QCOMPARE(rs.size(), size_t(3));
+    QCOMPARE(rs[0].kind, ImapResponse::Tagged);
+    QCOMPARE(rs[0].text, QByteArray("done"));
+    QCOMPARE(rs[1].name(), QByteArray("EXPUNGE"));
+    QCOMPARE(rs[1].number(), 2);
+    QCOMPARE(rs[2].status, QByteArray("BYE"));
+    QCOMPARE(rs[2].text, QByteArray("Server shutting down."));
+}
+
+void TestImapParser::listNamesInEveryForm()
+{
+    const auto rs = parseAll("* LIST (\\HasNoChildren) \"/\" INBOX\r\n"
+                             "* LIST (\\HasChildren \\Noselect) NIL \"Archive\"\r\n"
+                             "* LIST () \"/\" {12}\r\nSent \"Items\"\r\n"
+                             "* LIST (\\Trash \\HasNoChildren) \".\" \"Deleted Items\"\r\n"
+                             "A5 OK List completed.\r\n");
+    QCOMPARE(rs.size(), size_t(5));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(rs[i].name(), QByteArray("LIST"));
+        QCOMPARE(rs[i].values.size(), size_t(4));
+        QCOMPARE(rs[i].values[1].kind, ImapValue::List);
+    }
+    QCOMPARE(rs[0].values[1].list.size(), size_t(1));
+    QCOMPARE(rs[0].values[1].list[0].text, QByteArray("\\HasNoChildren"));
+    QCOMPARE(rs[0].values[2].text, QByteArray("/"));
+    QCOMPARE(rs[0].values[3].text, QByteArray("INBOX"));
+
+    QCOMPARE(rs[1].values[1].list.size(), size_t(2));
+    QCOMPARE(rs[1].values[2].kind, ImapValue::Nil);
+    QCOMPARE(rs[1].values[3].kind, ImapValue::String);
+    QCOMPARE(rs[1].values[3].text, QByteArray("Archive"));
+
+    QVERIFY(rs[2].values[1].list.empty());
+    QCOMPARE(rs[2].values[3].kind, ImapValue::String);
+    QCOMPARE(rs[2].values[3].text, QByteArray("Sent \"Items\""));
+
+    QVERIFY(rs[3].values[1].list[0].isAtom("\\trash"));
+    QCOMPARE(rs[3].values[3].text, QByteArray("Deleted Items"));
+}
+
+void TestImapParser::quotedEscapes()
+{
+    const auto rs = parseAll("* LIST () \"\\\\\" \"a \\\"b\\\" c\\\\d\"\r\n"
+                             "* ID (\"name\" \"x\" \"empty\" \"\" \"paren\" \"(not a list)\")\r\n");
+    QCOMPARE(rs.size(), size_t(2));
+    QCOMPARE(rs[0].values[2].text, QByteArray("\\"));
+    QCOMPARE(rs[0].values[3].text, QByteArray("a \"b\" c\\d"));
+    const ImapValue &id = rs[1].values[1];
+    QCOMPARE(id.kind, ImapValue::List);
+    QCOMPARE(id.list.size(), size_t(6));
+    QCOMPARE(id.list[3].kind, ImapValue::String);
+    QVERIFY(id.list[3].text.isEmpty());
+    QCOMPARE(id.list[5].text, QByteArray("(not a list)"));
+    QVERIFY(!id.item("name"));  // "name" is a string, not an atom key
+}
+
+void TestImapParser::nestedLists()
+{
+    const auto rs = parseAll(
+        "* 12 FETCH (FLAGS (\\Seen $Label1) BODY[HEADER.FIELDS (DATE FROM)] {7}\r\nDate:\r\n"
+        " BODYSTRUCTURE ((\"TEXT\" \"PLAIN\" (\"CHARSET\" \"utf-8\") NIL NIL \"7BIT\" 5 1)"
+        "(\"TEXT\" \"HTML\" NIL NIL NIL \"BASE64\" 10 1) \"ALTERNATIVE\") UID 7001)\r\n");
+    QCOMPARE(rs.size(), size_t(1));
+    const ImapResponse &r = rs[0];
+    QCOMPARE(r.number(), 12);
+    QCOMPARE(r.name(), QByteArray("FETCH"));
+    const ImapValue &items = r.values[2];
+    QCOMPARE(items.kind, ImapValue::List);
+    QCOMPARE(items.item("FLAGS")->list.size(), size_t(2));
+    QCOMPARE(items.item("BODY[HEADER.FIELDS (DATE FROM)]")->text, QByteArray("Date:\r\n"));
+    const ImapValue *bs = items.item("BODYSTRUCTURE");
+    QVERIFY(bs);
+    QCOMPARE(bs->list.size(), size_t(3));
+    QCOMPARE(bs->list[0].list[2].list[1].text, QByteArray("utf-8"));
+    QCOMPARE(bs->list[0].list[3].kind, ImapValue::Nil);
+    QCOMPARE(bs->list[2].text, QByteArray("ALTERNATIVE"));
+    QCOMPARE(items.item("UID")->text, QByteArray("7001"));
+}
+
+void TestImapParser::fetchLiteralSplitAtEveryByte()
+{
+    const QByteArray body = sampleMessage(3);
+    const QByteArray stream = "* 2 EXISTS\r\n* 1 FETCH (UID 44 BODY[] {" + QByteArray::number(body.size()) + "}\r\n"
+        + body + " FLAGS (\\Recent))\r\nV0009 OK Fetch completed.\r\n";
+    for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
+        ImapParser p;
+        std::vector<ImapResponse> rs = parseAll(p, stream.left(cut));
+        for (auto &r : parseAll(p, stream.mid(cut)))
+            rs.push_back(std::move(r));
+        QVERIFY2(!p.hasError(), qPrintable(QStringLiteral("cut %1").arg(cut)));
+        QCOMPARE(rs.size(), size_t(3));
+        QCOMPARE(rs[1].number(), 1);
+        const ImapValue *b = rs[1].values[2].item("BODY[]");
+        QVERIFY(b);
+        QCOMPARE(b->text, body);
+        QCOMPARE(rs[1].values[2].item("FLAGS")->list.size(), size_t(1));
+        QCOMPARE(rs[2].tag, QByteArray("V0009"));
+        QVERIFY(!p.inLiteral());
+    }
+}
+
+void TestImapParser::fetchLiteralByteByByteReportsProgress()
+{
+    const QByteArray body = sampleMessage(400);
+    const QByteArray head = "* 1 FETCH (BODY[] {" + QByteArray::number(body.size()) + "}\r\n";
+    const QByteArray stream = head + body + ")\r\nV1 OK done\r\n";
+    ImapParser p;
+    qint64 last = -1;
+    std::vector<ImapResponse> rs;
+    for (qsizetype i = 0; i < stream.size(); ++i) {
+        p.feed(stream.constData() + i, 1);
+        if (i >= head.size() && i < head.size() + body.size() - 1) {
+            QVERIFY(p.inLiteral());
+            QCOMPARE(p.literalSize(), body.size());
+            QCOMPARE(p.literalReceived(), i - head.size() + 1);
+            QVERIFY(p.literalReceived() > last);
+            last = p.literalReceived();
+        }
+        while (p.hasResponse())
+            rs.push_back(p.takeResponse());
+    }
+    QCOMPARE(last, body.size() - 1);  // the last byte completes the literal
+    QVERIFY(!p.inLiteral());
+    QCOMPARE(rs.size(), size_t(2));
+    QCOMPARE(rs[0].values[2].item("BODY[]")->text, body);
+}
+
+void TestImapParser::emptyAndPlusLiterals()
+{
+    const auto rs = parseAll("* 1 FETCH (BODY[] {0}\r\n)\r\n"
+                             "* LIST () \"/\" {3+}\r\nabc\r\n"
+                             "* 2 FETCH (BODY[] NIL)\r\n");
+    QCOMPARE(rs.size(), size_t(3));
+    const ImapValue *b = rs[0].values[2].item("BODY[]");
+    QCOMPARE(b->kind, ImapValue::String);
+    QVERIFY(b->text.isEmpty());
+    QCOMPARE(rs[1].values[3].text, QByteArray("abc"));
+    QCOMPARE(rs[2].values[2].item("BODY[]")->kind, ImapValue::Nil);
+}
+
+void TestImapParser::literalAboveLimitIsAnErrorWithoutAllocation()
+{
+    {
+        ImapParser p;
+        p.setMaxLiteralBytes(1000);
+        parseAll(p, "* 1 FETCH (BODY[] {1000}\r\n");
+        QVERIFY(!p.hasError());
+        QVERIFY(p.inLiteral());
+    }
+    {
+        ImapParser p;
+        p.setMaxLiteralBytes(1000);
+        const auto rs = parseAll(p, "* 1 EXISTS\r\n* 1 FETCH (BODY[] {1001}\r\nxxxx");
+        QCOMPARE(rs.size(), size_t(1));  // what came before still counts
+        QVERIFY(p.hasError());
+        QVERIFY(p.errorText().contains(QStringLiteral("1001")));
+        QVERIFY(p.errorText().contains(QStringLiteral("limit")));
+        // Nothing more comes out once the stream is broken.
+        QVERIFY(parseAll(p, ")\r\nV1 OK done\r\n").empty());
+        p.reset();
+        QVERIFY(!p.hasError());
+        QCOMPARE(parseAll(p, "V2 OK again\r\n").size(), size_t(1));
+    }
+    {
+        ImapParser p;  // more digits than any size fits in
+        parseAll(p, "* 1 FETCH (BODY[] {99999999999999999999999}\r\n");
+        QVERIFY(p.hasError());
+    }
+    {
+        // A forged size just under the default limit: memory grows with the data,
+        // not with the announcement.
+        ImapParser p;
+        const qint64 before = virtualSize();
+        parseAll(p, "* 1 FETCH (BODY[] {" + QByteArray::number(ImapParser::kDefaultMaxLiteral) + "}\r\n0123456789");
+        QVERIFY(!p.hasError());
+        QCOMPARE(p.literalReceived(), 10);
+        QCOMPARE(p.literalSize(), ImapParser::kDefaultMaxLiteral);
+        if (before > 0)
+            QVERIFY2(virtualSize() - before < ImapParser::kDefaultMaxLiteral / 4, "the literal was allocated ahead");
+    }
+}
+
+void TestImapParser::endlessLineIsAnError()
+{
+    ImapParser p;
+    const QByteArray chunk(1 << 20, 'x');
+    for (int i = 0; i < 8 && !p.hasError(); ++i)
+        p.feed(chunk);
+    QVERIFY(!p.hasError());  // exactly at the limit: still waiting
+    p.feed("yy");
+    QVERIFY(p.hasError());
+    QVERIFY(!p.hasResponse());
+}
+
+void TestImapParser::garbageDoesNotCrash()
+{
+    ImapParser p;
+    QByteArray junk;
+    for (int i = 0; i < 4096; ++i)
+        junk += char((i * 7919 + 13) % 256);
+    junk += "\r\n)))(((\"\r\n* (((((\r\n* 1 FETCH (BODY[] \"unterminated\r\n[\r\n{}\r\n{x}\r\n";
+    p.feed(junk);
+    int n = 0;
+    while (p.hasResponse()) {
+        p.takeResponse();
+        ++n;
+    }
+    QVERIFY(n > 0);
+    QVERIFY(!p.hasError());
+    // The parser keeps working after nonsense.
+    const auto rs = parseAll(p, "V7 OK fine\r\n");
+    QCOMPARE(rs.size(), size_t(1));
+    QCOMPARE(rs[0].tag, QByteArray("V7"));
+    QCOMPARE(rs[0].status, QByteArray("OK"));
+}
+
+void TestImapParser::mailboxNamesRoundTrip()
+{
+    const QList<QPair<QString, QByteArray>> cases = {
+        {QStringLiteral("INBOX"), "INBOX"},
+        {QStringLiteral("Entwürfe"), "Entw&APw-rfe"},
+        {QStringLiteral("Gelöschte Elemente"), "Gel&APY-schte Elemente"},
+        {QStringLiteral("R&D"), "R&-D"},
+        {QStringLiteral("~peter/mail/台北/日本語"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
+        {QStringLiteral("é"), "&AOk-"},
+        {QString::fromUtf8("x\xF0\x9F\x98\x80y"), "x&2D3eAA-y"},
+    };
+    for (const auto &c : cases) {
+        QCOMPARE(vc::encodeMailboxName(c.first), c.second);
+        QCOMPARE(vc::decodeMailboxName(c.second), c.first);
+    }
+}
+
+void TestImapParser::mailboxNameFallbacks()
+{
+    // UTF-8 from a server that does not encode, and broken encodings, read as UTF-8.
+    QCOMPARE(vc::decodeMailboxName(QByteArray("Entw\xC3\xBCrfe")), QStringLiteral("Entwürfe"));
+    QCOMPARE(vc::decodeMailboxName("a&Jjo"), QStringLiteral("a&Jjo"));
+    QCOMPARE(vc::decodeMailboxName("a&$$-"), QStringLiteral("a&$$-"));
+    QCOMPARE(vc::encodeMailboxName(QString()), QByteArray());
+}
+
+QTEST_APPLESS_MAIN(TestImapParser)
+#include "test_imap_parser.moc"

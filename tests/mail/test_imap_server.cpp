@@ -1,0 +1,205 @@
+// The IMAP client and the connection object against the real test server (TLS).
+#include "ScriptedDialogs.h"
+#include "TestServer.h"
+#include "mail/ImapClient.h"
+#include "mail/clsChilkatIMAP.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QRegularExpression>
+#include <QtTest>
+
+using vc::ImapClient;
+using vc::clsChilkatIMAP;
+using vc::test::TestServer;
+
+namespace {
+
+const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void setUp(clsChilkatIMAP &conn, ImapClient &client, const QString &user, const QString &password)
+{
+    client.configure(TestServer::config());
+    conn.setChilkatIMAPObject(&client);
+    conn.setSSL(true);
+    conn.setPORT(TestServer::port());
+    conn.setIMAPServer(TestServer::config().host);
+    conn.setUsername(user);
+    conn.setPassword(password);
+}
+
+int loginsLogged(const QString &user)
+{
+    return int(readFile(TestServer::dir() + QStringLiteral("/dovecot.log"))
+                   .count(QStringLiteral("Login: user=<%1>").arg(user)));
+}
+
+}  // namespace
+
+class TestImapServer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void connectLogsInAndListsFolders();
+    void wrongPasswordOrClosedPortShowOneBox();
+    void connectTwiceRunsEverythingTwice();
+    void passwordWithQuoteBackslashAndAccent();
+    void fetchLeavesMessageUnseen();
+    void untrustedCertificateIsRefused();
+};
+
+void TestImapServer::initTestCase()
+{
+    if (!TestServer::available())
+        QSKIP("the test IMAP server is not running");
+}
+
+void TestImapServer::connectLogsInAndListsFolders()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    setUp(conn, client, TestServer::user(), TestServer::password());
+    QVERIFY2(conn.Connect(), qPrintable(client.LastErrorText()));
+    QVERIFY(dialogs.boxes.isEmpty());
+    QCOMPARE(client.LastErrorText(), QStringLiteral("LOGIN: OK"));
+    const std::optional<QStringList> folders = conn.EnumMailFolders();
+    QVERIFY(folders.has_value());
+    for (const char *name : {"INBOX", "Drafts", "Sent", "Junk", "Deleted"})
+        QVERIFY2(folders->contains(QLatin1String(name)), qPrintable(folders->join(QLatin1Char(','))));
+    const auto list = client.ListMailboxes(QString(), QStringLiteral("*"));
+    QVERIFY(list);
+    for (int i = 0; i < list->Count(); ++i) {
+        if (list->GetName(i) == QLatin1String("Sent"))
+            QVERIFY(list->HasFlag(i, QStringLiteral("\\Sent")));
+    }
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+    QCOMPARE(client.Disconnect(), 1);
+    QVERIFY(!client.isConnected());
+}
+
+void TestImapServer::wrongPasswordOrClosedPortShowOneBox()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    const QString wrong = QStringLiteral("not-the-password");
+    setUp(conn, client, TestServer::user(), wrong);
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
+    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("LOGIN failed: NO")), qPrintable(client.LastErrorText()));
+    QVERIFY(!client.LastErrorText().contains(wrong));
+
+    dialogs.clear();
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    conn.setPORT(closedPort);
+    conn.setPassword(TestServer::password());
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
+}
+
+void TestImapServer::connectTwiceRunsEverythingTwice()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    setUp(conn, client, TestServer::user(), TestServer::password());
+    const int before = loginsLogged(TestServer::user());
+    QVERIFY(conn.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(conn.Connect());
+    QVERIFY(client.selectedMailbox().isEmpty());  // a new session, nothing selected yet
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(dialogs.boxes.isEmpty());
+    if (before >= 0 && QFile::exists(TestServer::dir() + QStringLiteral("/dovecot.log"))) {
+        QTRY_COMPARE(loginsLogged(TestServer::user()), before + 2);
+    }
+}
+
+void TestImapServer::passwordWithQuoteBackslashAndAccent()
+{
+    const QString password = readFile(TestServer::dir() + QStringLiteral("/password2"));
+    QVERIFY(password.contains(QLatin1Char('"')) && password.contains(QLatin1Char('\\')));
+    QVERIFY(password.contains(QChar(0xe9)));
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    setUp(conn, client, QStringLiteral("quoter"), password);
+    QVERIFY2(conn.Connect(), qPrintable(client.LastErrorText()));
+    QVERIFY(dialogs.boxes.isEmpty());
+}
+
+void TestImapServer::fetchLeavesMessageUnseen()
+{
+    TestServer::resetMailbox();
+    QByteArray body;
+    for (int i = 0; i < 6000; ++i)
+        body += "Line " + QByteArray::number(i) + " of a long message.\r\n";
+    TestServer::deliver(QStringLiteral("Inbox"),
+                        "From: Bea <bea@example.org>\r\nTo: tester@example.org\r\nSubject: unseen check\r\n"
+                        "Date: Tue, 3 Mar 2015 09:30:00 +0000\r\nMessage-ID: <u1@example.org>\r\n\r\n" + body);
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    clsChilkatIMAP conn;
+    setUp(conn, client, TestServer::user(), TestServer::password());
+    QSignalSpy progress(&conn, &clsChilkatIMAP::ScrapProgress);
+    QVERIFY(conn.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+    QCOMPARE(client.NumMessages(), 1);
+    const auto m = client.FetchSingle(1, false);
+    QVERIFY2(m, qPrintable(client.LastErrorText()));
+    QCOMPARE(m->Subject, QStringLiteral("unseen check"));
+    QVERIFY(m->PlainTextBody.contains(QStringLiteral("Line 5999 of a long message.")));
+    QVERIFY(progress.count() >= 1);
+    QCOMPARE(progress.last().at(0).toInt(), 100);
+
+    QString flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS UID)"));
+    QVERIFY(flags.contains(QStringLiteral("FLAGS (")));
+    QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags));
+
+    const QRegularExpressionMatch uid = QRegularExpression(QStringLiteral("UID (\\d+)")).match(flags);
+    QVERIFY(uid.hasMatch());
+    const auto byUid = client.FetchSingle(uid.captured(1).toInt(), true);
+    QVERIFY2(byUid, qPrintable(client.LastErrorText()));
+    QCOMPARE(byUid->Subject, QStringLiteral("unseen check"));
+    QVERIFY(!client.FetchSingle(uid.captured(1).toInt() + 100, true));
+
+    flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS)"));
+    QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags));
+    QVERIFY(!client.FetchSingle(2, false));
+}
+
+void TestImapServer::untrustedCertificateIsRefused()
+{
+    ImapClient client;
+    client.setTimeoutMs(10000);  // no CA file: only the system's CAs
+    client.setSsl(true);
+    client.setPort(TestServer::port());
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    const QString err = client.LastErrorText();
+    QVERIFY2(err.contains(QStringLiteral("certificate was not accepted: ")), qPrintable(err));
+    QVERIFY(err.size() > QStringLiteral("certificate was not accepted: ").size() + 30);
+    QVERIFY(!client.isConnected());
+
+    client.setCaFile(TestServer::dir() + QStringLiteral("/no-such-ca.pem"));
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("no-such-ca.pem")));
+
+    // With the CA the same client gets in.
+    client.setCaFile(TestServer::caFile());
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+}
+
+QTEST_GUILESS_MAIN(TestImapServer)
+#include "test_imap_server.moc"
