@@ -92,21 +92,21 @@ void HelpTextsTest::betweenHelpStructure()
         {"lai", 2},
         {"will be extracted.", 2},
         {"If one of the files has this for content:", 2},
-        {QString(), 2},  // part 11: checked below
+        {QString(), 2},  // the sample HTML line: checked below
         {"and your input is: ", 1},
         {"remove=", 1},
         {" target", 2},
         {"then ", 2},
-        {QString(), 2},  // part 16: the address of part 11
+        {QString(), 2},  // the address of the sample line
         {"will be extracted.", 0},
     };
     for (int i = 0; i < fixed.size(); ++i) {
-        QVERIFY2(ps[i].crs == fixed[i].crs, qPrintable(QStringLiteral("part %1: ").arg(i + 1) + describe(ps)));
+        QVERIFY2(ps[i].crs == fixed[i].crs, qPrintable(QStringLiteral("piece %1: ").arg(i + 1) + describe(ps)));
         if (i != 10 && i != 15)
             QCOMPARE(ps[i].text, fixed[i].text);
     }
 
-    // Part 11: an HTML line whose unsubscribe link holds remove=<address>" target=.
+    // The sample: an HTML line whose unsubscribe link holds remove=<address>" target=.
     const QString html = ps[10].text;
     QVERIFY(html.startsWith(u'<'));
     const qsizetype at = html.indexOf(QStringLiteral("remove="));
@@ -118,7 +118,7 @@ void HelpTextsTest::betweenHelpStructure()
     // A made-up address: its domain is one of the reserved example domains.
     QVERIFY(address.contains(u'@'));
     QVERIFY(address.section(u'@', 1).startsWith(QStringLiteral("example.")));
-    // Part 16 names that address.
+    // The result named below it is that address.
     QCOMPARE(ps[15].text, address);
 }
 
