@@ -75,8 +75,8 @@ RunOutcome ExtractEmail(RunHost &host)
             });
         } else {
             trap(118, [&] {
-                const bool selected = conn && conn->lastResult() == 1;
-                outcome = selected ? RunOutcome::NoMessages : RunOutcome::FolderNotSelected;
+                if (conn)
+                    outcome = conn->lastResult() == 1 ? RunOutcome::NoMessages : RunOutcome::FolderNotSelected;
                 dialogs().messageBox(QStringLiteral("There are no emails in the Folder you selected."));
             });
             trap(120, [&] { runFailed = true; });

@@ -1,0 +1,418 @@
+// The message walk, the folder count and the fetch log against the in-memory component.
+#include "FakeImap.h"
+#include "ScriptedDialogs.h"
+
+#include "core/AppError.h"
+#include "extract/ErrorLog.h"
+#include "mail/clsChilkatIMAP.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QtTest>
+
+#include <ctime>
+
+using namespace vc;
+using vc::test::FakeImap;
+
+namespace {
+
+const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
+const QByteArray kStars(52, '*');
+
+struct Delivered {
+    QStringList fields;   // From, FromName, FromAddress, Subject, ReceivedDate, Plain, HTML
+    int uID;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Splits the log into records at the separator lines.
+QList<QByteArray> records(const QByteArray &log)
+{
+    QList<QByteArray> out;
+    const QByteArray sep = "\r\n" + kStars + "\r\n";
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = log.indexOf(sep, from);
+        if (at < 0)
+            break;
+        out << log.mid(from, at - from);
+        from = at + sep.size();
+    }
+    return out;
+}
+
+}  // namespace
+
+class MessageWalkTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString logPath;
+    FakeImap *imap = nullptr;
+    clsChilkatIMAP *conn = nullptr;
+    QList<Delivered> delivered;
+    vc::test::ScriptedDialogs *boxes = nullptr;
+
+    void fillInbox(int n)
+    {
+        auto &inbox = imap->folder(QStringLiteral("Inbox"));
+        for (int i = 1; i <= n; ++i)
+            inbox.messages << FakeImap::message(QStringLiteral("Subject %1").arg(i),
+                                                QStringLiteral("line one %1\r\nline two").arg(i));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("TZ", "UTC");
+        ::tzset();
+        QVERIFY(tmp.isValid());
+    }
+
+    void init()
+    {
+        boxes = new vc::test::ScriptedDialogs;
+        imap = new FakeImap;
+        conn = new clsChilkatIMAP;
+        conn->setChilkatIMAPObject(imap);
+        conn->setUsername(QStringLiteral("user"));
+        conn->setPassword(QStringLiteral("pw"));
+        logPath = tmp.filePath(QStringLiteral("log-%1.txt").arg(QTest::currentTestFunction()));
+        QFile::remove(logPath);
+        conn->setErrorLogPath(logPath);
+        delivered.clear();
+        connect(conn, &clsChilkatIMAP::MailExtractListing, this,
+                [this](const QString &a, const QString &b, const QString &c, const QString &d, const QString &e,
+                       const QString &f, const QString &g, int uID) {
+                    delivered.append({{a, b, c, d, e, f, g}, uID});
+                });
+    }
+
+    void cleanup()
+    {
+        delete conn;
+        delete imap;
+        delete boxes;
+    }
+
+    void walkFetchesAscendingLogsEveryFetchAndSkipsFailures()
+    {
+        fillInbox(4);
+        imap->folder(QStringLiteral("Inbox")).messages[1] = std::nullopt;   // message 2 cannot be fetched
+
+        QVERIFY(conn->Connect());   // counting works on an open connection
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
+        QCOMPARE(conn->MaxRecord(), 4);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4}));
+        QCOMPARE(delivered.size(), 3);
+        QCOMPARE(delivered[0].uID, 1);
+        QCOMPARE(delivered[1].uID, 3);
+        QCOMPARE(delivered[2].uID, 4);
+        // The seven values come from the fetched message, the date as text.
+        const ImapEmail expected = *imap->folder(QStringLiteral("Inbox")).messages[2];
+        QCOMPARE(delivered[1].fields,
+                 (QStringList{expected.From, expected.FromName, expected.FromAddress, expected.Subject,
+                              dateToText(expected.EmailDate), expected.PlainTextBody, expected.HTMLTextBody}));
+        QCOMPARE(conn->CurrentLocation(), 4);
+        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Completed);
+        // The walk logged in afresh before selecting.
+        QCOMPARE(imap->logins, 2);
+        QVERIFY(imap->calls.lastIndexOf(QStringLiteral("login")) < imap->calls.lastIndexOf(QStringLiteral("select Inbox")));
+        QVERIFY(boxes->boxes.isEmpty());
+
+        // One record per fetch, the failed one carrying the component's text
+        // (line breaks and all).
+        const QList<QByteArray> recs = records(readAll(logPath));
+        QCOMPARE(recs.size(), 4);
+        QVERIFY(recs[0].endsWith(" : FetchSingle: OK 1"));
+        QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\r\nsecond line"));
+        QVERIFY(recs[3].endsWith(" : FetchSingle: OK 4"));
+    }
+
+    void stopWhileFetchStillReturnsMessage()
+    {
+        fillInbox(4);
+        imap->fetchHonoursAbort = false;
+        imap->onFetch = [this](int n) {
+            if (n == 2)
+                conn->AbortProcess = true;
+        };
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(4);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(imap->fetched, (QList<int>{1, 2}));
+        QCOMPARE(delivered.size(), 1);
+        QCOMPARE(delivered[0].uID, 1);
+        QCOMPARE(records(readAll(logPath)).size(), 2);   // message 2 logged, not delivered
+        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
+    }
+
+    void stopWhileRemainingFetchesFailWalksToTheEnd()
+    {
+        fillInbox(5);
+        imap->onFetch = [this](int n) {
+            if (n == 2)
+                conn->AbortProcess = true;
+        };
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(5);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
+        QCOMPARE(delivered.size(), 1);
+        QCOMPARE(records(readAll(logPath)).size(), 5);
+        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
+    }
+
+    void messagesRemovedAfterTheCountAreSkipped()
+    {
+        fillInbox(5);
+        QVERIFY(conn->Connect());   // counting works on an open connection
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
+        // Two messages go away between the count and the walk.
+        auto &msgs = imap->folder(QStringLiteral("Inbox")).messages;
+        msgs.removeAt(1);
+        msgs.removeAt(1);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
+        QCOMPARE(delivered.size(), 3);
+        QCOMPARE(delivered[1].fields[3], QStringLiteral("Subject 4"));
+        QCOMPARE(records(readAll(logPath)).size(), 5);
+    }
+
+    void maxRecordBelowCurrentLocationFetchesNothing()
+    {
+        fillInbox(3);
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(0);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(imap->count(QStringLiteral("login")), 1);
+        QCOMPARE(imap->count(QStringLiteral("select Inbox")), 1);
+        QVERIFY(imap->fetched.isEmpty());
+        QVERIFY(delivered.isEmpty());
+        QVERIFY(!QFile::exists(logPath));
+    }
+
+    void walkStartsAtCurrentLocation()
+    {
+        fillInbox(5);
+        conn->setCurrentLocation(3);
+        conn->setMaxRecord(4);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        QCOMPARE(imap->fetched, (QList<int>{3, 4}));
+        QCOMPARE(delivered.size(), 2);
+        QCOMPARE(delivered[0].uID, 3);
+    }
+
+    void connectFailureEndsTheWalkWithTwoBoxes()
+    {
+        fillInbox(2);
+        imap->loginOk = false;
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(2);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(boxes->texts(),
+                 (QStringList{kInvalidLogin, QStringLiteral("Connection failed. Check username and password.")}));
+        QCOMPARE(boxes->boxes.last().icon, BoxIcon::None);
+        QVERIFY(boxes->boxes.last().title.isEmpty());
+        QVERIFY(imap->fetched.isEmpty());
+        QCOMPARE(imap->count(QStringLiteral("select Inbox")), 0);
+        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::ConnectFailed);
+    }
+
+    void selectFailureInTheWalk()
+    {
+        fillInbox(2);
+        imap->refuseSelect << QStringLiteral("Inbox");
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(2);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+
+        QCOMPARE(boxes->texts(), QStringList{kInvalidLogin});
+        QVERIFY(imap->fetched.isEmpty());
+        QCOMPARE(imap->count(QStringLiteral("list")), 0);   // Inbox has no stand-in folder
+        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::SelectFailed);
+    }
+
+    void specialUseFolders_data()
+    {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QStringList>("folders");   // "name|flag" pairs, in server order
+        QTest::addColumn<QString>("expected");      // folder selected, empty: none
+
+        QTest::newRow("fixed name exists")
+            << "Sent" << QStringList{"Sent|\\Sent", "Sent Items|"} << "Sent";
+        QTest::newRow("sent items")
+            << "Sent" << QStringList{"INBOX|", "Sent Items|\\Sent"} << "Sent Items";
+        QTest::newRow("deleted is trash")
+            << "Deleted" << QStringList{"Junk Email|\\Junk", "Deleted Items|\\Trash"} << "Deleted Items";
+        QTest::newRow("junk")
+            << "Junk" << QStringList{"Junk Email|\\Junk", "Deleted Items|\\Trash"} << "Junk Email";
+        QTest::newRow("drafts")
+            << "Drafts" << QStringList{"Entwürfe|\\Drafts"} << "Entwürfe";
+        QTest::newRow("no attribute") << "Sent" << QStringList{"Sent Items|", "Outbox|\\Drafts"} << "";
+        QTest::newRow("inbox never falls back") << "Inbox" << QStringList{"Other|\\Sent"} << "";
+        QTest::newRow("first of two") << "Junk" << QStringList{"Spam|\\Junk", "Bulk|\\Junk"} << "Spam";
+    }
+
+    void specialUseFolders()
+    {
+        QFETCH(QString, asked);
+        QFETCH(QStringList, folders);
+        QFETCH(QString, expected);
+        for (int i = 0; i < folders.size(); ++i) {
+            const QStringList parts = folders[i].split(u'|');
+            auto &f = imap->folder(parts[0], parts[1].isEmpty() ? QStringList() : QStringList{parts[1]});
+            for (int k = 0; k <= i; ++k)   // folder i holds i+1 messages: the count tells which was selected
+                f.messages << FakeImap::message(parts[0]);
+        }
+        QVERIFY(imap->Connect(QString()) == 1 && imap->Login(QString(), QString()) == 1);
+
+        const int count = conn->GetTotalMessage(asked);
+        if (expected.isEmpty()) {
+            QCOMPARE(count, 0);
+            QCOMPARE(boxes->texts(), QStringList{kInvalidLogin});
+            QVERIFY(conn->lastResult() != 1);
+        } else {
+            QCOMPARE(count, int(imap->folder(expected).messages.size()));
+            QVERIFY(boxes->boxes.isEmpty());
+            QCOMPARE(imap->calls.last(), QStringLiteral("select ") + expected);
+            QCOMPARE(conn->lastResult(), 1);
+        }
+    }
+
+    void walkUsesTheStandInFolder()
+    {
+        auto &sent = imap->folder(QStringLiteral("Sent Items"), {QStringLiteral("\\Sent")});
+        sent.messages << FakeImap::message(QStringLiteral("s1")) << FakeImap::message(QStringLiteral("s2"));
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(2);
+        conn->StartMailExtraction(QStringLiteral("Sent"));
+        QCOMPARE(delivered.size(), 2);
+        QCOMPARE(delivered[1].fields[3], QStringLiteral("s2"));
+        QVERIFY(boxes->boxes.isEmpty());
+    }
+
+    void countWithoutComponentRaises()
+    {
+        clsChilkatIMAP bare;
+        try {
+            bare.GetTotalMessage(QStringLiteral("Inbox"));
+            QFAIL("no error raised");
+        } catch (const AppError &e) {
+            QCOMPARE(e.number(), err::ObjectNotSet);
+        }
+    }
+
+    void unwritableLogEndsTheWalkBeforeDelivery()
+    {
+        fillInbox(3);
+        QFile blocker(tmp.filePath(QStringLiteral("plain-file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        conn->setErrorLogPath(blocker.fileName() + QStringLiteral("/errorlog.txt"));
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(3);
+        try {
+            conn->StartMailExtraction(QStringLiteral("Inbox"));
+            QFAIL("no error raised");
+        } catch (const AppError &e) {
+            QCOMPARE(e.number(), err::PathFileAccess);
+        }
+        QCOMPARE(imap->fetched, QList<int>{1});
+        QVERIFY(delivered.isEmpty());
+    }
+
+    void dateText()
+    {
+        QVERIFY(dateToText(QDateTime()).isEmpty());
+        // TZ is UTC here; the text is the local short date, a blank and the time
+        // of day with seconds and without a zone name.
+        const QDateTime d(QDate(2023, 11, 28), QTime(17, 45, 31), QTimeZone(3600));
+        const QString text = dateToText(d);
+        QVERIFY2(text.startsWith(QLocale::system().toString(QDate(2023, 11, 28), QLocale::ShortFormat) + u' '),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("45:31")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("UTC")) && !text.contains(QStringLiteral("GMT")), qPrintable(text));
+        QCOMPARE(dateToText(d), dateToText(d.toUTC()));
+    }
+
+    void recordLayout()
+    {
+        const QDateTime t(QDate(2024, 1, 2), QTime(3, 4, 5));
+        const QByteArray withText = errorlog::recordBytes(t, QStringLiteral("x\r\ny"));
+        QCOMPARE(withText, errorlog::timestampText(t).toLocal8Bit() + " : x\r\ny\r\n" + kStars + "\r\n");
+        const QByteArray empty = errorlog::recordBytes(t, QString());
+        QVERIFY(empty.endsWith(" : \r\n" + kStars + "\r\n"));
+        QCOMPARE(empty.count('\n'), 2);
+    }
+
+    void logIsAppendOnly()
+    {
+        const QByteArray earlier = "earlier run\r\n" + kStars + "\r\n";
+        {
+            QFile f(logPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(earlier);
+        }
+        fillInbox(2);
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(2);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        conn->setCurrentLocation(1);   // the walk leaves it at the last number
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        const QByteArray log = readAll(logPath);
+        QVERIFY(log.startsWith(earlier));
+        QCOMPARE(records(log).size(), 1 + 4);
+    }
+
+    void logFallsBackToTheUserFolder()
+    {
+        QFile blocker(tmp.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString userFolder = tmp.filePath(QStringLiteral("user/data"));
+        errorlog::overrideFolders(blocker.fileName(), userFolder);
+
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("first")), userFolder + QStringLiteral("/errorlog.txt"));
+        errorlog::append(QString(), QStringLiteral("second"));
+        const QList<QByteArray> recs = records(readAll(userFolder + QStringLiteral("/errorlog.txt")));
+        QCOMPARE(recs.size(), 2);
+        QVERIFY(recs[1].endsWith(" : second"));
+
+        // A writable program folder is used first.
+        const QString programFolder = tmp.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(programFolder));
+        errorlog::overrideFolders(programFolder, userFolder);
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("third")),
+                 programFolder + QStringLiteral("/errorlog.txt"));
+
+        // Nowhere to write.
+        errorlog::overrideFolders(blocker.fileName(), blocker.fileName() + QStringLiteral("/sub"));
+        try {
+            errorlog::append(QString(), QStringLiteral("lost"));
+            QFAIL("no error raised");
+        } catch (const AppError &e) {
+            QCOMPARE(e.number(), err::PathFileAccess);
+        }
+        errorlog::overrideFolders(QString(), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(MessageWalkTest)
+#include "test_message_walk.moc"
