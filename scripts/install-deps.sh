@@ -8,6 +8,7 @@ packages=(
   libgmime-3.0-dev libglib2.0-dev
   dovecot-imapd openssl iputils-ping
   xvfb xauth python3
+  fonts-liberation
 )
 missing=()
 for p in "${packages[@]}"; do
