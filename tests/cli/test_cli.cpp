@@ -1,0 +1,371 @@
+// vellumcast-cli without a server: arguments, output formats, exit statuses
+// (through the in-memory component) and the binary's usage errors.
+#include "CliOptions.h"
+#include "CliRun.h"
+#include "FakeImap.h"
+#include "ScriptedDialogs.h"
+
+#include "output/ResultsOutput.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vc;
+using namespace vc::cli;
+using vc::test::FakeImap;
+
+namespace {
+
+QStringList args(const char *line) { return QString::fromUtf8(line).split(u' ', Qt::SkipEmptyParts); }
+
+struct BinaryResult {
+    int code = -1;
+    QByteArray out, err;
+};
+
+BinaryResult runBinary(const QStringList &arguments, const QByteArray &stdinData = {})
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"), arguments);
+    BinaryResult r;
+    if (!p.waitForStarted(10000))
+        return r;
+    p.write(stdinData);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+}  // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+
+    void fill(FakeImap &imap, int n)
+    {
+        auto &inbox = imap.folder(QStringLiteral("Inbox"));
+        for (int i = 1; i <= n; ++i)
+            inbox.messages << FakeImap::message(QStringLiteral("Subject %1").arg(i),
+                                                QStringLiteral("hello %1\r\nbye, \"all\"").arg(i));
+    }
+
+    Options parsed(const char *line)
+    {
+        ParseResult r = parseArguments(args(line));
+        if (!r.ok())
+            qWarning("unexpected usage error: %s", qPrintable(r.error));
+        return r.options;
+    }
+
+private Q_SLOTS:
+    void init() { clearInterrupt(); }
+
+    void defaultsAndValues()
+    {
+        const Options o = parsed("--user jo@example.org");
+        QCOMPARE(o.user, QStringLiteral("jo@example.org"));
+        QCOMPARE(o.folder, QStringLiteral("Inbox"));
+        QCOMPARE(o.rule, Rule::AllEmailData);
+        QCOMPARE(o.format, Format::Text);
+        QCOMPARE(o.config.host, QStringLiteral("imap-mail.outlook.com"));
+        QCOMPARE(o.config.port, 993);
+        QVERIFY(o.output.isEmpty() && o.errorLog.isEmpty() && !o.progress);
+
+        const Options p = parsed("--user=u --server=127.0.0.1:1443 --ca-file ca.pem --folder Sent --rule between "
+                                 "--start=<b> --end </b> --show-duplicates --format tab --output=o.txt "
+                                 "--error-log l.txt --progress --password-env PW");
+        QCOMPARE(p.config.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(p.config.port, 1443);
+        QCOMPARE(p.config.caFile, QStringLiteral("ca.pem"));
+        QCOMPARE(p.folder, QStringLiteral("Sent"));
+        QCOMPARE(p.rule, Rule::StartsWith);
+        QCOMPARE(p.params.start, QStringLiteral("<b>"));
+        QCOMPARE(p.params.end, QStringLiteral("</b>"));
+        QVERIFY(p.params.duplicates);
+        QCOMPARE(p.format, Format::Tab);
+        QCOMPARE(p.output, QStringLiteral("o.txt"));
+        QCOMPARE(p.errorLog, QStringLiteral("l.txt"));
+        QVERIFY(p.progress);
+        QCOMPARE(p.passwordEnv, QStringLiteral("PW"));
+
+        const Options t = parsed("--user u --rule text-set --item one --items-file f1 --item two --items-file f2");
+        QCOMPARE(t.params.items, (QStringList{"one", "two"}));
+        QCOMPARE(t.itemFiles, (QStringList{"f1", "f2"}));
+
+        // An empty --text is a text like any other (the value after "=" may be empty).
+        const Options e = parsed("--user u --rule not-containing --text=");
+        QCOMPARE(e.rule, Rule::NotContaining);
+        QVERIFY(e.params.notContainingText().isEmpty());
+        QVERIFY(parseArguments({"--help"}).options.help);
+        QVERIFY(parseArguments({"--version"}).options.version);
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("message");   // part of the error text
+        QTest::newRow("no user") << "--folder Inbox" << "--user";
+        QTest::newRow("unknown option") << "--user u --colour red" << "unknown option";
+        QTest::newRow("stray word") << "--user u Inbox" << "unexpected";
+        QTest::newRow("missing value") << "--user" << "needs a value";
+        QTest::newRow("password on command line") << "--user u --password secret" << "never";
+        QTest::newRow("two password sources") << "--user u --password-env A --password-file B" << "exclude";
+        QTest::newRow("bad rule") << "--user u --rule everything" << "unknown rule";
+        QTest::newRow("bad format") << "--user u --format xml" << "unknown format";
+        QTest::newRow("bad port") << "--user u --server host:99999" << "--server";
+        QTest::newRow("containing needs text") << "--user u --rule containing" << "--text";
+        QTest::newRow("text with wrong rule") << "--user u --text x" << "--text";
+        QTest::newRow("between needs both") << "--user u --rule between --start x" << "--end";
+        QTest::newRow("markers with wrong rule") << "--user u --start x --end y" << "--rule between";
+        QTest::newRow("text set needs items") << "--user u --rule text-set" << "--item";
+        QTest::newRow("items with wrong rule") << "--user u --item x" << "text-set";
+        QTest::newRow("flag with value") << "--user u --progress=yes" << "no value";
+        const QString lines = QStringLiteral("Entry must be number or numbers separated by commas.");
+        QTest::newRow("lines missing") << "--user u --rule lines" << lines;
+        QTest::newRow("lines word") << "--user u --rule lines --lines 1,x" << lines;
+        QTest::newRow("lines trailing comma") << "--user u --rule lines --lines 1,2," << lines;
+        QTest::newRow("lines with wrong rule") << "--user u --lines 1" << "--rule lines";
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, message);
+        const ParseResult r = parseArguments(line.split(u' ', Qt::SkipEmptyParts));
+        QVERIFY2(!r.ok(), qPrintable(line));
+        QVERIFY2(r.error.contains(message), qPrintable(r.error));
+    }
+
+    void linesEntriesThatPass()
+    {
+        QVERIFY(parseArguments(args("--user u --rule lines --lines 3")).ok());
+        QVERIFY(parseArguments({"--user", "u", "--rule", "lines", "--lines", " 2 ,2.5,-1"}).ok());
+    }
+
+    void itemFilesAreAppended()
+    {
+        const QString path = tmp.filePath(QStringLiteral("items.txt"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("alpha\nbeta\r\n\r\ngamma");
+        f.close();
+        Options o = parsed("--user u --rule text-set --item first");
+        o.itemFiles << path;
+        QVERIFY(!loadItemFiles(o));
+        QCOMPARE(o.params.items, (QStringList{"first", "alpha", "beta", "", "gamma"}));
+        o.itemFiles = {tmp.filePath(QStringLiteral("missing.txt"))};
+        const auto err = loadItemFiles(o);
+        QVERIFY(err && err->contains(QStringLiteral("File not found")));
+    }
+
+    void formats()
+    {
+        const QStringList rows{"plain", "", "with,comma", "say \"hi\"", "two\r\nlines", "tab\there", "ünï"};
+        const ResultsRowSource src(rows, true);
+        QCOMPARE(formatRows(rows, Format::Text), textFileBytes(src));
+        QCOMPARE(formatRows(rows, Format::Comma), commaFileBytes(src));
+        QCOMPARE(formatRows(rows, Format::Space), spaceLayout(src).toUtf8());
+        QCOMPARE(formatRows(rows, Format::Tab), tabLayout(src).toUtf8());
+        QVERIFY(!formatRows(rows, Format::Space).isEmpty());
+
+        QCOMPARE(formatRows(rows, Format::Csv),
+                 QByteArray("\"plain\"\r\n\"\"\r\n\"with,comma\"\r\n\"say \"\"hi\"\"\"\r\n\"two\r\nlines\"\r\n"
+                            "\"tab\there\"\r\n\"\xc3\xbcn\xc3\xaf\"\r\n"));
+
+        // Every jsonl line is one JSON string that reads back as the row.
+        const QByteArray jsonl = formatRows(rows, Format::Jsonl);
+        QVERIFY(jsonl.endsWith('\n'));
+        const QList<QByteArray> lines = jsonl.left(jsonl.size() - 1).split('\n');
+        QCOMPARE(lines.size(), rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            const QJsonDocument doc = QJsonDocument::fromJson("[" + lines[i] + "]");
+            QVERIFY2(doc.isArray(), lines[i].constData());
+            QCOMPARE(doc.array().at(0).toString(), rows[i]);
+        }
+        QCOMPARE(jsonString(QStringLiteral("a\x01" "b")), QByteArray("\"a\\u0001b\""));
+        QCOMPARE(jsonString(QString(QChar(0xD800))), QByteArray("\"\\ud800\""));
+        QCOMPARE(jsonString(QString::fromUtf8("\xf0\x9f\x98\x80")), QByteArray("\"\xf0\x9f\x98\x80\""));
+        QCOMPARE(formatRows({}, Format::Jsonl), QByteArray());
+        QCOMPARE(formatRows({}, Format::Csv), QByteArray());
+    }
+
+    void exitStatuses()
+    {
+        QCOMPARE(exitStatus(RunOutcome::Done, false), 0);
+        QCOMPARE(exitStatus(RunOutcome::NoMessages, false), 0);
+        QCOMPARE(exitStatus(RunOutcome::ConnectFailed, false), 3);
+        QCOMPARE(exitStatus(RunOutcome::FolderNotSelected, false), 4);
+        QCOMPARE(exitStatus(RunOutcome::Failed, false), 1);
+        QCOMPARE(exitStatus(RunOutcome::Done, true), 130);
+        QCOMPARE(exitStatus(RunOutcome::ConnectFailed, true), 130);
+    }
+
+    void runsAgainstTheFakeComponent()
+    {
+        const QString log = tmp.filePath(QStringLiteral("fake.log"));
+        Options o = parsed("--user u --format jsonl");
+        o.errorLog = log;
+        {
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            fill(imap, 2);
+            QByteArray out;
+            QCOMPARE(runExtraction(o, imap, QStringLiteral("pw"), [&](const QByteArray &b) { out += b; return true; }),
+                     0);
+            QCOMPARE(boxes.texts(), QStringList{"Done."});
+            QCOMPARE(out.count('\n'), 2 * (3 + 1 + 2));   // three header rows, the body, two lines each
+            QVERIFY(out.contains("\"hello 2\""));
+        }
+        {
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            fill(imap, 2);
+            imap.loginOk = false;
+            QByteArray out = "untouched";
+            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out = b; return true; }), 3);
+            QCOMPARE(out, QByteArray("untouched"));
+        }
+        {
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            fill(imap, 2);
+            Options missing = o;
+            missing.folder = QStringLiteral("Nowhere");
+            QCOMPARE(runExtraction(missing, imap, QString(), [](const QByteArray &) { return true; }), 4);
+        }
+        {
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            imap.folder(QStringLiteral("Inbox"));
+            QByteArray out = "x";
+            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out = b; return true; }), 0);
+            QCOMPARE(boxes.texts(), QStringList{"There are no emails in the Folder you selected."});
+            QVERIFY(out.isEmpty());
+        }
+        {
+            // A failing output stream is a failure, not a success.
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            fill(imap, 1);
+            QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return false; }), 1);
+        }
+    }
+
+    void interruptKeepsTheRowsSoFar()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, 6);
+        // Ctrl+C arrives while message 3 is being fetched.
+        imap.onFetch = [](int n) {
+            if (n == 3)
+                requestInterrupt();
+        };
+        Options o = parsed("--user u --format jsonl");
+        o.errorLog = tmp.filePath(QStringLiteral("int.log"));
+        QByteArray out;
+        QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; }), 130);
+        QVERIFY(out.contains("\"Subject 1\""));
+        QVERIFY(out.contains("\"Subject 2\""));
+        QVERIFY(!out.contains("\"Subject 3\""));
+        QVERIFY(!out.contains("\"Subject 4\""));
+        QCOMPARE(out.count('\n'), 2 * 6);
+    }
+
+    void outputFileIsReplacedWhole()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, 1);
+        const QString path = tmp.filePath(QStringLiteral("out.txt"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(10000, 'z'));
+        }
+        Options o = parsed("--user u");
+        o.output = path;
+        o.errorLog = tmp.filePath(QStringLiteral("o.log"));
+        QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return false; }), 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(!bytes.contains('z'));
+        QVERIFY(bytes.startsWith("Ann Example <ann@example.org>\r\n"));
+
+        // A target that cannot be written leaves exit status 1.
+        o.output = tmp.path();   // a folder
+        QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return true; }), 1);
+    }
+
+    void passwordSources()
+    {
+        QString error;
+        Options o = parsed("--user u --password-env VC_TEST_CLI_PW");
+        qputenv("VC_TEST_CLI_PW", "s3cr\xc3\xa9t");
+        QCOMPARE(readPassword(o, &error).value_or(QString()), QString::fromUtf8("s3cr\xc3\xa9t"));
+        qunsetenv("VC_TEST_CLI_PW");
+        QVERIFY(!readPassword(o, &error));
+        QVERIFY(error.contains(QStringLiteral("VC_TEST_CLI_PW")));
+
+        const QString file = tmp.filePath(QStringLiteral("pw.txt"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(" pass word \r\nsecond line\n");
+        f.close();
+        o = parsed("--user u");
+        o.passwordFile = file;
+        QCOMPARE(readPassword(o, &error).value_or(QString()), QStringLiteral(" pass word "));
+        o.passwordFile = tmp.filePath(QStringLiteral("none.txt"));
+        QVERIFY(!readPassword(o, &error));
+    }
+
+    void binaryUsageErrorsAndHelp()
+    {
+        BinaryResult r = runBinary({"--user", "u", "--rule", "lines", "--lines", "1,,2"});
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.startsWith("vellumcast-cli: Entry must be number or numbers separated by commas.\n"),
+                 r.err.constData());
+        QVERIFY(r.out.isEmpty());
+
+        r = runBinary({"--rule", "all"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains("--user"));
+
+        r = runBinary({"--user", "u", "--rule", "text-set", "--items-file", tmp.filePath(QStringLiteral("no.txt"))});
+        QCOMPARE(r.code, 2);
+
+        r = runBinary({"--help"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains("--password-file"));
+        r = runBinary({"--version"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.startsWith("vellumcast-cli "));
+    }
+
+    void binaryConnectFailure()
+    {
+        // Nothing listens on port 1 of this machine: connect fails, status 3,
+        // and both boxes reach standard error with the program's prefix.
+        const BinaryResult r = runBinary({"--user", "u", "--server", "127.0.0.1:1", "--error-log",
+                                          tmp.filePath(QStringLiteral("b.log"))},
+                                         "password\n");
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains(
+                     "vellumcast-cli: Invalid login. Please double-check your username and password.\n"),
+                 r.err.constData());
+        QVERIFY(!r.err.contains("Done."));
+        QVERIFY(r.out.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "test_cli.moc"
