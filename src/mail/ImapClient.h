@@ -98,7 +98,7 @@ private:
     void sendNextPiece();
     QString redact(QString text) const;
 
-    bool ssl_ = false;
+    bool ssl_ = true;
     int port_ = 993;
     int timeoutMs_ = 60000;
     QString caFile_;

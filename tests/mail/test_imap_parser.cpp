@@ -2,6 +2,7 @@
 #include "mail/ImapParser.h"
 #include "mail/ModifiedUtf7.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void literalAboveLimitIsAnErrorWithoutAllocation();
     void endlessLineIsAnError();
     void garbageDoesNotCrash();
+    void bigStreamsStayLinear();
     void mailboxNamesRoundTrip();
     void mailboxNameFallbacks();
 };
@@ -344,6 +346,43 @@ void TestImapParser::garbageDoesNotCrash()
     QCOMPARE(rs.size(), size_t(1));
     QCOMPARE(rs[0].tag, QByteArray("V7"));
     QCOMPARE(rs[0].status, QByteArray("OK"));
+}
+
+void TestImapParser::bigStreamsStayLinear()
+{
+    QElapsedTimer t;
+    t.start();
+    // A 64 MiB message in 4 KiB pieces.
+    const qint64 size = qint64(64) << 20;
+    ImapParser p;
+    p.feed("* 1 FETCH (BODY[] {" + QByteArray::number(size) + "}\r\n");
+    const QByteArray piece(4096, 'm');
+    for (qint64 sent = 0; sent < size; sent += piece.size())
+        p.feed(piece);
+    p.feed(")\r\nV1 OK done\r\n");
+    QCOMPARE(p.literalReceived(), 0);
+    auto rs = parseAll(p, QByteArray());
+    QCOMPARE(rs.size(), size_t(2));
+    QCOMPARE(rs[0].values[2].item("BODY[]")->text.size(), size);
+    QVERIFY(rs[0].raw.size() < 100);  // the big literal stays out of the raw text
+
+    // 200,000 short responses arriving in one lump, then in odd-sized pieces.
+    QByteArray many;
+    for (int i = 1; i <= 200000; ++i)
+        many += "* " + QByteArray::number(i) + " EXISTS\r\n";
+    rs = parseAll(p, many);
+    QCOMPARE(rs.size(), size_t(200000));
+    QCOMPARE(rs.back().number(), 200000);
+    size_t count = 0;
+    for (qsizetype at = 0; at < many.size(); at += 4093) {
+        p.feed(many.mid(at, 4093));
+        while (p.hasResponse()) {
+            p.takeResponse();
+            ++count;
+        }
+    }
+    QCOMPARE(count, size_t(200000));
+    QVERIFY2(t.elapsed() < 20000, qPrintable(QStringLiteral("%1 ms").arg(t.elapsed())));
 }
 
 void TestImapParser::mailboxNamesRoundTrip()
