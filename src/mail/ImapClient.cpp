@@ -92,12 +92,7 @@ ImapClient::~ImapClient()
             pending_->loop->quit();
         pending_ = nullptr;
     }
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-        delete socket_;
-        socket_ = nullptr;
-    }
+    closeConnection();
 }
 
 void ImapClient::configure(const ConnectionConfig &config)
@@ -136,7 +131,10 @@ void ImapClient::closeConnection()
     if (socket_) {
         QSslSocket *s = socket_;
         socket_ = nullptr;
+        // The socket may be in the middle of emitting a signal: let it finish
+        // before it goes, and do not let our own destruction delete it early.
         s->disconnect(this);
+        s->setParent(nullptr);
         s->abort();
         s->deleteLater();
     }

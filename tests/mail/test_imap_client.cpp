@@ -444,7 +444,8 @@ void TestImapClient::garbageFailsWithoutCrash()
     ImapClient client;
     client.setTimeoutMs(1000);
     connectPlain(client, *server);
-    server->greeting = QByteArray("\x00\xff\xfe garbage (((\r\n", 19);
+    static const char junk[] = "\x00\xff\xfe garbage (((\r\n";
+    server->greeting = QByteArray(junk, sizeof junk - 1);
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
     QVERIFY(client.LastErrorText().contains(QStringLiteral("not IMAP")));
 
@@ -569,6 +570,25 @@ void TestImapClient::destroyedWhileWaiting()
     QVERIFY(!client->FetchSingle(1, false));
     QVERIFY(client.isNull());
     QVERIFY(t.elapsed() < 2000);
+
+    // Deleted outright from a progress report, while its socket is being read.
+    server->handlers.remove("FETCH");
+    server->messages = {message("big", 3000)};
+    server->literalPieces = 4;
+    server->pieceDelayMs = 30;
+    client = new ImapClient;
+    connectPlain(*client, *server);
+    QCOMPARE(client->Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client->SelectMailbox(QStringLiteral("INBOX")), 1);
+    int reports = 0;
+    connect(client, &ImapClient::PercentDone, this, [&](int) {
+        ++reports;
+        delete client.data();
+    }, Qt::DirectConnection);
+    QVERIFY(!client->FetchSingle(1, false));
+    QVERIFY(client.isNull());
+    QCOMPARE(reports, 1);
+    QTest::qWait(200);  // the orphaned socket goes away without trouble
 }
 
 void TestImapClient::onlyTheLastBoundObjectGetsEvents()
