@@ -135,8 +135,19 @@ void ImapClient::closeConnection()
         // before it goes, and do not let our own destruction delete it early.
         s->disconnect(this);
         s->setParent(nullptr);
-        s->abort();
-        s->deleteLater();
+        if (reading_) {
+            // Called from inside the socket's own read notification: aborting
+            // now would pull its buffers from under the caller further up.
+            QMetaObject::invokeMethod(
+                s, [s] {
+                    s->abort();
+                    s->deleteLater();
+                },
+                Qt::QueuedConnection);
+        } else {
+            s->abort();
+            s->deleteLater();
+        }
     }
     parser_.reset();
     selected_.clear();
