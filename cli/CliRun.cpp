@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QObject>
+#include <QSaveFile>
 
 #include <atomic>
 #include <csignal>
@@ -109,12 +110,108 @@ private:
     int lastCurrent_ = -1, lastMax_ = -1;
 };
 
+// Writes the result rows as they come. Row-by-row formats (text, comma, csv,
+// jsonl) are encoded and written per message, so a long run never holds all
+// its rows; the padded layouts need every row for their widths and are written
+// at the end. An --output file is written through QSaveFile: it replaces the
+// old file only when the run has something to write (see finish()).
+class RowWriter {
+public:
+    RowWriter(Format format, QString path, OutputSink sink)
+        : format_(format), path_(std::move(path)), sink_(std::move(sink))
+    {
+    }
+
+    bool streaming() const { return format_ != Format::Space && format_ != Format::Tab; }
+
+    void add(const QStringList &rows)
+    {
+        if (rows.isEmpty())
+            return;
+        if (!streaming()) {
+            kept_ += rows;
+            return;
+        }
+        QByteArray bytes = formatRows(rows, format_);
+        if (format_ == Format::Comma)
+            bytes.chop(2);   // the line's CR LF comes once, at the end
+        write(bytes);
+    }
+
+    // Writes what is left and commits the output file; false (with the
+    // reason printed) when anything could not be written.
+    bool finish()
+    {
+        if (format_ == Format::Comma)
+            write(QByteArrayLiteral("\r\n"));
+        else if (!streaming())
+            write(formatRows(kept_, format_));
+        if (!path_.isEmpty() && !file_)
+            write(QByteArray());   // a run without rows still leaves an (empty) file
+        if (file_ && !failed_ && !file_->commit())
+            fail(file_->errorString());
+        if (failed_)
+            printError(error_);
+        return !failed_;
+    }
+
+    // Nothing is written, an existing output file stays as it was.
+    void discard()
+    {
+        if (file_)
+            file_->cancelWriting();
+    }
+
+private:
+    void write(const QByteArray &bytes)
+    {
+        if (failed_)
+            return;
+        if (path_.isEmpty()) {
+            if (!sink_(bytes))
+                fail(QStringLiteral("cannot write the results to standard output"));
+            return;
+        }
+        if (!file_) {
+            file_ = std::make_unique<QSaveFile>(path_);
+            if (!file_->open(QIODevice::WriteOnly)) {
+                fail(QStringLiteral("cannot write '%1': %2").arg(path_, file_->errorString()));
+                return;
+            }
+        }
+        if (file_->write(bytes) != bytes.size())
+            fail(QStringLiteral("cannot write '%1': %2").arg(path_, file_->errorString()));
+    }
+
+    void fail(const QString &reason)
+    {
+        if (failed_)
+            return;
+        failed_ = true;
+        error_ = reason.startsWith(QStringLiteral("cannot")) ? reason
+                                                              : QStringLiteral("cannot write '%1': %2").arg(path_, reason);
+        if (file_)
+            file_->cancelWriting();
+    }
+
+    Format format_;
+    QString path_;
+    OutputSink sink_;
+    std::unique_ptr<QSaveFile> file_;
+    QStringList kept_;
+    bool failed_ = false;
+    QString error_;
+};
+
 class CliHost : public RunHost {
 public:
-    CliHost(const Options &o, ImapComponent &component, const QString &password)
-        : options_(o), component_(component), password_(password), progress_(o.progress)
+    CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer)
+        : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer)
     {
         members_.select(o.rule);
+        // The between rule without duplicates looks for each item among all
+        // rows listed so far; every other rule lets rows go once written.
+        keepRows_ = !writer.streaming() || (o.rule == Rule::StartsWith && !o.params.duplicates);
     }
     ~CliHost() override { progress_.finish(); }
 
@@ -149,17 +246,39 @@ public:
                              MailRecord m{From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody,
                                           HTMLTextBody, uID};
                              listMessage(m, members_, options_.params, results_);
+                             passRowsOn();
                              noteInterrupt(raw);
                          });
         return c;
     }
 
     QString folderName() override { return options_.folder; }
-    void clearResults() override { results_.clear(); }
+    void clearResults() override
+    {
+        results_.clear();
+        written_ = 0;
+    }
     void setBusy(bool) override {}
     void resetProgress() override { progress_.finish(); }
 
-    QStringList rows() const { return results_.texts(); }
+    // Hands the rows not yet written to the writer.
+    void passRowsOn()
+    {
+        if (!writer_.streaming())
+            return;
+        writer_.add(results_.texts().mid(written_));
+        written_ = results_.count();
+        if (!keepRows_) {
+            results_.clear();
+            written_ = 0;
+        }
+    }
+    // At the end: the rows of a padded layout, all at once.
+    void passAllRowsOn()
+    {
+        if (!writer_.streaming())
+            writer_.add(results_.texts());
+    }
 
 private:
     static void noteInterrupt(clsChilkatIMAP *c)
@@ -174,6 +293,9 @@ private:
     RuleMembers members_;
     ResultsModel results_;
     ProgressPrinter progress_;
+    RowWriter &writer_;
+    bool keepRows_ = true;
+    qsizetype written_ = 0;
     std::shared_ptr<clsChilkatIMAP> conn_;
     QObject context_;   // owns the signal connections of this run
 };
@@ -237,25 +359,18 @@ bool writeToStdout(const QByteArray &bytes)
 int runExtraction(const Options &options, ImapComponent &component, const QString &password,
                   const OutputSink &sink)
 {
-    CliHost host(options, component, password);
+    RowWriter writer(options.format, options.output, sink);
+    CliHost host(options, component, password, writer);
     const RunOutcome outcome = ExtractEmail(host);
     host.resetProgress();
-    int status = exitStatus(outcome, interruptRequested());
-    if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure)
+    const int status = exitStatus(outcome, interruptRequested());
+    if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
+        writer.discard();
         return status;
-
-    const QByteArray bytes = formatRows(host.rows(), options.format);
-    if (!options.output.isEmpty()) {
-        try {
-            writeFileAtomically(options.output, bytes);
-        } catch (const AppError &e) {
-            printError(QStringLiteral("cannot write '%1': %2").arg(options.output, e.description()));
-            return exitcode::Failure;
-        }
-    } else if (!sink(bytes)) {
-        printError(QStringLiteral("cannot write the results to standard output"));
-        return exitcode::Failure;
     }
+    host.passAllRowsOn();
+    if (!writer.finish())
+        return exitcode::Failure;
     return status;
 }
 

@@ -245,8 +245,8 @@ private Q_SLOTS:
             vc::test::ScriptedDialogs boxes;
             FakeImap imap;
             imap.folder(QStringLiteral("Inbox"));
-            QByteArray out = "x";
-            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out = b; return true; }), 0);
+            QByteArray out;
+            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; }), 0);
             QCOMPARE(boxes.texts(), QStringList{"There are no emails in the Folder you selected."});
             QVERIFY(out.isEmpty());
         }
@@ -257,6 +257,42 @@ private Q_SLOTS:
             fill(imap, 1);
             QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return false; }), 1);
         }
+    }
+
+    void rowsWrittenPerMessageEqualTheWholeListsBytes()
+    {
+        // The row-by-row formats are written message by message; the result
+        // must be the bytes of the whole list in every format.
+        const QString log = tmp.filePath(QStringLiteral("chunks.log"));
+        auto run = [&](const char *line) {
+            vc::test::ScriptedDialogs boxes;
+            FakeImap imap;
+            fill(imap, 4);
+            Options o = parsed(line);
+            o.errorLog = log;
+            QByteArray out;
+            const int code = runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; });
+            return code == 0 ? out : QByteArray("exit ") + QByteArray::number(code);
+        };
+        QStringList rows;
+        const QList<QByteArray> lines = run("--user u --format jsonl").split('\n');
+        for (const QByteArray &l : lines) {
+            if (!l.isEmpty())
+                rows << QJsonDocument::fromJson("[" + l + "]").array().at(0).toString();
+        }
+        QCOMPARE(rows.size(), 4 * 6);
+        QCOMPARE(run("--user u --format text"), formatRows(rows, Format::Text));
+        QCOMPARE(run("--user u --format comma"), formatRows(rows, Format::Comma));
+        QCOMPARE(run("--user u --format csv"), formatRows(rows, Format::Csv));
+        QCOMPARE(run("--user u --format space"), formatRows(rows, Format::Space));
+        QCOMPARE(run("--user u --format tab"), formatRows(rows, Format::Tab));
+
+        // The between rule still sees the rows of earlier messages: the item
+        // every message carries is listed once.
+        const QByteArray between = run("--user u --rule between --start bye, --end all --format csv");
+        QCOMPARE(between, QByteArray("\" \"\"\"\r\n"));
+        const QByteArray dups = run("--user u --rule between --start bye, --end all --show-duplicates --format csv");
+        QCOMPARE(dups.count("\r\n"), 4);
     }
 
     void interruptKeepsTheRowsSoFar()
