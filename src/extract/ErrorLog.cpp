@@ -52,10 +52,13 @@ bool appendTo(const QString &path, const QByteArray &bytes)
 
 QString timestampText(const QDateTime &localTime)
 {
-    const QLocale locale = QLocale::system();
+    // The system locale does not change while the program runs; working out
+    // its formats once keeps the per-fetch record cheap.
+    static const QLocale locale = QLocale::system();
+    static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    static const QString timeFormat = longTimeFormatWithoutZone(locale);
     const QDateTime t = localTime.toLocalTime();
-    return locale.toString(t.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-         + locale.toString(t.time(), longTimeFormatWithoutZone(locale));
+    return locale.toString(t.date(), dateFormat) + QLatin1Char(' ') + locale.toString(t.time(), timeFormat);
 }
 
 QByteArray recordBytes(const QDateTime &localTime, const QString &errorText)
