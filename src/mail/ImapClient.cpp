@@ -37,6 +37,19 @@ QString describe(const ImapResponse &r)
     return QString::fromUtf8(s);
 }
 
+// The message number of a response head "* 7 FETCH (...", else -1.
+qint64 headNumber(const QByteArray &head)
+{
+    if (!head.startsWith("* "))
+        return -1;
+    qsizetype end = 2;
+    while (end < head.size() && head[end] >= '0' && head[end] <= '9')
+        ++end;
+    if (end == 2 || end > 12)
+        return -1;
+    return head.mid(2, end - 2).toLongLong();
+}
+
 QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
 {
     QStringList caps;
@@ -58,6 +71,8 @@ struct ImapClient::Pending {
     bool ok = false;
     QString error;
     QEventLoop *loop = nullptr;
+    int progressFor = 0;            // the message whose literal PercentDone follows; 0: none
+    std::function<bool()> until;    // waits without a command of its own: done when true
 };
 
 void ImapClient::Command::astring(const QByteArray &bytes, bool literalPlus)
@@ -152,6 +167,8 @@ void ImapClient::closeConnection()
     parser_.reset();
     selected_.clear();
     exists_ = 0;
+    forgetReadAhead();
+    ahead_.ranges.clear();
 }
 
 void ImapClient::complete(bool ok, const QString &error)
@@ -212,7 +229,7 @@ void ImapClient::sendNextPiece()
 }
 
 bool ImapClient::run(const QString &op, Command cmd, const UntaggedHandler &onUntagged, ImapResponse *tagged,
-                     bool progress)
+                     int progress)
 {
     if (!requireConnection(op))
         return false;
@@ -223,6 +240,7 @@ bool ImapClient::run(const QString &op, Command cmd, const UntaggedHandler &onUn
     p.pieces = std::move(cmd.pieces);
     p.pieces.first().prepend(p.tag + ' ');
     p.onUntagged = onUntagged;
+    p.progressFor = progress;
     lastPct_ = progress ? -1 : 100;
     const bool ok = wait(p);
     if (!self)
@@ -279,7 +297,9 @@ void ImapClient::readSocket()
             abandon(parser_.errorText());
             break;
         }
-        if (pending_ && !pending_->done && lastPct_ < 100 && parser_.inLiteral() && parser_.literalSize() > 0) {
+        if (pending_ && !pending_->done && lastPct_ < 100 && pending_->progressFor != 0 && parser_.inLiteral()
+            && parser_.literalSize() > 0
+            && (pending_->progressFor < 0 || headNumber(parser_.pendingHead()) == pending_->progressFor)) {
             const int pct = int(parser_.literalReceived() * 100 / parser_.literalSize());
             if (pct != lastPct_) {
                 lastPct_ = pct;
@@ -310,6 +330,11 @@ void ImapClient::handle(ImapResponse &r)
             else if (name == "EXPUNGE" && !selected_.isEmpty() && exists_ > 0)
                 --exists_;
         }
+    }
+
+    if (takeForReadAhead(r)) {
+        checkPending();
+        return;
     }
 
     Pending *p = pending_;
@@ -460,6 +485,8 @@ QString ImapClient::SendRawCommand(const QString &cmd)
         lastError_ = op + QStringLiteral(" failed: a command must be one line of text");
         return {};
     }
+    if (!drainReadAhead(op))
+        return {};
     QList<QByteArray> lines;
     ImapResponse tagged;
     Command c;
@@ -474,7 +501,7 @@ QString ImapClient::SendRawCommand(const QString &cmd)
 int ImapClient::Login(const QString &user, const QString &password)
 {
     const QString op = QStringLiteral("LOGIN");
-    if (!beginOperation(op) || !requireConnection(op))
+    if (!beginOperation(op) || !requireConnection(op) || !drainReadAhead(op))
         return 0;
     secret_ = password;
     const bool literalPlus = capabilities_.contains(QStringLiteral("LITERAL+"));
@@ -489,7 +516,7 @@ int ImapClient::Login(const QString &user, const QString &password)
 std::unique_ptr<MailboxList> ImapClient::ListMailboxes(const QString &reference, const QString &pattern)
 {
     const QString op = QStringLiteral("LIST");
-    if (!beginOperation(op) || !requireConnection(op))
+    if (!beginOperation(op) || !requireConnection(op) || !drainReadAhead(op))
         return nullptr;
     const bool literalPlus = capabilities_.contains(QStringLiteral("LITERAL+"));
     Command c;
@@ -516,7 +543,7 @@ std::unique_ptr<MailboxList> ImapClient::ListMailboxes(const QString &reference,
 int ImapClient::SelectMailbox(const QString &mailbox)
 {
     const QString op = QStringLiteral("SELECT ") + mailbox;
-    if (!beginOperation(op) || !requireConnection(op))
+    if (!beginOperation(op) || !requireConnection(op) || !drainReadAhead(op))
         return 0;
     const bool isInbox = mailbox.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
     Command c;
@@ -553,6 +580,61 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
         lastError_ = op + QStringLiteral(" failed: message numbers start at 1");
         return nullptr;
     }
+    QPointer<ImapClient> self(this);
+
+    // The walk goes on with the next number: take it from the read-ahead, which
+    // starts with the second of two consecutive numbers.
+    const bool ascending = !bUid && readAheadWindow_ > 1 && number <= exists_
+        && (ahead_.next > 0 ? number == ahead_.next : lastSeqFetched_ > 0 && number == lastSeqFetched_ + 1);
+    if (!ascending && !drainReadAhead(op))
+        return nullptr;
+    if (ascending) {
+        if (ahead_.next == 0) {
+            ahead_.next = number;
+            ahead_.sentUpTo = qMax(ahead_.sentUpTo, number - 1);
+        }
+        // Whatever lies below the number is of no more use.
+        while (!ahead_.bodies.empty() && ahead_.bodies.begin()->first < number) {
+            ahead_.bytes -= ahead_.bodies.begin()->second.size();
+            ahead_.bodies.erase(ahead_.bodies.begin());
+        }
+        topUp(number);
+        lastPct_ = -1;
+        if (ahead_.bodies.count(number) == 0 && inFlight(number)) {
+            Pending p;
+            p.op = op;
+            p.tag = "*";  // no command of its own: never matches a tagged answer
+            p.progressFor = number;
+            p.until = [this, number] { return ahead_.bodies.count(number) > 0 || !inFlight(number); };
+            const bool ok = wait(p);
+            if (!self)
+                return nullptr;
+            if (!ok) {
+                lastError_ = redact(op + QStringLiteral(" failed: ") + p.error);
+                return nullptr;
+            }
+        }
+        lastSeqFetched_ = number;
+        ahead_.next = number + 1;
+        const auto it = ahead_.bodies.find(number);
+        if (it != ahead_.bodies.end()) {
+            const QByteArray body = std::move(it->second);
+            ahead_.bytes -= body.size();
+            ahead_.bodies.erase(it);
+            topUp(number + 1);  // on the wire while this one is decoded and handled
+            lastError_ = op + QStringLiteral(": OK");
+            if (lastPct_ != 100) {
+                lastPct_ = 100;
+                Q_EMIT PercentDone(100);
+                if (!self)
+                    return nullptr;
+            }
+            return std::make_unique<ImapEmail>(decodeMessage(body));
+        }
+        // The range came back without it: ask for it once on its own, which
+        // tells a message that is really missing from a hiccup of the range.
+    }
+
     Command c;
     c.text((bUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) + " (BODY.PEEK[])");
     QByteArray body;
@@ -579,8 +661,12 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
         body = std::move(b->text);
         got = true;
     };
-    QPointer<ImapClient> self(this);
-    if (!run(op, c, onFetch, nullptr, true))
+    const bool ok = run(op, c, onFetch, nullptr, bUid ? -1 : number);
+    if (!self)
+        return nullptr;
+    if (socket_)
+        lastSeqFetched_ = bUid ? 0 : number;
+    if (!ok)
         return nullptr;
     if (!got) {
         lastError_ = op + (gone ? QStringLiteral(" failed: the server has no content for this message")
@@ -597,6 +683,125 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
     return email;
 }
 
+bool ImapClient::inFlight(qint64 number) const
+{
+    for (const Range &r : ahead_.ranges) {
+        if (number >= r.first && number <= r.last)
+            return true;
+    }
+    return false;
+}
+
+void ImapClient::topUp(int from)
+{
+    if (!socket_ || selected_.isEmpty() || readAheadWindow_ <= 1 || ahead_.next == 0)
+        return;
+    const int chunk = qMax(1, readAheadWindow_ / 2);
+    const qint64 average = ahead_.arrivedCount > 0 ? ahead_.arrivedBytes / ahead_.arrivedCount : 0;
+    while (true) {
+        const int limit = int(qMin<qint64>(qint64(from) + readAheadWindow_ - 1, exists_));
+        if (ahead_.sentUpTo >= limit)
+            break;
+        const bool needed = ahead_.sentUpTo < from;  // the caller waits for it: always ask
+        // Received bytes plus what is on its way, at the sizes seen so far.
+        const qint64 onItsWay = qint64(qMax(0, ahead_.sentUpTo - qMax(ahead_.arrivedUpTo, from - 1))) * average;
+        if (!needed && ahead_.bytes + onItsWay >= readAheadBudget_)
+            break;
+        // A range of half the window once half of it has been taken, or the tail.
+        if (!needed && limit - ahead_.sentUpTo < chunk && limit < exists_)
+            break;
+        int last = qMin(ahead_.sentUpTo + chunk, limit);
+        if (average > 0) {
+            // Bigger messages: fewer of them per range, so the budget holds.
+            const qint64 room = qMax<qint64>(1, (readAheadBudget_ - ahead_.bytes - onItsWay) / average);
+            last = int(qMin<qint64>(last, qint64(ahead_.sentUpTo) + room));
+        }
+        Range r;
+        r.tag = 'V' + QByteArray::number(++tagCounter_).rightJustified(4, '0');
+        r.first = ahead_.sentUpTo + 1;
+        r.last = qMax(r.first, last);
+        QByteArray cmd = r.tag + " FETCH " + QByteArray::number(r.first);
+        if (r.last > r.first)
+            cmd += ':' + QByteArray::number(r.last);
+        cmd += " (BODY.PEEK[])\r\n";
+        socket_->write(cmd);
+        ahead_.sentUpTo = r.last;
+        ahead_.ranges.push_back(std::move(r));
+    }
+}
+
+bool ImapClient::takeForReadAhead(ImapResponse &r)
+{
+    if (ahead_.ranges.empty())
+        return false;
+    if (r.kind == ImapResponse::Tagged) {
+        for (auto it = ahead_.ranges.begin(); it != ahead_.ranges.end(); ++it) {
+            if (it->tag == r.tag) {
+                // Whatever the status: numbers it did not bring are asked for one by one.
+                ahead_.ranges.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+    if (r.kind != ImapResponse::Untagged || r.isStatus() || r.name() != "FETCH")
+        return false;
+    const qint64 number = r.number();
+    if (!inFlight(number))
+        return false;
+    if (r.values.size() >= 3 && r.values[2].kind == ImapValue::List) {
+        ImapValue *b = r.values[2].item("BODY[]");
+        if (b && (b->kind == ImapValue::String || b->kind == ImapValue::Atom) && number >= ahead_.next
+            && ahead_.bodies.count(int(number)) == 0) {
+            ahead_.bytes += b->text.size();
+            ahead_.arrivedBytes += b->text.size();
+            ++ahead_.arrivedCount;
+            ahead_.arrivedUpTo = qMax(ahead_.arrivedUpTo, int(number));
+            ahead_.bodies.emplace(int(number), std::move(b->text));
+        }
+    }
+    return true;
+}
+
+void ImapClient::forgetReadAhead()
+{
+    std::deque<Range> ranges = std::move(ahead_.ranges);
+    ahead_ = ReadAhead();
+    ahead_.ranges = std::move(ranges);
+    lastSeqFetched_ = 0;
+}
+
+bool ImapClient::drainReadAhead(const QString &op)
+{
+    if (!ahead_.ranges.empty() && socket_) {
+        QPointer<ImapClient> self(this);
+        forgetReadAhead();
+        ahead_.next = INT_MAX;  // nothing more is kept
+        Pending p;
+        p.op = op;
+        p.tag = "*";
+        p.until = [this] { return ahead_.ranges.empty(); };
+        lastPct_ = 100;
+        const bool ok = wait(p);
+        if (!self)
+            return false;
+        if (!ok) {
+            lastError_ = redact(op + QStringLiteral(" failed: ") + p.error);
+            forgetReadAhead();
+            return false;
+        }
+    }
+    forgetReadAhead();
+    return true;
+}
+
+void ImapClient::checkPending()
+{
+    Pending *p = pending_;
+    if (p && !p->done && p->until && p->until())
+        complete(true);
+}
+
 int ImapClient::Disconnect()
 {
     if (pending_) {
@@ -609,6 +814,11 @@ int ImapClient::Disconnect()
         return 0;
     }
     QPointer<ImapClient> self(this);
+    if (!drainReadAhead(QStringLiteral("LOGOUT"))) {
+        if (self)
+            secret_.clear();
+        return 0;
+    }
     const int saved = timeoutMs_;
     timeoutMs_ = qMin(timeoutMs_, kLogoutTimeoutMs);
     Command c;

@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <QSslCertificate>
 
+#include <deque>
 #include <functional>
+#include <map>
 
 class QSslSocket;
 
@@ -24,6 +26,14 @@ namespace vc {
 // when Disconnect is called meanwhile; any other call made while an operation
 // waits fails at once. After a failure that leaves the stream in an unknown state
 // the connection is closed; a new Connect starts afresh.
+//
+// Fetches by sequence number that go up one by one are read ahead: once a caller
+// has asked for n and then n + 1, the client asks the server for the following
+// messages in pipelined ranges and keeps their raw bytes until they are asked
+// for, so a walk over a folder does not pay one round trip per message. Each
+// FetchSingle still answers for its own message only (its result, error text,
+// progress, abort check and time-out). Any other request first waits for the
+// ranges still on their way and forgets what was read ahead.
 //
 // TLS certificates are always verified against the system's CAs plus those of
 // the CA file, and the server's name must match.
@@ -54,6 +64,16 @@ public:
     // Largest message (and any other literal) accepted; a larger one fails the fetch.
     void setMaxMessageBytes(qint64 bytes) { maxMessageBytes_ = bytes > 0 ? bytes : 1; }
     qint64 maxMessageBytes() const { return maxMessageBytes_; }
+    // Read-ahead of an ascending walk: at most `messages` messages asked for ahead
+    // of the caller (0 or 1 turns it off), and no further ranges asked for while
+    // the received but not yet taken messages hold `bytes` or more.
+    void setReadAheadWindow(int messages) { readAheadWindow_ = qMax(0, messages); }
+    int readAheadWindow() const { return readAheadWindow_; }
+    void setReadAheadBudget(qint64 bytes) { readAheadBudget_ = qMax<qint64>(1, bytes); }
+    qint64 readAheadBudget() const { return readAheadBudget_; }
+    // What the read-ahead holds now: messages received and not yet taken, their bytes.
+    int readAheadMessages() const { return int(ahead_.bodies.size()); }
+    qint64 readAheadBytes() const { return ahead_.bytes; }
     // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
     void configure(const ConnectionConfig &config);
 
@@ -78,13 +98,32 @@ private:
         void astring(const QByteArray &bytes, bool literalPlus);
     };
 
+    // One pipelined range command whose tagged answer has not come yet.
+    struct Range {
+        QByteArray tag;
+        int first = 0;
+        int last = 0;
+    };
+    struct ReadAhead {
+        std::deque<Range> ranges;            // in the order sent
+        std::map<int, QByteArray> bodies;    // received, not yet taken: raw messages by number
+        qint64 bytes = 0;                    // their total size
+        int next = 0;                        // the number the caller should ask for next; 0: no walk
+        int sentUpTo = 0;                    // highest number asked for
+        int arrivedUpTo = 0;                 // highest number received
+        qint64 arrivedBytes = 0;             // all bytes received, for the average size
+        int arrivedCount = 0;
+    };
+
     bool beginOperation(const QString &op);
     bool requireConnection(const QString &op);
     // Sends a command and waits for its tagged answer. Untagged responses go to
     // `onUntagged` (after the client's own bookkeeping). On failure, lastError_
     // says why; on success it is "<op>: OK".
+    // `progress`: 0 reports none; a message number reports the literal of that
+    // message's FETCH response.
     bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {},
-             ImapResponse *tagged = nullptr, bool progress = false);
+             ImapResponse *tagged = nullptr, int progress = 0);
     bool wait(Pending &p);
     // Fails the waiting operation and closes the connection.
     void abandon(QString reason);  // by value: closing resets what it may refer to
@@ -97,6 +136,18 @@ private:
     void socketClosed();
     void sendNextPiece();
     QString redact(QString text) const;
+
+    // Read-ahead
+    bool inFlight(qint64 number) const;
+    // Asks for further ranges so that the window ahead of `from` stays filled.
+    void topUp(int from);
+    // Files a FETCH response or range answer of the read-ahead; false when it is not one.
+    bool takeForReadAhead(ImapResponse &r);
+    // Waits for the ranges still on their way and forgets the read-ahead; false
+    // (with lastError_ set for `op`) when the wait failed and the connection went.
+    bool drainReadAhead(const QString &op);
+    void forgetReadAhead();
+    void checkPending();
 
     bool ssl_ = true;
     int port_ = 993;
@@ -119,6 +170,11 @@ private:
     int lastPct_ = -1;
     bool reading_ = false;
     bool ticking_ = false;
+
+    int readAheadWindow_ = 32;
+    qint64 readAheadBudget_ = qint64(32) << 20;
+    ReadAhead ahead_;
+    int lastSeqFetched_ = 0;  // the sequence number fetched last; 0 after anything else
 };
 
 }  // namespace vc

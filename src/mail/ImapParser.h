@@ -69,6 +69,9 @@ public:
     bool inLiteral() const { return inLiteral_; }
     qint64 literalSize() const { return literalSize_; }
     qint64 literalReceived() const { return literal_.size(); }
+    // The text of the response being collected, up to its first literal
+    // ("* 7 FETCH (BODY[] "); empty between responses.
+    QByteArray pendingHead() const { return segments_.empty() ? QByteArray() : segments_.front(); }
 
     void reset();
 
