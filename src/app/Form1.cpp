@@ -46,31 +46,6 @@ Form1::ComponentFactory &componentFactory()
     return f;
 }
 
-QFont windowFont()
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(9);
-    f.setBold(true);
-    return f;
-}
-
-QFont buttonFont()
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(11.25);
-    f.setBold(true);
-    return f;
-}
-
-// Design colour of the window and of its frames, option buttons, check boxes and labels.
-void paintWhite(QWidget *w)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
 // A check box's value as the classic control takes it: 0 unticked, 1 ticked,
 // 2 greyed; anything else is an invalid property value.
 void setCheckValue(QCheckBox *box, int value)
@@ -133,8 +108,8 @@ Form1::~Form1()
 void Form1::buildLayout()
 {
     setFixedSize(twips(8040), twips(10305));
-    setFont(windowFont());
-    paintWhite(this);
+    setFont(formdesign::designFont());
+    formdesign::paintWhite(this);
 
     auto place = [](QWidget *w, const char *name, int l, int t, int wd, int h, int tab) {
         w->setObjectName(QString::fromLatin1(name));
@@ -144,14 +119,14 @@ void Form1::buildLayout()
     auto frame = [&](QWidget *parent, const char *name, const char *caption, int l, int t, int wd, int h, int tab) {
         auto *g = new QGroupBox(QString::fromUtf8(caption), parent);
         place(g, name, l, t, wd, h, tab);
-        paintWhite(g);
+        formdesign::paintWhite(g);
         return g;
     };
     auto label = [&](QWidget *parent, int index, const char *caption, int l, int t, int wd, int h, int tab) {
         auto *lb = new QLabel(QString::fromUtf8(caption), parent);
         place(lb, index == 0 ? "lblLabels_0" : "lblLabels_1", l, t, wd, h, tab);
         lb->setProperty("index", index);
-        paintWhite(lb);
+        formdesign::paintWhite(lb);
         return lb;
     };
     auto text = [&](QWidget *parent, const char *name, int l, int t, int wd, int h, int tab) {
@@ -162,19 +137,19 @@ void Form1::buildLayout()
     auto check = [&](QWidget *parent, const char *name, const char *caption, int l, int t, int wd, int h, int tab) {
         auto *c = new QCheckBox(QString::fromUtf8(caption), parent);
         place(c, name, l, t, wd, h, tab);
-        paintWhite(c);
+        formdesign::paintWhite(c);
         return c;
     };
     auto option = [&](QWidget *parent, const char *name, const char *caption, int l, int t, int wd, int h, int tab) {
         auto *o = new QRadioButton(QString::fromUtf8(caption), parent);
         place(o, name, l, t, wd, h, tab);
-        paintWhite(o);
+        formdesign::paintWhite(o);
         return o;
     };
     auto button = [&](QWidget *parent, const char *name, const char *caption, int l, int t, int wd, int h, int tab) {
         auto *b = new QPushButton(QString::fromUtf8(caption), parent);
         place(b, name, l, t, wd, h, tab);
-        b->setFont(buttonFont());
+        b->setFont(formdesign::buttonFont());
         b->setAutoDefault(false);
         return b;
     };
@@ -230,7 +205,7 @@ void Form1::buildLayout()
     ListView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ListView1->header()->setStretchLastSection(false);
     ListView1->setToolTip(QStringLiteral("Move bar to right and out of window to reveal full names."));
-    ListView1->setFont(windowFont());
+    ListView1->setFont(formdesign::designFont());
 
     PushButton6 = button(this, "PushButton6", "Save Results As Text File", 120, 8235, 3840, 405, 9);
     PushButton12 = button(this, "PushButton12", "Save As Comma Delimited", 4080, 8235, 3840, 405, 10);

@@ -19,69 +19,6 @@
 
 namespace vc {
 
-namespace formdesign {
-
-namespace {
-void paintWhite(QWidget *w)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-}  // namespace
-
-void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips)
-{
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    window->setWindowTitle(caption);
-    // Closing a rule window never ends the program.
-    window->setAttribute(Qt::WA_QuitOnClose, false);
-    window->setAttribute(Qt::WA_DeleteOnClose, false);
-    window->setWindowIcon(QApplication::windowIcon());
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(9);
-    f.setBold(true);
-    window->setFont(f);
-    paintWhite(window);
-    window->setFixedSize(twips(widthTwips), twips(heightTwips));
-}
-
-QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(11.25);
-    f.setBold(true);
-    b->setFont(f);
-    b->setGeometry(twipsRect(l, t, w, h));
-    return b;
-}
-
-QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
-{
-    auto *g = new QGroupBox(caption, parent);
-    g->setObjectName(QLatin1String(name));
-    g->setGeometry(twipsRect(l, t, w, h));
-    paintWhite(g);
-    return g;
-}
-
-void setTabOrder(const QList<QWidget *> &inOrder)
-{
-    QWidget *previous = nullptr;
-    for (QWidget *w : inOrder) {
-        if (!(w->focusPolicy() & Qt::TabFocus))
-            continue;
-        if (previous)
-            QWidget::setTabOrder(previous, w);
-        previous = w;
-    }
-}
-
-}  // namespace formdesign
 
 namespace {
 

@@ -21,18 +21,6 @@ class WindowPointer;
 using StartCommandHook = std::function<void(QPushButton *button, const QString &normalCaption, QWidget *window,
                                             Rule rule, const QString &trapLocation)>;
 
-// Design-time look shared by the two rule windows.
-namespace formdesign {
-// Fixed-size tool window of the given client size in twips: single border, no
-// minimize or maximize button, the application icon, Arial 9 pt bold, white.
-void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips);
-// A push button in Arial 11.25 pt bold.
-QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
-// A captioned frame with the white design background.
-QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
-// Chains the focus order of `inOrder` (lowest tab index first; non-focusable ones are passed over).
-void setTabOrder(const QList<QWidget *> &inOrder);
-}  // namespace formdesign
 
 // The between-X-and-Y window: the start marker (Text3) and end marker (Text4),
 // stored as "StartWith" and "EndWith" at every edit, a help box, and the

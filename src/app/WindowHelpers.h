@@ -1,5 +1,7 @@
 #pragma once
 #include <QCursor>
+#include <QFont>
+#include <QList>
 #include <QHash>
 #include <QPair>
 #include <QObject>
@@ -7,6 +9,8 @@
 #include <QString>
 
 class QWidget;
+class QPushButton;
+class QGroupBox;
 
 namespace vc {
 
@@ -61,5 +65,24 @@ private:
     bool hasCustom_ = false;
     QHash<QObject *, QPair<int, bool>> rules_;
 };
+
+// Design-time look shared by the windows.
+namespace formdesign {
+// Arial 9 pt bold, the windows' design font.
+QFont designFont();
+// Arial 11.25 pt bold, the push buttons' design font.
+QFont buttonFont();
+// The white design background.
+void paintWhite(QWidget *w);
+// Fixed-size tool window of the given client size in twips: single border, no
+// minimize or maximize button, the application icon, Arial 9 pt bold, white.
+void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips);
+// A push button in Arial 11.25 pt bold.
+QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
+// A captioned frame with the white design background.
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
+// Chains the focus order of `inOrder` (lowest tab index first; non-focusable ones are passed over).
+void setTabOrder(const QList<QWidget *> &inOrder);
+}  // namespace formdesign
 
 }  // namespace vc
