@@ -31,6 +31,7 @@ int main(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(vc::product::kSettingsOrganisation);
     QApplication::setApplicationName(vc::product::kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral(VELLUMCAST_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
