@@ -134,6 +134,7 @@ bool ImapClient::beginOperation(const QString &op)
 
 bool ImapClient::requireConnection(const QString &op)
 {
+    kept_ = Kept();  // anything but the walk's next fetch ends it
     if (!socket_) {
         lastError_ = op + QStringLiteral(" failed: not connected");
         return false;
@@ -294,6 +295,7 @@ void ImapClient::readSocket()
             handle(r);
         }
         if (parser_.hasError()) {
+            keepReceived(parser_.errorText(), headNumber(parser_.errorLine()));
             abandon(parser_.errorText());
             break;
         }
@@ -386,6 +388,7 @@ void ImapClient::socketError()
         reason = socket_->errorString();
     if (!bye_.isEmpty() && sslErrors_.isEmpty())
         reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+    keepReceived(reason);
     abandon(reason);
 }
 
@@ -396,6 +399,7 @@ void ImapClient::socketClosed()
     QString reason = QStringLiteral("the connection was closed by the server");
     if (!bye_.isEmpty())
         reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+    keepReceived(reason);
     abandon(reason);
 }
 
@@ -405,6 +409,7 @@ int ImapClient::Connect(const QString &host)
     if (!beginOperation(op))
         return 0;
     closeConnection();
+    kept_ = Kept();
     capabilities_.clear();
     sslErrors_.clear();
     bye_.clear();
@@ -570,7 +575,11 @@ int ImapClient::NumMessages() { return selected_.isEmpty() ? 0 : exists_; }
 std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
 {
     const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
-    if (!beginOperation(op) || !requireConnection(op))
+    if (!beginOperation(op))
+        return nullptr;
+    if (kept_.next > 0 && !socket_ && !bUid && number == kept_.next)
+        return takeKept(number, op);
+    if (!requireConnection(op))
         return nullptr;
     if (selected_.isEmpty()) {
         lastError_ = op + QStringLiteral(" failed: no mailbox is selected");
@@ -609,6 +618,8 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
             const bool ok = wait(p);
             if (!self)
                 return nullptr;
+            if (!socket_ && kept_.next == number)
+                return takeKept(number, op);  // the line went, but maybe after this one arrived
             if (!ok) {
                 lastError_ = redact(op + QStringLiteral(" failed: ") + p.error);
                 return nullptr;
@@ -672,6 +683,11 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
         lastError_ = op + (gone ? QStringLiteral(" failed: the server has no content for this message")
                                 : QStringLiteral(" failed: the server sent no message (it may have been removed)"));
         return nullptr;
+    }
+    if (!bUid) {
+        // Sizes seen so far: the read-ahead that may follow sizes its ranges by them.
+        ahead_.arrivedBytes += body.size();
+        ++ahead_.arrivedCount;
     }
     if (lastPct_ != 100) {
         lastPct_ = 100;
@@ -793,6 +809,41 @@ bool ImapClient::drainReadAhead(const QString &op)
     }
     forgetReadAhead();
     return true;
+}
+
+void ImapClient::keepReceived(const QString &reason, qint64 failedAt)
+{
+    kept_ = Kept();
+    if (ahead_.next <= 0 || ahead_.next == INT_MAX || (ahead_.ranges.empty() && ahead_.bodies.empty()))
+        return;
+    for (auto &[number, body] : ahead_.bodies) {
+        if (failedAt <= 0 || number < failedAt)
+            kept_.bodies.emplace(number, std::move(body));
+    }
+    kept_.next = ahead_.next;
+    kept_.reason = reason;
+}
+
+std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
+{
+    QPointer<ImapClient> self(this);
+    const auto it = kept_.bodies.find(number);
+    if (it == kept_.bodies.end()) {
+        // The first one that did not make it carries the reason; later ones find no connection.
+        lastError_ = redact(op + QStringLiteral(" failed: ") + kept_.reason);
+        kept_ = Kept();
+        lastSeqFetched_ = 0;
+        return nullptr;
+    }
+    const QByteArray body = std::move(it->second);
+    kept_.bodies.erase(it);
+    kept_.next = number + 1;
+    lastError_ = op + QStringLiteral(": OK");
+    lastPct_ = 100;
+    Q_EMIT PercentDone(100);
+    if (!self)
+        return nullptr;
+    return std::make_unique<ImapEmail>(decodeMessage(body));
 }
 
 void ImapClient::checkPending()

@@ -115,6 +115,14 @@ private:
         int arrivedCount = 0;
     };
 
+    // Messages read ahead that had fully arrived when the connection was lost:
+    // the walk still gets them, in order, and then the reason of the loss.
+    struct Kept {
+        std::map<int, QByteArray> bodies;
+        int next = 0;       // 0: nothing kept
+        QString reason;
+    };
+
     bool beginOperation(const QString &op);
     bool requireConnection(const QString &op);
     // Sends a command and waits for its tagged answer. Untagged responses go to
@@ -148,6 +156,10 @@ private:
     bool drainReadAhead(const QString &op);
     void forgetReadAhead();
     void checkPending();
+    // Before the connection goes for `reason`: keeps what arrived below `failedAt`
+    // (0: all of it) for the walk.
+    void keepReceived(const QString &reason, qint64 failedAt = 0);
+    std::unique_ptr<ImapEmail> takeKept(int number, const QString &op);
 
     bool ssl_ = true;
     int port_ = 993;
@@ -174,6 +186,7 @@ private:
     int readAheadWindow_ = 32;
     qint64 readAheadBudget_ = qint64(32) << 20;
     ReadAhead ahead_;
+    Kept kept_;
     int lastSeqFetched_ = 0;  // the sequence number fetched last; 0 after anything else
 };
 

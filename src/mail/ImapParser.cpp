@@ -291,6 +291,7 @@ void ImapParser::reset()
     literal_.clear();
     ready_.clear();
     error_.clear();
+    errorLine_.clear();
 }
 
 ImapResponse ImapParser::takeResponse()
@@ -363,6 +364,7 @@ void ImapParser::parse()
             --end;
         const qint64 n = literalMarker(buf_.constData() + pos_, end - pos_);
         if (n == -2 || n > maxLiteral_) {
+            errorLine_ = buf_.mid(pos_, qMin<qsizetype>(end - pos_, 64));
             setError(QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
                          .arg(n == -2 ? QStringLiteral("too many") : QString::number(n))
                          .arg(maxLiteral_));

@@ -60,6 +60,9 @@ public:
 
     bool hasError() const { return !error_.isEmpty(); }
     const QString &errorText() const { return error_; }
+    // The start of the line that announced a literal over the limit ("* 7 FETCH (BODY[] {...");
+    // empty for other errors.
+    const QByteArray &errorLine() const { return errorLine_; }
 
     void setMaxLiteralBytes(qint64 bytes) { maxLiteral_ = bytes; }
     qint64 maxLiteralBytes() const { return maxLiteral_; }
@@ -94,6 +97,7 @@ private:
 
     std::deque<ImapResponse> ready_;
     QString error_;
+    QByteArray errorLine_;
 };
 
 }  // namespace vc

@@ -27,8 +27,35 @@ QByteArray FakeImapServer::last(const QByteArray &verb) const
 
 void FakeImapServer::send(const QByteArray &bytes)
 {
-    if (client_)
+    if (latencyMs > 0) {
+        QTimer::singleShot(latencyMs, this, [this, bytes] {
+            if (client_)
+                client_->write(bytes);
+        });
+    } else if (client_) {
         client_->write(bytes);
+    }
+}
+
+QList<int> FakeImapServer::sequenceSet(const QByteArray &set) const
+{
+    QList<int> out;
+    const int count = int(messages.size());
+    const auto number = [count](const QByteArray &t, bool *ok) { return t == "*" ? (*ok = true, count) : t.toInt(ok); };
+    for (const QByteArray &part : set.split(',')) {
+        const QList<QByteArray> ends = part.split(':');
+        bool ok1 = false;
+        bool ok2 = true;
+        int a = number(ends.value(0), &ok1);
+        int b = ends.size() > 1 ? number(ends.value(1), &ok2) : a;
+        if (!ok1 || !ok2 || ends.size() > 2)
+            return {};
+        if (a > b)
+            std::swap(a, b);
+        for (int n = a; n <= b; ++n)
+            out << n;
+    }
+    return out;
 }
 
 void FakeImapServer::sendInPieces(const QByteArray &bytes, int pieces, int delayMs)
@@ -43,6 +70,16 @@ void FakeImapServer::sendInPieces(const QByteArray &bytes, int pieces, int delay
 
 void FakeImapServer::drop()
 {
+    if (latencyMs > 0 && client_) {  // after what was sent before it
+        QTimer::singleShot(latencyMs, this, [this, c = client_] {
+            if (c) {
+                c->flush();
+                c->disconnectFromHost();
+                c->abort();
+            }
+        });
+        return;
+    }
     if (client_) {
         client_->flush();
         client_->disconnectFromHost();
@@ -146,13 +183,24 @@ void FakeImapServer::dispatch(const QByteArray &command)
         send("* FLAGS (\\Seen)\r\n* " + QByteArray::number(messages.size()) + " EXISTS\r\n* 0 RECENT\r\n" + tag
              + " OK [READ-WRITE] Select completed.\r\n");
     } else if (verb == "FETCH" || verb == "UID FETCH") {
-        const int n = args.split(' ').value(0).toInt();
-        if (n < 1 || n > messages.size()) {
+        const QList<int> set = sequenceSet(args.split(' ').value(0));
+        for (const int n : set) {
+            if (n < 1 || n > messages.size()) {
+                send(tag + " BAD Error in IMAP command FETCH: Invalid messageset\r\n");
+                return;
+            }
+        }
+        if (set.isEmpty()) {
             send(tag + " BAD Error in IMAP command FETCH: Invalid messageset\r\n");
             return;
         }
-        const QByteArray r = fetchResponse(n, verb == "UID FETCH" ? "UID " + QByteArray::number(n) + ' ' : QByteArray())
-            + tag + " OK Fetch completed.\r\n";
+        QByteArray r;
+        for (const int n : set) {
+            if (missing.contains(n) || (set.size() > 1 && missingInRanges.contains(n)))
+                continue;
+            r += fetchResponse(n, verb == "UID FETCH" ? "UID " + QByteArray::number(n) + ' ' : QByteArray());
+        }
+        r += tag + " OK Fetch completed.\r\n";
         if (literalPieces > 1)
             sendInPieces(r, literalPieces, pieceDelayMs);
         else

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -28,6 +29,11 @@ public:
     QHash<QByteArray, Handler> handlers; // by verb in upper case ("LOGIN", "UID FETCH")
     int literalPieces = 1;               // FETCH literals go out in this many pieces...
     int pieceDelayMs = 0;                // ...this far apart
+    int latencyMs = 0;                   // every answer leaves this much later (order kept)
+    QSet<int> missing;                   // FETCH never answers these (tagged OK all the same)
+    QSet<int> missingInRanges;           // ...or only when asked for in a range
+    // Sequence numbers of a FETCH argument ("3", "2:9", "4:*", "1,3:5"); empty when malformed.
+    QList<int> sequenceSet(const QByteArray &set) const;
 
     QList<QByteArray> commands;          // every command received, literals inline, no tag
     int connections = 0;
