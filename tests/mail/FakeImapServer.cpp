@@ -27,13 +27,22 @@ QByteArray FakeImapServer::last(const QByteArray &verb) const
 
 void FakeImapServer::send(const QByteArray &bytes)
 {
-    if (latencyMs > 0) {
-        QTimer::singleShot(latencyMs, this, [this, bytes] {
-            if (client_)
-                client_->write(bytes);
-        });
-    } else if (client_) {
-        client_->write(bytes);
+    if (latencyMs > 0)
+        QTimer::singleShot(latencyMs, this, [this, bytes] { write(bytes); });
+    else
+        write(bytes);
+}
+
+void FakeImapServer::write(const QByteArray &bytes)
+{
+    if (!client_)
+        return;
+    client_->write(bytes);
+    // Tagged answers are the lines that start with neither "*" nor "+" (literals aside,
+    // whose lines in these tests start with header names, never with a tag "V...").
+    for (const QByteArray &line : bytes.split('\n')) {
+        if (line.startsWith('V') && (line.contains(" OK ") || line.contains(" NO ") || line.contains(" BAD ")))
+            ++answered_;
     }
 }
 
@@ -103,6 +112,7 @@ void FakeImapServer::onConnection()
         buf_.clear();
         current_.clear();
         literalLeft_ = 0;
+        answered_ = int(commands.size());  // what came on the old connection is settled
         ++connections;
         connect(s, &QTcpSocket::readyRead, this, &FakeImapServer::onData);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
@@ -157,6 +167,7 @@ void FakeImapServer::dispatch(const QByteArray &command)
     const QByteArray tag = command.left(sp);
     const QByteArray rest = sp < 0 ? QByteArray() : command.mid(sp + 1);
     commands << rest;
+    unanswered << int(commands.size() - 1 - answered_);
     QList<QByteArray> words = rest.split(' ');
     QByteArray verb = words.value(0).toUpper();
     QByteArray args = rest.mid(verb.size() + 1);

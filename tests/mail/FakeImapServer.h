@@ -36,6 +36,8 @@ public:
     QList<int> sequenceSet(const QByteArray &set) const;
 
     QList<QByteArray> commands;          // every command received, literals inline, no tag
+    QList<int> unanswered;               // for each of them: earlier commands whose tagged answer
+                                         // had not gone out yet (> 0: the client pipelined it)
     int connections = 0;
 
     int count(const QByteArray &verb) const;
@@ -52,7 +54,10 @@ private:
 
     QTcpServer server_;
     QPointer<QTcpSocket> client_;
+    void write(const QByteArray &bytes);
+
     QByteArray buf_;
     QByteArray current_;
+    int answered_ = 0;
     qint64 literalLeft_ = 0;
 };
