@@ -51,6 +51,7 @@ private Q_SLOTS:
     void connectTwiceRunsEverythingTwice();
     void passwordWithQuoteBackslashAndAccent();
     void fetchLeavesMessageUnseen();
+    void readAheadWalkMatchesOneByOne();
     void untrustedCertificateIsRefused();
 };
 
@@ -178,6 +179,68 @@ void TestImapServer::fetchLeavesMessageUnseen()
     flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS)"));
     QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags));
     QVERIFY(!client.FetchSingle(2, false));
+}
+
+void TestImapServer::readAheadWalkMatchesOneByOne()
+{
+    const int count = 200;
+    TestServer::resetMailbox();
+    QByteArray out;
+    QCOMPARE(TestServer::script({QStringLiteral("fill"), QStringLiteral("Inbox"), QString::number(count)}, &out), 0);
+
+    // Every decoded field of every message, walked in ascending order.
+    const auto walk = [&](int window, qint64 budget, int *mostHeld) {
+        QStringList fields;
+        ImapClient client;
+        client.configure(TestServer::config());
+        client.setReadAheadWindow(window);
+        client.setReadAheadBudget(budget);
+        client.setSsl(true);
+        client.setPort(TestServer::port());
+        if (client.Connect(TestServer::config().host) != 1
+            || client.Login(TestServer::user(), TestServer::password()) != 1
+            || client.SelectMailbox(QStringLiteral("Inbox")) != 1 || client.NumMessages() != count) {
+            fields << client.LastErrorText();
+            return fields;
+        }
+        for (int n = 1; n <= count; ++n) {
+            const auto m = client.FetchSingle(n, false);
+            if (!m || client.LastErrorText() != QStringLiteral("FETCH %1: OK").arg(n)) {
+                fields << client.LastErrorText();
+                continue;
+            }
+            fields << QString::number(n) << m->From << m->FromName << m->FromAddress << m->Subject
+                   << m->EmailDate.toString(Qt::ISODate) << m->PlainTextBody << m->HTMLTextBody;
+            *mostHeld = qMax(*mostHeld, client.readAheadMessages());
+        }
+        client.Disconnect();
+        return fields;
+    };
+    int heldByReference = 0;
+    int held = 0;
+    int heldOnBudget = 0;
+    const QStringList reference = walk(0, 1, &heldByReference);
+    QCOMPARE(reference.size(), count * 8);
+    QCOMPARE(reference.value(8 * 199 + 4), QStringLiteral("Generated message 200"));
+    QCOMPARE(heldByReference, 0);
+    const QStringList ahead = walk(32, qint64(32) << 20, &held);
+    QCOMPARE(ahead.size(), reference.size());
+    for (int i = 0; i < reference.size(); ++i)
+        QVERIFY2(ahead[i] == reference[i], qPrintable(QStringLiteral("field %1 of message %2").arg(i % 8).arg(i / 8 + 1)));
+    QVERIFY(held > 1);
+    // A budget below one of the big (~200 KiB) messages: still the same answers.
+    const QStringList tight = walk(8, 100 * 1024, &heldOnBudget);
+    QCOMPARE(tight, reference);
+
+    // Nothing was marked as read.
+    ImapClient client;
+    clsChilkatIMAP conn;
+    setUp(conn, client, TestServer::user(), TestServer::password());
+    QVERIFY(conn.Connect());
+    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+    const QString flags = client.SendRawCommand(QStringLiteral("FETCH 1:* (FLAGS)"));
+    QCOMPARE(int(flags.count(QStringLiteral(" FETCH (FLAGS ("))), count);
+    QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags.left(400)));
 }
 
 void TestImapServer::untrustedCertificateIsRefused()
