@@ -67,6 +67,7 @@ private Q_SLOTS:
     void messagesMissingFromARange();
     void otherRequestsLeaveTheReadAheadCleanly();
     void abortWhileWaitingForAReadAheadMessage();
+    void stalledRangeTimesOutAndRefusesOtherCalls();
     void connectionDroppedMidRange();
     void bigMessagesStayWithinTheBudget();
     void oversizedMessageInARange();
@@ -315,6 +316,40 @@ void TestImapReadAhead::abortWhileWaitingForAReadAheadMessage()
     const auto again = client.FetchSingle(3, false);
     QVERIFY(again);
     QCOMPARE(again->Subject, subject(3));
+}
+
+void TestImapReadAhead::stalledRangeTimesOutAndRefusesOtherCalls()
+{
+    server->messages = messages(40);
+    answerPartOfRanges(*server, 1, false);
+    ImapClient client;
+    client.setTimeoutMs(800);
+    QVERIFY(open(client));
+    QVERIFY(client.FetchSingle(1, false));
+    QVERIFY(client.FetchSingle(2, false));
+    int checks = 0;
+    QString selectError;
+    QString fetchError;
+    connect(&client, &ImapClient::AbortCheck, this, [&](int &) {
+        if (++checks == 2) {
+            QVERIFY(client.isBusy());
+            QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+            selectError = client.LastErrorText();
+            QVERIFY(!client.FetchSingle(4, false));
+            fetchError = client.LastErrorText();
+        }
+    }, Qt::DirectConnection);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(3, false));
+    QVERIFY(t.elapsed() >= 800);
+    QVERIFY(t.elapsed() < 3000);
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 3 failed: timed out after 1 s without an answer from the server"));
+    QCOMPARE(selectError, QStringLiteral("SELECT INBOX failed: another operation is in progress"));
+    QCOMPARE(fetchError, QStringLiteral("FETCH 4 failed: another operation is in progress"));
+    QCOMPARE(server->count("SELECT"), 1);
+    QVERIFY(!client.isConnected());
+    QCOMPARE(client.readAheadMessages(), 0);
 }
 
 void TestImapReadAhead::connectionDroppedMidRange()
