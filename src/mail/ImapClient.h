@@ -129,7 +129,7 @@ private:
     // `onUntagged` (after the client's own bookkeeping). On failure, lastError_
     // says why; on success it is "<op>: OK".
     // `progress`: 0 reports none; a message number reports the literal of that
-    // message's FETCH response.
+    // message's FETCH response; -1 reports any literal (fetches by UID).
     bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {},
              ImapResponse *tagged = nullptr, int progress = 0);
     bool wait(Pending &p);
