@@ -422,16 +422,23 @@ int ImapClient::Connect(const QString &host)
             lastError_ = op + QStringLiteral(" failed: TLS is not available on this system");
             return 0;
         }
-        QList<QSslCertificate> cas = QSslConfiguration::systemCaCertificates();
-        if (!caFile_.isEmpty()) {
-            const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile_, QSsl::Pem);
-            if (extra.isEmpty()) {
-                lastError_ = op + QStringLiteral(" failed: no certificate could be read from the CA file %1").arg(caFile_);
-                return 0;
+        // Reading and parsing the system's CA bundle costs a noticeable moment,
+        // and a run connects more than once: keep the list for this CA file.
+        if (!trustedLoaded_ || trustedFor_ != caFile_) {
+            QList<QSslCertificate> cas = QSslConfiguration::systemCaCertificates();
+            if (!caFile_.isEmpty()) {
+                const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile_, QSsl::Pem);
+                if (extra.isEmpty()) {
+                    lastError_ = op + QStringLiteral(" failed: no certificate could be read from the CA file %1").arg(caFile_);
+                    return 0;
+                }
+                cas += extra;
             }
-            cas += extra;
+            trusted_ = std::move(cas);
+            trustedFor_ = caFile_;
+            trustedLoaded_ = true;
         }
-        conf.setCaCertificates(cas);
+        conf.setCaCertificates(trusted_);
         conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
     }
 

@@ -165,6 +165,10 @@ private:
     int port_ = 993;
     int timeoutMs_ = 60000;
     QString caFile_;
+    // The trusted CA list built from the system bundle plus caFile_, kept between connects.
+    QList<QSslCertificate> trusted_;
+    QString trustedFor_;
+    bool trustedLoaded_ = false;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
 
     QSslSocket *socket_ = nullptr;
