@@ -44,6 +44,7 @@ void ApplyFormColors(QWidget *window)
         QPalette p = w->palette();
         p.setColor(QPalette::Window, face);
         w->setPalette(p);
+        w->setBackgroundRole(QPalette::Window);
         w->setAutoFillBackground(true);
     };
     paint(window);
@@ -125,6 +126,8 @@ void paintWhite(QWidget *w)
     QPalette p = w->palette();
     p.setColor(QPalette::Window, Qt::white);
     w->setPalette(p);
+    // Buttons (check boxes, option buttons) fill with the Button role by default.
+    w->setBackgroundRole(QPalette::Window);
     w->setAutoFillBackground(true);
 }
 
