@@ -5,7 +5,6 @@
 #include "output/ResultsOutput.h"
 #include "rules/Rules.h"
 
-#include <QStringEncoder>
 
 namespace vc::cli {
 
@@ -45,12 +44,6 @@ std::optional<Format> formatFromName(const QString &name)
     if (name == u"jsonl")
         return Format::Jsonl;
     return std::nullopt;
-}
-
-QByteArray systemBytes(const QString &text)
-{
-    QStringEncoder enc(QStringConverter::System);
-    return enc.encode(text);
 }
 
 }  // namespace

@@ -393,9 +393,9 @@ void Form1::Form_Load()
     });
     trap(104, [&] { CenterForm(this); });
     bool hand = false;
-    trap(106, [&] { hand = FileExists(QDir(programFolder()).filePath(QStringLiteral("HAND-M.CUR"))); });
+    trap(106, [&] { hand = FileExists(handCursorFile()); });
     if (hand)
-        trap(108, [&] { pointer_->loadCustomImage(QDir(programFolder()).filePath(QStringLiteral("HAND-M.CUR"))); });
+        trap(108, [&] { pointer_->loadCustomImage(handCursorFile()); });
     trap(128, [&] {
         setWindowTitle(product::kAppTitle);
         setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));

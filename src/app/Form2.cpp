@@ -88,10 +88,8 @@ void Form2::Form_Load()
 {
     CenterForm(this);
     ApplyFormColors(this);
-    setWindowIcon(QApplication::windowIcon());
-    const QString cur = programFolder() + QStringLiteral("/HAND-M.CUR");
-    if (FileExists(cur))
-        pointer_->loadCustomImage(cur);
+    if (FileExists(handCursorFile()))
+        pointer_->loadCustomImage(handCursorFile());
     // The boxes are filled before their change handlers are connected: the
     // stored values need not be written back.
     Text3->setText(settings::Read(kStartWith));

@@ -89,10 +89,8 @@ void Form3::destroyInstance()
 void Form3::Form_Load()
 {
     ApplyFormColors(this);
-    setWindowIcon(QApplication::windowIcon());
-    const QString cur = programFolder() + QStringLiteral("/HAND-M.CUR");
-    if (FileExists(cur))
-        pointer_->loadCustomImage(cur);
+    if (FileExists(handCursorFile()))
+        pointer_->loadCustomImage(handCursorFile());
     CenterForm(this);
     Combo1->clear();
     for (const QString &item : splitStored(settings::Read(kStoreValue)))

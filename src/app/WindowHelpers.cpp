@@ -37,6 +37,8 @@ bool FileExists(const QString &path)
 
 QString programFolder() { return QCoreApplication::applicationDirPath(); }
 
+QString handCursorFile() { return programFolder() + QStringLiteral("/HAND-M.CUR"); }
+
 void ApplyFormColors(QWidget *window)
 {
     const QColor face = QApplication::palette().color(QPalette::Button);

@@ -34,6 +34,8 @@ void CenterForm(QWidget *window);
 bool FileExists(const QString &path);
 // The program's folder (where "HAND-M.CUR", "x/o.cjs" and the error log live).
 QString programFolder();
+// The optional hand pointer image "HAND-M.CUR" in the program folder.
+QString handCursorFile();
 // The system button-face colour on the window and on its option buttons, check
 // boxes, frames and labels.
 void ApplyFormColors(QWidget *window);

@@ -66,12 +66,6 @@ void appendLines(const RowSource &rows, QString &out)
     }
 }
 
-QByteArray systemBytes(const QString &text)
-{
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(text);
-}
-
 // The copy procedures share their shape: nothing at all for an empty list,
 // otherwise the layout goes to the clipboard.
 template <class Layout>
@@ -127,6 +121,12 @@ void saveCommand(OutputHost &host, const ResultsModel &results, const QString &l
 }
 
 }  // namespace
+
+QByteArray systemBytes(const QString &text)
+{
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.encode(text);
+}
 
 QString output::overwriteQuestion(const QString &fileName)
 {

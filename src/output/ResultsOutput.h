@@ -43,6 +43,10 @@ QString spaceLayout(const RowSource &rows);   // cell, padding to the width, fiv
 QString tabLayout(const RowSource &rows);     // cell, padding to the width, one tab
 QString lineLayout(const RowSource &rows);    // first column only
 
+// Text in the system encoding (UTF-8 here), as saved files and the
+// command-line program write it.
+QByteArray systemBytes(const QString &text);
+
 // The bytes of a saved file, every row whatever its tick state, first column
 // only, in the system encoding: one row per line (CR LF), or all rows on one
 // line, each followed by a comma, then CR LF.
