@@ -640,14 +640,7 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
             ahead_.bytes -= body.size();
             ahead_.bodies.erase(it);
             topUp(number + 1);  // on the wire while this one is decoded and handled
-            lastError_ = op + QStringLiteral(": OK");
-            if (lastPct_ != 100) {
-                lastPct_ = 100;
-                Q_EMIT PercentDone(100);
-                if (!self)
-                    return nullptr;
-            }
-            return std::make_unique<ImapEmail>(decodeMessage(body));
+            return handOut(op, body);
         }
         // The range came back without it: ask for it once on its own, which
         // tells a message that is really missing from a hiccup of the range.
@@ -833,7 +826,6 @@ void ImapClient::keepReceived(const QString &reason, qint64 failedAt)
 
 std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
 {
-    QPointer<ImapClient> self(this);
     const auto it = kept_.bodies.find(number);
     if (it == kept_.bodies.end()) {
         // The first one that did not make it carries the reason; later ones find no connection.
@@ -845,11 +837,19 @@ std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
     const QByteArray body = std::move(it->second);
     kept_.bodies.erase(it);
     kept_.next = number + 1;
+    return handOut(op, body);
+}
+
+std::unique_ptr<ImapEmail> ImapClient::handOut(const QString &op, const QByteArray &body)
+{
+    QPointer<ImapClient> self(this);
     lastError_ = op + QStringLiteral(": OK");
-    lastPct_ = 100;
-    Q_EMIT PercentDone(100);
-    if (!self)
-        return nullptr;
+    if (lastPct_ != 100) {
+        lastPct_ = 100;
+        Q_EMIT PercentDone(100);
+        if (!self)
+            return nullptr;
+    }
     return std::make_unique<ImapEmail>(decodeMessage(body));
 }
 

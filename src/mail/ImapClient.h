@@ -160,6 +160,8 @@ private:
     // (0: all of it) for the walk.
     void keepReceived(const QString &reason, qint64 failedAt = 0);
     std::unique_ptr<ImapEmail> takeKept(int number, const QString &op);
+    // A message that has fully arrived, decoded; its fetch reported as done.
+    std::unique_ptr<ImapEmail> handOut(const QString &op, const QByteArray &body);
 
     bool ssl_ = true;
     int port_ = 993;

@@ -87,30 +87,31 @@ QStringList allEmailData(const MailRecord &m)
     return rows;
 }
 
-QStringList linesContaining(const MailRecord &m, const QString &text)
+namespace {
+// Header fields (each when not empty) then body lines, kept when their
+// containing `text` is `wanted`.
+QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted)
 {
     const QString part = lowerCase(text);
     QStringList rows;
     for (const QString &f : headerFields(m))
-        if (containsLowered(lowerCase(f), part))
+        if (containsLowered(lowerCase(f), part) == wanted)
             rows << f;
     for (const QString &line : bodyLines(m.PlainTextBody))
-        if (containsLowered(lowerCase(line), part))
+        if (containsLowered(lowerCase(line), part) == wanted)
             rows << line;
     return rows;
+}
+}  // namespace
+
+QStringList linesContaining(const MailRecord &m, const QString &text)
+{
+    return linesByContainment(m, text, true);
 }
 
 QStringList linesNotContaining(const MailRecord &m, const QString &text)
 {
-    const QString part = lowerCase(text);
-    QStringList rows;
-    for (const QString &f : headerFields(m))
-        if (!containsLowered(lowerCase(f), part))
-            rows << f;
-    for (const QString &line : bodyLines(m.PlainTextBody))
-        if (!containsLowered(lowerCase(line), part))
-            rows << line;
-    return rows;
+    return linesByContainment(m, text, false);
 }
 
 QList<int> requestedLineNumbers(const QString &entry)
