@@ -5,7 +5,6 @@
 #include "output/ResultsOutput.h"
 #include "rules/Rules.h"
 
-
 namespace vc::cli {
 
 namespace {
@@ -50,41 +49,40 @@ std::optional<Format> formatFromName(const QString &name)
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: vellumcast-cli --user NAME [--password-env VAR | --password-file FILE]\n"
-        "                      [--server HOST[:PORT]] [--ca-file FILE] [--folder NAME]\n"
-        "                      [--rule all|containing|not-containing|lines|between|text-set]\n"
-        "                      [--text T] [--lines LIST] [--start X --end Y] [--show-duplicates]\n"
-        "                      [--item T ...] [--items-file F ...]\n"
-        "                      [--format text|comma|space|tab|csv|jsonl] [--output FILE]\n"
-        "                      [--error-log FILE] [--progress] [--help] [--version]\n"
-        "\n"
-        "Reads every message of one mail folder over IMAP (TLS) and writes the rows\n"
-        "that the rule extracts.\n"
-        "\n"
-        "  --user NAME            account name used for the login\n"
-        "  --password-env VAR     take the password from environment variable VAR\n"
-        "  --password-file FILE   take the password from the first line of FILE\n"
-        "                         (otherwise one line is read from standard input)\n"
-        "  --server HOST[:PORT]   IMAP server (default imap-mail.outlook.com:993)\n"
-        "  --ca-file FILE         extra trusted CA certificates (PEM)\n"
-        "  --folder NAME          Inbox (default), Drafts, Sent, Junk, Deleted or any name\n"
-        "  --rule R               all (default): sender, date, subject, body, body lines\n"
-        "                         containing / not-containing: lines with / without --text\n"
-        "                         lines: body lines at the numbers of --lines (e.g. 1,3)\n"
-        "                         between: text between --start and --end, repeatedly\n"
-        "                         text-set: lines containing any --item / --items-file item\n"
-        "  --show-duplicates      between: keep items listed already\n"
-        "  --format F             text (default): one row per line; comma: all rows on one\n"
-        "                         line, each followed by a comma; space / tab: padded\n"
-        "                         columns; csv: one quoted field per row; jsonl: one JSON\n"
-        "                         string per row\n"
-        "  --output FILE          write the rows to FILE (replaced as a whole)\n"
-        "  --error-log FILE       append the fetch log to FILE\n"
-        "  --progress             show \"Reading mail n of m\" on standard error\n"
-        "\n"
-        "Exit status: 0 completed, 1 failure, 2 usage error, 3 connect or login failed,\n"
-        "4 folder could not be selected, 130 interrupted (the rows so far are written).\n");
+    return QStringLiteral("Usage: vellumcast-cli --user NAME [--password-env VAR | --password-file FILE]\n"
+                          "                      [--server HOST[:PORT]] [--ca-file FILE] [--folder NAME]\n"
+                          "                      [--rule all|containing|not-containing|lines|between|text-set]\n"
+                          "                      [--text T] [--lines LIST] [--start X --end Y] [--show-duplicates]\n"
+                          "                      [--item T ...] [--items-file F ...]\n"
+                          "                      [--format text|comma|space|tab|csv|jsonl] [--output FILE]\n"
+                          "                      [--error-log FILE] [--progress] [--help] [--version]\n"
+                          "\n"
+                          "Reads every message of one mail folder over IMAP (TLS) and writes the rows\n"
+                          "that the rule extracts.\n"
+                          "\n"
+                          "  --user NAME            account name used for the login\n"
+                          "  --password-env VAR     take the password from environment variable VAR\n"
+                          "  --password-file FILE   take the password from the first line of FILE\n"
+                          "                         (otherwise one line is read from standard input)\n"
+                          "  --server HOST[:PORT]   IMAP server (default imap-mail.outlook.com:993)\n"
+                          "  --ca-file FILE         extra trusted CA certificates (PEM)\n"
+                          "  --folder NAME          Inbox (default), Drafts, Sent, Junk, Deleted or any name\n"
+                          "  --rule R               all (default): sender, date, subject, body, body lines\n"
+                          "                         containing / not-containing: lines with / without --text\n"
+                          "                         lines: body lines at the numbers of --lines (e.g. 1,3)\n"
+                          "                         between: text between --start and --end, repeatedly\n"
+                          "                         text-set: lines containing any --item / --items-file item\n"
+                          "  --show-duplicates      between: keep items listed already\n"
+                          "  --format F             text (default): one row per line; comma: all rows on one\n"
+                          "                         line, each followed by a comma; space / tab: padded\n"
+                          "                         columns; csv: one quoted field per row; jsonl: one JSON\n"
+                          "                         string per row\n"
+                          "  --output FILE          write the rows to FILE (replaced as a whole)\n"
+                          "  --error-log FILE       append the fetch log to FILE\n"
+                          "  --progress             show \"Reading mail n of m\" on standard error\n"
+                          "\n"
+                          "Exit status: 0 completed, 1 failure, 2 usage error, 3 connect or login failed,\n"
+                          "4 folder could not be selected, 130 interrupted (the rows so far are written).\n");
 }
 
 ParseResult parseArguments(const QStringList &args)
@@ -233,9 +231,9 @@ ParseResult parseArguments(const QStringList &args)
     case Rule::Containing:
     case Rule::NotContaining:
         if (!textGiven)
-            return fail(QStringLiteral("--rule %1 needs --text")
-                            .arg(o.rule == Rule::Containing ? QStringLiteral("containing")
-                                                            : QStringLiteral("not-containing")));
+            return fail(
+                QStringLiteral("--rule %1 needs --text")
+                    .arg(o.rule == Rule::Containing ? QStringLiteral("containing") : QStringLiteral("not-containing")));
         break;
     case Rule::LineNumber:
         if (!rules::isLineNumberEntry(o.params.lines))
@@ -249,8 +247,7 @@ ParseResult parseArguments(const QStringList &args)
         if (o.params.items.isEmpty() && o.itemFiles.isEmpty())
             return fail(QStringLiteral("--rule text-set needs at least one --item or --items-file"));
         break;
-    case Rule::AllEmailData:
-        break;
+    case Rule::AllEmailData: break;
     }
     return r;
 }
@@ -288,7 +285,7 @@ QByteArray jsonString(const QString &text)
         out += hex[u & 0xF];
     };
     const qsizetype n = text.size();
-    qsizetype run = 0;   // start of the pending stretch of plain characters
+    qsizetype run = 0;  // start of the pending stretch of plain characters
     auto flush = [&](qsizetype end) {
         if (end > run)
             out += QStringView(text).mid(run, end - run).toUtf8();
@@ -315,10 +312,10 @@ QByteArray jsonString(const QString &text)
             escape16(c);
             run = i + 1;
         } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
-            ++i;   // a valid pair stays in the plain stretch
+            ++i;  // a valid pair stays in the plain stretch
         } else if (QChar::isSurrogate(c)) {
             flush(i);
-            escape16(c);   // a lone surrogate has no UTF-8 form; keep it as an escape
+            escape16(c);  // a lone surrogate has no UTF-8 form; keep it as an escape
             run = i + 1;
         }
     }

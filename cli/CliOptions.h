@@ -26,16 +26,16 @@ enum class Format { Text, Comma, Space, Tab, Csv, Jsonl };
 
 struct Options {
     QString user;
-    QString passwordEnv;    // name of the environment variable holding the password
-    QString passwordFile;   // file whose first line is the password
+    QString passwordEnv;   // name of the environment variable holding the password
+    QString passwordFile;  // file whose first line is the password
     ConnectionConfig config;
     QString folder = QStringLiteral("Inbox");
     Rule rule = Rule::AllEmailData;
-    FixedRuleParams params;     // text / lines / markers / items / duplicates
-    QStringList itemFiles;      // read into params.items by loadItemFiles()
+    FixedRuleParams params;  // text / lines / markers / items / duplicates
+    QStringList itemFiles;   // read into params.items by loadItemFiles()
     Format format = Format::Text;
-    QString output;             // empty: standard output
-    QString errorLog;           // empty: the default error log
+    QString output;    // empty: standard output
+    QString errorLog;  // empty: the default error log
     bool progress = false;
     bool help = false;
     bool version = false;
@@ -43,7 +43,7 @@ struct Options {
 
 struct ParseResult {
     Options options;
-    QString error;              // non-empty: a usage error, to be shown as is
+    QString error;  // non-empty: a usage error, to be shown as is
     bool ok() const { return error.isEmpty(); }
 };
 

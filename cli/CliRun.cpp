@@ -25,7 +25,10 @@ namespace {
 std::atomic<bool> g_interrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void onSigint(int) { g_interrupt.store(true); }
+extern "C" void onSigint(int)
+{
+    g_interrupt.store(true);
+}
 
 void printError(const QString &text)
 {
@@ -119,8 +122,7 @@ class RowWriter {
 public:
     RowWriter(Format format, QString path, OutputSink sink)
         : format_(format), path_(std::move(path)), sink_(std::move(sink))
-    {
-    }
+    {}
 
     bool streaming() const { return format_ != Format::Space && format_ != Format::Tab; }
 
@@ -134,7 +136,7 @@ public:
         }
         QByteArray bytes = formatRows(rows, format_);
         if (format_ == Format::Comma)
-            bytes.chop(2);   // the line's CR LF comes once, at the end
+            bytes.chop(2);  // the line's CR LF comes once, at the end
         write(bytes);
     }
 
@@ -147,7 +149,7 @@ public:
         else if (!streaming())
             write(formatRows(kept_, format_));
         if (!path_.isEmpty() && !file_)
-            write(QByteArray());   // a run without rows still leaves an (empty) file
+            write(QByteArray());  // a run without rows still leaves an (empty) file
         if (file_ && !failed_ && !file_->commit())
             fail(file_->errorString());
         if (failed_)
@@ -188,8 +190,9 @@ private:
         if (failed_)
             return;
         failed_ = true;
-        error_ = reason.startsWith(QStringLiteral("cannot")) ? reason
-                                                              : QStringLiteral("cannot write '%1': %2").arg(path_, reason);
+        error_ = reason.startsWith(QStringLiteral("cannot"))
+                     ? reason
+                     : QStringLiteral("cannot write '%1': %2").arg(path_, reason);
         if (file_)
             file_->cancelWriting();
     }
@@ -240,11 +243,11 @@ public:
         });
         QObject::connect(raw, &clsChilkatIMAP::MailExtractListing, &context_,
                          [this, raw](const QString &From, const QString &FromName, const QString &FromAddress,
-                                     const QString &Subject, const QString &ReceivedDate,
-                                     const QString &PlainTextBody, const QString &HTMLTextBody, int uID) {
+                                     const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
+                                     const QString &HTMLTextBody, int uID) {
                              progress_.show(raw->CurrentLocation(), raw->MaxRecord());
-                             MailRecord m{From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody,
-                                          HTMLTextBody, uID};
+                             MailRecord m{From,         FromName,      FromAddress,  Subject,
+                                          ReceivedDate, PlainTextBody, HTMLTextBody, uID};
                              listMessage(m, members_, options_.params, results_);
                              passRowsOn();
                              noteInterrupt(raw);
@@ -297,7 +300,7 @@ private:
     bool keepRows_ = true;
     qsizetype written_ = 0;
     std::shared_ptr<clsChilkatIMAP> conn_;
-    QObject context_;   // owns the signal connections of this run
+    QObject context_;  // owns the signal connections of this run
 };
 
 }  // namespace
@@ -342,13 +345,22 @@ void installInterruptHandler()
     struct sigaction sa {};
     sa.sa_handler = onSigint;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND;   // a second Ctrl+C ends the program
+    sa.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program
     ::sigaction(SIGINT, &sa, nullptr);
 }
 
-bool interruptRequested() { return g_interrupt.load(); }
-void requestInterrupt() { g_interrupt.store(true); }
-void clearInterrupt() { g_interrupt.store(false); }
+bool interruptRequested()
+{
+    return g_interrupt.load();
+}
+void requestInterrupt()
+{
+    g_interrupt.store(true);
+}
+void clearInterrupt()
+{
+    g_interrupt.store(false);
+}
 
 bool writeToStdout(const QByteArray &bytes)
 {
@@ -356,8 +368,7 @@ bool writeToStdout(const QByteArray &bytes)
     return n == size_t(bytes.size()) && std::fflush(stdout) == 0;
 }
 
-int runExtraction(const Options &options, ImapComponent &component, const QString &password,
-                  const OutputSink &sink)
+int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
     RowWriter writer(options.format, options.output, sink);
     CliHost host(options, component, password, writer);

@@ -26,7 +26,7 @@ std::optional<QString> readPassword(const Options &options, QString *error);
 // a second one ends the program at once.
 void installInterruptHandler();
 bool interruptRequested();
-void requestInterrupt();   // what the signal handler does; also for tests
+void requestInterrupt();  // what the signal handler does; also for tests
 void clearInterrupt();
 
 // Where the output bytes go when there is no --output file.

@@ -6,16 +6,15 @@ namespace vc {
 
 QString appUsage()
 {
-    return QStringLiteral(
-        "Usage: vellumcast [options]\n"
-        "\n"
-        "Options:\n"
-        "  --server HOST[:PORT]  IMAP server to use (default %1, port %2, TLS)\n"
-        "  --ca-file FILE        extra trusted CA certificates (PEM)\n"
-        "  --timeout SECONDS     fail a mail operation after this much server silence (default 60)\n"
-        "  --no-online-check     skip the connectivity check at start-up\n"
-        "  --help                show this help and exit\n"
-        "  --version             show the version and exit\n")
+    return QStringLiteral("Usage: vellumcast [options]\n"
+                          "\n"
+                          "Options:\n"
+                          "  --server HOST[:PORT]  IMAP server to use (default %1, port %2, TLS)\n"
+                          "  --ca-file FILE        extra trusted CA certificates (PEM)\n"
+                          "  --timeout SECONDS     fail a mail operation after this much server silence (default 60)\n"
+                          "  --no-online-check     skip the connectivity check at start-up\n"
+                          "  --help                show this help and exit\n"
+                          "  --version             show the version and exit\n")
         .arg(product::kImapHost)
         .arg(product::kImapPort);
 }

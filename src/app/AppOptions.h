@@ -13,7 +13,7 @@ struct AppOptions {
     Form1Options window;
     bool help = false;
     bool version = false;
-    QString error;   // non-empty: the command line was refused (exit status 2)
+    QString error;  // non-empty: the command line was refused (exit status 2)
 };
 
 // Parses the arguments (the program name first, as argv gives them).

@@ -98,12 +98,14 @@ QString onlineReplyMarker()
 #endif
 }
 
-void setOnlineCheckCommand(const QString &commandLine) { onlineCommandOverride() = commandLine; }
+void setOnlineCheckCommand(const QString &commandLine)
+{
+    onlineCommandOverride() = commandLine;
+}
 
 bool CheckOnlineWithin(int timeoutMs)
 {
-    const QString command =
-        onlineCommandOverride().isEmpty() ? defaultOnlineCheckCommand() : onlineCommandOverride();
+    const QString command = onlineCommandOverride().isEmpty() ? defaultOnlineCheckCommand() : onlineCommandOverride();
     // An empty capture (nothing printed within the wait) counts as offline
     // instead of being waited for again.
     const QString output = GetCommandOutput(command, true, false, true, timeoutMs);
@@ -113,6 +115,9 @@ bool CheckOnlineWithin(int timeoutMs)
     return false;
 }
 
-void CheckOnline() { CheckOnlineWithin(5000); }
+void CheckOnline()
+{
+    CheckOnlineWithin(5000);
+}
 
 }  // namespace vc

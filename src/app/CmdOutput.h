@@ -10,8 +10,7 @@ namespace vc {
 // started. A program that cannot be started gives kCreateProcessFailed.
 // `oemConvert` asks for the console code page; on this platform the console
 // prints in the system encoding, so both settings decode the same way.
-QString GetCommandOutput(const QString &commandLine, bool stdOut, bool stdErr, bool oemConvert,
-                         int timeoutMs = 5000);
+QString GetCommandOutput(const QString &commandLine, bool stdOut, bool stdErr, bool oemConvert, int timeoutMs = 5000);
 
 inline const QString kCreateProcessFailed =
     QStringLiteral("Failed to create process, check the path of the command line.");

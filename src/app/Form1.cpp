@@ -33,7 +33,6 @@
 #include <cstdlib>
 #include <tuple>
 
-
 namespace vc {
 
 namespace {
@@ -67,16 +66,25 @@ int checkValue(const QCheckBox *box)
 
 }  // namespace
 
-ActiveCommand::ActiveCommand(Form1 *f) : form_(f) { ++form_->activeCommands_; }
+ActiveCommand::ActiveCommand(Form1 *f) : form_(f)
+{
+    ++form_->activeCommands_;
+}
 ActiveCommand::~ActiveCommand()
 {
     if (form_)
         --form_->activeCommands_;
 }
 
-Form1 *Form1::instance() { return gInstance; }
+Form1 *Form1::instance()
+{
+    return gInstance;
+}
 
-void Form1::setComponentFactory(ComponentFactory factory) { componentFactory() = std::move(factory); }
+void Form1::setComponentFactory(ComponentFactory factory)
+{
+    componentFactory() = std::move(factory);
+}
 
 Form1::Form1(Form1Options options, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -197,7 +205,7 @@ void Form1::buildLayout()
     place(ListView1, "ListView1", 120, 6570, 7800, 1575, 8);
     ListView1->setModel(results_);
     ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);   // keeps a million rows cheap to lay out
+    ListView1->setUniformRowHeights(true);  // keeps a million rows cheap to lay out
     ListView1->setItemsExpandable(false);
     ListView1->setAllColumnsShowFocus(true);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -233,13 +241,12 @@ void Form1::buildLayout()
     // Focus order: increasing tab index over the controls that take the focus.
     QList<QWidget *> focusable;
     for (QWidget *w : findChildren<QWidget *>()) {
-        if (w->property("tabIndex").isValid() && w->focusPolicy() != Qt::NoFocus
-            && !qobject_cast<QGroupBox *>(w) && !qobject_cast<QLabel *>(w) && !qobject_cast<QProgressBar *>(w))
+        if (w->property("tabIndex").isValid() && w->focusPolicy() != Qt::NoFocus && !qobject_cast<QGroupBox *>(w)
+            && !qobject_cast<QLabel *>(w) && !qobject_cast<QProgressBar *>(w))
             focusable << w;
     }
-    std::sort(focusable.begin(), focusable.end(), [](QWidget *a, QWidget *b) {
-        return a->property("tabIndex").toInt() < b->property("tabIndex").toInt();
-    });
+    std::sort(focusable.begin(), focusable.end(),
+              [](QWidget *a, QWidget *b) { return a->property("tabIndex").toInt() < b->property("tabIndex").toInt(); });
     for (int i = 0; i + 1 < focusable.size(); ++i)
         QWidget::setTabOrder(focusable[i], focusable[i + 1]);
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
@@ -297,13 +304,13 @@ void Form1::wireHandlers()
 
     // Hover pointer: the hand over commands (the extraction commands even while
     // busy), the default pointer over the background, frames, boxes and list.
-    for (QWidget *w : {static_cast<QWidget *>(PushButton1), static_cast<QWidget *>(PushButton3),
-                       static_cast<QWidget *>(PushButton4), static_cast<QWidget *>(PushButton6),
-                       static_cast<QWidget *>(PushButton9), static_cast<QWidget *>(PushButton10),
-                       static_cast<QWidget *>(PushButton11), static_cast<QWidget *>(PushButton12),
-                       static_cast<QWidget *>(PushButton14), static_cast<QWidget *>(PushButton15),
-                       static_cast<QWidget *>(PushButton16), static_cast<QWidget *>(PushButton17),
-                       static_cast<QWidget *>(PushButton18), static_cast<QWidget *>(Check3)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(PushButton1), static_cast<QWidget *>(PushButton3), static_cast<QWidget *>(PushButton4),
+          static_cast<QWidget *>(PushButton6), static_cast<QWidget *>(PushButton9),
+          static_cast<QWidget *>(PushButton10), static_cast<QWidget *>(PushButton11),
+          static_cast<QWidget *>(PushButton12), static_cast<QWidget *>(PushButton14),
+          static_cast<QWidget *>(PushButton15), static_cast<QWidget *>(PushButton16),
+          static_cast<QWidget *>(PushButton17), static_cast<QWidget *>(PushButton18), static_cast<QWidget *>(Check3)})
         pointer_->hover(w, pointer::Custom);
     for (QWidget *w : {PushButton2, PushButton7, PushButton8, PushButton13})
         pointer_->hover(w, pointer::Custom, true);
@@ -313,12 +320,19 @@ void Form1::wireHandlers()
         pointer_->hover(w, pointer::Default);
 }
 
-void Form1::Text7_Change() { settings::Save(QStringLiteral("User"), Text7->text()); }
-void Form1::Text6_Change() { settings::Save(QStringLiteral("Password"), Text6->text()); }
+void Form1::Text7_Change()
+{
+    settings::Save(QStringLiteral("User"), Text7->text());
+}
+void Form1::Text6_Change()
+{
+    settings::Save(QStringLiteral("Password"), Text6->text());
+}
 
 void Form1::Check1_Click()
 {
-    settings::Save(QStringLiteral("StayConnected"), checkValue(Check1) == 1 ? QStringLiteral("1") : QStringLiteral("0"));
+    settings::Save(QStringLiteral("StayConnected"),
+                   checkValue(Check1) == 1 ? QStringLiteral("1") : QStringLiteral("0"));
     Check2->setEnabled(checkValue(Check1) == 1);
 }
 
@@ -327,7 +341,10 @@ void Form1::Check2_Click()
     settings::Save(QStringLiteral("AutoConnect"), checkValue(Check2) == 1 ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-void Form1::Combo1_Click() { settings::Save(QStringLiteral("Combo1"), QString::number(Combo1->currentIndex())); }
+void Form1::Combo1_Click()
+{
+    settings::Save(QStringLiteral("Combo1"), QString::number(Combo1->currentIndex()));
+}
 
 void Form1::Option_Click()
 {
@@ -337,12 +354,15 @@ void Form1::Option_Click()
         settings::Save(QString::fromLatin1(name), convert::boolText(button->isChecked()));
 }
 
-void Form1::setCheck(QCheckBox *box, bool ticked) { setCheckValue(box, ticked ? 1 : 0); }
+void Form1::setCheck(QCheckBox *box, bool ticked)
+{
+    setCheckValue(box, ticked ? 1 : 0);
+}
 
 void Form1::setOption(QRadioButton *button, bool on)
 {
     if (on) {
-        button->setChecked(true);   // toggled(true) runs the click handler when it becomes selected
+        button->setChecked(true);  // toggled(true) runs the click handler when it becomes selected
         return;
     }
     // An exclusive button cannot be unticked directly; a deselected button writes nothing.
@@ -416,7 +436,8 @@ void Form1::Form_Load()
     });
 
     int stay = 0;
-    if (trap(154, [&] { stay = convert::toInt16(settings::Read(QStringLiteral("StayConnected"), QStringLiteral("0"))); })) {
+    if (trap(154,
+             [&] { stay = convert::toInt16(settings::Read(QStringLiteral("StayConnected"), QStringLiteral("0"))); })) {
         if (stay != 0) {
             trap(156, [&] { setCheckValue(Check1, 1); });
             trap(158, [&] { Text7->setText(settings::Read(QStringLiteral("User"))); });
@@ -431,9 +452,11 @@ void Form1::Form_Load()
     trap(176, [&] {
         setCheckValue(Check2, convert::toInt16(settings::Read(QStringLiteral("AutoConnect"), QStringLiteral("0"))));
     });
-    const std::tuple<int, const char *, QRadioButton *, const char *> options[] = {
-        {178, "Option3", Option3, "1"}, {180, "Option5", Option5, "0"}, {182, "Option6", Option6, "0"},
-        {184, "Option7", Option7, "0"}, {186, "Option9", Option9, "0"}};
+    const std::tuple<int, const char *, QRadioButton *, const char *> options[] = {{178, "Option3", Option3, "1"},
+                                                                                   {180, "Option5", Option5, "0"},
+                                                                                   {182, "Option6", Option6, "0"},
+                                                                                   {184, "Option7", Option7, "0"},
+                                                                                   {186, "Option9", Option9, "0"}};
     for (const auto &[line, name, button, def] : options)
         trap(line, [&] {
             setOption(button, convert::toBool(settings::Read(QString::fromLatin1(name), QString::fromLatin1(def))));

@@ -69,10 +69,10 @@ public:
                       const QString &trapLocation);
 
     // --- members other parts rely on -------------------------------------
-    RuleMembers members;                        // the six rule members
-    bool onExtractEmail = false;                // a run is in progress
-    ImapComponent *ChilkatImap1 = nullptr;      // the program's one component instance (owned)
-    std::shared_ptr<clsChilkatIMAP> oChilkat;   // current connection object, or null
+    RuleMembers members;                       // the six rule members
+    bool onExtractEmail = false;               // a run is in progress
+    ImapComponent *ChilkatImap1 = nullptr;     // the program's one component instance (owned)
+    std::shared_ptr<clsChilkatIMAP> oChilkat;  // current connection object, or null
 
     // The status line (the progress bar's text).
     QString statusText() const;
@@ -87,24 +87,23 @@ public:
     QLineEdit *Text7 = nullptr, *Text6 = nullptr, *Text1 = nullptr, *Text2 = nullptr, *Text5 = nullptr;
     QCheckBox *Check1 = nullptr, *Check2 = nullptr, *Check3 = nullptr;
     QComboBox *Combo1 = nullptr;
-    QRadioButton *Option3 = nullptr, *Option5 = nullptr, *Option6 = nullptr, *Option7 = nullptr,
-                 *Option9 = nullptr;
+    QRadioButton *Option3 = nullptr, *Option5 = nullptr, *Option6 = nullptr, *Option7 = nullptr, *Option9 = nullptr;
     QPushButton *PushButton1 = nullptr, *PushButton2 = nullptr, *PushButton3 = nullptr, *PushButton4 = nullptr,
                 *PushButton6 = nullptr, *PushButton7 = nullptr, *PushButton8 = nullptr, *PushButton9 = nullptr,
-                *PushButton10 = nullptr, *PushButton11 = nullptr, *PushButton12 = nullptr,
-                *PushButton13 = nullptr, *PushButton14 = nullptr, *PushButton15 = nullptr,
-                *PushButton16 = nullptr, *PushButton17 = nullptr, *PushButton18 = nullptr;
+                *PushButton10 = nullptr, *PushButton11 = nullptr, *PushButton12 = nullptr, *PushButton13 = nullptr,
+                *PushButton14 = nullptr, *PushButton15 = nullptr, *PushButton16 = nullptr, *PushButton17 = nullptr,
+                *PushButton18 = nullptr;
     QTreeView *ListView1 = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
 
     // --- handlers ----------------------------------------------------------
-    void PushButton17_Click();   // connect / disconnect
+    void PushButton17_Click();  // connect / disconnect
     void PushButton13_Click();
     void PushButton2_Click();
     void PushButton8_Click();
     void PushButton7_Click();
-    void PushButton4_Click();    // shows the between window
-    void PushButton11_Click();   // shows the text-set window
+    void PushButton4_Click();   // shows the between window
+    void PushButton11_Click();  // shows the text-set window
     void PushButton14_Click();
     void PushButton3_Click();
     void PushButton1_Click();
@@ -125,8 +124,8 @@ public:
 
     // The connection object's events.
     void oChilkat_MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
-                                     const QString &Subject, const QString &ReceivedDate,
-                                     const QString &PlainTextBody, const QString &HTMLTextBody, int uID);
+                                     const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
+                                     const QString &HTMLTextBody, int uID);
     void oChilkat_ScrapProgress(int value);
 
     // --- RunHost -------------------------------------------------------------
@@ -157,7 +156,7 @@ private:
     void buildLayout();
     void wireHandlers();
     void ApplySkin();
-    void setCheck(QCheckBox *box, bool ticked);   // sets the value and runs its click handler
+    void setCheck(QCheckBox *box, bool ticked);  // sets the value and runs its click handler
     void setOption(QRadioButton *button, bool on);
     bool numberListValid() const;
 

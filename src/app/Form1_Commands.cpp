@@ -84,7 +84,10 @@ void setWindowBusy(QWidget *window, bool busy)
 
 }  // namespace
 
-std::unique_ptr<RuleParams> makeWindowRuleParams(Form1 *form) { return std::make_unique<WindowRuleParams>(form); }
+std::unique_ptr<RuleParams> makeWindowRuleParams(Form1 *form)
+{
+    return std::make_unique<WindowRuleParams>(form);
+}
 
 std::unique_ptr<ImapComponent> defaultComponent(const ConnectionConfig &config)
 {
@@ -104,7 +107,7 @@ void Form1::PushButton17_Click()
     bool connecting = false;
     trap(102, [&] { connecting = PushButton17->text() == kConnectCaption; });
 
-    bool failed = false;   // a failed connect continues with the tail of the disconnect
+    bool failed = false;  // a failed connect continues with the tail of the disconnect
     if (connecting) {
         trap(104, [&] { setStatusText(QStringLiteral("Connecting to Windows Live Hotmail...")); });
         bool existing = false;
@@ -131,7 +134,9 @@ void Form1::PushButton17_Click()
                 trap(128, [&] { folders = c->EnumMailFolders(); });
                 trap(130, [&] { setStatusText(QStringLiteral("Enumerating folders...")); });
                 trap(132, [&] { folders.reset(); });
-                trap(134, [&] { setStatusText(QStringLiteral("Connected to Windows Live Hotmail. Please select folder.")); });
+                trap(134, [&] {
+                    setStatusText(QStringLiteral("Connected to Windows Live Hotmail. Please select folder."));
+                });
             }
         }
         if (!failed)
@@ -157,7 +162,9 @@ void Form1::PushButton17_Click()
         trap(154, [&] { clearResults(); });
         trap(156, [&] { PushButton17->setText(kConnectCaption); });
         int stay = 0;
-        if (trap(158, [&] { stay = convert::toInt16(settings::Read(QStringLiteral("StayConnected"), QStringLiteral("0"))); }))
+        if (trap(158, [&] {
+                stay = convert::toInt16(settings::Read(QStringLiteral("StayConnected"), QStringLiteral("0")));
+            }))
             trap(stay != 0 ? 160 : 162, [&] { Check1->setCheckState(stay != 0 ? Qt::Checked : Qt::Unchecked); });
         trap(164, [&] { oChilkat.reset(); });
         trap(166, [&] { setStatusText(QStringLiteral("Disconnected from Windows Live Hotmail.")); });
@@ -190,9 +197,15 @@ QString Form1::folderName()
     return QString();
 }
 
-void Form1::clearResults() { results_->clear(); }
+void Form1::clearResults()
+{
+    results_->clear();
+}
 
-void Form1::setBusy(bool busy) { pointer_->setMousePointer(busy ? pointer::Hourglass : pointer::Default); }
+void Form1::setBusy(bool busy)
+{
+    pointer_->setMousePointer(busy ? pointer::Hourglass : pointer::Default);
+}
 
 void Form1::resetProgress()
 {
@@ -265,9 +278,8 @@ void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWid
     bool notConnected = false;
     trap(108, [&] { notConnected = PushButton17->text() == kConnectCaption; });
     if (notConnected) {
-        trap(110, [&] {
-            dialogs().messageBox(QStringLiteral("Please connect first (Step 1) before using this feature."));
-        });
+        trap(110,
+             [&] { dialogs().messageBox(QStringLiteral("Please connect first (Step 1) before using this feature.")); });
     } else if (!onExtractEmail) {
         ActiveCommand active(this);
         trap(112, [&] { setWindowBusy(commandWindow, true); });

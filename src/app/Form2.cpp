@@ -19,7 +19,6 @@
 
 namespace vc {
 
-
 namespace {
 
 Form2 *g_form2 = nullptr;
@@ -98,11 +97,23 @@ void Form2::Form_Load()
     connect(Text4, &QLineEdit::textChanged, this, &Form2::Text4_Change, Qt::UniqueConnection);
 }
 
-QString Form2::startMarker() const { return Text3->text(); }
-QString Form2::endMarker() const { return Text4->text(); }
+QString Form2::startMarker() const
+{
+    return Text3->text();
+}
+QString Form2::endMarker() const
+{
+    return Text4->text();
+}
 
-void Form2::Text3_Change() { settings::Save(kStartWith, Text3->text()); }
-void Form2::Text4_Change() { settings::Save(kEndWith, Text4->text()); }
+void Form2::Text3_Change()
+{
+    settings::Save(kStartWith, Text3->text());
+}
+void Form2::Text4_Change()
+{
+    settings::Save(kEndWith, Text4->text());
+}
 
 void Form2::PushButton11_Click()
 {

@@ -21,7 +21,6 @@ class WindowPointer;
 using StartCommandHook = std::function<void(QPushButton *button, const QString &normalCaption, QWidget *window,
                                             Rule rule, const QString &trapLocation)>;
 
-
 // The between-X-and-Y window: the start marker (Text3) and end marker (Text4),
 // stored as "StartWith" and "EndWith" at every edit, a help box, and the
 // "Start Extracting" command of the between rule. Created on first use and then
@@ -42,8 +41,8 @@ public:
     // the stored markers.
     void Form_Load();
 
-    QString startMarker() const;   // Text3
-    QString endMarker() const;     // Text4
+    QString startMarker() const;  // Text3
+    QString endMarker() const;    // Text4
 
     WindowPointer *pointer() const { return pointer_; }
 
@@ -55,9 +54,9 @@ public:
 
     void Text3_Change();
     void Text4_Change();
-    void PushButton11_Click();   // help
-    void PushButton1_Click();    // "Close This Window"
-    void PushButton4_Click();    // "Start Extracting"
+    void PushButton11_Click();  // help
+    void PushButton1_Click();   // "Close This Window"
+    void PushButton4_Click();   // "Start Extracting"
 
 protected:
     void closeEvent(QCloseEvent *event) override;

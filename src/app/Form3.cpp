@@ -36,7 +36,7 @@ Form3::Form3(QWidget *parent) : QWidget(parent)
 
     PushButton11 = pushButton(this, "PushButton11", QStringLiteral("Help"), 120, 120, 7800, 405);
     Frame2 = frame(this, "Frame2", QStringLiteral("Containing Text"), 120, 570, 7800, 800);
-    Combo1 = new QComboBox(Frame2);   // a drop-down list: pick an entry, no typing
+    Combo1 = new QComboBox(Frame2);  // a drop-down list: pick an entry, no typing
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(false);
     Combo1->setGeometry(twipsRect(240, 300, 7320, 345));
@@ -49,7 +49,8 @@ Form3::Form3(QWidget *parent) : QWidget(parent)
 
     // Tab indexes: Combo1 0, PushButton3 1, PushButton2 2, PushButton1 3,
     // PushButton5 4, PushButton4 5, PushButton11 6, Frame2 7.
-    formdesign::setTabOrder({Combo1, PushButton3, PushButton2, PushButton1, PushButton5, PushButton4, PushButton11, Frame2});
+    formdesign::setTabOrder(
+        {Combo1, PushButton3, PushButton2, PushButton1, PushButton5, PushButton4, PushButton11, Frame2});
 
     pointer_ = new WindowPointer(this);
     for (QWidget *b : {PushButton11, PushButton2, PushButton1, PushButton5, PushButton3, PushButton4})
@@ -106,7 +107,10 @@ QStringList Form3::items() const
     return out;
 }
 
-QString Form3::joinItems(const QStringList &items) { return items.join(kSeparator); }
+QString Form3::joinItems(const QStringList &items)
+{
+    return items.join(kSeparator);
+}
 
 QStringList Form3::splitStored(const QString &stored)
 {

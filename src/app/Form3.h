@@ -39,8 +39,8 @@ public:
     static StartCommandHook onStart;
 
     // The stored form of the text set: the value name and the separator.
-    static const QString kStoreValue;   // "TextSet"
-    static const QString kSeparator;    // "!!!MORVA!!!"
+    static const QString kStoreValue;  // "TextSet"
+    static const QString kSeparator;   // "!!!MORVA!!!"
     static QString joinItems(const QStringList &items);
     static QStringList splitStored(const QString &stored);
 
@@ -55,12 +55,12 @@ public:
     QGroupBox *Frame2 = nullptr;
     QComboBox *Combo1 = nullptr;
 
-    void PushButton2_Click();    // "Add Item"
-    void PushButton1_Click();    // "Remove Selected Item"
-    void PushButton5_Click();    // "Clear All Items"
-    void PushButton3_Click();    // "Load Multiple Items From Text File"
-    void PushButton11_Click();   // help
-    void PushButton4_Click();    // "Start Extracting"
+    void PushButton2_Click();   // "Add Item"
+    void PushButton1_Click();   // "Remove Selected Item"
+    void PushButton5_Click();   // "Clear All Items"
+    void PushButton3_Click();   // "Load Multiple Items From Text File"
+    void PushButton11_Click();  // help
+    void PushButton4_Click();   // "Start Extracting"
 
 protected:
     void closeEvent(QCloseEvent *event) override;

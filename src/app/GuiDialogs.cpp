@@ -10,8 +10,14 @@
 namespace vc {
 
 namespace {
-QWidget *parentWindow() { return QApplication::activeWindow(); }
-QString titleOr(const QString &t) { return t.isEmpty() ? product::kAppTitle : t; }
+QWidget *parentWindow()
+{
+    return QApplication::activeWindow();
+}
+QString titleOr(const QString &t)
+{
+    return t.isEmpty() ? product::kAppTitle : t;
+}
 }  // namespace
 
 QString qtFilter(const QString &pipeFilter)

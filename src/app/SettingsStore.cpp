@@ -42,11 +42,17 @@ void guardFile()
         QFile::setPermissions(path, kOwnerOnly);
 }
 
-QString key(const QString &name) { return product::kSettingsSection + QLatin1Char('/') + name; }
+QString key(const QString &name)
+{
+    return product::kSettingsSection + QLatin1Char('/') + name;
+}
 
 }  // namespace
 
-QString filePath() { return store().fileName(); }
+QString filePath()
+{
+    return store().fileName();
+}
 
 void Save(const QString &name, const QString &text)
 {

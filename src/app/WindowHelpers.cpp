@@ -7,11 +7,11 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QWidget>
@@ -35,9 +35,15 @@ bool FileExists(const QString &path)
     return fi.exists() && fi.lastModified().isValid();
 }
 
-QString programFolder() { return QCoreApplication::applicationDirPath(); }
+QString programFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
 
-QString handCursorFile() { return programFolder() + QStringLiteral("/HAND-M.CUR"); }
+QString handCursorFile()
+{
+    return programFolder() + QStringLiteral("/HAND-M.CUR");
+}
 
 void ApplyFormColors(QWidget *window)
 {

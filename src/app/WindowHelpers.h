@@ -1,10 +1,10 @@
 #pragma once
 #include <QCursor>
 #include <QFont>
-#include <QList>
 #include <QHash>
-#include <QPair>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QRect>
 #include <QString>
 
@@ -15,7 +15,10 @@ class QGroupBox;
 namespace vc {
 
 // Design units: 15 twips to the pixel.
-constexpr int twips(int t) { return (t + 7) / 15; }
+constexpr int twips(int t)
+{
+    return (t + 7) / 15;
+}
 inline QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(twips(left), twips(top), twips(width), twips(height));

@@ -20,18 +20,19 @@ QString AppError::standardDescription(int number)
 }
 
 AppError::AppError(int number, QString description)
-    : std::runtime_error("application error"),
-      number_(number),
+    : std::runtime_error("application error"), number_(number),
       description_(description.isEmpty() ? standardDescription(number) : std::move(description))
-{
-}
+{}
 
-void raise(int number, const QString &description) { throw AppError(number, description); }
+void raise(int number, const QString &description)
+{
+    throw AppError(number, description);
+}
 
 QString applicationErrorText(const QString &description, const QString &location, int line)
 {
     return description + QStringLiteral("\r\nin ") + location + QStringLiteral(" at line ") + QString::number(line)
-         + QStringLiteral("\r\rPlease email screenshot of this message to ") + product::kSupportAddress;
+           + QStringLiteral("\r\rPlease email screenshot of this message to ") + product::kSupportAddress;
 }
 
 ErrorTrap::ErrorTrap(QString location, Dialogs *d) : location_(std::move(location)), dialogs_(d) {}

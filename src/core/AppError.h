@@ -11,13 +11,13 @@ class Dialogs;
 // Run-time error numbers the program raises (their descriptions match the
 // classic run-time texts users know from the old program).
 namespace err {
-inline constexpr int InvalidCall = 5;     // "Invalid procedure call or argument"
-inline constexpr int Overflow = 6;        // "Overflow"
-inline constexpr int TypeMismatch = 13;   // "Type mismatch"
-inline constexpr int FileNotFound = 53;   // "File not found"
+inline constexpr int InvalidCall = 5;    // "Invalid procedure call or argument"
+inline constexpr int Overflow = 6;       // "Overflow"
+inline constexpr int TypeMismatch = 13;  // "Type mismatch"
+inline constexpr int FileNotFound = 53;  // "File not found"
 inline constexpr int PermissionDenied = 70;
-inline constexpr int PathFileAccess = 75; // "Path/File access error"
-inline constexpr int ObjectNotSet = 91;   // "Object variable or With block variable not set"
+inline constexpr int PathFileAccess = 75;  // "Path/File access error"
+inline constexpr int ObjectNotSet = 91;    // "Object variable or With block variable not set"
 }  // namespace err
 
 // A run-time error: a number and a description. Everything that fails inside a

@@ -7,7 +7,10 @@
 namespace vc::convert {
 
 namespace {
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
 }  // namespace
 
 std::optional<double> toNumber(const QString &text)
@@ -48,7 +51,10 @@ std::optional<double> toNumber(const QString &text)
     return v;
 }
 
-bool isNumeric(const QString &text) { return toNumber(text).has_value(); }
+bool isNumeric(const QString &text)
+{
+    return toNumber(text).has_value();
+}
 
 std::optional<int16_t> tryInt16(const QString &text)
 {

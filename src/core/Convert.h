@@ -26,6 +26,9 @@ std::optional<int16_t> tryInt16(const QString &text);
 bool toBool(const QString &text);
 
 // Boolean as the settings store writes it: "True" / "False".
-inline QString boolText(bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); }
+inline QString boolText(bool b)
+{
+    return b ? QStringLiteral("True") : QStringLiteral("False");
+}
 
 }  // namespace vc::convert

@@ -9,7 +9,10 @@ StderrDialogs g_fallback;
 Dialogs *g_current = nullptr;
 }  // namespace
 
-Dialogs &dialogs() { return g_current ? *g_current : g_fallback; }
+Dialogs &dialogs()
+{
+    return g_current ? *g_current : g_fallback;
+}
 
 Dialogs *setDialogs(Dialogs *d)
 {

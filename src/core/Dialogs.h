@@ -17,8 +17,8 @@ public:
 
     // A message box. An empty title means the application's title ("Vellumcast").
     // Inside `text` a lone CR ends a line.
-    virtual BoxAnswer messageBox(const QString &text, BoxButtons buttons = BoxButtons::Ok,
-                                 BoxIcon icon = BoxIcon::None, const QString &title = QString()) = 0;
+    virtual BoxAnswer messageBox(const QString &text, BoxButtons buttons = BoxButtons::Ok, BoxIcon icon = BoxIcon::None,
+                                 const QString &title = QString()) = 0;
 
     // An input box; Cancel gives the empty text.
     virtual QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) = 0;

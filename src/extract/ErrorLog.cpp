@@ -64,7 +64,7 @@ QString timestampText(const QDateTime &localTime)
 QByteArray recordBytes(const QDateTime &localTime, const QString &errorText)
 {
     const QString text = timestampText(localTime) + QStringLiteral(" : ") + errorText + QStringLiteral("\r\n")
-                       + QString(kSeparatorLength, u'*') + QStringLiteral("\r\n");
+                         + QString(kSeparatorLength, u'*') + QStringLiteral("\r\n");
     return text.toLocal8Bit();
 }
 
@@ -76,9 +76,8 @@ QString programFolderPath()
 
 QString userFolderPath()
 {
-    const QString folder = g_userFolder.isEmpty()
-                               ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-                               : g_userFolder;
+    const QString folder =
+        g_userFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) : g_userFolder;
     return folder + QLatin1Char('/') + QLatin1String(kFileName);
 }
 

@@ -29,10 +29,10 @@ public:
     // A new connection object with the entered account, its events wired to the
     // listing handler and the progress display. Does not connect.
     virtual std::shared_ptr<clsChilkatIMAP> setUpConnection() = 0;
-    virtual QString folderName() = 0;        // first selected folder option, or empty
+    virtual QString folderName() = 0;  // first selected folder option, or empty
     virtual void clearResults() = 0;
-    virtual void setBusy(bool busy) = 0;     // hourglass on / default pointer
-    virtual void resetProgress() = 0;        // text "Progress Bar", position 0
+    virtual void setBusy(bool busy) = 0;  // hourglass on / default pointer
+    virtual void resetProgress() = 0;     // text "Progress Bar", position 0
 };
 
 // The run procedure (ExtractEmail): connects when there is no connection object,

@@ -113,7 +113,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
         const QString ReceivedDate = dateToText(email->EmailDate);
         const QString PlainTextBody = email->PlainTextBody;
         const QString HTMLTextBody = email->HTMLTextBody;
-        email.reset();   // one message in memory at a time
+        email.reset();  // one message in memory at a time
         Q_EMIT MailExtractListing(From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody,
                                   int(n));
         yieldToEvents();

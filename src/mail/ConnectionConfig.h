@@ -11,8 +11,8 @@ namespace vc {
 struct ConnectionConfig {
     QString host = product::kImapHost;
     int port = product::kImapPort;
-    QString caFile;            // extra trusted CA certificates (PEM), added to the system's
-    int timeoutMs = 60000;     // silence after which an operation fails
+    QString caFile;         // extra trusted CA certificates (PEM), added to the system's
+    int timeoutMs = 60000;  // silence after which an operation fails
 
     // Parses "HOST" or "HOST:PORT" (or "[v6addr]:PORT"); false on a bad port.
     bool setServer(const QString &hostPort);

@@ -62,8 +62,8 @@ QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
 
 struct ImapClient::Pending {
     QString op;
-    QByteArray tag;                 // empty while waiting for the greeting
-    QList<QByteArray> pieces;       // still to send, each after a go-ahead
+    QByteArray tag;            // empty while waiting for the greeting
+    QList<QByteArray> pieces;  // still to send, each after a go-ahead
     int next = 0;
     UntaggedHandler onUntagged;
     ImapResponse tagged;
@@ -71,8 +71,8 @@ struct ImapClient::Pending {
     bool ok = false;
     QString error;
     QEventLoop *loop = nullptr;
-    int progressFor = 0;            // the message whose literal PercentDone follows; 0: none
-    std::function<bool()> until;    // waits without a command of its own: done when true
+    int progressFor = 0;          // the message whose literal PercentDone follows; 0: none
+    std::function<bool()> until;  // waits without a command of its own: done when true
 };
 
 void ImapClient::Command::astring(const QByteArray &bytes, bool literalPlus)
@@ -155,7 +155,8 @@ void ImapClient::closeConnection()
             // Called from inside the socket's own read notification: aborting
             // now would pull its buffers from under the caller further up.
             QMetaObject::invokeMethod(
-                s, [s] {
+                s,
+                [s] {
                     s->abort();
                     s->deleteLater();
                 },
@@ -267,8 +268,8 @@ void ImapClient::tick()
         return;
     Pending *p = pending_;
     if (p && !p->done && silence_.elapsed() > timeoutMs_) {
-        abandon(QStringLiteral("timed out after %1 s without an answer from the server")
-                    .arg((timeoutMs_ + 999) / 1000));
+        abandon(
+            QStringLiteral("timed out after %1 s without an answer from the server").arg((timeoutMs_ + 999) / 1000));
     } else if (p && !p->done) {
         int answer = 0;
         Q_EMIT AbortCheck(answer);
@@ -429,7 +430,8 @@ int ImapClient::Connect(const QString &host)
             if (!caFile_.isEmpty()) {
                 const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile_, QSsl::Pem);
                 if (extra.isEmpty()) {
-                    lastError_ = op + QStringLiteral(" failed: no certificate could be read from the CA file %1").arg(caFile_);
+                    lastError_ =
+                        op + QStringLiteral(" failed: no certificate could be read from the CA file %1").arg(caFile_);
                     return 0;
                 }
                 cas += extra;
@@ -504,7 +506,8 @@ QString ImapClient::SendRawCommand(const QString &cmd)
     Command c;
     c.text(bytes);
     QPointer<ImapClient> self(this);
-    if (!run(op, c, [&lines](ImapResponse &r) { lines << r.raw; }, &tagged))
+    if (!run(
+            op, c, [&lines](ImapResponse &r) { lines << r.raw; }, &tagged))
         return {};
     lines << tagged.raw;
     return QString::fromUtf8(lines.join("\r\n"));
@@ -577,7 +580,10 @@ int ImapClient::SelectMailbox(const QString &mailbox)
     return 1;
 }
 
-int ImapClient::NumMessages() { return selected_.isEmpty() ? 0 : exists_; }
+int ImapClient::NumMessages()
+{
+    return selected_.isEmpty() ? 0 : exists_;
+}
 
 std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
 {
@@ -600,7 +606,8 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
 
     // The walk goes on with the next number: take it from the read-ahead, which
     // starts with the second of two consecutive numbers.
-    const bool ascending = !bUid && readAheadWindow_ > 1 && number <= exists_
+    const bool ascending =
+        !bUid && readAheadWindow_ > 1 && number <= exists_
         && (ahead_.next > 0 ? number == ahead_.next : lastSeqFetched_ > 0 && number == lastSeqFetched_ + 1);
     if (!ascending && !drainReadAhead(op))
         return nullptr;
@@ -680,8 +687,9 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
     if (!ok)
         return nullptr;
     if (!got) {
-        lastError_ = op + (gone ? QStringLiteral(" failed: the server has no content for this message")
-                                : QStringLiteral(" failed: the server sent no message (it may have been removed)"));
+        lastError_ = op
+                     + (gone ? QStringLiteral(" failed: the server has no content for this message")
+                             : QStringLiteral(" failed: the server sent no message (it may have been removed)"));
         return nullptr;
     }
     if (!bUid) {

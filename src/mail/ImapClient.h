@@ -105,13 +105,13 @@ private:
         int last = 0;
     };
     struct ReadAhead {
-        std::deque<Range> ranges;            // in the order sent
-        std::map<int, QByteArray> bodies;    // received, not yet taken: raw messages by number
-        qint64 bytes = 0;                    // their total size
-        int next = 0;                        // the number the caller should ask for next; 0: no walk
-        int sentUpTo = 0;                    // highest number asked for
-        int arrivedUpTo = 0;                 // highest number received
-        qint64 arrivedBytes = 0;             // all bytes received, for the average size
+        std::deque<Range> ranges;          // in the order sent
+        std::map<int, QByteArray> bodies;  // received, not yet taken: raw messages by number
+        qint64 bytes = 0;                  // their total size
+        int next = 0;                      // the number the caller should ask for next; 0: no walk
+        int sentUpTo = 0;                  // highest number asked for
+        int arrivedUpTo = 0;               // highest number received
+        qint64 arrivedBytes = 0;           // all bytes received, for the average size
         int arrivedCount = 0;
     };
 
@@ -119,7 +119,7 @@ private:
     // the walk still gets them, in order, and then the reason of the loss.
     struct Kept {
         std::map<int, QByteArray> bodies;
-        int next = 0;       // 0: nothing kept
+        int next = 0;  // 0: nothing kept
         QString reason;
     };
 
@@ -130,8 +130,8 @@ private:
     // says why; on success it is "<op>: OK".
     // `progress`: 0 reports none; a message number reports the literal of that
     // message's FETCH response; -1 reports any literal (fetches by UID).
-    bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {},
-             ImapResponse *tagged = nullptr, int progress = 0);
+    bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {}, ImapResponse *tagged = nullptr,
+             int progress = 0);
     bool wait(Pending &p);
     // Fails the waiting operation and closes the connection.
     void abandon(QString reason);  // by value: closing resets what it may refer to

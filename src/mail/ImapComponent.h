@@ -10,7 +10,7 @@ namespace vc {
 
 // One fetched message, decoded.
 struct ImapEmail {
-    QString From;         // "Name <address>", or the address alone
+    QString From;  // "Name <address>", or the address alone
     QString FromName;
     QString FromAddress;
     QString Subject;      // encoded words decoded
@@ -55,14 +55,14 @@ public:
     using QObject::QObject;
     ~ImapComponent() override = default;
 
-    virtual void setSsl(bool on) = 0;                         // applies to the next Connect
-    virtual void setPort(int port) = 0;                       // applies to the next Connect
-    virtual int Connect(const QString &host) = 0;             // 1 = connected
-    virtual QString SendRawCommand(const QString &cmd) = 0;   // the server's reply; empty = failure
+    virtual void setSsl(bool on) = 0;                                     // applies to the next Connect
+    virtual void setPort(int port) = 0;                                   // applies to the next Connect
+    virtual int Connect(const QString &host) = 0;                         // 1 = connected
+    virtual QString SendRawCommand(const QString &cmd) = 0;               // the server's reply; empty = failure
     virtual int Login(const QString &user, const QString &password) = 0;  // 1 = logged in
     virtual std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
-    virtual int SelectMailbox(const QString &mailbox) = 0;    // 1 = selected
-    virtual int NumMessages() = 0;                            // of the selected mailbox
+    virtual int SelectMailbox(const QString &mailbox) = 0;                      // 1 = selected
+    virtual int NumMessages() = 0;                                              // of the selected mailbox
     virtual std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) = 0;  // nullptr = failure
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;

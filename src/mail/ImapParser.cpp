@@ -19,10 +19,8 @@ bool equalsNoCase(const QByteArray &a, const char *b)
 // at the point where its piece ends.
 class Tokenizer {
 public:
-    Tokenizer(std::vector<QByteArray> &segments, std::vector<QByteArray> &literals)
-        : segs_(segments), lits_(literals)
-    {
-    }
+    Tokenizer(std::vector<QByteArray> &segments, std::vector<QByteArray> &literals) : segs_(segments), lits_(literals)
+    {}
 
     bool atSegmentEnd() const { return off_ >= segs_[si_].size(); }
     bool literalFollows() const { return atSegmentEnd() && si_ < lits_.size(); }
@@ -164,7 +162,7 @@ private:
 bool isStatusWord(const QByteArray &w)
 {
     return equalsNoCase(w, "OK") || equalsNoCase(w, "NO") || equalsNoCase(w, "BAD") || equalsNoCase(w, "BYE")
-        || equalsNoCase(w, "PREAUTH");
+           || equalsNoCase(w, "PREAUTH");
 }
 
 ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteArray> literals)
@@ -245,7 +243,10 @@ qint64 literalMarker(const char *line, qsizetype len)
 
 }  // namespace
 
-bool ImapValue::isAtom(const char *name) const { return kind != List && kind != String && equalsNoCase(text, name); }
+bool ImapValue::isAtom(const char *name) const
+{
+    return kind != List && kind != String && equalsNoCase(text, name);
+}
 
 const ImapValue *ImapValue::item(const char *name) const
 {

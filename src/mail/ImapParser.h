@@ -12,10 +12,10 @@ namespace vc {
 struct ImapValue {
     enum Kind { Atom, String, Nil, List };
     Kind kind = Atom;
-    QByteArray text;                // atom or string bytes (unescaped)
-    std::vector<ImapValue> list;    // items of a list
+    QByteArray text;              // atom or string bytes (unescaped)
+    std::vector<ImapValue> list;  // items of a list
 
-    bool isAtom(const char *name) const;        // an atom with this text, any letter case
+    bool isAtom(const char *name) const;  // an atom with this text, any letter case
     bool isString() const { return kind == String || kind == Atom; }
     // The value after the atom `name` inside a list, e.g. item(BODY[]) of a FETCH
     // list; nullptr when missing.

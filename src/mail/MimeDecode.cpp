@@ -49,7 +49,10 @@ struct GRef {
     explicit operator bool() const { return p != nullptr; }
 };
 
-QString fromUtf8(const char *s) { return s ? QString::fromUtf8(s) : QString(); }
+QString fromUtf8(const char *s)
+{
+    return s ? QString::fromUtf8(s) : QString();
+}
 
 bool isUtf8Label(const QByteArray &cs)
 {
@@ -106,8 +109,8 @@ bool iconvToUnicode(const QByteArray &bytes, const char *charset, QString *out)
     while (true) {
         char *dst = utf8.data() + used;
         size_t outLeft = size_t(utf8.size() - used);
-        const size_t rc = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
-                                   : iconv(cd, &in, &inLeft, &dst, &outLeft);
+        const size_t rc =
+            flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft) : iconv(cd, &in, &inLeft, &dst, &outLeft);
         used = dst - utf8.data();
         if (rc != size_t(-1)) {
             if (flushing)
@@ -219,8 +222,8 @@ InternetAddressMailbox *firstMailbox(InternetAddressList *list, int depth = 0)
         if (INTERNET_ADDRESS_IS_MAILBOX(address))
             return INTERNET_ADDRESS_MAILBOX(address);
         if (INTERNET_ADDRESS_IS_GROUP(address)) {
-            if (auto *mailbox = firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)),
-                                             depth + 1))
+            if (auto *mailbox =
+                    firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), depth + 1))
                 return mailbox;
         }
     }
@@ -272,8 +275,8 @@ QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
         return utf8OrLatin1(bytes);
     if (isUtf8Label(charset))
         return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
-    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1" ||
-        charset == "windows-1252" || charset == "cp1252")
+    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1"
+        || charset == "windows-1252" || charset == "cp1252")
         return fromWindows1252(bytes);
     QString text;
     if (iconvToUnicode(bytes, g_mime_charset_iconv_name(charset.constData()), &text))
@@ -292,8 +295,8 @@ ImapEmail decodeMessage(const QByteArray &raw)
     // array, and the array's wrapper is released without freeing the data.
     // Parsed parts keep referring to this stream, so no body is copied before
     // it is decoded.
-    GByteArray *view = g_byte_array_new_take(reinterpret_cast<guint8 *>(const_cast<char *>(raw.constData())),
-                                             gsize(raw.size()));
+    GByteArray *view =
+        g_byte_array_new_take(reinterpret_cast<guint8 *>(const_cast<char *>(raw.constData())), gsize(raw.size()));
     {
         GRef<GMimeStream> stream(g_mime_stream_mem_new());
         g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream.get()), view);
@@ -351,16 +354,16 @@ const QHash<QString, char32_t> &namedEntities()
             const char *name;
             char32_t code;
         } others[] = {
-            {"amp", 0x26},      {"lt", 0x3C},       {"gt", 0x3E},      {"quot", 0x22},    {"apos", 0x27},
-            {"OElig", 0x152},   {"oelig", 0x153},   {"Scaron", 0x160}, {"scaron", 0x161}, {"Yuml", 0x178},
-            {"fnof", 0x192},    {"circ", 0x2C6},    {"tilde", 0x2DC},  {"ensp", 0x2002},  {"emsp", 0x2003},
-            {"thinsp", 0x2009}, {"zwnj", 0x200C},   {"zwj", 0x200D},   {"lrm", 0x200E},   {"rlm", 0x200F},
-            {"ndash", 0x2013},  {"mdash", 0x2014},  {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"sbquo", 0x201A},
-            {"ldquo", 0x201C},  {"rdquo", 0x201D},  {"bdquo", 0x201E}, {"dagger", 0x2020}, {"Dagger", 0x2021},
-            {"bull", 0x2022},   {"hellip", 0x2026}, {"permil", 0x2030}, {"prime", 0x2032}, {"Prime", 0x2033},
-            {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"euro", 0x20AC},  {"trade", 0x2122}, {"larr", 0x2190},
-            {"uarr", 0x2191},   {"rarr", 0x2192},   {"darr", 0x2193},  {"harr", 0x2194},  {"minus", 0x2212},
-            {"infin", 0x221E},  {"asymp", 0x2248},  {"ne", 0x2260},    {"le", 0x2264},    {"ge", 0x2265},
+            {"amp", 0x26},      {"lt", 0x3C},       {"gt", 0x3E},       {"quot", 0x22},     {"apos", 0x27},
+            {"OElig", 0x152},   {"oelig", 0x153},   {"Scaron", 0x160},  {"scaron", 0x161},  {"Yuml", 0x178},
+            {"fnof", 0x192},    {"circ", 0x2C6},    {"tilde", 0x2DC},   {"ensp", 0x2002},   {"emsp", 0x2003},
+            {"thinsp", 0x2009}, {"zwnj", 0x200C},   {"zwj", 0x200D},    {"lrm", 0x200E},    {"rlm", 0x200F},
+            {"ndash", 0x2013},  {"mdash", 0x2014},  {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"sbquo", 0x201A},
+            {"ldquo", 0x201C},  {"rdquo", 0x201D},  {"bdquo", 0x201E},  {"dagger", 0x2020}, {"Dagger", 0x2021},
+            {"bull", 0x2022},   {"hellip", 0x2026}, {"permil", 0x2030}, {"prime", 0x2032},  {"Prime", 0x2033},
+            {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"euro", 0x20AC},   {"trade", 0x2122},  {"larr", 0x2190},
+            {"uarr", 0x2191},   {"rarr", 0x2192},   {"darr", 0x2193},   {"harr", 0x2194},   {"minus", 0x2212},
+            {"infin", 0x221E},  {"asymp", 0x2248},  {"ne", 0x2260},     {"le", 0x2264},     {"ge", 0x2265},
             {"hearts", 0x2665}, {"check", 0x2713},
         };
         for (const auto &e : others)
@@ -403,10 +406,11 @@ TagKind kindOf(const QString &name)
     static const QHash<QString, TagKind> kinds = [] {
         QHash<QString, TagKind> k;
         k.insert(QStringLiteral("br"), TagKind::Break);
-        for (const char *n : {"p", "div", "li", "tr", "h1", "h2", "h3", "h4", "h5", "h6", "ul", "ol", "dl", "dt",
-                              "dd", "table", "thead", "tbody", "tfoot", "caption", "blockquote", "hr", "address",
-                              "article", "aside", "section", "header", "footer", "nav", "main", "figure",
-                              "figcaption", "form", "fieldset", "legend", "center", "body", "html"})
+        for (const char *n : {"p",     "div",      "li",     "tr",      "h1",         "h2",   "h3",      "h4",
+                              "h5",    "h6",       "ul",     "ol",      "dl",         "dt",   "dd",      "table",
+                              "thead", "tbody",    "tfoot",  "caption", "blockquote", "hr",   "address", "article",
+                              "aside", "section",  "header", "footer",  "nav",        "main", "figure",  "figcaption",
+                              "form",  "fieldset", "legend", "center",  "body",       "html"})
             k.insert(QString::fromLatin1(n), TagKind::Block);
         k.insert(QStringLiteral("td"), TagKind::Cell);
         k.insert(QStringLiteral("th"), TagKind::Cell);
@@ -437,8 +441,9 @@ public:
             }
         }
         // No line breaks or blanks after the last text.
-        while (!out_.isEmpty() && (out_.endsWith(QLatin1Char('\n')) || out_.endsWith(QLatin1Char('\r')) ||
-                                   out_.endsWith(QLatin1Char(' '))))
+        while (!out_.isEmpty()
+               && (out_.endsWith(QLatin1Char('\n')) || out_.endsWith(QLatin1Char('\r'))
+                   || out_.endsWith(QLatin1Char(' '))))
             out_.chop(1);
         return out_;
     }
@@ -531,12 +536,8 @@ private:
         }
         const qsizetype after = j < n_ ? j + 1 : n_;
         switch (kindOf(name)) {
-        case TagKind::Break:
-            lineBreak();
-            break;
-        case TagKind::Block:
-            blockBoundary();
-            break;
+        case TagKind::Break: lineBreak(); break;
+        case TagKind::Block: blockBoundary(); break;
         case TagKind::Cell:
             if (!closing && lineHasText_)
                 pendingSpace_ = true;
@@ -556,8 +557,7 @@ private:
                 return close < 0 ? n_ : close + 1;
             }
             break;
-        case TagKind::Other:
-            break;
+        case TagKind::Other: break;
         }
         return after;
     }

@@ -69,10 +69,10 @@ Q_SIGNALS:
     void ScrapProgress(int value);
 
 private:
-    void bind();                    // points ChilkatImap1 at ChilkatIMAPObject
+    void bind();  // points ChilkatImap1 at ChilkatIMAPObject
     void ChilkatImap1_AbortCheck(int &abort);
     void ChilkatImap1_PercentDone(int pctDone);
-    void WriteErrorLog();           // src/extract/MessageWalk.cpp
+    void WriteErrorLog();  // src/extract/MessageWalk.cpp
     // Selects FolderName, or the special-use folder that stands for it when the
     // account names it differently (src/extract/MessageWalk.cpp).
     int selectFolder(const QString &FolderName);

@@ -52,24 +52,18 @@ QString betweenHelp()
                              + QStringLiteral("\" target=\"_blank\">Unsubscribe from this list</a>");
     return QStringLiteral("If one of the files has this for content:") + CR2
            + QStringLiteral("The rain in spain falls mainly on the plain.") + CR2
-           + QStringLiteral("and your input is: ") + CR
-           + QStringLiteral("p") + CR
-           + QStringLiteral("n") + CR2
-           + QStringLiteral("then ") + CR2
-           + QStringLiteral("ai") + CR
-           + QStringLiteral("lai") + CR2
-           + QStringLiteral("will be extracted.") + CR2
-           + QStringLiteral("If one of the files has this for content:") + CR2
-           + htmlLine + CR2
-           + QStringLiteral("and your input is: ") + CR
-           + QStringLiteral("remove=") + CR
-           + QStringLiteral(" target") + CR2
-           + QStringLiteral("then ") + CR2
-           + address + CR2
+           + QStringLiteral("and your input is: ") + CR + QStringLiteral("p") + CR + QStringLiteral("n") + CR2
+           + QStringLiteral("then ") + CR2 + QStringLiteral("ai") + CR + QStringLiteral("lai") + CR2
+           + QStringLiteral("will be extracted.") + CR2 + QStringLiteral("If one of the files has this for content:")
+           + CR2 + htmlLine + CR2 + QStringLiteral("and your input is: ") + CR + QStringLiteral("remove=") + CR
+           + QStringLiteral(" target") + CR2 + QStringLiteral("then ") + CR2 + address + CR2
            + QStringLiteral("will be extracted.");
 }
 
-QString betweenExample() { return betweenHelp() + CR2; }
+QString betweenExample()
+{
+    return betweenHelp() + CR2;
+}
 
 QString textSetHelp()
 {
@@ -91,16 +85,10 @@ QString textSetHelp()
                             + QStringLiteral("and light the long road back to home.");
     return QStringLiteral("A text set is a set of words or characters.") + CR2
            + QStringLiteral("Add what you want to search for into the set by selecting \"Add Text\"") + CR2
-           + QStringLiteral("Sample Execution:") + CR2
-           + QStringLiteral("Sample File:") + CR2
-           + stanza1 + stanza2
-           + QStringLiteral("-- an old harbour song, author unknown") + CR2
-           + QStringLiteral("Containing Text:") + CR2
-           + QStringLiteral("i") + CR
-           + QStringLiteral("width") + CR
-           + QStringLiteral("misery") + CR2
-           + QStringLiteral("Results:") + CR2
-           + results;
+           + QStringLiteral("Sample Execution:") + CR2 + QStringLiteral("Sample File:") + CR2 + stanza1 + stanza2
+           + QStringLiteral("-- an old harbour song, author unknown") + CR2 + QStringLiteral("Containing Text:") + CR2
+           + QStringLiteral("i") + CR + QStringLiteral("width") + CR + QStringLiteral("misery") + CR2
+           + QStringLiteral("Results:") + CR2 + results;
 }
 
 }  // namespace vc::help

@@ -107,8 +107,8 @@ void saveCommand(OutputHost &host, const ResultsModel &results, const QString &l
     bool go = false;
     trap(102, [&] {
         go = !QFileInfo::exists(name)
-          || dialogs().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
-                 == BoxAnswer::Yes;
+             || dialogs().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
+                    == BoxAnswer::Yes;
     });
     if (!go)
         return;
@@ -145,8 +145,7 @@ ResultsRowSource::ResultsRowSource(const ResultsModel &model, bool allTicked)
 
 ResultsRowSource::ResultsRowSource(QStringList rows, bool allTicked)
     : texts_(std::move(rows)), checked_(texts_.size(), false), allTicked_(allTicked)
-{
-}
+{}
 
 QString spaceLayout(const RowSource &rows)
 {

@@ -14,7 +14,7 @@ public:
     virtual ~RowSource() = default;
     virtual int rowCount() const = 0;
     virtual int columnCount() const = 0;
-    virtual QString cell(int row, int column) const = 0;   // both 0-based
+    virtual QString cell(int row, int column) const = 0;  // both 0-based
     virtual bool isChecked(int row) const = 0;
 };
 
@@ -39,9 +39,9 @@ private:
 
 // Clipboard layouts of the ticked rows; column widths come from all rows,
 // ticked or not, in UTF-16 code units. Every copied row ends with CR LF.
-QString spaceLayout(const RowSource &rows);   // cell, padding to the width, five spaces
-QString tabLayout(const RowSource &rows);     // cell, padding to the width, one tab
-QString lineLayout(const RowSource &rows);    // first column only
+QString spaceLayout(const RowSource &rows);  // cell, padding to the width, five spaces
+QString tabLayout(const RowSource &rows);    // cell, padding to the width, one tab
+QString lineLayout(const RowSource &rows);   // first column only
 
 // Text in the system encoding (UTF-8 here), as saved files and the
 // command-line program write it.
@@ -61,9 +61,9 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes);
 class OutputHost {
 public:
     virtual ~OutputHost() = default;
-    virtual void setStatus(const QString &text) = 0;          // the progress bar's text
-    virtual void setBusy(bool busy) = 0;                      // hourglass / default pointer
-    virtual void setClipboardText(const QString &text) = 0;   // clear the clipboard, then set the text
+    virtual void setStatus(const QString &text) = 0;         // the progress bar's text
+    virtual void setBusy(bool busy) = 0;                     // hourglass / default pointer
+    virtual void setClipboardText(const QString &text) = 0;  // clear the clipboard, then set the text
 };
 
 // The copy procedures of the three layouts: an empty list leaves the clipboard

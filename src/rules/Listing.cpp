@@ -20,8 +20,7 @@ void RuleMembers::select(Rule rule)
 
 // oChilkat_MailExtractListing. Every rule whose member is set adds its rows, in
 // the fixed order below; the rows of the message reach the list in one batch.
-void listMessage(const MailRecord &message, const RuleMembers &members, const RuleParams &params,
-                 ResultsModel &results)
+void listMessage(const MailRecord &message, const RuleMembers &members, const RuleParams &params, ResultsModel &results)
 {
     ErrorTrap trap(QStringLiteral("Vellumcast12/4/2014.Form1.oChilkat_MailExtractListing"));
     QStringList rows;
@@ -40,10 +39,9 @@ void listMessage(const MailRecord &message, const RuleMembers &members, const Ru
             // this message has produced before the between rule.
             const qsizetype before = rows.size();
             QSet<QString> earlier(rows.cbegin(), rows.cbegin() + before);
-            rows += rules::betweenMarkers(message, params.startMarker(), params.endMarker(),
-                                          params.showDuplicates(), [&](const QString &item) {
-                                              return results.contains(item) || earlier.contains(item);
-                                          });
+            rows += rules::betweenMarkers(
+                message, params.startMarker(), params.endMarker(), params.showDuplicates(),
+                [&](const QString &item) { return results.contains(item) || earlier.contains(item); });
         });
     }
     if (members.mExtractAllEmailDataLineNumber)

@@ -6,11 +6,14 @@ namespace {
 // A display role never renders a whole message body: long cells are cut for
 // the view only (the row keeps its full text for copying and saving).
 constexpr qsizetype kDisplayLimit = 2000;
-}
+}  // namespace
 
 ResultsModel::ResultsModel(QObject *parent) : QAbstractListModel(parent) {}
 
-int ResultsModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+int ResultsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
 
 QVariant ResultsModel::data(const QModelIndex &index, int role) const
 {
@@ -23,12 +26,9 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
             return t;
         return QString(t.left(kDisplayLimit) + QChar(0x2026));
     }
-    case Qt::EditRole:
-        return texts_.at(index.row());
-    case Qt::CheckStateRole:
-        return checked_.at(index.row()) ? Qt::Checked : Qt::Unchecked;
-    default:
-        return {};
+    case Qt::EditRole: return texts_.at(index.row());
+    case Qt::CheckStateRole: return checked_.at(index.row()) ? Qt::Checked : Qt::Unchecked;
+    default: return {};
     }
 }
 
@@ -64,9 +64,15 @@ void ResultsModel::setHeader(const QString &h)
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, 0);
 }
 
-void ResultsModel::setChecked(int row, bool on) { setData(index(row), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole); }
+void ResultsModel::setChecked(int row, bool on)
+{
+    setData(index(row), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+}
 
-void ResultsModel::append(const QString &text) { appendRows(QStringList{text}); }
+void ResultsModel::append(const QString &text)
+{
+    appendRows(QStringList{text});
+}
 
 void ResultsModel::appendRows(const QStringList &rows)
 {

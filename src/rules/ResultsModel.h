@@ -29,7 +29,7 @@ public:
     const QList<QString> &texts() const { return texts_; }
 
     void append(const QString &text);
-    void appendRows(const QStringList &rows);   // one insert operation for the whole batch
+    void appendRows(const QStringList &rows);  // one insert operation for the whole batch
     void clear();
 
     // True when a row has exactly this text (case-sensitive, code unit by code unit).
@@ -41,7 +41,7 @@ public:
 private:
     QList<QString> texts_;
     QList<bool> checked_;
-    QHash<QString, int> index_;   // text -> number of rows holding it
+    QHash<QString, int> index_;  // text -> number of rows holding it
     QString header_ = QStringLiteral("Results");
 };
 

@@ -21,11 +21,11 @@ public:
     QList<ImapEmail> inbox;
     std::function<void(int number)> onFetch;
 
-    QStringList logins;        // "user|password" of every Login
-    QStringList hosts;         // every Connect's host
+    QStringList logins;  // "user|password" of every Login
+    QStringList hosts;   // every Connect's host
     QList<int> ports;
     QList<bool> ssl;
-    QList<int> fetched;        // numbers asked for by FetchSingle
+    QList<int> fetched;  // numbers asked for by FetchSingle
     int disconnects = 0;
 
     void setSsl(bool on) override { ssl_ = on; }

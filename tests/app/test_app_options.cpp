@@ -32,8 +32,8 @@ private Q_SLOTS:
     {
         QTemporaryFile ca;
         QVERIFY(ca.open());
-        const AppOptions o = parse({"--server", "127.0.0.1:10993", "--ca-file=" + ca.fileName(), "--timeout", "5",
-                                    "--no-online-check"});
+        const AppOptions o =
+            parse({"--server", "127.0.0.1:10993", "--ca-file=" + ca.fileName(), "--timeout", "5", "--no-online-check"});
         QVERIFY2(o.error.isEmpty(), qPrintable(o.error));
         QCOMPARE(o.window.connection.host, QStringLiteral("127.0.0.1"));
         QCOMPARE(o.window.connection.port, 10993);

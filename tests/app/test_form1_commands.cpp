@@ -40,8 +40,7 @@ ImapEmail mail(const QString &subject, const QString &body)
 void threeMessages(FakeImap &f)
 {
     f.inbox = {mail(QStringLiteral("first"), QStringLiteral("a\r\nb")),
-               mail(QStringLiteral("second"), QStringLiteral("c")),
-               mail(QStringLiteral("third"), QStringLiteral("d"))};
+               mail(QStringLiteral("second"), QStringLiteral("c")), mail(QStringLiteral("third"), QStringLiteral("d"))};
 }
 
 // A loaded window with the account typed in; `connected` clicks Connect.
@@ -128,7 +127,7 @@ private Q_SLOTS:
         ScriptedDialogs d;
         Window w;
         prepare(w, false);
-        w->Combo1->setCurrentIndex(0);   // "Live!ID": the name alone
+        w->Combo1->setCurrentIndex(0);  // "Live!ID": the name alone
         w->Text7->setText(QStringLiteral("alice@live.com"));
         w->PushButton17->click();
         QCOMPARE(w.fake->logins, QStringList{QStringLiteral("alice@live.com|secret")});
@@ -184,7 +183,7 @@ private Q_SLOTS:
         QVERIFY(w->results().contains(QStringLiteral("d")));
         QVERIFY(w->members.mExtractAllEmailData);
         QVERIFY(!w->onExtractEmail);
-        QVERIFY(w->oChilkat == nullptr);   // a run drops its connection object
+        QVERIFY(w->oChilkat == nullptr);  // a run drops its connection object
         QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
         QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
         QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
@@ -209,7 +208,7 @@ private Q_SLOTS:
         QString captionAfterStop;
         w.fake->onFetch = [&](int n) {
             if (n == 2) {
-                w->PushButton13->click();   // reads "Stop": a stop request
+                w->PushButton13->click();  // reads "Stop": a stop request
                 captionAfterStop = w->PushButton13->text();
             }
         };
@@ -241,7 +240,7 @@ private Q_SLOTS:
         w->PushButton13->click();
         QCOMPARE(otherCaption, QStringLiteral("Extract All Lines Containing This Text:"));
         QCOMPARE(runningCaption, QStringLiteral("Stop"));
-        QVERIFY(guardAfter);   // the refused command did not clear the guard
+        QVERIFY(guardAfter);  // the refused command did not clear the guard
         QVERIFY(w->members.mExtractAllEmailData);
         QVERIFY(!w->members.mExtractAllEmailDataContaining);
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
@@ -273,7 +272,7 @@ private Q_SLOTS:
         QCOMPARE(w.fake->fetched.isEmpty(), !runs);
         QCOMPARE(d.texts(), runs ? QStringList{kDone} : QStringList{kBadNumbers});
         if (!runs)
-            QCOMPARE(w->results().count(), 0);   // cleared before the check
+            QCOMPARE(w->results().count(), 0);  // cleared before the check
         QCOMPARE(w->PushButton7->text(), QStringLiteral("Extract Lines By Number:"));
         QVERIFY(!w->onExtractEmail);
     }
@@ -373,7 +372,7 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ab     \t\r\nabcd   \t\r\n"));
         QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
         QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
-        QCOMPARE(d.texts().size(), 1);   // the confirmation of the tab copy
+        QCOMPARE(d.texts().size(), 1);  // the confirmation of the tab copy
         w->PushButton9->click();
         QCOMPARE(w->results().count(), 0);
     }

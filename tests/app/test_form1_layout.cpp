@@ -156,7 +156,8 @@ private Q_SLOTS:
             QWidget *next = order[i]->nextInFocusChain();
             while (next && !order.contains(next) && next != w.form.get())
                 next = next->nextInFocusChain();
-            QVERIFY2(next == order[i + 1], qPrintable(order[i]->objectName() + " -> " + (next ? next->objectName() : "?")));
+            QVERIFY2(next == order[i + 1],
+                     qPrintable(order[i]->objectName() + " -> " + (next ? next->objectName() : "?")));
         }
     }
 
@@ -184,8 +185,7 @@ private Q_SLOTS:
         QCOMPARE(w->Text6->echoMode(), QLineEdit::Password);
         QVERIFY(!w->Text6->testAttribute(Qt::WA_InputMethodEnabled));
         QVERIFY(!w->Combo1->isEditable());
-        QCOMPARE(w->ListView1->toolTip(),
-                 QStringLiteral("Move bar to right and out of window to reveal full names."));
+        QCOMPARE(w->ListView1->toolTip(), QStringLiteral("Move bar to right and out of window to reveal full names."));
     }
 
     // The list is a view on the results model: one column, a tick box per row,

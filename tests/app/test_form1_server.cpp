@@ -22,7 +22,7 @@ class TestForm1Server : public QObject {
         o.connection = TestServer::config();
         auto f = std::make_unique<Form1>(o);
         f->Form_Load();
-        f->Combo1->setCurrentIndex(0);   // "Live!ID": the name as typed
+        f->Combo1->setCurrentIndex(0);  // "Live!ID": the name as typed
         f->Text7->setText(TestServer::user());
         return f;
     }

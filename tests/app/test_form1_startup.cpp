@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -12,7 +13,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeView>
-#include <QHeaderView>
 
 #include <sys/stat.h>
 
@@ -67,7 +67,7 @@ private Q_SLOTS:
         QVERIFY(!m.mExtractAllEmailData && !m.mExtractAllEmailDataContaining && !m.mExtractAllEmailDataContaininglist
                 && !m.mExtractAllEmailDataNotContaining && !m.mExtractAllEmailDataStartsWith
                 && !m.mExtractAllEmailDataLineNumber);
-        QVERIFY(w.fake->logins.isEmpty());   // no auto-connect
+        QVERIFY(w.fake->logins.isEmpty());  // no auto-connect
         QVERIFY(d.boxes.isEmpty());
     }
 
@@ -89,11 +89,8 @@ private Q_SLOTS:
 
     void rememberOnRestoresAndAutoConnects()
     {
-        storeOnly({{"User", "alice"},
-                   {"Password", "secret"},
-                   {"StayConnected", "1"},
-                   {"AutoConnect", "1"},
-                   {"Combo1", "2"}});
+        storeOnly(
+            {{"User", "alice"}, {"Password", "secret"}, {"StayConnected", "1"}, {"AutoConnect", "1"}, {"Combo1", "2"}});
         ScriptedDialogs d;
         Window w;
         w->Form_Load();
@@ -104,7 +101,8 @@ private Q_SLOTS:
         QVERIFY(w->Check2->isChecked());
         QCOMPARE(w->Combo1->currentIndex(), 2);
         // The auto-connect logged in with name + suffix and left the window connected.
-        QCOMPARE(w.fake->logins, QStringList{QStringLiteral("alice") + w->Combo1->itemText(2) + QStringLiteral("|secret")});
+        QCOMPARE(w.fake->logins,
+                 QStringList{QStringLiteral("alice") + w->Combo1->itemText(2) + QStringLiteral("|secret")});
         QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
         QVERIFY(w->oChilkat != nullptr);
         QCOMPARE(w->pointer()->MousePointer(), pointer::Default);
@@ -135,20 +133,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("line");
-        QTest::newRow("Combo1 text") << "Combo1" << "abc" << 777;
-        QTest::newRow("Combo1 out of range") << "Combo1" << "9" << 777;
-        QTest::newRow("AutoConnect text") << "AutoConnect" << "yes" << 176;
-        QTest::newRow("AutoConnect overflow") << "AutoConnect" << "40000" << 176;
-        QTest::newRow("Option5 text") << "Option5" << "maybe" << 180;
-        QTest::newRow("StayConnected text") << "StayConnected" << "x" << 154;
+        QTest::newRow("Combo1 text") << "Combo1"
+                                     << "abc" << 777;
+        QTest::newRow("Combo1 out of range") << "Combo1"
+                                             << "9" << 777;
+        QTest::newRow("AutoConnect text") << "AutoConnect"
+                                          << "yes" << 176;
+        QTest::newRow("AutoConnect overflow") << "AutoConnect"
+                                              << "40000" << 176;
+        QTest::newRow("Option5 text") << "Option5"
+                                      << "maybe" << 180;
+        QTest::newRow("StayConnected text") << "StayConnected"
+                                            << "x" << 154;
     }
     void unconvertibleValues()
     {
         QFETCH(QString, name);
         QFETCH(QString, value);
         QFETCH(int, line);
-        QMap<QString, QString> stored{{"User", "alice"}, {"Password", "secret"}, {"StayConnected", "1"},
-                                      {"AutoConnect", "1"}};
+        QMap<QString, QString> stored{
+            {"User", "alice"}, {"Password", "secret"}, {"StayConnected", "1"}, {"AutoConnect", "1"}};
         stored.insert(name, value);
         ScriptedDialogs d;
         storeOnly(stored);
@@ -174,9 +178,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("option3");
         QTest::addColumn<QString>("option6");
         QTest::addColumn<QString>("selected");
-        QTest::newRow("hand-edited number") << "False" << "1" << "Option6";
-        QTest::newRow("texts any case") << "false" << "TRUE" << "Option6";
-        QTest::newRow("zero is false") << "True" << "0" << "Option3";
+        QTest::newRow("hand-edited number") << "False"
+                                            << "1"
+                                            << "Option6";
+        QTest::newRow("texts any case") << "false"
+                                        << "TRUE"
+                                        << "Option6";
+        QTest::newRow("zero is false") << "True"
+                                       << "0"
+                                       << "Option3";
     }
     void optionValues()
     {
@@ -190,7 +200,8 @@ private Q_SLOTS:
         QVERIFY(d.boxes.isEmpty());
         for (QRadioButton *o : {w->Option3, w->Option5, w->Option6, w->Option7, w->Option9})
             QCOMPARE(o->isChecked(), o->objectName() == selected);
-        QCOMPARE(w->folderName(), selected == QLatin1String("Option6") ? QStringLiteral("Sent") : QStringLiteral("Inbox"));
+        QCOMPARE(w->folderName(),
+                 selected == QLatin1String("Option6") ? QStringLiteral("Sent") : QStringLiteral("Inbox"));
     }
 
     void typingStoresEveryKeystroke()

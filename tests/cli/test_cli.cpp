@@ -20,7 +20,10 @@ using vc::test::FakeImap;
 
 namespace {
 
-QStringList args(const char *line) { return QString::fromUtf8(line).split(u' ', Qt::SkipEmptyParts); }
+QStringList args(const char *line)
+{
+    return QString::fromUtf8(line).split(u' ', Qt::SkipEmptyParts);
+}
 
 struct BinaryResult {
     int code = -1;
@@ -111,28 +114,45 @@ private Q_SLOTS:
     void usageErrors_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("message");   // part of the error text
-        QTest::newRow("no user") << "--folder Inbox" << "--user";
-        QTest::newRow("unknown option") << "--user u --colour red" << "unknown option";
-        QTest::newRow("stray word") << "--user u Inbox" << "unexpected";
-        QTest::newRow("missing value") << "--user" << "needs a value";
-        QTest::newRow("password on command line") << "--user u --password secret" << "never";
-        QTest::newRow("two password sources") << "--user u --password-env A --password-file B" << "exclude";
-        QTest::newRow("bad rule") << "--user u --rule everything" << "unknown rule";
-        QTest::newRow("bad format") << "--user u --format xml" << "unknown format";
-        QTest::newRow("bad port") << "--user u --server host:99999" << "--server";
-        QTest::newRow("containing needs text") << "--user u --rule containing" << "--text";
-        QTest::newRow("text with wrong rule") << "--user u --text x" << "--text";
-        QTest::newRow("between needs both") << "--user u --rule between --start x" << "--end";
-        QTest::newRow("markers with wrong rule") << "--user u --start x --end y" << "--rule between";
-        QTest::newRow("text set needs items") << "--user u --rule text-set" << "--item";
-        QTest::newRow("items with wrong rule") << "--user u --item x" << "text-set";
-        QTest::newRow("flag with value") << "--user u --progress=yes" << "no value";
+        QTest::addColumn<QString>("message");  // part of the error text
+        QTest::newRow("no user") << "--folder Inbox"
+                                 << "--user";
+        QTest::newRow("unknown option") << "--user u --colour red"
+                                        << "unknown option";
+        QTest::newRow("stray word") << "--user u Inbox"
+                                    << "unexpected";
+        QTest::newRow("missing value") << "--user"
+                                       << "needs a value";
+        QTest::newRow("password on command line") << "--user u --password secret"
+                                                  << "never";
+        QTest::newRow("two password sources") << "--user u --password-env A --password-file B"
+                                              << "exclude";
+        QTest::newRow("bad rule") << "--user u --rule everything"
+                                  << "unknown rule";
+        QTest::newRow("bad format") << "--user u --format xml"
+                                    << "unknown format";
+        QTest::newRow("bad port") << "--user u --server host:99999"
+                                  << "--server";
+        QTest::newRow("containing needs text") << "--user u --rule containing"
+                                               << "--text";
+        QTest::newRow("text with wrong rule") << "--user u --text x"
+                                              << "--text";
+        QTest::newRow("between needs both") << "--user u --rule between --start x"
+                                            << "--end";
+        QTest::newRow("markers with wrong rule") << "--user u --start x --end y"
+                                                 << "--rule between";
+        QTest::newRow("text set needs items") << "--user u --rule text-set"
+                                              << "--item";
+        QTest::newRow("items with wrong rule") << "--user u --item x"
+                                               << "text-set";
+        QTest::newRow("flag with value") << "--user u --progress=yes"
+                                         << "no value";
         const QString lines = QStringLiteral("Entry must be number or numbers separated by commas.");
         QTest::newRow("lines missing") << "--user u --rule lines" << lines;
         QTest::newRow("lines word") << "--user u --rule lines --lines 1,x" << lines;
         QTest::newRow("lines trailing comma") << "--user u --rule lines --lines 1,2," << lines;
-        QTest::newRow("lines with wrong rule") << "--user u --lines 1" << "--rule lines";
+        QTest::newRow("lines with wrong rule") << "--user u --lines 1"
+                                               << "--rule lines";
     }
 
     void usageErrors()
@@ -190,7 +210,9 @@ private Q_SLOTS:
             QVERIFY2(doc.isArray(), lines[i].constData());
             QCOMPARE(doc.array().at(0).toString(), rows[i]);
         }
-        QCOMPARE(jsonString(QStringLiteral("a\x01" "b")), QByteArray("\"a\\u0001b\""));
+        QCOMPARE(jsonString(QStringLiteral("a\x01"
+                                           "b")),
+                 QByteArray("\"a\\u0001b\""));
         QCOMPARE(jsonString(QString(QChar(0xD800))), QByteArray("\"\\ud800\""));
         QCOMPARE(jsonString(QString::fromUtf8("\xf0\x9f\x98\x80")), QByteArray("\"\xf0\x9f\x98\x80\""));
         QCOMPARE(formatRows({}, Format::Jsonl), QByteArray());
@@ -218,10 +240,14 @@ private Q_SLOTS:
             FakeImap imap;
             fill(imap, 2);
             QByteArray out;
-            QCOMPARE(runExtraction(o, imap, QStringLiteral("pw"), [&](const QByteArray &b) { out += b; return true; }),
+            QCOMPARE(runExtraction(o, imap, QStringLiteral("pw"),
+                                   [&](const QByteArray &b) {
+                                       out += b;
+                                       return true;
+                                   }),
                      0);
             QCOMPARE(boxes.texts(), QStringList{"Done."});
-            QCOMPARE(out.count('\n'), 2 * (3 + 1 + 2));   // three header rows, the body, two lines each
+            QCOMPARE(out.count('\n'), 2 * (3 + 1 + 2));  // three header rows, the body, two lines each
             QVERIFY(out.contains("\"hello 2\""));
         }
         {
@@ -230,7 +256,12 @@ private Q_SLOTS:
             fill(imap, 2);
             imap.loginOk = false;
             QByteArray out = "untouched";
-            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out = b; return true; }), 3);
+            QCOMPARE(runExtraction(o, imap, QString(),
+                                   [&](const QByteArray &b) {
+                                       out = b;
+                                       return true;
+                                   }),
+                     3);
             QCOMPARE(out, QByteArray("untouched"));
         }
         {
@@ -246,7 +277,12 @@ private Q_SLOTS:
             FakeImap imap;
             imap.folder(QStringLiteral("Inbox"));
             QByteArray out;
-            QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; }), 0);
+            QCOMPARE(runExtraction(o, imap, QString(),
+                                   [&](const QByteArray &b) {
+                                       out += b;
+                                       return true;
+                                   }),
+                     0);
             QCOMPARE(boxes.texts(), QStringList{"There are no emails in the Folder you selected."});
             QVERIFY(out.isEmpty());
         }
@@ -271,7 +307,10 @@ private Q_SLOTS:
             Options o = parsed(line);
             o.errorLog = log;
             QByteArray out;
-            const int code = runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; });
+            const int code = runExtraction(o, imap, QString(), [&](const QByteArray &b) {
+                out += b;
+                return true;
+            });
             return code == 0 ? out : QByteArray("exit ") + QByteArray::number(code);
         };
         QStringList rows;
@@ -308,7 +347,12 @@ private Q_SLOTS:
         Options o = parsed("--user u --format jsonl");
         o.errorLog = tmp.filePath(QStringLiteral("int.log"));
         QByteArray out;
-        QCOMPARE(runExtraction(o, imap, QString(), [&](const QByteArray &b) { out += b; return true; }), 130);
+        QCOMPARE(runExtraction(o, imap, QString(),
+                               [&](const QByteArray &b) {
+                                   out += b;
+                                   return true;
+                               }),
+                 130);
         QVERIFY(out.contains("\"Subject 1\""));
         QVERIFY(out.contains("\"Subject 2\""));
         QVERIFY(!out.contains("\"Subject 3\""));
@@ -338,7 +382,7 @@ private Q_SLOTS:
         QVERIFY(bytes.startsWith("Ann Example <ann@example.org>\r\n"));
 
         // A target that cannot be written leaves exit status 1.
-        o.output = tmp.path();   // a folder
+        o.output = tmp.path();  // a folder
         QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return true; }), 1);
     }
 
@@ -391,12 +435,11 @@ private Q_SLOTS:
     {
         // Nothing listens on port 1 of this machine: connect fails, status 3,
         // and both boxes reach standard error with the program's prefix.
-        const BinaryResult r = runBinary({"--user", "u", "--server", "127.0.0.1:1", "--error-log",
-                                          tmp.filePath(QStringLiteral("b.log"))},
-                                         "password\n");
+        const BinaryResult r =
+            runBinary({"--user", "u", "--server", "127.0.0.1:1", "--error-log", tmp.filePath(QStringLiteral("b.log"))},
+                      "password\n");
         QCOMPARE(r.code, 3);
-        QVERIFY2(r.err.contains(
-                     "vellumcast-cli: Invalid login. Please double-check your username and password.\n"),
+        QVERIFY2(r.err.contains("vellumcast-cli: Invalid login. Please double-check your username and password.\n"),
                  r.err.constData());
         QVERIFY(!r.err.contains("Done."));
         QVERIFY(r.out.isEmpty());

@@ -28,9 +28,9 @@ struct BinaryResult {
 QByteArray message(const QByteArray &subject, const QByteArray &body)
 {
     return "From: =?UTF-8?B?w5xsYQ==?= <uela@example.org>\r\nTo: tester@example.org\r\nSubject: " + subject
-         + "\r\nDate: Wed, 06 Mar 2024 09:15:00 +0100\r\nMIME-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-         + body;
+           + "\r\nDate: Wed, 06 Mar 2024 09:15:00 +0100\r\nMIME-Version: 1.0\r\n"
+             "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+           + body;
 }
 
 // The rows the windowed program lists for the tester's Inbox: the same engine,
@@ -78,10 +78,11 @@ class CliServerTest : public QObject {
 
     BinaryResult cli(QStringList extra, const QString &passwordFile = QString())
     {
-        QStringList a{"--user", TestServer::user(), "--server",
-                      QStringLiteral("127.0.0.1:%1").arg(TestServer::port()), "--ca-file", TestServer::caFile(),
+        QStringList a{"--user",          TestServer::user(),
+                      "--server",        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
+                      "--ca-file",       TestServer::caFile(),
                       "--password-file", passwordFile.isEmpty() ? TestServer::dir() + "/password" : passwordFile,
-                      "--error-log", tmp.filePath(QStringLiteral("cli.log"))};
+                      "--error-log",     tmp.filePath(QStringLiteral("cli.log"))};
         a += extra;
         QProcess p;
         p.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"), a);
@@ -104,7 +105,8 @@ private Q_SLOTS:
         TestServer::resetMailbox();
         TestServer::deliver(QStringLiteral("Inbox"), message("one", "a\r\nb\r\n"));
         TestServer::deliver(QStringLiteral("Inbox"), message("two, with comma", "  indented \"quoted\"\r\n\tx"));
-        TestServer::deliver(QStringLiteral("Inbox"), message("=?UTF-8?Q?dr=C3=A9i?=", "long line " + QByteArray(300, 'w')));
+        TestServer::deliver(QStringLiteral("Inbox"),
+                            message("=?UTF-8?Q?dr=C3=A9i?=", "long line " + QByteArray(300, 'w')));
 
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;

@@ -2,8 +2,14 @@
 
 namespace vc::test {
 
-ScriptedDialogs::ScriptedDialogs() { previous_ = setDialogs(this); }
-ScriptedDialogs::~ScriptedDialogs() { setDialogs(previous_); }
+ScriptedDialogs::ScriptedDialogs()
+{
+    previous_ = setDialogs(this);
+}
+ScriptedDialogs::~ScriptedDialogs()
+{
+    setDialogs(previous_);
+}
 
 BoxAnswer ScriptedDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
 {
@@ -40,6 +46,9 @@ QStringList ScriptedDialogs::texts() const
     return out;
 }
 
-int ScriptedDialogs::count(const QString &text) const { return int(texts().count(text)); }
+int ScriptedDialogs::count(const QString &text) const
+{
+    return int(texts().count(text));
+}
 
 }  // namespace vc::test

@@ -27,13 +27,13 @@ public:
     QString saveFileName(const QString &title, const QString &filter) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
 
-    QList<BoxAnswer> answers;        // for message boxes with Yes/No (default: No)
-    QStringList inputs;              // for input boxes (default: empty = Cancel)
-    QStringList saveNames;           // for save dialogs (default: cancel)
-    QList<QStringList> openNames;    // for open dialogs (default: cancel)
+    QList<BoxAnswer> answers;      // for message boxes with Yes/No (default: No)
+    QStringList inputs;            // for input boxes (default: empty = Cancel)
+    QStringList saveNames;         // for save dialogs (default: cancel)
+    QList<QStringList> openNames;  // for open dialogs (default: cancel)
 
-    QList<Box> boxes;                // everything shown, in order
-    QStringList texts() const;       // the texts of the message boxes, in order
+    QList<Box> boxes;                      // everything shown, in order
+    QStringList texts() const;             // the texts of the message boxes, in order
     int count(const QString &text) const;  // message boxes with exactly this text
     void clear() { boxes.clear(); }
 

@@ -7,9 +7,15 @@
 
 namespace vc::test {
 
-QString TestServer::dir() { return qEnvironmentVariable("VC_TEST_SERVER_DIR"); }
+QString TestServer::dir()
+{
+    return qEnvironmentVariable("VC_TEST_SERVER_DIR");
+}
 
-bool TestServer::available() { return !dir().isEmpty() && QFile::exists(dir() + QStringLiteral("/port")); }
+bool TestServer::available()
+{
+    return !dir().isEmpty() && QFile::exists(dir() + QStringLiteral("/port"));
+}
 
 int TestServer::port()
 {
@@ -19,7 +25,10 @@ int TestServer::port()
     return f.readAll().trimmed().toInt();
 }
 
-QString TestServer::caFile() { return dir() + QStringLiteral("/ca.pem"); }
+QString TestServer::caFile()
+{
+    return dir() + QStringLiteral("/ca.pem");
+}
 
 QString TestServer::password()
 {
@@ -54,7 +63,10 @@ int TestServer::script(const QStringList &args, QByteArray *output)
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-void TestServer::resetMailbox() { script({QStringLiteral("reset")}); }
+void TestServer::resetMailbox()
+{
+    script({QStringLiteral("reset")});
+}
 
 void TestServer::deliver(const QString &folder, const QByteArray &message)
 {

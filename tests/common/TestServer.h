@@ -9,13 +9,13 @@ namespace vc::test {
 // The throw-away Dovecot that scripts/test-server.sh starts for the tests.
 // Its state folder comes from VC_TEST_SERVER_DIR.
 struct TestServer {
-    static bool available();                  // false: skip the test (QSKIP)
+    static bool available();  // false: skip the test (QSKIP)
     static QString dir();
     static int port();
     static QString caFile();
-    static ConnectionConfig config();         // 127.0.0.1:port with the CA file, short time-out
+    static ConnectionConfig config();  // 127.0.0.1:port with the CA file, short time-out
     static QString user() { return QStringLiteral("tester"); }
-    static QString password();                // the tester's password
+    static QString password();  // the tester's password
     // Empties every folder of the tester, then creates it afresh.
     static void resetMailbox();
     // Puts a raw RFC 5322 message into a folder ("Inbox", "Sent", ... or any name).

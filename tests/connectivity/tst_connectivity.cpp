@@ -64,9 +64,8 @@ void TestConnectivity::capturedStreams()
 void TestConnectivity::longOutputJoinedInOrder()
 {
     // Far more than one read, written in bursts with pauses between them.
-    const QString cmd = script("long.sh",
-                               "i=1; while [ $i -le 600 ]; do echo \"line $i of the reply\"; "
-                               "if [ $((i % 200)) -eq 0 ]; then sleep 0.1; fi; i=$((i+1)); done");
+    const QString cmd = script("long.sh", "i=1; while [ $i -le 600 ]; do echo \"line $i of the reply\"; "
+                                          "if [ $((i % 200)) -eq 0 ]; then sleep 0.1; fi; i=$((i+1)); done");
     QString expected;
     for (int i = 1; i <= 600; ++i)
         expected += QStringLiteral("line %1 of the reply\n").arg(i);
@@ -120,9 +119,11 @@ void TestConnectivity::onlineCheck_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("online");
     const QByteArray marker = onlineReplyMarker().toLatin1();
-    QTest::newRow("reply") << "echo 'PING host: 56 data bytes'; echo '64 " + marker + " 192.0.2.1: seq=0 ttl=57'" << true;
+    QTest::newRow("reply") << "echo 'PING host: 56 data bytes'; echo '64 " + marker + " 192.0.2.1: seq=0 ttl=57'"
+                           << true;
     QTest::newRow("reply in capitals") << "echo '64 " + marker.toUpper() + " 192.0.2.1'" << true;
-    QTest::newRow("timeout") << QByteArray("echo 'PING host 56(84) bytes of data.'; echo '1 packets transmitted, 0 received'")
+    QTest::newRow("timeout") << QByteArray(
+        "echo 'PING host 56(84) bytes of data.'; echo '1 packets transmitted, 0 received'")
                              << false;
     QTest::newRow("marker on standard error only") << "echo '64 " + marker + " 192.0.2.1' >&2" << false;
     QTest::newRow("nothing printed") << QByteArray("exit 2") << false;

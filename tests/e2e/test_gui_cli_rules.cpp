@@ -29,7 +29,10 @@ const QString kUser = QStringLiteral("quoter");
 const QString kFolder = QStringLiteral("Deleted");
 const QString kDone = QStringLiteral("Done.");
 
-QString passwordFile() { return TestServer::dir() + QStringLiteral("/password2"); }
+QString passwordFile()
+{
+    return TestServer::dir() + QStringLiteral("/password2");
+}
 
 QString readPassword()
 {
@@ -71,7 +74,10 @@ QByteArray header(const QByteArray &from, const QByteArray &subject, const QByte
     return h;
 }
 
-QByteArray encodedWord(const QString &text) { return "=?UTF-8?B?" + text.toUtf8().toBase64() + "?="; }
+QByteArray encodedWord(const QString &text)
+{
+    return "=?UTF-8?B?" + text.toUtf8().toBase64() + "?=";
+}
 
 // Five messages, in delivery order. Their decoded bodies:
 //  1: "Your order shipped" / "  Tracking code [AB12] sent" / "Items: [pen] and [ink]" / ""
@@ -103,10 +109,10 @@ QList<QByteArray> messages()
 
 // One rule with its parameters, as the window and the program take them.
 struct Case {
-    QString rule;              // the program's --rule
+    QString rule;  // the program's --rule
     QString text, lines, start, end;
     bool duplicates = false;
-    QStringList items;         // typed into the text-set window one by one
+    QStringList items;  // typed into the text-set window one by one
     bool itemsFromFile = false;
     QString format = QStringLiteral("text");
 };
@@ -129,10 +135,10 @@ class TestGuiCliRules : public QObject {
         o.connection = TestServer::config();
         auto f = std::make_unique<Form1>(o);
         f->Form_Load();
-        f->Combo1->setCurrentIndex(0);   // "Live!ID": the account name as typed
+        f->Combo1->setCurrentIndex(0);  // "Live!ID": the account name as typed
         f->Text7->setText(kUser);
         f->Text6->setText(readPassword());
-        f->Option9->setChecked(true);    // "Deleted"
+        f->Option9->setChecked(true);  // "Deleted"
         f->PushButton17->click();
         if (f->PushButton17->text() != QStringLiteral("Disconnect"))
             qWarning() << "connect failed:" << d.texts();
@@ -163,7 +169,7 @@ class TestGuiCliRules : public QObject {
         } else if (c.rule == u"text-set") {
             f.PushButton11->click();
             Form3 *w = Form3::instance();
-            w->PushButton5->click();   // start from an empty set
+            w->PushButton5->click();  // start from an empty set
             for (const QString &item : c.items) {
                 d.inputs << item;
                 w->PushButton2->click();
@@ -180,11 +186,14 @@ class TestGuiCliRules : public QObject {
 
     QStringList cliArguments(const Case &c) const
     {
-        QStringList a{QStringLiteral("--user"), kUser, QStringLiteral("--password-file"), passwordFile(),
-                      QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
-                      QStringLiteral("--ca-file"), TestServer::caFile(), QStringLiteral("--folder"), kFolder,
-                      QStringLiteral("--error-log"), tmp.filePath(QStringLiteral("cli-errorlog.txt")),
-                      QStringLiteral("--rule"), c.rule, QStringLiteral("--format"), c.format};
+        QStringList a{QStringLiteral("--user"),          kUser,
+                      QStringLiteral("--password-file"), passwordFile(),
+                      QStringLiteral("--server"),        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
+                      QStringLiteral("--ca-file"),       TestServer::caFile(),
+                      QStringLiteral("--folder"),        kFolder,
+                      QStringLiteral("--error-log"),     tmp.filePath(QStringLiteral("cli-errorlog.txt")),
+                      QStringLiteral("--rule"),          c.rule,
+                      QStringLiteral("--format"),        c.format};
         if (c.rule == u"containing" || c.rule == u"not-containing")
             a << QStringLiteral("--text") << c.text;
         if (c.rule == u"lines")
@@ -244,16 +253,25 @@ private Q_SLOTS:
         c.rule = "all";
         QTest::newRow("all e-mail data")
             << c
-            << QStringList{"Your ORDER 1001", "Your order shipped\r\n  Tracking code [AB12] sent\r\nItems: [pen] and [ink]\r\n",
-                           "Your order shipped", "  Tracking code [AB12] sent", "", lfBody, "Grüße [üml] ORDER",
-                           "Café crème [pen]", "naïve <b>bold</b> text continued", "\tTAB line order", "[PEN] upper"}
+            << QStringList{"Your ORDER 1001",
+                           "Your order shipped\r\n  Tracking code [AB12] sent\r\nItems: [pen] and [ink]\r\n",
+                           "Your order shipped",
+                           "  Tracking code [AB12] sent",
+                           "",
+                           lfBody,
+                           "Grüße [üml] ORDER",
+                           "Café crème [pen]",
+                           "naïve <b>bold</b> text continued",
+                           "\tTAB line order",
+                           "[PEN] upper"}
             << QStringList{} << QStringList{};
 
         c = Case{};
         c.rule = "containing";
         c.text = "ORDER";
         QTest::newRow("containing, other case")
-            << c << QStringList{"Your ORDER 1001", "Your order shipped", lfBody, "Grüße [üml] ORDER", "\tTAB line order"}
+            << c
+            << QStringList{"Your ORDER 1001", "Your order shipped", lfBody, "Grüße [üml] ORDER", "\tTAB line order"}
             << QStringList{"", "Items: [pen] and [ink]", "[PEN] upper", "lf message"} << QStringList{};
 
         c.format = "comma";
@@ -269,18 +287,19 @@ private Q_SLOTS:
         c = Case{};
         c.rule = "not-containing";
         c.text = "pen";
-        QTest::newRow("not containing")
-            << c << QStringList{"Your order shipped", "", "no markers here", "Your ORDER 1001", "\tTAB line order"}
-            << QStringList{"Items: [pen] and [ink]", "[Pen] and [pen] again", "[PEN] upper", lfBody, "Café crème [pen]"}
-            << QStringList{};
+        QTest::newRow("not containing") << c
+                                        << QStringList{"Your order shipped", "", "no markers here", "Your ORDER 1001",
+                                                       "\tTAB line order"}
+                                        << QStringList{"Items: [pen] and [ink]", "[Pen] and [pen] again", "[PEN] upper",
+                                                       lfBody, "Café crème [pen]"}
+                                        << QStringList{};
 
         c = Case{};
         c.rule = "lines";
         c.lines = "3,1,3";
         QTest::newRow("lines 3,1,3")
-            << c
-            << QStringList{"Your order shipped", "Items: [pen] and [ink]", lfBody, "Café crème [pen]", "\tTAB line order",
-                           "[Pen] and [pen] again", ""}
+            << c << QStringList{"Your order shipped", "Items: [pen] and [ink]", lfBody, "Café crème [pen]",
+                                "\tTAB line order",   "[Pen] and [pen] again",  ""}
             << QStringList{"  Tracking code [AB12] sent", "Your ORDER 1001", "no markers here"} << QStringList{};
 
         c.lines = " 2, 2.5";
@@ -293,8 +312,7 @@ private Q_SLOTS:
         c.start = "[";
         c.end = "]";
         QTest::newRow("between, duplicates dropped")
-            << c << QStringList{} << QStringList{}
-            << QStringList{"AB12", "pen", "ink", "üml", "PEN", "Pen"};
+            << c << QStringList{} << QStringList{} << QStringList{"AB12", "pen", "ink", "üml", "PEN", "Pen"};
 
         c.duplicates = true;
         QTest::newRow("between, duplicates shown")
@@ -310,8 +328,7 @@ private Q_SLOTS:
         c.rule = "between";
         c.start = "<B>";
         c.end = "</b>";
-        QTest::newRow("between, markers in other case") << c << QStringList{} << QStringList{}
-                                                         << QStringList{"bold"};
+        QTest::newRow("between, markers in other case") << c << QStringList{} << QStringList{} << QStringList{"bold"};
 
         c = Case{};
         c.rule = "text-set";
@@ -359,7 +376,7 @@ private Q_SLOTS:
         d.clear();
         d.saveNames << saved;
         (c.format == u"comma" ? f->PushButton12 : f->PushButton6)->click();
-        QCOMPARE(d.texts(), QStringList());   // a new file: no question, nothing on success
+        QCOMPARE(d.texts(), QStringList());  // a new file: no question, nothing on success
         const QByteArray windowBytes = readAll(saved);
 
         QProcess cli;

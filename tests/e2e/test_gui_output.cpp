@@ -34,7 +34,10 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-QString clipboardText() { return QGuiApplication::clipboard()->text(); }
+QString clipboardText()
+{
+    return QGuiApplication::clipboard()->text();
+}
 
 // Ticks or unticks a row the way the list view does when its box is clicked.
 void tick(Form1 &f, int row, bool on)
@@ -101,14 +104,14 @@ private Q_SLOTS:
         // The long unticked row sets the width (7); the multi-line cell counts
         // its line break (4 code units).
         w->results().appendRows({QStringLiteral("ab"), QStringLiteral("abcdefg"), QStringLiteral("x\r\ny")});
-        tick(*w, 2, true);   // ticked out of list order
+        tick(*w, 2, true);  // ticked out of list order
         tick(*w, 0, true);
         QVERIFY(w->results().isChecked(0) && !w->results().isChecked(1) && w->results().isChecked(2));
 
         const QString crlf = QStringLiteral("\r\n");
         w->PushButton14->click();
-        QCOMPARE(clipboardText(), QStringLiteral("ab") + QString(10, u' ') + crlf + QStringLiteral("x\r\ny")
-                                      + QString(8, u' ') + crlf);
+        QCOMPARE(clipboardText(),
+                 QStringLiteral("ab") + QString(10, u' ') + crlf + QStringLiteral("x\r\ny") + QString(8, u' ') + crlf);
         w->PushButton3->click();
         QCOMPARE(clipboardText(), QStringLiteral("ab") + QString(5, u' ') + QStringLiteral("\t") + crlf
                                       + QStringLiteral("x\r\ny") + QString(3, u' ') + QStringLiteral("\t") + crlf);
@@ -180,8 +183,9 @@ private Q_SLOTS:
         QCOMPARE(d.texts().size(), 2);
         QCOMPARE(d.texts().first(), output::overwriteQuestion(folder));
         QCOMPARE(d.boxes.last().title, kErrorTitle);
-        QVERIFY2(d.boxes.last().text.contains(QStringLiteral("in Vellumcast12/4/2014.Form1.PushButton12_Click at line ")),
-                 qPrintable(d.boxes.last().text));
+        QVERIFY2(
+            d.boxes.last().text.contains(QStringLiteral("in Vellumcast12/4/2014.Form1.PushButton12_Click at line ")),
+            qPrintable(d.boxes.last().text));
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("inside.txt")});
         QCOMPARE(readAll(folder + QStringLiteral("/inside.txt")), QByteArray("inside"));
@@ -192,7 +196,7 @@ private Q_SLOTS:
 
     void cancelWritesNothing()
     {
-        ScriptedDialogs d;   // no file name queued: every save dialog is cancelled
+        ScriptedDialogs d;  // no file name queued: every save dialog is cancelled
         QTemporaryDir dir;
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));

@@ -18,19 +18,19 @@ class FakeImap : public ImapComponent {
 public:
     struct Folder {
         QString name;
-        QStringList flags;                      // e.g. "\\Sent"
-        QList<std::optional<ImapEmail>> messages;   // nullopt: the fetch of that number fails
+        QStringList flags;                         // e.g. "\\Sent"
+        QList<std::optional<ImapEmail>> messages;  // nullopt: the fetch of that number fails
     };
 
     QList<Folder> folders;
     bool connectOk = true, idOk = true, loginOk = true, listOk = true;
-    QSet<QString> refuseSelect;                 // names that SELECT refuses although they exist
+    QSet<QString> refuseSelect;  // names that SELECT refuses although they exist
     // Fetches answer the abort check: a fetch whose check is answered non-zero fails.
     bool fetchHonoursAbort = true;
-    std::function<void(int number)> onFetch;    // runs inside FetchSingle, after the abort check
+    std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the abort check
 
     // What happened, in order.
-    QStringList calls;                          // "connect", "id", "login", "list", "select NAME", "fetch N"
+    QStringList calls;  // "connect", "id", "login", "list", "select NAME", "fetch N"
     QList<int> fetched;
     int logins = 0;
 

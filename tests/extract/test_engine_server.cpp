@@ -28,12 +28,17 @@ QByteArray message(const QByteArray &subject, const QByteArray &body, int minute
     return "From: Ann Example <ann@example.org>\r\n"
            "To: tester@example.org\r\n"
            "Subject: "
-           + subject + "\r\n"
-           "Date: Tue, 05 Mar 2024 14:" + QByteArray::number(10 + minute) + ":09 +0000\r\n"
-           "Message-ID: <" + subject + "@example.org>\r\n"
-           "MIME-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=utf-8\r\n"
-           "\r\n"
+           + subject
+           + "\r\n"
+             "Date: Tue, 05 Mar 2024 14:"
+           + QByteArray::number(10 + minute)
+           + ":09 +0000\r\n"
+             "Message-ID: <"
+           + subject
+           + "@example.org>\r\n"
+             "MIME-Version: 1.0\r\n"
+             "Content-Type: text/plain; charset=utf-8\r\n"
+             "\r\n"
            + body;
 }
 
@@ -138,9 +143,9 @@ private Q_SLOTS:
         QStringList expected;
         for (int i = 0; i < raws.size(); ++i) {
             const ImapEmail e = decodeMessage(raws[i]);
-            expected += rules::allEmailData(MailRecord{e.From, e.FromName, e.FromAddress, e.Subject,
-                                                       dateToText(e.EmailDate), e.PlainTextBody, e.HTMLTextBody,
-                                                       i + 1});
+            expected +=
+                rules::allEmailData(MailRecord{e.From, e.FromName, e.FromAddress, e.Subject, dateToText(e.EmailDate),
+                                               e.PlainTextBody, e.HTMLTextBody, i + 1});
         }
         QCOMPARE(host.results.texts(), expected);
         // Message 1: header rows, the whole body, then 'a', 'b' and an empty last line.
@@ -193,9 +198,9 @@ private Q_SLOTS:
         boxes.clear();
         host.folder = QStringLiteral("No Such Folder");
         QCOMPARE(ExtractEmail(host), RunOutcome::FolderNotSelected);
-        QCOMPARE(boxes.texts(),
-                 (QStringList{QStringLiteral("Invalid login. Please double-check your username and password."),
-                              kNoEmails}));
+        QCOMPARE(
+            boxes.texts(),
+            (QStringList{QStringLiteral("Invalid login. Please double-check your username and password."), kNoEmails}));
     }
 
     void sentResolvesToTheSpecialUseFolder()

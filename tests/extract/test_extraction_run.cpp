@@ -80,10 +80,7 @@ class ExtractionRunTest : public QObject {
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        log = tmp.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction()));
-    }
+    void init() { log = tmp.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction())); }
 
     void runWithoutConnectionSetsUpLogsInTwiceAndSaysDone()
     {
@@ -98,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(boxes.texts(), QStringList{kDone});
         QCOMPARE(boxes.boxes[0].icon, BoxIcon::None);
         QCOMPARE(boxes.boxes[0].buttons, BoxButtons::Ok);
-        QVERIFY(!host.conn);   // the run drops its object
+        QVERIFY(!host.conn);  // the run drops its object
         QCOMPARE(host.events, (QStringList{"busy", "clear", "setup", "set", "drop", "progress reset", "idle"}));
         // The run's login, then the walk's fresh connect and login.
         QCOMPARE(imap.logins, 2);
@@ -118,7 +115,7 @@ private Q_SLOTS:
 
         QCOMPARE(ExtractEmail(host), RunOutcome::Done);
         QVERIFY(!host.events.contains(QStringLiteral("setup")));
-        QCOMPARE(imap.logins, 1);   // only the walk's
+        QCOMPARE(imap.logins, 1);  // only the walk's
         QCOMPARE(imap.fetched, (QList<int>{1, 2}));
         QVERIFY(!host.conn);
     }
@@ -157,7 +154,7 @@ private Q_SLOTS:
             FakeImap imap;
             fill(imap, QStringLiteral("Inbox"), 1);
             FakeHost host(imap, log);
-            host.folder.clear();   // no folder option selected
+            host.folder.clear();  // no folder option selected
             QCOMPARE(ExtractEmail(host), RunOutcome::FolderNotSelected);
             QCOMPARE(boxes.texts(), (QStringList{kInvalidLogin, kNoEmails}));
             QVERIFY(imap.fetched.isEmpty());
@@ -172,7 +169,7 @@ private Q_SLOTS:
         FakeHost host(imap, log);
         host.onMessage = [&](int uID) {
             if (uID == 1)
-                host.conn->AbortProcess = true;   // Stop clicked while message 1 is listed
+                host.conn->AbortProcess = true;  // Stop clicked while message 1 is listed
         };
         QCOMPARE(ExtractEmail(host), RunOutcome::Stopped);
         QCOMPARE(host.rows, QStringList{"1:m1"});
@@ -201,13 +198,13 @@ private Q_SLOTS:
         imap.onFetch = [&](int n) {
             if (n == 2) {
                 seen = host.conn;
-                host.setConnection(nullptr);   // the window's Disconnect click
+                host.setConnection(nullptr);  // the window's Disconnect click
                 QVERIFY(!seen.expired());
             }
         };
         QCOMPARE(ExtractEmail(host), RunOutcome::Done);
         QCOMPARE(host.rows, (QStringList{"1:m1", "2:m2", "3:m3"}));
-        QVERIFY(seen.expired());   // released once the run is over
+        QVERIFY(seen.expired());  // released once the run is over
         QCOMPARE(boxes.texts(), QStringList{kDone});
     }
 
@@ -226,10 +223,10 @@ private Q_SLOTS:
         QCOMPARE(boxes.boxes.size(), 2);
         QCOMPARE(boxes.boxes[0].title, QStringLiteral("Application Error"));
         QCOMPARE(boxes.boxes[0].icon, BoxIcon::Warning);
-        QVERIFY2(boxes.boxes[0].text.startsWith(
-                     AppError::standardDescription(err::PathFileAccess)
-                     + QStringLiteral("\r\nin Vellumcast2/19/2015.Form1.ExtractEmail at line ")),
-                 qPrintable(boxes.boxes[0].text));
+        QVERIFY2(
+            boxes.boxes[0].text.startsWith(AppError::standardDescription(err::PathFileAccess)
+                                           + QStringLiteral("\r\nin Vellumcast2/19/2015.Form1.ExtractEmail at line ")),
+            qPrintable(boxes.boxes[0].text));
         QCOMPARE(boxes.boxes[1].text, kDone);
         QVERIFY(!host.conn);
     }
@@ -252,7 +249,7 @@ private Q_SLOTS:
         QVERIFY(boxes.boxes[0].text.contains(QStringLiteral(" at line 106\r\r")));
         // Steps that need the missing object report "Object variable ..." each.
         QVERIFY(boxes.boxes[1].text.startsWith(AppError::standardDescription(err::ObjectNotSet)));
-        QCOMPARE(boxes.count(kDone), 0);   // no walk happened: the empty-folder path ends the run
+        QCOMPARE(boxes.count(kDone), 0);  // no walk happened: the empty-folder path ends the run
         QVERIFY(host.events.contains(QStringLiteral("progress reset")));
     }
 
@@ -261,11 +258,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("suffix") << "jo" << "@live.com" << "jo@live.com";
-        QTest::newRow("live id item") << "jo@x.org" << "Live!ID" << "jo@x.org";
-        QTest::newRow("empty combo") << "jo" << "" << "jo";
-        QTest::newRow("no trimming") << " jo " << "@msn.com" << " jo @msn.com";
-        QTest::newRow("at later") << "jo" << "x@y" << "jo";
+        QTest::newRow("suffix") << "jo"
+                                << "@live.com"
+                                << "jo@live.com";
+        QTest::newRow("live id item") << "jo@x.org"
+                                      << "Live!ID"
+                                      << "jo@x.org";
+        QTest::newRow("empty combo") << "jo"
+                                     << ""
+                                     << "jo";
+        QTest::newRow("no trimming") << " jo "
+                                     << "@msn.com"
+                                     << " jo @msn.com";
+        QTest::newRow("at later") << "jo"
+                                  << "x@y"
+                                  << "jo";
     }
 
     void accountNames()
@@ -289,7 +296,7 @@ private Q_SLOTS:
         QCOMPARE(c->Username(), QStringLiteral("a@b"));
         QCOMPARE(c->Password(), QStringLiteral("secret"));
         QVERIFY(!c->AbortProcess);
-        QCOMPARE(imap.calls, QStringList());   // nothing connects yet
+        QCOMPARE(imap.calls, QStringList());  // nothing connects yet
     }
 };
 

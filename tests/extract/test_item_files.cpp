@@ -59,7 +59,7 @@ private Q_SLOTS:
             QCOMPARE(e.description(), QStringLiteral("File not found"));
         }
         try {
-            readItemFile(tmp.path());   // a folder is no item file
+            readItemFile(tmp.path());  // a folder is no item file
             QFAIL("no error raised");
         } catch (const AppError &e) {
             QCOMPARE(e.number(), err::FileNotFound);

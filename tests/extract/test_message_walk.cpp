@@ -22,7 +22,7 @@ const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check
 const QByteArray kStars(52, '*');
 
 struct Delivered {
-    QStringList fields;   // From, FromName, FromAddress, Subject, ReceivedDate, Plain, HTML
+    QStringList fields;  // From, FromName, FromAddress, Subject, ReceivedDate, Plain, HTML
     int uID;
 };
 
@@ -105,9 +105,9 @@ private Q_SLOTS:
     void walkFetchesAscendingLogsEveryFetchAndSkipsFailures()
     {
         fillInbox(4);
-        imap->folder(QStringLiteral("Inbox")).messages[1] = std::nullopt;   // message 2 cannot be fetched
+        imap->folder(QStringLiteral("Inbox")).messages[1] = std::nullopt;  // message 2 cannot be fetched
 
-        QVERIFY(conn->Connect());   // counting works on an open connection
+        QVERIFY(conn->Connect());  // counting works on an open connection
         conn->setCurrentLocation(1);
         conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
         QCOMPARE(conn->MaxRecord(), 4);
@@ -127,7 +127,8 @@ private Q_SLOTS:
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Completed);
         // The walk logged in afresh before selecting.
         QCOMPARE(imap->logins, 2);
-        QVERIFY(imap->calls.lastIndexOf(QStringLiteral("login")) < imap->calls.lastIndexOf(QStringLiteral("select Inbox")));
+        QVERIFY(imap->calls.lastIndexOf(QStringLiteral("login"))
+                < imap->calls.lastIndexOf(QStringLiteral("select Inbox")));
         QVERIFY(boxes->boxes.isEmpty());
 
         // One record per fetch, the failed one carrying the component's text
@@ -154,7 +155,7 @@ private Q_SLOTS:
         QCOMPARE(imap->fetched, (QList<int>{1, 2}));
         QCOMPARE(delivered.size(), 1);
         QCOMPARE(delivered[0].uID, 1);
-        QCOMPARE(records(readAll(logPath)).size(), 2);   // message 2 logged, not delivered
+        QCOMPARE(records(readAll(logPath)).size(), 2);  // message 2 logged, not delivered
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
     }
 
@@ -178,7 +179,7 @@ private Q_SLOTS:
     void messagesRemovedAfterTheCountAreSkipped()
     {
         fillInbox(5);
-        QVERIFY(conn->Connect());   // counting works on an open connection
+        QVERIFY(conn->Connect());  // counting works on an open connection
         conn->setCurrentLocation(1);
         conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
         // Two messages go away between the count and the walk.
@@ -245,26 +246,22 @@ private Q_SLOTS:
 
         QCOMPARE(boxes->texts(), QStringList{kInvalidLogin});
         QVERIFY(imap->fetched.isEmpty());
-        QCOMPARE(imap->count(QStringLiteral("list")), 0);   // Inbox has no stand-in folder
+        QCOMPARE(imap->count(QStringLiteral("list")), 0);  // Inbox has no stand-in folder
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::SelectFailed);
     }
 
     void specialUseFolders_data()
     {
         QTest::addColumn<QString>("asked");
-        QTest::addColumn<QStringList>("folders");   // "name|flag" pairs, in server order
-        QTest::addColumn<QString>("expected");      // folder selected, empty: none
+        QTest::addColumn<QStringList>("folders");  // "name|flag" pairs, in server order
+        QTest::addColumn<QString>("expected");     // folder selected, empty: none
 
-        QTest::newRow("fixed name exists")
-            << "Sent" << QStringList{"Sent|\\Sent", "Sent Items|"} << "Sent";
-        QTest::newRow("sent items")
-            << "Sent" << QStringList{"INBOX|", "Sent Items|\\Sent"} << "Sent Items";
+        QTest::newRow("fixed name exists") << "Sent" << QStringList{"Sent|\\Sent", "Sent Items|"} << "Sent";
+        QTest::newRow("sent items") << "Sent" << QStringList{"INBOX|", "Sent Items|\\Sent"} << "Sent Items";
         QTest::newRow("deleted is trash")
             << "Deleted" << QStringList{"Junk Email|\\Junk", "Deleted Items|\\Trash"} << "Deleted Items";
-        QTest::newRow("junk")
-            << "Junk" << QStringList{"Junk Email|\\Junk", "Deleted Items|\\Trash"} << "Junk Email";
-        QTest::newRow("drafts")
-            << "Drafts" << QStringList{"Entwürfe|\\Drafts"} << "Entwürfe";
+        QTest::newRow("junk") << "Junk" << QStringList{"Junk Email|\\Junk", "Deleted Items|\\Trash"} << "Junk Email";
+        QTest::newRow("drafts") << "Drafts" << QStringList{"Entwürfe|\\Drafts"} << "Entwürfe";
         QTest::newRow("no attribute") << "Sent" << QStringList{"Sent Items|", "Outbox|\\Drafts"} << "";
         QTest::newRow("inbox never falls back") << "Inbox" << QStringList{"Other|\\Sent"} << "";
         QTest::newRow("first of two") << "Junk" << QStringList{"Spam|\\Junk", "Bulk|\\Junk"} << "Spam";
@@ -278,7 +275,7 @@ private Q_SLOTS:
         for (int i = 0; i < folders.size(); ++i) {
             const QStringList parts = folders[i].split(u'|');
             auto &f = imap->folder(parts[0], parts[1].isEmpty() ? QStringList() : QStringList{parts[1]});
-            for (int k = 0; k <= i; ++k)   // folder i holds i+1 messages: the count tells which was selected
+            for (int k = 0; k <= i; ++k)  // folder i holds i+1 messages: the count tells which was selected
                 f.messages << FakeImap::message(parts[0]);
         }
         QVERIFY(imap->Connect(QString()) == 1 && imap->Login(QString(), QString()) == 1);
@@ -374,7 +371,7 @@ private Q_SLOTS:
         conn->setCurrentLocation(1);
         conn->setMaxRecord(2);
         conn->StartMailExtraction(QStringLiteral("Inbox"));
-        conn->setCurrentLocation(1);   // the walk leaves it at the last number
+        conn->setCurrentLocation(1);  // the walk leaves it at the last number
         conn->StartMailExtraction(QStringLiteral("Inbox"));
         const QByteArray log = readAll(logPath);
         QVERIFY(log.startsWith(earlier));
@@ -399,8 +396,7 @@ private Q_SLOTS:
         const QString programFolder = tmp.filePath(QStringLiteral("program"));
         QVERIFY(QDir().mkpath(programFolder));
         errorlog::overrideFolders(programFolder, userFolder);
-        QCOMPARE(errorlog::append(QString(), QStringLiteral("third")),
-                 programFolder + QStringLiteral("/errorlog.txt"));
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("third")), programFolder + QStringLiteral("/errorlog.txt"));
 
         // Nowhere to write.
         errorlog::overrideFolders(blocker.fileName(), blocker.fileName() + QStringLiteral("/sub"));

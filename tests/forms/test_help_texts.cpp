@@ -66,10 +66,27 @@ void HelpTextsTest::contactNote()
 void HelpTextsTest::linesByNumberExample()
 {
     const QStringList lines = help::linesByNumberExample().split(u'\r');
-    const QStringList expected = {
-        "If one of the files has this for content:", "", "A", "B", "C", "D", "E", "F", "G", "",
-        "and your input is: 1,3,4", "", "then ", "", "A", "C", "D", "", "will be extracted.", "",
-        "The same lines will be extracted throughout all the files you add to the list."};
+    const QStringList expected = {"If one of the files has this for content:",
+                                  "",
+                                  "A",
+                                  "B",
+                                  "C",
+                                  "D",
+                                  "E",
+                                  "F",
+                                  "G",
+                                  "",
+                                  "and your input is: 1,3,4",
+                                  "",
+                                  "then ",
+                                  "",
+                                  "A",
+                                  "C",
+                                  "D",
+                                  "",
+                                  "will be extracted.",
+                                  "",
+                                  "The same lines will be extracted throughout all the files you add to the list."};
     QCOMPARE(lines, expected);
 
     // The example's promise holds for the real rule: lines 1, 3 and 4 of A..G.
@@ -145,8 +162,7 @@ void HelpTextsTest::textSetHelpStructure()
     // 4 headings, 8 verse lines, attribution, "Containing Text:", 3 texts, "Results:", 5 result lines.
     QVERIFY2(ps.size() == 4 + 8 + 1 + 1 + 3 + 1 + 5, qPrintable(describe(ps)));
     QCOMPARE(ps[0].text, QStringLiteral("A text set is a set of words or characters."));
-    QCOMPARE(ps[1].text,
-             QStringLiteral("Add what you want to search for into the set by selecting \"Add Text\""));
+    QCOMPARE(ps[1].text, QStringLiteral("Add what you want to search for into the set by selecting \"Add Text\""));
     QCOMPARE(ps[2].text, QStringLiteral("Sample Execution:"));
     QCOMPARE(ps[3].text, QStringLiteral("Sample File:"));
     for (int i = 0; i < 4; ++i)
@@ -169,8 +185,7 @@ void HelpTextsTest::textSetHelpStructure()
     QCOMPARE(ps[12].crs, 2);
 
     const QList<Part> tail = ps.mid(13, 5);
-    const QList<Part> expectedTail = {
-        {"Containing Text:", 2}, {"i", 1}, {"width", 1}, {"misery", 2}, {"Results:", 2}};
+    const QList<Part> expectedTail = {{"Containing Text:", 2}, {"i", 1}, {"width", 1}, {"misery", 2}, {"Results:", 2}};
     for (int i = 0; i < expectedTail.size(); ++i) {
         QCOMPARE(tail[i].text, expectedTail[i].text);
         QCOMPARE(tail[i].crs, expectedTail[i].crs);

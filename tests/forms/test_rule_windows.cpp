@@ -1,12 +1,12 @@
 // The between window (Form2) and the text-set window (Form3): their design,
 // the stored markers and text set, the list commands, item files, help boxes,
 // closing, pointers and the hand-over of "Start Extracting".
+#include "ScriptedDialogs.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
 #include "output/HelpTexts.h"
-#include "ScriptedDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,11 +25,11 @@ namespace {
 // One row of a window's design table.
 struct Control {
     const char *name;
-    const char *kind;      // Qt class the control must be
-    const char *parent;    // object name of its container
-    QString caption;       // button text, frame title; empty for boxes
-    int l, t, w, h;        // twips
-    int tab;               // tab index
+    const char *kind;    // Qt class the control must be
+    const char *parent;  // object name of its container
+    QString caption;     // button text, frame title; empty for boxes
+    int l, t, w, h;      // twips
+    int tab;             // tab index
 };
 
 const QList<Control> kForm2 = {
@@ -79,7 +79,8 @@ void checkDesign(QWidget *window, const QList<Control> &table)
         QFont f = w->font();
         QVERIFY2(f.family() == QLatin1String("Arial") && f.bold(), c.name);
         const double pt = qstrcmp(c.kind, "QPushButton") == 0 ? 11.25 : 9.0;
-        QVERIFY2(qFuzzyCompare(f.pointSizeF(), pt), qPrintable(QStringLiteral("%1: %2 pt").arg(c.name).arg(f.pointSizeF())));
+        QVERIFY2(qFuzzyCompare(f.pointSizeF(), pt),
+                 qPrintable(QStringLiteral("%1: %2 pt").arg(c.name).arg(f.pointSizeF())));
     }
 
     // Focus moves in increasing tab index over the controls that take it.
@@ -115,7 +116,10 @@ void checkWindow(QWidget *window, const QString &caption, int widthTwips, int he
     QVERIFY(!window->testAttribute(Qt::WA_QuitOnClose));
 }
 
-QColor background(QWidget *w) { return w->palette().color(QPalette::Window); }
+QColor background(QWidget *w)
+{
+    return w->palette().color(QPalette::Window);
+}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -124,7 +128,10 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-QString stored(const QString &name) { return settings::Read(name, QStringLiteral("<absent>")); }
+QString stored(const QString &name)
+{
+    return settings::Read(name, QStringLiteral("<absent>"));
+}
 
 }  // namespace
 
@@ -188,7 +195,7 @@ void RuleWindowsTest::cleanup()
 
 void RuleWindowsTest::form2Design()
 {
-    Form2 w;   // as designed, before its load
+    Form2 w;  // as designed, before its load
     checkWindow(&w, QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745);
     checkDesign(&w, kForm2);
     QCOMPARE(background(&w), QColor(Qt::white));
@@ -201,7 +208,7 @@ void RuleWindowsTest::form3Design()
     Form3 w;
     checkWindow(&w, QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 3000);
     checkDesign(&w, kForm3);
-    QVERIFY(!w.Combo1->isEditable());   // a drop-down list: no typing
+    QVERIFY(!w.Combo1->isEditable());  // a drop-down list: no typing
     QCOMPARE(w.Combo1->count(), 0);
     QCOMPARE(background(&w), QColor(Qt::white));
     QCOMPARE(background(w.Frame2), QColor(Qt::white));
@@ -270,7 +277,7 @@ void RuleWindowsTest::form2HelpAndClose()
     QTest::mouseClick(w->PushButton11, Qt::LeftButton);
     QCOMPARE(d.boxes.size(), 1);
     QCOMPARE(d.boxes[0].text, help::betweenHelp());
-    QCOMPARE(d.boxes[0].title, QString());            // the application's title
+    QCOMPARE(d.boxes[0].title, QString());  // the application's title
     QCOMPARE(d.boxes[0].buttons, BoxButtons::Ok);
     QCOMPARE(d.boxes[0].icon, BoxIcon::None);
 
@@ -286,7 +293,7 @@ void RuleWindowsTest::form2HelpAndClose()
     QVERIFY(w->isHidden());
     QCOMPARE(Form2::instance(), w);
     QCOMPARE(w->startMarker(), QStringLiteral("p"));
-    QCOMPARE(d.boxes.size(), 1);   // no error box on the way
+    QCOMPARE(d.boxes.size(), 1);  // no error box on the way
 }
 
 void RuleWindowsTest::startExtractingHandsOverTheRule()
@@ -342,7 +349,7 @@ void RuleWindowsTest::hoverPointers()
         QCOMPARE(f2->pointer()->MousePointer(), pointer::Default);
     }
     for (QWidget *b : QList<QWidget *>{f3->PushButton11, f3->PushButton2, f3->PushButton1, f3->PushButton5,
-                                        f3->PushButton3, f3->PushButton4}) {
+                                       f3->PushButton3, f3->PushButton4}) {
         f3->pointer()->setMousePointer(pointer::Default);
         enter(b);
         QCOMPARE(f3->pointer()->MousePointer(), pointer::Custom);
@@ -404,7 +411,7 @@ void RuleWindowsTest::addItem()
     QCOMPARE(d.boxes[0].kind, ScriptedDialogs::Box::Input);
     QCOMPARE(d.boxes[0].text, QStringLiteral("Enter text:"));
     QCOMPARE(d.boxes[0].title, QStringLiteral("Vellumcast"));
-    QCOMPARE(w->items(), QStringList{"  padded  "});   // exactly as typed
+    QCOMPARE(w->items(), QStringList{"  padded  "});  // exactly as typed
     QCOMPARE(w->Combo1->currentIndex(), -1);          // a fresh item is not selected
 
     // Cancel (the empty answer) adds nothing but stores the list again.
@@ -476,7 +483,7 @@ void RuleWindowsTest::itemsFromFiles()
     // Appended after what was there, file by file in the order chosen; every
     // line an item, empty and equal ones included, nothing trimmed.
     QCOMPARE(w->items(), (QStringList{"typed", "one", "two", "three", "x", "", "  y  ", "x", "p", "q"}));
-    QCOMPARE(d.texts(), QStringList());   // no box besides the dialogs
+    QCOMPARE(d.texts(), QStringList());  // no box besides the dialogs
 
     // Cancelling the dialog changes nothing.
     QTest::mouseClick(w->PushButton3, Qt::LeftButton);
@@ -521,7 +528,7 @@ void RuleWindowsTest::missingAndUnreadableFiles()
     const QString good = dir_.filePath(QStringLiteral("good.txt"));
     writeFile(good, "fine\n");
     const QString missing = dir_.filePath(QStringLiteral("no-such-file.txt"));
-    const QString folder = dir_.filePath(QStringLiteral("a-folder"));   // has a date stamp, cannot be read
+    const QString folder = dir_.filePath(QStringLiteral("a-folder"));  // has a date stamp, cannot be read
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("a-folder")));
 
     Form3 *w = Form3::instance();

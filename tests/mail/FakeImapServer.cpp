@@ -100,7 +100,7 @@ QByteArray FakeImapServer::fetchResponse(int n, const QByteArray &extra) const
 {
     const QByteArray &m = messages.at(n - 1);
     return "* " + QByteArray::number(n) + " FETCH (" + extra + "BODY[] {" + QByteArray::number(m.size()) + "}\r\n" + m
-        + ")\r\n";
+           + ")\r\n";
 }
 
 void FakeImapServer::onConnection()

@@ -24,20 +24,20 @@ public:
 
     QByteArray greeting = "* OK Fake IMAP ready.\r\n";
     QByteArray capability = "IMAP4rev1 ID";
-    QList<QByteArray> messages;          // message n is messages[n - 1]
-    QList<QByteArray> listLines;         // "* LIST ..." lines without CRLF
-    QHash<QByteArray, Handler> handlers; // by verb in upper case ("LOGIN", "UID FETCH")
-    int literalPieces = 1;               // FETCH literals go out in this many pieces...
-    int pieceDelayMs = 0;                // ...this far apart
-    int latencyMs = 0;                   // every answer leaves this much later (order kept)
-    QSet<int> missing;                   // FETCH never answers these (tagged OK all the same)
-    QSet<int> missingInRanges;           // ...or only when asked for in a range
+    QList<QByteArray> messages;           // message n is messages[n - 1]
+    QList<QByteArray> listLines;          // "* LIST ..." lines without CRLF
+    QHash<QByteArray, Handler> handlers;  // by verb in upper case ("LOGIN", "UID FETCH")
+    int literalPieces = 1;                // FETCH literals go out in this many pieces...
+    int pieceDelayMs = 0;                 // ...this far apart
+    int latencyMs = 0;                    // every answer leaves this much later (order kept)
+    QSet<int> missing;                    // FETCH never answers these (tagged OK all the same)
+    QSet<int> missingInRanges;            // ...or only when asked for in a range
     // Sequence numbers of a FETCH argument ("3", "2:9", "4:*", "1,3:5"); empty when malformed.
     QList<int> sequenceSet(const QByteArray &set) const;
 
-    QList<QByteArray> commands;          // every command received, literals inline, no tag
-    QList<int> unanswered;               // for each of them: earlier commands whose tagged answer
-                                         // had not gone out yet (> 0: the client pipelined it)
+    QList<QByteArray> commands;  // every command received, literals inline, no tag
+    QList<int> unanswered;       // for each of them: earlier commands whose tagged answer
+                                 // had not gone out yet (> 0: the client pipelined it)
     int connections = 0;
 
     int count(const QByteArray &verb) const;

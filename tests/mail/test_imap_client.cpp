@@ -1,8 +1,8 @@
 // The IMAP client and the connection object against a scripted server: the
 // protocol's happy path, and stalls, drops, nonsense, abort and re-entrancy.
 #include "FakeImapServer.h"
-#include "core/AppError.h"
 #include "ScriptedDialogs.h"
+#include "core/AppError.h"
 #include "mail/ImapClient.h"
 #include "mail/clsChilkatIMAP.h"
 
@@ -11,8 +11,8 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
-using vc::ImapClient;
 using vc::clsChilkatIMAP;
+using vc::ImapClient;
 
 namespace {
 
@@ -20,7 +20,8 @@ const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check
 
 QByteArray message(const QByteArray &subject, int bodyLines = 3)
 {
-    QByteArray m = "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
+    QByteArray m =
+        "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
     for (int i = 0; i < bodyLines; ++i)
         m += "Body line " + QByteArray::number(i) + " of " + subject + "\r\n";
     return m;
@@ -157,7 +158,8 @@ void TestImapClient::refusedGreetingAndClosedPort()
     connectPlain(client, *server);
     server->greeting = "* BYE Too many connections\r\n";
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
-    QVERIFY2(client.LastErrorText().contains(QStringLiteral("Too many connections")), qPrintable(client.LastErrorText()));
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("Too many connections")),
+             qPrintable(client.LastErrorText()));
     QVERIFY(!client.isConnected());
 
     // A port nobody listens on: through the connection object, one box.
@@ -195,12 +197,14 @@ void TestImapClient::loginArgumentsQuotedOrLiteral_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("quote and backslash") << QByteArray("IMAP4rev1 ID") << QStringLiteral("a\"b\\c")
                                          << QByteArray("LOGIN \"user\" \"a\\\"b\\\\c\"");
-    QTest::newRow("non-ASCII, synchronising literal")
-        << QByteArray("IMAP4rev1 ID") << QStringLiteral("Qu\"ote-é9") << QByteArray("LOGIN \"user\" {10}\r\nQu\"ote-\xC3\xA9" "9");
+    QTest::newRow("non-ASCII, synchronising literal") << QByteArray("IMAP4rev1 ID") << QStringLiteral("Qu\"ote-é9")
+                                                      << QByteArray("LOGIN \"user\" {10}\r\nQu\"ote-\xC3\xA9"
+                                                                    "9");
     QTest::newRow("non-ASCII, non-synchronising literal")
         << QByteArray("IMAP4rev1 ID LITERAL+") << QStringLiteral("é") << QByteArray("LOGIN \"user\" {2+}\r\n\xC3\xA9");
     QTest::newRow("empty") << QByteArray("IMAP4rev1") << QString() << QByteArray("LOGIN \"user\" \"\"");
-    QTest::newRow("tab") << QByteArray("IMAP4rev1") << QStringLiteral("a\tb") << QByteArray("LOGIN \"user\" {3}\r\na\tb");
+    QTest::newRow("tab") << QByteArray("IMAP4rev1") << QStringLiteral("a\tb")
+                         << QByteArray("LOGIN \"user\" {3}\r\na\tb");
 }
 
 void TestImapClient::loginArgumentsQuotedOrLiteral()
@@ -240,12 +244,10 @@ void TestImapClient::loginFailureTextNamesReasonNotPassword()
 
 void TestImapClient::listDecodesNamesAndKeepsFlags()
 {
-    server->listLines = {"* LIST (\\HasNoChildren) \"/\" INBOX",
-                         "* LIST (\\Drafts \\HasNoChildren) \"/\" \"Entw&APw-rfe\"",
-                         "* LIST () \"/\" {11}\r\nSent \"Mail\"",
-                         "* LIST (\\Noselect \\HasChildren) \"/\" Archive",
-                         "* LIST () \"/\" Archive/2015",
-                         "* LIST (\\Noselect) NIL \"\""};
+    server->listLines = {
+        "* LIST (\\HasNoChildren) \"/\" INBOX",  "* LIST (\\Drafts \\HasNoChildren) \"/\" \"Entw&APw-rfe\"",
+        "* LIST () \"/\" {11}\r\nSent \"Mail\"", "* LIST (\\Noselect \\HasChildren) \"/\" Archive",
+        "* LIST () \"/\" Archive/2015",          "* LIST (\\Noselect) NIL \"\""};
     ImapClient client;
     connectPlain(client, *server);
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
@@ -351,7 +353,8 @@ void TestImapClient::fetchReportsProgressInOrder()
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
     QList<int> seen;
-    connect(&client, &ImapClient::PercentDone, this, [&](int p) { seen << p; }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::PercentDone, this, [&](int p) { seen << p; }, Qt::DirectConnection);
     const auto m = client.FetchSingle(1, false);
     QVERIFY(m);
     QVERIFY2(seen.size() >= 3, qPrintable(QString::number(seen.size())));
@@ -432,7 +435,8 @@ void TestImapClient::oversizedMessageFailsAndReconnects()
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
     QVERIFY(client.FetchSingle(1, false));
     QVERIFY(!client.FetchSingle(2, false));
-    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 2000 bytes")), qPrintable(client.LastErrorText()));
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 2000 bytes")),
+             qPrintable(client.LastErrorText()));
     QVERIFY(!client.isConnected());
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
@@ -525,17 +529,20 @@ void TestImapClient::callsDuringAWaitAreRefusedAndDisconnectEndsIt()
     int selectAnswer = -5;
     QString selectError;
     int connectAnswer = -5;
-    connect(&client, &ImapClient::AbortCheck, this, [&](int &) {
-        ++checks;
-        if (checks == 2) {
-            QVERIFY(client.isBusy());
-            selectAnswer = client.SelectMailbox(QStringLiteral("Sent"));
-            selectError = client.LastErrorText();
-            connectAnswer = client.Connect(QStringLiteral("127.0.0.1"));
-        } else if (checks == 3) {
-            client.Disconnect();
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::AbortCheck, this,
+        [&](int &) {
+            ++checks;
+            if (checks == 2) {
+                QVERIFY(client.isBusy());
+                selectAnswer = client.SelectMailbox(QStringLiteral("Sent"));
+                selectError = client.LastErrorText();
+                connectAnswer = client.Connect(QStringLiteral("127.0.0.1"));
+            } else if (checks == 3) {
+                client.Disconnect();
+            }
+        },
+        Qt::DirectConnection);
     QElapsedTimer t;
     t.start();
     QVERIFY(!client.FetchSingle(1, false));
@@ -564,7 +571,8 @@ void TestImapClient::destroyedWhileWaiting()
     connectPlain(*client, *server);
     QCOMPARE(client->Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client->SelectMailbox(QStringLiteral("INBOX")), 1);
-    connect(client, &ImapClient::AbortCheck, this, [&](int &) { client->deleteLater(); }, Qt::DirectConnection);
+    connect(
+        client, &ImapClient::AbortCheck, this, [&](int &) { client->deleteLater(); }, Qt::DirectConnection);
     QElapsedTimer t;
     t.start();
     QVERIFY(!client->FetchSingle(1, false));
@@ -581,10 +589,13 @@ void TestImapClient::destroyedWhileWaiting()
     QCOMPARE(client->Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client->SelectMailbox(QStringLiteral("INBOX")), 1);
     int reports = 0;
-    connect(client, &ImapClient::PercentDone, this, [&](int) {
-        ++reports;
-        delete client.data();
-    }, Qt::DirectConnection);
+    connect(
+        client, &ImapClient::PercentDone, this,
+        [&](int) {
+            ++reports;
+            delete client.data();
+        },
+        Qt::DirectConnection);
     QVERIFY(!client->FetchSingle(1, false));
     QVERIFY(client.isNull());
     QCOMPARE(reports, 1);
@@ -621,7 +632,8 @@ void TestImapClient::onlyTheLastBoundObjectGetsEvents()
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
     secondProgress.clear();
     QList<int> direct;
-    connect(&client, &ImapClient::PercentDone, this, [&](int p) { direct << p; }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::PercentDone, this, [&](int p) { direct << p; }, Qt::DirectConnection);
     QVERIFY(client.FetchSingle(1, false));
     QCOMPARE(secondProgress.count(), direct.size());
 

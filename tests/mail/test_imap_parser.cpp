@@ -190,10 +190,9 @@ void TestImapParser::quotedEscapes()
 
 void TestImapParser::nestedLists()
 {
-    const auto rs = parseAll(
-        "* 12 FETCH (FLAGS (\\Seen $Label1) BODY[HEADER.FIELDS (DATE FROM)] {7}\r\nDate:\r\n"
-        " BODYSTRUCTURE ((\"TEXT\" \"PLAIN\" (\"CHARSET\" \"utf-8\") NIL NIL \"7BIT\" 5 1)"
-        "(\"TEXT\" \"HTML\" NIL NIL NIL \"BASE64\" 10 1) \"ALTERNATIVE\") UID 7001)\r\n");
+    const auto rs = parseAll("* 12 FETCH (FLAGS (\\Seen $Label1) BODY[HEADER.FIELDS (DATE FROM)] {7}\r\nDate:\r\n"
+                             " BODYSTRUCTURE ((\"TEXT\" \"PLAIN\" (\"CHARSET\" \"utf-8\") NIL NIL \"7BIT\" 5 1)"
+                             "(\"TEXT\" \"HTML\" NIL NIL NIL \"BASE64\" 10 1) \"ALTERNATIVE\") UID 7001)\r\n");
     QCOMPARE(rs.size(), size_t(1));
     const ImapResponse &r = rs[0];
     QCOMPARE(r.number(), 12);
@@ -215,7 +214,7 @@ void TestImapParser::fetchLiteralSplitAtEveryByte()
 {
     const QByteArray body = sampleMessage(3);
     const QByteArray stream = "* 2 EXISTS\r\n* 1 FETCH (UID 44 BODY[] {" + QByteArray::number(body.size()) + "}\r\n"
-        + body + " FLAGS (\\Recent))\r\nV0009 OK Fetch completed.\r\n";
+                              + body + " FLAGS (\\Recent))\r\nV0009 OK Fetch completed.\r\n";
     for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
         ImapParser p;
         std::vector<ImapResponse> rs = parseAll(p, stream.left(cut));

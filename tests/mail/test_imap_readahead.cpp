@@ -17,8 +17,8 @@ namespace {
 QByteArray message(int n, int bodyLines = 3)
 {
     const QByteArray subject = "m" + QByteArray::number(n);
-    QByteArray m = "From: Ann <ann@example.org>\r\nSubject: " + subject
-        + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
+    QByteArray m =
+        "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
     for (int i = 0; i < bodyLines; ++i)
         m += "Body line " + QByteArray::number(i) + " of " + subject + "\r\n";
     return m;
@@ -32,7 +32,10 @@ QList<QByteArray> messages(int count, int bodyLines = 3)
     return out;
 }
 
-QString subject(int n) { return QStringLiteral("m%1").arg(n); }
+QString subject(int n)
+{
+    return QStringLiteral("m%1").arg(n);
+}
 
 // A range handler: answers a range's first `answered` messages (the last of them
 // only half when `halfLast`), then nothing more; single numbers get the usual answer.
@@ -101,7 +104,8 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
 
     int lastPct = -1;
     int reports = 0;
-    connect(&client, &ImapClient::PercentDone, this, [&](int p) { lastPct = p, ++reports; }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::PercentDone, this, [&](int p) { lastPct = p, ++reports; }, Qt::DirectConnection);
     int mostHeld = 0;
     for (int n = 1; n <= count; ++n) {
         lastPct = -1;
@@ -293,11 +297,14 @@ void TestImapReadAhead::abortWhileWaitingForAReadAheadMessage()
     QElapsedTimer t;
     t.start();
     QList<qint64> checks;
-    connect(&client, &ImapClient::AbortCheck, this, [&](int &answer) {
-        checks << t.elapsed();
-        if (checks.size() == 5)
-            answer = 1;
-    }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::AbortCheck, this,
+        [&](int &answer) {
+            checks << t.elapsed();
+            if (checks.size() == 5)
+                answer = 1;
+        },
+        Qt::DirectConnection);
     QVERIFY(!client.FetchSingle(3, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 3 failed: aborted"));
     QCOMPARE(checks.size(), 5);
@@ -330,21 +337,25 @@ void TestImapReadAhead::stalledRangeTimesOutAndRefusesOtherCalls()
     int checks = 0;
     QString selectError;
     QString fetchError;
-    connect(&client, &ImapClient::AbortCheck, this, [&](int &) {
-        if (++checks == 2) {
-            QVERIFY(client.isBusy());
-            QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
-            selectError = client.LastErrorText();
-            QVERIFY(!client.FetchSingle(4, false));
-            fetchError = client.LastErrorText();
-        }
-    }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::AbortCheck, this,
+        [&](int &) {
+            if (++checks == 2) {
+                QVERIFY(client.isBusy());
+                QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+                selectError = client.LastErrorText();
+                QVERIFY(!client.FetchSingle(4, false));
+                fetchError = client.LastErrorText();
+            }
+        },
+        Qt::DirectConnection);
     QElapsedTimer t;
     t.start();
     QVERIFY(!client.FetchSingle(3, false));
     QVERIFY(t.elapsed() >= 800);
     QVERIFY(t.elapsed() < 3000);
-    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 3 failed: timed out after 1 s without an answer from the server"));
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("FETCH 3 failed: timed out after 1 s without an answer from the server"));
     QCOMPARE(selectError, QStringLiteral("SELECT INBOX failed: another operation is in progress"));
     QCOMPARE(fetchError, QStringLiteral("FETCH 4 failed: another operation is in progress"));
     QCOMPARE(server->count("SELECT"), 1);
@@ -377,7 +388,7 @@ void TestImapReadAhead::connectionDroppedMidRange()
     QVERIFY(open(client));
     QVERIFY(client.FetchSingle(1, false));
     QVERIFY(client.FetchSingle(2, false));  // the range 2:... brings 2, 3, 4 and half of 5
-    QTest::qWait(300);                       // the line drops while the caller is busy
+    QTest::qWait(300);                      // the line drops while the caller is busy
     QVERIFY(!client.isConnected());
 
     // What arrived whole is still handed out, in order; then the loss is reported once.
@@ -403,7 +414,8 @@ void TestImapReadAhead::connectionDroppedMidRange()
     t.restart();
     QVERIFY(!client.FetchSingle(11, false));  // its range gets no answer
     QVERIFY(t.elapsed() < 3000);
-    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("FETCH 11 failed: ")), qPrintable(client.LastErrorText()));
+    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("FETCH 11 failed: ")),
+             qPrintable(client.LastErrorText()));
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("closed")), qPrintable(client.LastErrorText()));
     QVERIFY(!client.FetchSingle(12, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 12 failed: not connected"));
@@ -457,7 +469,8 @@ void TestImapReadAhead::oversizedMessageInARange()
     }
     QVERIFY(!client.FetchSingle(6, false));
     QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("FETCH 6 failed: ")), qPrintable(client.LastErrorText()));
-    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 3000 bytes")), qPrintable(client.LastErrorText()));
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 3000 bytes")),
+             qPrintable(client.LastErrorText()));
     QVERIFY(!client.isConnected());
     QVERIFY(!client.FetchSingle(7, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 7 failed: not connected"));
@@ -476,7 +489,8 @@ void TestImapReadAhead::progressFollowsTheMessageWaitedFor()
     ImapClient client;
     QVERIFY(open(client));
     QList<int> seen;
-    connect(&client, &ImapClient::PercentDone, this, [&](int p) { seen << p; }, Qt::DirectConnection);
+    connect(
+        &client, &ImapClient::PercentDone, this, [&](int p) { seen << p; }, Qt::DirectConnection);
     QVERIFY(client.FetchSingle(1, false));
     // The range's answers come last first: the message waited for arrives after
     // the others, whose progress is not its progress.

@@ -5,12 +5,12 @@
 #include "mail/clsChilkatIMAP.h"
 
 #include <QFile>
-#include <QTcpServer>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QtTest>
 
-using vc::ImapClient;
 using vc::clsChilkatIMAP;
+using vc::ImapClient;
 using vc::test::TestServer;
 
 namespace {
@@ -149,7 +149,8 @@ void TestImapServer::fetchLeavesMessageUnseen()
         body += "Line " + QByteArray::number(i) + " of a long message.\r\n";
     TestServer::deliver(QStringLiteral("Inbox"),
                         "From: Bea <bea@example.org>\r\nTo: tester@example.org\r\nSubject: unseen check\r\n"
-                        "Date: Tue, 3 Mar 2015 09:30:00 +0000\r\nMessage-ID: <u1@example.org>\r\n\r\n" + body);
+                        "Date: Tue, 3 Mar 2015 09:30:00 +0000\r\nMessage-ID: <u1@example.org>\r\n\r\n"
+                            + body);
     vc::test::ScriptedDialogs dialogs;
     ImapClient client;
     clsChilkatIMAP conn;
@@ -226,7 +227,8 @@ void TestImapServer::readAheadWalkMatchesOneByOne()
     const QStringList ahead = walk(32, qint64(32) << 20, &held);
     QCOMPARE(ahead.size(), reference.size());
     for (int i = 0; i < reference.size(); ++i)
-        QVERIFY2(ahead[i] == reference[i], qPrintable(QStringLiteral("field %1 of message %2").arg(i % 8).arg(i / 8 + 1)));
+        QVERIFY2(ahead[i] == reference[i],
+                 qPrintable(QStringLiteral("field %1 of message %2").arg(i % 8).arg(i / 8 + 1)));
     QVERIFY(held > 1);
     // A budget below one of the big (~200 KiB) messages: still the same answers.
     const QStringList tight = walk(8, 100 * 1024, &heldOnBudget);

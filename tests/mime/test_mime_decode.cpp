@@ -20,9 +20,15 @@ QByteArray fixture(const QString &name)
     return f.readAll();
 }
 
-ImapEmail decodeFixture(const QString &name) { return decodeMessage(fixture(name)); }
+ImapEmail decodeFixture(const QString &name)
+{
+    return decodeMessage(fixture(name));
+}
 
-QStringList crlfLines(const QString &body) { return body.split(QStringLiteral("\r\n")); }
+QStringList crlfLines(const QString &body)
+{
+    return body.split(QStringLiteral("\r\n"));
+}
 
 }  // namespace
 
@@ -59,11 +65,20 @@ void TestMimeDecode::sender_data()
     QTest::newRow("encoded words") << "qp-latin1.eml" << QStringLiteral("Jürgen Müller <juergen@example.de>")
                                    << QStringLiteral("Jürgen Müller") << "juergen@example.de"
                                    << QStringLiteral("Grüße aus Köln");
-    QTest::newRow("quoted name with comma") << "alternative.eml" << "Doe, Jane <jane@example.org>" << "Doe, Jane"
-                                            << "jane@example.org" << "Alternative";
-    QTest::newRow("address only") << "html-only.eml" << "newsletter@example.net" << ""
-                                  << "newsletter@example.net" << "HTML only";
-    QTest::newRow("angle address only") << "no-date.eml" << "bare@example.org" << "" << "bare@example.org"
+    QTest::newRow("quoted name with comma") << "alternative.eml"
+                                            << "Doe, Jane <jane@example.org>"
+                                            << "Doe, Jane"
+                                            << "jane@example.org"
+                                            << "Alternative";
+    QTest::newRow("address only") << "html-only.eml"
+                                  << "newsletter@example.net"
+                                  << ""
+                                  << "newsletter@example.net"
+                                  << "HTML only";
+    QTest::newRow("angle address only") << "no-date.eml"
+                                        << "bare@example.org"
+                                        << ""
+                                        << "bare@example.org"
                                         << "No date here";
     QTest::newRow("raw UTF-8 headers") << "8bit-headers.eml" << QStringLiteral("Jürgen Größe <jg@example.org>")
                                        << QStringLiteral("Jürgen Größe") << "jg@example.org"
@@ -71,8 +86,9 @@ void TestMimeDecode::sender_data()
     QTest::newRow("raw Latin-1 headers") << "8bit-latin1-headers.eml" << QStringLiteral("André <andre@example.org>")
                                          << QStringLiteral("André") << "andre@example.org"
                                          << QStringLiteral("Café crème");
-    QTest::newRow("encoded word in windows-1251") << "windows-1251.eml" << QStringLiteral("Иван <ivan@example.ru>")
-                                                  << QStringLiteral("Иван") << "ivan@example.ru" << "Cyrillic";
+    QTest::newRow("encoded word in windows-1251")
+        << "windows-1251.eml" << QStringLiteral("Иван <ivan@example.ru>") << QStringLiteral("Иван") << "ivan@example.ru"
+        << "Cyrillic";
 }
 
 void TestMimeDecode::sender()
@@ -96,14 +112,16 @@ void TestMimeDecode::plainBody_data()
                           "wird und weiter geht.\r\nEnde\r\n");
     QTest::newRow("base64 UTF-8") << "base64-utf8.eml"
                                   << QStringLiteral("Привет, мир!\r\nこんにちは 👋\r\nLetzte Zeile\r\n");
-    QTest::newRow("alternative takes the plain part") << "alternative.eml"
-                                                      << QStringLiteral("Hello Tester,\r\ncafé at 10:00.");
-    QTest::newRow("attachments and attached message skipped") << "attachment-first.eml" << "The real body.";
+    QTest::newRow("alternative takes the plain part")
+        << "alternative.eml" << QStringLiteral("Hello Tester,\r\ncafé at 10:00.");
+    QTest::newRow("attachments and attached message skipped") << "attachment-first.eml"
+                                                              << "The real body.";
     QTest::newRow("8bit UTF-8") << "8bit-headers.eml" << QStringLiteral("Schöne Grüße\r\n");
     QTest::newRow("no charset, Latin-1 bytes") << "8bit-latin1-headers.eml" << QStringLiteral("Café\r\n");
     QTest::newRow("windows-1251") << "windows-1251.eml" << QStringLiteral("Привет\r\n");
     QTest::newRow("unknown charset, Latin-1 bytes") << "unknown-charset.eml" << QStringLiteral("naïve café\r\n");
-    QTest::newRow("LF-only message keeps LF") << "lf-only.eml" << "line one\nline two\n";
+    QTest::newRow("LF-only message keeps LF") << "lf-only.eml"
+                                              << "line one\nline two\n";
     QTest::newRow("NUL byte kept") << "nul-bytes.eml" << QString::fromUtf8("before\0after\r\nnext line\r\n", 25);
 }
 
@@ -133,16 +151,11 @@ void TestMimeDecode::htmlOnlyMessageGivesDerivedText()
     QVERIFY(e.HTMLTextBody.contains(QLatin1String("&amp;")));  // the HTML itself stays as sent
 
     const QStringList expected{
-        QStringLiteral("Welcome back"),
-        QStringLiteral("Fish & Chips, café and naïve ☺"),
-        QStringLiteral("first"),
-        QStringLiteral("second"),
-        QStringLiteral("third"),
-        QStringLiteral("one"),
-        QStringLiteral("two"),
-        QStringLiteral("a b"),
-        QStringLiteral("c d"),
-        QStringLiteral("5 < 6 &unknown; AT&T"),
+        QStringLiteral("Welcome back"), QStringLiteral("Fish & Chips, café and naïve ☺"),
+        QStringLiteral("first"),        QStringLiteral("second"),
+        QStringLiteral("third"),        QStringLiteral("one"),
+        QStringLiteral("two"),          QStringLiteral("a b"),
+        QStringLiteral("c d"),          QStringLiteral("5 < 6 &unknown; AT&T"),
     };
     QCOMPARE(crlfLines(e.PlainTextBody), expected);
     for (const char *hidden : {"Ignored title", "color", "alert", "not shown"})
@@ -160,8 +173,8 @@ void TestMimeDecode::date_data()
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
     };
     QTest::newRow("+0200") << fixture(QStringLiteral("qp-latin1.eml")) << true << utc(2025, 6, 3, 12, 5, 9) << 7200;
-    QTest::newRow("-0500 crosses midnight") << fixture(QStringLiteral("base64-utf8.eml")) << true
-                                            << utc(2025, 6, 5, 4, 30, 0) << -18000;
+    QTest::newRow("-0500 crosses midnight")
+        << fixture(QStringLiteral("base64-utf8.eml")) << true << utc(2025, 6, 5, 4, 30, 0) << -18000;
     QTest::newRow("+0000") << fixture(QStringLiteral("html-only.eml")) << true << utc(2025, 6, 5, 8, 0, 0) << 0;
     QTest::newRow("missing") << fixture(QStringLiteral("no-date.eml")) << false << QDateTime() << 0;
     QTest::newRow("garbage") << fixture(QStringLiteral("bad-date.eml")) << false << QDateTime() << 0;
@@ -171,8 +184,8 @@ void TestMimeDecode::date_data()
     // The epoch itself is a real date and must not be mistaken for "no date".
     QTest::newRow("epoch") << QByteArray("Date: Thu, 1 Jan 1970 00:00:00 +0000\r\n\r\nx") << true
                            << utc(1970, 1, 1, 0, 0, 0) << 0;
-    QTest::newRow("zone name") << QByteArray("Date: 3 Jun 2025 14:05 EST\r\n\r\nx") << true
-                               << utc(2025, 6, 3, 19, 5, 0) << -18000;
+    QTest::newRow("zone name") << QByteArray("Date: 3 Jun 2025 14:05 EST\r\n\r\nx") << true << utc(2025, 6, 3, 19, 5, 0)
+                               << -18000;
 }
 
 void TestMimeDecode::date()
@@ -249,8 +262,8 @@ void TestMimeDecode::emptyAndHeaderOnlyInput()
 // the sender and subject are those of the complete message.
 void TestMimeDecode::truncatedPrefixesNeverBreakHeaders()
 {
-    for (const char *file : {"qp-latin1.eml", "alternative.eml", "attachment-first.eml", "html-only.eml",
-                             "base64-utf8.eml"}) {
+    for (const char *file :
+         {"qp-latin1.eml", "alternative.eml", "attachment-first.eml", "html-only.eml", "base64-utf8.eml"}) {
         const QByteArray raw = fixture(QLatin1String(file));
         const ImapEmail full = decodeMessage(raw);
         const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
@@ -291,10 +304,14 @@ void TestMimeDecode::htmlToText_data()
     QTest::addColumn<QString>("html");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("white space collapses") << "  a \r\n\t b  " << "a b";
-    QTest::newRow("br breaks every time") << "a<br>b<br><br>c<br/>" << "a\r\nb\r\n\r\nc";
-    QTest::newRow("blocks break once") << "<div><p>a</p></div><div>b</div>" << "a\r\nb";
-    QTest::newRow("headings and list items") << "<h2>T</h2><ol><li>x<li>y</ol>" << "T\r\nx\r\ny";
+    QTest::newRow("white space collapses") << "  a \r\n\t b  "
+                                           << "a b";
+    QTest::newRow("br breaks every time") << "a<br>b<br><br>c<br/>"
+                                          << "a\r\nb\r\n\r\nc";
+    QTest::newRow("blocks break once") << "<div><p>a</p></div><div>b</div>"
+                                       << "a\r\nb";
+    QTest::newRow("headings and list items") << "<h2>T</h2><ol><li>x<li>y</ol>"
+                                             << "T\r\nx\r\ny";
     QTest::newRow("table rows and cells") << "<table><tr><th>h</th><td>1</td></tr><tr><td>2</td></tr></table>"
                                           << "h 1\r\n2";
     QTest::newRow("named references") << "&lt;tag&gt; &quot;q&quot; &eacute;&Eacute; &euro;&hellip;"
@@ -303,19 +320,32 @@ void TestMimeDecode::htmlToText_data()
     QTest::newRow("references 128-159 are Windows-1252") << "&#150;&#147;x&#148;" << QStringLiteral("–“x”");
     QTest::newRow("invalid code points") << "&#0;&#xD800;&#x110000;&#99999999999;"
                                          << QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD");
-    QTest::newRow("not references") << "AT&T & &#; &#x; &bogus; &amp" << "AT&T & &#; &#x; &bogus; &";
-    QTest::newRow("no-break spaces are kept") << "a&nbsp;&nbsp;b" << "a  b";
-    QTest::newRow("less-than that is no tag") << "1 < 2 <3 <" << "1 < 2 <3 <";
-    QTest::newRow("quoted '>' inside attribute") << "<a title=\"x > y\" href='>'>link</a>" << "link";
-    QTest::newRow("script text with tags dropped") << "a<script>var s = \"</p><b>\";</script>b" << "ab";
-    QTest::newRow("STYLE in capitals dropped") << "<STYLE>p{}</STYLE>x" << "x";
-    QTest::newRow("unclosed script drops the rest") << "a<script>b" << "a";
-    QTest::newRow("comments and declarations") << "<!DOCTYPE html><!-- <p>x</p> -->y<?xml?>" << "y";
-    QTest::newRow("unclosed comment") << "a<!-- b" << "a";
-    QTest::newRow("unclosed tag at end") << "a<b" << "a";
-    QTest::newRow("pre keeps spacing") << "<pre>a  b\n c\r\nd</pre>e" << "a  b\r\n c\r\nd\r\ne";
-    QTest::newRow("inline tags join words") << "<b>bo</b><i>ld</i> <span>x</span>" << "bold x";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("not references") << "AT&T & &#; &#x; &bogus; &amp"
+                                    << "AT&T & &#; &#x; &bogus; &";
+    QTest::newRow("no-break spaces are kept") << "a&nbsp;&nbsp;b"
+                                              << "a  b";
+    QTest::newRow("less-than that is no tag") << "1 < 2 <3 <"
+                                              << "1 < 2 <3 <";
+    QTest::newRow("quoted '>' inside attribute") << "<a title=\"x > y\" href='>'>link</a>"
+                                                 << "link";
+    QTest::newRow("script text with tags dropped") << "a<script>var s = \"</p><b>\";</script>b"
+                                                   << "ab";
+    QTest::newRow("STYLE in capitals dropped") << "<STYLE>p{}</STYLE>x"
+                                               << "x";
+    QTest::newRow("unclosed script drops the rest") << "a<script>b"
+                                                    << "a";
+    QTest::newRow("comments and declarations") << "<!DOCTYPE html><!-- <p>x</p> -->y<?xml?>"
+                                               << "y";
+    QTest::newRow("unclosed comment") << "a<!-- b"
+                                      << "a";
+    QTest::newRow("unclosed tag at end") << "a<b"
+                                         << "a";
+    QTest::newRow("pre keeps spacing") << "<pre>a  b\n c\r\nd</pre>e"
+                                       << "a  b\r\n c\r\nd\r\ne";
+    QTest::newRow("inline tags join words") << "<b>bo</b><i>ld</i> <span>x</span>"
+                                            << "bold x";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestMimeDecode::htmlToText()
@@ -331,24 +361,27 @@ void TestMimeDecode::charsets_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QByteArray("UTF-8") << QStringLiteral("café");
-    QTest::newRow("declared utf-8, invalid byte") << QByteArray("a\xff" "b") << QByteArray("utf-8")
-                                                  << QStringLiteral("a\uFFFDb");
-    QTest::newRow("ascii label, UTF-8 bytes") << QByteArray("\xc3\xa9") << QByteArray("us-ascii")
-                                              << QStringLiteral("é");
+    QTest::newRow("declared utf-8, invalid byte") << QByteArray("a\xff"
+                                                                "b")
+                                                  << QByteArray("utf-8") << QStringLiteral("a\uFFFDb");
+    QTest::newRow("ascii label, UTF-8 bytes")
+        << QByteArray("\xc3\xa9") << QByteArray("us-ascii") << QStringLiteral("é");
     QTest::newRow("no label, Latin-1 bytes") << QByteArray("\xe9\x80") << QByteArray() << QStringLiteral("é€");
     QTest::newRow("latin1 alias") << QByteArray("\xe9") << QByteArray("latin1") << QStringLiteral("é");
     QTest::newRow("iso-8859-15 euro") << QByteArray("\xa4") << QByteArray("ISO-8859-15") << QStringLiteral("€");
     QTest::newRow("koi8-r") << QByteArray("\xf0\xd2\xc9") << QByteArray("koi8-r") << QStringLiteral("При");
     QTest::newRow("shift_jis, bad byte in the middle")
         << QByteArray("\x82\xa0\xff\x82\xa2") << QByteArray("Shift_JIS") << QStringLiteral("あ\uFFFDい");
-    QTest::newRow("euc-jp cut in a character") << QByteArray("\xa4\xa2\xa4") << QByteArray("euc-jp")
-                                               << QStringLiteral("あ\uFFFD");
+    QTest::newRow("euc-jp cut in a character")
+        << QByteArray("\xa4\xa2\xa4") << QByteArray("euc-jp") << QStringLiteral("あ\uFFFD");
     QTest::newRow("iso-2022-jp") << QByteArray("\x1b$B$\"\x1b(Bx") << QByteArray("iso-2022-jp")
                                  << QStringLiteral("あx");
-    QTest::newRow("utf-16 with BOM") << QByteArray("\xff\xfe" "a\0b\0", 6) << QByteArray("UTF-16")
-                                     << QStringLiteral("ab");
-    QTest::newRow("unknown label, UTF-8 bytes") << QByteArray("\xe2\x82\xac") << QByteArray("x-martian")
-                                                << QStringLiteral("€");
+    QTest::newRow("utf-16 with BOM") << QByteArray("\xff\xfe"
+                                                   "a\0b\0",
+                                                   6)
+                                     << QByteArray("UTF-16") << QStringLiteral("ab");
+    QTest::newRow("unknown label, UTF-8 bytes")
+        << QByteArray("\xe2\x82\xac") << QByteArray("x-martian") << QStringLiteral("€");
     QTest::newRow("CR LF untouched") << QByteArray("a\r\nb\rc\n") << QByteArray("windows-1250")
                                      << QStringLiteral("a\r\nb\rc\n");
 }

@@ -22,7 +22,7 @@ const QString CRLF = QStringLiteral("\r\n");
 class FakeHost : public OutputHost {
 public:
     QStringList calls;
-    QStringList clipboard;   // every text put on the clipboard
+    QStringList clipboard;  // every text put on the clipboard
     bool failClipboard = false;
     void setStatus(const QString &t) override { calls << "status:" + t; }
     void setBusy(bool b) override { calls << (b ? "busy" : "idle"); }
@@ -99,7 +99,7 @@ void TestCommands::copyCommandsShowConfirmation()
                                       "normally type and press Ctrl+V to paste the clipboard."));
     QCOMPARE(box.buttons, BoxButtons::Ok);
     QCOMPARE(box.icon, BoxIcon::None);
-    QVERIFY(box.title.isEmpty());   // the application's title
+    QVERIFY(box.title.isEmpty());  // the application's title
 }
 
 void TestCommands::emptyListLeavesClipboard()
@@ -176,7 +176,7 @@ void TestCommands::clipboardFailureReported()
 
 void TestCommands::saveCancelWritesNothing()
 {
-    test::ScriptedDialogs boxes;   // no save name queued: the dialog is cancelled
+    test::ScriptedDialogs boxes;  // no save name queued: the dialog is cancelled
     QTemporaryDir dir;
     ResultsModel results;
     results.appendRows({"a"});
@@ -197,18 +197,18 @@ void TestCommands::saveNewFileWithoutQuestion()
 {
     test::ScriptedDialogs boxes;
     QTemporaryDir dir;
-    const QString text = dir.filePath("out");       // no extension is added
+    const QString text = dir.filePath("out");  // no extension is added
     const QString comma = dir.filePath("out.csv");
     boxes.saveNames = {text, comma};
     ResultsModel results;
     results.appendRows({"t1", "t2", ""});
-    results.setChecked(1, true);   // ticks play no part in saving
+    results.setChecked(1, true);  // ticks play no part in saving
     FakeHost host;
     saveAsText(host, results);
     saveAsCommaDelimited(host, results);
     QCOMPARE(readAll(text), QByteArray("t1\r\nt2\r\n\r\n"));
     QCOMPARE(readAll(comma), QByteArray("t1,t2,,\r\n"));
-    QCOMPARE(boxes.texts(), QStringList{});   // no question, nothing on success
+    QCOMPARE(boxes.texts(), QStringList{});  // no question, nothing on success
     QCOMPARE(host.calls, (QStringList{"busy", "idle", "busy", "idle"}));
 }
 
@@ -262,8 +262,8 @@ void TestCommands::saveFailureKeepsOldFile()
     std::signal(SIGXFSZ, previousHandler);
 
     QCOMPARE(readAll(path), QByteArray("precious"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});   // no half-written leftovers
-    QCOMPARE(boxes.texts().size(), 2);   // the question, then the error box
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});  // no half-written leftovers
+    QCOMPARE(boxes.texts().size(), 2);                                           // the question, then the error box
     const auto &box = boxes.boxes.last();
     QCOMPARE(box.title, QStringLiteral("Application Error"));
     QVERIFY2(box.text.contains("\r\nin Vellumcast12/4/2014.Form1.PushButton6_Click at line "), qPrintable(box.text));

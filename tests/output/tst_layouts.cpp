@@ -10,7 +10,10 @@ using namespace vc;
 
 namespace {
 const QString CRLF = QStringLiteral("\r\n");
-QString spaces(qsizetype n) { return QString(n, QLatin1Char(' ')); }
+QString spaces(qsizetype n)
+{
+    return QString(n, QLatin1Char(' '));
+}
 
 // Rows of any number of columns.
 class Table : public RowSource {
@@ -77,7 +80,7 @@ void TestLayouts::emptyRowsAndMultiLineCells()
     QCOMPARE(lineLayout(empties), CRLF + CRLF);
 
     // A whole body as one cell: its line breaks count towards the width and it is copied unchanged.
-    const QString body = QStringLiteral("line one\r\nline two\r\n");   // 20 code units
+    const QString body = QStringLiteral("line one\r\nline two\r\n");  // 20 code units
     const Table t(1, {{{body}, true}, {{"x"}, true}});
     QCOMPARE(tabLayout(t), body + "\t" + CRLF + "x" + spaces(19) + "\t" + CRLF);
     // Width in UTF-16 code units: a character outside the basic plane counts twice.
@@ -89,8 +92,8 @@ void TestLayouts::severalColumns()
 {
     const Table t(3, {{{"a", "bbb", "c"}, true}, {{"aaaa", "", "cc"}, false}, {{"", "b", ""}, true}});
     // Widths 4, 3, 2 from all three rows.
-    QCOMPARE(spaceLayout(t), "a" + spaces(3 + 5) + "bbb" + spaces(5) + "c" + spaces(1 + 5) + CRLF
-                                 + spaces(4 + 5) + "b" + spaces(2 + 5) + spaces(2 + 5) + CRLF);
+    QCOMPARE(spaceLayout(t), "a" + spaces(3 + 5) + "bbb" + spaces(5) + "c" + spaces(1 + 5) + CRLF + spaces(4 + 5) + "b"
+                                 + spaces(2 + 5) + spaces(2 + 5) + CRLF);
     QCOMPARE(tabLayout(t), "a   \tbbb\tc \t" + CRLF + "    \tb  \t  \t" + CRLF);
     // The line layout copies the first column only.
     QCOMPARE(lineLayout(t), "a" + CRLF + CRLF);

@@ -48,15 +48,18 @@ private Q_SLOTS:
 
 void TestListing::selectSetsExactlyOne()
 {
-    const QList<Rule> all{Rule::AllEmailData, Rule::Containing, Rule::ContainingList,
+    const QList<Rule> all{Rule::AllEmailData,  Rule::Containing, Rule::ContainingList,
                           Rule::NotContaining, Rule::StartsWith, Rule::LineNumber};
     for (Rule r : all) {
         RuleMembers m;
-        m.select(Rule::LineNumber);   // a previous run's choice must be cleared
+        m.select(Rule::LineNumber);  // a previous run's choice must be cleared
         m.select(r);
-        const QList<bool> flags{m.mExtractAllEmailData, m.mExtractAllEmailDataContaining,
-                                m.mExtractAllEmailDataContaininglist, m.mExtractAllEmailDataNotContaining,
-                                m.mExtractAllEmailDataStartsWith, m.mExtractAllEmailDataLineNumber};
+        const QList<bool> flags{m.mExtractAllEmailData,
+                                m.mExtractAllEmailDataContaining,
+                                m.mExtractAllEmailDataContaininglist,
+                                m.mExtractAllEmailDataNotContaining,
+                                m.mExtractAllEmailDataStartsWith,
+                                m.mExtractAllEmailDataLineNumber};
         QCOMPARE(flags.count(true), 1);
         QVERIFY(flags.at(all.indexOf(r)));
     }
@@ -81,8 +84,8 @@ void TestListing::eachRuleThroughTheHandler()
     QFETCH(QStringList, rows);
     test::ScriptedDialogs boxes;
     FixedRuleParams p;
-    p.containing = QStringLiteral("O");       // Text1
-    p.notContaining = QStringLiteral("T");    // Text2
+    p.containing = QStringLiteral("O");     // Text1
+    p.notContaining = QStringLiteral("T");  // Text2
     p.lines = QStringLiteral("3,1");
     p.start = QStringLiteral("[");
     p.end = QStringLiteral("]");
@@ -119,7 +122,7 @@ void TestListing::betweenDuplicatesAcrossMessages()
     const MailRecord first = mail("", "", "The rain in spain falls mainly on the plain.");
     const MailRecord second = mail("", "Spain and pain", "plain PAIN");
 
-    ResultsModel clear;   // Check3 clear
+    ResultsModel clear;  // Check3 clear
     listMessage(first, only(Rule::StartsWith), p, clear);
     listMessage(second, only(Rule::StartsWith), p, clear);
     // The second message: "ai" twice (subject, known), "lai" (known), "AI" (differs in case).
@@ -140,15 +143,16 @@ void TestListing::failedStepShowsBoxAndRestGoesOn()
     p.containing = QStringLiteral("b");
     RuleMembers m;
     m.mExtractAllEmailDataContaining = true;
-    m.mExtractAllEmailDataLineNumber = true;   // its entry cannot be read
+    m.mExtractAllEmailDataLineNumber = true;  // its entry cannot be read
     ResultsModel results;
     listMessage(mail("", "", "a\r\nb"), m, p, results);
     QCOMPARE(boxes.boxes.size(), 1);
     const auto &box = boxes.boxes.first();
     QCOMPARE(box.title, QStringLiteral("Application Error"));
     QCOMPARE(box.icon, BoxIcon::Warning);
-    QVERIFY2(box.text.startsWith(AppError::standardDescription(err::ObjectNotSet) + "\r\nin " + kLocation + " at line "),
-             qPrintable(box.text));
+    QVERIFY2(
+        box.text.startsWith(AppError::standardDescription(err::ObjectNotSet) + "\r\nin " + kLocation + " at line "),
+        qPrintable(box.text));
     // The rows of the step before the failure still reach the list.
     QCOMPARE(results.texts(), QStringList{"b"});
 }

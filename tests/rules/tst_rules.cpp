@@ -79,12 +79,18 @@ void TestRules::containment_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("part");
     QTest::addColumn<bool>("contains");
-    QTest::newRow("case ignored") << "Your order shipped" << "ORDER" << true;
-    QTest::newRow("not there") << "Your order shipped" << "orders" << false;
-    QTest::newRow("empty part in text") << "x" << "" << true;
-    QTest::newRow("empty part in blanks") << "   " << "" << true;
-    QTest::newRow("empty part in empty text") << "" << "" << false;
-    QTest::newRow("part in empty text") << "" << "a" << false;
+    QTest::newRow("case ignored") << "Your order shipped"
+                                  << "ORDER" << true;
+    QTest::newRow("not there") << "Your order shipped"
+                               << "orders" << false;
+    QTest::newRow("empty part in text") << "x"
+                                        << "" << true;
+    QTest::newRow("empty part in blanks") << "   "
+                                          << "" << true;
+    QTest::newRow("empty part in empty text") << ""
+                                              << "" << false;
+    QTest::newRow("part in empty text") << ""
+                                        << "a" << false;
     QTest::newRow("non-ASCII letters") << QString::fromUtf8("GRÜSSE aus Köln") << QString::fromUtf8("grüsse AUS KÖLN")
                                        << true;
     QTest::newRow("Greek") << QString::fromUtf8("ΚΑΛΗΜΕΡΑ") << QString::fromUtf8("καλημερα") << true;
@@ -106,7 +112,7 @@ void TestRules::lowerCaseKeepsPositions()
     const QString dotted = QString(QChar(0x0130)) + QStringLiteral("ABC");
     QCOMPARE(lowerCase(dotted).size(), dotted.size());
     QCOMPARE(lowerCase(dotted).mid(1), QStringLiteral("abc"));
-    const QString deseret = QString::fromUcs4(U"\U00010400X");   // capital long I, then X
+    const QString deseret = QString::fromUcs4(U"\U00010400X");  // capital long I, then X
     QCOMPARE(lowerCase(deseret), QString::fromUcs4(U"\U00010428x"));
 
     // So an item cut out of the source after such letters keeps its place.
@@ -122,12 +128,10 @@ void TestRules::allEmailData_data()
     QTest::newRow("header rows, body, then lines with empty last")
         << mail("a@b.example", "Mon, 1 Dec 2014", "Hi", "a\r\nb\r\n")
         << QStringList{"a@b.example", "Mon, 1 Dec 2014", "Hi", "a\r\nb\r\n", "a", "b", ""};
-    QTest::newRow("LF-only body listed twice") << mail("", "", "", "one\ntwo\n")
-                                               << QStringList{"one\ntwo\n", "one\ntwo\n"};
-    QTest::newRow("blank fields are not empty") << mail(" ", "", "  ", "x")
-                                                << QStringList{" ", "  ", "x", "x"};
-    QTest::newRow("empty subject skipped, order kept") << mail("F", "D", "", "b")
-                                                       << QStringList{"F", "D", "b", "b"};
+    QTest::newRow("LF-only body listed twice")
+        << mail("", "", "", "one\ntwo\n") << QStringList{"one\ntwo\n", "one\ntwo\n"};
+    QTest::newRow("blank fields are not empty") << mail(" ", "", "  ", "x") << QStringList{" ", "  ", "x", "x"};
+    QTest::newRow("empty subject skipped, order kept") << mail("F", "D", "", "b") << QStringList{"F", "D", "b", "b"};
 }
 
 void TestRules::allEmailData()
@@ -145,12 +149,12 @@ void TestRules::containing_data()
     QTest::newRow("case ignored, row in source case")
         << mail("", "", "", "Hello\r\nYour Order shipped\r\nbye") << "ORDER" << QStringList{"Your Order shipped"};
     QTest::newRow("header fields first, as received")
-        << mail("Orders <o@shop.example>", "Tue", "Your ORDER", "order 1\r\nnone")
-        << "order" << QStringList{"Orders <o@shop.example>", "Your ORDER", "order 1"};
+        << mail("Orders <o@shop.example>", "Tue", "Your ORDER", "order 1\r\nnone") << "order"
+        << QStringList{"Orders <o@shop.example>", "Your ORDER", "order 1"};
     QTest::newRow("empty text: non-empty fields and lines only")
         << mail("F", "", "S", "a\r\n\r\nb\r\n") << "" << QStringList{"F", "S", "a", "b"};
-    QTest::newRow("lone LF inside a matching line") << mail("", "", "", "x\nkey\r\ny") << "KEY"
-                                                    << QStringList{"x\nkey"};
+    QTest::newRow("lone LF inside a matching line")
+        << mail("", "", "", "x\nkey\r\ny") << "KEY" << QStringList{"x\nkey"};
     QTest::newRow("every match, also equal ones") << mail("", "", "", "ab\r\nab") << "a" << QStringList{"ab", "ab"};
     QTest::newRow("unlisted fields never tested") << mail("", "", "", "z") << "NEVER-LISTED" << QStringList{};
 }
@@ -168,8 +172,7 @@ void TestRules::notContaining_data()
     QTest::addColumn<MailRecord>("message");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("rows");
-    QTest::newRow("empty text: only empty lines") << mail("F", "D", "S", "a\r\n\r\nb\r\n") << ""
-                                                  << QStringList{"", ""};
+    QTest::newRow("empty text: only empty lines") << mail("F", "D", "S", "a\r\n\r\nb\r\n") << "" << QStringList{"", ""};
     QTest::newRow("empty headers skipped") << mail("", "", "", "x\r\ny") << "x" << QStringList{"y"};
     QTest::newRow("case ignored") << mail("From X", "D", "Sub", "aXb\r\nplain") << "x"
                                   << QStringList{"D", "Sub", "plain"};
@@ -202,9 +205,11 @@ void TestRules::lineNumbers_data()
     QTest::newRow("outside 16 bits beside a good piece") << five << "99999,4" << QStringList{"l4"};
     QTest::newRow("non-numeric piece ignored") << five << "abc,2,,x" << QStringList{"l2"};
     QTest::newRow("empty entry") << five << "" << QStringList{};
-    QTest::newRow("trailing CR LF line counts") << "a\r\nb\r\n" << "3,1" << QStringList{"a", ""};
+    QTest::newRow("trailing CR LF line counts") << "a\r\nb\r\n"
+                                                << "3,1" << QStringList{"a", ""};
     QTest::newRow("headers never listed, empty body") << QString() << "1" << QStringList{};
-    QTest::newRow("line with lone LF is one line") << "a\nb\r\nc" << "2" << QStringList{"c"};
+    QTest::newRow("line with lone LF is one line") << "a\nb\r\nc"
+                                                   << "2" << QStringList{"c"};
 }
 
 void TestRules::lineNumbers()
@@ -241,26 +246,52 @@ void TestRules::between_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QStringList>("items");
-    QTest::newRow("help example") << "The rain in spain falls mainly on the plain." << "p" << "n"
-                                  << QStringList{"ai", "lai"};
-    QTest::newRow("nested starts") << "X1X2Y" << "X" << "Y" << QStringList{"1X2", "2"};
-    QTest::newRow("case-blind markers, source case kept") << "a<b>Bold Text</B>c" << "<B>" << "</b>"
-                                                          << QStringList{"Bold Text"};
-    QTest::newRow("Y only before X") << "n p" << "p" << "n" << QStringList{};
-    QTest::newRow("Y right after X") << "pn" << "p" << "n" << QStringList{};
-    QTest::newRow("Y overlapping X") << "abc" << "ab" << "b" << QStringList{};
-    QTest::newRow("Y inside X, later Y not searched past it") << "abxb" << "ab" << "b" << QStringList{};
-    QTest::newRow("empty end marker") << "abc" << "a" << "" << QStringList{};
-    QTest::newRow("empty start marker") << "abc" << "" << "c" << QStringList{};
-    QTest::newRow("empty source") << "" << "a" << "b" << QStringList{};
-    QTest::newRow("item spanning lines") << "start[one\r\ntwo]end" << "[" << "]" << QStringList{"one\r\ntwo"};
-    QTest::newRow("one Y closes several X") << "<a<b<c>" << "<" << ">" << QStringList{"a<b<c", "b<c", "c"};
-    QTest::newRow("repeated pairs") << "[1][2][]" << "[" << "]" << QStringList{"1", "2"};
+    QTest::newRow("help example") << "The rain in spain falls mainly on the plain."
+                                  << "p"
+                                  << "n" << QStringList{"ai", "lai"};
+    QTest::newRow("nested starts") << "X1X2Y"
+                                   << "X"
+                                   << "Y" << QStringList{"1X2", "2"};
+    QTest::newRow("case-blind markers, source case kept") << "a<b>Bold Text</B>c"
+                                                          << "<B>"
+                                                          << "</b>" << QStringList{"Bold Text"};
+    QTest::newRow("Y only before X") << "n p"
+                                     << "p"
+                                     << "n" << QStringList{};
+    QTest::newRow("Y right after X") << "pn"
+                                     << "p"
+                                     << "n" << QStringList{};
+    QTest::newRow("Y overlapping X") << "abc"
+                                     << "ab"
+                                     << "b" << QStringList{};
+    QTest::newRow("Y inside X, later Y not searched past it") << "abxb"
+                                                              << "ab"
+                                                              << "b" << QStringList{};
+    QTest::newRow("empty end marker") << "abc"
+                                      << "a"
+                                      << "" << QStringList{};
+    QTest::newRow("empty start marker") << "abc"
+                                        << ""
+                                        << "c" << QStringList{};
+    QTest::newRow("empty source") << ""
+                                  << "a"
+                                  << "b" << QStringList{};
+    QTest::newRow("item spanning lines") << "start[one\r\ntwo]end"
+                                         << "["
+                                         << "]" << QStringList{"one\r\ntwo"};
+    QTest::newRow("one Y closes several X") << "<a<b<c>"
+                                            << "<"
+                                            << ">" << QStringList{"a<b<c", "b<c", "c"};
+    QTest::newRow("repeated pairs") << "[1][2][]"
+                                    << "["
+                                    << "]" << QStringList{"1", "2"};
     QTest::newRow("unsubscribe example")
-        << "<a href=\"https://list.example/u?remove=jo@mail.example\" target=\"_blank\">" << "remove=" << "\" target"
-        << QStringList{"jo@mail.example"};
-    QTest::newRow("multi-character markers") << "--BEGIN--x--END----BEGIN--y--END--" << "--begin--" << "--end--"
-                                             << QStringList{"x", "y"};
+        << "<a href=\"https://list.example/u?remove=jo@mail.example\" target=\"_blank\">"
+        << "remove="
+        << "\" target" << QStringList{"jo@mail.example"};
+    QTest::newRow("multi-character markers") << "--BEGIN--x--END----BEGIN--y--END--"
+                                             << "--begin--"
+                                             << "--end--" << QStringList{"x", "y"};
 }
 
 void TestRules::between()
@@ -330,14 +361,14 @@ void TestRules::textSet_data()
     QTest::newRow("case ignored, header fields tested")
         << mail("Ann <ann@x.example>", "", "Weekly REPORT", "report\r\nother") << QStringList{"Report"}
         << QStringList{"Weekly REPORT", "report"};
-    QTest::newRow("empty item never matches") << mail("F", "D", "S", "a\r\n\r\nb") << QStringList{"", ""}
-                                              << QStringList{};
-    QTest::newRow("empty item beside a real one") << mail("", "", "", "a\r\nb") << QStringList{"", "B"}
-                                                  << QStringList{"b"};
-    QTest::newRow("tabs and spaces removed, trailing kept") << mail("", "", "", " \t key  ") << QStringList{"KEY"}
-                                                            << QStringList{"key  "};
-    QTest::newRow("line listed once for several items") << mail("", "", "", "abc") << QStringList{"a", "b"}
-                                                        << QStringList{"abc"};
+    QTest::newRow("empty item never matches")
+        << mail("F", "D", "S", "a\r\n\r\nb") << QStringList{"", ""} << QStringList{};
+    QTest::newRow("empty item beside a real one")
+        << mail("", "", "", "a\r\nb") << QStringList{"", "B"} << QStringList{"b"};
+    QTest::newRow("tabs and spaces removed, trailing kept")
+        << mail("", "", "", " \t key  ") << QStringList{"KEY"} << QStringList{"key  "};
+    QTest::newRow("line listed once for several items")
+        << mail("", "", "", "abc") << QStringList{"a", "b"} << QStringList{"abc"};
     QTest::newRow("empty set") << mail("F", "", "", "x") << QStringList{} << QStringList{};
 }
 
