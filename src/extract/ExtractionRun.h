@@ -1,6 +1,6 @@
 #pragma once
 #include "mail/ConnectionConfig.h"
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // The message walk of the connection object: counting a folder, walking its
 // messages one fetch at a time, and the per-fetch error log.
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include "core/AppError.h"
 #include "core/Dialogs.h"

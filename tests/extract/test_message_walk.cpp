@@ -4,7 +4,7 @@
 
 #include "core/AppError.h"
 #include "extract/ErrorLog.h"
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include <QFile>
 #include <QTemporaryDir>

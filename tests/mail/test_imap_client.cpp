@@ -4,7 +4,7 @@
 #include "ScriptedDialogs.h"
 #include "core/AppError.h"
 #include "mail/ImapClient.h"
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

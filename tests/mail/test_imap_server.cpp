@@ -2,7 +2,7 @@
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
 #include "mail/ImapClient.h"
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "mail/clsChilkatIMAP.h"
+#include "extract/clsChilkatIMAP.h"
 
 #include "core/AppError.h"
 #include "core/Dialogs.h"
