@@ -18,10 +18,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
   # Keep the distribution's own Dovecot service from starting; the tests run their own.
   if [ ! -e /usr/sbin/policy-rc.d ] && [ -z "$SUDO" ]; then
     printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d; chmod +x /usr/sbin/policy-rc.d; trap 'rm -f /usr/sbin/policy-rc.d' EXIT
   fi
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
