@@ -336,11 +336,21 @@ bool ImapParser::spend(qint64 bytes)
     return true;
 }
 
+QByteArray ImapParser::responseHead() const
+{
+    return segments_.empty() ? buf_.mid(pos_, qMin<qsizetype>(buf_.size() - pos_, 64)) : segments_.front().left(64);
+}
+
 void ImapParser::failOverBudget()
 {
-    errorLine_ =
-        segments_.empty() ? buf_.mid(pos_, qMin<qsizetype>(buf_.size() - pos_, 64)) : segments_.front().left(64);
+    errorLine_ = responseHead();
     setError(QStringLiteral("the server sent a response of more than %1 bytes").arg(maxResponseBytes()));
+}
+
+void ImapParser::failLongLine()
+{
+    errorLine_ = responseHead();
+    setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
 }
 
 void ImapParser::feed(const char *data, qsizetype size)
@@ -386,21 +396,26 @@ void ImapParser::parse()
         const qsizetype lf = buf_.indexOf('\n', from);
         if (lf < 0) {
             scanFrom_ = buf_.size();
+            // Room for the CR of a line of the largest length.
             const qint64 open = buf_.size() - pos_;
-            if (open > kMaxLineLength)
-                setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(kMaxLineLength));
+            if (open > maxLine_ + 1)
+                failLongLine();
             else if (responseBytes_ + open > maxResponseBytes())
                 failOverBudget();
             break;
         }
-        if (!spend(lf + 1 - pos_ + kPieceCost))
-            break;
         qsizetype end = lf;
         if (end > pos_ && buf_[end - 1] == '\r')
             --end;
+        if (end - pos_ > maxLine_) {
+            failLongLine();
+            break;
+        }
+        if (!spend(lf + 1 - pos_ + kPieceCost))
+            break;
         const qint64 n = literalMarker(buf_.constData() + pos_, end - pos_);
         if (n == -2 || n > maxLiteral_) {
-            errorLine_ = (segments_.empty() ? buf_.mid(pos_, end - pos_) : segments_.front()).left(64);
+            errorLine_ = responseHead();
             setError(QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
                          .arg(n == -2 ? QStringLiteral("too many") : QString::number(n))
                          .arg(maxLiteral_));

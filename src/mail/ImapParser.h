@@ -63,14 +63,16 @@ public:
 
     bool hasError() const { return !error_.isEmpty(); }
     const QString &errorText() const { return error_; }
-    // The start of the response that broke a limit ("* 7 FETCH (BODY[] {..."); empty
-    // for an endless line.
+    // The first bytes of the response that broke a limit ("* 7 FETCH (BODY[] {...").
     const QByteArray &errorLine() const { return errorLine_; }
 
     void setMaxLiteralBytes(qint64 bytes) { maxLiteral_ = bytes; }
     qint64 maxLiteralBytes() const { return maxLiteral_; }
+    // The longest line, without its CR LF (kMaxLineLength unless set).
+    void setMaxLineBytes(qint64 bytes) { maxLine_ = bytes; }
+    qint64 maxLineBytes() const { return maxLine_; }
     // The most bytes one response may take on the wire, literals and line ends included.
-    qint64 maxResponseBytes() const { return maxLiteral_ + kMaxLineLength; }
+    qint64 maxResponseBytes() const { return maxLiteral_ + maxLine_; }
 
     // The literal being read: whether there is one, its announced size and the
     // bytes of it received so far.
@@ -90,11 +92,14 @@ private:
     // Counts `bytes` more of the response being collected; false (error set) over the budget.
     bool spend(qint64 bytes);
     void failOverBudget();
+    void failLongLine();
+    QByteArray responseHead() const;  // of the response being collected
 
     QByteArray buf_;
     qsizetype pos_ = 0;       // first unconsumed byte of buf_
     qsizetype scanFrom_ = 0;  // where the search for the next line end resumes
     qint64 maxLiteral_ = kDefaultMaxLiteral;
+    qint64 maxLine_ = kMaxLineLength;
 
     // The response being collected: text pieces, each but the last followed by a literal.
     std::vector<QByteArray> segments_;

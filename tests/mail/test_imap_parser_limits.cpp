@@ -87,7 +87,7 @@ void TestImapParserLimits::hostileStreams_data()
     QTest::addColumn<QByteArray>("errorLine");
 
     const qint64 line = ImapParser::kMaxLineLength;
-    for (const qsizetype piece : {qsizetype(1) << 20, qsizetype(4093), qsizetype(1)}) {
+    for (const qsizetype piece : {qsizetype(1) << 24, qsizetype(4093), qsizetype(1)}) {
         const QByteArray tag = " / pieces of " + QByteArray::number(piece);
         if (piece > 1) {
             QTest::newRow("100,000 open parentheses" + tag)
@@ -102,6 +102,12 @@ void TestImapParserLimits::hostileStreams_data()
             QTest::newRow("endless empty literals" + tag)
                 << endlessLiterals(0, line) << qint64(1024) << 0 << "response of more than"
                 << QByteArray("* 3 FETCH (BODY[1] ");
+            // Whole or in pieces, a line one byte too long fails the same way.
+            QTest::newRow("line over the limit" + tag)
+                << "* 1 EXISTS\r\n* 6 FETCH (X " + QByteArray(line - 11, 'x') + ")\r\n"
+                << qint64(0) << 1 << "line longer than" << QByteArray("* 6 FETCH (X xxx");
+            QTest::newRow("line at the limit" + tag) << "* 6 FETCH (X " + QByteArray(line - 14, 'x') + ")\r\n"
+                                                     << qint64(0) << 1 << "" << QByteArray();
             QTest::newRow("long lines between literals" + tag)
                 << "* 4 FETCH (A {1}\r\nx" + QByteArray(line - 1000, 'a') + " B {1}\r\ny" + QByteArray(line / 2, 'b')
                        + "\r\n"
