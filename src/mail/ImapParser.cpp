@@ -347,10 +347,25 @@ void ImapParser::failOverBudget()
     setError(QStringLiteral("the server sent a response of more than %1 bytes").arg(maxResponseBytes()));
 }
 
-void ImapParser::failLongLine()
+qint64 ImapParser::lineRoom() const
 {
-    errorLine_ = responseHead();
-    setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
+    return maxResponseBytes() - responseBytes_ - kPieceCost;
+}
+
+// Both limits can break within one line. Whichever breaks at the earlier byte
+// is reported, so the error does not depend on how the stream was cut up: the
+// line limit at its byte maxLine_ + 2, the budget once the line's bytes so far
+// plus its line feed no longer fit.
+bool ImapParser::failLine(bool tooLong, bool overBudget)
+{
+    if (tooLong && (!overBudget || maxLine_ + 2 <= qMax<qint64>(1, lineRoom()))) {
+        errorLine_ = responseHead();
+        setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
+        return true;
+    }
+    if (overBudget)
+        failOverBudget();
+    return overBudget;
 }
 
 void ImapParser::feed(const char *data, qsizetype size)
@@ -396,23 +411,18 @@ void ImapParser::parse()
         const qsizetype lf = buf_.indexOf('\n', from);
         if (lf < 0) {
             scanFrom_ = buf_.size();
-            // Room for the CR of a line of the largest length.
+            // A line of the largest length may still have its CR here.
             const qint64 open = buf_.size() - pos_;
-            if (open > maxLine_ + 1)
-                failLongLine();
-            else if (responseBytes_ + open > maxResponseBytes())
-                failOverBudget();
+            failLine(open > maxLine_ + 1, open >= qMax<qint64>(1, lineRoom()));
             break;
         }
         qsizetype end = lf;
         if (end > pos_ && buf_[end - 1] == '\r')
             --end;
-        if (end - pos_ > maxLine_) {
-            failLongLine();
+        const qint64 lineBytes = lf + 1 - pos_;
+        if (failLine(end - pos_ > maxLine_, lineBytes > lineRoom()))
             break;
-        }
-        if (!spend(lf + 1 - pos_ + kPieceCost))
-            break;
+        responseBytes_ += lineBytes + kPieceCost;
         const qint64 n = literalMarker(buf_.constData() + pos_, end - pos_);
         if (n == -2 || n > maxLiteral_) {
             errorLine_ = responseHead();

@@ -92,7 +92,9 @@ private:
     // Counts `bytes` more of the response being collected; false (error set) over the budget.
     bool spend(qint64 bytes);
     void failOverBudget();
-    void failLongLine();
+    // Fails the stream for the line at pos_ when it breaks the line limit or the budget.
+    bool failLine(bool tooLong, bool overBudget);
+    qint64 lineRoom() const;          // what the line at pos_ may take, line feed included
     QByteArray responseHead() const;  // of the response being collected
 
     QByteArray buf_;
