@@ -61,13 +61,13 @@ int runScript(const QStringList &args, const QByteArray &input = {}, QByteArray 
 // A minimal synchronous IMAP session over TLS.
 class Session {
 public:
-    bool open()
+    bool open(const QString &host = QStringLiteral("127.0.0.1"))
     {
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
         conf.setCaCertificates(QSslCertificate::fromPath(TestServer::caFile()));  // only the test CA
         conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
         socket_.setSslConfiguration(conf);
-        socket_.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(TestServer::port()));
+        socket_.connectToHostEncrypted(host, quint16(TestServer::port()));
         if (!socket_.waitForEncrypted(10000))
             return false;
         greeting_ = readUntil([](const QByteArray &b) { return b.contains("\r\n"); });
@@ -179,6 +179,22 @@ private Q_SLOTS:
         untrusted.setSslConfiguration(conf);
         untrusted.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(TestServer::port()));
         QVERIFY(!untrusted.waitForEncrypted(10000));
+    }
+
+    // At the other-name address the certificate is sound and from the test CA,
+    // but made out to another name: the name check alone refuses it.
+    void certificateForAnotherName()
+    {
+        const QString host = readState(QStringLiteral("other-name-host")).trimmed();
+        QCOMPARE(host, QStringLiteral("127.0.0.2"));
+        Session s;
+        QVERIFY(!s.open(host));
+        QList<QSslError::SslError> kinds;
+        for (const QSslError &e : s.sslErrors())
+            kinds << e.error();
+        QCOMPARE(kinds, QList<QSslError::SslError>{QSslError::HostNameMismatch});
+        QCOMPARE(s.sslErrors().first().certificate().subjectInfo(QSslCertificate::CommonName),
+                 QStringList{QStringLiteral("imap.other-name.test")});
     }
 
     void noPlaintextGreeting()
