@@ -213,6 +213,8 @@ bool isPlainText(GMimeObject *object, GMimeContentType *type)
 {
     if (g_mime_content_type_is_type(type, "text", "plain"))
         return true;
+    if (!*g_mime_content_type_get_media_type(type) || !*g_mime_content_type_get_media_subtype(type))
+        return true;  // "/plain": read without a warning, but no type either
     return tInvalidContentTypes > 0 && g_mime_content_type_is_type(type, "application", "octet-stream")
            && hasInvalidContentType(object);
 }
