@@ -6,6 +6,8 @@
 #   test-server.sh reset   DIR [USER]                empty every folder of USER, recreate the set
 #   test-server.sh deliver DIR FOLDER [USER]         save one raw message from stdin, unseen
 #   test-server.sh fill    DIR FOLDER COUNT [USER]   generate COUNT varied messages, unseen
+#   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
+#   test-server.sh restart DIR                       stop and start again with the same port, CA and mail
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
@@ -31,7 +33,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -333,6 +335,24 @@ cmd_stop() {
     rm -f "$dir/port"
 }
 
+cmd_kick() {
+    local user=${1:-tester} pid killed=0
+    master_pid >/dev/null || die "the server is not running"
+    for pid in $(doveadm_ who -1 "$user" 2>/dev/null | awk 'NR > 1 && $2 == "imap" { print $3 }'); do
+        kill -KILL "$pid" 2>/dev/null && killed=$((killed + 1))
+    done
+    echo "killed $killed IMAP process(es) of $user"
+}
+
+cmd_restart() {
+    [ "$(id -u)" -eq 0 ] || die "restart must run as root"
+    [ -f "$dir/port" ] && [ -f "$conf" ] || die "the server was never started in $dir"
+    stop_server
+    dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
+    wait_ready "$(cat "$dir/port")"
+    echo "test server restarted on 127.0.0.1:$(cat "$dir/port")"
+}
+
 cmd_reset() {
     local user=${1:-tester}
     master_pid >/dev/null || die "the server is not running"
@@ -431,5 +451,7 @@ case $cmd in
     reset) cmd_reset "$@" ;;
     deliver) cmd_deliver "$@" ;;
     fill) cmd_fill "$@" ;;
+    kick) cmd_kick "$@" ;;
+    restart) cmd_restart ;;
     *) usage ;;
 esac

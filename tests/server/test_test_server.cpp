@@ -278,6 +278,31 @@ private Q_SLOTS:
         }
     }
 
+    // kick drops a user's connections; restart brings the server back on the
+    // same port, with the same CA and the same mail.
+    void kickAndRestart()
+    {
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+        QCOMPARE(runScript({QStringLiteral("deliver"), QStringLiteral("Inbox"), kQuoter}, "Subject: kept\r\n\r\nx\r\n"),
+                 0);
+        Session kicked;
+        QVERIFY(kicked.open());
+        QVERIFY(kicked.login(kQuoter, readState(QStringLiteral("password2"))));
+        QByteArray out;
+        QCOMPARE(runScript({QStringLiteral("kick"), kQuoter}, {}, &out), 0);
+        QVERIFY2(out.contains("killed 1 "), out.constData());
+        QVERIFY(Session::status(kicked.command("NOOP")) != "OK");
+
+        const int port = TestServer::port();
+        QCOMPARE(runScript({QStringLiteral("restart")}, {}, &out), 0);
+        QCOMPARE(TestServer::port(), port);
+        Session s;
+        QVERIFY(s.open());
+        QVERIFY(s.login(kQuoter, readState(QStringLiteral("password2"))));
+        QCOMPARE(s.exists(QStringLiteral("INBOX")), 1);
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+    }
+
     void fillMakesVariedMessages()
     {
         QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
