@@ -116,7 +116,12 @@ void FakeImapServer::onConnection()
         ++connections;
         connect(s, &QTcpSocket::readyRead, this, &FakeImapServer::onData);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        send(greeting);
+        scripted_ = !scripts.isEmpty();
+        player_.reset();
+        if (scripted_)
+            startScript(connections - 1);
+        else
+            send(greeting);
     }
 }
 
@@ -124,6 +129,10 @@ void FakeImapServer::onData()
 {
     if (!client_)
         return;
+    if (scripted_) {
+        scriptData();
+        return;
+    }
     buf_ += client_->readAll();
     while (true) {
         if (literalLeft_ > 0) {

@@ -3,8 +3,8 @@
 #include "FakeImapServer.h"
 #include "ScriptedDialogs.h"
 #include "core/AppError.h"
-#include "mail/ImapClient.h"
 #include "extract/clsChilkatIMAP.h"
+#include "mail/ImapClient.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 // The IMAP client and the connection object against the real test server (TLS).
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
-#include "mail/ImapClient.h"
 #include "extract/clsChilkatIMAP.h"
+#include "mail/ImapClient.h"
 
 #include <QFile>
 #include <QRegularExpression>
