@@ -1,5 +1,6 @@
-// The IMAP client and the connection object against a scripted server: the
-// protocol's happy path, and stalls, drops, nonsense, abort and re-entrancy.
+// The IMAP client and the connection object against a fake server: the
+// protocol's happy path, and stalls, drops, nonsense, abort and re-entrancy,
+// with the kind of each failure.
 #include "FakeImapServer.h"
 #include "ScriptedDialogs.h"
 #include "core/AppError.h"
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 using vc::clsChilkatIMAP;
+using vc::failureName;
 using vc::ImapClient;
 
 namespace {
@@ -33,6 +35,26 @@ void connectPlain(ImapClient &c, FakeImapServer &s)
     c.setPort(s.port());
 }
 
+// Parts of scripted dialogues: the greeting, and the steps up to a selected INBOX.
+const QByteArray kGreeting = "S: * OK [CAPABILITY IMAP4rev1 ID] ready\n";
+const QByteArray kLoggedIn = kGreeting + "C: V0001 LOGIN \"u\" \"secret-pw\"\nS: V0001 OK done\n";
+const QByteArray kSelected = kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: * 1 EXISTS\nS: V0002 OK done\n";
+
+// Connects, then logs in, selects INBOX and fetches message 1, up to `steps` of
+// these or the first that fails.
+enum Step { ToConnect = 1, ToLogin, ToSelect, ToFetch };
+bool runSteps(ImapClient &client, int steps)
+{
+    bool ok = client.Connect(QStringLiteral("127.0.0.1")) == 1;
+    if (ok && steps >= ToLogin)
+        ok = client.Login(QStringLiteral("u"), QStringLiteral("secret-pw")) == 1;
+    if (ok && steps >= ToSelect)
+        ok = client.SelectMailbox(QStringLiteral("INBOX")) == 1;
+    if (ok && steps >= ToFetch)
+        ok = client.FetchSingle(1, false) != nullptr;
+    return ok;
+}
+
 }  // namespace
 
 class TestImapClient : public QObject {
@@ -44,6 +66,9 @@ private Q_SLOTS:
     void idWithoutAnswerShowsOneBoxAndNoLogin_data();
     void idWithoutAnswerShowsOneBoxAndNoLogin();
     void refusedGreetingAndClosedPort();
+    void failureKinds_data();
+    void failureKinds();
+    void unreachableServers();
     void loginArgumentsQuotedOrLiteral_data();
     void loginArgumentsQuotedOrLiteral();
     void loginFailureTextNamesReasonNotPassword();
@@ -109,30 +134,28 @@ void TestImapClient::connectIdLoginThroughConnectionObject()
     QVERIFY(dialogs.boxes.isEmpty());
 
     QCOMPARE(client.Disconnect(), 1);
+    QCOMPARE(client.LastErrorText(), QStringLiteral("LOGOUT: OK"));
+    QCOMPARE(failureName(client.lastFailure()), "None");
     QVERIFY(!client.isConnected());
     QCOMPARE(server->count("LOGOUT"), 1);
 }
 
 void TestImapClient::idWithoutAnswerShowsOneBoxAndNoLogin_data()
 {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("tagged BAD") << "bad";
-    QTest::newRow("tagged NO") << "no";
-    QTest::newRow("connection closed") << "close";
-    QTest::newRow("silence") << "silent";
+    QTest::addColumn<QByteArray>("answer");  // the server's reaction to ID
+    QTest::addColumn<QByteArray>("kind");
+    QTest::newRow("tagged BAD") << QByteArray("S: V0001 BAD Unknown command ID") << QByteArray("Refusal");
+    QTest::newRow("tagged NO") << QByteArray("S: V0001 NO Not now") << QByteArray("Refusal");
+    QTest::newRow("connection closed") << QByteArray("DROP") << QByteArray("ClosedByServer");
+    QTest::newRow("silence") << QByteArray() << QByteArray("TimedOut");
 }
 
 void TestImapClient::idWithoutAnswerShowsOneBoxAndNoLogin()
 {
-    QFETCH(QString, how);
-    server->handlers["ID"] = [&](const QByteArray &tag, const QByteArray &) {
-        if (how == QLatin1String("bad"))
-            server->send(tag + " BAD Unknown command ID\r\n");
-        else if (how == QLatin1String("no"))
-            server->send(tag + " NO Not now\r\n");
-        else if (how == QLatin1String("close"))
-            server->drop();
-    };
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, kind);
+    // The script ends after the answer: a LOGIN would show in scriptError().
+    server->scripts = {kGreeting + "C: V0001 ID (\"GUID\" \"1\")\n" + answer};
     vc::test::ScriptedDialogs dialogs;
     ImapClient client;
     client.setTimeoutMs(800);
@@ -147,8 +170,9 @@ void TestImapClient::idWithoutAnswerShowsOneBoxAndNoLogin()
     QCOMPARE(dialogs.boxes.first().icon, vc::BoxIcon::None);
     QCOMPARE(dialogs.boxes.first().buttons, vc::BoxButtons::Ok);
     QVERIFY(dialogs.boxes.first().title.isEmpty());
-    QCOMPARE(server->count("LOGIN"), 0);
     QVERIFY(client.LastErrorText().startsWith(QStringLiteral("ID failed: ")));
+    QCOMPARE(failureName(client.lastFailure()), kind.constData());
+    QCOMPARE(server->scriptError(), QString());
 }
 
 void TestImapClient::refusedGreetingAndClosedPort()
@@ -160,6 +184,7 @@ void TestImapClient::refusedGreetingAndClosedPort()
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("Too many connections")),
              qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "Refusal");
     QVERIFY(!client.isConnected());
 
     // A port nobody listens on: through the connection object, one box.
@@ -179,6 +204,7 @@ void TestImapClient::refusedGreetingAndClosedPort()
     QVERIFY(conn.lastResult() != 1);
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("refused"), Qt::CaseInsensitive),
              qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "Refused");
 
     // Without a component the connection object raises "Object variable ... not set".
     clsChilkatIMAP orphan;
@@ -190,37 +216,141 @@ void TestImapClient::refusedGreetingAndClosedPort()
     }
 }
 
+void TestImapClient::failureKinds_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("error");  // %1: the server's port
+    QTest::addColumn<QByteArray>("kind");
+    QTest::newRow("all well") << kSelected
+                                     + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {{one}})\n"
+                                       "S: V0003 OK done"
+                              << int(ToFetch) << "FETCH 1: OK" << QByteArray("None");
+    QTest::newRow("greeting BYE") << QByteArray("S: * BYE Too many connections") << int(ToConnect)
+                                  << "Connect to 127.0.0.1:%1 failed: the server refused the connection: BYE Too many "
+                                     "connections"
+                                  << QByteArray("Refusal");
+    QTest::newRow("greeting not IMAP")
+        << QByteArray("S: HTTP/1.1 400 Bad Request") << int(ToConnect)
+        << "Connect to 127.0.0.1:%1 failed: the server's greeting is not IMAP: HTTP/1.1 400 Bad Request"
+        << QByteArray("Protocol");
+    QTest::newRow("login refused, password echoed")
+        << kGreeting + "C: V0001 LOGIN \"u\" \"secret-pw\"\nS: V0001 NO [AUTHENTICATIONFAILED] Bad secret-pw"
+        << int(ToLogin) << "LOGIN failed: NO [AUTHENTICATIONFAILED] Bad ********" << QByteArray("Refusal");
+    QTest::newRow("select BAD") << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: V0002 BAD No such folder" << int(ToSelect)
+                                << "SELECT INBOX failed: BAD No such folder" << QByteArray("Refusal");
+    QTest::newRow("BYE, then closed")
+        << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: * BYE Server shutting down\nDROP" << int(ToSelect)
+        << "SELECT INBOX failed: the connection was closed by the server (BYE Server shutting down)"
+        << QByteArray("ClosedByServer");
+    QTest::newRow("a go-ahead nobody asked for")
+        << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: + more?" << int(ToSelect)
+        << "SELECT INBOX failed: the server asked for data the command does not have" << QByteArray("Protocol");
+    QTest::newRow("silence") << kLoggedIn + "C: V0002 SELECT \"INBOX\"" << int(ToSelect)
+                             << "SELECT INBOX failed: timed out after 1 s without an answer from the server"
+                             << QByteArray("TimedOut");
+    QTest::newRow("message over the limit")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {5000}" << int(ToFetch)
+        << "FETCH 1 failed: the server announced 5000 bytes of data, more than the limit of 2000 bytes"
+        << QByteArray("TooLarge");
+    QTest::newRow("line longer than any line")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nP: * 1 FETCH (FLAGS ("
+               + QByteArray(vc::ImapParser::kMaxLineLength + 10, 'y')
+        << int(ToFetch) << "FETCH 1 failed: the server sent a line longer than 8388608 bytes" << QByteArray("Protocol");
+    QTest::newRow("fetch answered without the message")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (FLAGS ())\nS: V0003 OK done" << int(ToFetch)
+        << "FETCH 1 failed: the server sent no message (it may have been removed)" << QByteArray("NoMessage");
+    QTest::newRow("fetch without content")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] NIL)\nS: V0003 OK done" << int(ToFetch)
+        << "FETCH 1 failed: the server has no content for this message" << QByteArray("NoMessage");
+}
+
+// Each way an operation can fail has its own kind beside the error text.
+void TestImapClient::failureKinds()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, steps);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, kind);
+    server->scripts = {script};
+    server->literals["one"] = message("one");
+    ImapClient client;
+    client.setTimeoutMs(300);
+    client.setMaxMessageBytes(2000);
+    connectPlain(client, *server);
+    QCOMPARE(runSteps(client, steps), kind == "None");
+    QCOMPARE(client.LastErrorText(), error.contains(QLatin1String("%1")) ? error.arg(server->port()) : error);
+    QCOMPARE(failureName(client.lastFailure()), kind.constData());
+    QCOMPARE(server->scriptError(), QString());
+}
+
+void TestImapClient::unreachableServers()
+{
+    ImapClient client;
+    client.setSsl(false);
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    client.setPort(closedPort);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "Refused");
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("Connect to 127.0.0.1:%1 failed: ").arg(closedPort)));
+
+    // A name that cannot resolve (".invalid" never does).
+    client.setPort(993);
+    QCOMPARE(client.Connect(QStringLiteral("no-such-host.invalid")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "HostNotFound");
+    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("Connect to no-such-host.invalid:993 failed: ")),
+             qPrintable(client.LastErrorText()));
+    QVERIFY(!client.isConnected());
+
+    // Calls that cannot go out at all.
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "NotConnected");
+    QCOMPARE(client.Disconnect(), 0);
+    QCOMPARE(failureName(client.lastFailure()), "NotConnected");
+    client.setSsl(true);
+    client.setCaFile(QStringLiteral("/no/such/ca.pem"));
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("Connect to 127.0.0.1:993 failed: no certificate could be read from the CA file "
+                            "/no/such/ca.pem"));
+    QCOMPARE(failureName(client.lastFailure()), "Local");
+}
+
 void TestImapClient::loginArgumentsQuotedOrLiteral_data()
 {
     QTest::addColumn<QByteArray>("capability");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QByteArray>("dialogue");  // after the greeting, up to the tagged OK
     QTest::newRow("quote and backslash") << QByteArray("IMAP4rev1 ID") << QStringLiteral("a\"b\\c")
-                                         << QByteArray("LOGIN \"user\" \"a\\\"b\\\\c\"");
-    QTest::newRow("non-ASCII, synchronising literal") << QByteArray("IMAP4rev1 ID") << QStringLiteral("Qu\"ote-é9")
-                                                      << QByteArray("LOGIN \"user\" {10}\r\nQu\"ote-\xC3\xA9"
-                                                                    "9");
-    QTest::newRow("non-ASCII, non-synchronising literal")
-        << QByteArray("IMAP4rev1 ID LITERAL+") << QStringLiteral("é") << QByteArray("LOGIN \"user\" {2+}\r\n\xC3\xA9");
-    QTest::newRow("empty") << QByteArray("IMAP4rev1") << QString() << QByteArray("LOGIN \"user\" \"\"");
+                                         << QByteArray(R"(C: V0001 LOGIN "user" "a\\\"b\\\\c")");
+    QTest::newRow("non-ASCII, synchronising literal")
+        << QByteArray("IMAP4rev1 ID") << QStringLiteral("Qu\"ote-é9")
+        << QByteArray("C: V0001 LOGIN \"user\" {10}\nS: + go ahead\nC: Qu\"ote-\\xC3\\xA99");
+    QTest::newRow("non-ASCII, non-synchronising literal") << QByteArray("IMAP4rev1 ID LITERAL+") << QStringLiteral("é")
+                                                          << QByteArray("C: V0001 LOGIN \"user\" {2+}\nC: \\xC3\\xA9");
+    QTest::newRow("empty") << QByteArray("IMAP4rev1") << QString() << QByteArray("C: V0001 LOGIN \"user\" \"\"");
     QTest::newRow("tab") << QByteArray("IMAP4rev1") << QStringLiteral("a\tb")
-                         << QByteArray("LOGIN \"user\" {3}\r\na\tb");
+                         << QByteArray("C: V0001 LOGIN \"user\" {3}\nS: + go ahead\nC: a\\tb");
 }
 
 void TestImapClient::loginArgumentsQuotedOrLiteral()
 {
     QFETCH(QByteArray, capability);
     QFETCH(QString, password);
-    QFETCH(QByteArray, expected);
-    server->capability = capability;
+    QFETCH(QByteArray, dialogue);
+    // A literal sent before its go-ahead would meet an unexpected "+" and fail the login.
+    server->scripts = {"S: * OK [CAPABILITY " + capability + "] ready\n" + dialogue + "\nS: V0001 OK done"};
     ImapClient client;
     connectPlain(client, *server);
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.Login(QStringLiteral("user"), password), 1);
-    QCOMPARE(server->last("LOGIN"), expected);
-    // The synchronising form waits for the go-ahead: the server saw exactly one LOGIN.
-    QCOMPARE(server->count("LOGIN"), 1);
     QCOMPARE(client.LastErrorText(), QStringLiteral("LOGIN: OK"));
+    QCOMPARE(server->scriptError(), QString());
 }
 
 void TestImapClient::loginFailureTextNamesReasonNotPassword()
@@ -299,7 +429,8 @@ void TestImapClient::selectNamesAndCounts()
     QCOMPARE(client.LastErrorText(), QStringLiteral("SELECT Deleted failed: NO Mailbox doesn't exist: Deleted"));
     QCOMPARE(client.NumMessages(), 0);
     QVERIFY(!client.FetchSingle(1, false));
-    QVERIFY(client.LastErrorText().contains(QStringLiteral("no mailbox is selected")));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 1 failed: no mailbox is selected"));
+    QCOMPARE(failureName(client.lastFailure()), "NotSelected");
 }
 
 void TestImapClient::fetchByNumberAndByUid()
@@ -335,6 +466,8 @@ void TestImapClient::fetchByNumberAndByUid()
     QVERIFY(!client.FetchSingle(4, false));
     QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 4 failed: BAD")));
     QVERIFY(!client.FetchSingle(0, false));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 0 failed: message numbers start at 1"));
+    QCOMPARE(failureName(client.lastFailure()), "BadRequest");
     server->handlers["FETCH"] = [&](const QByteArray &tag, const QByteArray &) { server->send(tag + " OK done\r\n"); };
     QVERIFY(!client.FetchSingle(1, false));
     QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 1 failed: ")));
@@ -386,6 +519,7 @@ void TestImapClient::droppedMidLiteralThenReconnect()
     QVERIFY(!client.FetchSingle(1, false));
     QVERIFY(t.elapsed() < 4000);  // noticed at once, not by the time-out
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("closed")), qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "ClosedByServer");
     QVERIFY(!client.isConnected());
     QCOMPARE(client.NumMessages(), 0);
     QVERIFY(!client.FetchSingle(1, false));
@@ -414,6 +548,7 @@ void TestImapClient::stalledServerTimesOut()
     QVERIFY(t.elapsed() < 5000);
     QCOMPARE(client.LastErrorText(),
              QStringLiteral("FETCH 1 failed: timed out after 1 s without an answer from the server"));
+    QCOMPARE(failureName(client.lastFailure()), "TimedOut");
     QVERIFY(!client.isConnected());
 
     // A greeting that never comes times out as well.
@@ -437,6 +572,7 @@ void TestImapClient::oversizedMessageFailsAndReconnects()
     QVERIFY(!client.FetchSingle(2, false));
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 2000 bytes")),
              qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "TooLarge");
     QVERIFY(!client.isConnected());
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
@@ -445,22 +581,30 @@ void TestImapClient::oversizedMessageFailsAndReconnects()
 
 void TestImapClient::garbageFailsWithoutCrash()
 {
+    server->scripts = {R"(P: \x00\xff\xfe garbage (((\r\n)",
+                       R"(
+            S: * OK hi
+            C: V0001 CAPABILITY
+            S: * CAPABILITY IMAP4rev1
+            S: V0001 OK done
+            C: V0002 SELECT "INBOX"
+            S: )))((("
+            S: * 99999999999999999999 EXISTS
+            S: + more?
+        )"};
     ImapClient client;
     client.setTimeoutMs(1000);
     connectPlain(client, *server);
-    static const char junk[] = "\x00\xff\xfe garbage (((\r\n";
-    server->greeting = QByteArray(junk, sizeof junk - 1);
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
     QVERIFY(client.LastErrorText().contains(QStringLiteral("not IMAP")));
+    QCOMPARE(failureName(client.lastFailure()), "Protocol");
 
-    server->greeting = "* OK hi\r\n";
-    server->handlers["SELECT"] = [&](const QByteArray &tag, const QByteArray &) {
-        server->send(")))(((\"\r\n* 99999999999999999999 EXISTS\r\n+ more?\r\n");
-    };
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
-    QVERIFY(!client.LastErrorText().isEmpty());
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("SELECT INBOX failed: the server asked for data the command does not have"));
     QVERIFY(!client.isConnected());  // the go-ahead nobody asked for broke the stream
+    QCOMPARE(server->scriptError(), QString());
 }
 
 void TestImapClient::rawCommandRefusesLineBreaks()
@@ -470,6 +614,7 @@ void TestImapClient::rawCommandRefusesLineBreaks()
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.SendRawCommand(QStringLiteral("ID NIL\r\nV1 LOGOUT")), QString());
     QVERIFY(client.LastErrorText().contains(QStringLiteral("one line")));
+    QCOMPARE(failureName(client.lastFailure()), "BadRequest");
     QCOMPARE(server->count("LOGOUT"), 0);
     const QString reply = client.SendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")"));
     QVERIFY(reply.startsWith(QStringLiteral("* ID (\"name\" \"Fake\")\r\n")));
@@ -502,6 +647,7 @@ void TestImapClient::abortProcessAbandonsFetch()
     QVERIFY(!client.FetchSingle(1, false));
     QVERIFY(t.elapsed() < 2000);
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 1 failed: aborted"));
+    QCOMPARE(failureName(client.lastFailure()), "Aborted");
     QVERIFY(!client.isConnected());
     QVERIFY(dialogs.boxes.isEmpty());
 
@@ -528,7 +674,9 @@ void TestImapClient::callsDuringAWaitAreRefusedAndDisconnectEndsIt()
     int checks = 0;
     int selectAnswer = -5;
     QString selectError;
+    vc::ImapFailure selectFailure = vc::ImapFailure::None;
     int connectAnswer = -5;
+    QString disconnectError;
     connect(
         &client, &ImapClient::AbortCheck, this,
         [&](int &) {
@@ -537,9 +685,11 @@ void TestImapClient::callsDuringAWaitAreRefusedAndDisconnectEndsIt()
                 QVERIFY(client.isBusy());
                 selectAnswer = client.SelectMailbox(QStringLiteral("Sent"));
                 selectError = client.LastErrorText();
+                selectFailure = client.lastFailure();
                 connectAnswer = client.Connect(QStringLiteral("127.0.0.1"));
             } else if (checks == 3) {
-                client.Disconnect();
+                QCOMPARE(client.Disconnect(), 1);
+                disconnectError = client.LastErrorText();
             }
         },
         Qt::DirectConnection);
@@ -550,10 +700,13 @@ void TestImapClient::callsDuringAWaitAreRefusedAndDisconnectEndsIt()
     QCOMPARE(checks, 3);
     QCOMPARE(selectAnswer, 0);
     QCOMPARE(selectError, QStringLiteral("SELECT Sent failed: another operation is in progress"));
+    QCOMPARE(failureName(selectFailure), "Busy");
+    QCOMPARE(disconnectError, QStringLiteral("Disconnect: the connection was closed while an operation waited"));
     QCOMPARE(connectAnswer, 0);
     QCOMPARE(server->count("SELECT"), 1);
     QCOMPARE(server->connections, 1);
-    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("FETCH 1 failed: ")));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 1 failed: the connection was closed by Disconnect"));
+    QCOMPARE(failureName(client.lastFailure()), "Disconnected");
     QVERIFY(!client.isConnected());
     QVERIFY(!client.isBusy());
 
