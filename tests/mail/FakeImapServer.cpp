@@ -80,7 +80,7 @@ void FakeImapServer::sendInPieces(const QByteArray &bytes, int pieces, int delay
 void FakeImapServer::drop()
 {
     if (latencyMs > 0 && client_) {  // after what was sent before it
-        QTimer::singleShot(latencyMs, this, [this, c = client_] {
+        QTimer::singleShot(latencyMs, this, [c = client_] {
             if (c) {
                 c->flush();
                 c->disconnectFromHost();
