@@ -2,6 +2,7 @@
 // few round trips, the same per-message answers as one fetch at a time, and a
 // clean protocol state whenever the walk is left.
 #include "FakeImapServer.h"
+#include "MailTestSupport.h"
 #include "mail/ImapClient.h"
 
 #include <QElapsedTimer>
@@ -17,12 +18,7 @@ namespace {
 
 QByteArray message(int n, int bodyLines = 3)
 {
-    const QByteArray subject = "m" + QByteArray::number(n);
-    QByteArray m =
-        "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
-    for (int i = 0; i < bodyLines; ++i)
-        m += "Body line " + QByteArray::number(i) + " of " + subject + "\r\n";
-    return m;
+    return vc::test::message("m" + QByteArray::number(n), bodyLines);
 }
 
 QList<QByteArray> messages(int count, int bodyLines = 3)
