@@ -303,7 +303,8 @@ void ImapParser::reset()
     literal_.clear();
     responseBytes_ = 0;
     ready_.clear();
-    error_.clear();
+    error_ = Error::None;
+    errorText_.clear();
     errorLine_.clear();
 }
 
@@ -314,9 +315,10 @@ ImapResponse ImapParser::takeResponse()
     return r;
 }
 
-void ImapParser::setError(const QString &text)
+void ImapParser::setError(Error error, const QString &text)
 {
-    error_ = text;
+    error_ = error;
+    errorText_ = text;
     buf_.clear();
     pos_ = scanFrom_ = 0;
     literal_.clear();
@@ -344,7 +346,8 @@ QByteArray ImapParser::responseHead() const
 void ImapParser::failOverBudget()
 {
     errorLine_ = responseHead();
-    setError(QStringLiteral("the server sent a response of more than %1 bytes").arg(maxResponseBytes()));
+    setError(Error::ResponseTooLarge,
+             QStringLiteral("the server sent a response of more than %1 bytes").arg(maxResponseBytes()));
 }
 
 qint64 ImapParser::lineRoom() const
@@ -360,7 +363,7 @@ bool ImapParser::failLine(bool tooLong, bool overBudget)
 {
     if (tooLong && (!overBudget || maxLine_ + 2 <= qMax<qint64>(1, lineRoom()))) {
         errorLine_ = responseHead();
-        setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
+        setError(Error::LineTooLong, QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
         return true;
     }
     if (overBudget)
@@ -426,7 +429,8 @@ void ImapParser::parse()
         const qint64 n = literalMarker(buf_.constData() + pos_, end - pos_);
         if (n == -2 || n > maxLiteral_) {
             errorLine_ = responseHead();
-            setError(QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
+            setError(Error::LiteralTooLarge,
+                     QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
                          .arg(n == -2 ? QStringLiteral("too many") : QString::number(n))
                          .arg(maxLiteral_));
             break;
@@ -477,7 +481,8 @@ void ImapParser::finishResponse()
     ImapResponse r;
     if (!buildResponse(std::move(segs), std::move(lits), r)) {
         errorLine_ = head;
-        setError(QStringLiteral("the server sent lists nested deeper than %1 levels").arg(kMaxNesting));
+        setError(Error::NestedTooDeep,
+                 QStringLiteral("the server sent lists nested deeper than %1 levels").arg(kMaxNesting));
         return;
     }
     ready_.push_back(std::move(r));

@@ -61,8 +61,11 @@ public:
     bool hasResponse() const { return !ready_.empty(); }
     ImapResponse takeResponse();
 
-    bool hasError() const { return !error_.isEmpty(); }
-    const QString &errorText() const { return error_; }
+    // Which limit broke the stream.
+    enum class Error { None, LiteralTooLarge, ResponseTooLarge, LineTooLong, NestedTooDeep };
+    bool hasError() const { return error_ != Error::None; }
+    Error error() const { return error_; }
+    const QString &errorText() const { return errorText_; }
     // The first bytes of the response that broke a limit ("* 7 FETCH (BODY[] {...").
     const QByteArray &errorLine() const { return errorLine_; }
 
@@ -88,7 +91,7 @@ public:
 private:
     void parse();
     void finishResponse();
-    void setError(const QString &text);
+    void setError(Error error, const QString &text);
     // Counts `bytes` more of the response being collected; false (error set) over the budget.
     bool spend(qint64 bytes);
     void failOverBudget();
@@ -112,7 +115,8 @@ private:
     qint64 responseBytes_ = 0;  // wire bytes of the response being collected
 
     std::deque<ImapResponse> ready_;
-    QString error_;
+    Error error_ = Error::None;
+    QString errorText_;
     QByteArray errorLine_;
 };
 
