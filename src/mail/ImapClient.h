@@ -53,7 +53,8 @@ public:
 
     // The kind of failure of the last operation (None after a success), and,
     // when the server's certificate was refused, the reasons (QSslError texts).
-    ImapFailure lastFailure() const { return session_.lastFailure(); }
+    ImapFailure lastFailure() const override { return session_.lastFailure(); }
+    quint32 uidValidity() const override { return uidValidity_; }
     QStringList certificateErrors() const { return session_.certificateErrors(); }
 
     // Configuration; each applies to the next operation (the CA file to the next Connect).
@@ -112,7 +113,8 @@ private:
     int port_ = 993;
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
+    quint32 uidValidity_ = 0;  // of the mailbox selected last
+    ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
     ImapSession session_;
 };
 

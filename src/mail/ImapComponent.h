@@ -1,4 +1,6 @@
 #pragma once
+#include "mail/ImapFailure.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -66,6 +68,13 @@ public:
     virtual std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) = 0;  // nullptr = failure
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
+
+    // Beyond the operations above, for a walk that outlives a lost connection:
+    // why the last operation failed (None after a success; a component that
+    // cannot tell answers None), and the UIDVALIDITY of the mailbox selected
+    // last (0 when unknown).
+    virtual ImapFailure lastFailure() const { return ImapFailure::None; }
+    virtual quint32 uidValidity() const { return 0; }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

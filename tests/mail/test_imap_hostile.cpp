@@ -50,6 +50,7 @@ class TestImapHostile : public QObject {
 private Q_SLOTS:
     void failsCleanly_data();
     void failsCleanly();
+    void uidValidityOfEachSelect();
 };
 
 void TestImapHostile::failsCleanly_data()
@@ -105,6 +106,28 @@ void TestImapHostile::failsCleanly()
 
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(server.scriptError(), QString());
+}
+
+// What a walk checks after reconnecting: the UIDVALIDITY of each select, read
+// through the component interface.
+void TestImapHostile::uidValidityOfEachSelect()
+{
+    FakeImapServer server;
+    server.scripts = {kLoggedIn + kSelect
+                      + "S: * 3 EXISTS\nS: * OK [UIDVALIDITY 1700000001] UIDs valid\n"
+                        "S: V0002 OK done\nC: V0003 SELECT \"Junk\"\nS: V0003 NO gone"};
+    ImapClient client;
+    client.setTimeoutMs(2000);
+    connectPlain(client, server);
+    vc::ImapComponent &imap = client;
+    QCOMPARE(imap.uidValidity(), 0u);
+    QCOMPARE(imap.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(imap.Login(QStringLiteral("u"), QStringLiteral("pw")), 1);
+    QCOMPARE(imap.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QCOMPARE(imap.uidValidity(), 1700000001u);
+    QCOMPARE(imap.SelectMailbox(QStringLiteral("Junk")), 0);
+    QCOMPARE(imap.uidValidity(), 0u);
+    QCOMPARE(imap.lastFailure(), vc::ImapFailure::Refusal);
 }
 
 QTEST_GUILESS_MAIN(TestImapHostile)
