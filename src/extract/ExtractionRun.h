@@ -1,6 +1,6 @@
 #pragma once
-#include "mail/ConnectionConfig.h"
 #include "extract/clsChilkatIMAP.h"
+#include "mail/ConnectionConfig.h"
 
 #include <QString>
 
