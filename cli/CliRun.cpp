@@ -263,6 +263,12 @@ public:
     }
     void setBusy(bool) override {}
     void resetProgress() override { progress_.finish(); }
+    // "Done." only after a complete run; otherwise what is missing, and why.
+    void sayDone(const QString &shortfall) override
+    {
+        progress_.finish();
+        dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : shortfall);
+    }
 
     // Hands the rows not yet written to the writer.
     void passRowsOn()
@@ -315,6 +321,7 @@ int exitStatus(RunOutcome outcome, bool interrupted)
     case RunOutcome::ConnectFailed: return exitcode::ConnectFailed;
     case RunOutcome::FolderNotSelected: return exitcode::FolderNotSelected;
     case RunOutcome::Stopped:
+    case RunOutcome::Incomplete:
     case RunOutcome::Failed: return exitcode::Failure;
     }
     return exitcode::Failure;

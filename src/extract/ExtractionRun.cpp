@@ -25,6 +25,11 @@ QString accountName(const QString &nameBox, const QString &suffixCombo)
     return nameBox;
 }
 
+void RunHost::sayDone(const QString &shortfall)
+{
+    dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : QStringLiteral("Done.\r") + shortfall);
+}
+
 RunOutcome ExtractEmail(RunHost &host)
 {
     ErrorTrap trap(QStringLiteral("Vellumcast2/19/2015.Form1.ExtractEmail"));
@@ -35,6 +40,7 @@ RunOutcome ExtractEmail(RunHost &host)
     // reference, and the object must outlive the walk that is using it.
     std::shared_ptr<clsChilkatIMAP> conn;
     QString folder;
+    QString shortfall;
 
     auto object = [&]() -> clsChilkatIMAP & {
         if (!conn)
@@ -70,7 +76,11 @@ RunOutcome ExtractEmail(RunHost &host)
                 case clsChilkatIMAP::WalkEnd::ConnectFailed: outcome = RunOutcome::ConnectFailed; break;
                 case clsChilkatIMAP::WalkEnd::SelectFailed: outcome = RunOutcome::FolderNotSelected; break;
                 case clsChilkatIMAP::WalkEnd::Aborted: outcome = RunOutcome::Stopped; break;
-                default: break;
+                default:
+                    shortfall = shortfallText(object().lastWalk());
+                    if (object().lastWalk().unread() > 0)
+                        outcome = RunOutcome::Incomplete;
+                    break;
                 }
             });
         } else {
@@ -87,7 +97,7 @@ RunOutcome ExtractEmail(RunHost &host)
     trap(126, [&] { host.setBusy(false); });
     trap(128, [&] {
         if (!runFailed)
-            dialogs().messageBox(QStringLiteral("Done."));
+            host.sayDone(shortfall);
     });
 
     if (outcome == RunOutcome::Done && conn && conn->AbortProcess)

@@ -33,6 +33,9 @@ public:
     virtual void clearResults() = 0;
     virtual void setBusy(bool busy) = 0;  // hourglass on / default pointer
     virtual void resetProgress() = 0;     // text "Progress Bar", position 0
+    // The closing message of a run that walked: the box "Done.", with what is
+    // missing (shortfallText, may be empty) on the lines below.
+    virtual void sayDone(const QString &shortfall);
 };
 
 // The run procedure (ExtractEmail): connects when there is no connection object,
@@ -41,12 +44,13 @@ public:
 // trapped under "Vellumcast2/19/2015.Form1.ExtractEmail".
 // Returns how the run ended, for callers that need an exit status:
 //   Done              the walk went through the folder
+//   Incomplete        the walk ran, but messages could not be read
 //   ConnectFailed     the connect or login (of the run or of the walk) failed
 //   FolderNotSelected the folder could not be selected (count or walk)
 //   NoMessages        the folder is empty
 //   Stopped           AbortProcess was set during the run
 //   Failed            a step of the run failed with a run-time error
-enum class RunOutcome { Done, ConnectFailed, NoMessages, Failed, FolderNotSelected, Stopped };
+enum class RunOutcome { Done, ConnectFailed, NoMessages, Failed, FolderNotSelected, Stopped, Incomplete };
 RunOutcome ExtractEmail(RunHost &host);
 
 }  // namespace vc

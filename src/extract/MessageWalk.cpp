@@ -137,7 +137,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
 
 void clsChilkatIMAP::WriteErrorLog()
 {
-    errorlog::append(errorLogPath_, component(ChilkatImap1).LastErrorText());
+    walk_.logPath = errorlog::append(errorLogPath_, component(ChilkatImap1).LastErrorText());
 }
 
 }  // namespace vc

@@ -4,6 +4,7 @@
 #include "extract/clsChilkatIMAP.h"
 
 #include "core/AppError.h"
+#include "extract/ErrorLog.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -129,6 +130,21 @@ bool clsChilkatIMAP::pauseBeforeReconnect(int attempt)
     if (AbortProcess)
         walk_.endReason = QStringLiteral("The run was stopped while the connection was being restored.");
     return !AbortProcess;
+}
+
+QString shortfallText(const clsChilkatIMAP::WalkStats &walk)
+{
+    QStringList lines;
+    if (walk.unread() > 0)
+        lines << QStringLiteral("%1 of %2 messages could not be read (see %3)")
+                     .arg(walk.unread())
+                     .arg(walk.asked)
+                     .arg(walk.logPath.isEmpty() ? errorlog::programFolderPath() : walk.logPath);
+    if (!walk.endReason.isEmpty())
+        lines << walk.endReason;
+    if (walk.folderChanged)
+        lines << QStringLiteral("The folder changed while it was being read.");
+    return lines.join(QLatin1Char('\r'));
 }
 
 }  // namespace vc

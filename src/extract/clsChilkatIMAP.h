@@ -72,7 +72,9 @@ public:
         QString endReason;           // why a Broken walk ended
         int failedInRow = 0;         // fetches in a row that found no message
         quint32 uidValidity = 0;
-        int count = 0;  // the folder's message count when the walk began
+        int count = 0;    // the folder's message count when the walk began
+        QString logPath;  // where the fetch log went
+        qint64 unread() const { return asked - read; }
     };
     const WalkStats &lastWalk() const { return walk_; }
     // At most this many reconnects per walk after a lost connection; before the
@@ -118,6 +120,12 @@ private:
     WalkStats walk_;
     int reconnectPauseMs_ = 1000;
 };
+
+// What the user must know after a walk, each on a line of its own (CR): "N of M
+// messages could not be read (see ERRORLOG)" when messages are missing, why the
+// walk ended early, and that the folder changed under it. Empty after a walk
+// that read every message of an unchanged folder.
+QString shortfallText(const clsChilkatIMAP::WalkStats &walk);
 
 // The date of a message as the walk hands it on: the system short date, a blank
 // and the time of day, in local time; empty for an invalid date.
