@@ -43,7 +43,7 @@ QString applicationErrorText(const QString &description, const QString &location
 // location once and then runs its statements through the trap, each with its
 // line number:
 //
-//     ErrorTrap trap(QStringLiteral("Vellumcast2/19/2015.Form1.Form_Load"));
+//     ErrorTrap trap(location::Form1::Form_Load);
 //     trap(100, [&] { ApplySkin(); });
 //     trap(102, [&] { CheckOnline(); });
 //
