@@ -14,7 +14,7 @@ namespace {
 // each one reads and the groups of them it needs (one option of each group).
 struct NamedRule {
     QString name;
-    Rule rule;
+    Rule value;
     QString description;
     QStringList parameters;
     QList<QStringList> needs;
@@ -55,7 +55,7 @@ const QList<NamedRule> &rules()
 
 struct NamedFormat {
     QString name;
-    Format format;
+    Format value;
     QString description;
 };
 
@@ -74,21 +74,40 @@ const QList<NamedFormat> &formats()
 
 // "NAME  description" lines of a name table, for --help.
 template <class Table>
-QString namesHelp(const Table &table)
+QStringList namesHelp(const Table &table)
 {
-    QString text;
+    QStringList lines;
     for (const auto &row : table)
-        text += QLatin1Char('\n') + row.name.leftJustified(15) + row.description;
-    return text;
+        lines << row.name.leftJustified(16) + row.description;
+    return lines;
 }
 
-template <class Table>
-QString namesList(const Table &table)
+// An option that takes one name of a table (the rules, the formats) and
+// stores the value the table gives for it.
+template <class Table, class Value>
+cmdline::Option choice(const QString &name, const QString &valueName, const QString &description,
+                       const QString &example, const Table &table, Value *target)
 {
-    QStringList names;
-    for (const auto &row : table)
-        names << row.name;
-    return names.join(QStringLiteral(", "));
+    return {name, valueName, description, example, [name, &table, target](const QString &v) {
+                QStringList names;
+                for (const auto &row : table) {
+                    if (row.name == v) {
+                        *target = row.value;
+                        return QString();
+                    }
+                    names << row.name;
+                }
+                return QStringLiteral("unknown %1 '%2' (one of %3)").arg(name, v, names.join(QStringLiteral(", ")));
+            }};
+}
+
+// A switch that sets `target`.
+cmdline::Option flag(const QString &name, const QString &description, bool *target)
+{
+    return {name, QString(), description, QString(), [target](const QString &) {
+                *target = true;
+                return QString();
+            }};
 }
 
 // Parsing state: the options filled in, and which rule parameters were given.
@@ -127,17 +146,9 @@ QList<cmdline::Option> ruleOptions(State *s)
         text(QStringLiteral("folder"), QStringLiteral("NAME"),
              QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name"),
              QStringLiteral("Sent"), &o.folder),
-        {QStringLiteral("rule"), QStringLiteral("RULE"),
-         QStringLiteral("what to extract from each message (default all):") + namesHelp(rules()),
-         QStringLiteral("between"),
-         [&o](const QString &v) {
-             for (const NamedRule &r : rules())
-                 if (r.name == v) {
-                     o.rule = r.rule;
-                     return QString();
-                 }
-             return QStringLiteral("unknown rule '%1' (one of %2)").arg(v, namesList(rules()));
-         }},
+        choice(QStringLiteral("rule"), QStringLiteral("RULE"),
+               QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
+               QStringLiteral("between"), rules(), &o.rule),
         parameter(s, QStringLiteral("text"), QStringLiteral("TEXT"),
                   QStringLiteral("containing, not-containing: the text to look for\n(letter case does not matter)"),
                   QStringLiteral("invoice"),
@@ -164,23 +175,10 @@ QList<cmdline::Option> ruleOptions(State *s)
 QList<cmdline::Option> outputOptions(State *s)
 {
     Options &o = s->o;
-    auto flag = [](const QString &name, const QString &description, bool *target) {
-        return cmdline::Option{name, QString(), description, QString(), [target](const QString &) {
-                                   *target = true;
-                                   return QString();
-                               }};
-    };
     return {
-        {QStringLiteral("format"), QStringLiteral("FORMAT"),
-         QStringLiteral("how the rows are written (default text):") + namesHelp(formats()), QStringLiteral("csv"),
-         [&o](const QString &v) {
-             for (const NamedFormat &f : formats())
-                 if (f.name == v) {
-                     o.format = f.format;
-                     return QString();
-                 }
-             return QStringLiteral("unknown format '%1' (one of %2)").arg(v, namesList(formats()));
-         }},
+        choice(QStringLiteral("format"), QStringLiteral("FORMAT"),
+               QStringLiteral("how the rows are written: one of the formats below\n(default text)"),
+               QStringLiteral("csv"), formats(), &o.format),
         text(QStringLiteral("output"), QStringLiteral("FILE"),
              QStringLiteral("write the rows to FILE (replaced as a whole) instead of\nstandard output"),
              QStringLiteral("rows.csv"), &o.output, true),
@@ -223,16 +221,19 @@ cmdline::Program program(State *s)
                        "the rule extracts, as the window of vellumcast lists them. Each fetch adds a\n"
                        "record to the fetch log; \"Done.\" and other messages go to standard error."),
         rows,
-        {QStringLiteral("# every e-mail's sender, date, subject and body lines, as CSV"),
-         QStringLiteral("VC_PASSWORD=... vellumcast-cli --user me@example.org --password-env VC_PASSWORD \\"),
-         QStringLiteral("    --format csv --output rows.csv"),
-         QStringLiteral("# the links of unsubscribe lines in Junk, with progress"),
-         QStringLiteral("vellumcast-cli --user me@example.org --password-file pw.txt --folder Junk \\"),
-         QStringLiteral("    --rule between --start 'remove=' --end '\"' --progress")},
-        {QStringLiteral("0    completed"), QStringLiteral("1    failure (a message, the output)"),
-         QStringLiteral("2    usage error"), QStringLiteral("3    connect or login failed"),
-         QStringLiteral("4    the folder could not be selected"),
-         QStringLiteral("130  interrupted (the rows so far are written)")},
+        {{QStringLiteral("Rules"), namesHelp(rules())},
+         {QStringLiteral("Formats"), namesHelp(formats())},
+         {QStringLiteral("Exit status"),
+          {QStringLiteral("0    completed"), QStringLiteral("1    failure (a message, the output)"),
+           QStringLiteral("2    usage error"), QStringLiteral("3    connect or login failed"),
+           QStringLiteral("4    the folder could not be selected"),
+           QStringLiteral("130  interrupted (the rows so far are written)")}}},
+        {{QStringLiteral("Every message's sender, date, subject and body lines, as CSV"),
+          QStringLiteral("vellumcast-cli --user me@example.org --password-file pw.txt --format csv --output "
+                         "rows.csv")},
+         {QStringLiteral("The link of every unsubscribe line in Junk, with progress"),
+          QStringLiteral("vellumcast-cli --user me@example.org --folder Junk --rule between --start 'remove=' "
+                         "--end '\"' --progress")}},
     };
 }
 
@@ -241,7 +242,7 @@ QString checkRuleParameters(const State &s)
 {
     const NamedRule *rule = nullptr;
     for (const NamedRule &r : rules())
-        if (r.rule == s.o.rule)
+        if (r.value == s.o.rule)
             rule = &r;
     for (const QString &given : s.given) {
         if (rule->parameters.contains(given))

@@ -34,11 +34,12 @@ cmdline::Program appProgram(AppOptions &options)
                        "Every entry is kept in the per-user settings file %1.ini (section [%2]).")
             .arg(product::kSettingsApplication, product::kSettingsSection),
         rows,
-        {QStringLiteral("# against a self-hosted server with its own CA"),
-         QStringLiteral("vellumcast --server mail.example.org --ca-file /etc/ssl/example-ca.pem"),
-         QStringLiteral("# a demonstration that leaves the user's own settings alone"),
-         QStringLiteral("vellumcast --settings /tmp/demo.ini --no-online-check")},
-        {QStringLiteral("0    the window was closed"), QStringLiteral("2    the command line was refused")},
+        {{QStringLiteral("Exit status"),
+          {QStringLiteral("0    the window was closed"), QStringLiteral("2    the command line was refused")}}},
+        {{QStringLiteral("Against a self-hosted server with its own CA"),
+          QStringLiteral("vellumcast --server mail.example.org --ca-file /etc/ssl/example-ca.pem")},
+         {QStringLiteral("A demonstration that leaves the user's own settings alone"),
+          QStringLiteral("vellumcast --settings /tmp/demo.ini --no-online-check")}},
     };
 }
 

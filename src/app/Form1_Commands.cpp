@@ -148,34 +148,47 @@ void Form1::PushButton11_Click()
 // ---------------------------------------------------------------------------
 // Output and help commands
 
+namespace {
+
+// An output command on the window's results list.
+void runOutputCommand(Form1 *f, void (*command)(OutputHost &, const ResultsModel &))
+{
+    WindowOutputHost host(f);
+    command(host, f->results());
+}
+
+// A help button: one box with its text, under the button's own error location.
+void showHelp(const QString &location, QString (*text)())
+{
+    ErrorTrap trap(location);
+    trap(100, [&] { dialogs().messageBox(text()); });
+}
+
+}  // namespace
+
 void Form1::PushButton14_Click()
 {
-    WindowOutputHost host(this);
-    copyWithSpaces(host, *results_);
+    runOutputCommand(this, copyWithSpaces);
 }
 
 void Form1::PushButton3_Click()
 {
-    WindowOutputHost host(this);
-    copyWithTabs(host, *results_);
+    runOutputCommand(this, copyWithTabs);
 }
 
 void Form1::PushButton1_Click()
 {
-    WindowOutputHost host(this);
-    copyLines(host, *results_);
+    runOutputCommand(this, copyLines);
 }
 
 void Form1::PushButton6_Click()
 {
-    WindowOutputHost host(this);
-    saveAsText(host, *results_);
+    runOutputCommand(this, saveAsText);
 }
 
 void Form1::PushButton12_Click()
 {
-    WindowOutputHost host(this);
-    saveAsCommaDelimited(host, *results_);
+    runOutputCommand(this, saveAsCommaDelimited);
 }
 
 void Form1::PushButton9_Click()
@@ -186,26 +199,22 @@ void Form1::PushButton9_Click()
 
 void Form1::PushButton15_Click()
 {
-    ErrorTrap trap(location::Form1::PushButton15_Click);
-    trap(100, [&] { dialogs().messageBox(help::contactNote()); });
+    showHelp(location::Form1::PushButton15_Click, help::contactNote);
 }
 
 void Form1::PushButton10_Click()
 {
-    ErrorTrap trap(location::Form1::PushButton10_Click);
-    trap(100, [&] { dialogs().messageBox(help::linesByNumberExample()); });
+    showHelp(location::Form1::PushButton10_Click, help::linesByNumberExample);
 }
 
 void Form1::PushButton16_Click()
 {
-    ErrorTrap trap(location::Form1::PushButton16_Click);
-    trap(100, [&] { dialogs().messageBox(help::betweenExample()); });
+    showHelp(location::Form1::PushButton16_Click, help::betweenExample);
 }
 
 void Form1::PushButton18_Click()
 {
-    ErrorTrap trap(location::Form1::PushButton18_Click);
-    trap(100, [&] { dialogs().messageBox(help::textSetHelp()); });
+    showHelp(location::Form1::PushButton18_Click, help::textSetHelp);
 }
 
 }  // namespace vc

@@ -13,13 +13,9 @@
 
 namespace vc {
 
-namespace {
-QPointer<Form2> g_form2;
-}  // namespace
-
 Form2::Form2()
-    : RuleWindow(QStringLiteral("Form2"), QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745,
-                 Rule::StartsWith, location::Form2::PushButton4_Click)
+    : SingleRuleWindow(QStringLiteral("Form2"), QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745,
+                       Rule::StartsWith, location::Form2::PushButton4_Click)
 {
     using namespace formdesign;
     helpButton = pushButton(this, "PushButton11", QStringLiteral("Help"), 120, 120, 7800, 405);
@@ -37,16 +33,6 @@ Form2::Form2()
     connect(helpButton, &QPushButton::clicked, this, &Form2::PushButton11_Click);
     connect(closeButton, &QPushButton::clicked, this, &Form2::PushButton1_Click);
     connect(startButton, &QPushButton::clicked, this, &Form2::PushButton4_Click);
-}
-
-Form2 *Form2::instance()
-{
-    return loadedInstance(g_form2);
-}
-
-void Form2::destroyInstance()
-{
-    delete g_form2.data();
 }
 
 void Form2::Form_Load()

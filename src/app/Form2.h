@@ -13,16 +13,11 @@ namespace vc {
 // stored as "StartWith" and "EndWith" at every edit, a help box, and the
 // "Start Extracting" command of the between rule. Created on first use and then
 // only hidden when closed, so the markers stay in the boxes.
-class Form2 : public RuleWindow {
+class Form2 : public SingleRuleWindow<Form2> {
     Q_OBJECT
 public:
     // Builds the window; Form_Load() fills it.
     Form2();
-
-    // The program's between window, created and loaded on first use.
-    static Form2 *instance();
-    // Destroys the instance (tests, program end); the next instance() loads anew.
-    static void destroyInstance();
 
     // Applies the load look and the stored markers.
     void Form_Load();

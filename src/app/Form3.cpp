@@ -15,15 +15,11 @@
 
 namespace vc {
 
-namespace {
-QPointer<Form3> g_form3;
-}  // namespace
-
 const QString Form3::kSeparator = QStringLiteral("!!!MORVA!!!");
 
 Form3::Form3()
-    : RuleWindow(QStringLiteral("Form3"), QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 3000,
-                 Rule::ContainingList, location::Form3::PushButton4_Click)
+    : SingleRuleWindow(QStringLiteral("Form3"), QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 3000,
+                       Rule::ContainingList, location::Form3::PushButton4_Click)
 {
     using namespace formdesign;
     helpButton = pushButton(this, "PushButton11", QStringLiteral("Help"), 120, 120, 7800, 405);
@@ -52,16 +48,6 @@ Form3::Form3()
     connect(loadFilesButton, &QPushButton::clicked, this, &Form3::PushButton3_Click);
     connect(helpButton, &QPushButton::clicked, this, &Form3::PushButton11_Click);
     connect(startButton, &QPushButton::clicked, this, &Form3::PushButton4_Click);
-}
-
-Form3 *Form3::instance()
-{
-    return loadedInstance(g_form3);
-}
-
-void Form3::destroyInstance()
-{
-    delete g_form3.data();
 }
 
 void Form3::Form_Load()

@@ -14,13 +14,10 @@ namespace vc {
 // selected one, clear, load from item files), kept in the settings store as
 // one text, and the "Start Extracting" command of the text-set rule. Created
 // on first use and then only hidden when closed.
-class Form3 : public RuleWindow {
+class Form3 : public SingleRuleWindow<Form3> {
     Q_OBJECT
 public:
     Form3();
-
-    static Form3 *instance();
-    static void destroyInstance();
 
     // Applies the load look and fills Combo1 from the stored text set.
     void Form_Load();

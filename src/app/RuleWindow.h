@@ -47,23 +47,36 @@ protected:
     // "Start Extracting": hands `button` and the window's rule to the start action.
     void startExtracting(QPushButton *button);
 
-    // The one instance of a rule window: created and loaded on first use.
-    template <class W>
-    static W *loadedInstance(QPointer<W> &slot)
-    {
-        if (!slot) {
-            slot = new W;
-            slot->Form_Load();
-        }
-        return slot.data();
-    }
-
     void closeEvent(QCloseEvent *event) override;
 
 private:
     WindowPointer *pointer_;
     Rule rule_;
     QString startLocation_;
+};
+
+// A rule window of which the program has one: created and loaded on first
+// use, then kept (closing only hides it).
+template <class W>
+class SingleRuleWindow : public RuleWindow {
+public:
+    // The program's window, created and loaded on first use.
+    static W *instance()
+    {
+        if (!slot_) {
+            slot_ = new W;
+            slot_->Form_Load();
+        }
+        return slot_.data();
+    }
+    // Destroys the window (tests, program end); the next instance() loads anew.
+    static void destroyInstance() { delete slot_.data(); }
+
+protected:
+    using RuleWindow::RuleWindow;
+
+private:
+    static inline QPointer<W> slot_;
 };
 
 }  // namespace vc

@@ -8,8 +8,9 @@ namespace vc {
 
 class Dialogs;
 
-// Run-time error numbers the program raises (their descriptions match the
-// classic run-time texts users know from the old program).
+// Run-time error numbers the program raises. The number and its description
+// appear in the "Application Error" box, so both stay as users quote them in
+// their reports.
 namespace err {
 inline constexpr int InvalidCall = 5;    // "Invalid procedure call or argument"
 inline constexpr int Overflow = 6;       // "Overflow"

@@ -28,16 +28,6 @@ QString optionLine(const QString &names, const QString &valueName, QString descr
     return text + QLatin1Char('\n');
 }
 
-QString section(const QString &heading, const QStringList &lines)
-{
-    if (lines.isEmpty())
-        return {};
-    QString text = QLatin1Char('\n') + heading + QStringLiteral(":\n");
-    for (const QString &line : lines)
-        text += line.isEmpty() ? QStringLiteral("\n") : QStringLiteral("  ") + line + QLatin1Char('\n');
-    return text;
-}
-
 }  // namespace
 
 Parsed parse(const Program &program, const QStringList &arguments)
@@ -85,13 +75,20 @@ QString helpText(const Program &program)
             continue;
         QString description = o.description;
         if (!o.example.isEmpty())
-            description += QStringLiteral("\ne.g. --%1 %2").arg(o.name, o.example);
+            description += QStringLiteral("\n(e.g. --%1 %2)").arg(o.name, o.example);
         text += optionLine(QStringLiteral("--") + o.name, o.valueName, description);
     }
     text += optionLine(QStringLiteral("-h, --help"), QString(), QStringLiteral("show this help and exit"));
     text += optionLine(QStringLiteral("--version"), QString(), QStringLiteral("show the version and exit"));
-    text += section(QStringLiteral("Examples"), program.examples);
-    text += section(QStringLiteral("Exit status"), program.exitStatus);
+    for (const Section &section : program.sections) {
+        text += QLatin1Char('\n') + section.heading + QStringLiteral(":\n");
+        for (const QString &line : section.lines)
+            text += QStringLiteral("  ") + line + QLatin1Char('\n');
+    }
+    if (!program.examples.isEmpty())
+        text += QStringLiteral("\nExamples:\n");
+    for (const Example &e : program.examples)
+        text += QStringLiteral("  ") + e.what + QStringLiteral(":\n    $ ") + e.command + QLatin1Char('\n');
     return text;
 }
 

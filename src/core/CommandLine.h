@@ -23,14 +23,27 @@ struct Option {
     bool hidden = false;  // left out of --help
 };
 
+// A list that --help shows after the options, under its heading: the names
+// an option takes, the exit statuses. Each line is "NAME  description".
+struct Section {
+    QString heading;
+    QStringList lines;
+};
+
+// One example of a command line, with what it does.
+struct Example {
+    QString what;
+    QString command;
+};
+
 // What --help says about a program besides its options.
 struct Program {
     QString name;         // "vellumcast-cli"
     QString synopsis;     // what follows the name on the usage line
     QString description;  // a paragraph or two
     QList<Option> options;
-    QStringList examples;    // command lines, each introduced by a "# what it does" line
-    QStringList exitStatus;  // "0  completed", one line each
+    QList<Section> sections;
+    QList<Example> examples;
 };
 
 // The switches every program has.
@@ -50,8 +63,9 @@ struct Parsed {
 Parsed parse(const Program &program, const QStringList &arguments);
 
 // The --help text: a usage line, the description, every option with its value
-// name and description, the examples and the exit statuses, laid out the way
-// help2man reads it.
+// name, description and example, the sections, then the examples; laid out
+// the way help2man reads it (options as tagged paragraphs, sections as
+// sub-sections, examples as "$ " lines).
 QString helpText(const Program &program);
 
 }  // namespace vc::cmdline

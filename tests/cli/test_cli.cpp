@@ -452,12 +452,27 @@ private Q_SLOTS:
         QVERIFY(r.out.startsWith("Usage: vellumcast-cli "));
         // Every option, every rule and format name, examples and exit statuses,
         // laid out for a manual page.
-        for (const char *line :
-             {"\n  --user NAME ", "\n  --password-file FILE ", "\n  --server HOST[:PORT] ", "\n  --ca-file FILE ",
-              "\n  --timeout SECONDS ", "\n  --folder NAME ", "\n  --rule RULE ", "\n  --items-file FILE ",
-              "\n  --format FORMAT ", "\n  --show-duplicates ", "\n  --progress ", "\n  -h, --help ",
-              "e.g. --timeout 120\n", " not-containing ", " text-set ", " jsonl ", "\nExamples:\n",
-              "\nExit status:\n  0 ", "\n  130 "})
+        for (const char *line : {"\n  --user NAME ",
+                                 "\n  --password-file FILE ",
+                                 "\n  --server HOST[:PORT] ",
+                                 "\n  --ca-file FILE ",
+                                 "\n  --timeout SECONDS ",
+                                 "\n  --folder NAME ",
+                                 "\n  --rule RULE ",
+                                 "\n  --items-file FILE ",
+                                 "\n  --format FORMAT ",
+                                 "\n  --show-duplicates ",
+                                 "\n  --progress ",
+                                 "\n  -h, --help ",
+                                 "(e.g. --timeout 120)\n",
+                                 "\nRules:\n  all ",
+                                 "\nFormats:\n  text ",
+                                 " not-containing ",
+                                 " text-set ",
+                                 " jsonl ",
+                                 "\nExamples:\n",
+                                 "\nExit status:\n  0 ",
+                                 "\n  130 "})
             QVERIFY2(r.out.contains(line), line);
         QVERIFY(!r.out.contains("--password "));  // refused, not offered
         r = runBinary({"--version"});

@@ -23,7 +23,7 @@ using test::ScriptedDialogs;
 
 namespace {
 
-// One row of a window's design table.
+// One control of a rule window: what the test expects of it.
 struct Control {
     const char *name;
     const char *kind;    // Qt class the control must be
@@ -195,7 +195,7 @@ void RuleWindowsTest::cleanup()
 
 void RuleWindowsTest::form2Design()
 {
-    Form2 w;  // as designed, before its load
+    Form2 w;  // as built, before its load
     checkWindow(&w, QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745);
     checkDesign(&w, kForm2);
     QCOMPARE(background(&w), QColor(Qt::white));
