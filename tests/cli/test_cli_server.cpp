@@ -32,18 +32,6 @@ QByteArray message(const QByteArray &subject, const QByteArray &body)
            + body;
 }
 
-// The rows the windowed program lists for the tester's Inbox: the same engine
-// and listing handler, run in this process.
-std::unique_ptr<TestRunHost> windowRun(ImapComponent &imap, Rule rule, const QString &log)
-{
-    auto host = std::make_unique<TestRunHost>(imap, rule);
-    host->config = TestServer::config();
-    host->user = TestServer::user();
-    host->password = TestServer::password();
-    host->errorLog = log;
-    return host;
-}
-
 }  // namespace
 
 class CliServerTest : public QObject {
@@ -73,10 +61,12 @@ private Q_SLOTS:
         TestServer::deliver(QStringLiteral("Inbox"),
                             message("=?UTF-8?Q?dr=C3=A9i?=", "long line " + QByteArray(300, 'w')));
 
+        // The rows the window lists for the tester's Inbox: the same engine
+        // and listing handler, run in this process.
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        const auto host = windowRun(imap, Rule::AllEmailData, tmp.filePath(QStringLiteral("gui.log")));
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui.log")));
         QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         guiRows = host->results.texts();
         QVERIFY(guiRows.size() >= 3 * 4);
@@ -129,7 +119,7 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        const auto host = windowRun(imap, Rule::Containing, tmp.filePath(QStringLiteral("gui2.log")));
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui2.log")), Rule::Containing);
         host->params.containing = QStringLiteral("QUOTED");
         QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         QVERIFY(!host->results.texts().isEmpty());

@@ -1,10 +1,23 @@
 #include "TestRunHost.h"
 
+#include "TestServer.h"
+
 namespace vc::test {
 
 TestRunHost::TestRunHost(ImapComponent &component, Rule rule) : imap(component)
 {
     members.select(rule);
+}
+
+std::unique_ptr<TestRunHost> TestRunHost::onTestServer(ImapComponent &imap, const QString &log, Rule rule,
+                                                       const QString &user, const QString &password)
+{
+    auto host = std::make_unique<TestRunHost>(imap, rule);
+    host->config = TestServer::config();
+    host->user = user.isEmpty() ? TestServer::user() : user;
+    host->password = user.isEmpty() ? TestServer::password() : password;
+    host->errorLog = log;
+    return host;
 }
 
 void TestRunHost::setConnection(std::shared_ptr<clsChilkatIMAP> c)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace vc::test {
 
@@ -14,6 +15,12 @@ namespace vc::test {
 class TestRunHost : public RunHost {
 public:
     explicit TestRunHost(ImapComponent &imap, Rule rule = Rule::AllEmailData);
+
+    // A host that signs in to the throw-away test server with `user` (the
+    // tester when empty) and writes its fetch log to `log`.
+    static std::unique_ptr<TestRunHost> onTestServer(ImapComponent &imap, const QString &log,
+                                                     Rule rule = Rule::AllEmailData, const QString &user = QString(),
+                                                     const QString &password = QString());
 
     std::shared_ptr<clsChilkatIMAP> connection() override { return conn; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override;

@@ -45,18 +45,6 @@ QByteArray message(const QByteArray &subject, const QByteArray &body, int minute
            + body;
 }
 
-// A run host with the main window's listing, on the test server.
-std::unique_ptr<TestRunHost> serverHost(ImapClient &imap, const QString &user, const QString &password,
-                                        const QString &log)
-{
-    auto host = std::make_unique<TestRunHost>(imap);
-    host->config = TestServer::config();
-    host->user = user;
-    host->password = password;
-    host->errorLog = log;
-    return host;
-}
-
 }  // namespace
 
 class EngineServerTest : public QObject {
@@ -88,7 +76,7 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(earlier);
         }
-        const auto host = serverHost(imap, TestServer::user(), TestServer::password(), log);
+        const auto host = TestRunHost::onTestServer(imap, log);
 
         QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         QCOMPARE(boxes.texts(), QStringList{kDone});
@@ -122,7 +110,7 @@ private Q_SLOTS:
         ImapClient imap;
         imap.configure(TestServer::config());
         const QString log = tmp.filePath(QStringLiteral("stop.txt"));
-        const auto host = serverHost(imap, TestServer::user(), TestServer::password(), log);
+        const auto host = TestRunHost::onTestServer(imap, log);
         host->onMessage = [&](int uID) {
             if (uID == 1)
                 host->conn->AbortProcess = true;
@@ -145,8 +133,7 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        const auto host =
-            serverHost(imap, TestServer::user(), TestServer::password(), tmp.filePath(QStringLiteral("e.txt")));
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("e.txt")));
         host->folder = QStringLiteral("Drafts");
         QCOMPARE(ExtractEmail(*host), RunOutcome::NoMessages);
         QCOMPARE(boxes.texts(), QStringList{kNoEmails});
@@ -171,7 +158,8 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        const auto host = serverHost(imap, QStringLiteral("special"), password, tmp.filePath(QStringLiteral("s.txt")));
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("s.txt")), Rule::AllEmailData,
+                                                    QStringLiteral("special"), password);
         host->folder = QStringLiteral("Sent");
         QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         QCOMPARE(boxes.texts(), QStringList{kDone});
