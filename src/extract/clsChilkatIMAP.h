@@ -1,4 +1,5 @@
 #pragma once
+#include "core/MailRecord.h"
 #include "mail/ImapComponent.h"
 
 #include <QObject>
@@ -6,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace vc {
@@ -39,6 +41,12 @@ public:
     void setPassword(const QString &StrValue) { password_ = StrValue; }
     QString Username() const { return username_; }
     void setUsername(const QString &StrValue) { username_ = StrValue; }
+
+    // A stop asked for from outside the windows (Ctrl+C in the command-line
+    // program): consulted at every abort check of the component.
+    void setStopRequest(std::function<bool()> requested) { stopRequest_ = std::move(requested); }
+    // Sets AbortProcess when such a stop has been asked for.
+    void noteStopRequest();
 
     // Where WriteErrorLog appends; empty means the default error log.
     QString ErrorLogPath() const { return errorLogPath_; }
@@ -83,9 +91,9 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
 
 Q_SIGNALS:
-    void MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
-                            const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
-                            const QString &HTMLTextBody, int uID);
+    // One message delivered by the walk.
+    void MailExtractListing(const vc::MailRecord &record);
+    // The component's percentage done of the operation in progress.
     void ScrapProgress(int value);
 
 private:
@@ -106,6 +114,7 @@ private:
     int maxRecord_ = 0;
     QPointer<ImapComponent> ChilkatImap1;
     QString errorLogPath_;
+    std::function<bool()> stopRequest_;
     WalkEnd walkEnd_ = WalkEnd::NotRun;
 
     // The walk after a failed fetch of message n (src/extract/WalkRecovery.cpp).

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/Dialogs.h"
+#include "core/TrapLocations.h"
 #include "core/Yield.h"
 #include "rules/ResultsModel.h"
 
@@ -277,18 +278,17 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes)
 
 bool CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
 {
-    return copyPadded(host, rows, QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardSpace"),
-                      Padding::Spaces);
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace, Padding::Spaces);
 }
 
 bool CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
 {
-    return copyPadded(host, rows, QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardTab"), Padding::Tabs);
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardTab, Padding::Tabs);
 }
 
 void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)
 {
-    ErrorTrap trap(QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardEnter"));
+    ErrorTrap trap(location::Main::CopyListViewToClipboardEnter);
     QString out;
     trap.setExtra([&] { return QStringLiteral("\rSelLength: ") + QString::number(out.size()); });
     int n = 0;
@@ -301,19 +301,17 @@ void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)
 
 void copyWithSpaces(OutputHost &host, const ResultsModel &results)
 {
-    copyCommand(host, results, QStringLiteral("Vellumcast2/19/2015.Form1.PushButton14_Click"),
-                CopyListViewToClipboardSpace);
+    copyCommand(host, results, location::Form1::PushButton14_Click, CopyListViewToClipboardSpace);
 }
 
 void copyWithTabs(OutputHost &host, const ResultsModel &results)
 {
-    copyCommand(host, results, QStringLiteral("Vellumcast2/19/2015.Form1.PushButton3_Click"),
-                CopyListViewToClipboardTab);
+    copyCommand(host, results, location::Form1::PushButton3_Click, CopyListViewToClipboardTab);
 }
 
 void copyLines(OutputHost &host, const ResultsModel &results)
 {
-    ErrorTrap trap(QStringLiteral("Vellumcast12/4/2014.Form1.PushButton1_Click"));
+    ErrorTrap trap(location::Form1::PushButton1_Click);
     trap(100, [&] {
         const ResultsRowSource rows(results);
         CopyListViewToClipboardEnter(host, rows);
@@ -322,12 +320,12 @@ void copyLines(OutputHost &host, const ResultsModel &results)
 
 void saveAsText(OutputHost &host, const ResultsModel &results)
 {
-    saveCommand(host, results, QStringLiteral("Vellumcast12/4/2014.Form1.PushButton6_Click"), false);
+    saveCommand(host, results, location::Form1::PushButton6_Click, false);
 }
 
 void saveAsCommaDelimited(OutputHost &host, const ResultsModel &results)
 {
-    saveCommand(host, results, QStringLiteral("Vellumcast12/4/2014.Form1.PushButton12_Click"), true);
+    saveCommand(host, results, location::Form1::PushButton12_Click, true);
 }
 
 }  // namespace vc

@@ -50,8 +50,7 @@ struct Walk {
         conn.setErrorLogPath(dir.filePath(QStringLiteral("errorlog.txt")));
         conn.setReconnectPauseMs(10);
         QObject::connect(&conn, &clsChilkatIMAP::MailExtractListing,
-                         [this](const QString &, const QString &, const QString &, const QString &, const QString &,
-                                const QString &, const QString &, int uID) { delivered << uID; });
+                         [this](const vc::MailRecord &record) { delivered << record.uID; });
         server.handlers["SELECT"] = [this, fault](const QByteArray &tag, const QByteArray &) {
             ++selects;
             const int exists = fault == Fault::ClaimsMore ? 40 : int(server.messages.size());
