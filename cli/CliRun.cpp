@@ -133,6 +133,8 @@ int exitStatus(RunOutcome outcome, bool interrupted)
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
     RowWriter writer(options.format, options.output, sink);
+    if (!writer.open())
+        return exitcode::Failure;
     CliHost host(options, component, password, writer);
     const RunOutcome outcome = ExtractEmail(host);
     host.resetProgress();
