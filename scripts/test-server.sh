@@ -7,7 +7,7 @@
 #   test-server.sh deliver DIR FOLDER [USER]         save one raw message from stdin, unseen
 #   test-server.sh fill    DIR FOLDER COUNT [USER]   generate COUNT varied messages, unseen
 #   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
-#   test-server.sh restart DIR                       stop and start again with the same port, CA and mail
+#   test-server.sh restart DIR                       crash (connections drop) and start again: same port, CA, mail
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
@@ -91,14 +91,28 @@ master_pid() {
     echo "$pid"
 }
 
+# stop_server [crash]: asks the master to end and waits for it; the processes
+# that serve connections (imap-login, imap) are killed at once, so that no
+# session outlives the server (left alone, a session busy with a long FETCH goes
+# on serving it after the master has ended). With "crash" every process of the
+# server is killed at once, as a crash would end them (and without the seconds
+# the master takes over an orderly end).
 stop_server() {
     local pid
     pid=$(master_pid) || { rm -f "$dir/run/master.pid"; return 0; }
-    kill -TERM "$pid" 2>/dev/null || true
+    local children
+    if [ "${1:-}" = crash ]; then
+        children=$(ps -o pid= --ppid "$pid" 2>/dev/null)
+        kill -KILL "$pid" 2>/dev/null || true
+    else
+        children=$(ps -o pid=,comm= --ppid "$pid" 2>/dev/null | awk '$2 == "imap" || $2 == "imap-login" { print $1 }')
+        kill -TERM "$pid" 2>/dev/null || true
+    fi
+    [ -z "$children" ] || kill -KILL $children 2>/dev/null || true
     local i
-    for i in $(seq 1 100); do
+    for i in $(seq 1 200); do
         kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
+        sleep 0.05
     done
     if kill -0 "$pid" 2>/dev/null; then
         kill -KILL "$pid" 2>/dev/null || true
@@ -347,7 +361,7 @@ cmd_kick() {
 cmd_restart() {
     [ "$(id -u)" -eq 0 ] || die "restart must run as root"
     [ -f "$dir/port" ] && [ -f "$conf" ] || die "the server was never started in $dir"
-    stop_server
+    stop_server crash
     dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
     wait_ready "$(cat "$dir/port")"
     echo "test server restarted on 127.0.0.1:$(cat "$dir/port")"
