@@ -494,6 +494,44 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains("Invalid login. Please double-check your username and password."), r.err.constData());
     }
 
+    // Messages that could not be read make the run a failure: the rows of the
+    // others are written, the closing line says what is missing instead of
+    // "Done.", and the status is 1.
+    void unreadMessagesAreAFailure()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, 3);
+        imap.folder(QStringLiteral("Inbox")).messages[2].reset();
+        Options o = parsed("--user u --format csv");
+        o.errorLog = tmp.filePath(QStringLiteral("unread.log"));
+        QByteArray out;
+        QCOMPARE(runExtraction(o, imap, QString(),
+                               [&](const QByteArray &b) {
+                                   out += b;
+                                   return true;
+                               }),
+                 1);
+        QCOMPARE(boxes.texts(),
+                 QStringList{QStringLiteral("1 of 3 messages could not be read (see %1)").arg(o.errorLog)});
+        QVERIFY(out.contains("Subject 2"));
+        QVERIFY(!out.contains("Subject 3"));
+    }
+
+    // An --output that cannot be written ends the program before it connects
+    // (nothing listens at the server given: a connect would end with status 3).
+    void unusableOutputFailsBeforeConnecting()
+    {
+        const QString target = tmp.filePath(QStringLiteral("no-such-folder/rows.txt"));
+        const ProcessResult r = runBinary({"--user", "u", "--server", "127.0.0.1:1", "--output", target, "--error-log",
+                                           tmp.filePath(QStringLiteral("early.log"))},
+                                          "password\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(target.toLocal8Bit()), r.err.constData());
+        QVERIFY2(!r.err.contains("Invalid login"), r.err.constData());
+        QVERIFY(!QFile::exists(tmp.filePath(QStringLiteral("early.log"))));  // no fetch was tried
+    }
+
     void binaryConnectFailure()
     {
         // Nothing listens on port 1 of this machine: connect fails, status 3,

@@ -102,6 +102,29 @@ private Q_SLOTS:
         QCOMPARE(h->progress.last(), QStringLiteral("Reading mail 3 of 3"));
     }
 
+    // A walk that could not read every message is not a success: the run ends
+    // Incomplete and the closing box adds what is missing below "Done.".
+    void unreadMessagesEndIncomplete()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, QStringLiteral("Inbox"), 4);
+        imap.folder(QStringLiteral("Inbox")).messages[1].reset();
+        imap.folder(QStringLiteral("Inbox")).messages[3].reset();
+        auto h = host(imap);
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Incomplete);
+        QCOMPARE(h->uids, (QList<int>{1, 3}));
+        QCOMPARE(boxes.texts(),
+                 QStringList{kDone + QStringLiteral("\r2 of 4 messages could not be read (see %1)").arg(log)});
+
+        // Every message read: "Done." alone.
+        vc::test::ScriptedDialogs again;
+        FakeImap whole;
+        fill(whole, QStringLiteral("Inbox"), 2);
+        QCOMPARE(ExtractEmail(*host(whole)), RunOutcome::Done);
+        QCOMPARE(again.texts(), QStringList{kDone});
+    }
+
     void existingConnectionIsUsedWithoutANewLogin()
     {
         vc::test::ScriptedDialogs boxes;
