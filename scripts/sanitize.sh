@@ -5,15 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+start=$SECONDS
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DVC_SANITIZE=address,undefined -DVC_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build build-asan --parallel "$(nproc)"
+echo "== sanitizer build: $((SECONDS - start)) s"
 # Qt and GLib keep caches until exit on purpose; leaks are not what this run looks for.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+mark=$SECONDS
 (cd build-asan && ctest --output-on-failure --timeout 600)
+echo "== sanitizer tests: $((SECONDS - mark)) s"
 if [ "$seconds" -gt 0 ]; then
+  mark=$SECONDS
   bash tests/fuzz/run.sh build-asan "$seconds"
+  echo "== fuzzing: $((SECONDS - mark)) s"
 fi
