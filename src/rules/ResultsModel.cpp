@@ -82,8 +82,10 @@ void ResultsModel::appendRows(const QStringList &rows)
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
     texts_.append(rows);
     checked_.insert(checked_.size(), rows.size(), false);
-    for (const QString &t : rows)
-        ++index_[t];
+    if (indexed_) {
+        for (const QString &t : rows)
+            ++index_[t];
+    }
     endInsertRows();
 }
 
@@ -95,7 +97,19 @@ void ResultsModel::clear()
     texts_.clear();
     checked_.clear();
     index_.clear();
+    indexed_ = false;
     endResetModel();
+}
+
+bool ResultsModel::contains(const QString &text) const
+{
+    if (!indexed_) {
+        index_.reserve(texts_.size());
+        for (const QString &t : texts_)
+            ++index_[t];
+        indexed_ = true;
+    }
+    return index_.contains(text);
 }
 
 }  // namespace vc

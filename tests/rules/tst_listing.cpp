@@ -42,6 +42,7 @@ private Q_SLOTS:
     void eachRuleThroughTheHandler();
     void oneBatchPerMessage();
     void betweenDuplicatesAcrossMessages();
+    void duplicatesKnownAcrossAppendsAndClear();
     void failedStepShowsBoxAndRestGoesOn();
     void outOfRangeLineNumberRaisesNothing();
 };
@@ -134,6 +135,28 @@ void TestListing::betweenDuplicatesAcrossMessages()
     listMessage(second, only(Rule::StartsWith), p, all);
     QCOMPARE(all.texts(), (QStringList{"ai", "lai", "ai", "ai", "lai", "AI"}));
     QVERIFY(boxes.boxes.isEmpty());
+}
+
+// The duplicate test sees rows appended before its first question, rows
+// appended after it, and nothing of a cleared list.
+void TestListing::duplicatesKnownAcrossAppendsAndClear()
+{
+    test::ScriptedDialogs boxes;
+    FixedRuleParams p;
+    p.start = QStringLiteral("<");
+    p.end = QStringLiteral(">");
+    ResultsModel results;
+    results.appendRows({"a", "b"});
+    listMessage(mail("", "", "<a><c>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "b", "c"}));
+    results.append(QStringLiteral("d"));
+    listMessage(mail("", "", "<d><c><e>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "b", "c", "d", "e"}));
+    results.clear();
+    listMessage(mail("", "", "<a><e>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "e"}));
+    QVERIFY(results.contains(QStringLiteral("e")));
+    QVERIFY(!results.contains(QStringLiteral("d")));
 }
 
 void TestListing::failedStepShowsBoxAndRestGoesOn()
