@@ -2,6 +2,7 @@
 
 #include "app/CmdOutput.h"
 #include "app/Form1Internal.h"
+#include "app/ResultsView.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
 #include "core/AppError.h"
@@ -201,7 +202,7 @@ void Form1::buildLayout()
     Frame6 = frame(this, "Frame6", "Extract Between Option", 120, 5820, 7800, 645, 6);
     Check3 = check(Frame6, "Check3", "Show duplicate items in results", 240, 270, 3135, 255, 7);
 
-    ListView1 = new QTreeView(this);
+    ListView1 = new ResultsView(this);
     place(ListView1, "ListView1", 120, 6570, 7800, 1575, 8);
     ListView1->setModel(results_);
     ListView1->setRootIsDecorated(false);

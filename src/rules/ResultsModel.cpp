@@ -1,8 +1,14 @@
 #include "rules/ResultsModel.h"
 
+#include <QThreadPool>
+
+#include <utility>
+
 namespace vc {
 
 namespace {
+// From this many rows on, clear() frees them on a worker thread.
+constexpr qsizetype kReleaseElsewhereRows = 20000;
 // A display role never renders a whole message body: long cells are cut for
 // the view only (the row keeps its full text for copying and saving).
 constexpr qsizetype kDisplayLimit = 2000;
@@ -94,11 +100,20 @@ void ResultsModel::clear()
     if (texts_.isEmpty())
         return;
     beginResetModel();
-    texts_.clear();
+    QList<QString> texts = std::exchange(texts_, {});
+    QHash<QString, int> index = std::exchange(index_, {});
     checked_.clear();
-    index_.clear();
     indexed_ = false;
     endResetModel();
+    // Freeing a million rows takes longer than the window may stand still: a
+    // big list is let go on a worker thread. Texts still shared with a copy
+    // held elsewhere are safe: their reference counts are atomic.
+    if (texts.size() >= kReleaseElsewhereRows) {
+        QThreadPool::globalInstance()->start([texts = std::move(texts), index = std::move(index)]() mutable {
+            index = {};
+            texts = {};
+        });
+    }
 }
 
 bool ResultsModel::contains(const QString &text) const

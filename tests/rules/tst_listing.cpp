@@ -6,6 +6,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace vc;
 
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void oneBatchPerMessage();
     void betweenDuplicatesAcrossMessages();
     void duplicatesKnownAcrossAppendsAndClear();
+    void clearingABigListLeavesCopiesIntact();
     void failedStepShowsBoxAndRestGoesOn();
     void outOfRangeLineNumberRaisesNothing();
 };
@@ -157,6 +159,28 @@ void TestListing::duplicatesKnownAcrossAppendsAndClear()
     QCOMPARE(results.texts(), (QStringList{"a", "e"}));
     QVERIFY(results.contains(QStringLiteral("e")));
     QVERIFY(!results.contains(QStringLiteral("d")));
+}
+
+// A big list is freed elsewhere; a copy of its rows (an output command's) stays whole.
+void TestListing::clearingABigListLeavesCopiesIntact()
+{
+    ResultsModel results;
+    QStringList rows;
+    for (int i = 0; i < 50000; ++i)
+        rows << QStringLiteral("row %1").arg(i);
+    results.appendRows(rows);
+    QVERIFY(results.contains(QStringLiteral("row 49999")));
+    const QList<QString> copy = results.texts();
+    QSignalSpy reset(&results, &QAbstractItemModel::modelReset);
+    results.clear();
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(results.count(), 0);
+    QCOMPARE(results.rowCount(), 0);
+    QVERIFY(!results.contains(QStringLiteral("row 1")));
+    QThreadPool::globalInstance()->waitForDone();
+    QCOMPARE(copy, QList<QString>(rows));
+    results.append(QStringLiteral("again"));
+    QCOMPARE(results.texts(), QStringList{"again"});
 }
 
 void TestListing::failedStepShowsBoxAndRestGoesOn()
