@@ -36,7 +36,7 @@ fi
 
 bench_folder Inbox "$count"
 
-printf '%-12s %-44s %10s %10s %12s\n' "round trip" "$count messages, best of $runs" "seconds" "peak MiB" "/ bulk fetch"
+printf '%-12s %-44s %8s %8s %9s %12s\n' "round trip" "$count messages, best of $runs" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
 for d in $delays; do
     target=$port
     if [ "$d" != 0 ]; then
@@ -57,17 +57,17 @@ for d in $delays; do
     note=$(load_note)
     measure "${cmds[@]}"
     rtt="$((2 * d)) ms"
-    row() { printf '%-12s %-44s %10s %10s %12s\n' "$rtt" "$1" "$2" "$3" "$(ratio "$2" "${secs[1]}")"; }
-    row "vellumcast-cli --rule all" "${secs[2]}" "${rss[2]}"
-    row "vellumcast-cli --rule containing (no match)" "${secs[3]}" "${rss[3]}"
-    if [ -n "$before" ]; then row "vellumcast-cli --rule all (before)" "${secs[5]}" "${rss[5]}"; fi
-    row "imaplib, one FETCH 1:* (bulk)" "${secs[1]}" "${rss[1]}"
+    row() { printf '%-12s %-44s %8s %8s %9s %12s\n' "$rtt" "$1" "$2" "$3" "$4" "$(ratio "$2" "${secs[1]}")"; }
+    row "vellumcast-cli --rule all" "${secs[2]}" "${cpu[2]}" "${rss[2]}"
+    row "vellumcast-cli --rule containing (no match)" "${secs[3]}" "${cpu[3]}" "${rss[3]}"
+    if [ -n "$before" ]; then row "vellumcast-cli --rule all (before)" "${secs[5]}" "${cpu[5]}" "${rss[5]}"; fi
+    row "imaplib, one FETCH 1:* (bulk)" "${secs[1]}" "${cpu[1]}" "${rss[1]}"
     if [ -n "$limit" ]; then
         est=$(awk -v t="${secs[4]}" -v n="$limit" -v c="$count" 'BEGIN { printf "%.2f", t * c / n }')
-        row "imaplib, one FETCH per message (est.)" "$est" "${rss[4]}"
+        row "imaplib, one FETCH per message (est.)" "$est" "${cpu[4]}" "${rss[4]}"
         printf '%-12s %-44s\n' "" "  (${secs[4]} s measured over the first $limit)"
     else
-        row "imaplib, one FETCH per message" "${secs[4]}" "${rss[4]}"
+        row "imaplib, one FETCH per message" "${secs[4]}" "${cpu[4]}" "${rss[4]}"
     fi
     printf '%-12s %s\n' "" "$note"
     stop_proxy

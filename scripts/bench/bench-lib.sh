@@ -67,25 +67,29 @@ py_each() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca
 # measure CMD1 CMD2 ...: each argument a whole command line (split at blanks).
 # The commands run in turn, round after round, $runs rounds, so a change of the
 # machine's load hits them alike; output goes to /dev/null and the fetch log is
-# removed before each run. Sets secs[i] (best wall time, seconds) and rss[i]
-# (largest peak resident set, MiB) per command. A failed run ends the benchmark.
+# removed before each run. Sets secs[i] (best wall time, seconds), cpu[i] (user
+# plus system CPU seconds of that run) and rss[i] (largest peak resident set,
+# MiB) per command. A failed run ends the benchmark.
 measure() {
-    local i k out e m
+    local i k out e m u s
     local -a cmd
     out=$(mktemp)
-    secs=(); rss=()
+    secs=(); rss=(); cpu=()
     for ((i = 0; i < runs; i++)); do
         for ((k = 1; k <= $#; k++)); do
             read -r -a cmd <<<"${!k}"
             rm -f "$log"
-            if ! /usr/bin/time -f '%e %M' -o "$out" "${cmd[@]}" >/dev/null 2>"$out.err"; then
+            if ! /usr/bin/time -f '%e %M %U %S' -o "$out" "${cmd[@]}" >/dev/null 2>"$out.err"; then
                 echo "failed: ${!k}" >&2
                 tail -n 5 "$out.err" >&2
                 rm -f "$out" "$out.err"
                 exit 1
             fi
-            read -r e m <"$out"
-            if [ -z "${secs[k]:-}" ] || awk -v a="$e" -v b="${secs[k]}" 'BEGIN { exit !(a < b) }'; then secs[k]=$e; fi
+            read -r e m u s <"$out"
+            if [ -z "${secs[k]:-}" ] || awk -v a="$e" -v b="${secs[k]}" 'BEGIN { exit !(a < b) }'; then
+                secs[k]=$e
+                cpu[k]=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
+            fi
             m=$((m / 1024))
             if [ -z "${rss[k]:-}" ] || [ "$m" -gt "${rss[k]}" ]; then rss[k]=$m; fi
         done

@@ -35,8 +35,8 @@ echo "vellumcast-cli: $oks of $count fetches logged OK, $subjects subject rows"
 
 load_note
 measure "$(py_bulk "$port")" "$(cli_all "$port")" "$(cli_few "$port")" "$(py_each "$port")"
-printf '\n%-44s %10s %10s %12s\n' "loopback, $count messages, best of $runs" "seconds" "peak MiB" "/ bulk fetch"
-row() { printf '%-44s %10s %10s %12s\n' "$1" "${secs[$2]}" "${rss[$2]}" "$(ratio "${secs[$2]}" "${secs[1]}")"; }
+printf '\n%-44s %8s %8s %9s %12s\n' "loopback, $count messages, best of $runs" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
+row() { printf '%-44s %8s %8s %9s %12s\n' "$1" "${secs[$2]}" "${cpu[$2]}" "${rss[$2]}" "$(ratio "${secs[$2]}" "${secs[1]}")"; }
 row "vellumcast-cli --rule all" 2
 row "vellumcast-cli --rule containing (no match)" 3
 row "imaplib, one FETCH 1:* (bulk)" 1
@@ -49,7 +49,7 @@ if [ "$memory_count" -gt 0 ]; then
     runs=1
     load_note
     measure "$(py_bulk "$port" Sent)" "$(cli_all "$port" Sent)" "$(cli_few "$port" Sent)"
-    printf '%-44s %10s %10s %12s\n' "loopback, $memory_count messages (Sent), one run" "seconds" "peak MiB" "/ bulk fetch"
+    printf '%-44s %8s %8s %9s %12s\n' "loopback, $memory_count messages (Sent), one run" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
     row "vellumcast-cli --rule all" 2
     row "vellumcast-cli --rule containing (no match)" 3
     row "imaplib, one FETCH 1:* (bulk)" 1
