@@ -26,22 +26,25 @@ void DecodeAhead::start(int number, const QByteArray &raw)
     if (jobs_.count(number) > 0)
         return;
     Job job;
-    job.bytes = raw.size();
+    job.raw = raw;
     job.result = QtConcurrent::run(&pool_, [raw] { return decodeMessage(raw); });
-    bytes_ += job.bytes;
+    bytes_ += raw.size();
     jobs_.emplace(number, std::move(job));
 }
 
-std::optional<ImapEmail> DecodeAhead::take(int number)
+std::optional<ImapEmail> DecodeAhead::take(int number, const QByteArray &raw)
 {
     const auto it = jobs_.find(number);
     if (it == jobs_.end())
         return std::nullopt;
-    // A job that has not started yet runs here rather than being waited for.
-    ImapEmail email = it->second.result.result();
-    bytes_ -= it->second.bytes;
+    Job job = std::move(it->second);
     jobs_.erase(it);
-    return email;
+    bytes_ -= job.raw.size();
+    if (job.raw.constData() != raw.constData() || job.raw.size() != raw.size())
+        return std::nullopt;
+    ++handedOut_;
+    // A job that has not started yet runs here rather than being waited for.
+    return job.result.result();
 }
 
 void DecodeAhead::clear()

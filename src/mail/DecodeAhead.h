@@ -35,21 +35,25 @@ public:
     void start(int number, const QByteArray &raw);
     bool started(int number) const { return jobs_.count(number) > 0; }
     // Message `number` decoded, waiting for its job when that is still running;
-    // nothing when it was not started.
-    std::optional<ImapEmail> take(int number);
+    // nothing when it was not started, or was started on other bytes than `raw`
+    // (the very same bytes: a copy sharing them, as the read-ahead hands them on).
+    std::optional<ImapEmail> take(int number, const QByteArray &raw);
     // Forgets every message; jobs still running finish on their own.
     void clear();
 
     int messages() const { return int(jobs_.size()); }
     qint64 bytes() const { return bytes_; }
+    // Messages take() has handed out so far.
+    qint64 handedOut() const { return handedOut_; }
 
 private:
     struct Job {
         QFuture<ImapEmail> result;
-        qint64 bytes = 0;
+        QByteArray raw;  // held, so its bytes stay where they are
     };
     std::map<int, Job> jobs_;
     qint64 bytes_ = 0;
+    qint64 handedOut_ = 0;
     qint64 limit_;
     QThreadPool pool_;
 };

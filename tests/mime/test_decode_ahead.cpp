@@ -50,7 +50,7 @@ private Q_SLOTS:
             ahead.start(i + 1, raw.at(i % raw.size()));
         QCOMPARE(ahead.messages(), rounds * int(raw.size()));
         for (int i = 0; i < rounds * raw.size(); ++i) {
-            const std::optional<ImapEmail> got = ahead.take(i + 1);
+            const std::optional<ImapEmail> got = ahead.take(i + 1, raw.at(i % raw.size()));
             QVERIFY(got);
             QCOMPARE(fields(*got), fields(decodeMessage(raw.at(i % raw.size()))));
         }
@@ -61,15 +61,31 @@ private Q_SLOTS:
     void takenOnceInAnyOrder()
     {
         DecodeAhead ahead;
-        for (int n = 1; n <= 3; ++n)
-            ahead.start(n, message(n));
+        QList<QByteArray> raw{QByteArray()};
+        for (int n = 1; n <= 3; ++n) {
+            raw << message(n);
+            ahead.start(n, raw[n]);
+        }
         ahead.start(2, message(99));  // started already: stays message 2
-        QCOMPARE(ahead.take(3)->Subject, QStringLiteral("message 3"));
-        QCOMPARE(ahead.take(2)->Subject, QStringLiteral("message 2"));
-        QVERIFY(!ahead.take(2));
-        QVERIFY(!ahead.take(7));  // never started
+        QCOMPARE(ahead.take(3, raw[3])->Subject, QStringLiteral("message 3"));
+        QCOMPARE(ahead.take(2, raw[2])->Subject, QStringLiteral("message 2"));
+        QVERIFY(!ahead.take(2, raw[2]));
+        QVERIFY(!ahead.take(7, raw[1]));  // never started
         QVERIFY(ahead.started(1));
-        QCOMPARE(ahead.take(1)->Subject, QStringLiteral("message 1"));
+        QCOMPARE(ahead.take(1, QByteArray(raw[1]))->Subject, QStringLiteral("message 1"));  // a copy sharing the bytes
+    }
+
+    // Started on other bytes (an earlier walk's message of that number): not
+    // handed out, and gone.
+    void otherBytesAreNotHandedOut()
+    {
+        DecodeAhead ahead;
+        const QByteArray old = message(1);
+        ahead.start(1, old);
+        const QByteArray same = message(1);  // equal, but other bytes
+        QVERIFY(!ahead.take(1, same));
+        QVERIFY(!ahead.started(1));
+        QCOMPARE(ahead.bytes(), 0);
     }
 
     void boundedByItsLimit()
@@ -80,7 +96,7 @@ private Q_SLOTS:
         QCOMPARE(ahead.bytes(), message(1, 700).size());
         QVERIFY(ahead.wants(1000 - ahead.bytes()));
         QVERIFY(!ahead.wants(1000 - ahead.bytes() + 1));
-        QVERIFY(ahead.take(1));
+        QVERIFY(ahead.take(1, message(1, 700)) == std::nullopt);  // equal bytes elsewhere: not these
         QCOMPARE(ahead.bytes(), 0);
         QVERIFY(ahead.wants(1000));
     }
@@ -93,9 +109,10 @@ private Q_SLOTS:
         ahead.clear();
         QCOMPARE(ahead.messages(), 0);
         QCOMPARE(ahead.bytes(), 0);
-        QVERIFY(!ahead.take(1));
-        ahead.start(1, message(5));
-        QCOMPARE(ahead.take(1)->Subject, QStringLiteral("message 5"));
+        QVERIFY(!ahead.started(1));
+        const QByteArray five = message(5);
+        ahead.start(1, five);
+        QCOMPARE(ahead.take(1, five)->Subject, QStringLiteral("message 5"));
     }
 };
 
