@@ -43,6 +43,7 @@ for d in $delays; do
         start_proxy "$d"
         target=$proxy_port
         # Through the proxy the program must see every message, too.
+        rm -f "$log"
         # shellcheck disable=SC2046
         $(cli_all "$target") >/dev/null 2>&1 || true
         oks=$(grep -c 'FETCH [0-9]*: OK' "$log" || true)
