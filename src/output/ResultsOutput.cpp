@@ -169,29 +169,70 @@ QString lineLayout(const RowSource &rows)
     return out;
 }
 
-QByteArray textFileBytes(const RowSource &rows)
+namespace {
+
+// Text in the system encoding, appended piece by piece with one encoder for the
+// whole text, so the bytes are those of the pieces encoded in one go (a
+// surrogate pair or a lone surrogate at a piece's end included). Room for the
+// worst case is reserved at once: the text is never copied as it grows.
+class SystemText {
+public:
+    explicit SystemText(qsizetype utf16Length) { out_.reserve(encoder_.requiredSpace(utf16Length)); }
+    void append(QStringView piece)
+    {
+        const qsizetype at = out_.size();
+        out_.resize(at + encoder_.requiredSpace(piece.size()));
+        char *end = encoder_.appendToBuffer(out_.data() + at, piece);
+        out_.truncate(end - out_.constData());
+    }
+    QByteArray take()
+    {
+        out_.squeeze();  // gives back the unused part of the worst case
+        return std::move(out_);
+    }
+
+private:
+    QStringEncoder encoder_{QStringConverter::System};
+    QByteArray out_;
+};
+
+// The length in UTF-16 code units of every row's first cell plus `perRow`.
+qsizetype firstColumnLength(const RowSource &rows, qsizetype perRow)
 {
-    QString text;
+    qsizetype length = 0;
     const int n = rows.rowCount();
     for (int r = 0; r < n; ++r) {
         yieldToEvents();
-        text += rows.cell(r, 0);
-        text += kCrLf;
+        length += rows.cell(r, 0).size() + perRow;
     }
-    return systemBytes(text);
+    return length;
+}
+
+}  // namespace
+
+QByteArray textFileBytes(const RowSource &rows)
+{
+    SystemText text(firstColumnLength(rows, kCrLf.size()));
+    const int n = rows.rowCount();
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        text.append(rows.cell(r, 0));
+        text.append(kCrLf);
+    }
+    return text.take();
 }
 
 QByteArray commaFileBytes(const RowSource &rows)
 {
-    QString line;
+    SystemText line(firstColumnLength(rows, 1) + kCrLf.size());
     const int n = rows.rowCount();
     for (int r = 0; r < n; ++r) {
         yieldToEvents();
-        line += rows.cell(r, 0);
-        line += QLatin1Char(',');
+        line.append(rows.cell(r, 0));
+        line.append(u",");
     }
-    line += kCrLf;
-    return systemBytes(line);
+    line.append(kCrLf);
+    return line.take();
 }
 
 void writeFileAtomically(const QString &path, const QByteArray &bytes)
