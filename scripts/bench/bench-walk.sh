@@ -27,6 +27,7 @@ state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
 bench_folder Inbox "$count"
 
 # A checked run first: the program must see every message.
+rm -f "$log"
 # shellcheck disable=SC2046
 subjects=$($(cli_all "$port") 2>/dev/null | grep -c '^Generated message ' || true)
 oks=$(grep -c 'FETCH [0-9]*: OK' "$log" || true)
