@@ -35,6 +35,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(vc::product::kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral(VELLUMCAST_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
+    QApplication::setDesktopFileName(QStringLiteral(VELLUMCAST_DESKTOP_ID));
     // Rule windows stay hidden, not closed; the main window's close ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

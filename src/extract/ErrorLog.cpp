@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -46,6 +47,15 @@ bool appendTo(const QString &path, const QByteArray &bytes)
     const bool ok = f.write(bytes) == bytes.size();
     f.close();
     return ok && f.error() == QFileDevice::NoError;
+}
+
+// An installed program shares its folder with other programs (/usr/bin, say);
+// the log never goes there, also when the user could write there (root). The
+// program counts as installed when its desktop file lies where the install put
+// it relative to the program.
+bool isInstalledProgramFolder(const QString &folder)
+{
+    return QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(VELLUMCAST_DESKTOP_FILE_FROM_BINDIR));
 }
 
 }  // namespace
@@ -90,7 +100,7 @@ QString append(const QString &explicitPath, const QString &errorText)
         return explicitPath;
     }
     const QString primary = programFolderPath();
-    if (appendTo(primary, bytes))
+    if (!isInstalledProgramFolder(QFileInfo(primary).absolutePath()) && appendTo(primary, bytes))
         return primary;
     const QString fallback = userFolderPath();
     QDir().mkpath(QFileInfo(fallback).absolutePath());
