@@ -12,7 +12,8 @@
 #
 # State in DIR: server/ (the test server's state: port, ca.pem, password-demo, ...),
 # mailbox/ (the generated messages), vellumcast-demo.ini (the window's settings, used
-# instead of the user's own), errorlog.txt (the fetch log of the command-line runs).
+# instead of the user's own), window-arguments (the window's command line, one argument
+# a line), window.pid, errorlog.txt (the fetch log of the command-line runs).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,6 +69,9 @@ cmd_start() {
         server load "$state/server" "$folder" "$state/mailbox/$folder" "$DEMO_USER" >/dev/null
     done
     write_settings "$state/vellumcast-demo.ini" "$(cat "$state/server/password-demo")"
+    # The window's command line, one argument per line.
+    printf '%s\n' --settings "$state/vellumcast-demo.ini" --server "127.0.0.1:$(cat "$state/server/port")" \
+        --ca-file "$state/server/ca.pem" --no-online-check > "$state/window-arguments"
     echo "demo server on 127.0.0.1:$(cat "$state/server/port") (user $DEMO_USER, state in $state)"
 }
 
@@ -134,9 +138,11 @@ cmd_run() {
         print_extractions
         return 0
     fi
-    "$bin/vellumcast" --settings "$state/vellumcast-demo.ini" --server "127.0.0.1:$(cat "$state/server/port")" \
-        --ca-file "$state/server/ca.pem" --no-online-check "$@" &
+    local arguments
+    mapfile -t arguments < "$state/window-arguments"
+    "$bin/vellumcast" "${arguments[@]}" "$@" &
     prog=$!
+    echo "$prog" > "$state/window.pid"
     local status=0
     wait "$prog" || status=$?
     prog=""
