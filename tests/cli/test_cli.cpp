@@ -434,13 +434,17 @@ private Q_SLOTS:
     void binaryConnectFailure()
     {
         // Nothing listens on port 1 of this machine: connect fails, status 3,
-        // and both boxes reach standard error with the program's prefix.
+        // and the box that names the problem reaches standard error with the
+        // program's prefix, and the error log.
         const BinaryResult r =
             runBinary({"--user", "u", "--server", "127.0.0.1:1", "--error-log", tmp.filePath(QStringLiteral("b.log"))},
                       "password\n");
         QCOMPARE(r.code, 3);
-        QVERIFY2(r.err.contains("vellumcast-cli: Invalid login. Please double-check your username and password.\n"),
-                 r.err.constData());
+        QVERIFY2(r.err.contains("vellumcast-cli: 127.0.0.1 refused the connection on port 1.\n"), r.err.constData());
+        QVERIFY(!r.err.contains("Invalid login"));
+        QFile log(tmp.filePath(QStringLiteral("b.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains(" : 127.0.0.1 refused the connection on port 1. Please check"));
         QVERIFY(!r.err.contains("Done."));
         QVERIFY(r.out.isEmpty());
     }
