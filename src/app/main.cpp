@@ -49,6 +49,7 @@ int main(int argc, char **argv)
     int status = 0;
     {
         vc::Form1 form(options.window);
+        guiDialogs.setMainWindow(&form);
         form.Form_Load();
         form.show();
         status = app.exec();
