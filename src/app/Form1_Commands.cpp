@@ -47,7 +47,7 @@ private:
 
 // A rule window opens beside the main window, not over its commands; one
 // that is open already only comes to the front.
-void showWindow(QWidget *w, const QWidget *mainWindow)
+void showWindow(QWidget *w, QWidget *mainWindow)
 {
     if (!w->isVisible())
         placeBeside(w, mainWindow);

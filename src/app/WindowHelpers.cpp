@@ -32,25 +32,30 @@ void CenterForm(QWidget *window)
                  avail.y() + int((avail.height() - size.height()) / 2.0));
 }
 
-QPoint besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available)
+Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available)
 {
+    QPoint main = mainFrame.topLeft();
     const int roomRight = available.right() + 1 - (mainFrame.right() + 1);
     const int roomLeft = mainFrame.left() - available.left();
     int x;
-    if (roomRight >= windowFrame.width())
+    if (roomRight >= windowFrame.width()) {
         x = mainFrame.right() + 1;
-    else if (roomLeft >= windowFrame.width())
+    } else if (roomLeft >= windowFrame.width()) {
         x = mainFrame.left() - windowFrame.width();
-    else if (roomRight >= roomLeft)
+    } else if (mainFrame.width() + windowFrame.width() <= available.width()) {
         x = available.right() + 1 - windowFrame.width();
-    else
+        main.setX(x - mainFrame.width());
+    } else if (roomRight >= roomLeft) {
+        x = available.right() + 1 - windowFrame.width();
+    } else {
         x = available.left();
+    }
     const int lowest = available.bottom() + 1 - windowFrame.height();
-    const int y = std::max(available.top(), std::min(mainFrame.top(), lowest));
-    return {std::max(available.left(), x), y};
+    const int y = std::max(available.top(), std::min(main.y(), lowest));
+    return {{std::max(available.left(), x), y}, main};
 }
 
-void placeBeside(QWidget *window, const QWidget *mainWindow)
+void placeBeside(QWidget *window, QWidget *mainWindow)
 {
     QScreen *screen = mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -58,7 +63,10 @@ void placeBeside(QWidget *window, const QWidget *mainWindow)
     // Before the window was first shown its frame is not known; the client
     // size stands in for it.
     const QSize frame = window->frameGeometry().size().expandedTo(window->size());
-    window->move(besidePosition(mainWindow->frameGeometry(), frame, screen->availableGeometry()));
+    const Beside at = besidePosition(mainWindow->frameGeometry(), frame, screen->availableGeometry());
+    if (at.main != mainWindow->frameGeometry().topLeft())
+        mainWindow->move(at.main);
+    window->move(at.window);
 }
 
 namespace {

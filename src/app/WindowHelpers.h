@@ -47,12 +47,18 @@ QString handCursorFile();
 void ApplyFormColors(QWidget *window);
 
 // Where a window of `windowFrame` size goes beside `mainFrame` on a screen
-// whose free area is `available`: to the right of it, else to its left, else
-// on the side with more room (kept on the screen); its top level with the
-// main window's top. Frames include the window decoration.
-QPoint besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available);
+// whose free area is `available`: to the right of the main window, else to its
+// left; when neither side has room but the two fit side by side, the main
+// window moves left to make room on its right; otherwise the side with more
+// room, kept on the screen. The window's top is level with the main window's.
+// Frames include the window decoration.
+struct Beside {
+    QPoint window;  // the window's new top-left
+    QPoint main;    // the main window's top-left (moved only to make room)
+};
+Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available);
 // Moves `window` beside `mainWindow` (besidePosition on the main window's screen).
-void placeBeside(QWidget *window, const QWidget *mainWindow);
+void placeBeside(QWidget *window, QWidget *mainWindow);
 
 // Every push button, check box and option button of `window` whose caption
 // does not fit gets the whole caption as its tool tip (kept up to date as

@@ -330,17 +330,22 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("window");
         QTest::addColumn<QRect>("screen");
         QTest::addColumn<QPoint>("expected");
+        QTest::addColumn<QPoint>("mainAfter");
         const QRect screen(0, 0, 1920, 1080);
         QTest::newRow("room on the right")
-            << QRect(300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(840, 100);
+            << QRect(300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(840, 100) << QPoint(300, 100);
         QTest::newRow("room on the left only")
-            << QRect(1300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(760, 100);
-        QTest::newRow("no room: the wider side, on the screen")
-            << QRect(200, 50, 540, 720) << QSize(540, 200) << QRect(0, 0, 1000, 800) << QPoint(460, 50);
+            << QRect(1300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(760, 100) << QPoint(1300, 100);
+        QTest::newRow("centred on a narrow screen: the main window makes room")
+            << QRect(372, 150, 536, 720) << QSize(536, 200) << QRect(0, 0, 1280, 1024) << QPoint(744, 150)
+            << QPoint(208, 150);
+        QTest::newRow("no room at all: the wider side, on the screen")
+            << QRect(200, 50, 540, 720) << QSize(540, 200) << QRect(0, 0, 1000, 800) << QPoint(460, 50)
+            << QPoint(200, 50);
         QTest::newRow("kept above the screen's bottom")
-            << QRect(300, 900, 540, 720) << QSize(540, 300) << screen << QPoint(840, 780);
+            << QRect(300, 900, 540, 720) << QSize(540, 300) << screen << QPoint(840, 780) << QPoint(300, 900);
         QTest::newRow("second screen") << QRect(2000, 200, 540, 720) << QSize(540, 200) << QRect(1920, 0, 1920, 1080)
-                                       << QPoint(2540, 200);
+                                       << QPoint(2540, 200) << QPoint(2000, 200);
     }
     void ruleWindowGoesBesideTheMainWindow()
     {
@@ -348,9 +353,15 @@ private Q_SLOTS:
         QFETCH(QSize, window);
         QFETCH(QRect, screen);
         QFETCH(QPoint, expected);
-        const QPoint at = besidePosition(main, window, screen);
-        QCOMPARE(at, expected);
-        QVERIFY(screen.contains(QRect(at, window)));
+        QFETCH(QPoint, mainAfter);
+        const Beside at = besidePosition(main, window, screen);
+        QCOMPARE(at.window, expected);
+        QCOMPARE(at.main, mainAfter);
+        QVERIFY(screen.contains(QRect(at.window, window)));
+        QVERIFY(screen.contains(QRect(at.main, main.size())) || at.main == main.topLeft());
+        // Beside means not over the main window, whenever the screen allows it.
+        if (main.width() + window.width() <= screen.width())
+            QVERIFY(!QRect(at.main, main.size()).intersects(QRect(at.window, window)));
     }
 
     // "Done." of a run started in the between window carries that window's title.

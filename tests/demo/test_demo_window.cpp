@@ -1,7 +1,8 @@
 // The demo window on a (virtual) display: started with the command line the
 // demo writes (its own settings file, the demo server and its CA), it is
 // signed in to the demo mailbox as soon as it shows; one extraction fills the
-// list, and a screenshot of the screen shows the rows.
+// list, a screenshot of the screen shows the rows, and the between window
+// opens beside the main window.
 //
 // Runs under xvfb-run with the platform's real windowing (not offscreen), as
 // the demo window does. VC_DEMO_STATE names the state folder of "demo.sh
@@ -115,6 +116,23 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("no ticks on the screen (ink %1, before %2)")
                                 .arg(inkIn(shot, tickColumn))
                                 .arg(untickedInk)));
+
+        // The between window opens beside the main window, not over it.
+        form.PushButton4->click();
+        Form2 *between = Form2::instance();
+        QVERIFY(QTest::qWaitForWindowExposed(between));
+        QVERIFY(QTest::qWaitFor([&] { return !between->frameGeometry().intersects(form.frameGeometry()); }, 5000));
+        QVERIFY(screen->availableGeometry().contains(between->frameGeometry()));
+        QVERIFY(screen->availableGeometry().contains(form.frameGeometry()));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                shot = screen->grabWindow(0).toImage();
+                const QRect markers =
+                    QRect(between->startMarkerBox->mapToGlobal(QPoint(0, 0)), between->startMarkerBox->size())
+                        .translated(-screen->geometry().topLeft());
+                return inkIn(shot, markers) > 0.01;  // the window is on the screen, its box drawn
+            },
+            10000));
         const QString path = qEnvironmentVariable("VC_SCREENSHOT");
         if (!path.isEmpty())
             QVERIFY(shot.save(path));
