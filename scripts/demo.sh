@@ -102,7 +102,7 @@ print_extractions() {
         rows=0
         [ -z "$out" ] || rows=$(printf '%s\n' "$out" | grep -c '')
         printf '%s\n' "$out" | sed -n '1,5s/^/   | /p'
-        echo "   ($rows rows)"
+        [ "$rows" = 1 ] && echo "   (1 row)" || echo "   ($rows rows)"
     }
     show "Order numbers: between '#' and a blank" --folder Inbox --rule between --start '#' --end ' '
     show "Tracking numbers: between 'Tracking number: ' and ' ('" --folder Inbox --rule between \
@@ -114,8 +114,9 @@ print_extractions() {
     cat <<EOF
 
 No display here, so the window did not open. To see it, run the same command in a
-desktop session (or over ssh -X); on a machine without any screen:
-    xvfb-run -a bash scripts/run-app.sh
+desktop session (or over ssh -X). On a machine without any screen it runs on a
+virtual display (where the tests take their screenshot):
+    xvfb-run -a -s '-screen 0 1280x1024x24' bash scripts/run-app.sh
 The demo server stops now; its messages stay in $state/mailbox.
 EOF
 }

@@ -25,9 +25,12 @@ tracking=$(sed -n '/^== Tracking numbers/,/^== /p' <<<"$out")
 [ "$(grep -cE '^   \| [A-Z0-9][A-Z0-9-]{9,}$' <<<"$tracking")" -eq 5 ] || fail "no tracking codes listed"
 # The text set, and the unsubscribe address of the Junk folder.
 grep -qE '^   \| Total: ' <<<"$out" || fail "no text-set line"
-grep -qE '^   \| robin@example\.net$' <<<"$out" || fail "no address between 'remove=' and '\"'"
+junk=$(sed -n '/^== Unsubscribe addresses in Junk/,$p' <<<"$out")
+grep -qE '^   \| robin@example\.net$' <<<"$junk" || fail "no address between 'remove=' and '\"'"
+grep -qE '^   \(1 row\)$' <<<"$junk" || fail "the address is not listed once"
 # How to open the window.
-grep -q 'xvfb-run -a bash scripts/run-app.sh' <<<"$out" || fail "no hint how to open the window"
+grep -q "xvfb-run -a -s '-screen 0 1280x1024x24' bash scripts/run-app.sh" <<<"$out" ||
+    fail "no hint how to open the window"
 # The server is down again.
 [ ! -e "$state/server/port" ] || fail "the demo server was left running"
 if [ -f "$state/server/run/master.pid" ] && kill -0 "$(cat "$state/server/run/master.pid")" 2>/dev/null; then
