@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/ResultsView.h"
 
+#include "app/ResultsTicks.h"
 #include "app/WindowHelpers.h"
 
 #include <QApplication>
@@ -165,12 +166,12 @@ void Form1::buildResultsList()
     resultsList->setUniformRowHeights(true);  // keeps a million rows cheap to lay out
     resultsList->setItemsExpandable(false);
     resultsList->setAllColumnsShowFocus(true);
-    resultsList->setSelectionMode(QAbstractItemView::SingleSelection);
     resultsList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     resultsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     resultsList->header()->setStretchLastSection(false);
     resultsList->setToolTip(QStringLiteral("Move bar to right and out of window to reveal full names."));
     resultsList->setFont(formdesign::designFont());
+    addTickCommands(resultsList, results_);
 }
 
 void Form1::buildProgressBar()

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -106,6 +107,15 @@ QByteArray recordWithTimestamp(const QString &timestamp, const QString &errorTex
     return text.toLocal8Bit();
 }
 
+// An installed program shares its folder with other programs (/usr/bin, say);
+// the log never goes there, also when the user could write there (root). The
+// program counts as installed when its desktop file lies where the install put
+// it relative to the program.
+bool isInstalledProgramFolder(const QString &folder)
+{
+    return QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(VELLUMCAST_DESKTOP_FILE_FROM_BINDIR));
+}
+
 }  // namespace
 
 QString timestampText(const QDateTime &localTime)
@@ -151,7 +161,7 @@ QString append(const QString &explicitPath, const QString &errorText)
     // per-user one.
     g_chosenDefault.clear();
     const QString primary = programFolderPath();
-    if (appendTo(primary, bytes)) {
+    if (!isInstalledProgramFolder(QFileInfo(primary).absolutePath()) && appendTo(primary, bytes)) {
         g_chosenDefault = primary;
         return primary;
     }

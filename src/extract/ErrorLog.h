@@ -27,10 +27,11 @@ QString userFolderPath();
 
 // Appends one record. With a non-empty `explicitPath` the record goes there and
 // nowhere else. Otherwise the program folder's log is used, or the per-user one
-// when the program folder cannot be written (its folder is created on demand);
-// which of the two is decided at the first record of the process and again only
-// when writing to the chosen one fails. Returns the path written; throws
-// AppError 75 when no log could be written.
+// when the program folder cannot be written or the program is an installed one
+// (its desktop file lies in ../share/applications); that folder is created on
+// demand. Which of the two is decided at the first record of the process and
+// again only when writing to the chosen one fails. Returns the path written;
+// throws AppError 75 when no log could be written.
 QString append(const QString &explicitPath, const QString &errorText);
 
 // While a Session lives (the message walk holds one), the log stays open between

@@ -27,7 +27,7 @@ public:
         trap_(126, [&] { host_.setBusy(false); });
         trap_(128, [&] {
             if (!runFailed_)
-                dialogs().messageBox(QStringLiteral("Done."));
+                dialogs().messageBox(QStringLiteral("Done."), BoxButtons::Ok, BoxIcon::None, host_.runWindowTitle());
         });
         if (outcome_ == RunOutcome::Done && conn_ && conn_->AbortProcess)
             outcome_ = RunOutcome::Stopped;

@@ -29,7 +29,7 @@ std::shared_ptr<clsChilkatIMAP> setUpConnection(RunHost &host)
     });
     QObject::connect(raw, &clsChilkatIMAP::ScrapProgress, raw, [&host, raw](int percent) {
         raw->noteStopRequest();
-        host.showProgress(percent, progressText(*raw));
+        host.showProgress({percent, raw->CurrentLocation(), raw->MaxRecord(), progressText(*raw)});
     });
     return c;
 }

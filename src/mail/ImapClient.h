@@ -56,8 +56,8 @@ public:
 
     // The kind of failure of the last operation (None after a success), and,
     // when the server's certificate was refused, the reasons (QSslError texts).
-    ImapFailure lastFailure() const { return session_.lastFailure(); }
-    QStringList certificateErrors() const { return session_.certificateErrors(); }
+    ImapFailure lastFailure() const override { return session_.lastFailure(); }
+    QStringList certificateErrors() const override { return session_.certificateErrors(); }
 
     // Configuration; each applies to the next operation (the CA file to the next Connect).
     void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }

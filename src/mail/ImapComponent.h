@@ -1,4 +1,6 @@
 #pragma once
+#include "mail/ImapFailure.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -66,6 +68,12 @@ public:
     virtual std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) = 0;  // nullptr = failure
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
+
+    // The kind of failure of the last operation (None after a success), and the
+    // reasons a server's certificate was refused (QSslError texts), so callers
+    // can name the problem. A component that cannot tell answers None.
+    virtual ImapFailure lastFailure() const { return ImapFailure::None; }
+    virtual QStringList certificateErrors() const { return {}; }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

@@ -2,6 +2,7 @@
 
 #include <QThreadPool>
 
+#include <algorithm>
 #include <utility>
 
 namespace vc {
@@ -73,6 +74,39 @@ void ResultsModel::setHeader(const QString &h)
 void ResultsModel::setChecked(int row, bool on)
 {
     setData(index(row), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+}
+
+void ResultsModel::tickAll(Tick tick)
+{
+    if (checked_.isEmpty())
+        return;
+    for (qsizetype i = 0; i < checked_.size(); ++i)
+        checked_[i] = tick == Tick::Invert ? !checked_[i] : tick == Tick::On;
+    Q_EMIT dataChanged(index(0), index(count() - 1), {Qt::CheckStateRole});
+}
+
+void ResultsModel::toggleRows(const QList<int> &rows)
+{
+    int first = count(), last = -1;
+    bool allTicked = true;
+    for (const int row : rows) {
+        if (row < 0 || row >= count())
+            continue;
+        allTicked = allTicked && checked_[row];
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    if (last < 0)
+        return;
+    for (const int row : rows)
+        if (row >= 0 && row < count())
+            checked_[row] = !allTicked;
+    Q_EMIT dataChanged(index(first), index(last), {Qt::CheckStateRole});
+}
+
+int ResultsModel::checkedCount() const
+{
+    return int(std::count(checked_.cbegin(), checked_.cend(), true));
 }
 
 void ResultsModel::append(const QString &text)

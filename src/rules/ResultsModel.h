@@ -30,6 +30,14 @@ public:
     void setChecked(int row, bool on);
     const QList<QString> &texts() const { return texts_; }
 
+    // Ticks on many rows at once, one change notification per call.
+    enum class Tick { On, Off, Invert };
+    void tickAll(Tick tick);
+    // The given rows: all ticked, unless every one of them is ticked already,
+    // then all unticked (how Space acts on a selection).
+    void toggleRows(const QList<int> &rows);
+    int checkedCount() const;
+
     void append(const QString &text);
     void appendRows(const QStringList &rows);  // one insert operation for the whole batch
     void clear();

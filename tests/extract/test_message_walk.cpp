@@ -434,6 +434,18 @@ private Q_SLOTS:
         errorlog::overrideFolders(programFolder, userFolder);
         QCOMPARE(errorlog::append(QString(), QStringLiteral("third")), programFolder + QStringLiteral("/errorlog.txt"));
 
+        // An installed program's folder is never used, even when it is writable
+        // (as /usr/bin is for root).
+        const QString prefix = tmp.filePath(QStringLiteral("prefix"));
+        QVERIFY(QDir().mkpath(prefix + QStringLiteral("/bin")));
+        QVERIFY(QDir().mkpath(prefix + QStringLiteral("/share/applications")));
+        QFile desktop(prefix + QStringLiteral("/share/applications/example.quillmark.vellumcast.desktop"));
+        QVERIFY(desktop.open(QIODevice::WriteOnly));
+        desktop.close();
+        errorlog::overrideFolders(prefix + QStringLiteral("/bin"), userFolder);
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("fourth")), userFolder + QStringLiteral("/errorlog.txt"));
+        QVERIFY(!QFile::exists(prefix + QStringLiteral("/bin/errorlog.txt")));
+
         // Nowhere to write.
         errorlog::overrideFolders(blocker.fileName(), blocker.fileName() + QStringLiteral("/sub"));
         try {

@@ -40,6 +40,7 @@ private Q_SLOTS:
     void clearingABigListLeavesCopiesIntact();
     void failedStepShowsBoxAndRestGoesOn();
     void outOfRangeLineNumberRaisesNothing();
+    void tickManyRowsAtOnce();
 };
 
 void TestListing::selectSetsExactlyOne()
@@ -206,6 +207,52 @@ void TestListing::outOfRangeLineNumberRaisesNothing()
     listMessage(mail("", "", "", "a\r\nb"), only(Rule::LineNumber), p, results);
     QVERIFY(boxes.boxes.isEmpty());
     QCOMPARE(results.texts(), QStringList{"b"});
+}
+
+// Tick all, untick all, invert, and Space on a selection: each is one change
+// notification, and only the tick states change.
+void TestListing::tickManyRowsAtOnce()
+{
+    ResultsModel model;
+    model.appendRows({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")});
+    QSignalSpy changed(&model, &ResultsModel::dataChanged);
+    auto ticks = [&] {
+        QString s;
+        for (int i = 0; i < model.count(); ++i)
+            s += model.isChecked(i) ? QLatin1Char('x') : QLatin1Char('-');
+        return s;
+    };
+
+    model.setChecked(1, true);
+    changed.clear();
+    model.tickAll(ResultsModel::Tick::Invert);
+    QCOMPARE(ticks(), QStringLiteral("x-xx"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.first().at(0).value<QModelIndex>().row(), 0);
+    QCOMPARE(changed.first().at(1).value<QModelIndex>().row(), 3);
+    model.tickAll(ResultsModel::Tick::On);
+    QCOMPARE(ticks(), QStringLiteral("xxxx"));
+    QCOMPARE(model.checkedCount(), 4);
+    model.tickAll(ResultsModel::Tick::Off);
+    QCOMPARE(ticks(), QStringLiteral("----"));
+
+    // Space: a selection with an unticked row gets ticked whole ...
+    model.setChecked(2, true);
+    changed.clear();
+    model.toggleRows({1, 2, 99});
+    QCOMPARE(ticks(), QStringLiteral("-xx-"));
+    QCOMPARE(changed.size(), 1);
+    // ... and a wholly ticked one gets unticked.
+    model.toggleRows({2, 1});
+    QCOMPARE(ticks(), QStringLiteral("----"));
+    QCOMPARE(model.texts(),
+             QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+
+    ResultsModel empty;
+    QSignalSpy none(&empty, &ResultsModel::dataChanged);
+    empty.tickAll(ResultsModel::Tick::On);
+    empty.toggleRows({0});
+    QCOMPARE(none.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestListing)
