@@ -40,6 +40,12 @@ public:
         passRowsOn();
     }
     bool stopRequested() override { return interruptRequested(); }
+    // "Done." only after a complete run; otherwise what is missing, and why.
+    void sayDone(const QString &shortfall) override
+    {
+        progress_.finish();
+        dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : shortfall);
+    }
 
     // At the end: the rows of a padded layout, all at once.
     void passAllRowsOn()
@@ -118,6 +124,7 @@ int exitStatus(RunOutcome outcome, bool interrupted)
     case RunOutcome::ConnectFailed: return exitcode::ConnectFailed;
     case RunOutcome::FolderNotSelected: return exitcode::FolderNotSelected;
     case RunOutcome::Stopped:
+    case RunOutcome::Incomplete:
     case RunOutcome::Failed: return exitcode::Failure;
     }
     return exitcode::Failure;
@@ -126,6 +133,8 @@ int exitStatus(RunOutcome outcome, bool interrupted)
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
     RowWriter writer(options.format, options.output, sink);
+    if (!writer.open())
+        return exitcode::Failure;
     CliHost host(options, component, password, writer);
     const RunOutcome outcome = ExtractEmail(host);
     host.resetProgress();

@@ -4,6 +4,7 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
+  clang libclang-rt-14-dev time
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
   libgmime-3.0-dev libglib2.0-dev
   dovecot-imapd openssl iputils-ping

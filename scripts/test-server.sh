@@ -7,15 +7,21 @@
 #   test-server.sh deliver DIR FOLDER [USER]         save one raw message from stdin, unseen
 #   test-server.sh fill    DIR FOLDER COUNT [USER]   generate COUNT varied messages, unseen
 #   test-server.sh load    DIR FOLDER SRCDIR [USER]  every file of SRCDIR, in name order, unseen
+#   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
+#   test-server.sh restart DIR                       stop and start again with the same port, CA and mail
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
 # State in DIR after start:
 #   port, ca.pem                 where to connect and the CA that signed the server
+#   other-name-host              an address (127.0.0.2) where the same server, on the same
+#                                port, shows a certificate of the same CA made out to
+#                                another name (imap.other-name.test): a name mismatch
 #   password, password2, password3, password-demo
 #                                passwords of "tester", "quoter", "special" and "demo"
 #                                (UTF-8, no newline)
-#   dovecot.conf, dovecot.log, users, server.pem, server.key, ca.key
+#   dovecot.conf, dovecot.log, users, server.pem, server.key, other-name.pem,
+#   other-name.key, ca.key
 #   (users and mail/ sit in /var/tmp/vc-test-server.* when nobody cannot reach DIR;
 #   DIR/mail is then a link there)
 #   mail/<user>/                 the maildirs (owned by nobody)
@@ -29,7 +35,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -45,6 +51,7 @@ QUOTER_PASSWORD='Qu"ote\Slash-é9'
 SPECIAL_PASSWORD='special-Use-77'
 DEMO_PASSWORD='demo-Vellum-25'
 USERS=(tester quoter special demo)
+OTHER_NAME_HOST=127.0.0.2
 STANDARD_FOLDERS=(Drafts Sent Junk Deleted)
 SPECIAL_FOLDERS=(Drafts "Sent Items" "Junk Email" "Deleted Items")
 
@@ -117,24 +124,35 @@ pick_port() {
 
 make_certificates() {
     local d=$dir
-    rm -f "$d/ca.key" "$d/ca.pem" "$d/server.key" "$d/server.csr" "$d/server.pem" "$d/ca.srl"
+    rm -f "$d/ca.key" "$d/ca.pem" "$d/server.key" "$d/server.csr" "$d/server.pem" "$d/ca.srl" \
+        "$d/other-name.key" "$d/other-name.pem"
     openssl req -x509 -newkey rsa:2048 -nodes -days 30 -sha256 \
         -keyout "$d/ca.key" -out "$d/ca.pem" -subj "/CN=Vellumcast throw-away test CA" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
         2>/dev/null
-    openssl req -newkey rsa:2048 -nodes -keyout "$d/server.key" -out "$d/server.csr" \
-        -subj "/CN=localhost" 2>/dev/null
-    cat > "$d/server.ext" <<EOF
+    server_certificate server localhost "IP:127.0.0.1,DNS:localhost"
+    server_certificate other-name imap.other-name.test "DNS:imap.other-name.test"
+    rm -f "$d/ca.srl"
+    chmod 600 "$d/ca.key"
+    chmod 644 "$d/ca.pem"
+}
+
+# server_certificate NAME CN SUBJECT_ALT_NAMES: NAME.pem and NAME.key, signed by the CA.
+server_certificate() {
+    local d=$dir name=$1 cn=$2 san=$3
+    openssl req -newkey rsa:2048 -nodes -keyout "$d/$name.key" -out "$d/$name.csr" \
+        -subj "/CN=$cn" 2>/dev/null
+    cat > "$d/$name.ext" <<EOF
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=IP:127.0.0.1,DNS:localhost
+subjectAltName=$san
 EOF
-    openssl x509 -req -in "$d/server.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial \
-        -days 30 -sha256 -extfile "$d/server.ext" -out "$d/server.pem" 2>/dev/null
-    rm -f "$d/server.csr" "$d/server.ext" "$d/ca.srl"
-    chmod 600 "$d/ca.key" "$d/server.key"
-    chmod 644 "$d/ca.pem" "$d/server.pem"
+    openssl x509 -req -in "$d/$name.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial \
+        -days 30 -sha256 -extfile "$d/$name.ext" -out "$d/$name.pem" 2>/dev/null
+    rm -f "$d/$name.csr" "$d/$name.ext"
+    chmod 600 "$d/$name.key"
+    chmod 644 "$d/$name.pem"
 }
 
 write_config() {
@@ -148,13 +166,17 @@ instance_name = vc-test-$port
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 protocols = imap
-listen = 127.0.0.1
+listen = 127.0.0.1, $OTHER_NAME_HOST
 shutdown_clients = yes
 
 ssl = required
 ssl_cert = <$dir/server.pem
 ssl_key = <$dir/server.key
 $dh
+local $OTHER_NAME_HOST {
+  ssl_cert = <$dir/other-name.pem
+  ssl_key = <$dir/other-name.key
+}
 disable_plaintext_auth = yes
 auth_mechanisms = plain login
 
@@ -201,7 +223,7 @@ service imap-login {
     port = 0
   }
   inet_listener imaps {
-    address = 127.0.0.1
+    address = 127.0.0.1, $OTHER_NAME_HOST
     port = $port
     ssl = yes
   }
@@ -301,7 +323,7 @@ cmd_start() {
     make_certificates
     write_users
     write_config "$port"
-    rm -f "$dir/port"
+    rm -f "$dir/port" "$dir/other-name-host"
     # Detached from our output: whoever waits for this script must not wait for dovecot.
     dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
     wait_ready "$port"
@@ -309,6 +331,7 @@ cmd_start() {
     for u in "${USERS[@]}"; do
         create_folders "$u"
     done
+    echo "$OTHER_NAME_HOST" > "$dir/other-name-host"
     echo "$port" > "$dir/port"
     echo "test server on 127.0.0.1:$port (state in $dir)"
 }
@@ -316,6 +339,24 @@ cmd_start() {
 cmd_stop() {
     stop_server
     rm -f "$dir/port"
+}
+
+cmd_kick() {
+    local user=${1:-tester} pid killed=0
+    master_pid >/dev/null || die "the server is not running"
+    for pid in $(doveadm_ who -1 "$user" 2>/dev/null | awk 'NR > 1 && $2 == "imap" { print $3 }'); do
+        kill -KILL "$pid" 2>/dev/null && killed=$((killed + 1))
+    done
+    echo "killed $killed IMAP process(es) of $user"
+}
+
+cmd_restart() {
+    [ "$(id -u)" -eq 0 ] || die "restart must run as root"
+    [ -f "$dir/port" ] && [ -f "$conf" ] || die "the server was never started in $dir"
+    stop_server
+    dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
+    wait_ready "$(cat "$dir/port")"
+    echo "test server restarted on 127.0.0.1:$(cat "$dir/port")"
 }
 
 cmd_reset() {
@@ -458,5 +499,7 @@ case $cmd in
     deliver) cmd_deliver "$@" ;;
     fill) cmd_fill "$@" ;;
     load) cmd_load "$@" ;;
+    kick) cmd_kick "$@" ;;
+    restart) cmd_restart ;;
     *) usage ;;
 esac

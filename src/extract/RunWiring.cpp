@@ -1,6 +1,7 @@
 #include "extract/RunWiring.h"
 
 #include "core/AppError.h"
+#include "core/Dialogs.h"
 
 namespace vc {
 
@@ -32,6 +33,12 @@ std::shared_ptr<clsChilkatIMAP> setUpConnection(RunHost &host)
         host.showProgress({percent, raw->CurrentLocation(), raw->MaxRecord(), progressText(*raw)});
     });
     return c;
+}
+
+void RunHost::sayDone(const QString &shortfall)
+{
+    dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : QStringLiteral("Done.\r") + shortfall,
+                         BoxButtons::Ok, BoxIcon::None, runWindowTitle());
 }
 
 QString progressText(const clsChilkatIMAP &c)

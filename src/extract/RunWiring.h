@@ -63,6 +63,9 @@ public:
     // True once a stop was asked for from outside the windows (Ctrl+C); the
     // run's connection object then stops as if Stop had been clicked.
     virtual bool stopRequested() { return false; }
+    // The closing message of a run that walked: the box "Done.", with what is
+    // missing (shortfallText, may be empty) on the lines below.
+    virtual void sayDone(const QString &shortfall);
 };
 
 // The connection set-up shared by the connect command and a run: a new

@@ -75,6 +75,11 @@ void clsChilkatIMAP::GetLastError()
 
 bool clsChilkatIMAP::Connect()
 {
+    return openSession(true);
+}
+
+bool clsChilkatIMAP::openSession(bool report)
+{
     bind();
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
@@ -82,14 +87,16 @@ bool clsChilkatIMAP::Connect()
     ChilkatImap1->setPort(port_);
     lastResult_ = ChilkatImap1->Connect(server_);
     if (lastResult_ != 1) {
-        GetLastError();
+        if (report)
+            GetLastError();
         return false;
     }
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
     const QString reply = ChilkatImap1->SendRawCommand(kIdCommand);
     if (reply.isEmpty()) {
-        GetLastError();
+        if (report)
+            GetLastError();
         return false;
     }
     if (!ChilkatImap1)
@@ -97,7 +104,8 @@ bool clsChilkatIMAP::Connect()
     lastResult_ = ChilkatImap1->Login(username_, password_);
     if (lastResult_ == 1)
         return true;
-    GetLastError();
+    if (report)
+        GetLastError();
     return false;
 }
 

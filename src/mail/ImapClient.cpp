@@ -152,10 +152,13 @@ int ImapClient::SelectMailbox(const QString &mailbox)
     ImapCommand c("SELECT ");
     c.astring(isInbox ? QByteArray("INBOX") : encodeMailboxName(mailbox), session_.hasCapability("LITERAL+"));
     session_.setSelected(QString(), 0);
+    uidValidity_ = 0;
     qint64 exists = 0;
-    const auto onExists = [&exists](ImapResponse &r) {
+    const auto onExists = [&](ImapResponse &r) {
         if (r.name() == "EXISTS")
             exists = r.number();
+        else if (r.status == "OK" && r.code.toUpper().startsWith("UIDVALIDITY "))
+            uidValidity_ = r.code.mid(12).trimmed().toUInt();
     };
     if (session_.run(op, c, onExists) != Outcome::Ok)
         return 0;

@@ -58,6 +58,7 @@ public:
     // when the server's certificate was refused, the reasons (QSslError texts).
     ImapFailure lastFailure() const override { return session_.lastFailure(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
+    quint32 uidValidity() const override { return uidValidity_; }
 
     // Configuration; each applies to the next operation (the CA file to the next Connect).
     void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }
@@ -124,7 +125,8 @@ private:
     int port_ = 993;
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
+    quint32 uidValidity_ = 0;  // of the mailbox selected last
+    ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
     ImapSession session_;

@@ -69,11 +69,14 @@ public:
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
 
-    // The kind of failure of the last operation (None after a success), and the
-    // reasons a server's certificate was refused (QSslError texts), so callers
-    // can name the problem. A component that cannot tell answers None.
+    // Beyond the operations above, so callers can name a problem and a walk can
+    // outlive a lost connection: why the last operation failed (None after a
+    // success; a component that cannot tell answers None), the reasons a
+    // server's certificate was refused (QSslError texts), and the UIDVALIDITY of
+    // the mailbox selected last (0 when unknown).
     virtual ImapFailure lastFailure() const { return ImapFailure::None; }
     virtual QStringList certificateErrors() const { return {}; }
+    virtual quint32 uidValidity() const { return 0; }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

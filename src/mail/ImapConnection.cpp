@@ -166,7 +166,10 @@ void ImapConnection::readSocket()
                 return;
         }
         if (parser_.hasError()) {
-            const bool tooLarge = !parser_.errorLine().isEmpty();
+            // A literal or a whole response over its limit is too large; a line
+            // without end or lists without end break the protocol.
+            const bool tooLarge = parser_.error() == ImapParser::Error::LiteralTooLarge
+                                  || parser_.error() == ImapParser::Error::ResponseTooLarge;
             const ImapFault fault{tooLarge ? ImapFailure::TooLarge : ImapFailure::Protocol, parser_.errorText()};
             receiver_.garbled(fault, headNumber(parser_.errorLine()));
             break;

@@ -22,41 +22,28 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// The widest cell of every column over all rows, ticked or not. Lengths are
-// counted in UTF-16 code units and kept in qsizetype, so no cell is too long.
-QList<qsizetype> columnWidths(const RowSource &rows)
+QStringView separatorOf(Padding padding)
 {
-    const int columns = rows.columnCount();
-    QList<qsizetype> widths(columns, 0);
-    const int n = rows.rowCount();
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        for (int c = 0; c < columns; ++c)
-            widths[c] = std::max(widths[c], rows.cell(r, c).size());
-    }
-    return widths;
+    return padding == Padding::Spaces ? QStringView(u"     ") : QStringView(u"\t");
 }
 
-// Appends the ticked rows, every cell padded to its column's width and followed
-// by the separator, each row ended by CR LF.
-void appendPadded(const RowSource &rows, const QString &separator, QString &out)
+// Bytes of `text` in UTF-8; a surrogate pair makes four.
+qint64 utf8Size(QStringView text)
 {
-    const QList<qsizetype> widths = columnWidths(rows);
-    const int n = rows.rowCount();
-    const int columns = std::min(rows.columnCount(), int(widths.size()));
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        if (!rows.isChecked(r))
-            continue;
-        for (int c = 0; c < columns; ++c) {
-            const QString cell = rows.cell(r, c);
-            out += cell;
-            if (widths[c] >= cell.size())
-                out.append(QString(widths[c] - cell.size(), QLatin1Char(' ')));
-            out += separator;
-        }
-        out += kCrLf;
+    qint64 bytes = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : c.isHighSurrogate() ? 1 : 3;
     }
+    return bytes;
+}
+
+// Padding is written in runs of this many spaces at most.
+void writeSpaces(qsizetype count, const TextSink &sink)
+{
+    static const QString run(4096, QLatin1Char(' '));
+    for (; count > 0; count -= run.size())
+        sink(QStringView(run).left(std::min(count, run.size())));
 }
 
 void appendLines(const RowSource &rows, QString &out)
@@ -71,19 +58,29 @@ void appendLines(const RowSource &rows, QString &out)
     }
 }
 
-// The copy procedures share their shape: nothing at all for an empty list,
-// otherwise the layout goes to the clipboard.
-template <class Layout>
-void copyPadded(OutputHost &host, const RowSource &rows, const QString &location, Layout &&layout)
+// The padded copy procedures: nothing at all for an empty list, a box instead
+// of a text over the limit, otherwise the layout goes to the clipboard.
+bool copyPadded(OutputHost &host, const RowSource &rows, const QString &location, Padding padding)
 {
     ErrorTrap trap(location);
     int n = 0;
     trap(100, [&] { n = rows.rowCount(); });
     if (n == 0)
-        return;
+        return true;
+    PaddedShape shape;
+    trap(102, [&] { shape = measurePadded(rows, padding); });
+    if (shape.utf8Bytes > output::kClipboardLimitBytes) {
+        trap(104,
+             [&] { dialogs().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning); });
+        return false;
+    }
     QString out;
-    trap(102, [&] { layout(out); });
-    trap(104, [&] { host.setClipboardText(out); });
+    trap(106, [&] {
+        out.reserve(qsizetype(shape.length));
+        writePadded(rows, padding, shape, [&](QStringView piece) { out += piece; });
+    });
+    trap(108, [&] { host.setClipboardText(out); });
+    return true;
 }
 
 // PushButton14 and PushButton3: status text, hourglass, copy, confirmation.
@@ -93,11 +90,13 @@ void copyCommand(OutputHost &host, const ResultsModel &results, const QString &l
     ErrorTrap trap(location);
     trap(100, [&] { host.setStatus(output::kCopyingStatus); });
     trap(102, [&] { host.setBusy(true); });
+    bool copied = true;
     trap(104, [&] {
         const ResultsRowSource rows(results);
-        copy(host, rows);
+        copied = copy(host, rows);
     });
-    trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
+    if (copied)
+        trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
     trap(108, [&] { host.setBusy(false); });
     trap(110, [&] { host.setStatus(output::kIdleStatus); });
 }
@@ -152,18 +151,87 @@ ResultsRowSource::ResultsRowSource(QStringList rows, bool allTicked)
     : texts_(std::move(rows)), checked_(texts_.size(), false), allTicked_(allTicked)
 {}
 
+QString output::tooLargeMessage(qint64 utf8Bytes)
+{
+    const qint64 mb = (utf8Bytes + (qint64(1) << 20) - 1) >> 20;
+    return QStringLiteral("The padded text would be %1 MB, too large for the clipboard.\r\rUse \"Copy Results To "
+                          "Clipboard\" to copy the ticked rows one per line, without padding.")
+        .arg(mb);
+}
+
+// The widest cell of every column over all rows, ticked or not, and the size
+// of the text. Lengths are UTF-16 code units in qsizetype, so no cell is too long.
+PaddedShape measurePadded(const RowSource &rows, Padding padding)
+{
+    PaddedShape shape;
+    const int columns = rows.columnCount();
+    shape.widths = QList<qsizetype>(columns, 0);
+    const int n = rows.rowCount();
+    qint64 ticked = 0;
+    qint64 tickedExtraUtf8 = 0;  // UTF-8 bytes beyond one per code unit, in ticked cells
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        const bool checked = rows.isChecked(r);
+        ticked += checked ? 1 : 0;
+        for (int c = 0; c < columns; ++c) {
+            const QString cell = rows.cell(r, c);
+            shape.widths[c] = std::max(shape.widths[c], cell.size());
+            if (checked)
+                tickedExtraUtf8 += utf8Size(cell) - cell.size();
+        }
+    }
+    // Every ticked row: each column at its width plus the separator, then CR LF.
+    qint64 rowLength = 2;
+    for (const qsizetype w : std::as_const(shape.widths))
+        rowLength += w + separatorOf(padding).size();
+    shape.length = ticked * rowLength;
+    shape.utf8Bytes = shape.length + tickedExtraUtf8;
+    return shape;
+}
+
+// The ticked rows, every cell padded to its column's width and followed by the
+// separator, each row ended by CR LF. A cell wider than its measured column
+// (the rows changed between the passes) gets the separator alone.
+void writePadded(const RowSource &rows, Padding padding, const PaddedShape &shape, const TextSink &sink)
+{
+    const int n = rows.rowCount();
+    const int columns = std::min(rows.columnCount(), int(shape.widths.size()));
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        if (!rows.isChecked(r))
+            continue;
+        for (int c = 0; c < columns; ++c) {
+            const QString cell = rows.cell(r, c);
+            sink(cell);
+            if (shape.widths[c] >= cell.size())
+                writeSpaces(shape.widths[c] - cell.size(), sink);
+            sink(separatorOf(padding));
+        }
+        sink(kCrLf);
+    }
+}
+
+namespace {
+
+QString paddedText(const RowSource &rows, Padding padding)
+{
+    const PaddedShape shape = measurePadded(rows, padding);
+    QString out;
+    out.reserve(qsizetype(shape.length));
+    writePadded(rows, padding, shape, [&](QStringView piece) { out += piece; });
+    return out;
+}
+
+}  // namespace
+
 QString spaceLayout(const RowSource &rows)
 {
-    QString out;
-    appendPadded(rows, QStringLiteral("     "), out);
-    return out;
+    return paddedText(rows, Padding::Spaces);
 }
 
 QString tabLayout(const RowSource &rows)
 {
-    QString out;
-    appendPadded(rows, QStringLiteral("\t"), out);
-    return out;
+    return paddedText(rows, Padding::Tabs);
 }
 
 QString lineLayout(const RowSource &rows)
@@ -297,16 +365,14 @@ void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDe
         raise(err::PathFileAccess, file.errorString());
 }
 
-void CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
+bool CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace,
-               [&](QString &out) { appendPadded(rows, QStringLiteral("     "), out); });
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace, Padding::Spaces);
 }
 
-void CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
+bool CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, location::Main::CopyListViewToClipboardTab,
-               [&](QString &out) { appendPadded(rows, QStringLiteral("\t"), out); });
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardTab, Padding::Tabs);
 }
 
 void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)

@@ -64,6 +64,7 @@ private Q_SLOTS:
     void nothingTickedPutsEmptyText();
     void copyLinesOnlyCopies();
     void clipboardFailureReported();
+    void paddedTextOverLimitIsNotBuilt();
     void saveCancelWritesNothing();
     void saveNewFileWithoutQuestion();
     void overwriteAnsweredNoOrYes();
@@ -174,6 +175,33 @@ void TestCommands::clipboardFailureReported()
         QCOMPARE(boxes.boxes.at(1).text, output::kCopiedMessage);
         QCOMPARE(host.calls.mid(3), (QStringList{"idle", "status:Progress Bar"}));
     }
+}
+
+// 301 ticked rows padded to a 1 MiB row: 301 x (1 MiB + 7) bytes, over 256 MiB.
+void TestCommands::paddedTextOverLimitIsNotBuilt()
+{
+    ResultsModel results;
+    QStringList rows(300, QStringLiteral("row"));
+    rows.append(QString(1 << 20, QLatin1Char('W')));
+    results.appendRows(rows);
+    for (int r = 0; r < results.count(); ++r)
+        results.setChecked(r, true);
+    for (int i = 0; i < 2; ++i) {
+        test::ScriptedDialogs boxes;
+        FakeHost host;
+        i == 0 ? copyWithSpaces(host, results) : copyWithTabs(host, results);
+        QVERIFY(host.clipboard.isEmpty());
+        QCOMPARE(host.calls, (QStringList{"status:Copying text to clipboard.. please wait..", "busy", "idle",
+                                          "status:Progress Bar"}));
+        QCOMPARE(boxes.boxes.size(), 1);  // no confirmation
+        const QString text = boxes.boxes.first().text;
+        QVERIFY2(text.startsWith("The padded text would be 302 MB"), qPrintable(text));
+        QVERIFY2(text.contains("\"Copy Results To Clipboard\""), qPrintable(text));
+    }
+    // The line layout has no limit of its own.
+    FakeHost host;
+    copyLines(host, results);
+    QCOMPARE(host.clipboard.size(), 1);
 }
 
 void TestCommands::saveCancelWritesNothing()

@@ -62,13 +62,13 @@ int runScript(const QStringList &args, const QByteArray &input = {}, QByteArray 
 // A minimal synchronous IMAP session over TLS.
 class Session {
 public:
-    bool open()
+    bool open(const QString &host = QStringLiteral("127.0.0.1"))
     {
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
         conf.setCaCertificates(QSslCertificate::fromPath(TestServer::caFile()));  // only the test CA
         conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
         socket_.setSslConfiguration(conf);
-        socket_.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(TestServer::port()));
+        socket_.connectToHostEncrypted(host, quint16(TestServer::port()));
         if (!socket_.waitForEncrypted(10000))
             return false;
         greeting_ = readUntil([](const QByteArray &b) { return b.contains("\r\n"); });
@@ -182,6 +182,22 @@ private Q_SLOTS:
         QVERIFY(!untrusted.waitForEncrypted(10000));
     }
 
+    // At the other-name address the certificate is sound and from the test CA,
+    // but made out to another name: the name check alone refuses it.
+    void certificateForAnotherName()
+    {
+        const QString host = readState(QStringLiteral("other-name-host")).trimmed();
+        QCOMPARE(host, QStringLiteral("127.0.0.2"));
+        Session s;
+        QVERIFY(!s.open(host));
+        QList<QSslError::SslError> kinds;
+        for (const QSslError &e : s.sslErrors())
+            kinds << e.error();
+        QCOMPARE(kinds, QList<QSslError::SslError>{QSslError::HostNameMismatch});
+        QCOMPARE(s.sslErrors().first().certificate().subjectInfo(QSslCertificate::CommonName),
+                 QStringList{QStringLiteral("imap.other-name.test")});
+    }
+
     void noPlaintextGreeting()
     {
         QTcpSocket plain;
@@ -261,6 +277,31 @@ private Q_SLOTS:
             QVERIFY2(boxes.contains(QLatin1String(name)), name);
             QCOMPARE(s.exists(QLatin1String(name)), 0);
         }
+    }
+
+    // kick drops a user's connections; restart brings the server back on the
+    // same port, with the same CA and the same mail.
+    void kickAndRestart()
+    {
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+        QCOMPARE(runScript({QStringLiteral("deliver"), QStringLiteral("Inbox"), kQuoter}, "Subject: kept\r\n\r\nx\r\n"),
+                 0);
+        Session kicked;
+        QVERIFY(kicked.open());
+        QVERIFY(kicked.login(kQuoter, readState(QStringLiteral("password2"))));
+        QByteArray out;
+        QCOMPARE(runScript({QStringLiteral("kick"), kQuoter}, {}, &out), 0);
+        QVERIFY2(out.contains("killed 1 "), out.constData());
+        QVERIFY(Session::status(kicked.command("NOOP")) != "OK");
+
+        const int port = TestServer::port();
+        QCOMPARE(runScript({QStringLiteral("restart")}, {}, &out), 0);
+        QCOMPARE(TestServer::port(), port);
+        Session s;
+        QVERIFY(s.open());
+        QVERIFY(s.login(kQuoter, readState(QStringLiteral("password2"))));
+        QCOMPARE(s.exists(QStringLiteral("INBOX")), 1);
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
     }
 
     void fillMakesVariedMessages()
