@@ -33,7 +33,7 @@ public:
     QString folderName() override { return options_.folder; }
     void setBusy(bool) override {}
     void resetProgress() override { progress_.finish(); }
-    void showProgress(int, const QString &text) override { progress_.show(text); }
+    void showProgress(const RunProgress &p) override { progress_.show(p.text); }
     void messageListed(const clsChilkatIMAP &c) override
     {
         progress_.show(progressText(c));

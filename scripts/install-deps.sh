@@ -10,6 +10,7 @@ packages=(
   dovecot-imapd openssl iputils-ping
   xvfb xauth python3
   fonts-liberation
+  help2man dpkg-dev file appstream desktop-file-utils librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -10,8 +10,8 @@
 #
 # BIN_DIR holds vellumcast-cli (default: build/bin; use a release build). The
 # output goes through `wc -c`, so its size is printed too; /usr/bin/time -v
-# measures vellumcast-cli alone (peak RSS, wall time). The throw-away server
-# runs in BIN_DIR/../bench-server (or $BENCH_STATE_DIR) and is stopped at the end.
+# measures vellumcast-cli alone (peak RSS, wall time). The server: as for
+# bench-walk.sh (BENCH_STATE_DIR; a running one is used and kept).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -19,17 +19,11 @@ bin=$(cd "${1:-$root/build/bin}" && pwd)
 count=${2:-3000}
 message_mb=${3:-50}
 state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
-cli="$bin/vellumcast-cli"
-[ -x "$cli" ] || { echo "no vellumcast-cli in $bin" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (package time)" >&2; exit 1; }
-server="$root/scripts/test-server.sh"
-
+runs=1
+# shellcheck source=bench-lib.sh
+. "$here/bench-lib.sh"
 measures=$(mktemp)
-bash "$server" start "$state" >/dev/null
-trap 'rm -f "$measures"; bash "$server" stop "$state" >/dev/null' EXIT
-bash "$server" reset "$state" tester
-port=$(cat "$state/port")
-log="$state/bench-errorlog.txt"
+trap 'rm -f "$measures"; bench_cleanup' EXIT
 
 # run LABEL FOLDER FORMAT: one run, output counted and dropped.
 run() {
@@ -46,14 +40,15 @@ run() {
         "$label" "$format" "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$wall" "$bytes" "$status"
 }
 
+bench_folder Inbox "$count"
 echo "== $count generated messages (load: $(uptime | sed 's/.*load average: //'))"
-bash "$server" fill "$state" Inbox "$count" tester
 for format in text space tab; do
     run "$count messages" Inbox "$format"
 done
 
 echo "== one message of about $message_mb MB"
-python3 - "$message_mb" <<'EOF' | bash "$server" deliver "$state" Memory tester
+doveadm -c "$state/dovecot.conf" expunge -u tester mailbox Memory all 2>/dev/null || true
+python3 - "$message_mb" <<'EOF' | bash "$root/scripts/test-server.sh" deliver "$state" Memory tester
 import sys
 mb = int(sys.argv[1])
 line = ("Line of a very large message, words to look for: alpha beta gamma delta. " * 14000)[:1048574]

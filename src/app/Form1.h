@@ -6,6 +6,7 @@
 #include "rules/Listing.h"
 #include "rules/ResultsModel.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -155,7 +156,9 @@ public:
     QString folderName() override;
     void setBusy(bool busy) override;
     void resetProgress() override;
-    void showProgress(int percent, const QString &text) override;  // oChilkat_ScrapProgress
+    void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
+    void messageListed(const clsChilkatIMAP &c) override;
+    QString runWindowTitle() override;
 
     // --- seams for tests -------------------------------------------------------
     // Creates the IMAP component at start-up; the default builds our IMAP client
@@ -190,11 +193,15 @@ private:
     void ApplySkin();
     void loadAccount(ErrorTrap &trap);  // start-up steps of the login frame
     void loadFolderAndSuffix(ErrorTrap &trap);
+    void loadParameterBoxes(ErrorTrap &trap);
     void setOption(QRadioButton *button, bool on);
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
     void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
     void clearResults();
+    // The server as the status line names it: the provider's name for the
+    // provider's service, otherwise the host (and port) actually used.
+    QString serverLabel() const;
 
     Form1Options options_;
     ResultsModel *results_ = nullptr;
@@ -203,6 +210,8 @@ private:
     std::unique_ptr<RuleParams> params_;
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
+    bool connecting_ = false;      // the connect command waits for the server
+    QPointer<QWidget> runWindow_;  // the window whose command started the current run
 
     friend class ActiveCommand;
 };

@@ -1,17 +1,27 @@
 #pragma once
 #include "core/Dialogs.h"
 
-class QWidget;
+#include <QPointer>
+#include <QWidget>
 
 namespace vc {
 
 // Qt's own dialogs behind the program's Dialogs interface.
 class GuiDialogs : public Dialogs {
 public:
+    // Boxes and dialogs are centred on the window the user works in: the
+    // active one, else `window` (the main window), also when the program is
+    // not the active application.
+    void setMainWindow(QWidget *window) { mainWindow_ = window; }
+
     BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
+
+private:
+    QWidget *parentWindow() const;
+    QPointer<QWidget> mainWindow_;
 };
 
 // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" -> Qt's ";;"-separated filter.

@@ -92,6 +92,8 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
         return;
     }
 
+    // The fetch log stays open from record to record while the walk runs.
+    const errorlog::Session keepLogOpen;
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
     const qint64 first = CurrentLocation();

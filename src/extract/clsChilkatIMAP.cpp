@@ -3,6 +3,8 @@
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/Yield.h"
+#include "extract/ErrorLog.h"
+#include "extract/FailureMessage.h"
 
 #include <QHash>
 
@@ -10,7 +12,6 @@ namespace vc {
 
 namespace {
 
-const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
 const QString kIdCommand = QStringLiteral("ID (\"GUID\" \"1\")");
 
 // Which connection object receives each component's events. Only the object
@@ -58,11 +59,18 @@ void clsChilkatIMAP::bind()
 
 void clsChilkatIMAP::GetLastError()
 {
-    dialogs().messageBox(kInvalidLogin, BoxButtons::Ok, BoxIcon::None, QString());
+    QString message = kInvalidLoginMessage;
+    if (ChilkatImap1)
+        message = failureMessage(ChilkatImap1->lastFailure(), server_, port_, ChilkatImap1->certificateErrors(),
+                                 ChilkatImap1->LastErrorText());
+    dialogs().messageBox(message, BoxButtons::Ok, BoxIcon::None, QString());
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
-    const QString discarded = ChilkatImap1->LastErrorText();
-    Q_UNUSED(discarded);
+    // The log keeps what the box said; a log that cannot be written changes
+    // nothing here (the box has told the user).
+    try {
+        errorlog::append(errorLogPath_, QString(message).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+    } catch (const AppError &) {}
 }
 
 bool clsChilkatIMAP::Connect()

@@ -52,7 +52,8 @@ public:
     QString ErrorLogPath() const { return errorLogPath_; }
     void setErrorLogPath(const QString &path) { errorLogPath_ = path; }
 
-    // Shows the failure box and reads (and discards) the component's last-error text.
+    // Shows the failure box, its text naming the problem (failureMessage), and
+    // appends that text to the error log.
     void GetLastError();
     // Connect, ID command, login. True on success; each failure shows GetLastError's box.
     bool Connect();

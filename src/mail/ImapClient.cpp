@@ -43,6 +43,13 @@ bool ImapClient::prepare(const QString &op)
     return session_.begin(op) && requireConnection(op) && drainReadAhead(op) == Outcome::Ok;
 }
 
+void ImapClient::forgetReadAhead()
+{
+    ahead_.forget();
+    decode_.clear();
+    decodeNext_ = 0;
+}
+
 ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
 {
     if (ahead_.rangesOutstanding() && session_.isOpen()) {
@@ -51,11 +58,11 @@ ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
         const Outcome outcome = session_.waitUntil(op, [this] { return !ahead_.rangesOutstanding(); });
         if (outcome != Outcome::Ok) {
             if (outcome == Outcome::Failed)
-                ahead_.forget();
+                forgetReadAhead();
             return outcome;
         }
     }
-    ahead_.forget();
+    forgetReadAhead();
     return Outcome::Ok;
 }
 

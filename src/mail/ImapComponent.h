@@ -69,11 +69,13 @@ public:
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
 
-    // Beyond the operations above, for a walk that outlives a lost connection:
-    // why the last operation failed (None after a success; a component that
-    // cannot tell answers None), and the UIDVALIDITY of the mailbox selected
-    // last (0 when unknown).
+    // Beyond the operations above, so callers can name a problem and a walk can
+    // outlive a lost connection: why the last operation failed (None after a
+    // success; a component that cannot tell answers None), the reasons a
+    // server's certificate was refused (QSslError texts), and the UIDVALIDITY of
+    // the mailbox selected last (0 when unknown).
     virtual ImapFailure lastFailure() const { return ImapFailure::None; }
+    virtual QStringList certificateErrors() const { return {}; }
     virtual quint32 uidValidity() const { return 0; }
 
 Q_SIGNALS:

@@ -6,11 +6,15 @@
 #include "core/Yield.h"
 #include "rules/ResultsModel.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QSaveFile>
 #include <QStringEncoder>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <functional>
 
 namespace vc {
 
@@ -115,7 +119,7 @@ void saveCommand(OutputHost &host, const ResultsModel &results, const QString &l
     trap(104, [&] { host.setBusy(true); });
     trap(106, [&] {
         const ResultsRowSource rows(results, true);
-        writeFileAtomically(name, commaDelimited ? commaFileBytes(rows) : textFileBytes(rows));
+        saveRowsAtomically(name, rows, commaDelimited);
     });
     trap(108, [&] { host.setBusy(false); });
 }
@@ -237,42 +241,127 @@ QString lineLayout(const RowSource &rows)
     return out;
 }
 
-QByteArray textFileBytes(const RowSource &rows)
+namespace {
+
+// Bytes in pieces, as a file is written.
+using ByteSink = std::function<void(const QByteArray &)>;
+
+// Text in the system encoding, appended piece by piece with one encoder for the
+// whole text, so the bytes are those of the pieces encoded in one go (a
+// surrogate pair or a lone surrogate at a piece's end included). Without a sink
+// room for the worst case is reserved at once and the text is never copied as
+// it grows; with one, the bytes go to it whenever about kChunkBytes gathered.
+class SystemText {
+public:
+    static constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
+
+    explicit SystemText(qsizetype utf16Length, ByteSink sink = {}) : sink_(std::move(sink))
+    {
+        out_.reserve(encoder_.requiredSpace(sink_ ? std::min(utf16Length, kChunkBytes) : utf16Length));
+    }
+    void append(QStringView piece)
+    {
+        const qsizetype at = out_.size();
+        out_.resize(at + encoder_.requiredSpace(piece.size()));
+        char *end = encoder_.appendToBuffer(out_.data() + at, piece);
+        out_.truncate(end - out_.constData());
+        if (sink_ && out_.size() >= kChunkBytes)
+            flush();
+    }
+    void flush()
+    {
+        if (sink_ && !out_.isEmpty()) {
+            sink_(out_);
+            out_.truncate(0);  // keeps the room for the next chunk
+        }
+    }
+    QByteArray take()
+    {
+        out_.squeeze();  // gives back the unused part of the worst case
+        return std::move(out_);
+    }
+
+private:
+    QStringEncoder encoder_{QStringConverter::System};
+    ByteSink sink_;
+    QByteArray out_;
+};
+
+// The length in UTF-16 code units of every row's first cell plus `perRow`.
+qsizetype firstColumnLength(const RowSource &rows, qsizetype perRow)
 {
-    QString text;
+    qsizetype length = 0;
     const int n = rows.rowCount();
     for (int r = 0; r < n; ++r) {
         yieldToEvents();
-        text += rows.cell(r, 0);
-        text += kCrLf;
+        length += rows.cell(r, 0).size() + perRow;
     }
-    return systemBytes(text);
+    return length;
+}
+
+// A saved file's text: one row per line, or every row followed by a comma and
+// then one line end.
+void appendFileRows(const RowSource &rows, bool commaDelimited, SystemText &out)
+{
+    const int n = rows.rowCount();
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        out.append(rows.cell(r, 0));
+        out.append(commaDelimited ? QStringView(u",") : QStringView(kCrLf));
+    }
+    if (commaDelimited)
+        out.append(kCrLf);
+}
+
+// QSaveFile's commit brings the file to the disk, which takes a while for a
+// big one: it runs on a worker thread while the window goes on.
+bool commitWhileYielding(QSaveFile &file)
+{
+    QFuture<bool> committed = QtConcurrent::run([&file] { return file.commit(); });
+    if (!committed.isFinished()) {
+        QEventLoop loop;
+        QFutureWatcher<bool> watcher;
+        QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(committed);
+        if (!committed.isFinished())
+            loop.exec();
+    }
+    return committed.result();
+}
+
+}  // namespace
+
+QByteArray textFileBytes(const RowSource &rows)
+{
+    SystemText text(firstColumnLength(rows, kCrLf.size()));
+    appendFileRows(rows, false, text);
+    return text.take();
 }
 
 QByteArray commaFileBytes(const RowSource &rows)
 {
-    QString line;
-    const int n = rows.rowCount();
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        line += rows.cell(r, 0);
-        line += QLatin1Char(',');
-    }
-    line += kCrLf;
-    return systemBytes(line);
+    SystemText line(firstColumnLength(rows, 1) + kCrLf.size());
+    appendFileRows(rows, true, line);
+    return line.take();
 }
 
-void writeFileAtomically(const QString &path, const QByteArray &bytes)
+void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDelimited)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         raise(err::PathFileAccess, file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
+    QString failure;
+    SystemText text(SystemText::kChunkBytes, [&](const QByteArray &bytes) {
+        if (failure.isEmpty() && file.write(bytes) != bytes.size())
+            failure = file.errorString();
+    });
+    appendFileRows(rows, commaDelimited, text);
+    text.flush();
+    if (!failure.isEmpty()) {
         file.cancelWriting();
-        raise(err::PathFileAccess, reason);
+        raise(err::PathFileAccess, failure);
     }
-    if (!file.commit())
+    if (!commitWhileYielding(file))
         raise(err::PathFileAccess, file.errorString());
 }
 

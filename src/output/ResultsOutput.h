@@ -70,9 +70,12 @@ QByteArray systemBytes(const QString &text);
 QByteArray textFileBytes(const RowSource &rows);
 QByteArray commaFileBytes(const RowSource &rows);
 
-// Writes `bytes` to `path` as a whole: on failure an existing file keeps its old
-// content and AppError (Path/File access error) carries the system's reason.
-void writeFileAtomically(const QString &path, const QByteArray &bytes);
+// Saves the rows as textFileBytes (or commaFileBytes) gives them, written in
+// pieces and brought to the disk while the event loop goes on, so a million
+// rows do not freeze the window. `path` is replaced only as a whole: on failure
+// an existing file keeps its old content and AppError (Path/File access error)
+// carries the system's reason.
+void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDelimited);
 
 // What the output commands need from the main window.
 class OutputHost {

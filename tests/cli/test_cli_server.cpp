@@ -3,6 +3,7 @@
 // rows; exit statuses of real failures.
 #include "CliOptions.h"
 #include "ScriptedDialogs.h"
+#include "TestFiles.h"
 #include "TestProcess.h"
 #include "TestRunHost.h"
 #include "TestServer.h"
@@ -13,6 +14,7 @@
 #include "rules/Listing.h"
 
 #include <QFile>
+#include <QSslError>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,6 +129,27 @@ private Q_SLOTS:
         const ProcessResult r = cli({"--rule", "containing", "--text", "QUOTED"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out, textFileBytes(ResultsRowSource(host->results.texts(), true)));
+    }
+
+    // The same server at another address shows a certificate made out to
+    // another name: the program says so on standard error and in the fetch
+    // log, with the TLS library's reason, and ends with status 3.
+    void certificateForAnotherNameIsNamed()
+    {
+        const QByteArray host = vc::test::readFile(TestServer::dir() + "/other-name-host").trimmed();
+        QVERIFY(!host.isEmpty());
+        const QString server = QStringLiteral("%1:%2").arg(QString::fromLatin1(host)).arg(TestServer::port());
+        const QString log = tmp.filePath(QStringLiteral("certificate.log"));
+        const ProcessResult r =
+            runProgram(QStringLiteral("vellumcast-cli"),
+                       {"--user", TestServer::user(), "--server", server, "--ca-file", TestServer::caFile(),
+                        "--password-file", TestServer::dir() + "/password", "--error-log", log});
+        QCOMPARE(r.code, 3);
+        const QByteArray reason = QSslError(QSslError::HostNameMismatch).errorString().toUtf8();
+        QVERIFY2(r.err.contains("The certificate of " + server.toUtf8() + " was not accepted:"), r.err.constData());
+        QVERIFY2(r.err.contains(reason), r.err.constData());
+        QVERIFY2(!r.err.contains("Invalid login"), r.err.constData());
+        QVERIFY2(vc::test::readFile(log).contains(reason), vc::test::readFile(log).constData());
     }
 
     void progressAndFailures()

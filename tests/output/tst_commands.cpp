@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void overwriteAnsweredNoOrYes();
     void saveFailureKeepsOldFile();
     void saveIntoUnusablePathShowsReason();
+    void bigSaveIsWrittenInPieces();
 };
 
 void TestCommands::copyCommandsShowConfirmation_data()
@@ -298,6 +300,38 @@ void TestCommands::saveFailureKeepsOldFile()
     QVERIFY2(!box.text.startsWith(AppError::standardDescription(err::PathFileAccess)), qPrintable(box.text));
     // The pointer comes back after the failure.
     QCOMPARE(host.calls, (QStringList{"busy", "idle"}));
+}
+
+// A save of many megabytes goes to the file a piece at a time; the file holds
+// exactly the bytes of the whole text, in both layouts.
+void TestCommands::bigSaveIsWrittenInPieces()
+{
+    test::ScriptedDialogs boxes;
+    QTemporaryDir dir;
+    QStringList rows;
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    for (int i = 0; i < 120000; ++i) {
+        QString row = QStringLiteral("row %1 Gr\u00fc\u00dfe ").arg(i) + pair;
+        if (i % 1000 == 7)
+            row += pair.at(0);  // a lone surrogate before the line end
+        rows << row;
+    }
+    ResultsModel results;
+    results.appendRows(rows);
+    const QString text = dir.filePath("big.txt");
+    const QString comma = dir.filePath("big.csv");
+    boxes.saveNames = {text, comma};
+    FakeHost host;
+    saveAsText(host, results);
+    saveAsCommaDelimited(host, results);
+    QCOMPARE(boxes.texts(), QStringList{});
+    const ResultsRowSource source(rows);
+    const QByteArray expected = textFileBytes(source);
+    QVERIFY(expected.size() > 2 * (1 << 20));  // several pieces
+    QCOMPARE(readAll(text), expected);
+    QCOMPARE(readAll(comma), commaFileBytes(source));
+    QStringEncoder enc(QStringConverter::System);
+    QCOMPARE(expected, enc.encode(rows.join(CRLF) + CRLF));
 }
 
 void TestCommands::saveIntoUnusablePathShowsReason()

@@ -212,6 +212,18 @@ void TestLayouts::fileBytesInSystemEncoding()
     // This system's encoding is UTF-8: no byte-order mark, multi-byte characters.
     QVERIFY(!expected.startsWith("\xEF\xBB\xBF"));
     QCOMPARE(textFileBytes(t), (text + "\r\n").toUtf8());
+
+    // Rows are encoded one after the other as one text: pairs, lone surrogates
+    // and empty rows give the bytes the joined text gives.
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    const QStringList rows{pair, QString(pair.at(0)), QString(), QString(pair.at(1)) + "x", text};
+    QList<Table::Row> table;
+    for (const QString &r : rows)
+        table.append({{r}, false});
+    const Table many(1, table);
+    QCOMPARE(textFileBytes(many), enc.encode(rows.join("\r\n") + "\r\n"));
+    QStringEncoder enc2(QStringConverter::System);
+    QCOMPARE(commaFileBytes(many), enc2.encode(rows.join(",") + ",\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestLayouts)

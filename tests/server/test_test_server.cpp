@@ -1,6 +1,6 @@
 // Checks the throw-away IMAP server that scripts/test-server.sh runs for the
-// tests: its state files, TLS with the generated CA only, the three accounts,
-// the folder sets and the deliver/reset/fill commands. Talks raw IMAP so that
+// tests: its state files, TLS with the generated CA only, the accounts, the
+// folder sets and the deliver/reset/fill/load commands. Talks raw IMAP so that
 // it does not depend on the program's own client.
 #include "TestServer.h"
 
@@ -11,6 +11,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 using vc::test::TestServer;
@@ -330,6 +331,35 @@ private Q_SLOTS:
         QVERIFY(answer.contains(QLatin1String("\"base64\""), Qt::CaseInsensitive));
         QVERIFY(answer.contains(QLatin1String("\"quoted-printable\""), Qt::CaseInsensitive));
         QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+    }
+
+    // load: the files of a folder become messages in the order of their names
+    // (not of their creation), unseen; the demo account signs in.
+    void loadKeepsNameOrder()
+    {
+        QTemporaryDir source;
+        QVERIFY(source.isValid());
+        for (int n = 12; n >= 1; --n) {
+            QFile f(source.filePath(QStringLiteral("m%1.eml").arg(n, 2, 10, QLatin1Char('0'))));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("From: Loader <l@example.org>\r\nSubject: Loaded " + QByteArray::number(n)
+                    + "\r\nDate: Mon, 9 Jun 2025 09:00:00 +0200\r\n\r\nBody\r\n");
+        }
+        QCOMPARE(runScript({QStringLiteral("reset"), QStringLiteral("demo")}), 0);
+        QCOMPARE(runScript({QStringLiteral("load"), QStringLiteral("Sent"), source.path(), QStringLiteral("demo")}), 0);
+        Session s;
+        QVERIFY(s.open());
+        QVERIFY(s.login(QStringLiteral("demo"), readState(QStringLiteral("password-demo"))));
+        QCOMPARE(s.exists(QStringLiteral("Sent")), 12);
+        const QString answer = QString::fromUtf8(s.command("FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])"));
+        const QRegularExpression subjectRe(QStringLiteral("Subject: Loaded (\\d+)"));
+        QList<int> order;
+        auto it = subjectRe.globalMatch(answer);
+        while (it.hasNext())
+            order << it.next().captured(1).toInt();
+        QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+        QVERIFY(!answer.contains(QLatin1String("\\Seen")));
+        QCOMPARE(runScript({QStringLiteral("reset"), QStringLiteral("demo")}), 0);
     }
 };
 
