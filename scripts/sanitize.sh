@@ -22,10 +22,10 @@ filter=()
 targets=()
 if [ "${SANITIZE_ALL:-0}" != 1 ]; then
   filter=(-LE '^(window|demo|package)$' -E '^(test_cli_server|test_cli_walk_faults|test_test_server)$')
-  # Test names are target names; a fuzz target's seed test is TARGET_seeds; the
-  # test server's start and stop are scripts.
+  # A test's program is the target of its name (a fuzz target's seed test is
+  # TARGET_seeds); tests that run a script have none.
   mapfile -t targets < <(cd build-asan && ctest -N "${filter[@]}" | sed -n 's/^ *Test *#[0-9]*: //p' |
-    sed 's/_seeds$//' | grep -v '^test_server_')
+    sed 's/_seeds$//' | sort -u | comm -12 - <(ninja -t targets all | sed -n 's/: phony$//p' | sort -u))
   [ ${#targets[@]} -gt 0 ] || { echo "sanitize.sh: no tests selected" >&2; exit 1; }
   targets=(--target "${targets[@]}")
 fi
