@@ -13,6 +13,9 @@
 #   port, ca.pem                 where to connect and the CA that signed the server
 #   password, password2, password3
 #                                passwords of "tester", "quoter" and "special" (UTF-8, no newline)
+#   oauth-port                   the OAuth 2.0 provider stand-in (scripts/oauth-provider.py) on
+#                                127.0.0.1; Dovecot also takes its access tokens (XOAUTH2,
+#                                OAUTHBEARER), asking it at /introspect
 #   dovecot.conf, dovecot.log, users, server.pem, server.key, ca.key
 #   (users and mail/ sit in /var/tmp/vc-test-server.* when nobody cannot reach DIR;
 #   DIR/mail is then a link there)
@@ -152,11 +155,17 @@ ssl_cert = <$dir/server.pem
 ssl_key = <$dir/server.key
 $dh
 disable_plaintext_auth = yes
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
 
 passdb {
   driver = passwd-file
+  mechanisms = plain login none
   args = scheme=PLAIN username_format=%u $area/users
+}
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $area/oauth2.conf.ext
 }
 userdb {
   driver = static
@@ -213,6 +222,57 @@ service stats {
 EOF
 }
 
+# Dovecot asks the provider stand-in whether a bearer token is active and whose it is.
+write_oauth2_config() {
+    local oport=$1
+    cat > "$area/oauth2.conf.ext" <<EOF
+introspection_mode = post
+introspection_url = http://127.0.0.1:$oport/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+EOF
+    chmod 644 "$area/oauth2.conf.ext"
+}
+
+provider_pid() {
+    local f="$dir/oauth-provider.pid" pid
+    [ -f "$f" ] || return 1
+    pid=$(cat "$f" 2>/dev/null) || return 1
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 1
+    echo "$pid"
+}
+
+stop_provider() {
+    local pid i
+    if pid=$(provider_pid); then
+        kill -TERM "$pid" 2>/dev/null || true
+        for i in $(seq 1 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$dir/oauth-provider.pid" "$dir/oauth-port"
+}
+
+# Starts the provider stand-in on a free port of 127.0.0.1 and prints that port.
+start_provider() {
+    command -v python3 >/dev/null 2>&1 || die "python3 is needed for the OAuth provider stand-in"
+    rm -f "$dir/oauth-port"
+    setsid python3 "$(dirname "$0")/oauth-provider.py" --port-file "$dir/oauth-port" \
+        </dev/null >>"$dir/oauth-provider.log" 2>&1 &
+    echo $! > "$dir/oauth-provider.pid"
+    local i
+    for i in $(seq 1 150); do
+        [ -s "$dir/oauth-port" ] && { cat "$dir/oauth-port"; return 0; }
+        provider_pid >/dev/null || break
+        sleep 0.1
+    done
+    die "the OAuth provider stand-in did not start (see $dir/oauth-provider.log)"
+}
+
 write_users() {
     printf '%s' "$TESTER_PASSWORD" > "$dir/password"
     printf '%s' "$QUOTER_PASSWORD" > "$dir/password2"
@@ -265,6 +325,7 @@ cmd_start() {
     [ "$(id -u)" -eq 0 ] || die "start must run as root"
     ensure_dovecot
     stop_server
+    stop_provider
     chmod 755 "$dir"
     # Every start begins with empty mailboxes.
     local old
@@ -290,10 +351,13 @@ cmd_start() {
     chmod 755 "$dir/mail"
     chown nobody:nogroup "$dir/mail"
     : > "$dir/dovecot.log"
-    local port
+    : > "$dir/oauth-provider.log"
+    local port oport
     port=$(pick_port)
+    oport=$(start_provider)
     make_certificates
     write_users
+    write_oauth2_config "$oport"
     write_config "$port"
     rm -f "$dir/port"
     # Detached from our output: whoever waits for this script must not wait for dovecot.
@@ -309,6 +373,7 @@ cmd_start() {
 
 cmd_stop() {
     stop_server
+    stop_provider
     rm -f "$dir/port"
 }
 
