@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
   libgmime-3.0-dev libglib2.0-dev
+  qtkeychain-qt6-dev gnome-keyring dbus-daemon
   dovecot-imapd openssl iputils-ping
   xvfb xauth python3
   fonts-liberation
