@@ -116,6 +116,23 @@ private Q_SLOTS:
         QCOMPARE(sasl::describe(c), described);
     }
 
+    void mechanismFromCapabilities()
+    {
+        // Outlook.com's and Gmail's pre-login capabilities, then Dovecot's.
+        const QStringList outlook{QStringLiteral("IMAP4"), QStringLiteral("IMAP4REV1"), QStringLiteral("AUTH=PLAIN"),
+                                  QStringLiteral("AUTH=XOAUTH2"), QStringLiteral("SASL-IR")};
+        const QStringList gmail{QStringLiteral("IMAP4REV1"), QStringLiteral("AUTH=XOAUTH2"),
+                                QStringLiteral("AUTH=PLAIN"), QStringLiteral("AUTH=OAUTHBEARER")};
+        const QStringList dovecot{QStringLiteral("IMAP4REV1"), QStringLiteral("AUTH=PLAIN"),
+                                  QStringLiteral("AUTH=LOGIN")};
+        QCOMPARE(sasl::tokenMechanism(outlook), QByteArray("XOAUTH2"));
+        QCOMPARE(sasl::tokenMechanism(gmail), QByteArray("OAUTHBEARER"));
+        QCOMPARE(sasl::tokenMechanism(dovecot), QByteArray());
+        QVERIFY(sasl::offersTokens(outlook));
+        QVERIFY(!sasl::offersTokens(dovecot));
+        QVERIFY(!sasl::offersTokens({QStringLiteral("XOAUTH2")}));  // not an AUTH= item
+    }
+
     void pkce()
     {
         // RFC 7636 appendix B.

@@ -31,9 +31,8 @@ QList<OAuthProvider> makeTable()
     google.tokenEndpoint = QStringLiteral("https://oauth2.googleapis.com/token");
     google.scope = QStringLiteral("https://mail.google.com/");
     google.redirectHost = QStringLiteral("127.0.0.1");
-    // A refresh token comes only with offline access, and again only after consent.
-    google.authorizeExtras = {{QStringLiteral("access_type"), QStringLiteral("offline")},
-                              {QStringLiteral("prompt"), QStringLiteral("consent")}};
+    // Desktop clients get a refresh token with every code; offline access says so explicitly.
+    google.authorizeExtras = {{QStringLiteral("access_type"), QStringLiteral("offline")}};
     google.imapHost = QStringLiteral("imap.gmail.com");
     google.imapHosts = {QStringLiteral("imap.gmail.com")};
     google.accountDomains = {QStringLiteral("gmail.com"), QStringLiteral("googlemail.com")};

@@ -134,4 +134,18 @@ QString describe(const ErrorChallenge &challenge)
     return text;
 }
 
+QByteArray tokenMechanism(const QStringList &capabilities)
+{
+    if (capabilities.contains(QLatin1String("AUTH=OAUTHBEARER"), Qt::CaseInsensitive))
+        return "OAUTHBEARER";
+    if (capabilities.contains(QLatin1String("AUTH=XOAUTH2"), Qt::CaseInsensitive))
+        return "XOAUTH2";
+    return {};
+}
+
+bool offersTokens(const QStringList &capabilities)
+{
+    return !tokenMechanism(capabilities).isEmpty();
+}
+
 }  // namespace vc::sasl

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The SASL messages of our IMAP sign-in, as pure functions. Each builder returns
 // the raw message (the caller base64-encodes it for the wire) or an empty array
@@ -36,5 +37,11 @@ ErrorChallenge decodeErrorChallenge(const QByteArray &base64);
 // A short reason for the last-error text, e.g. "the server refused the token
 // (status invalid_token, scope mail)". Never contains the token.
 QString describe(const ErrorChallenge &challenge);
+
+// The mechanism for a bearer token among the server's capabilities ("AUTH=..."
+// items, upper case): OAUTHBEARER, else XOAUTH2, else an empty text.
+QByteArray tokenMechanism(const QStringList &capabilities);
+// True when the server takes bearer tokens at all.
+bool offersTokens(const QStringList &capabilities);
 
 }  // namespace vc::sasl
