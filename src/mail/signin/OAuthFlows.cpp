@@ -42,7 +42,7 @@ struct CodeBox {
 OAuthFlows::OAuthFlows(const OAuthSettings &settings, const QString &account, std::function<bool()> aborted,
                        std::function<void(const QString &)> status)
     : settings_(settings), account_(account), aborted_(std::move(aborted)), status_(std::move(status)),
-      http_(settings.requestTimeoutMs, aborted_)
+      http_(settings.requestTimeoutMs, [this] { return aborted_ && aborted_(); })
 {}
 
 QString OAuthFlows::missingClientIdText(const QString &providerName, const QString &help)

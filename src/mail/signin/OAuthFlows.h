@@ -17,6 +17,8 @@ class OAuthFlows {
 public:
     OAuthFlows(const OAuthSettings &settings, const QString &account, std::function<bool()> aborted,
                std::function<void(const QString &)> status);
+    OAuthFlows(const OAuthFlows &) = delete;
+    OAuthFlows &operator=(const OAuthFlows &) = delete;
 
     // Finds the provider, checks the client ID and scope, resolves the
     // endpoints (asking the service itself when the provider uses discovery).
