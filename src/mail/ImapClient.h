@@ -1,18 +1,12 @@
 #pragma once
 #include "mail/ConnectionConfig.h"
 #include "mail/ImapComponent.h"
+#include "mail/ImapFailure.h"
 #include "mail/ImapParser.h"
+#include "mail/ImapSession.h"
+#include "mail/ReadAheadPlanner.h"
 
-#include <QElapsedTimer>
-#include <QList>
-#include <QPointer>
-#include <QSslCertificate>
-
-#include <deque>
-#include <functional>
-#include <map>
-
-class QSslSocket;
+#include <QStringList>
 
 namespace vc {
 
@@ -35,8 +29,9 @@ namespace vc {
 // progress, abort check and time-out). Any other request first waits for the
 // ranges still on their way and forgets what was read ahead.
 //
-// TLS certificates are always verified against the system's CAs plus those of
-// the CA file, and the server's name must match.
+// The parts: ImapConnection (socket, TLS, parser), ImapSession (commands, tags,
+// waiting, untagged bookkeeping, outcome), ReadAheadPlanner (what to ask for
+// ahead); this class puts them together, one short method per operation.
 class ImapClient : public ImapComponent {
     Q_OBJECT
 public:
@@ -53,12 +48,17 @@ public:
     int SelectMailbox(const QString &mailbox) override;
     int NumMessages() override;
     std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) override;
-    QString LastErrorText() const override { return lastError_; }
+    QString LastErrorText() const override { return session_.lastError(); }
     int Disconnect() override;
 
+    // The kind of failure of the last operation (None after a success), and,
+    // when the server's certificate was refused, the reasons (QSslError texts).
+    ImapFailure lastFailure() const { return session_.lastFailure(); }
+    QStringList certificateErrors() const { return session_.certificateErrors(); }
+
     // Configuration; each applies to the next operation (the CA file to the next Connect).
-    void setTimeoutMs(int ms) { timeoutMs_ = ms > 0 ? ms : 1; }
-    int timeoutMs() const { return timeoutMs_; }
+    void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }
+    int timeoutMs() const { return session_.timeoutMs; }
     void setCaFile(const QString &path) { caFile_ = path; }
     QString caFile() const { return caFile_; }
     // Largest message (and any other literal) accepted; a larger one fails the fetch.
@@ -67,133 +67,53 @@ public:
     // Read-ahead of an ascending walk: at most `messages` messages asked for ahead
     // of the caller (0 or 1 turns it off), and no further ranges asked for while
     // the received but not yet taken messages hold `bytes` or more.
-    void setReadAheadWindow(int messages) { readAheadWindow_ = qMax(0, messages); }
-    int readAheadWindow() const { return readAheadWindow_; }
-    void setReadAheadBudget(qint64 bytes) { readAheadBudget_ = qMax<qint64>(1, bytes); }
-    qint64 readAheadBudget() const { return readAheadBudget_; }
+    void setReadAheadWindow(int messages) { ahead_.setWindow(messages); }
+    int readAheadWindow() const { return ahead_.window(); }
+    void setReadAheadBudget(qint64 bytes) { ahead_.setBudget(bytes); }
+    qint64 readAheadBudget() const { return ahead_.budget(); }
     // What the read-ahead holds now: messages received and not yet taken, their bytes.
-    int readAheadMessages() const { return int(ahead_.bodies.size()); }
-    qint64 readAheadBytes() const { return ahead_.bytes; }
+    int readAheadMessages() const { return ahead_.messages(); }
+    qint64 readAheadBytes() const { return ahead_.bytes(); }
     // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
     void configure(const ConnectionConfig &config);
 
     bool ssl() const { return ssl_; }
     int port() const { return port_; }
-    bool isConnected() const { return socket_ != nullptr; }
-    bool isBusy() const { return pending_ != nullptr; }
+    bool isConnected() const { return session_.isOpen(); }
+    bool isBusy() const { return session_.isBusy(); }
     // The server's capabilities (upper case) as last reported.
-    QStringList capabilities() const { return capabilities_; }
+    QStringList capabilities() const { return session_.capabilities(); }
     // The mailbox selected last, as the caller named it; empty when none is selected.
-    QString selectedMailbox() const { return selected_; }
+    QString selectedMailbox() const { return session_.selected(); }
 
 private:
-    struct Pending;
-    using UntaggedHandler = std::function<void(ImapResponse &)>;
+    using Outcome = ImapSession::Outcome;
 
-    // A command: pieces to send, each after the server's go-ahead for the
-    // literal that ends the previous piece.
-    struct Command {
-        QList<QByteArray> pieces{QByteArray()};
-        void text(const QByteArray &t) { pieces.last() += t; }
-        void astring(const QByteArray &bytes, bool literalPlus);
-    };
-
-    // One pipelined range command whose tagged answer has not come yet.
-    struct Range {
-        QByteArray tag;
-        int first = 0;
-        int last = 0;
-    };
-    struct ReadAhead {
-        std::deque<Range> ranges;          // in the order sent
-        std::map<int, QByteArray> bodies;  // received, not yet taken: raw messages by number
-        qint64 bytes = 0;                  // their total size
-        int next = 0;                      // the number the caller should ask for next; 0: no walk
-        int sentUpTo = 0;                  // highest number asked for
-        int arrivedUpTo = 0;               // highest number received
-        qint64 arrivedBytes = 0;           // all bytes received, for the average size
-        int arrivedCount = 0;
-    };
-
-    // Messages read ahead that had fully arrived when the connection was lost:
-    // the walk still gets them, in order, and then the reason of the loss.
-    struct Kept {
-        std::map<int, QByteArray> bodies;
-        int next = 0;  // 0: nothing kept
-        QString reason;
-    };
-
-    bool beginOperation(const QString &op);
+    // Ready for a command of its own: nothing waits, connected, no read-ahead left.
+    bool prepare(const QString &op);
     bool requireConnection(const QString &op);
-    // Sends a command and waits for its tagged answer. Untagged responses go to
-    // `onUntagged` (after the client's own bookkeeping). On failure, lastError_
-    // says why; on success it is "<op>: OK".
-    // `progress`: 0 reports none; a message number reports the literal of that
-    // message's FETCH response; -1 reports any literal (fetches by UID).
-    bool run(const QString &op, Command cmd, const UntaggedHandler &onUntagged = {}, ImapResponse *tagged = nullptr,
-             int progress = 0);
-    bool wait(Pending &p);
-    // Fails the waiting operation and closes the connection.
-    void abandon(QString reason);  // by value: closing resets what it may refer to
-    void complete(bool ok, const QString &error = QString());
-    void closeConnection();
-    void tick();
-    void readSocket();
-    void handle(ImapResponse &r);
-    void socketError();
-    void socketClosed();
-    void sendNextPiece();
-    QString redact(QString text) const;
+    bool canFetch(const QString &op, int number);
+    // Waits for the ranges still on their way and forgets the read-ahead; on
+    // failure the outcome is set for `op`.
+    Outcome drainReadAhead(const QString &op);
 
-    // Read-ahead
-    bool inFlight(qint64 number) const;
-    // Asks for further ranges so that the window ahead of `from` stays filled.
-    void topUp(int from);
-    // Files a FETCH response or range answer of the read-ahead; false when it is not one.
-    bool takeForReadAhead(ImapResponse &r);
-    // Waits for the ranges still on their way and forgets the read-ahead; false
-    // (with lastError_ set for `op`) when the wait failed and the connection went.
-    bool drainReadAhead(const QString &op);
-    void forgetReadAhead();
-    void checkPending();
-    // Before the connection goes for `reason`: keeps what arrived below `failedAt`
-    // (0: all of it) for the walk.
-    void keepReceived(const QString &reason, qint64 failedAt = 0);
+    // Fetching (ImapClientFetch.cpp)
+    std::unique_ptr<ImapEmail> fetchInWalk(int number, const QString &op, bool *askAlone);
+    std::unique_ptr<ImapEmail> fetchAlone(int number, bool bUid, const QString &op);
     std::unique_ptr<ImapEmail> takeKept(int number, const QString &op);
     // A message that has fully arrived, decoded; its fetch reported as done.
     std::unique_ptr<ImapEmail> handOut(const QString &op, const QByteArray &body);
+    // Asks for further ranges so that the window ahead of `from` stays filled.
+    void topUp(int from);
+    // Files a FETCH response or range answer of the read-ahead; false when it is not one.
+    bool claimForReadAhead(ImapResponse &r);
 
     bool ssl_ = true;
     int port_ = 993;
-    int timeoutMs_ = 60000;
     QString caFile_;
-    // The trusted CA list built from the system bundle plus caFile_, kept between connects.
-    QList<QSslCertificate> trusted_;
-    QString trustedFor_;
-    bool trustedLoaded_ = false;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-
-    QSslSocket *socket_ = nullptr;
-    ImapParser parser_;
-    Pending *pending_ = nullptr;
-    QElapsedTimer silence_;
-    quint32 tagCounter_ = 0;
-    QString lastError_;
-    QStringList capabilities_;
-    QString selected_;
-    int exists_ = 0;
-    QString sslErrors_;
-    QByteArray bye_;
-    QString secret_;  // kept out of every error text
-    int lastPct_ = -1;
-    bool reading_ = false;
-    bool ticking_ = false;
-
-    int readAheadWindow_ = 32;
-    qint64 readAheadBudget_ = qint64(32) << 20;
-    ReadAhead ahead_;
-    Kept kept_;
-    int lastSeqFetched_ = 0;  // the sequence number fetched last; 0 after anything else
+    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
+    ImapSession session_;
 };
 
 }  // namespace vc

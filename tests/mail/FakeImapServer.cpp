@@ -80,7 +80,7 @@ void FakeImapServer::sendInPieces(const QByteArray &bytes, int pieces, int delay
 void FakeImapServer::drop()
 {
     if (latencyMs > 0 && client_) {  // after what was sent before it
-        QTimer::singleShot(latencyMs, this, [this, c = client_] {
+        QTimer::singleShot(latencyMs, this, [c = client_] {
             if (c) {
                 c->flush();
                 c->disconnectFromHost();
@@ -116,7 +116,12 @@ void FakeImapServer::onConnection()
         ++connections;
         connect(s, &QTcpSocket::readyRead, this, &FakeImapServer::onData);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-        send(greeting);
+        scripted_ = !scripts.isEmpty();
+        player_.reset();
+        if (scripted_)
+            startScript(connections - 1);
+        else
+            send(greeting);
     }
 }
 
@@ -124,6 +129,10 @@ void FakeImapServer::onData()
 {
     if (!client_)
         return;
+    if (scripted_) {
+        scriptData();
+        return;
+    }
     buf_ += client_->readAll();
     while (true) {
         if (literalLeft_ > 0) {

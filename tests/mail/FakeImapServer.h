@@ -5,14 +5,30 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <functional>
+#include <optional>
 
-// A scripted IMAP server on 127.0.0.1 (plain TCP) for what a real server will
-// not do on demand: stall, drop the line, send nonsense. It answers the usual
-// commands from its mailbox; a handler per verb replaces an answer.
+// A fake IMAP server on 127.0.0.1 (plain TCP) for what a real server will not
+// do on demand: stall, drop the line, send nonsense. It works in one of two ways:
+//
+// - From its mailbox: it answers the usual commands from `messages` and
+//   `listLines`; a handler per verb replaces an answer.
+// - From scripts: connection k plays `scripts[k]`, a dialogue written one step
+//   a line (leading blanks ignored; blank lines and "# ..." skipped):
+//       S: text     the server sends text and CRLF
+//       P: text     the server sends text alone (part of a line, a cut-off literal)
+//       C: text     the server waits for the client's next line and expects exactly text
+//       DELAY ms    the server waits this long before the next step
+//       DROP        the server closes the connection
+//   In text, \r \n \t \\ and \xHH stand for those bytes, and {{name}} for
+//   a literal of `literals[name]` ("{size}" CRLF and the bytes). The client's
+//   lines are what it sends split at each CRLF, so a literal that the client
+//   sends is a line of its own. The first line that differs ends the dialogue
+//   (and the connection); scriptError() says what went wrong.
 class FakeImapServer : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +63,36 @@ public:
     void drop();
     QByteArray fetchResponse(int n, const QByteArray &extra = {}) const;
 
+    // Scripted dialogues, one per connection in order.
+    QList<QByteArray> scripts;
+    QHash<QByteArray, QByteArray> literals;  // by name, for {{name}} in scripts
+    QList<QByteArray> clientLines;           // every line the client sent on scripted connections
+    // Empty when every script was played to its end and nothing else came from
+    // the client; else what went wrong, one problem a line.
+    QString scriptError() const;
+
+private:
+    struct Step {
+        enum Kind { Send, Expect, Delay, Drop };
+        Kind kind = Send;
+        QByteArray bytes;
+        int ms = 0;
+        int line = 0;       // in the script, from 1
+        QByteArray source;  // the script line
+    };
+    struct Player {
+        int script = 0;
+        QList<Step> steps;
+        qsizetype at = 0;
+        QList<QByteArray> lines;  // received, not yet expected
+        bool delaying = false;
+    };
+    QList<Step> parseScript(const QByteArray &text, QString *error) const;
+    QByteArray unescape(const QByteArray &text, QString *error) const;
+    void startScript(int index);
+    void advance();
+    void scriptData();
+
 private:
     void onConnection();
     void onData();
@@ -55,6 +101,11 @@ private:
     QTcpServer server_;
     QPointer<QTcpSocket> client_;
     void write(const QByteArray &bytes);
+
+    bool scripted_ = false;  // the current connection plays a script
+    std::optional<Player> player_;
+    QList<qsizetype> played_;  // per script: steps done
+    QStringList problems_;
 
     QByteArray buf_;
     QByteArray current_;

@@ -2,6 +2,7 @@
 // few round trips, the same per-message answers as one fetch at a time, and a
 // clean protocol state whenever the walk is left.
 #include "FakeImapServer.h"
+#include "MailTestSupport.h"
 #include "mail/ImapClient.h"
 
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 
 #include <set>
 
+using vc::failureName;
 using vc::ImapClient;
 using vc::ImapEmail;
 
@@ -16,12 +18,7 @@ namespace {
 
 QByteArray message(int n, int bodyLines = 3)
 {
-    const QByteArray subject = "m" + QByteArray::number(n);
-    QByteArray m =
-        "From: Ann <ann@example.org>\r\nSubject: " + subject + "\r\nDate: Mon, 2 Mar 2015 10:00:00 +0000\r\n\r\n";
-    for (int i = 0; i < bodyLines; ++i)
-        m += "Body line " + QByteArray::number(i) + " of " + subject + "\r\n";
-    return m;
+    return vc::test::message("m" + QByteArray::number(n), bodyLines);
 }
 
 QList<QByteArray> messages(int count, int bodyLines = 3)
@@ -65,6 +62,7 @@ class TestImapReadAhead : public QObject {
 private Q_SLOTS:
     void init();
 
+    void walkOnTheWire();
     void ascendingWalkTakesFewRoundTrips();
     void latencyIsPaidPerRangeNotPerMessage();
     void messagesMissingFromARange();
@@ -91,6 +89,54 @@ bool TestImapReadAhead::open(ImapClient &client)
     client.setSsl(false);
     client.setPort(server->port());
     return client.Connect(QStringLiteral("127.0.0.1")) == 1 && client.SelectMailbox(QStringLiteral("INBOX")) == 1;
+}
+
+// The exact dialogue of a short walk with a window of 4: one fetch on its own,
+// then ranges pipelined ahead of the caller with tags from the same counter as
+// every other command; the line drops in the middle of message 5.
+void TestImapReadAhead::walkOnTheWire()
+{
+    for (int n = 1; n <= 6; ++n)
+        server->literals["m" + QByteArray::number(n)] = message(n);
+    server->scripts = {R"(
+        S: * OK [CAPABILITY IMAP4rev1] ready
+        C: V0001 SELECT "INBOX"
+        S: * 6 EXISTS
+        S: V0001 OK [READ-WRITE] done
+        C: V0002 FETCH 1 (BODY.PEEK[])
+        S: * 1 FETCH (BODY[] {{m1}})
+        S: V0002 OK done
+        # From the second number on: two ranges of half the window at once.
+        C: V0003 FETCH 2:3 (BODY.PEEK[])
+        C: V0004 FETCH 4:5 (BODY.PEEK[])
+        S: * 2 FETCH (BODY[] {{m2}})
+        S: * 3 FETCH (BODY[] {{m3}})
+        S: V0003 OK done
+        # Handing out 2 tops the window up to the folder's end.
+        C: V0005 FETCH 6 (BODY.PEEK[])
+        S: * 4 FETCH (BODY[] {{m4}})
+        P: * 5 FETCH (BODY[] {600}\r\nFrom: Ann <ann@example.org>\r\n
+        DROP
+    )"};
+    ImapClient client;
+    client.setReadAheadWindow(4);
+    client.setSsl(false);
+    client.setPort(server->port());
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    for (int n = 1; n <= 4; ++n) {
+        const auto m = client.FetchSingle(n, false);
+        QVERIFY2(m, qPrintable(client.LastErrorText()));
+        QCOMPARE(m->Subject, subject(n));
+        QCOMPARE(failureName(client.lastFailure()), "None");
+    }
+    QVERIFY(!client.FetchSingle(5, false));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 5 failed: the connection was closed by the server"));
+    QCOMPARE(failureName(client.lastFailure()), "ClosedByServer");
+    QVERIFY(!client.FetchSingle(6, false));
+    QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 6 failed: not connected"));
+    QCOMPARE(failureName(client.lastFailure()), "NotConnected");
+    QCOMPARE(server->scriptError(), QString());
 }
 
 void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
@@ -307,9 +353,12 @@ void TestImapReadAhead::abortWhileWaitingForAReadAheadMessage()
         Qt::DirectConnection);
     QVERIFY(!client.FetchSingle(3, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 3 failed: aborted"));
+    QCOMPARE(failureName(client.lastFailure()), "Aborted");
     QCOMPARE(checks.size(), 5);
+    // Every 50 ms; the bound leaves room for a machine under load, and still
+    // tells a check every tick from one at the time-out.
     for (int i = 1; i < checks.size(); ++i)
-        QVERIFY2(checks[i] - checks[i - 1] <= 100, qPrintable(QString::number(checks[i] - checks[i - 1])));
+        QVERIFY2(checks[i] - checks[i - 1] <= 500, qPrintable(QString::number(checks[i] - checks[i - 1])));
     QVERIFY(!client.isConnected());
     QVERIFY(!client.isBusy());
     QCOMPARE(client.readAheadMessages(), 0);
@@ -356,6 +405,7 @@ void TestImapReadAhead::stalledRangeTimesOutAndRefusesOtherCalls()
     QVERIFY(t.elapsed() < 3000);
     QCOMPARE(client.LastErrorText(),
              QStringLiteral("FETCH 3 failed: timed out after 1 s without an answer from the server"));
+    QCOMPARE(failureName(client.lastFailure()), "TimedOut");
     QCOMPARE(selectError, QStringLiteral("SELECT INBOX failed: another operation is in progress"));
     QCOMPARE(fetchError, QStringLiteral("FETCH 4 failed: another operation is in progress"));
     QCOMPARE(server->count("SELECT"), 1);
@@ -404,6 +454,7 @@ void TestImapReadAhead::connectionDroppedMidRange()
     QVERIFY(t.elapsed() < 1000);
     QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("FETCH 5 failed: ")), qPrintable(client.LastErrorText()));
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("closed")), qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "ClosedByServer");
     QVERIFY(!client.FetchSingle(6, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 6 failed: not connected"));
 
@@ -471,6 +522,7 @@ void TestImapReadAhead::oversizedMessageInARange()
     QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("FETCH 6 failed: ")), qPrintable(client.LastErrorText()));
     QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 3000 bytes")),
              qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "TooLarge");
     QVERIFY(!client.isConnected());
     QVERIFY(!client.FetchSingle(7, false));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 7 failed: not connected"));

@@ -1,8 +1,8 @@
 // The IMAP client and the connection object against the real test server (TLS).
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
-#include "mail/ImapClient.h"
 #include "extract/clsChilkatIMAP.h"
+#include "mail/ImapClient.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -10,6 +10,7 @@
 #include <QtTest>
 
 using vc::clsChilkatIMAP;
+using vc::failureName;
 using vc::ImapClient;
 using vc::test::TestServer;
 
@@ -96,6 +97,7 @@ void TestImapServer::wrongPasswordOrClosedPortShowOneBox()
     QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
     QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("LOGIN failed: NO")), qPrintable(client.LastErrorText()));
     QVERIFY(!client.LastErrorText().contains(wrong));
+    QCOMPARE(failureName(client.lastFailure()), "Refusal");
 
     dialogs.clear();
     quint16 closedPort = 0;
@@ -256,14 +258,23 @@ void TestImapServer::untrustedCertificateIsRefused()
     QVERIFY2(err.contains(QStringLiteral("certificate was not accepted: ")), qPrintable(err));
     QVERIFY(err.size() > QStringLiteral("certificate was not accepted: ").size() + 30);
     QVERIFY(!client.isConnected());
+    QCOMPARE(failureName(client.lastFailure()), "TlsRejected");
+    // The reasons one by one, as the error text joins them.
+    const QStringList reasons = client.certificateErrors();
+    QVERIFY(!reasons.isEmpty());
+    QVERIFY2(err.endsWith(QStringLiteral("certificate was not accepted: ") + reasons.join(QStringLiteral("; "))),
+             qPrintable(err));
 
     client.setCaFile(TestServer::dir() + QStringLiteral("/no-such-ca.pem"));
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
     QVERIFY(client.LastErrorText().contains(QStringLiteral("no-such-ca.pem")));
+    QCOMPARE(failureName(client.lastFailure()), "Local");
 
     // With the CA the same client gets in.
     client.setCaFile(TestServer::caFile());
     QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(failureName(client.lastFailure()), "None");
+    QVERIFY(client.certificateErrors().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestImapServer)

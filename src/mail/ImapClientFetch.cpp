@@ -1,0 +1,172 @@
+// ImapClient: fetching one message, on its own or from the read-ahead of a walk.
+#include "mail/ImapClient.h"
+
+#include "mail/MimeDecode.h"
+
+namespace vc {
+
+namespace {
+
+// BODY[] of a FETCH response about message `number` (its sequence number, or
+// its UID when `byUid`); nullptr when the response is about something else.
+ImapValue *bodyOf(ImapResponse &r, int number, bool byUid)
+{
+    if (r.name() != "FETCH" || r.values.size() < 3 || r.values[2].kind != ImapValue::List)
+        return nullptr;
+    ImapValue &items = r.values[2];
+    if (byUid) {
+        const ImapValue *uid = items.item("UID");
+        if (!uid || uid->text.toLongLong() != number)
+            return nullptr;
+    } else if (r.number() != number) {
+        return nullptr;
+    }
+    return items.item("BODY[]");
+}
+
+}  // namespace
+
+std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
+{
+    const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
+    if (!session_.begin(op))
+        return nullptr;
+    if (!bUid && ahead_.keeps(number) && !session_.isOpen())
+        return takeKept(number, op);
+    if (!canFetch(op, number))
+        return nullptr;
+    if (!bUid && ahead_.continuesWalk(number, session_.exists())) {
+        bool askAlone = false;
+        std::unique_ptr<ImapEmail> email = fetchInWalk(number, op, &askAlone);
+        if (!askAlone)
+            return email;
+        // The range came back without it: ask for it once on its own, which
+        // tells a message that is really missing from a hiccup of the range.
+    } else if (drainReadAhead(op) != Outcome::Ok) {
+        return nullptr;
+    }
+    return fetchAlone(number, bUid, op);
+}
+
+bool ImapClient::canFetch(const QString &op, int number)
+{
+    if (!requireConnection(op))
+        return false;
+    if (session_.selected().isEmpty()) {
+        session_.setOutcome(op + QStringLiteral(" failed: no mailbox is selected"), ImapFailure::NotSelected);
+        return false;
+    }
+    if (number <= 0) {
+        session_.setOutcome(op + QStringLiteral(" failed: message numbers start at 1"), ImapFailure::BadRequest);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<ImapEmail> ImapClient::fetchInWalk(int number, const QString &op, bool *askAlone)
+{
+    ahead_.enter(number);
+    topUp(number);
+    session_.followProgress(number);
+    if (!ahead_.has(number) && ahead_.inFlight(number)) {
+        const Outcome outcome =
+            session_.waitUntil(op, [this, number] { return ahead_.has(number) || !ahead_.inFlight(number); });
+        if (outcome == Outcome::Destroyed)
+            return nullptr;
+        if (!session_.isOpen() && ahead_.keeps(number))
+            return takeKept(number, op);  // the line went, but maybe after this one arrived
+        if (outcome == Outcome::Failed)
+            return nullptr;
+    }
+    if (std::optional<QByteArray> body = ahead_.take(number)) {
+        topUp(number + 1);  // on the wire while this one is decoded and handled
+        return handOut(op, *body);
+    }
+    *askAlone = true;
+    return nullptr;
+}
+
+std::unique_ptr<ImapEmail> ImapClient::fetchAlone(int number, bool bUid, const QString &op)
+{
+    const ImapCommand c((bUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) + " (BODY.PEEK[])");
+    QByteArray body;
+    bool got = false;
+    bool gone = false;
+    const auto onFetch = [&](ImapResponse &r) {
+        ImapValue *b = bodyOf(r, number, bUid);
+        if (!b)
+            return;
+        if (b->kind == ImapValue::Nil || b->kind == ImapValue::List) {
+            gone = true;
+            return;
+        }
+        body = std::move(b->text);
+        got = true;
+    };
+    const Outcome outcome = session_.run(op, c, onFetch, nullptr, bUid ? -1 : number);
+    if (outcome == Outcome::Destroyed)
+        return nullptr;
+    if (session_.isOpen())
+        ahead_.fetchedAlone(bUid ? 0 : number);
+    if (outcome != Outcome::Ok)
+        return nullptr;
+    if (!got) {
+        session_.setOutcome(
+            op
+                + (gone ? QStringLiteral(" failed: the server has no content for this message")
+                        : QStringLiteral(" failed: the server sent no message (it may have been removed)")),
+            ImapFailure::NoMessage);
+        return nullptr;
+    }
+    if (!bUid)
+        ahead_.measured(body.size());  // sizes seen so far: the read-ahead that may follow sizes its ranges by them
+    return handOut(op, body);
+}
+
+std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
+{
+    ImapFault loss;
+    if (std::optional<QByteArray> body = ahead_.takeKept(number, loss))
+        return handOut(op, *body);
+    session_.fail(op, loss);
+    return nullptr;
+}
+
+std::unique_ptr<ImapEmail> ImapClient::handOut(const QString &op, const QByteArray &body)
+{
+    session_.succeed(op);
+    if (!session_.finishProgress())
+        return nullptr;  // the report destroyed this client
+    return std::make_unique<ImapEmail>(decodeMessage(body));
+}
+
+void ImapClient::topUp(int from)
+{
+    if (!session_.isOpen() || session_.selected().isEmpty())
+        return;
+    while (const std::optional<ReadAheadPlanner::Range> range = ahead_.nextRange(from, session_.exists())) {
+        QByteArray set = QByteArray::number(range->first);
+        if (range->last > range->first)
+            set += ':' + QByteArray::number(range->last);
+        ahead_.requested(session_.send("FETCH " + set + " (BODY.PEEK[])"), *range);
+    }
+}
+
+bool ImapClient::claimForReadAhead(ImapResponse &r)
+{
+    if (!ahead_.rangesOutstanding())
+        return false;
+    if (r.kind == ImapResponse::Tagged)
+        return ahead_.answered(r.tag);
+    if (r.kind != ImapResponse::Untagged || r.isStatus() || r.name() != "FETCH")
+        return false;
+    QByteArray *body = nullptr;
+    if (r.values.size() >= 3 && r.values[2].kind == ImapValue::List) {
+        ImapValue *b = r.values[2].item("BODY[]");
+        if (b && (b->kind == ImapValue::String || b->kind == ImapValue::Atom))
+            body = &b->text;
+    }
+    return ahead_.arrived(r.number(), body);
+}
+
+}  // namespace vc

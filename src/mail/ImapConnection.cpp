@@ -1,0 +1,201 @@
+#include "mail/ImapConnection.h"
+
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
+
+namespace vc {
+
+namespace {
+
+// The message number of a response head "* 7 FETCH (...", else -1.
+qint64 headNumber(const QByteArray &head)
+{
+    if (!head.startsWith("* "))
+        return -1;
+    qsizetype end = 2;
+    while (end < head.size() && head[end] >= '0' && head[end] <= '9')
+        ++end;
+    if (end == 2 || end > 12)
+        return -1;
+    return head.mid(2, end - 2).toLongLong();
+}
+
+ImapFailure kindOf(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::HostNotFoundError: return ImapFailure::HostNotFound;
+    case QAbstractSocket::ConnectionRefusedError: return ImapFailure::Refused;
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketTimeoutError: return ImapFailure::Unreachable;
+    case QAbstractSocket::RemoteHostClosedError: return ImapFailure::ClosedByServer;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError: return ImapFailure::TlsRejected;
+    default: return ImapFailure::Network;
+    }
+}
+
+}  // namespace
+
+ImapConnection::ImapConnection(Receiver &receiver, QObject *parent) : QObject(parent), receiver_(receiver) {}
+
+ImapConnection::~ImapConnection()
+{
+    close();
+}
+
+qint64 ImapConnection::pendingMessageNumber() const
+{
+    return headNumber(parser_.pendingHead());
+}
+
+std::optional<ImapFault> ImapConnection::trust(const QString &caFile)
+{
+    if (!QSslSocket::supportsSsl())
+        return ImapFault{ImapFailure::Local, QStringLiteral("TLS is not available on this system")};
+    // Reading and parsing the system's CA bundle costs a noticeable moment,
+    // and a run connects more than once: keep the list for this CA file.
+    if (trustedLoaded_ && trustedFor_ == caFile)
+        return std::nullopt;
+    QList<QSslCertificate> cas = QSslConfiguration::systemCaCertificates();
+    if (!caFile.isEmpty()) {
+        const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
+        if (extra.isEmpty())
+            return ImapFault{ImapFailure::Local,
+                             QStringLiteral("no certificate could be read from the CA file %1").arg(caFile)};
+        cas += extra;
+    }
+    trusted_ = std::move(cas);
+    trustedFor_ = caFile;
+    trustedLoaded_ = true;
+    return std::nullopt;
+}
+
+std::optional<ImapFault> ImapConnection::open(const QString &host, int port, bool ssl, const QString &caFile,
+                                              qint64 maxLiteralBytes)
+{
+    close();
+    sslErrors_.clear();
+    parser_.setMaxLiteralBytes(maxLiteralBytes);
+    if (ssl) {
+        if (std::optional<ImapFault> fault = trust(caFile))
+            return fault;
+    }
+    auto *s = new QSslSocket(this);
+    socket_ = s;
+    connect(s, &QSslSocket::readyRead, this, &ImapConnection::readSocket);
+    connect(s, &QSslSocket::errorOccurred, this, &ImapConnection::socketError);
+    connect(s, &QSslSocket::disconnected, this, &ImapConnection::socketClosed);
+    connect(s, &QSslSocket::connected, this, [this] { receiver_.heard(); });
+    connect(s, &QSslSocket::encrypted, this, [this] { receiver_.heard(); });
+    connect(s, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        sslErrors_.clear();
+        for (const QSslError &e : errors)
+            sslErrors_ << e.errorString();
+    });
+    if (ssl) {
+        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+        conf.setCaCertificates(trusted_);
+        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        s->setSslConfiguration(conf);
+        s->connectToHostEncrypted(host, quint16(port));
+    } else {
+        s->connectToHost(host, quint16(port));
+    }
+    return std::nullopt;
+}
+
+void ImapConnection::close()
+{
+    if (socket_) {
+        QSslSocket *s = socket_;
+        socket_ = nullptr;
+        // The socket may be in the middle of emitting a signal: let it finish
+        // before it goes, and do not let our own destruction delete it early.
+        s->disconnect(this);
+        s->setParent(nullptr);
+        if (reading_) {
+            // Called from inside the socket's own read notification: aborting
+            // now would pull its buffers from under the caller further up.
+            QMetaObject::invokeMethod(
+                s,
+                [s] {
+                    s->abort();
+                    s->deleteLater();
+                },
+                Qt::QueuedConnection);
+        } else {
+            s->abort();
+            s->deleteLater();
+        }
+    }
+    parser_.reset();
+}
+
+void ImapConnection::write(const QByteArray &bytes)
+{
+    if (socket_)
+        socket_->write(bytes);
+}
+
+void ImapConnection::readPending()
+{
+    if (socket_ && !reading_ && socket_->bytesAvailable() > 0)
+        readSocket();
+}
+
+void ImapConnection::readSocket()
+{
+    if (reading_)
+        return;
+    reading_ = true;
+    QPointer<ImapConnection> self(this);
+    while (socket_ && socket_->bytesAvailable() > 0) {
+        const QByteArray data = socket_->readAll();
+        receiver_.heard();
+        parser_.feed(data);
+        while (parser_.hasResponse()) {
+            ImapResponse r = parser_.takeResponse();
+            receiver_.received(r);
+            if (!self)
+                return;
+        }
+        if (parser_.hasError()) {
+            const bool tooLarge = !parser_.errorLine().isEmpty();
+            const ImapFault fault{tooLarge ? ImapFailure::TooLarge : ImapFailure::Protocol, parser_.errorText()};
+            receiver_.garbled(fault, headNumber(parser_.errorLine()));
+            break;
+        }
+        receiver_.readChunk();
+        if (!self)
+            return;
+    }
+    reading_ = false;
+}
+
+void ImapConnection::socketError()
+{
+    if (!socket_)
+        return;
+    ImapFault fault;
+    if (!sslErrors_.isEmpty()) {
+        fault = {ImapFailure::TlsRejected,
+                 QStringLiteral("the server's certificate was not accepted: ") + sslErrors_.join(QStringLiteral("; "))};
+    } else if (socket_->error() == QAbstractSocket::RemoteHostClosedError) {
+        fault = {ImapFailure::ClosedByServer, QStringLiteral("the connection was closed by the server")};
+    } else {
+        fault = {kindOf(socket_->error()), socket_->errorString()};
+    }
+    receiver_.dropped(fault);
+}
+
+void ImapConnection::socketClosed()
+{
+    if (!socket_)
+        return;
+    receiver_.dropped({ImapFailure::ClosedByServer, QStringLiteral("the connection was closed by the server")});
+}
+
+}  // namespace vc

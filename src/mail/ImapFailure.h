@@ -1,0 +1,42 @@
+#pragma once
+#include <QString>
+
+namespace vc {
+
+// The kind of failure an operation of our IMAP client ended with, beside the
+// readable text of LastErrorText(). Callers that react to the cause (reconnect
+// after a dropped line, a message of their own per cause) read this instead of
+// parsing the text.
+enum class ImapFailure {
+    None,            // the last operation succeeded
+    HostNotFound,    // the server's name did not resolve
+    Refused,         // nothing accepts connections on that port
+    Unreachable,     // no route to the server, network down, or the TCP connect timed out
+    TlsRejected,     // the server's certificate was not accepted, or the TLS handshake failed
+    ClosedByServer,  // the server closed the connection (with a BYE or without one)
+    TimedOut,        // the server stayed silent longer than the time-out
+    Protocol,        // the server sent something that breaks the protocol
+    TooLarge,        // a message (or another literal) above the size limit
+    Refusal,         // the server answered NO or BAD, or greeted with BYE
+    NoMessage,       // a fetch was answered without the message
+    Aborted,         // AbortCheck asked to abandon the operation
+    Disconnected,    // Disconnect was called while the operation waited
+    Busy,            // another operation was waiting
+    NotConnected,    // there is no connection
+    NotSelected,     // the operation needs a selected mailbox
+    BadRequest,      // the call cannot go on the wire (message number below 1, several lines)
+    Local,           // this system: no TLS support, no certificate in the CA file
+    Network,         // any other socket error
+};
+
+// Why a step failed: the kind, and the reason as error texts word it
+// ("timed out after 60 s without an answer from the server").
+struct ImapFault {
+    ImapFailure kind = ImapFailure::None;
+    QString reason;
+};
+
+// The enumerator's name ("HostNotFound"), for logs and test output.
+const char *failureName(ImapFailure kind);
+
+}  // namespace vc

@@ -1,0 +1,359 @@
+// How the IMAP client fails, against scripted dialogues and real sockets: the
+// error text and the kind of each failure, and that the connection object shows
+// one box whatever failed.
+#include "FakeImapServer.h"
+#include "MailTestSupport.h"
+#include "ScriptedDialogs.h"
+#include "core/AppError.h"
+#include "extract/clsChilkatIMAP.h"
+#include "mail/ImapClient.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QtTest>
+
+using vc::clsChilkatIMAP;
+using vc::failureName;
+using vc::ImapClient;
+using vc::test::connectPlain;
+using vc::test::kInvalidLogin;
+using vc::test::message;
+
+namespace {
+
+// Parts of scripted dialogues: the greeting, and the steps up to a selected INBOX.
+const QByteArray kGreeting = "S: * OK [CAPABILITY IMAP4rev1 ID] ready\n";
+const QByteArray kLoggedIn = kGreeting + "C: V0001 LOGIN \"u\" \"secret-pw\"\nS: V0001 OK done\n";
+const QByteArray kSelected = kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: * 1 EXISTS\nS: V0002 OK done\n";
+
+// Connects, then logs in, selects INBOX and fetches message 1, up to `steps` of
+// these or the first that fails.
+enum Step { ToConnect = 1, ToLogin, ToSelect, ToFetch };
+bool runSteps(ImapClient &client, int steps)
+{
+    bool ok = client.Connect(QStringLiteral("127.0.0.1")) == 1;
+    if (ok && steps >= ToLogin)
+        ok = client.Login(QStringLiteral("u"), QStringLiteral("secret-pw")) == 1;
+    if (ok && steps >= ToSelect)
+        ok = client.SelectMailbox(QStringLiteral("INBOX")) == 1;
+    if (ok && steps >= ToFetch)
+        ok = client.FetchSingle(1, false) != nullptr;
+    return ok;
+}
+
+}  // namespace
+
+class TestImapFailures : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void failureKinds_data();
+    void failureKinds();
+    void unreachableServers();
+    void refusedGreetingAndClosedPort();
+    void idWithoutAnswerShowsOneBoxAndNoLogin_data();
+    void idWithoutAnswerShowsOneBoxAndNoLogin();
+    void droppedMidLiteralThenReconnect();
+    void stalledServerTimesOut();
+    void oversizedMessageFailsAndReconnects();
+    void garbageFailsWithoutCrash();
+
+private:
+    std::unique_ptr<FakeImapServer> server;
+};
+
+void TestImapFailures::init()
+{
+    server = std::make_unique<FakeImapServer>();
+    server->messages = {message("one"), message("two"), message("three")};
+}
+
+void TestImapFailures::failureKinds_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("error");  // %1: the server's port
+    QTest::addColumn<QByteArray>("kind");
+    QTest::newRow("all well") << kSelected
+                                     + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {{one}})\n"
+                                       "S: V0003 OK done"
+                              << int(ToFetch) << "FETCH 1: OK" << QByteArray("None");
+    QTest::newRow("greeting BYE") << QByteArray("S: * BYE Too many connections") << int(ToConnect)
+                                  << "Connect to 127.0.0.1:%1 failed: the server refused the connection: BYE Too many "
+                                     "connections"
+                                  << QByteArray("Refusal");
+    QTest::newRow("greeting not IMAP")
+        << QByteArray("S: HTTP/1.1 400 Bad Request") << int(ToConnect)
+        << "Connect to 127.0.0.1:%1 failed: the server's greeting is not IMAP: HTTP/1.1 400 Bad Request"
+        << QByteArray("Protocol");
+    QTest::newRow("login refused, password echoed")
+        << kGreeting + "C: V0001 LOGIN \"u\" \"secret-pw\"\nS: V0001 NO [AUTHENTICATIONFAILED] Bad secret-pw"
+        << int(ToLogin) << "LOGIN failed: NO [AUTHENTICATIONFAILED] Bad ********" << QByteArray("Refusal");
+    QTest::newRow("select BAD") << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: V0002 BAD No such folder" << int(ToSelect)
+                                << "SELECT INBOX failed: BAD No such folder" << QByteArray("Refusal");
+    QTest::newRow("BYE, then closed")
+        << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: * BYE Server shutting down\nDROP" << int(ToSelect)
+        << "SELECT INBOX failed: the connection was closed by the server (BYE Server shutting down)"
+        << QByteArray("ClosedByServer");
+    QTest::newRow("a go-ahead nobody asked for")
+        << kLoggedIn + "C: V0002 SELECT \"INBOX\"\nS: + more?" << int(ToSelect)
+        << "SELECT INBOX failed: the server asked for data the command does not have" << QByteArray("Protocol");
+    QTest::newRow("silence") << kLoggedIn + "C: V0002 SELECT \"INBOX\"" << int(ToSelect)
+                             << "SELECT INBOX failed: timed out after 1 s without an answer from the server"
+                             << QByteArray("TimedOut");
+    QTest::newRow("message over the limit")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {5000}" << int(ToFetch)
+        << "FETCH 1 failed: the server announced 5000 bytes of data, more than the limit of 2000 bytes"
+        << QByteArray("TooLarge");
+    QTest::newRow("line longer than any line")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nP: * 1 FETCH (FLAGS ("
+               + QByteArray(vc::ImapParser::kMaxLineLength + 10, 'y')
+        << int(ToFetch) << "FETCH 1 failed: the server sent a line longer than 8388608 bytes" << QByteArray("Protocol");
+    QTest::newRow("fetch answered without the message")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (FLAGS ())\nS: V0003 OK done" << int(ToFetch)
+        << "FETCH 1 failed: the server sent no message (it may have been removed)" << QByteArray("NoMessage");
+    QTest::newRow("fetch without content")
+        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] NIL)\nS: V0003 OK done" << int(ToFetch)
+        << "FETCH 1 failed: the server has no content for this message" << QByteArray("NoMessage");
+}
+
+// Each way an operation can fail has its own kind beside the error text.
+void TestImapFailures::failureKinds()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, steps);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, kind);
+    server->scripts = {script};
+    server->literals["one"] = message("one");
+    ImapClient client;
+    client.setTimeoutMs(300);
+    client.setMaxMessageBytes(2000);
+    connectPlain(client, *server);
+    QCOMPARE(runSteps(client, steps), kind == "None");
+    QCOMPARE(client.LastErrorText(), error.contains(QLatin1String("%1")) ? error.arg(server->port()) : error);
+    QCOMPARE(failureName(client.lastFailure()), kind.constData());
+    QCOMPARE(server->scriptError(), QString());
+}
+
+void TestImapFailures::unreachableServers()
+{
+    ImapClient client;
+    client.setSsl(false);
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    client.setPort(closedPort);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "Refused");
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("Connect to 127.0.0.1:%1 failed: ").arg(closedPort)));
+
+    // A name that cannot resolve (".invalid" never does).
+    client.setPort(993);
+    QCOMPARE(client.Connect(QStringLiteral("no-such-host.invalid")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "HostNotFound");
+    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("Connect to no-such-host.invalid:993 failed: ")),
+             qPrintable(client.LastErrorText()));
+    QVERIFY(!client.isConnected());
+
+    // Calls that cannot go out at all.
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+    QCOMPARE(failureName(client.lastFailure()), "NotConnected");
+    QCOMPARE(client.Disconnect(), 0);
+    QCOMPARE(failureName(client.lastFailure()), "NotConnected");
+    client.setSsl(true);
+    client.setCaFile(QStringLiteral("/no/such/ca.pem"));
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("Connect to 127.0.0.1:993 failed: no certificate could be read from the CA file "
+                            "/no/such/ca.pem"));
+    QCOMPARE(failureName(client.lastFailure()), "Local");
+}
+
+void TestImapFailures::refusedGreetingAndClosedPort()
+{
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    connectPlain(client, *server);
+    server->greeting = "* BYE Too many connections\r\n";
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("Too many connections")),
+             qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "Refusal");
+    QVERIFY(!client.isConnected());
+
+    // A port nobody listens on: through the connection object, one box.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setPORT(closedPort);
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.count(kInvalidLogin), 1);
+    QCOMPARE(dialogs.boxes.size(), 1);
+    QVERIFY(conn.lastResult() != 1);
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+             qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "Refused");
+
+    // Without a component the connection object raises "Object variable ... not set".
+    clsChilkatIMAP orphan;
+    try {
+        orphan.Connect();
+        QFAIL("Connect without a component did not raise");
+    } catch (const vc::AppError &e) {
+        QCOMPARE(e.number(), vc::err::ObjectNotSet);
+    }
+}
+
+void TestImapFailures::idWithoutAnswerShowsOneBoxAndNoLogin_data()
+{
+    QTest::addColumn<QByteArray>("answer");  // the server's reaction to ID
+    QTest::addColumn<QByteArray>("kind");
+    QTest::newRow("tagged BAD") << QByteArray("S: V0001 BAD Unknown command ID") << QByteArray("Refusal");
+    QTest::newRow("tagged NO") << QByteArray("S: V0001 NO Not now") << QByteArray("Refusal");
+    QTest::newRow("connection closed") << QByteArray("DROP") << QByteArray("ClosedByServer");
+    QTest::newRow("silence") << QByteArray() << QByteArray("TimedOut");
+}
+
+void TestImapFailures::idWithoutAnswerShowsOneBoxAndNoLogin()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, kind);
+    // The script ends after the answer: a LOGIN would show in scriptError().
+    server->scripts = {kGreeting + "C: V0001 ID (\"GUID\" \"1\")\n" + answer};
+    vc::test::ScriptedDialogs dialogs;
+    ImapClient client;
+    client.setTimeoutMs(800);
+    clsChilkatIMAP conn;
+    conn.setChilkatIMAPObject(&client);
+    conn.setPORT(server->port());
+    conn.setIMAPServer(QStringLiteral("127.0.0.1"));
+    conn.setUsername(QStringLiteral("u"));
+    conn.setPassword(QStringLiteral("p"));
+    QVERIFY(!conn.Connect());
+    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
+    QCOMPARE(dialogs.boxes.first().icon, vc::BoxIcon::None);
+    QCOMPARE(dialogs.boxes.first().buttons, vc::BoxButtons::Ok);
+    QVERIFY(dialogs.boxes.first().title.isEmpty());
+    QVERIFY(client.LastErrorText().startsWith(QStringLiteral("ID failed: ")));
+    QCOMPARE(failureName(client.lastFailure()), kind.constData());
+    QCOMPARE(server->scriptError(), QString());
+}
+
+void TestImapFailures::droppedMidLiteralThenReconnect()
+{
+    server->handlers["FETCH"] = [&](const QByteArray &, const QByteArray &) {
+        const QByteArray r = server->fetchResponse(1);
+        server->send(r.left(r.size() / 2));
+        QTimer::singleShot(50, server.get(), [&] { server->drop(); });
+    };
+    ImapClient client;
+    client.setTimeoutMs(5000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() < 4000);  // noticed at once, not by the time-out
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("closed")), qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "ClosedByServer");
+    QVERIFY(!client.isConnected());
+    QCOMPARE(client.NumMessages(), 0);
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("not connected")));
+
+    server->handlers.remove("FETCH");
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    const auto m = client.FetchSingle(1, false);
+    QVERIFY(m);
+    QCOMPARE(m->Subject, QStringLiteral("one"));
+}
+
+void TestImapFailures::stalledServerTimesOut()
+{
+    server->handlers["FETCH"] = [](const QByteArray &, const QByteArray &) {};
+    ImapClient client;
+    client.setTimeoutMs(1000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!client.FetchSingle(1, false));
+    QVERIFY(t.elapsed() >= 1000);
+    QVERIFY(t.elapsed() < 5000);
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("FETCH 1 failed: timed out after 1 s without an answer from the server"));
+    QCOMPARE(failureName(client.lastFailure()), "TimedOut");
+    QVERIFY(!client.isConnected());
+
+    // A greeting that never comes times out as well.
+    server->greeting.clear();
+    t.restart();
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(t.elapsed() < 5000);
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("timed out after 1 s")));
+}
+
+void TestImapFailures::oversizedMessageFailsAndReconnects()
+{
+    server->messages = {message("small"), message("huge", 200)};
+    ImapClient client;
+    client.setMaxMessageBytes(2000);
+    QCOMPARE(client.maxMessageBytes(), 2000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+    QVERIFY(!client.FetchSingle(2, false));
+    QVERIFY2(client.LastErrorText().contains(QStringLiteral("limit of 2000 bytes")),
+             qPrintable(client.LastErrorText()));
+    QCOMPARE(failureName(client.lastFailure()), "TooLarge");
+    QVERIFY(!client.isConnected());
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.FetchSingle(1, false));
+}
+
+void TestImapFailures::garbageFailsWithoutCrash()
+{
+    server->scripts = {R"(P: \x00\xff\xfe garbage (((\r\n)",
+                       R"(
+            S: * OK hi
+            C: V0001 CAPABILITY
+            S: * CAPABILITY IMAP4rev1
+            S: V0001 OK done
+            C: V0002 SELECT "INBOX"
+            S: )))((("
+            S: * 99999999999999999999 EXISTS
+            S: + more?
+        )"};
+    ImapClient client;
+    client.setTimeoutMs(1000);
+    connectPlain(client, *server);
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(client.LastErrorText().contains(QStringLiteral("not IMAP")));
+    QCOMPARE(failureName(client.lastFailure()), "Protocol");
+
+    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 0);
+    QCOMPARE(client.LastErrorText(),
+             QStringLiteral("SELECT INBOX failed: the server asked for data the command does not have"));
+    QVERIFY(!client.isConnected());  // the go-ahead nobody asked for broke the stream
+    QCOMPARE(server->scriptError(), QString());
+}
+
+QTEST_GUILESS_MAIN(TestImapFailures)
+#include "test_imap_failures.moc"
