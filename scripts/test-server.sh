@@ -156,6 +156,9 @@ ssl_key = <$dir/server.key
 $dh
 disable_plaintext_auth = yes
 auth_mechanisms = plain login xoauth2 oauthbearer
+# Tests refuse logins on purpose: no delays after failures, and no growing
+# penalty per address (its anvil socket is closed below).
+auth_failure_delay = 0
 
 passdb {
   driver = passwd-file
@@ -209,6 +212,11 @@ service imap-login {
     address = 127.0.0.1
     port = $port
     ssl = yes
+  }
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
   }
 }
 service stats {
