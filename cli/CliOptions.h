@@ -1,8 +1,9 @@
 #pragma once
+#include "CliOutput.h"
+#include "core/CommandLine.h"
 #include "mail/ConnectionConfig.h"
 #include "rules/Listing.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -21,8 +22,6 @@ inline constexpr int ConnectFailed = 3;
 inline constexpr int FolderNotSelected = 4;
 inline constexpr int Interrupted = 130;
 }  // namespace exitcode
-
-enum class Format { Text, Comma, Space, Tab, Csv, Jsonl };
 
 struct Options {
     QString user;
@@ -48,21 +47,16 @@ struct ParseResult {
 };
 
 // Parses the arguments (without the program name). Accepts "--name value" and
-// "--name=value". Checks everything that can be checked without touching files
-// or the network: required options, option combinations, the line-number entry.
+// "--name=value". Checks everything that can be checked without touching the
+// network: required options, option combinations, the line-number entry, that
+// a CA file exists.
 ParseResult parseArguments(const QStringList &args);
 
 // Appends the items of every --items-file to the rule's item list (after the
 // --item values). Returns an error text, or nothing.
 std::optional<QString> loadItemFiles(Options &options);
 
+// The text --help prints.
 QString usageText();
-
-// The bytes written for the result rows in one output format.
-QByteArray formatRows(const QStringList &rows, Format format);
-
-// One RFC 4180 field (always quoted) and one JSON string literal.
-QByteArray csvField(const QString &text);
-QByteArray jsonString(const QString &text);
 
 }  // namespace vc::cli

@@ -1,25 +1,20 @@
 #pragma once
 #include "app/Form1.h"
+#include "core/CommandLine.h"
 
 #include <QString>
 #include <QStringList>
 
 namespace vc {
 
-// The window program's command line:
-//   vellumcast [--server HOST[:PORT]] [--ca-file FILE] [--timeout SECONDS]
-//              [--no-online-check] [--help] [--version]
+// What the window program's command line decides.
 struct AppOptions {
     Form1Options window;
-    bool help = false;
-    bool version = false;
-    QString error;  // non-empty: the command line was refused (exit status 2)
+    QString settingsFile;  // --settings FILE; empty: the per-user settings file
 };
 
-// Parses the arguments (the program name first, as argv gives them).
-AppOptions parseAppOptions(const QStringList &arguments);
-
-// The text --help prints.
-QString appUsage();
+// The window program's command line: the shared connection options, then its
+// own, all applying to `options`.
+cmdline::Program appProgram(AppOptions &options);
 
 }  // namespace vc

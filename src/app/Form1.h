@@ -1,4 +1,6 @@
 #pragma once
+#include "app/SettingsStore.h"
+#include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
 #include "rules/Listing.h"
@@ -7,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -35,11 +38,12 @@ struct Form1Options {
 // The main window: login and folder frames, the extraction commands, the
 // results list, the output commands and the status line (the progress bar's
 // text). It owns the one IMAP component instance, the current connection
-// object, the rule members and the run guard.
+// object, the rule members and the run guard, and is the run host of every
+// run it starts.
 //
 // Life cycle: construct, call Form_Load() (the whole start-up sequence, an
 // auto-connect included), then show(). There is one main window per program;
-// instance() returns it.
+// instance() returns it. The rule windows hand their "Start Extracting" to it.
 class Form1 : public QWidget, public RunHost {
     Q_OBJECT
 public:
@@ -49,16 +53,11 @@ public:
     // The program's main window, or null when there is none.
     static Form1 *instance();
 
-    // The start-up sequence (error location "Vellumcast2/19/2015.Form1.Form_Load").
+    // The start-up sequence (error location location::Form1::Form_Load).
     void Form_Load();
 
     // One start command. The four extraction buttons of this window and the
-    // "Start Extracting" buttons of the two rule windows all run through here:
-    //
-    //   Form1::instance()->startCommand(PushButton4, QStringLiteral("Start Extracting"),
-    //                                   this, Rule::StartsWith,
-    //                                   QStringLiteral("Vellumcast.Form2.PushButton4_Click"));
-    //
+    // "Start Extracting" buttons of the two rule windows all run through here.
     // `button` is the clicked command (its caption toggles to "Stop" and back;
     // a click while it reads "Stop" is a stop request), `normalCaption` its idle
     // caption, `commandWindow` the window whose pointer shows the hourglass during
@@ -81,36 +80,62 @@ public:
     WindowPointer *pointer() const { return pointer_; }
     const Form1Options &options() const { return options_; }
 
-    // --- controls (object names as in the layout table) -------------------
-    QGroupBox *Frame5 = nullptr, *Frame2 = nullptr, *Frame6 = nullptr;
-    QLabel *lblLabels[2] = {nullptr, nullptr};
-    QLineEdit *Text7 = nullptr, *Text6 = nullptr, *Text1 = nullptr, *Text2 = nullptr, *Text5 = nullptr;
-    QCheckBox *Check1 = nullptr, *Check2 = nullptr, *Check3 = nullptr;
-    QComboBox *Combo1 = nullptr;
-    QRadioButton *Option3 = nullptr, *Option5 = nullptr, *Option6 = nullptr, *Option7 = nullptr, *Option9 = nullptr;
-    QPushButton *PushButton1 = nullptr, *PushButton2 = nullptr, *PushButton3 = nullptr, *PushButton4 = nullptr,
-                *PushButton6 = nullptr, *PushButton7 = nullptr, *PushButton8 = nullptr, *PushButton9 = nullptr,
-                *PushButton10 = nullptr, *PushButton11 = nullptr, *PushButton12 = nullptr, *PushButton13 = nullptr,
-                *PushButton14 = nullptr, *PushButton15 = nullptr, *PushButton16 = nullptr, *PushButton17 = nullptr,
-                *PushButton18 = nullptr;
-    QTreeView *ListView1 = nullptr;
-    QProgressBar *ProgressBar1 = nullptr;
+    // --- controls ----------------------------------------------------------
+    // Each control under its role, and under its control name: the name its
+    // objectName carries and its handlers are named after.
+    QGroupBox *loginFrame = nullptr, *&Frame5 = loginFrame;
+    QLabel *lblLabels[2] = {nullptr, nullptr};  // "Live ID:", "Password:"
+    QLineEdit *accountBox = nullptr, *&Text7 = accountBox;
+    QCheckBox *rememberMeBox = nullptr, *&Check1 = rememberMeBox;
+    QComboBox *accountSuffixCombo = nullptr, *&Combo1 = accountSuffixCombo;
+    QLineEdit *passwordBox = nullptr, *&Text6 = passwordBox;
+    QCheckBox *autoConnectBox = nullptr, *&Check2 = autoConnectBox;
+    QPushButton *connectButton = nullptr, *&PushButton17 = connectButton;
+    QPushButton *contactHelpButton = nullptr, *&PushButton15 = contactHelpButton;
+    QGroupBox *folderFrame = nullptr, *&Frame2 = folderFrame;
+    QRadioButton *inboxOption = nullptr, *&Option3 = inboxOption;
+    QRadioButton *draftsOption = nullptr, *&Option5 = draftsOption;
+    QRadioButton *sentOption = nullptr, *&Option6 = sentOption;
+    QRadioButton *junkOption = nullptr, *&Option7 = junkOption;
+    QRadioButton *deletedOption = nullptr, *&Option9 = deletedOption;
+    QPushButton *allEmailDataButton = nullptr, *&PushButton13 = allEmailDataButton;
+    QPushButton *containingButton = nullptr, *&PushButton2 = containingButton;
+    QLineEdit *containingBox = nullptr, *&Text1 = containingBox;
+    QPushButton *notContainingButton = nullptr, *&PushButton8 = notContainingButton;
+    QLineEdit *notContainingBox = nullptr, *&Text2 = notContainingBox;
+    QPushButton *linesHelpButton = nullptr, *&PushButton10 = linesHelpButton;
+    QPushButton *linesByNumberButton = nullptr, *&PushButton7 = linesByNumberButton;
+    QLineEdit *lineNumbersBox = nullptr, *&Text5 = lineNumbersBox;
+    QPushButton *betweenHelpButton = nullptr, *&PushButton16 = betweenHelpButton;
+    QPushButton *betweenWindowButton = nullptr, *&PushButton4 = betweenWindowButton;
+    QPushButton *textSetHelpButton = nullptr, *&PushButton18 = textSetHelpButton;
+    QPushButton *textSetWindowButton = nullptr, *&PushButton11 = textSetWindowButton;
+    QGroupBox *betweenOptionFrame = nullptr, *&Frame6 = betweenOptionFrame;
+    QCheckBox *showDuplicatesBox = nullptr, *&Check3 = showDuplicatesBox;
+    QTreeView *resultsList = nullptr, *&ListView1 = resultsList;
+    QPushButton *saveTextButton = nullptr, *&PushButton6 = saveTextButton;
+    QPushButton *saveCommaButton = nullptr, *&PushButton12 = saveCommaButton;
+    QPushButton *clearListButton = nullptr, *&PushButton9 = clearListButton;
+    QPushButton *copyLinesButton = nullptr, *&PushButton1 = copyLinesButton;
+    QPushButton *copyTabsButton = nullptr, *&PushButton3 = copyTabsButton;
+    QPushButton *copySpacesButton = nullptr, *&PushButton14 = copySpacesButton;
+    QProgressBar *progressBar = nullptr, *&ProgressBar1 = progressBar;
 
     // --- handlers ----------------------------------------------------------
     void PushButton17_Click();  // connect / disconnect
-    void PushButton13_Click();
+    void PushButton13_Click();  // the four start commands of this window
     void PushButton2_Click();
     void PushButton8_Click();
     void PushButton7_Click();
     void PushButton4_Click();   // shows the between window
     void PushButton11_Click();  // shows the text-set window
-    void PushButton14_Click();
+    void PushButton14_Click();  // output commands
     void PushButton3_Click();
     void PushButton1_Click();
     void PushButton6_Click();
     void PushButton12_Click();
     void PushButton9_Click();
-    void PushButton15_Click();
+    void PushButton15_Click();  // help boxes
     void PushButton10_Click();
     void PushButton16_Click();
     void PushButton18_Click();
@@ -122,20 +147,15 @@ public:
     void Combo1_Click();
     void Option_Click();
 
-    // The connection object's events.
-    void oChilkat_MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
-                                     const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
-                                     const QString &HTMLTextBody, int uID);
-    void oChilkat_ScrapProgress(int value);
-
     // --- RunHost -------------------------------------------------------------
     std::shared_ptr<clsChilkatIMAP> connection() override { return oChilkat; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { oChilkat = std::move(c); }
-    std::shared_ptr<clsChilkatIMAP> setUpConnection() override;
+    Account account() override;
+    ListingTarget listing() override { return {members, *params_, *results_}; }
     QString folderName() override;
-    void clearResults() override;
     void setBusy(bool busy) override;
     void resetProgress() override;
+    void showProgress(int percent, const QString &text) override;  // oChilkat_ScrapProgress
 
     // --- seams for tests -------------------------------------------------------
     // Creates the IMAP component at start-up; the default builds our IMAP client
@@ -153,12 +173,28 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildLayout();
+    // One folder option button: the stored value behind it, the folder a run
+    // reads when it is selected, and the start-up line that restores it.
+    struct FolderOption {
+        QRadioButton *button;
+        const settings::Key &key;
+        const char *folder;
+        int loadLine;
+    };
+    std::array<FolderOption, 5> folderOptions() const;
+
+    void buildLayout();  // Form1_Layout.cpp
+    void buildResultsList();
+    void buildProgressBar();
     void wireHandlers();
     void ApplySkin();
-    void setCheck(QCheckBox *box, bool ticked);  // sets the value and runs its click handler
+    void loadAccount(ErrorTrap &trap);  // start-up steps of the login frame
+    void loadFolderAndSuffix(ErrorTrap &trap);
     void setOption(QRadioButton *button, bool on);
-    bool numberListValid() const;
+    void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
+    bool openConnection(ErrorTrap &trap);  // false: the connect failed
+    void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
+    void clearResults();
 
     Form1Options options_;
     ResultsModel *results_ = nullptr;
@@ -167,7 +203,6 @@ private:
     std::unique_ptr<RuleParams> params_;
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
-    bool loading_ = false;
 
     friend class ActiveCommand;
 };

@@ -3,6 +3,8 @@
 #include "mail/ConnectionConfig.h"
 #include "rules/Listing.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace vc {
@@ -12,6 +14,11 @@ class ImapComponent;
 
 // Run-time error "Invalid property value" (a control refused a value).
 inline constexpr int kInvalidPropertyValue = 380;
+
+// Captions of the connect command and of a running start command.
+inline const QString kConnectCaption = QStringLiteral("1. Connect");
+inline const QString kDisconnectCaption = QStringLiteral("Disconnect");
+inline const QString kStopCaption = QStringLiteral("Stop");
 
 // Counts a command (connect, run) as working for as long as it lives.
 class ActiveCommand {

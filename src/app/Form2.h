@@ -1,68 +1,44 @@
 #pragma once
-#include "rules/Listing.h"
+#include "app/RuleWindow.h"
 
 #include <QString>
-#include <QWidget>
 
-#include <functional>
-
-class QCloseEvent;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
 namespace vc {
 
-class WindowPointer;
-
-// What a rule window's "Start Extracting" does: hand the click to the main
-// window's start command. Unset, the click goes to Form1::instance() when the
-// program has a main window; tests set it to watch the click.
-using StartCommandHook = std::function<void(QPushButton *button, const QString &normalCaption, QWidget *window,
-                                            Rule rule, const QString &trapLocation)>;
-
 // The between-X-and-Y window: the start marker (Text3) and end marker (Text4),
 // stored as "StartWith" and "EndWith" at every edit, a help box, and the
 // "Start Extracting" command of the between rule. Created on first use and then
 // only hidden when closed, so the markers stay in the boxes.
-class Form2 : public QWidget {
+class Form2 : public SingleRuleWindow<Form2> {
     Q_OBJECT
 public:
-    // Builds the window as designed; Form_Load() fills it.
-    explicit Form2(QWidget *parent = nullptr);
-    ~Form2() override;
+    // Builds the window; Form_Load() fills it.
+    Form2();
 
-    // The program's between window, created and loaded on first use.
-    static Form2 *instance();
-    // Destroys the instance (tests, program end); the next instance() loads anew.
-    static void destroyInstance();
-
-    // Centres the window, applies the system colours, the hand pointer file and
-    // the stored markers.
+    // Applies the load look and the stored markers.
     void Form_Load();
 
     QString startMarker() const;  // Text3
     QString endMarker() const;    // Text4
 
-    WindowPointer *pointer() const { return pointer_; }
-
-    static StartCommandHook onStart;
-
-    QPushButton *PushButton11 = nullptr, *PushButton4 = nullptr, *PushButton1 = nullptr;
-    QGroupBox *Frame2 = nullptr, *Frame1 = nullptr;
-    QLineEdit *Text3 = nullptr, *Text4 = nullptr;
+    // Each control under its role and under its control name (its objectName).
+    QPushButton *helpButton = nullptr, *&PushButton11 = helpButton;
+    QGroupBox *startFrame = nullptr, *&Frame2 = startFrame;
+    QLineEdit *startMarkerBox = nullptr, *&Text3 = startMarkerBox;
+    QGroupBox *endFrame = nullptr, *&Frame1 = endFrame;
+    QLineEdit *endMarkerBox = nullptr, *&Text4 = endMarkerBox;
+    QPushButton *startButton = nullptr, *&PushButton4 = startButton;
+    QPushButton *closeButton = nullptr, *&PushButton1 = closeButton;
 
     void Text3_Change();
     void Text4_Change();
     void PushButton11_Click();  // help
     void PushButton1_Click();   // "Close This Window"
     void PushButton4_Click();   // "Start Extracting"
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    WindowPointer *pointer_ = nullptr;
 };
 
 }  // namespace vc

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include <cstdint>
+
 namespace vc {
 
 // The per-user settings store: application "Quillmark", section "Vellumcast",
@@ -9,11 +11,57 @@ namespace vc {
 // write reaches the file at once.
 namespace settings {
 
-void Save(const QString &name, const QString &text);
-// The stored text, or `defaultText` when the value is absent.
-QString Read(const QString &name, const QString &defaultText = QString());
-// The file behind the store (for tests and the README).
+// How a stored text is read back.
+enum class Kind { Text, Int16, Bool };
+
+// One stored value: its name in the store, the text that stands for it while
+// it is absent, and how it is read.
+struct Key {
+    QString name;
+    QString defaultText;
+    Kind kind;
+};
+
+// Every value the program stores. Nothing outside this table names a value
+// or its default.
+namespace key {
+inline const Key User{QStringLiteral("User"), QString(), Kind::Text};
+inline const Key Password{QStringLiteral("Password"), QString(), Kind::Text};
+inline const Key StayConnected{QStringLiteral("StayConnected"), QStringLiteral("0"), Kind::Int16};
+inline const Key AutoConnect{QStringLiteral("AutoConnect"), QStringLiteral("0"), Kind::Int16};
+inline const Key Option3{QStringLiteral("Option3"), QStringLiteral("1"), Kind::Bool};
+inline const Key Option5{QStringLiteral("Option5"), QStringLiteral("0"), Kind::Bool};
+inline const Key Option6{QStringLiteral("Option6"), QStringLiteral("0"), Kind::Bool};
+inline const Key Option7{QStringLiteral("Option7"), QStringLiteral("0"), Kind::Bool};
+inline const Key Option9{QStringLiteral("Option9"), QStringLiteral("0"), Kind::Bool};
+inline const Key Combo1{QStringLiteral("Combo1"), QStringLiteral("0"), Kind::Int16};
+inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
+inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
+// The text-set window's list, its items joined by a separator (see Form3).
+inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
+}  // namespace key
+
+void save(const Key &key, const QString &text);
+void saveNumber(const Key &key, int number);  // decimal text
+void saveFlag(const Key &key, bool flag);     // "True" / "False"
+
+// The stored text, or the key's default while the value is absent.
+QString readText(const Key &key);
+// The stored text as a 16-bit integer; throws AppError 13 (not a number) or 6
+// (out of range), as any conversion of an entry does.
+int16_t readInt16(const Key &key);
+// The stored text as a Boolean ("True"/"False" in any case, or a number where
+// non-zero is true); throws AppError 13 otherwise.
+bool readBool(const Key &key);
+
+// Makes the store use `path` (an INI file, created 0600 on the first write)
+// instead of the per-user file. Call before the first read or write; an empty
+// path goes back to the per-user file.
+void useFile(const QString &path);
+// The file behind the store.
 QString filePath();
+// How many values have been written since the program started.
+int writeCount();
 
 }  // namespace settings
 }  // namespace vc

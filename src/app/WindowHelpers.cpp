@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -169,6 +170,14 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, int 
     g->setGeometry(twipsRect(l, t, w, h));
     paintWhite(g);
     return g;
+}
+
+QLineEdit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h)
+{
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(twipsRect(l, t, w, h));
+    return e;
 }
 
 void setTabOrder(const QList<QWidget *> &inOrder)

@@ -11,6 +11,7 @@
 class QWidget;
 class QPushButton;
 class QGroupBox;
+class QLineEdit;
 
 namespace vc {
 
@@ -86,6 +87,8 @@ void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int he
 QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
 // A captioned frame with the white design background.
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);
+// A text box.
+QLineEdit *lineEdit(QWidget *parent, const char *name, int l, int t, int w, int h);
 // Chains the focus order of `inOrder` (lowest tab index first; non-focusable ones are passed over).
 void setTabOrder(const QList<QWidget *> &inOrder);
 }  // namespace formdesign

@@ -1,6 +1,7 @@
 #include "app/AppOptions.h"
 #include "app/Form1.h"
 #include "app/GuiDialogs.h"
+#include "app/SettingsStore.h"
 #include "core/Dialogs.h"
 #include "core/Product.h"
 
@@ -12,23 +13,26 @@
 
 int main(int argc, char **argv)
 {
+    // Answer --help, --version and usage errors without needing a display.
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    // Answer --help, --version and usage errors without needing a display.
-    const vc::AppOptions options = vc::parseAppOptions(args);
-    if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "vellumcast: %s\nTry 'vellumcast --help'.\n", qPrintable(options.error));
+    vc::AppOptions options;
+    const vc::cmdline::Program program = vc::appProgram(options);
+    const vc::cmdline::Parsed parsed = vc::cmdline::parse(program, args);
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "vellumcast: %s\nTry 'vellumcast --help'.\n", qPrintable(parsed.error));
         return 2;
     }
-    if (options.help) {
-        std::fputs(qPrintable(vc::appUsage()), stdout);
+    if (parsed.help) {
+        std::fputs(qPrintable(vc::cmdline::helpText(program)), stdout);
         return 0;
     }
-    if (options.version) {
+    if (parsed.version) {
         std::printf("vellumcast %s\n", VELLUMCAST_VERSION);
         return 0;
     }
+    vc::settings::useFile(options.settingsFile);
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(vc::product::kSettingsOrganisation);

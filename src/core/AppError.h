@@ -8,8 +8,9 @@ namespace vc {
 
 class Dialogs;
 
-// Run-time error numbers the program raises (their descriptions match the
-// classic run-time texts users know from the old program).
+// Run-time error numbers the program raises. The number and its description
+// appear in the "Application Error" box, so both stay as users quote them in
+// their reports.
 namespace err {
 inline constexpr int InvalidCall = 5;    // "Invalid procedure call or argument"
 inline constexpr int Overflow = 6;       // "Overflow"
@@ -43,7 +44,7 @@ QString applicationErrorText(const QString &description, const QString &location
 // location once and then runs its statements through the trap, each with its
 // line number:
 //
-//     ErrorTrap trap(QStringLiteral("Vellumcast2/19/2015.Form1.Form_Load"));
+//     ErrorTrap trap(location::Form1::Form_Load);
 //     trap(100, [&] { ApplySkin(); });
 //     trap(102, [&] { CheckOnline(); });
 //

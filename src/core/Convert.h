@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <optional>
 
-// The classic text conversions the stored settings and the rule entries rely on.
+// The text conversions the stored settings and the rule entries rely on: numbers
+// and Booleans read from what a user or the settings file wrote.
 namespace vc::convert {
 
 // A numeric text: optional blanks around it, optional sign, decimal digits with

@@ -106,16 +106,16 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
             walkEnd_ = WalkEnd::Aborted;
             return;
         }
-        const QString From = email->From;
-        const QString FromName = email->FromName;
-        const QString FromAddress = email->FromAddress;
-        const QString Subject = email->Subject;
-        const QString ReceivedDate = dateToText(email->EmailDate);
-        const QString PlainTextBody = email->PlainTextBody;
-        const QString HTMLTextBody = email->HTMLTextBody;
+        const MailRecord record{email->From,
+                                email->FromName,
+                                email->FromAddress,
+                                email->Subject,
+                                dateToText(email->EmailDate),
+                                email->PlainTextBody,
+                                email->HTMLTextBody,
+                                int(n)};
         email.reset();  // one message in memory at a time
-        Q_EMIT MailExtractListing(From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody,
-                                  int(n));
+        Q_EMIT MailExtractListing(record);
         yieldToEvents();
     }
     walkEnd_ = AbortProcess ? WalkEnd::Aborted : WalkEnd::Completed;

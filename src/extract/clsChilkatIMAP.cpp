@@ -111,8 +111,15 @@ std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()
     return names;
 }
 
+void clsChilkatIMAP::noteStopRequest()
+{
+    if (stopRequest_ && stopRequest_())
+        AbortProcess = true;
+}
+
 void clsChilkatIMAP::ChilkatImap1_AbortCheck(int &abort)
 {
+    noteStopRequest();
     abort = AbortProcess ? -1 : 0;
     yieldToEvents();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/MailRecord.h"
 #include "mail/ImapComponent.h"
 
 #include <QObject>
@@ -6,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace vc {
@@ -40,6 +42,12 @@ public:
     QString Username() const { return username_; }
     void setUsername(const QString &StrValue) { username_ = StrValue; }
 
+    // A stop asked for from outside the windows (Ctrl+C in the command-line
+    // program): consulted at every abort check of the component.
+    void setStopRequest(std::function<bool()> requested) { stopRequest_ = std::move(requested); }
+    // Sets AbortProcess when such a stop has been asked for.
+    void noteStopRequest();
+
     // Where WriteErrorLog appends; empty means the default error log.
     QString ErrorLogPath() const { return errorLogPath_; }
     void setErrorLogPath(const QString &path) { errorLogPath_ = path; }
@@ -63,9 +71,9 @@ public:
     WalkEnd lastWalkEnd() const { return walkEnd_; }
 
 Q_SIGNALS:
-    void MailExtractListing(const QString &From, const QString &FromName, const QString &FromAddress,
-                            const QString &Subject, const QString &ReceivedDate, const QString &PlainTextBody,
-                            const QString &HTMLTextBody, int uID);
+    // One message delivered by the walk.
+    void MailExtractListing(const vc::MailRecord &record);
+    // The component's percentage done of the operation in progress.
     void ScrapProgress(int value);
 
 private:
@@ -86,6 +94,7 @@ private:
     int maxRecord_ = 0;
     QPointer<ImapComponent> ChilkatImap1;
     QString errorLogPath_;
+    std::function<bool()> stopRequest_;
     WalkEnd walkEnd_ = WalkEnd::NotRun;
 };
 

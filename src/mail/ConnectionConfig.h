@@ -1,6 +1,8 @@
 #pragma once
+#include "core/CommandLine.h"
 #include "core/Product.h"
 
+#include <QList>
 #include <QString>
 
 namespace vc {
@@ -17,5 +19,10 @@ struct ConnectionConfig {
     // Parses "HOST" or "HOST:PORT" (or "[v6addr]:PORT"); false on a bad port.
     bool setServer(const QString &hostPort);
 };
+
+// The command-line options that fill a ConnectionConfig (--server, --ca-file,
+// --timeout): one table that both programs put in front of their own options.
+// A new connection option is one more row here.
+QList<cmdline::Option> connectionOptions(ConnectionConfig &config);
 
 }  // namespace vc

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/Dialogs.h"
+#include "core/TrapLocations.h"
 #include "core/Yield.h"
 #include "rules/ResultsModel.h"
 
@@ -209,19 +210,19 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes)
 
 void CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardSpace"),
+    copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace,
                [&](QString &out) { appendPadded(rows, QStringLiteral("     "), out); });
 }
 
 void CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardTab"),
+    copyPadded(host, rows, location::Main::CopyListViewToClipboardTab,
                [&](QString &out) { appendPadded(rows, QStringLiteral("\t"), out); });
 }
 
 void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)
 {
-    ErrorTrap trap(QStringLiteral("Vellumcast2/19/2015.Main.CopyListViewToClipboardEnter"));
+    ErrorTrap trap(location::Main::CopyListViewToClipboardEnter);
     QString out;
     trap.setExtra([&] { return QStringLiteral("\rSelLength: ") + QString::number(out.size()); });
     int n = 0;
@@ -234,19 +235,17 @@ void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)
 
 void copyWithSpaces(OutputHost &host, const ResultsModel &results)
 {
-    copyCommand(host, results, QStringLiteral("Vellumcast2/19/2015.Form1.PushButton14_Click"),
-                CopyListViewToClipboardSpace);
+    copyCommand(host, results, location::Form1::PushButton14_Click, CopyListViewToClipboardSpace);
 }
 
 void copyWithTabs(OutputHost &host, const ResultsModel &results)
 {
-    copyCommand(host, results, QStringLiteral("Vellumcast2/19/2015.Form1.PushButton3_Click"),
-                CopyListViewToClipboardTab);
+    copyCommand(host, results, location::Form1::PushButton3_Click, CopyListViewToClipboardTab);
 }
 
 void copyLines(OutputHost &host, const ResultsModel &results)
 {
-    ErrorTrap trap(QStringLiteral("Vellumcast12/4/2014.Form1.PushButton1_Click"));
+    ErrorTrap trap(location::Form1::PushButton1_Click);
     trap(100, [&] {
         const ResultsRowSource rows(results);
         CopyListViewToClipboardEnter(host, rows);
@@ -255,12 +254,12 @@ void copyLines(OutputHost &host, const ResultsModel &results)
 
 void saveAsText(OutputHost &host, const ResultsModel &results)
 {
-    saveCommand(host, results, QStringLiteral("Vellumcast12/4/2014.Form1.PushButton6_Click"), false);
+    saveCommand(host, results, location::Form1::PushButton6_Click, false);
 }
 
 void saveAsCommaDelimited(OutputHost &host, const ResultsModel &results)
 {
-    saveCommand(host, results, QStringLiteral("Vellumcast12/4/2014.Form1.PushButton12_Click"), true);
+    saveCommand(host, results, location::Form1::PushButton12_Click, true);
 }
 
 }  // namespace vc

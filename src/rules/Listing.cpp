@@ -1,6 +1,7 @@
 #include "rules/Listing.h"
 
 #include "core/AppError.h"
+#include "core/TrapLocations.h"
 #include "core/Yield.h"
 #include "rules/Rules.h"
 
@@ -22,7 +23,7 @@ void RuleMembers::select(Rule rule)
 // the fixed order below; the rows of the message reach the list in one batch.
 void listMessage(const MailRecord &message, const RuleMembers &members, const RuleParams &params, ResultsModel &results)
 {
-    ErrorTrap trap(QStringLiteral("Vellumcast12/4/2014.Form1.oChilkat_MailExtractListing"));
+    ErrorTrap trap(location::Form1::MailExtractListing);
     QStringList rows;
 
     if (members.mExtractAllEmailData)

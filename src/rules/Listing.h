@@ -1,16 +1,11 @@
 #pragma once
+#include "core/MailRecord.h"
 #include "rules/ResultsModel.h"
 
 #include <QString>
 #include <QStringList>
 
 namespace vc {
-
-// The eight values the message walk delivers for one message.
-struct MailRecord {
-    QString From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody;
-    int uID = 0;
-};
 
 // The extraction rules a run can apply.
 enum class Rule { AllEmailData, Containing, ContainingList, NotContaining, StartsWith, LineNumber };

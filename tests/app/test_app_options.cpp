@@ -1,4 +1,6 @@
-// The window program's command line.
+// The window program's command line: the connection options it shares with
+// vellumcast-cli, its own options, and --help.
+#include "TestProcess.h"
 #include "app/AppOptions.h"
 
 #include <QTemporaryFile>
@@ -7,10 +9,17 @@
 using namespace vc;
 
 namespace {
-AppOptions parse(QStringList args)
+struct Result {
+    AppOptions options;
+    cmdline::Parsed parsed;
+};
+
+Result parse(QStringList args)
 {
+    Result r;
     args.prepend(QStringLiteral("vellumcast"));
-    return parseAppOptions(args);
+    r.parsed = cmdline::parse(appProgram(r.options), args);
+    return r;
 }
 }  // namespace
 
@@ -19,30 +28,34 @@ class TestAppOptions : public QObject {
 private Q_SLOTS:
     void defaults()
     {
-        const AppOptions o = parse({});
-        QVERIFY(o.error.isEmpty());
-        QCOMPARE(o.window.connection.host, product::kImapHost);
-        QCOMPARE(o.window.connection.port, 993);
-        QCOMPARE(o.window.connection.timeoutMs, 60000);
-        QVERIFY(o.window.onlineCheck);
-        QVERIFY(!o.help && !o.version);
+        const Result r = parse({});
+        QVERIFY(r.parsed.error.isEmpty());
+        QCOMPARE(r.options.window.connection.host, product::kImapHost);
+        QCOMPARE(r.options.window.connection.port, 993);
+        QCOMPARE(r.options.window.connection.timeoutMs, 60000);
+        QVERIFY(r.options.window.onlineCheck);
+        QVERIFY(r.options.settingsFile.isEmpty());
+        QVERIFY(!r.parsed.help && !r.parsed.version);
     }
 
     void accepted()
     {
         QTemporaryFile ca;
         QVERIFY(ca.open());
-        const AppOptions o =
-            parse({"--server", "127.0.0.1:10993", "--ca-file=" + ca.fileName(), "--timeout", "5", "--no-online-check"});
-        QVERIFY2(o.error.isEmpty(), qPrintable(o.error));
-        QCOMPARE(o.window.connection.host, QStringLiteral("127.0.0.1"));
-        QCOMPARE(o.window.connection.port, 10993);
-        QCOMPARE(o.window.connection.caFile, ca.fileName());
-        QCOMPARE(o.window.connection.timeoutMs, 5000);
-        QVERIFY(!o.window.onlineCheck);
-        QVERIFY(parse({"--help"}).help);
-        QVERIFY(parse({"--version"}).version);
-        QCOMPARE(parse({"--server=mail.example.org"}).window.connection.port, 993);
+        const Result r = parse({"--server", "127.0.0.1:10993", "--ca-file=" + ca.fileName(), "--timeout", "5",
+                                "--no-online-check", "--settings", "/tmp/demo.ini"});
+        QVERIFY2(r.parsed.error.isEmpty(), qPrintable(r.parsed.error));
+        const Form1Options &o = r.options.window;
+        QCOMPARE(o.connection.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(o.connection.port, 10993);
+        QCOMPARE(o.connection.caFile, ca.fileName());
+        QCOMPARE(o.connection.timeoutMs, 5000);
+        QVERIFY(!o.onlineCheck);
+        QCOMPARE(r.options.settingsFile, QStringLiteral("/tmp/demo.ini"));
+        QVERIFY(parse({"--help"}).parsed.help);
+        QVERIFY(parse({"-h"}).parsed.help);
+        QVERIFY(parse({"--version"}).parsed.version);
+        QCOMPARE(parse({"--server=mail.example.org"}).options.window.connection.port, 993);
     }
 
     void refused_data()
@@ -54,6 +67,7 @@ private Q_SLOTS:
         QTest::newRow("zero timeout") << QStringList{"--timeout", "0"};
         QTest::newRow("word timeout") << QStringList{"--timeout", "soon"};
         QTest::newRow("missing CA file") << QStringList{"--ca-file", "/nonexistent/ca.pem"};
+        QTest::newRow("empty settings file") << QStringList{"--settings="};
         QTest::newRow("unknown option") << QStringList{"--verbose"};
         QTest::newRow("stray argument") << QStringList{"inbox"};
         QTest::newRow("value on a switch") << QStringList{"--no-online-check=yes"};
@@ -61,15 +75,24 @@ private Q_SLOTS:
     void refused()
     {
         QFETCH(QStringList, args);
-        const AppOptions o = parse(args);
-        QVERIFY(!o.error.isEmpty());
+        QVERIFY(!parse(args).parsed.error.isEmpty());
     }
 
-    void usageNamesEveryOption()
+    // The program answers --help and usage errors without a display.
+    void helpAndUsageErrorsOfTheBinary()
     {
-        const QString u = appUsage();
-        for (const char *opt : {"--server", "--ca-file", "--timeout", "--no-online-check", "--help", "--version"})
-            QVERIFY2(u.contains(QLatin1String(opt)), opt);
+        const test::ProcessResult help = test::runProgram(QStringLiteral("vellumcast"), {"--help"});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.startsWith("Usage: vellumcast [OPTION]...\n"));
+        for (const char *line :
+             {"\n  --server HOST[:PORT] ", "\n  --ca-file FILE ", "\n  --timeout SECONDS ", "\n  --settings FILE ",
+              "\n  --no-online-check ", "\n  -h, --help ", "\nExamples:\n", "\nExit status:\n"})
+            QVERIFY2(help.out.contains(line), line);
+
+        const test::ProcessResult wrong = test::runProgram(QStringLiteral("vellumcast"), {"--timeout", "0"});
+        QCOMPARE(wrong.code, 2);
+        QVERIFY(wrong.out.isEmpty());
+        QVERIFY2(wrong.err.startsWith("vellumcast: invalid --timeout '0'"), wrong.err.constData());
     }
 };
 

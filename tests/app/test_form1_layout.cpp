@@ -1,4 +1,5 @@
-// The main window's design: every control against the layout table.
+// The main window's controls: kind, container, caption, place, size and tab
+// index of every one, against the table below.
 #include "AppTestSupport.h"
 #include "app/WindowHelpers.h"
 

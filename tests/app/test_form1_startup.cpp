@@ -217,7 +217,7 @@ private Q_SLOTS:
         }
         QCOMPARE(seen, (QStringList{"a", "ab", "abc"}));
         QTest::keyClicks(w->Text6, QStringLiteral("p\"w"));
-        QCOMPARE(settings::Read(QStringLiteral("Password")), QStringLiteral("p\"w"));
+        QCOMPARE(settings::readText(settings::key::Password), QStringLiteral("p\"w"));
         QCOMPARE(w->Text6->echoMode(), QLineEdit::Password);
         // The next start with "Remember me" unticked empties the box and the store.
         w.form.reset();
@@ -262,6 +262,12 @@ private Q_SLOTS:
         QVERIFY(w->Check2->isChecked());
         w->Combo1->setCurrentIndex(3);
         QCOMPARE(fileValues().value(QStringLiteral("Combo1")), QStringLiteral("3"));
+        // A pick in the list (here with the arrow key) writes the index once.
+        const int writes = settings::writeCount();
+        QTest::keyClick(w->Combo1, Qt::Key_Up);
+        QCOMPARE(w->Combo1->currentIndex(), 2);
+        QCOMPARE(fileValues().value(QStringLiteral("Combo1")), QStringLiteral("2"));
+        QCOMPARE(settings::writeCount() - writes, 1);
         QVERIFY(d.boxes.isEmpty());
     }
 

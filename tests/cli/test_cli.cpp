@@ -2,21 +2,25 @@
 // (through the in-memory component) and the binary's usage errors.
 #include "CliOptions.h"
 #include "CliRun.h"
+#include "CliTerminal.h"
 #include "FakeImap.h"
 #include "ScriptedDialogs.h"
+#include "TestProcess.h"
 
 #include "output/ResultsOutput.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vc;
 using namespace vc::cli;
 using vc::test::FakeImap;
+using vc::test::ProcessResult;
+using vc::test::runProgram;
 
 namespace {
 
@@ -25,25 +29,9 @@ QStringList args(const char *line)
     return QString::fromUtf8(line).split(u' ', Qt::SkipEmptyParts);
 }
 
-struct BinaryResult {
-    int code = -1;
-    QByteArray out, err;
-};
-
-BinaryResult runBinary(const QStringList &arguments, const QByteArray &stdinData = {})
+ProcessResult runBinary(const QStringList &arguments, const QByteArray &stdinData = {}, int waitMs = 60000)
 {
-    QProcess p;
-    p.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"), arguments);
-    BinaryResult r;
-    if (!p.waitForStarted(10000))
-        return r;
-    p.write(stdinData);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runProgram(QStringLiteral("vellumcast-cli"), arguments, stdinData, waitMs);
 }
 
 }  // namespace
@@ -80,14 +68,38 @@ private Q_SLOTS:
         QCOMPARE(o.format, Format::Text);
         QCOMPARE(o.config.host, QStringLiteral("imap-mail.outlook.com"));
         QCOMPARE(o.config.port, 993);
+        QCOMPARE(o.config.timeoutMs, 60000);
         QVERIFY(o.output.isEmpty() && o.errorLog.isEmpty() && !o.progress);
 
-        const Options p = parsed("--user=u --server=127.0.0.1:1443 --ca-file ca.pem --folder Sent --rule between "
-                                 "--start=<b> --end </b> --show-duplicates --format tab --output=o.txt "
-                                 "--error-log l.txt --progress --password-env PW");
+        const QString ca = tmp.filePath(QStringLiteral("ca.pem"));
+        QFile(ca).open(QIODevice::WriteOnly);
+        const ParseResult pr = parseArguments({"--user=u",
+                                               "--server=127.0.0.1:1443",
+                                               "--ca-file",
+                                               ca,
+                                               "--timeout=7",
+                                               "--folder",
+                                               "Sent",
+                                               "--rule",
+                                               "between",
+                                               "--start=<b>",
+                                               "--end",
+                                               "</b>",
+                                               "--show-duplicates",
+                                               "--format",
+                                               "tab",
+                                               "--output=o.txt",
+                                               "--error-log",
+                                               "l.txt",
+                                               "--progress",
+                                               "--password-env",
+                                               "PW"});
+        QVERIFY2(pr.ok(), qPrintable(pr.error));
+        const Options &p = pr.options;
         QCOMPARE(p.config.host, QStringLiteral("127.0.0.1"));
         QCOMPARE(p.config.port, 1443);
-        QCOMPARE(p.config.caFile, QStringLiteral("ca.pem"));
+        QCOMPARE(p.config.caFile, ca);
+        QCOMPARE(p.config.timeoutMs, 7000);
         QCOMPARE(p.folder, QStringLiteral("Sent"));
         QCOMPARE(p.rule, Rule::StartsWith);
         QCOMPARE(p.params.start, QStringLiteral("<b>"));
@@ -118,11 +130,13 @@ private Q_SLOTS:
         QTest::newRow("no user") << "--folder Inbox"
                                  << "--user";
         QTest::newRow("unknown option") << "--user u --colour red"
-                                        << "unknown option";
+                                        << "Unknown option 'colour'";
         QTest::newRow("stray word") << "--user u Inbox"
                                     << "unexpected";
         QTest::newRow("missing value") << "--user"
-                                       << "needs a value";
+                                       << "Missing value after '--user'";
+        QTest::newRow("empty output") << "--user u --output="
+                                      << "--output needs a value";
         QTest::newRow("password on command line") << "--user u --password secret"
                                                   << "never";
         QTest::newRow("two password sources") << "--user u --password-env A --password-file B"
@@ -146,7 +160,15 @@ private Q_SLOTS:
         QTest::newRow("items with wrong rule") << "--user u --item x"
                                                << "text-set";
         QTest::newRow("flag with value") << "--user u --progress=yes"
-                                         << "no value";
+                                         << "Unexpected value after '--progress'";
+        QTest::newRow("password with =") << "--user u --password=secret"
+                                         << "never";
+        QTest::newRow("bad timeout") << "--user u --timeout 0"
+                                     << "--timeout";
+        QTest::newRow("word timeout") << "--user u --timeout=soon"
+                                      << "--timeout";
+        QTest::newRow("missing CA file") << "--user u --ca-file /nonexistent/ca.pem"
+                                         << "/nonexistent/ca.pem";
         const QString lines = QStringLiteral("Entry must be number or numbers separated by commas.");
         QTest::newRow("lines missing") << "--user u --rule lines" << lines;
         QTest::newRow("lines word") << "--user u --rule lines --lines 1,x" << lines;
@@ -410,7 +432,7 @@ private Q_SLOTS:
 
     void binaryUsageErrorsAndHelp()
     {
-        BinaryResult r = runBinary({"--user", "u", "--rule", "lines", "--lines", "1,,2"});
+        ProcessResult r = runBinary({"--user", "u", "--rule", "lines", "--lines", "1,,2"});
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.startsWith("vellumcast-cli: Entry must be number or numbers separated by commas.\n"),
                  r.err.constData());
@@ -425,17 +447,58 @@ private Q_SLOTS:
 
         r = runBinary({"--help"});
         QCOMPARE(r.code, 0);
-        QVERIFY(r.out.contains("--password-file"));
+        QVERIFY(r.err.isEmpty());
+        QCOMPARE(QString::fromLocal8Bit(r.out), usageText());
+        QVERIFY(r.out.startsWith("Usage: vellumcast-cli "));
+        // Every option, every rule and format name, examples and exit statuses,
+        // laid out for a manual page.
+        for (const char *line : {"\n  --user NAME ",
+                                 "\n  --password-file FILE ",
+                                 "\n  --server HOST[:PORT] ",
+                                 "\n  --ca-file FILE ",
+                                 "\n  --timeout SECONDS ",
+                                 "\n  --folder NAME ",
+                                 "\n  --rule RULE ",
+                                 "\n  --items-file FILE ",
+                                 "\n  --format FORMAT ",
+                                 "\n  --show-duplicates ",
+                                 "\n  --progress ",
+                                 "\n  -h, --help ",
+                                 "(e.g. --timeout 120)\n",
+                                 "\nRules:\n  all ",
+                                 "\nFormats:\n  text ",
+                                 " not-containing ",
+                                 " text-set ",
+                                 " jsonl ",
+                                 "\nExamples:\n",
+                                 "\nExit status:\n  0 ",
+                                 "\n  130 "})
+            QVERIFY2(r.out.contains(line), line);
+        QVERIFY(!r.out.contains("--password "));  // refused, not offered
         r = runBinary({"--version"});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.startsWith("vellumcast-cli "));
+    }
+
+    // --timeout bounds how long the program waits for a silent server: here
+    // a listener that never answers its TLS handshake.
+    void timeoutBoundsTheWaitForASilentServer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const ProcessResult r =
+            runBinary({"--user", "u", "--server", QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), "--timeout",
+                       "1", "--error-log", tmp.filePath(QStringLiteral("t.log"))},
+                      "password\n", 20000);
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains("Invalid login. Please double-check your username and password."), r.err.constData());
     }
 
     void binaryConnectFailure()
     {
         // Nothing listens on port 1 of this machine: connect fails, status 3,
         // and both boxes reach standard error with the program's prefix.
-        const BinaryResult r =
+        const ProcessResult r =
             runBinary({"--user", "u", "--server", "127.0.0.1:1", "--error-log", tmp.filePath(QStringLiteral("b.log"))},
                       "password\n");
         QCOMPARE(r.code, 3);

@@ -3,6 +3,8 @@
 // rows; exit statuses of real failures.
 #include "CliOptions.h"
 #include "ScriptedDialogs.h"
+#include "TestProcess.h"
+#include "TestRunHost.h"
 #include "TestServer.h"
 
 #include "extract/ExtractionRun.h"
@@ -11,19 +13,16 @@
 #include "rules/Listing.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vc;
+using vc::test::ProcessResult;
+using vc::test::runProgram;
+using vc::test::TestRunHost;
 using vc::test::TestServer;
 
 namespace {
-
-struct BinaryResult {
-    int code = -1;
-    QByteArray out, err;
-};
 
 QByteArray message(const QByteArray &subject, const QByteArray &body)
 {
@@ -33,42 +32,6 @@ QByteArray message(const QByteArray &subject, const QByteArray &body)
            + body;
 }
 
-// The rows the windowed program lists for the tester's Inbox: the same engine,
-// run in this process with the main window's handler.
-class Host : public RunHost {
-public:
-    explicit Host(ImapComponent &imap, Rule rule, FixedRuleParams params, QString log)
-        : imap_(imap), params_(std::move(params)), log_(std::move(log))
-    {
-        members_.select(rule);
-    }
-    std::shared_ptr<clsChilkatIMAP> connection() override { return conn_; }
-    void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { conn_ = std::move(c); }
-    std::shared_ptr<clsChilkatIMAP> setUpConnection() override
-    {
-        auto c = newConnection(&imap_, TestServer::config(), TestServer::user(), TestServer::password());
-        c->setErrorLogPath(log_);
-        QObject::connect(c.get(), &clsChilkatIMAP::MailExtractListing,
-                         [this](const QString &a, const QString &b, const QString &cc, const QString &d,
-                                const QString &e, const QString &f, const QString &g, int uID) {
-                             listMessage(MailRecord{a, b, cc, d, e, f, g, uID}, members_, params_, results);
-                         });
-        return c;
-    }
-    QString folderName() override { return QStringLiteral("Inbox"); }
-    void clearResults() override { results.clear(); }
-    void setBusy(bool) override {}
-    void resetProgress() override {}
-    ResultsModel results;
-
-private:
-    ImapComponent &imap_;
-    FixedRuleParams params_;
-    QString log_;
-    RuleMembers members_;
-    std::shared_ptr<clsChilkatIMAP> conn_;
-};
-
 }  // namespace
 
 class CliServerTest : public QObject {
@@ -76,7 +39,7 @@ class CliServerTest : public QObject {
     QTemporaryDir tmp;
     QStringList guiRows;
 
-    BinaryResult cli(QStringList extra, const QString &passwordFile = QString())
+    ProcessResult cli(QStringList extra, const QString &passwordFile = QString())
     {
         QStringList a{"--user",          TestServer::user(),
                       "--server",        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
@@ -84,17 +47,7 @@ class CliServerTest : public QObject {
                       "--password-file", passwordFile.isEmpty() ? TestServer::dir() + "/password" : passwordFile,
                       "--error-log",     tmp.filePath(QStringLiteral("cli.log"))};
         a += extra;
-        QProcess p;
-        p.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"), a);
-        BinaryResult r;
-        if (!p.waitForStarted(10000))
-            return r;
-        p.closeWriteChannel();
-        p.waitForFinished(120000);
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
+        return runProgram(QStringLiteral("vellumcast-cli"), a);
     }
 
 private Q_SLOTS:
@@ -108,12 +61,14 @@ private Q_SLOTS:
         TestServer::deliver(QStringLiteral("Inbox"),
                             message("=?UTF-8?Q?dr=C3=A9i?=", "long line " + QByteArray(300, 'w')));
 
+        // The rows the window lists for the tester's Inbox: the same engine
+        // and listing handler, run in this process.
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        Host host(imap, Rule::AllEmailData, FixedRuleParams{}, tmp.filePath(QStringLiteral("gui.log")));
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        guiRows = host.results.texts();
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui.log")));
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        guiRows = host->results.texts();
         QVERIFY(guiRows.size() >= 3 * 4);
     }
 
@@ -145,13 +100,13 @@ private Q_SLOTS:
             expected = cli::formatRows(guiRows, format == u"csv" ? cli::Format::Csv : cli::Format::Jsonl);
         QVERIFY(!expected.isEmpty());
 
-        const BinaryResult toStdout = cli({"--format", format});
+        const ProcessResult toStdout = cli({"--format", format});
         QCOMPARE(toStdout.code, 0);
         QCOMPARE(toStdout.out, expected);
         QVERIFY2(toStdout.err.contains("vellumcast-cli: Done."), toStdout.err.constData());
 
         const QString file = tmp.filePath(format + QStringLiteral(".out"));
-        const BinaryResult toFile = cli({"--format", format, "--output", file});
+        const ProcessResult toFile = cli({"--format", format, "--output", file});
         QCOMPARE(toFile.code, 0);
         QVERIFY(toFile.out.isEmpty());
         QFile f(file);
@@ -164,20 +119,19 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        FixedRuleParams params;
-        params.containing = QStringLiteral("QUOTED");
-        Host host(imap, Rule::Containing, params, tmp.filePath(QStringLiteral("gui2.log")));
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QVERIFY(!host.results.texts().isEmpty());
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui2.log")), Rule::Containing);
+        host->params.containing = QStringLiteral("QUOTED");
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        QVERIFY(!host->results.texts().isEmpty());
 
-        const BinaryResult r = cli({"--rule", "containing", "--text", "QUOTED"});
+        const ProcessResult r = cli({"--rule", "containing", "--text", "QUOTED"});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, textFileBytes(ResultsRowSource(host.results.texts(), true)));
+        QCOMPARE(r.out, textFileBytes(ResultsRowSource(host->results.texts(), true)));
     }
 
     void progressAndFailures()
     {
-        BinaryResult r = cli({"--progress", "--format", "csv"});
+        ProcessResult r = cli({"--progress", "--format", "csv"});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.err.contains("Reading mail 3 of 3"), r.err.constData());
 

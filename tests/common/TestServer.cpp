@@ -1,9 +1,9 @@
 #include "TestServer.h"
 
+#include "TestProcess.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 namespace vc::test {
 
@@ -50,17 +50,11 @@ ConnectionConfig TestServer::config()
 
 int TestServer::script(const QStringList &args, QByteArray *output)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
     const QString script = qEnvironmentVariable("VC_SOURCE_DIR") + QStringLiteral("/scripts/test-server.sh");
-    QStringList all{script};
-    all << args.first() << dir();
-    all << args.mid(1);
-    p.start(QStringLiteral("bash"), all);
-    p.waitForFinished(120000);
+    const ProcessResult r = runProcess(QStringLiteral("bash"), QStringList{script, args.first(), dir()} + args.mid(1));
     if (output)
-        *output = p.readAll();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        *output = r.out + r.err;
+    return r.code;
 }
 
 void TestServer::resetMailbox()
@@ -68,15 +62,13 @@ void TestServer::resetMailbox()
     script({QStringLiteral("reset")});
 }
 
-void TestServer::deliver(const QString &folder, const QByteArray &message)
+void TestServer::deliver(const QString &folder, const QByteArray &message, const QString &account)
 {
-    QProcess p;
     const QString script = qEnvironmentVariable("VC_SOURCE_DIR") + QStringLiteral("/scripts/test-server.sh");
-    p.start(QStringLiteral("bash"), {script, QStringLiteral("deliver"), dir(), folder});
-    p.waitForStarted();
-    p.write(message);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
+    QStringList args{script, QStringLiteral("deliver"), dir(), folder};
+    if (!account.isEmpty())
+        args << account;
+    runProcess(QStringLiteral("bash"), args, message);
 }
 
 }  // namespace vc::test

@@ -18,8 +18,9 @@ struct TestServer {
     static QString password();  // the tester's password
     // Empties every folder of the tester, then creates it afresh.
     static void resetMailbox();
-    // Puts a raw RFC 5322 message into a folder ("Inbox", "Sent", ... or any name).
-    static void deliver(const QString &folder, const QByteArray &message);
+    // Puts a raw RFC 5322 message into a folder ("Inbox", "Sent", ... or any
+    // name) of the tester, or of another test account.
+    static void deliver(const QString &folder, const QByteArray &message, const QString &account = QString());
     // Runs scripts/test-server.sh with the given arguments; returns its exit code.
     static int script(const QStringList &args, QByteArray *output = nullptr);
 };

@@ -1,6 +1,8 @@
 // The engine end to end against the throw-away Dovecot: our IMAP client, the
 // connection object, the walk, the fetch log and the all-e-mail-data listing.
 #include "ScriptedDialogs.h"
+#include "TestFiles.h"
+#include "TestRunHost.h"
 #include "TestServer.h"
 
 #include "extract/ErrorLog.h"
@@ -11,11 +13,12 @@
 #include "rules/Rules.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vc;
+using vc::test::readFile;
+using vc::test::TestRunHost;
 using vc::test::TestServer;
 
 namespace {
@@ -41,66 +44,6 @@ QByteArray message(const QByteArray &subject, const QByteArray &body, int minute
              "\r\n"
            + body;
 }
-
-// Delivers into any user's folder (TestServer::deliver is for the tester only).
-void deliverTo(const QString &user, const QString &folder, const QByteArray &raw)
-{
-    QProcess p;
-    p.start(QStringLiteral("bash"), {qEnvironmentVariable("VC_SOURCE_DIR") + QStringLiteral("/scripts/test-server.sh"),
-                                     QStringLiteral("deliver"), TestServer::dir(), folder, user});
-    p.waitForStarted();
-    p.write(raw);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-}
-
-QString readText(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// The main window's part of a run, without the window: all e-mail data.
-class Host : public RunHost {
-public:
-    Host(ImapComponent &imap, QString user, QString password, QString log)
-        : imap_(imap), user_(std::move(user)), password_(std::move(password)), log_(std::move(log))
-    {
-        members_.select(Rule::AllEmailData);
-    }
-    std::shared_ptr<clsChilkatIMAP> connection() override { return conn; }
-    void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { conn = std::move(c); }
-    std::shared_ptr<clsChilkatIMAP> setUpConnection() override
-    {
-        auto c = newConnection(&imap_, TestServer::config(), user_, password_);
-        c->setErrorLogPath(log_);
-        QObject::connect(c.get(), &clsChilkatIMAP::MailExtractListing,
-                         [this](const QString &a, const QString &b, const QString &cc, const QString &d,
-                                const QString &e, const QString &f, const QString &g, int uID) {
-                             uids << uID;
-                             listMessage(MailRecord{a, b, cc, d, e, f, g, uID}, members_, params_, results);
-                             if (onMessage)
-                                 onMessage(uID);
-                         });
-        return c;
-    }
-    QString folderName() override { return folder; }
-    void clearResults() override { results.clear(); }
-    void setBusy(bool) override {}
-    void resetProgress() override {}
-
-    std::shared_ptr<clsChilkatIMAP> conn;
-    QString folder = QStringLiteral("Inbox");
-    ResultsModel results;
-    QList<int> uids;
-    std::function<void(int)> onMessage;
-
-private:
-    ImapComponent &imap_;
-    QString user_, password_, log_;
-    RuleMembers members_;
-    FixedRuleParams params_;
-};
 
 }  // namespace
 
@@ -133,11 +76,11 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(earlier);
         }
-        Host host(imap, TestServer::user(), TestServer::password(), log);
+        const auto host = TestRunHost::onTestServer(imap, log);
 
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         QCOMPARE(boxes.texts(), QStringList{kDone});
-        QCOMPARE(host.uids, (QList<int>{1, 2, 3}));
+        QCOMPARE(host->uids, (QList<int>{1, 2, 3}));
 
         // The rows are those of the same messages decoded locally.
         QStringList expected;
@@ -147,16 +90,16 @@ private Q_SLOTS:
                 rules::allEmailData(MailRecord{e.From, e.FromName, e.FromAddress, e.Subject, dateToText(e.EmailDate),
                                                e.PlainTextBody, e.HTMLTextBody, i + 1});
         }
-        QCOMPARE(host.results.texts(), expected);
+        QCOMPARE(host->results.texts(), expected);
         // Message 1: header rows, the whole body, then 'a', 'b' and an empty last line.
-        const QStringList rows = host.results.texts();
+        const QStringList rows = host->results.texts();
         const qsizetype body = rows.indexOf(QStringLiteral("a\r\nb\r\n"));
         QVERIFY(body >= 3);
         QCOMPARE(rows.mid(body, 4), (QStringList{"a\r\nb\r\n", "a", "b", ""}));
         QCOMPARE(rows.at(body - 1), QStringLiteral("first"));
 
         // The log kept the earlier record and gained one per fetch.
-        const QString text = readText(log);
+        const QString text = QString::fromUtf8(readFile(log));
         QVERIFY(text.startsWith(QString::fromUtf8(earlier)));
         QCOMPARE(text.count(QString(52, u'*') + QStringLiteral("\r\n")), 1 + 3);
     }
@@ -167,22 +110,22 @@ private Q_SLOTS:
         ImapClient imap;
         imap.configure(TestServer::config());
         const QString log = tmp.filePath(QStringLiteral("stop.txt"));
-        Host host(imap, TestServer::user(), TestServer::password(), log);
-        host.onMessage = [&](int uID) {
+        const auto host = TestRunHost::onTestServer(imap, log);
+        host->onMessage = [&](int uID) {
             if (uID == 1)
-                host.conn->AbortProcess = true;
+                host->conn->AbortProcess = true;
         };
-        QCOMPARE(ExtractEmail(host), RunOutcome::Stopped);
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Stopped);
         QCOMPARE(boxes.texts(), QStringList{kDone});
-        QCOMPARE(host.uids, QList<int>{1});
-        QVERIFY(host.results.texts().contains(QStringLiteral("first")));
-        QVERIFY(!host.results.texts().contains(QStringLiteral("second")));
+        QCOMPARE(host->uids, QList<int>{1});
+        QVERIFY(host->results.texts().contains(QStringLiteral("first")));
+        QVERIFY(!host->results.texts().contains(QStringLiteral("second")));
 
-        host.onMessage = nullptr;
-        host.uids.clear();
+        host->onMessage = nullptr;
+        host->uids.clear();
         boxes.clear();
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QCOMPARE(host.uids, (QList<int>{1, 2, 3}));
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        QCOMPARE(host->uids, (QList<int>{1, 2, 3}));
     }
 
     void emptyAndMissingFolders()
@@ -190,14 +133,14 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        Host host(imap, TestServer::user(), TestServer::password(), tmp.filePath(QStringLiteral("e.txt")));
-        host.folder = QStringLiteral("Drafts");
-        QCOMPARE(ExtractEmail(host), RunOutcome::NoMessages);
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("e.txt")));
+        host->folder = QStringLiteral("Drafts");
+        QCOMPARE(ExtractEmail(*host), RunOutcome::NoMessages);
         QCOMPARE(boxes.texts(), QStringList{kNoEmails});
 
         boxes.clear();
-        host.folder = QStringLiteral("No Such Folder");
-        QCOMPARE(ExtractEmail(host), RunOutcome::FolderNotSelected);
+        host->folder = QStringLiteral("No Such Folder");
+        QCOMPARE(ExtractEmail(*host), RunOutcome::FolderNotSelected);
         QCOMPARE(
             boxes.texts(),
             (QStringList{QStringLiteral("Invalid login. Please double-check your username and password."), kNoEmails}));
@@ -209,18 +152,19 @@ private Q_SLOTS:
         QVERIFY(pw.open(QIODevice::ReadOnly));
         const QString password = QString::fromUtf8(pw.readAll().trimmed());
         TestServer::script({QStringLiteral("reset"), QStringLiteral("special")});
-        deliverTo(QStringLiteral("special"), QStringLiteral("Sent Items"), message("sent-one", "s", 4));
-        deliverTo(QStringLiteral("special"), QStringLiteral("Sent Items"), message("sent-two", "t", 5));
+        TestServer::deliver(QStringLiteral("Sent Items"), message("sent-one", "s", 4), QStringLiteral("special"));
+        TestServer::deliver(QStringLiteral("Sent Items"), message("sent-two", "t", 5), QStringLiteral("special"));
 
         vc::test::ScriptedDialogs boxes;
         ImapClient imap;
         imap.configure(TestServer::config());
-        Host host(imap, QStringLiteral("special"), password, tmp.filePath(QStringLiteral("s.txt")));
-        host.folder = QStringLiteral("Sent");
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("s.txt")), Rule::AllEmailData,
+                                                    QStringLiteral("special"), password);
+        host->folder = QStringLiteral("Sent");
+        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
         QCOMPARE(boxes.texts(), QStringList{kDone});
-        QCOMPARE(host.uids, (QList<int>{1, 2}));
-        QVERIFY(host.results.texts().contains(QStringLiteral("sent-two")));
+        QCOMPARE(host->uids, (QList<int>{1, 2}));
+        QVERIFY(host->results.texts().contains(QStringLiteral("sent-two")));
     }
 };
 

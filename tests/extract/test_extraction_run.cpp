@@ -1,7 +1,8 @@
-// The run procedure (ExtractEmail) and the connection set-up against the
-// in-memory component.
+// The run procedure (ExtractEmail) and the run wiring (connection set-up,
+// listing, progress, stop requests) against the in-memory component.
 #include "FakeImap.h"
 #include "ScriptedDialogs.h"
+#include "TestRunHost.h"
 
 #include "core/AppError.h"
 #include "extract/ErrorLog.h"
@@ -13,56 +14,13 @@
 
 using namespace vc;
 using vc::test::FakeImap;
+using vc::test::TestRunHost;
 
 namespace {
 
 const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
 const QString kNoEmails = QStringLiteral("There are no emails in the Folder you selected.");
 const QString kDone = QStringLiteral("Done.");
-
-class FakeHost : public RunHost {
-public:
-    explicit FakeHost(FakeImap &imap, QString log) : imap_(imap), log_(std::move(log)) {}
-
-    std::shared_ptr<clsChilkatIMAP> connection() override { return conn; }
-    void setConnection(std::shared_ptr<clsChilkatIMAP> c) override
-    {
-        events << (c ? QStringLiteral("set") : QStringLiteral("drop"));
-        conn = std::move(c);
-    }
-    std::shared_ptr<clsChilkatIMAP> setUpConnection() override
-    {
-        events << QStringLiteral("setup");
-        auto c = newConnection(&imap_, ConnectionConfig{}, QStringLiteral("user"), QStringLiteral("pw"));
-        c->setErrorLogPath(log_);
-        QObject::connect(c.get(), &clsChilkatIMAP::MailExtractListing,
-                         [this](const QString &, const QString &, const QString &, const QString &Subject,
-                                const QString &, const QString &, const QString &, int uID) {
-                             rows << QStringLiteral("%1:%2").arg(uID).arg(Subject);
-                             if (onMessage)
-                                 onMessage(uID);
-                         });
-        return c;
-    }
-    QString folderName() override { return folder; }
-    void clearResults() override
-    {
-        events << QStringLiteral("clear");
-        rows.clear();
-    }
-    void setBusy(bool busy) override { events << (busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
-    void resetProgress() override { events << QStringLiteral("progress reset"); }
-
-    std::shared_ptr<clsChilkatIMAP> conn;
-    QString folder = QStringLiteral("Inbox");
-    QStringList rows;
-    QStringList events;
-    std::function<void(int)> onMessage;
-
-private:
-    FakeImap &imap_;
-    QString log_;
-};
 
 }  // namespace
 
@@ -76,7 +34,15 @@ class ExtractionRunTest : public QObject {
     {
         auto &f = imap.folder(folder);
         for (int i = 1; i <= n; ++i)
-            f.messages << FakeImap::message(QStringLiteral("m%1").arg(i));
+            f.messages << FakeImap::message(QStringLiteral("m%1").arg(i), QStringLiteral("body %1").arg(i));
+    }
+
+    // A host on `imap` whose fetch log goes to this test's file.
+    std::unique_ptr<TestRunHost> host(FakeImap &imap, Rule rule = Rule::AllEmailData)
+    {
+        auto h = std::make_unique<TestRunHost>(imap, rule);
+        h->errorLog = log;
+        return h;
     }
 
 private Q_SLOTS:
@@ -87,19 +53,53 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 3);
-        FakeHost host(imap, log);
-        host.rows << QStringLiteral("left over");
+        auto h = host(imap);
+        h->results.append(QStringLiteral("left over"));
 
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QCOMPARE(host.rows, (QStringList{"1:m1", "2:m2", "3:m3"}));
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(h->uids, (QList<int>{1, 2, 3}));
+        QVERIFY(!h->results.contains(QStringLiteral("left over")));
         QCOMPARE(boxes.texts(), QStringList{kDone});
         QCOMPARE(boxes.boxes[0].icon, BoxIcon::None);
         QCOMPARE(boxes.boxes[0].buttons, BoxButtons::Ok);
-        QVERIFY(!host.conn);  // the run drops its object
-        QCOMPARE(host.events, (QStringList{"busy", "clear", "setup", "set", "drop", "progress reset", "idle"}));
+        QVERIFY(!h->conn);  // the run drops its object
+        QCOMPARE(h->events, (QStringList{"busy", "setup", "set", "drop", "progress reset", "idle"}));
         // The run's login, then the walk's fresh connect and login.
-        QCOMPARE(imap.logins, 2);
+        QCOMPARE(imap.logins.size(), 2);
         QCOMPARE(imap.count(QStringLiteral("connect")), 2);
+    }
+
+    // One record per message reaches the host's rule: the rows of the
+    // all-e-mail-data rule for the three messages, in order.
+    void deliveredMessagesAreListedByTheHostsRule()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, QStringLiteral("Inbox"), 2);
+        auto h = host(imap, Rule::Containing);
+        h->params.containing = QStringLiteral("BODY");
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(h->results.texts(), (QStringList{"body 1", "body 2"}));
+
+        TestRunHost all(imap);
+        all.errorLog = log;
+        QCOMPARE(ExtractEmail(all), RunOutcome::Done);
+        const QString date = dateToText(imap.folder(QStringLiteral("Inbox")).messages[0]->EmailDate);
+        QCOMPARE(all.results.texts().mid(0, 5),
+                 (QStringList{"Ann Example <ann@example.org>", date, "m1", "body 1", "body 1"}));
+        QCOMPARE(all.results.count(), 10);
+    }
+
+    // The component's progress reaches the host with the message count.
+    void progressNamesTheMessageAndTheLastOne()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, QStringLiteral("Inbox"), 3);
+        auto h = host(imap);
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QVERIFY(h->progress.contains(QStringLiteral("Reading mail 1 of 3")));
+        QCOMPARE(h->progress.last(), QStringLiteral("Reading mail 3 of 3"));
     }
 
     void existingConnectionIsUsedWithoutANewLogin()
@@ -107,17 +107,18 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 2);
-        FakeHost host(imap, log);
-        host.conn = newConnection(&imap, ConnectionConfig{}, QStringLiteral("u"), QStringLiteral("p"));
-        host.conn->setErrorLogPath(log);
-        QVERIFY(host.conn->Connect());
-        imap.logins = 0;
+        auto h = host(imap);
+        h->conn = setUpConnection(*h);
+        QVERIFY(h->conn->Connect());
+        imap.logins.clear();
+        h->events.clear();
 
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QVERIFY(!host.events.contains(QStringLiteral("setup")));
-        QCOMPARE(imap.logins, 1);  // only the walk's
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QVERIFY(!h->events.contains(QStringLiteral("setup")));
+        QCOMPARE(imap.logins.size(), 1);  // only the walk's
         QCOMPARE(imap.fetched, (QList<int>{1, 2}));
-        QVERIFY(!host.conn);
+        QCOMPARE(h->uids, (QList<int>{1, 2}));
+        QVERIFY(!h->conn);
     }
 
     void failedLoginEndsWithoutDone()
@@ -126,15 +127,15 @@ private Q_SLOTS:
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 2);
         imap.loginOk = false;
-        FakeHost host(imap, log);
+        auto h = host(imap);
 
-        QCOMPARE(ExtractEmail(host), RunOutcome::ConnectFailed);
+        QCOMPARE(ExtractEmail(*h), RunOutcome::ConnectFailed);
         QCOMPARE(boxes.texts(), QStringList{kInvalidLogin});
         QVERIFY(imap.fetched.isEmpty());
         QCOMPARE(imap.count(QStringLiteral("select Inbox")), 0);
-        QVERIFY(!host.conn);
-        QVERIFY(host.events.contains(QStringLiteral("progress reset")));
-        QCOMPARE(host.events.last(), QStringLiteral("idle"));
+        QVERIFY(!h->conn);
+        QVERIFY(h->events.contains(QStringLiteral("progress reset")));
+        QCOMPARE(h->events.last(), QStringLiteral("idle"));
     }
 
     void emptyAndUnselectableFolders()
@@ -143,19 +144,19 @@ private Q_SLOTS:
             vc::test::ScriptedDialogs boxes;
             FakeImap imap;
             imap.folder(QStringLiteral("Drafts"));
-            FakeHost host(imap, log);
-            host.folder = QStringLiteral("Drafts");
-            QCOMPARE(ExtractEmail(host), RunOutcome::NoMessages);
+            auto h = host(imap);
+            h->folder = QStringLiteral("Drafts");
+            QCOMPARE(ExtractEmail(*h), RunOutcome::NoMessages);
             QCOMPARE(boxes.texts(), QStringList{kNoEmails});
-            QVERIFY(!host.conn);
+            QVERIFY(!h->conn);
         }
         {
             vc::test::ScriptedDialogs boxes;
             FakeImap imap;
             fill(imap, QStringLiteral("Inbox"), 1);
-            FakeHost host(imap, log);
-            host.folder.clear();  // no folder option selected
-            QCOMPARE(ExtractEmail(host), RunOutcome::FolderNotSelected);
+            auto h = host(imap);
+            h->folder.clear();  // no folder option selected
+            QCOMPARE(ExtractEmail(*h), RunOutcome::FolderNotSelected);
             QCOMPARE(boxes.texts(), (QStringList{kInvalidLogin, kNoEmails}));
             QVERIFY(imap.fetched.isEmpty());
         }
@@ -166,13 +167,14 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 5);
-        FakeHost host(imap, log);
-        host.onMessage = [&](int uID) {
+        auto h = host(imap);
+        h->onMessage = [&](int uID) {
             if (uID == 1)
-                host.conn->AbortProcess = true;  // Stop clicked while message 1 is listed
+                h->conn->AbortProcess = true;  // Stop clicked while message 1 is listed
         };
-        QCOMPARE(ExtractEmail(host), RunOutcome::Stopped);
-        QCOMPARE(host.rows, QStringList{"1:m1"});
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Stopped);
+        QCOMPARE(h->uids, QList<int>{1});
+        QVERIFY(h->results.contains(QStringLiteral("m1")));
         QCOMPARE(boxes.texts(), QStringList{kDone});
         // The component's abort check now answers "abort", so every later
         // fetch fails; the walk still asks for (and logs) each of them.
@@ -183,9 +185,34 @@ private Q_SLOTS:
 
         // The next run makes a fresh object and walks the whole folder.
         boxes.clear();
-        host.onMessage = nullptr;
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QCOMPARE(host.rows.size(), 5);
+        h->onMessage = nullptr;
+        h->uids.clear();
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(h->uids.size(), 5);
+    }
+
+    // A stop asked for from outside the windows (the command-line program's
+    // Ctrl+C) is taken at the component's abort check, like Stop.
+    void stopRequestIsTakenAtTheAbortCheck()
+    {
+        struct StoppingHost : TestRunHost {
+            using TestRunHost::TestRunHost;
+            bool stop = false;
+            bool stopRequested() override { return stop; }
+        };
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, QStringLiteral("Inbox"), 4);
+        StoppingHost h(imap);
+        h.errorLog = log;
+        imap.onFetch = [&](int n) {
+            if (n == 2)
+                h.stop = true;  // arrives while message 2 is being fetched
+        };
+        QCOMPARE(ExtractEmail(h), RunOutcome::Stopped);
+        QCOMPARE(h.uids, QList<int>{1});
+        QCOMPARE(imap.fetched, (QList<int>{1, 2, 3, 4}));
+        QCOMPARE(boxes.texts(), QStringList{kDone});
     }
 
     void disconnectDuringTheWalkDoesNotPullTheObjectAway()
@@ -193,17 +220,17 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 3);
-        FakeHost host(imap, log);
+        auto h = host(imap);
         std::weak_ptr<clsChilkatIMAP> seen;
         imap.onFetch = [&](int n) {
             if (n == 2) {
-                seen = host.conn;
-                host.setConnection(nullptr);  // the window's Disconnect click
+                seen = h->conn;
+                h->setConnection(nullptr);  // the window's Disconnect click
                 QVERIFY(!seen.expired());
             }
         };
-        QCOMPARE(ExtractEmail(host), RunOutcome::Done);
-        QCOMPARE(host.rows, (QStringList{"1:m1", "2:m2", "3:m3"}));
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(h->uids, (QList<int>{1, 2, 3}));
         QVERIFY(seen.expired());  // released once the run is over
         QCOMPARE(boxes.texts(), QStringList{kDone});
     }
@@ -216,10 +243,11 @@ private Q_SLOTS:
         QFile blocker(tmp.filePath(QStringLiteral("blocker")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        FakeHost host(imap, blocker.fileName() + QStringLiteral("/errorlog.txt"));
+        auto h = host(imap);
+        h->errorLog = blocker.fileName() + QStringLiteral("/errorlog.txt");
 
-        QCOMPARE(ExtractEmail(host), RunOutcome::Failed);
-        QVERIFY(host.rows.isEmpty());
+        QCOMPARE(ExtractEmail(*h), RunOutcome::Failed);
+        QVERIFY(h->uids.isEmpty());
         QCOMPARE(boxes.boxes.size(), 2);
         QCOMPARE(boxes.boxes[0].title, QStringLiteral("Application Error"));
         QCOMPARE(boxes.boxes[0].icon, BoxIcon::Warning);
@@ -228,21 +256,21 @@ private Q_SLOTS:
                                            + QStringLiteral("\r\nin Vellumcast2/19/2015.Form1.ExtractEmail at line ")),
             qPrintable(boxes.boxes[0].text));
         QCOMPARE(boxes.boxes[1].text, kDone);
-        QVERIFY(!host.conn);
+        QVERIFY(!h->conn);
     }
 
     void setUpFailureIsTrappedPerStep()
     {
-        // A host whose set-up fails: every later step that needs the object
-        // reports it, and the run still ends with the reset steps.
-        struct BrokenHost : FakeHost {
-            using FakeHost::FakeHost;
-            std::shared_ptr<clsChilkatIMAP> setUpConnection() override { vc::raise(err::InvalidCall); }
+        // A host without a component: the set-up fails, every later step that
+        // needs the object reports it, and the run still ends with the reset steps.
+        struct BrokenHost : TestRunHost {
+            using TestRunHost::TestRunHost;
+            Account account() override { vc::raise(err::InvalidCall); }
         };
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
-        BrokenHost host(imap, log);
-        QCOMPARE(ExtractEmail(host), RunOutcome::Failed);
+        BrokenHost h(imap);
+        QCOMPARE(ExtractEmail(h), RunOutcome::Failed);
         QVERIFY(boxes.boxes.size() >= 2);
         QCOMPARE(boxes.boxes[0].title, QStringLiteral("Application Error"));
         QVERIFY(boxes.boxes[0].text.startsWith(AppError::standardDescription(err::InvalidCall)));
@@ -250,7 +278,7 @@ private Q_SLOTS:
         // Steps that need the missing object report "Object variable ..." each.
         QVERIFY(boxes.boxes[1].text.startsWith(AppError::standardDescription(err::ObjectNotSet)));
         QCOMPARE(boxes.count(kDone), 0);  // no walk happened: the empty-folder path ends the run
-        QVERIFY(host.events.contains(QStringLiteral("progress reset")));
+        QVERIFY(h.events.contains(QStringLiteral("progress reset")));
     }
 
     void accountNames_data()
@@ -283,20 +311,37 @@ private Q_SLOTS:
         QCOMPARE(accountName(name, suffix), expected);
     }
 
-    void newConnectionCarriesTheParameters()
+    void setUpCarriesTheAccount()
     {
         FakeImap imap;
-        ConnectionConfig cfg;
-        QVERIFY(cfg.setServer(QStringLiteral("mail.example.net:1993")));
-        const auto c = newConnection(&imap, cfg, QStringLiteral("a@b"), QStringLiteral("secret"));
+        TestRunHost h(imap);
+        QVERIFY(h.config.setServer(QStringLiteral("mail.example.net:1993")));
+        h.user = QStringLiteral("a@b");
+        h.password = QStringLiteral("secret");
+        h.errorLog = log;
+        const auto c = setUpConnection(h);
         QCOMPARE(c->ChilkatIMAPObject(), &imap);
         QVERIFY(c->SSL());
         QCOMPARE(c->PORT(), 1993);
         QCOMPARE(c->IMAPServer(), QStringLiteral("mail.example.net"));
         QCOMPARE(c->Username(), QStringLiteral("a@b"));
         QCOMPARE(c->Password(), QStringLiteral("secret"));
+        QCOMPARE(c->ErrorLogPath(), log);
         QVERIFY(!c->AbortProcess);
         QCOMPARE(imap.calls, QStringList());  // nothing connects yet
+
+        // Without a component instance there is nothing to set up.
+        struct NoComponent : TestRunHost {
+            using TestRunHost::TestRunHost;
+            Account account() override { return {}; }
+        };
+        NoComponent none(imap);
+        try {
+            setUpConnection(none);
+            QFAIL("set up without a component");
+        } catch (const AppError &e) {
+            QCOMPARE(e.number(), err::ObjectNotSet);
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 // The message walk, the folder count and the fetch log against the in-memory component.
 #include "FakeImap.h"
 #include "ScriptedDialogs.h"
+#include "TestFiles.h"
 
 #include "core/AppError.h"
 #include "extract/ErrorLog.h"
@@ -15,6 +16,7 @@
 
 using namespace vc;
 using vc::test::FakeImap;
+using vc::test::readFile;
 
 namespace {
 
@@ -25,12 +27,6 @@ struct Delivered {
     QStringList fields;  // From, FromName, FromAddress, Subject, ReceivedDate, Plain, HTML
     int uID;
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Splits the log into records at the separator lines.
 QList<QByteArray> records(const QByteArray &log)
@@ -88,11 +84,11 @@ private Q_SLOTS:
         QFile::remove(logPath);
         conn->setErrorLogPath(logPath);
         delivered.clear();
-        connect(conn, &clsChilkatIMAP::MailExtractListing, this,
-                [this](const QString &a, const QString &b, const QString &c, const QString &d, const QString &e,
-                       const QString &f, const QString &g, int uID) {
-                    delivered.append({{a, b, c, d, e, f, g}, uID});
-                });
+        connect(conn, &clsChilkatIMAP::MailExtractListing, this, [this](const MailRecord &m) {
+            delivered.append(
+                {{m.From, m.FromName, m.FromAddress, m.Subject, m.ReceivedDate, m.PlainTextBody, m.HTMLTextBody},
+                 m.uID});
+        });
     }
 
     void cleanup()
@@ -126,14 +122,14 @@ private Q_SLOTS:
         QCOMPARE(conn->CurrentLocation(), 4);
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Completed);
         // The walk logged in afresh before selecting.
-        QCOMPARE(imap->logins, 2);
+        QCOMPARE(imap->logins.size(), 2);
         QVERIFY(imap->calls.lastIndexOf(QStringLiteral("login"))
                 < imap->calls.lastIndexOf(QStringLiteral("select Inbox")));
         QVERIFY(boxes->boxes.isEmpty());
 
         // One record per fetch, the failed one carrying the component's text
         // (line breaks and all).
-        const QList<QByteArray> recs = records(readAll(logPath));
+        const QList<QByteArray> recs = records(readFile(logPath));
         QCOMPARE(recs.size(), 4);
         QVERIFY(recs[0].endsWith(" : FetchSingle: OK 1"));
         QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\r\nsecond line"));
@@ -155,7 +151,7 @@ private Q_SLOTS:
         QCOMPARE(imap->fetched, (QList<int>{1, 2}));
         QCOMPARE(delivered.size(), 1);
         QCOMPARE(delivered[0].uID, 1);
-        QCOMPARE(records(readAll(logPath)).size(), 2);  // message 2 logged, not delivered
+        QCOMPARE(records(readFile(logPath)).size(), 2);  // message 2 logged, not delivered
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
     }
 
@@ -172,7 +168,7 @@ private Q_SLOTS:
 
         QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
         QCOMPARE(delivered.size(), 1);
-        QCOMPARE(records(readAll(logPath)).size(), 5);
+        QCOMPARE(records(readFile(logPath)).size(), 5);
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
     }
 
@@ -191,7 +187,7 @@ private Q_SLOTS:
         QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
         QCOMPARE(delivered.size(), 3);
         QCOMPARE(delivered[1].fields[3], QStringLiteral("Subject 4"));
-        QCOMPARE(records(readAll(logPath)).size(), 5);
+        QCOMPARE(records(readFile(logPath)).size(), 5);
     }
 
     void maxRecordBelowCurrentLocationFetchesNothing()
@@ -373,7 +369,7 @@ private Q_SLOTS:
         conn->StartMailExtraction(QStringLiteral("Inbox"));
         conn->setCurrentLocation(1);  // the walk leaves it at the last number
         conn->StartMailExtraction(QStringLiteral("Inbox"));
-        const QByteArray log = readAll(logPath);
+        const QByteArray log = readFile(logPath);
         QVERIFY(log.startsWith(earlier));
         QCOMPARE(records(log).size(), 1 + 4);
     }
@@ -388,7 +384,7 @@ private Q_SLOTS:
 
         QCOMPARE(errorlog::append(QString(), QStringLiteral("first")), userFolder + QStringLiteral("/errorlog.txt"));
         errorlog::append(QString(), QStringLiteral("second"));
-        const QList<QByteArray> recs = records(readAll(userFolder + QStringLiteral("/errorlog.txt")));
+        const QList<QByteArray> recs = records(readFile(userFolder + QStringLiteral("/errorlog.txt")));
         QCOMPARE(recs.size(), 2);
         QVERIFY(recs[1].endsWith(" : second"));
 

@@ -2,6 +2,7 @@
 // the stored markers and text set, the list commands, item files, help boxes,
 // closing, pointers and the hand-over of "Start Extracting".
 #include "ScriptedDialogs.h"
+#include "StoredSettings.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/SettingsStore.h"
@@ -22,7 +23,7 @@ using test::ScriptedDialogs;
 
 namespace {
 
-// One row of a window's design table.
+// One control of a rule window: what the test expects of it.
 struct Control {
     const char *name;
     const char *kind;    // Qt class the control must be
@@ -128,9 +129,9 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-QString stored(const QString &name)
+QString stored(const settings::Key &key)
 {
-    return settings::Read(name, QStringLiteral("<absent>"));
+    return test::storedValue(key).value_or(QStringLiteral("<absent>"));
 }
 
 }  // namespace
@@ -178,10 +179,9 @@ void RuleWindowsTest::init()
 {
     Form2::destroyInstance();
     Form3::destroyInstance();
-    Form2::onStart = nullptr;
-    Form3::onStart = nullptr;
+    RuleWindow::setStartAction(nullptr);
     QFile::remove(settings::filePath());
-    QCOMPARE(stored(QStringLiteral("StartWith")), QStringLiteral("<absent>"));
+    QCOMPARE(stored(settings::key::StartWith), QStringLiteral("<absent>"));
 }
 
 void RuleWindowsTest::cleanup()
@@ -195,7 +195,7 @@ void RuleWindowsTest::cleanup()
 
 void RuleWindowsTest::form2Design()
 {
-    Form2 w;  // as designed, before its load
+    Form2 w;  // as built, before its load
     checkWindow(&w, QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745);
     checkDesign(&w, kForm2);
     QCOMPARE(background(&w), QColor(Qt::white));
@@ -235,15 +235,15 @@ void RuleWindowsTest::markersStoredKeystrokeByKeystroke()
     Form2 *w = Form2::instance();
     QStringList seen;
     for (QChar c : QStringLiteral("<B>"))
-        QTest::keyClicks(w->Text3, QString(c)), seen << stored(QStringLiteral("StartWith"));
+        QTest::keyClicks(w->Text3, QString(c)), seen << stored(settings::key::StartWith);
     QCOMPARE(seen, (QStringList{"<", "<B", "<B>"}));
     QTest::keyClicks(w->Text4, QStringLiteral("</B>"));
-    QCOMPARE(stored(QStringLiteral("EndWith")), QStringLiteral("</B>"));
+    QCOMPARE(stored(settings::key::EndWith), QStringLiteral("</B>"));
     QTest::keyClick(w->Text4, Qt::Key_Backspace);
-    QCOMPARE(stored(QStringLiteral("EndWith")), QStringLiteral("</B"));
+    QCOMPARE(stored(settings::key::EndWith), QStringLiteral("</B"));
     // Erasing a box stores the empty text.
     w->Text3->clear();
-    QCOMPARE(stored(QStringLiteral("StartWith")), QString());
+    QCOMPARE(stored(settings::key::StartWith), QString());
     QCOMPARE(w->startMarker(), QString());
     QCOMPARE(w->endMarker(), QStringLiteral("</B"));
 }
@@ -254,7 +254,7 @@ void RuleWindowsTest::markersRestoredAtNextLoad()
     Form2 *w = Form2::instance();
     QCOMPARE(w->startMarker(), QString());
     QCOMPARE(w->endMarker(), QString());
-    QCOMPARE(stored(QStringLiteral("StartWith")), QStringLiteral("<absent>"));
+    QCOMPARE(stored(settings::key::StartWith), QStringLiteral("<absent>"));
 
     w->Text3->setText(QStringLiteral("remove="));
     w->Text4->setText(QStringLiteral(" target"));
@@ -309,8 +309,7 @@ void RuleWindowsTest::startExtractingHandsOverTheRule()
     auto hook = [&](QPushButton *b, const QString &c, QWidget *w, Rule r, const QString &l) {
         calls.append({b, c, w, r, l});
     };
-    Form2::onStart = hook;
-    Form3::onStart = hook;
+    RuleWindow::setStartAction(hook);
     Form2 *f2 = Form2::instance();
     Form3 *f3 = Form3::instance();
 
@@ -380,7 +379,7 @@ void RuleWindowsTest::textSetSurvivesRestart()
         QTest::mouseClick(w->PushButton2, Qt::LeftButton);
     const QStringList three = {"alpha", "beta gamma", "alpha"};
     QCOMPARE(w->items(), three);
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("alpha!!!MORVA!!!beta gamma!!!MORVA!!!alpha"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("alpha!!!MORVA!!!beta gamma!!!MORVA!!!alpha"));
 
     Form3::destroyInstance();
     QCOMPARE(Form3::instance()->items(), three);
@@ -388,16 +387,16 @@ void RuleWindowsTest::textSetSurvivesRestart()
 
 void RuleWindowsTest::storedValueWithoutSeparator()
 {
-    settings::Save(Form3::kStoreValue, QStringLiteral("just one, no separator"));
+    settings::save(settings::key::TextSet, QStringLiteral("just one, no separator"));
     QCOMPARE(Form3::instance()->items(), QStringList{"just one, no separator"});
     Form3::destroyInstance();
 
     // Empty pieces between separators come back as empty items, in place.
-    settings::Save(Form3::kStoreValue, QStringLiteral("a!!!MORVA!!!!!!MORVA!!!b"));
+    settings::save(settings::key::TextSet, QStringLiteral("a!!!MORVA!!!!!!MORVA!!!b"));
     QCOMPARE(Form3::instance()->items(), (QStringList{"a", "", "b"}));
     Form3::destroyInstance();
 
-    settings::Save(Form3::kStoreValue, QString());
+    settings::save(settings::key::TextSet, QString());
     QCOMPARE(Form3::instance()->items(), QStringList());
 }
 
@@ -415,28 +414,28 @@ void RuleWindowsTest::addItem()
     QCOMPARE(w->Combo1->currentIndex(), -1);          // a fresh item is not selected
 
     // Cancel (the empty answer) adds nothing but stores the list again.
-    settings::Save(Form3::kStoreValue, QStringLiteral("stale"));
+    settings::save(settings::key::TextSet, QStringLiteral("stale"));
     QTest::mouseClick(w->PushButton2, Qt::LeftButton);
     QCOMPARE(w->items(), QStringList{"  padded  "});
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("  padded  "));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("  padded  "));
 }
 
 void RuleWindowsTest::removeSelectedItem()
 {
-    settings::Save(Form3::kStoreValue, QStringLiteral("a!!!MORVA!!!b!!!MORVA!!!c"));
+    settings::save(settings::key::TextSet, QStringLiteral("a!!!MORVA!!!b!!!MORVA!!!c"));
     Form3 *w = Form3::instance();
     QCOMPARE(w->Combo1->currentIndex(), -1);
 
     // Nothing selected: the list stays and is stored as it is.
-    settings::Save(Form3::kStoreValue, QStringLiteral("stale"));
+    settings::save(settings::key::TextSet, QStringLiteral("stale"));
     QTest::mouseClick(w->PushButton1, Qt::LeftButton);
     QCOMPARE(w->items(), (QStringList{"a", "b", "c"}));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("a!!!MORVA!!!b!!!MORVA!!!c"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("a!!!MORVA!!!b!!!MORVA!!!c"));
 
     w->Combo1->setCurrentIndex(1);
     QTest::mouseClick(w->PushButton1, Qt::LeftButton);
     QCOMPARE(w->items(), (QStringList{"a", "c"}));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("a!!!MORVA!!!c"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("a!!!MORVA!!!c"));
     // The removed item took the selection with it: a second click removes nothing.
     QTest::mouseClick(w->PushButton1, Qt::LeftButton);
     QCOMPARE(w->items(), (QStringList{"a", "c"}));
@@ -446,17 +445,17 @@ void RuleWindowsTest::removeSelectedItem()
     w->Combo1->setCurrentIndex(0);
     QTest::mouseClick(w->PushButton1, Qt::LeftButton);
     QCOMPARE(w->items(), QStringList());
-    QCOMPARE(stored(Form3::kStoreValue), QString());
+    QCOMPARE(stored(settings::key::TextSet), QString());
 }
 
 void RuleWindowsTest::clearAllItems()
 {
-    settings::Save(Form3::kStoreValue, QStringLiteral("a!!!MORVA!!!b"));
+    settings::save(settings::key::TextSet, QStringLiteral("a!!!MORVA!!!b"));
     Form3 *w = Form3::instance();
     w->Combo1->setCurrentIndex(0);
     QTest::mouseClick(w->PushButton5, Qt::LeftButton);
     QCOMPARE(w->items(), QStringList());
-    QCOMPARE(stored(Form3::kStoreValue), QString());
+    QCOMPARE(stored(settings::key::TextSet), QString());
     Form3::destroyInstance();
     QCOMPARE(Form3::instance()->items(), QStringList());
 }
@@ -495,18 +494,18 @@ void RuleWindowsTest::fileItemsNotStoredUntilNextChange()
     ScriptedDialogs d;
     const QString file = dir_.filePath(QStringLiteral("set.txt"));
     writeFile(file, "red\ngreen\n");
-    settings::Save(Form3::kStoreValue, QStringLiteral("kept"));
+    settings::save(settings::key::TextSet, QStringLiteral("kept"));
     Form3 *w = Form3::instance();
     d.openNames = {QStringList{file}};
     QTest::mouseClick(w->PushButton3, Qt::LeftButton);
     QCOMPARE(w->items(), (QStringList{"kept", "red", "green"}));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("kept"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("kept"));
 
     // Closing and reopening keeps them on screen, still unstored.
     w->show();
     w->close();
     QCOMPARE(Form3::instance()->items(), (QStringList{"kept", "red", "green"}));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("kept"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("kept"));
 
     // A restart without add, remove or clear: the loaded items are gone.
     Form3::destroyInstance();
@@ -517,7 +516,7 @@ void RuleWindowsTest::fileItemsNotStoredUntilNextChange()
     d.openNames = {QStringList{file}};
     QTest::mouseClick(w->PushButton3, Qt::LeftButton);
     QTest::mouseClick(w->PushButton2, Qt::LeftButton);
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("kept!!!MORVA!!!red!!!MORVA!!!green"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("kept!!!MORVA!!!red!!!MORVA!!!green"));
     Form3::destroyInstance();
     QCOMPARE(Form3::instance()->items(), (QStringList{"kept", "red", "green"}));
 }
@@ -551,9 +550,9 @@ void RuleWindowsTest::missingAndUnreadableFiles()
 void RuleWindowsTest::textSetAndAccountComboKeptApart()
 {
     ScriptedDialogs d;
-    settings::Save(QStringLiteral("Combo1"), QStringLiteral("2"));
-    settings::Save(Form3::kStoreValue, QStringLiteral("set item"));
-    QVERIFY(Form3::kStoreValue != QStringLiteral("Combo1"));
+    settings::saveNumber(settings::key::Combo1, 2);
+    settings::save(settings::key::TextSet, QStringLiteral("set item"));
+    QVERIFY(settings::key::TextSet.name != settings::key::Combo1.name);
 
     Form3 *w = Form3::instance();
     QCOMPARE(w->items(), QStringList{"set item"});
@@ -562,22 +561,22 @@ void RuleWindowsTest::textSetAndAccountComboKeptApart()
     w->Combo1->setCurrentIndex(0);
     QTest::mouseClick(w->PushButton1, Qt::LeftButton);
     QTest::mouseClick(w->PushButton5, Qt::LeftButton);
-    QCOMPARE(stored(QStringLiteral("Combo1")), QStringLiteral("2"));
+    QCOMPARE(stored(settings::key::Combo1), QStringLiteral("2"));
 
     // The main window storing its index leaves the text set alone.
     d.inputs = {QStringLiteral("after")};
     QTest::mouseClick(w->PushButton2, Qt::LeftButton);
-    settings::Save(QStringLiteral("Combo1"), QStringLiteral("3"));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("after"));
+    settings::saveNumber(settings::key::Combo1, 3);
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("after"));
     Form3::destroyInstance();
     QCOMPARE(Form3::instance()->items(), QStringList{"after"});
-    QCOMPARE(stored(QStringLiteral("Combo1")), QStringLiteral("3"));
+    QCOMPARE(stored(settings::key::Combo1), QStringLiteral("3"));
 }
 
 void RuleWindowsTest::form3HelpAndClose()
 {
     ScriptedDialogs d;
-    settings::Save(Form3::kStoreValue, QStringLiteral("a!!!MORVA!!!b"));
+    settings::save(settings::key::TextSet, QStringLiteral("a!!!MORVA!!!b"));
     Form3 *w = Form3::instance();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -590,7 +589,7 @@ void RuleWindowsTest::form3HelpAndClose()
     QVERIFY(w->isHidden());
     QCOMPARE(Form3::instance(), w);
     QCOMPARE(w->items(), (QStringList{"a", "b"}));
-    QCOMPARE(stored(Form3::kStoreValue), QStringLiteral("a!!!MORVA!!!b"));
+    QCOMPARE(stored(settings::key::TextSet), QStringLiteral("a!!!MORVA!!!b"));
 }
 
 QTEST_MAIN(RuleWindowsTest)

@@ -1,6 +1,7 @@
 // The listing handler: dispatch, one batch per message, duplicates across
 // messages and the error convention.
 #include "ScriptedDialogs.h"
+#include "TestMail.h"
 #include "core/AppError.h"
 #include "rules/Listing.h"
 
@@ -8,17 +9,9 @@
 #include <QTest>
 
 using namespace vc;
+using vc::test::mail;
 
 namespace {
-MailRecord mail(const QString &from, const QString &subject, const QString &body)
-{
-    MailRecord m;
-    m.From = from;
-    m.Subject = subject;
-    m.PlainTextBody = body;
-    return m;
-}
-
 RuleMembers only(Rule r)
 {
     RuleMembers m;
@@ -91,7 +84,7 @@ void TestListing::eachRuleThroughTheHandler()
     p.end = QStringLiteral("]");
     p.items = QStringList{QStringLiteral("ANN"), QStringLiteral("tw")};
     ResultsModel results;
-    listMessage(mail("Ann", "Hello [x]", "one [x]\r\n  two\r\n"), only(Rule(rule)), p, results);
+    listMessage(mail("Ann", "", "Hello [x]", "one [x]\r\n  two\r\n"), only(Rule(rule)), p, results);
     QCOMPARE(results.texts(), rows);
     QVERIFY(boxes.boxes.isEmpty());
 }
@@ -103,12 +96,12 @@ void TestListing::oneBatchPerMessage()
     results.append(QStringLiteral("earlier"));
     QSignalSpy inserted(&results, &QAbstractItemModel::rowsInserted);
     FixedRuleParams p;
-    listMessage(mail("F", "S", "a\r\nb\r\nc"), only(Rule::AllEmailData), p, results);
+    listMessage(mail("F", "", "S", "a\r\nb\r\nc"), only(Rule::AllEmailData), p, results);
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.at(0).at(1).toInt(), 1);
     QCOMPARE(inserted.at(0).at(2).toInt(), 6);
     // A message without rows touches nothing.
-    listMessage(mail("", "", ""), only(Rule::Containing), p, results);
+    listMessage(mail("", "", "", ""), only(Rule::Containing), p, results);
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(results.count(), 7);
 }
@@ -119,8 +112,8 @@ void TestListing::betweenDuplicatesAcrossMessages()
     FixedRuleParams p;
     p.start = QStringLiteral("p");
     p.end = QStringLiteral("n");
-    const MailRecord first = mail("", "", "The rain in spain falls mainly on the plain.");
-    const MailRecord second = mail("", "Spain and pain", "plain PAIN");
+    const MailRecord first = mail("", "", "", "The rain in spain falls mainly on the plain.");
+    const MailRecord second = mail("", "", "Spain and pain", "plain PAIN");
 
     ResultsModel clear;  // Check3 clear
     listMessage(first, only(Rule::StartsWith), p, clear);
@@ -145,7 +138,7 @@ void TestListing::failedStepShowsBoxAndRestGoesOn()
     m.mExtractAllEmailDataContaining = true;
     m.mExtractAllEmailDataLineNumber = true;  // its entry cannot be read
     ResultsModel results;
-    listMessage(mail("", "", "a\r\nb"), m, p, results);
+    listMessage(mail("", "", "", "a\r\nb"), m, p, results);
     QCOMPARE(boxes.boxes.size(), 1);
     const auto &box = boxes.boxes.first();
     QCOMPARE(box.title, QStringLiteral("Application Error"));
@@ -163,7 +156,7 @@ void TestListing::outOfRangeLineNumberRaisesNothing()
     FixedRuleParams p;
     p.lines = QStringLiteral("99999,-40000,2");
     ResultsModel results;
-    listMessage(mail("", "", "a\r\nb"), only(Rule::LineNumber), p, results);
+    listMessage(mail("", "", "", "a\r\nb"), only(Rule::LineNumber), p, results);
     QVERIFY(boxes.boxes.isEmpty());
     QCOMPARE(results.texts(), QStringList{"b"});
 }

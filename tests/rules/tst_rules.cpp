@@ -1,4 +1,5 @@
 // The extraction rules as plain functions.
+#include "TestMail.h"
 #include "rules/Rules.h"
 
 #include <QElapsedTimer>
@@ -8,21 +9,9 @@ Q_DECLARE_METATYPE(vc::MailRecord)
 
 using namespace vc;
 using namespace vc::rules;
+using vc::test::mail;
 
 namespace {
-MailRecord mail(const QString &from, const QString &date, const QString &subject, const QString &body)
-{
-    MailRecord m;
-    m.From = from;
-    m.ReceivedDate = date;
-    m.Subject = subject;
-    m.PlainTextBody = body;
-    // Fields no rule lists: anything here showing up in rows is a fault.
-    m.FromName = QStringLiteral("NAME-NEVER-LISTED");
-    m.FromAddress = QStringLiteral("ADDRESS-NEVER-LISTED");
-    m.HTMLTextBody = QStringLiteral("<p>HTML-NEVER-LISTED</p>");
-    return m;
-}
 const QString CRLF = QStringLiteral("\r\n");
 }  // namespace
 

@@ -1,0 +1,172 @@
+#include "CliOutput.h"
+
+#include "CliTerminal.h"
+#include "output/ResultsOutput.h"
+
+#include <cstdio>
+
+namespace vc::cli {
+
+QByteArray csvField(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return systemBytes(u'"' + quoted + u'"');
+}
+
+QByteArray jsonString(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    auto escape16 = [&](char16_t u) {
+        static const char hex[] = "0123456789abcdef";
+        out += "\\u";
+        out += hex[(u >> 12) & 0xF];
+        out += hex[(u >> 8) & 0xF];
+        out += hex[(u >> 4) & 0xF];
+        out += hex[u & 0xF];
+    };
+    const qsizetype n = text.size();
+    qsizetype run = 0;  // start of the pending stretch of plain characters
+    auto flush = [&](qsizetype end) {
+        if (end > run)
+            out += QStringView(text).mid(run, end - run).toUtf8();
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        const char *esc = nullptr;
+        switch (c) {
+        case u'"': esc = "\\\""; break;
+        case u'\\': esc = "\\\\"; break;
+        case u'\b': esc = "\\b"; break;
+        case u'\f': esc = "\\f"; break;
+        case u'\n': esc = "\\n"; break;
+        case u'\r': esc = "\\r"; break;
+        case u'\t': esc = "\\t"; break;
+        default: break;
+        }
+        if (esc) {
+            flush(i);
+            out += esc;
+            run = i + 1;
+        } else if (c < 0x20) {
+            flush(i);
+            escape16(c);
+            run = i + 1;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            ++i;  // a valid pair stays in the plain stretch
+        } else if (QChar::isSurrogate(c)) {
+            flush(i);
+            escape16(c);  // a lone surrogate has no UTF-8 form; keep it as an escape
+            run = i + 1;
+        }
+    }
+    flush(n);
+    out += '"';
+    return out;
+}
+
+QByteArray formatRows(const QStringList &rows, Format format)
+{
+    const ResultsRowSource source(rows, true);
+    switch (format) {
+    case Format::Text: return textFileBytes(source);
+    case Format::Comma: return commaFileBytes(source);
+    case Format::Space: return systemBytes(spaceLayout(source));
+    case Format::Tab: return systemBytes(tabLayout(source));
+    case Format::Csv: {
+        QByteArray out;
+        for (const QString &row : rows)
+            out += csvField(row) + "\r\n";
+        return out;
+    }
+    case Format::Jsonl: {
+        QByteArray out;
+        for (const QString &row : rows)
+            out += jsonString(row) + '\n';
+        return out;
+    }
+    }
+    return {};
+}
+
+bool writeToStdout(const QByteArray &bytes)
+{
+    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    return n == size_t(bytes.size()) && std::fflush(stdout) == 0;
+}
+
+RowWriter::RowWriter(Format format, QString path, OutputSink sink)
+    : format_(format), path_(std::move(path)), sink_(std::move(sink))
+{}
+
+RowWriter::~RowWriter() = default;
+
+void RowWriter::add(const QStringList &rows)
+{
+    if (rows.isEmpty())
+        return;
+    if (!streaming()) {
+        kept_ += rows;
+        return;
+    }
+    QByteArray bytes = formatRows(rows, format_);
+    if (format_ == Format::Comma)
+        bytes.chop(2);  // the line's CR LF comes once, at the end
+    write(bytes);
+}
+
+bool RowWriter::finish()
+{
+    if (format_ == Format::Comma)
+        write(QByteArrayLiteral("\r\n"));
+    else if (!streaming())
+        write(formatRows(kept_, format_));
+    if (!path_.isEmpty() && !file_)
+        write(QByteArray());  // a run without rows still leaves an (empty) file
+    if (file_ && !failed_ && !file_->commit())
+        fail(file_->errorString());
+    if (failed_)
+        printError(error_);
+    return !failed_;
+}
+
+void RowWriter::discard()
+{
+    if (file_)
+        file_->cancelWriting();
+}
+
+void RowWriter::write(const QByteArray &bytes)
+{
+    if (failed_)
+        return;
+    if (path_.isEmpty()) {
+        if (!sink_(bytes))
+            fail(QStringLiteral("cannot write the results to standard output"));
+        return;
+    }
+    if (!file_) {
+        file_ = std::make_unique<QSaveFile>(path_);
+        if (!file_->open(QIODevice::WriteOnly)) {
+            fail(QStringLiteral("cannot write '%1': %2").arg(path_, file_->errorString()));
+            return;
+        }
+    }
+    if (file_->write(bytes) != bytes.size())
+        fail(QStringLiteral("cannot write '%1': %2").arg(path_, file_->errorString()));
+}
+
+void RowWriter::fail(const QString &reason)
+{
+    if (failed_)
+        return;
+    failed_ = true;
+    error_ = reason.startsWith(QStringLiteral("cannot")) ? reason
+                                                         : QStringLiteral("cannot write '%1': %2").arg(path_, reason);
+    if (file_)
+        file_->cancelWriting();
+}
+
+}  // namespace vc::cli

@@ -1,0 +1,58 @@
+#pragma once
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace vc::cli {
+
+enum class Format { Text, Comma, Space, Tab, Csv, Jsonl };
+
+// The bytes written for the result rows in one output format.
+QByteArray formatRows(const QStringList &rows, Format format);
+
+// One RFC 4180 field (always quoted) and one JSON string literal.
+QByteArray csvField(const QString &text);
+QByteArray jsonString(const QString &text);
+
+// Where the output bytes go when there is no --output file; false when they
+// could not be written.
+using OutputSink = std::function<bool(const QByteArray &)>;
+bool writeToStdout(const QByteArray &bytes);
+
+// Writes the result rows as they come. Row-by-row formats (text, comma, csv,
+// jsonl) are encoded and written per message, so a long run never holds all
+// its rows; the padded layouts need every row for their widths and are written
+// at the end. An --output file is written through QSaveFile: it replaces the
+// old file only when the run has something to write (see finish()).
+class RowWriter {
+public:
+    RowWriter(Format format, QString path, OutputSink sink);
+    ~RowWriter();
+
+    bool streaming() const { return format_ != Format::Space && format_ != Format::Tab; }
+
+    void add(const QStringList &rows);
+    // Writes what is left and commits the output file; false (with the
+    // reason printed) when anything could not be written.
+    bool finish();
+    // Nothing is written, an existing output file stays as it was.
+    void discard();
+
+private:
+    void write(const QByteArray &bytes);
+    void fail(const QString &reason);
+
+    Format format_;
+    QString path_;
+    OutputSink sink_;
+    std::unique_ptr<QSaveFile> file_;
+    QStringList kept_;
+    bool failed_ = false;
+    QString error_;
+};
+
+}  // namespace vc::cli

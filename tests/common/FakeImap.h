@@ -1,0 +1,77 @@
+#pragma once
+// The one in-memory IMAP component of the tests: folders of messages, fetches
+// that fail, connect/ID/login/list/select failures, special-use attributes, an
+// account that only takes one user and password, and a hook that runs inside
+// FetchSingle (where a Stop click or a disconnect lands during a real fetch).
+#include "mail/ImapComponent.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace vc::test {
+
+class FakeImap : public ImapComponent {
+public:
+    struct Folder {
+        QString name;
+        QStringList flags;                         // e.g. "\\Sent"
+        QList<std::optional<ImapEmail>> messages;  // nullopt: the fetch of that number fails
+    };
+
+    // A message from Ann, dated 5 March 2024 14:07:09 UTC.
+    static ImapEmail message(const QString &subject, const QString &body = QString(),
+                             const QString &from = QStringLiteral("Ann Example <ann@example.org>"));
+
+    QList<Folder> folders;
+    // The account: with `user` set, only that user with `password` logs in.
+    QString user, password;
+    bool connectOk = true, idOk = true, loginOk = true, listOk = true;
+    QSet<QString> refuseSelect;  // names that SELECT refuses although they exist
+    // Fetches answer the abort check: a fetch whose check is answered non-zero fails.
+    bool fetchHonoursAbort = true;
+    std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the first abort check
+
+    // What happened, in order.
+    QStringList calls;   // "connect", "id", "login", "list", "select NAME", "fetch N", "disconnect"
+    QStringList logins;  // "user|password" of every Login
+    QStringList hosts;   // host, port and SSL switch of every Connect
+    QList<int> ports;
+    QList<bool> ssl;
+    QList<int> fetched;
+
+    // The folder of that name, created (empty) when there is none.
+    Folder &folder(const QString &name, const QStringList &flags = {});
+    // Inbox, Drafts, Sent, Junk and Deleted, empty.
+    void addStandardFolders();
+    // The Inbox's messages.
+    void setInbox(const QList<ImapEmail> &messages);
+    int count(const QString &call) const { return int(calls.count(call)); }
+
+    void setSsl(bool on) override { ssl_ = on; }
+    void setPort(int port) override { port_ = port; }
+    int Connect(const QString &host) override;
+    QString SendRawCommand(const QString &) override;
+    int Login(const QString &u, const QString &p) override;
+    std::unique_ptr<MailboxList> ListMailboxes(const QString &, const QString &) override;
+    int SelectMailbox(const QString &name) override;
+    int NumMessages() override { return selected_ >= 0 ? int(folders[selected_].messages.size()) : 0; }
+    std::unique_ptr<ImapEmail> FetchSingle(int number, bool) override;
+    QString LastErrorText() const override { return lastError_; }
+    int Disconnect() override;
+
+private:
+    int answer(bool ok, const QString &failure);
+
+    bool ssl_ = false, connected_ = false, loggedIn_ = false;
+    int port_ = 0;
+    int selected_ = -1;
+    QString lastError_;
+};
+
+}  // namespace vc::test
