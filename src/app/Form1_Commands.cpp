@@ -56,6 +56,9 @@ void showWindow(QWidget *w)
 
 void Form1::PushButton17_Click()
 {
+    // A click while the sign-in waits for the browser gives the sign-in up.
+    if (cancelSignIn())
+        return;
     ActiveCommand active(this);
     ErrorTrap trap(location::Form1::PushButton17_Click);
     trap(100, [&] { setBusy(true); });
@@ -80,6 +83,7 @@ void Form1::PushButton17_Click()
             trap(146, [&] { passwordBox->clear(); });
             trap(148, [&] { settings::save(settings::key::User, QString()); });
             trap(150, [&] { settings::save(settings::key::Password, QString()); });
+            trap(151, [&] { forgetSignIn(); });
         }
         trap(152, [&] {
             if (!ChilkatImap1)

@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/Yield.h"
+#include "mail/signin/Sasl.h"
 
 #include <QHash>
 
@@ -70,6 +71,24 @@ bool clsChilkatIMAP::Connect()
     bind();
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
+    // A token first: the user may take a while in the browser, longer than a
+    // server keeps a connection that has not signed in.
+    QString token;
+    if (signIn_ && !obtainToken(&token))
+        return false;
+    if (!openAndIdentify())
+        return false;
+    if (signIn_)
+        return logInWithToken(token);
+    lastResult_ = ChilkatImap1->Login(username_, password_);
+    if (lastResult_ == 1)
+        return true;
+    passwordRefused();
+    return false;
+}
+
+bool clsChilkatIMAP::openAndIdentify()
+{
     ChilkatImap1->setSsl(ssl_);
     ChilkatImap1->setPort(port_);
     lastResult_ = ChilkatImap1->Connect(server_);
@@ -86,11 +105,18 @@ bool clsChilkatIMAP::Connect()
     }
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
-    lastResult_ = ChilkatImap1->Login(username_, password_);
-    if (lastResult_ == 1)
-        return true;
-    GetLastError();
-    return false;
+    return true;
+}
+
+void clsChilkatIMAP::passwordRefused()
+{
+    if (tokenHint_.isEmpty() || !sasl::offersTokens(ChilkatImap1->Capabilities())) {
+        GetLastError();
+        return;
+    }
+    dialogs().messageBox(kInvalidLogin + QStringLiteral("\r\r") + tokenHint_, BoxButtons::Ok, BoxIcon::None, QString());
+    const QString discarded = ChilkatImap1->LastErrorText();
+    Q_UNUSED(discarded);
 }
 
 std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()

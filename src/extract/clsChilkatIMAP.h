@@ -8,9 +8,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vc {
+
+class OAuthSession;
 
 // The mail connection object: wraps the one IMAP component instance its owner
 // hands in, opens and authenticates the connection, lists folders, reports
@@ -48,6 +51,15 @@ public:
     // Sets AbortProcess when such a stop has been asked for.
     void noteStopRequest();
 
+    // Signing in with OAuth 2.0: tokens from `session` instead of the password
+    // (null: the password). `status` hears what the sign-in is doing.
+    void setSignIn(std::shared_ptr<OAuthSession> session, std::function<void(const QString &)> status = {});
+    // Added to the failure box when the server refuses the password but takes
+    // tokens (AUTH=XOAUTH2 or AUTH=OAUTHBEARER): how to switch to OAuth 2.0.
+    void setTokenHint(const QString &hint) { tokenHint_ = hint; }
+    // True while Connect waits for a token (the browser, the code, a renewal).
+    bool signingIn() const { return signingIn_; }
+
     // Where WriteErrorLog appends; empty means the default error log.
     QString ErrorLogPath() const { return errorLogPath_; }
     void setErrorLogPath(const QString &path) { errorLogPath_ = path; }
@@ -77,7 +89,13 @@ Q_SIGNALS:
     void ScrapProgress(int value);
 
 private:
-    void bind();  // points ChilkatImap1 at ChilkatIMAPObject
+    void bind();             // points ChilkatImap1 at ChilkatIMAPObject
+    bool openAndIdentify();  // connect and ID; a failure shows GetLastError's box
+    void passwordRefused();  // GetLastError's box, with the token hint where it applies
+    // Token sign-in (clsChilkatIMAP_SignIn.cpp).
+    bool obtainToken(QString *token);
+    bool logInWithToken(const QString &token);
+    void signInFailed(const QString &text);
     void ChilkatImap1_AbortCheck(int &abort);
     void ChilkatImap1_PercentDone(int pctDone);
     void WriteErrorLog();  // src/extract/MessageWalk.cpp
@@ -95,6 +113,10 @@ private:
     QPointer<ImapComponent> ChilkatImap1;
     QString errorLogPath_;
     std::function<bool()> stopRequest_;
+    std::shared_ptr<OAuthSession> signIn_;
+    std::function<void(const QString &)> signInStatus_;
+    QString tokenHint_;
+    bool signingIn_ = false;
     WalkEnd walkEnd_ = WalkEnd::NotRun;
 };
 
