@@ -213,7 +213,6 @@ cmdline::Program program(State *s)
              QStringLiteral("password.txt"), &o.passwordFile),
     };
     rows += connectionOptions(o.config);
-    rows += signInOptions(o.signIn);
     rows += ruleOptions(s);
     rows += outputOptions(s);
     return {
@@ -277,10 +276,10 @@ QString checkRuleParameters(const State &s)
 QString decideSignIn(Options &o)
 {
     const bool defaultServer = o.config.host == product::kImapHost;
-    o.plan = vc::planSignIn(o.signIn, o.config.host, defaultServer, o.user, DefaultMethod::ByServer);
+    o.plan = vc::planSignIn(o.config.signIn, o.config.host, defaultServer, o.user, DefaultMethod::ByServer);
     o.config.host = o.plan.host;
     if (o.plan.method == SignInMethod::OAuth2 && o.plan.provider == QLatin1String("custom")
-        && o.signIn.authority.isEmpty() && o.signIn.tokenCommand.isEmpty())
+        && o.config.signIn.authority.isEmpty() && o.config.signIn.tokenCommand.isEmpty())
         return QStringLiteral("--oauth-provider custom needs --oauth-authority (or use --oauth-token-command)");
     return {};
 }

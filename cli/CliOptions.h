@@ -29,7 +29,6 @@ struct Options {
     QString passwordEnv;      // name of the environment variable holding the password
     QString passwordFile;     // file whose first line is the password
     ConnectionConfig config;  // config.host: where the plan says to connect
-    SignInConfig signIn;      // --auth, --oauth-...
     SignInPlan plan;          // how --user signs in, decided from all of the above
     QString folder = QStringLiteral("Inbox");
     Rule rule = Rule::AllEmailData;

@@ -102,7 +102,7 @@ std::shared_ptr<OAuthSession> signInSession(const Options &o, QString *error)
 {
     if (o.plan.method != SignInMethod::OAuth2)
         return nullptr;
-    OAuthSettings s = oauthSettingsFor(o.signIn, o.plan.provider, QString(), OAuthFlow::Device, error);
+    OAuthSettings s = oauthSettingsFor(o.config.signIn, o.plan.provider, QString(), OAuthFlow::Device, error);
     if (!error->isEmpty())
         return nullptr;
     s.remember = s.useKeychain;

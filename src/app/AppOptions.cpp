@@ -8,7 +8,6 @@ cmdline::Program appProgram(AppOptions &options)
 {
     AppOptions *o = &options;
     QList<cmdline::Option> rows = connectionOptions(o->window.connection);
-    rows += signInOptions(o->window.signIn);
     rows += {
         {QStringLiteral("settings"), QStringLiteral("FILE"),
          QStringLiteral("keep every entry in FILE (an INI file, created with\nmode 0600) instead of the "

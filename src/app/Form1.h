@@ -34,7 +34,6 @@ class WindowPointer;
 // What the command line decides for the main window.
 struct Form1Options {
     ConnectionConfig connection;  // server, CA file, time-out of the IMAP client
-    SignInConfig signIn;          // --auth, --oauth-...
     bool onlineCheck = true;      // false: start-up skips the connectivity check
 };
 

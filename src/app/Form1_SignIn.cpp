@@ -73,7 +73,8 @@ SignInPlan Form1::signInPlan() const
     else if (stored == kOAuthItem)
         chosen = SignInMethod::OAuth2;
     const QString host = options_.connection.host;
-    return planSignIn(options_.signIn, host, host == product::kImapHost, account, DefaultMethod::ByAccount, chosen);
+    return planSignIn(options_.connection.signIn, host, host == product::kImapHost, account, DefaultMethod::ByAccount,
+                      chosen);
 }
 
 void Form1::chooseSignInMethod(SignInMethod method)
@@ -124,8 +125,8 @@ void Form1::forgetSignIn()
 std::shared_ptr<OAuthSession> Form1::signInSession(const SignInPlan &plan, const QString &account)
 {
     QString error;
-    OAuthSettings s = oauthSettingsFor(options_.signIn, plan.provider, settings::readText(*clientIdKey(plan.provider)),
-                                       OAuthFlow::Browser, &error);
+    OAuthSettings s = oauthSettingsFor(options_.connection.signIn, plan.provider,
+                                       settings::readText(*clientIdKey(plan.provider)), OAuthFlow::Browser, &error);
     if (s.clientSecret.isEmpty() && plan.provider == QLatin1String("google"))
         s.clientSecret = settings::readText(settings::key::OAuthClientSecretGoogle);
     s.remember = rememberMeBox->isChecked();
@@ -145,11 +146,11 @@ Account Form1::account()
     a.config.host = plan.host;
     if (plan.method == SignInMethod::OAuth2) {
         // A missing client ID is asked for once, right here.
-        const bool noCommand = options_.signIn.tokenCommand.isEmpty();
+        const bool noCommand = options_.connection.signIn.tokenCommand.isEmpty();
         QString unused;
         if (noCommand
-            && oauthSettingsFor(options_.signIn, plan.provider, settings::readText(*clientIdKey(plan.provider)),
-                                OAuthFlow::Browser, &unused)
+            && oauthSettingsFor(options_.connection.signIn, plan.provider,
+                                settings::readText(*clientIdKey(plan.provider)), OAuthFlow::Browser, &unused)
                    .clientId.isEmpty())
             askClientId();
         a.password.clear();
