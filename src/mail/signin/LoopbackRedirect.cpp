@@ -121,7 +121,8 @@ void LoopbackRedirect::readRequest(QTcpSocket *socket)
         return;
     }
     const QUrl target = QUrl::fromEncoded(line[1]);
-    const QUrlQuery query(target);
+    // The query is form-encoded: a bare "+" is a space (a "+" itself comes as %2B).
+    const QUrlQuery query(target.query(QUrl::FullyEncoded).replace(QLatin1Char('+'), QStringLiteral("%20")));
     const bool callback =
         target.path() == QLatin1String("/")
         && (query.hasQueryItem(QStringLiteral("code")) || query.hasQueryItem(QStringLiteral("error")));

@@ -200,7 +200,8 @@ bool OAuthFlows::waitForBrowser(LoopbackRedirect &listener, const QUrl &url, OAu
     if (!a.error.isEmpty() || a.code.isEmpty())
         return fail(OAuthFailure::Refused,
                     QStringLiteral("%1 refused the sign-in: %2.")
-                        .arg(provider_->name, a.errorDescription.isEmpty() ? a.error : a.errorDescription));
+                        .arg(provider_->name,
+                             OAuthReply::firstLine(a.errorDescription.isEmpty() ? a.error : a.errorDescription)));
     say(QStringLiteral("Completing the sign-in..."));
     OAuthHttp::Form form{{QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
                          {QStringLiteral("client_id"), settings_.clientId},

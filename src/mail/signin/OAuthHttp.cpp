@@ -16,10 +16,19 @@ namespace {
 constexpr qint64 kMaxAnswerBytes = qint64(1) << 20;
 }
 
-QString OAuthReply::reason() const
+QString OAuthReply::firstLine(const QString &description)
 {
     // Some services append trace and correlation lines: the first line says it.
-    const QString first = description.section(QLatin1Char('\n'), 0, 0).trimmed();
+    // Its closing full stop goes: the reason is quoted inside our own sentences.
+    QString first = description.section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (first.endsWith(QLatin1Char('.')) && !first.endsWith(QLatin1String("..")))
+        first.chop(1);
+    return first;
+}
+
+QString OAuthReply::reason() const
+{
+    const QString first = firstLine(description);
     if (!first.isEmpty())
         return first;
     if (!error.isEmpty())

@@ -24,6 +24,8 @@ struct OAuthReply {
     bool ok() const { return failure == None && error.isEmpty() && httpStatus >= 200 && httpStatus < 300; }
     // One line for the user: the description, else the error code, else the status.
     QString reason() const;
+    // The first line of a service's error description, without its closing full stop.
+    static QString firstLine(const QString &description);
 };
 
 // Form posts and JSON gets for the sign-in flows, each waited for in a local
