@@ -44,7 +44,7 @@ class TestForm1OAuth : public QObject {
 
     // The window on the test server, Microsoft sign-in at the provider stand-in,
     // the account "tester" switched to OAuth 2.0 through the sign-in menu.
-    std::unique_ptr<Form1> window()
+    std::unique_ptr<Form1> loadedWindow()
     {
         Form1Options o;
         o.onlineCheck = false;
@@ -53,6 +53,11 @@ class TestForm1OAuth : public QObject {
         o.connection.signIn.authority = provider->authority();
         auto f = std::make_unique<Form1>(o);
         f->Form_Load();
+        return f;
+    }
+    std::unique_ptr<Form1> window()
+    {
+        auto f = loadedWindow();
         f->Combo1->setCurrentIndex(0);  // the name as typed
         f->Text7->setText(TestServer::user());
         auto *oauth = f->findChild<QAction *>(QStringLiteral("SignInOAuth"));
@@ -173,6 +178,44 @@ private Q_SLOTS:
         // No code was exchanged, no token reached the server.
         QVERIFY(provider->requests(QStringLiteral("token")).isEmpty());
         QVERIFY(provider->requests(QStringLiteral("introspect")).isEmpty());
+    }
+
+    // "Remember me" keeps the renewal token in the keychain: the next start
+    // reconnects by itself, renewing the expired sign-in without the browser.
+    void rememberedSignInAtStartUp()
+    {
+        if (qEnvironmentVariable("VC_KEYCHAIN") != QLatin1String("present"))
+            QSKIP("needs the Secret Service (run through with-keyring.sh)");
+        storeOnly({{settings::key::OAuthClientIdMicrosoft.name, QStringLiteral("window-client")}});
+        {
+            ScriptedDialogs d;
+            d.playBrowser = true;
+            auto f = window();
+            f->Check1->setChecked(true);
+            f->PushButton17->click();
+            QCOMPARE(f->PushButton17->text(), QStringLiteral("Disconnect"));
+            QCOMPARE(d.openedUrls.size(), 1);
+            f->Check2->setChecked(true);  // stay connected: the next start connects by itself
+        }
+        QCOMPARE(fileValues().value(QStringLiteral("StayConnected")), QStringLiteral("1"));
+        OAuthSession::clearMemory();
+        QVERIFY(provider->control({{QStringLiteral("expire"), QStringLiteral("all")}}));
+
+        ScriptedDialogs d;
+        d.browserOpens = false;
+        auto f = loadedWindow();
+        QCOMPARE(f->PushButton17->text(), QStringLiteral("Disconnect"));
+        QVERIFY(d.openedUrls.isEmpty());
+        QVERIFY(d.signInCodes.isEmpty());
+        QCOMPARE(d.texts(), QStringList());
+        const QList<QJsonObject> grants = provider->requests(QStringLiteral("token"));
+        QCOMPARE(grants.size(), 2);
+        const QJsonObject renewal = grants.last().value(QLatin1String("params")).toObject();
+        QCOMPARE(renewal.value(QLatin1String("grant_type")).toString(), QStringLiteral("refresh_token"));
+        // The renewal token is in the keychain, not in the settings file.
+        const QByteArray refresh = renewal.value(QLatin1String("refresh_token")).toString().toLatin1();
+        QVERIFY(refresh.size() > 8);
+        QVERIFY(!readAll(settings::filePath()).contains(refresh));
     }
 };
 
