@@ -122,7 +122,7 @@ bool RowWriter::finish()
     if (format_ == Format::Comma)
         write(QByteArrayLiteral("\r\n"));
     else if (!streaming())
-        write(formatRows(kept_, format_));
+        writePaddedRows();
     if (!path_.isEmpty() && !file_)
         write(QByteArray());  // a run without rows still leaves an (empty) file
     if (file_ && !failed_ && !file_->commit())
@@ -130,6 +130,35 @@ bool RowWriter::finish()
     if (failed_)
         printError(error_);
     return !failed_;
+}
+
+bool RowWriter::open()
+{
+    if (!path_.isEmpty() && !file_)
+        write(QByteArray());
+    if (failed_)
+        printError(error_);
+    return !failed_;
+}
+
+void RowWriter::writePaddedRows()
+{
+    const ResultsRowSource rows(kept_, true);
+    const Padding padding = format_ == Format::Space ? Padding::Spaces : Padding::Tabs;
+    const PaddedShape shape = measurePadded(rows, padding);
+    QString chunk;
+    const auto flush = [&] {
+        write(systemBytes(chunk));
+        chunk.clear();
+    };
+    writePadded(rows, padding, shape, [&](QStringView piece) {
+        if (failed_)
+            return;
+        chunk += piece;
+        if (chunk.size() >= 32 * 1024)
+            flush();
+    });
+    flush();
 }
 
 void RowWriter::discard()

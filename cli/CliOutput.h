@@ -35,6 +35,9 @@ public:
 
     bool streaming() const { return format_ != Format::Space && format_ != Format::Tab; }
 
+    // Opens the --output file (if any) before anything is fetched, so an
+    // unusable path fails at once; false with the reason printed.
+    bool open();
     void add(const QStringList &rows);
     // Writes what is left and commits the output file; false (with the
     // reason printed) when anything could not be written.
@@ -44,6 +47,9 @@ public:
 
 private:
     void write(const QByteArray &bytes);
+    // The padded layouts of the kept rows, measured first, then encoded and
+    // written in pieces of about 64 KiB: the text is never whole in memory.
+    void writePaddedRows();
     void fail(const QString &reason);
 
     Format format_;

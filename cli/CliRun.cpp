@@ -51,13 +51,19 @@ public:
     QString folderName() override { return options_.folder; }
     void setBusy(bool) override {}
     void resetProgress() override { progress_.finish(); }
-    void showProgress(int, const QString &text) override { progress_.show(text); }
+    void showProgress(const RunProgress &p) override { progress_.show(p.text); }
     void messageListed(const clsChilkatIMAP &c) override
     {
         progress_.show(progressText(c));
         passRowsOn();
     }
     bool stopRequested() override { return interruptRequested(); }
+    // "Done." only after a complete run; otherwise what is missing, and why.
+    void sayDone(const QString &shortfall) override
+    {
+        progress_.finish();
+        dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : shortfall);
+    }
 
     // At the end: the rows of a padded layout, all at once.
     void passAllRowsOn()
@@ -162,6 +168,7 @@ int exitStatus(RunOutcome outcome, bool interrupted)
     case RunOutcome::ConnectFailed: return exitcode::ConnectFailed;
     case RunOutcome::FolderNotSelected: return exitcode::FolderNotSelected;
     case RunOutcome::Stopped:
+    case RunOutcome::Incomplete:
     case RunOutcome::Failed: return exitcode::Failure;
     }
     return exitcode::Failure;
@@ -176,6 +183,8 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return exitcode::Usage;
     }
     RowWriter writer(options.format, options.output, sink);
+    if (!writer.open())
+        return exitcode::Failure;
     CliHost host(options, component, password, writer, signIn);
     const RunOutcome outcome = ExtractEmail(host);
     host.resetProgress();

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,19 +34,67 @@ QString firstLine(const QByteArray &bytes)
     return QString::fromLocal8Bit(bytes.left(end));
 }
 
+// While the password prompt has echo off: the terminal's settings to put
+// back should a signal end the program there (Ctrl+C, a hang-up, kill).
+termios g_echoingTerminal{};
+volatile std::sig_atomic_t g_echoOff = 0;
+constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+
+extern "C" void restoreEchoAndEnd(int signal)
+{
+    // Only async-signal-safe calls: put the settings back, then end as the
+    // signal would have ended the program.
+    if (g_echoOff)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_echoingTerminal);
+    (void)!::write(STDERR_FILENO, "\n", 1);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Turns echo off for the prompt; the destructor turns it back on and puts the
+// signal handlers back as they were.
+class QuietTerminal {
+public:
+    QuietTerminal()
+    {
+        if (::tcgetattr(STDIN_FILENO, &g_echoingTerminal) != 0)
+            return;
+        struct sigaction sa {};
+        sa.sa_handler = restoreEchoAndEnd;
+        sigemptyset(&sa.sa_mask);
+        for (size_t i = 0; i < std::size(kPromptSignals); ++i)
+            ::sigaction(kPromptSignals[i], &sa, &previous_[i]);
+        termios quiet = g_echoingTerminal;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        g_echoOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        active_ = true;
+    }
+    ~QuietTerminal()
+    {
+        if (!active_)
+            return;
+        if (g_echoOff)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoingTerminal);
+        g_echoOff = 0;
+        for (size_t i = 0; i < std::size(kPromptSignals); ++i)
+            ::sigaction(kPromptSignals[i], &previous_[i], nullptr);
+    }
+    QuietTerminal(const QuietTerminal &) = delete;
+    QuietTerminal &operator=(const QuietTerminal &) = delete;
+
+private:
+    struct sigaction previous_[std::size(kPromptSignals)]{};
+    bool active_ = false;
+};
+
 QByteArray readStdinLine()
 {
     const bool tty = ::isatty(STDIN_FILENO);
-    termios saved{};
-    bool restored = true;
+    std::optional<QuietTerminal> quiet;
     if (tty) {
         std::fputs("Password: ", stderr);
         std::fflush(stderr);
-        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~tcflag_t(ECHO);
-            restored = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0;
-        }
+        quiet.emplace();
     }
     QByteArray line;
     for (;;) {
@@ -54,8 +104,7 @@ QByteArray readStdinLine()
         line.append(char(c));
     }
     if (tty) {
-        if (!restored)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        quiet.reset();
         std::fputs("\n", stderr);
     }
     if (line.endsWith('\r'))

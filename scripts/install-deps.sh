@@ -4,12 +4,14 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
+  clang libclang-rt-14-dev time
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
   libgmime-3.0-dev libglib2.0-dev
   qtkeychain-qt6-dev gnome-keyring dbus-daemon
   dovecot-imapd openssl iputils-ping
   xvfb xauth python3
   fonts-liberation
+  help2man dpkg-dev file appstream desktop-file-utils librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,22 +6,30 @@
 #   test-server.sh reset   DIR [USER]                empty every folder of USER, recreate the set
 #   test-server.sh deliver DIR FOLDER [USER]         save one raw message from stdin, unseen
 #   test-server.sh fill    DIR FOLDER COUNT [USER]   generate COUNT varied messages, unseen
+#   test-server.sh load    DIR FOLDER SRCDIR [USER]  every file of SRCDIR, in name order, unseen
+#   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
+#   test-server.sh restart DIR                       stop and start again with the same port, CA and mail
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
 # State in DIR after start:
 #   port, ca.pem                 where to connect and the CA that signed the server
-#   password, password2, password3
-#                                passwords of "tester", "quoter" and "special" (UTF-8, no newline)
+#   other-name-host              an address (127.0.0.2) where the same server, on the same
+#                                port, shows a certificate of the same CA made out to
+#                                another name (imap.other-name.test): a name mismatch
+#   password, password2, password3, password-demo
+#                                passwords of "tester", "quoter", "special" and "demo"
+#                                (UTF-8, no newline)
 #   oauth-port                   the OAuth 2.0 provider stand-in (scripts/oauth-provider.py) on
 #                                127.0.0.1; Dovecot also takes its access tokens (XOAUTH2,
 #                                OAUTHBEARER), asking it at /introspect
-#   dovecot.conf, dovecot.log, users, server.pem, server.key, ca.key
+#   dovecot.conf, dovecot.log, users, server.pem, server.key, other-name.pem,
+#   other-name.key, ca.key
 #   (users and mail/ sit in /var/tmp/vc-test-server.* when nobody cannot reach DIR;
 #   DIR/mail is then a link there)
 #   mail/<user>/                 the maildirs (owned by nobody)
 #
-# Folders: tester and quoter have INBOX, Drafts, Sent, Junk, Deleted; special has INBOX,
+# Folders: tester, quoter and demo have INBOX, Drafts, Sent, Junk, Deleted; special has INBOX,
 # Drafts, "Sent Items", "Junk Email", "Deleted Items" (no "Sent", "Junk" or "Deleted"),
 # marked \Sent, \Junk and \Trash. Sent/Junk/Deleted/Drafts of the others carry the
 # same attributes.
@@ -30,7 +38,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -44,6 +52,9 @@ area=$dir   # where users and mail/ really live (see cmd_start)
 TESTER_PASSWORD='tester-Secret-42'
 QUOTER_PASSWORD='Qu"ote\Slash-é9'
 SPECIAL_PASSWORD='special-Use-77'
+DEMO_PASSWORD='demo-Vellum-25'
+USERS=(tester quoter special demo)
+OTHER_NAME_HOST=127.0.0.2
 STANDARD_FOLDERS=(Drafts Sent Junk Deleted)
 SPECIAL_FOLDERS=(Drafts "Sent Items" "Junk Email" "Deleted Items")
 
@@ -116,24 +127,35 @@ pick_port() {
 
 make_certificates() {
     local d=$dir
-    rm -f "$d/ca.key" "$d/ca.pem" "$d/server.key" "$d/server.csr" "$d/server.pem" "$d/ca.srl"
+    rm -f "$d/ca.key" "$d/ca.pem" "$d/server.key" "$d/server.csr" "$d/server.pem" "$d/ca.srl" \
+        "$d/other-name.key" "$d/other-name.pem"
     openssl req -x509 -newkey rsa:2048 -nodes -days 30 -sha256 \
         -keyout "$d/ca.key" -out "$d/ca.pem" -subj "/CN=Vellumcast throw-away test CA" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
         2>/dev/null
-    openssl req -newkey rsa:2048 -nodes -keyout "$d/server.key" -out "$d/server.csr" \
-        -subj "/CN=localhost" 2>/dev/null
-    cat > "$d/server.ext" <<EOF
+    server_certificate server localhost "IP:127.0.0.1,DNS:localhost"
+    server_certificate other-name imap.other-name.test "DNS:imap.other-name.test"
+    rm -f "$d/ca.srl"
+    chmod 600 "$d/ca.key"
+    chmod 644 "$d/ca.pem"
+}
+
+# server_certificate NAME CN SUBJECT_ALT_NAMES: NAME.pem and NAME.key, signed by the CA.
+server_certificate() {
+    local d=$dir name=$1 cn=$2 san=$3
+    openssl req -newkey rsa:2048 -nodes -keyout "$d/$name.key" -out "$d/$name.csr" \
+        -subj "/CN=$cn" 2>/dev/null
+    cat > "$d/$name.ext" <<EOF
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=IP:127.0.0.1,DNS:localhost
+subjectAltName=$san
 EOF
-    openssl x509 -req -in "$d/server.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial \
-        -days 30 -sha256 -extfile "$d/server.ext" -out "$d/server.pem" 2>/dev/null
-    rm -f "$d/server.csr" "$d/server.ext" "$d/ca.srl"
-    chmod 600 "$d/ca.key" "$d/server.key"
-    chmod 644 "$d/ca.pem" "$d/server.pem"
+    openssl x509 -req -in "$d/$name.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial \
+        -days 30 -sha256 -extfile "$d/$name.ext" -out "$d/$name.pem" 2>/dev/null
+    rm -f "$d/$name.csr" "$d/$name.ext"
+    chmod 600 "$d/$name.key"
+    chmod 644 "$d/$name.pem"
 }
 
 write_config() {
@@ -147,13 +169,17 @@ instance_name = vc-test-$port
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 protocols = imap
-listen = 127.0.0.1
+listen = 127.0.0.1, $OTHER_NAME_HOST
 shutdown_clients = yes
 
 ssl = required
 ssl_cert = <$dir/server.pem
 ssl_key = <$dir/server.key
 $dh
+local $OTHER_NAME_HOST {
+  ssl_cert = <$dir/other-name.pem
+  ssl_key = <$dir/other-name.key
+}
 disable_plaintext_auth = yes
 auth_mechanisms = plain login xoauth2 oauthbearer
 # Tests refuse logins on purpose: no delays after failures, and no growing
@@ -209,7 +235,7 @@ service imap-login {
     port = 0
   }
   inet_listener imaps {
-    address = 127.0.0.1
+    address = 127.0.0.1, $OTHER_NAME_HOST
     port = $port
     ssl = yes
   }
@@ -285,12 +311,14 @@ write_users() {
     printf '%s' "$TESTER_PASSWORD" > "$dir/password"
     printf '%s' "$QUOTER_PASSWORD" > "$dir/password2"
     printf '%s' "$SPECIAL_PASSWORD" > "$dir/password3"
+    printf '%s' "$DEMO_PASSWORD" > "$dir/password-demo"
     {
         printf 'tester:{PLAIN}%s::::::\n' "$TESTER_PASSWORD"
         printf 'quoter:{PLAIN}%s::::::\n' "$QUOTER_PASSWORD"
         printf 'special:{PLAIN}%s::::::\n' "$SPECIAL_PASSWORD"
+        printf 'demo:{PLAIN}%s::::::\n' "$DEMO_PASSWORD"
     } > "$area/users"
-    chmod 644 "$area/users" "$dir/password" "$dir/password2" "$dir/password3"
+    chmod 644 "$area/users" "$dir/password" "$dir/password2" "$dir/password3" "$dir/password-demo"
 }
 
 # Creates the folder set of a user; missing ones only.
@@ -367,14 +395,15 @@ cmd_start() {
     write_users
     write_oauth2_config "$oport"
     write_config "$port"
-    rm -f "$dir/port"
+    rm -f "$dir/port" "$dir/other-name-host"
     # Detached from our output: whoever waits for this script must not wait for dovecot.
     dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
     wait_ready "$port"
     local u
-    for u in tester quoter special; do
+    for u in "${USERS[@]}"; do
         create_folders "$u"
     done
+    echo "$OTHER_NAME_HOST" > "$dir/other-name-host"
     echo "$port" > "$dir/port"
     echo "test server on 127.0.0.1:$port (state in $dir)"
 }
@@ -383,6 +412,24 @@ cmd_stop() {
     stop_server
     stop_provider
     rm -f "$dir/port"
+}
+
+cmd_kick() {
+    local user=${1:-tester} pid killed=0
+    master_pid >/dev/null || die "the server is not running"
+    for pid in $(doveadm_ who -1 "$user" 2>/dev/null | awk 'NR > 1 && $2 == "imap" { print $3 }'); do
+        kill -KILL "$pid" 2>/dev/null && killed=$((killed + 1))
+    done
+    echo "killed $killed IMAP process(es) of $user"
+}
+
+cmd_restart() {
+    [ "$(id -u)" -eq 0 ] || die "restart must run as root"
+    [ -f "$dir/port" ] && [ -f "$conf" ] || die "the server was never started in $dir"
+    stop_server
+    dovecot -c "$conf" </dev/null >>"$dir/dovecot.log" 2>&1 || die "dovecot did not start (see $dir/dovecot.log)"
+    wait_ready "$(cat "$dir/port")"
+    echo "test server restarted on 127.0.0.1:$(cat "$dir/port")"
 }
 
 cmd_reset() {
@@ -422,6 +469,25 @@ cmd_deliver() {
     fi
 }
 
+# The maildir of USER's FOLDER (created when missing), ready for files in tmp/.
+folder_maildir() {
+    local user=$1 folder=$2 path
+    master_pid >/dev/null || die "the server is not running"
+    doveadm_ mailbox create -u "$user" -s "$folder" 2>/dev/null || true
+    path=$(doveadm_ mailbox path -u "$user" "$folder")
+    [ -d "$path" ] || die "no maildir for $folder"
+    mkdir -p "$path/new" "$path/tmp" "$path/cur"
+    echo "$path"
+}
+
+# Moves the files of tmp/ matching PATTERN to new/ (unseen) and lets dovecot index them.
+publish_new() {
+    local path=$1 pattern=$2 user=$3 folder=$4
+    find "$path/tmp" -maxdepth 1 -name "$pattern" -exec mv -t "$path/new/" {} +
+    chown -R nobody:nogroup "$path"
+    doveadm_ force-resync -u "$user" "$folder"
+}
+
 # Generates COUNT messages straight into the folder's maildir "new/" (unseen), then
 # lets dovecot index them.
 cmd_fill() {
@@ -431,12 +497,8 @@ cmd_fill() {
     count=$2
     user=${3:-tester}
     [[ $count =~ ^[0-9]+$ ]] || die "COUNT must be a number"
-    master_pid >/dev/null || die "the server is not running"
-    doveadm_ mailbox create -u "$user" -s "$folder" 2>/dev/null || true
     local path
-    path=$(doveadm_ mailbox path -u "$user" "$folder")
-    [ -d "$path" ] || die "no maildir for $folder"
-    mkdir -p "$path/new" "$path/tmp" "$path/cur"
+    path=$(folder_maildir "$user" "$folder")
 
     # Building blocks, made once.
     local para="Line of the message body with some words to look for: alpha beta gamma delta."
@@ -470,11 +532,37 @@ cmd_fill() {
         fi
         printf '%s%s' "$head" "$kind" > "$f"
     done
-    find "$path/tmp" -maxdepth 1 -name "$stamp.M*P$$.*" -exec mv -t "$path/new/" {} +
-    chown -R nobody:nogroup "$path"
-    doveadm_ force-resync -u "$user" "$folder"
+    publish_new "$path" "$stamp.M*P$$.*" "$user" "$folder"
     local ms=$(( ($(date +%s%N) - start) / 1000000 ))
     echo "filled $folder of $user with $count messages in ${ms} ms"
+}
+
+# Copies every file of SRCDIR (one raw message each) into the folder, unseen. Maildir
+# names begin with a time stamp and dovecot numbers new mail in stamp order, so the
+# files' name order becomes the folder's message order.
+cmd_load() {
+    [ $# -ge 2 ] || usage
+    local folder src user
+    folder=$(mailbox_name "$1")
+    src=$2
+    user=${3:-tester}
+    [ -d "$src" ] || die "no folder $src"
+    local path
+    path=$(folder_maildir "$user" "$folder")
+    # One process for all files: a fork per file costs more than the copy.
+    local n
+    n=$(python3 - "$src" "$path/tmp" "$$" <<'EOF'
+import os, shutil, sys, time
+src, tmp, pid = sys.argv[1:]
+base = int(time.time())
+names = sorted(n for n in os.listdir(src) if os.path.isfile(os.path.join(src, n)))
+for i, name in enumerate(names, 1):
+    shutil.copyfile(os.path.join(src, name), os.path.join(tmp, "%d.M%dP%s.load" % (base + i, i, pid)))
+print(len(names))
+EOF
+)
+    publish_new "$path" "*.M*P$$.load" "$user" "$folder"
+    echo "loaded $n messages into $folder of $user"
 }
 
 case $cmd in
@@ -483,5 +571,8 @@ case $cmd in
     reset) cmd_reset "$@" ;;
     deliver) cmd_deliver "$@" ;;
     fill) cmd_fill "$@" ;;
+    load) cmd_load "$@" ;;
+    kick) cmd_kick "$@" ;;
+    restart) cmd_restart ;;
     *) usage ;;
 esac

@@ -1,107 +1,75 @@
 #!/usr/bin/env bash
-# Times a whole-folder run of vellumcast-cli against the one-fetch-per-message
-# imaplib loop, first straight to the throw-away server, then through a proxy
-# that adds latency to every chunk in both directions.
+# Times a whole-folder run of vellumcast-cli side by side with Python imaplib
+# sessions, straight to the throw-away server and through a proxy that delays
+# every chunk in both directions (so a round trip costs twice the delay).
 #
-#   scripts/bench/bench-latency.sh [BIN_DIR] [COUNT] [DELAY_MS] [RUNS]
+#   scripts/bench/bench-latency.sh [BIN_DIR] [COUNT] [RUNS] [DELAYS]
 #
 # BIN_DIR holds vellumcast-cli (default: build/bin; use a release build).
-# COUNT messages are generated into the tester's Inbox (default 2000).
-# DELAY_MS is the proxy's one-way delay (default 10, i.e. 20 ms per round trip).
-# Each command is timed RUNS times, the best run counts (default 1).
+# COUNT messages are generated into the tester's Inbox (default 10000).
+# Each command runs RUNS times per delay (default 1); the best run counts.
+# DELAYS: one-way delays in ms (default "0 10 50": round trips of 0, 20, 100 ms;
+# 0 goes straight to the server).
+# EACH_LIMIT (default 1000): through the proxy, the one-fetch-per-message loop
+# fetches only this many messages and its time for COUNT is scaled from them
+# (marked "est."); at 100 ms a full loop over 10,000 would take 17 minutes.
 # BEFORE_BIN_DIR, when set, names a second build whose vellumcast-cli is timed
 # alongside (e.g. an older version built from a git worktree).
-# BENCH_STATE_DIR reuses a server state folder (default: BIN_DIR/../bench-server);
-# the server is started when it is not running and stopped again only then.
+# BENCH_STATE_DIR names the server's state folder (default BIN_DIR/../bench-server);
+# a server already running there is used and its filled folders are kept.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bin=$(cd "${1:-$root/build/bin}" && pwd)
-count=${2:-2000}
-delay=${3:-10}
-runs=${4:-1}
+count=${2:-10000}
+runs=${3:-1}
+delays=${4:-0 10 50}
+each_limit=${EACH_LIMIT:-1000}
 state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
-cli="$bin/vellumcast-cli"
-[ -x "$cli" ] || { echo "no vellumcast-cli in $bin" >&2; exit 1; }
-before_cli=""
+# shellcheck source=bench-lib.sh
+. "$here/bench-lib.sh"
+before=""
 if [ -n "${BEFORE_BIN_DIR:-}" ]; then
-    before_cli="$(cd "$BEFORE_BIN_DIR" && pwd)/vellumcast-cli"
-    [ -x "$before_cli" ] || { echo "no vellumcast-cli in $BEFORE_BIN_DIR" >&2; exit 1; }
+    before="$(cd "$BEFORE_BIN_DIR" && pwd)/vellumcast-cli"
+    [ -x "$before" ] || { echo "no vellumcast-cli in $BEFORE_BIN_DIR" >&2; exit 1; }
 fi
 
-started=0
-proxy_pid=""
-cleanup() {
-    if [ -n "$proxy_pid" ]; then kill "$proxy_pid" 2>/dev/null || true; wait "$proxy_pid" 2>/dev/null || true; fi
-    if [ "$started" = 1 ]; then bash "$root/scripts/test-server.sh" stop "$state" >/dev/null; fi
-}
-trap cleanup EXIT
-running() {  # the state folder's server answers on its port
-    [ -s "$state/port" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(cat "$state/port")") 2>/dev/null
-}
-if ! running; then
-    bash "$root/scripts/test-server.sh" start "$state" >/dev/null
-    started=1
-fi
-bash "$root/scripts/test-server.sh" reset "$state" tester
-bash "$root/scripts/test-server.sh" fill "$state" Inbox "$count" tester
-port=$(cat "$state/port")
-log="$state/bench-errorlog.txt"
+bench_folder Inbox "$count"
 
-# The proxy prints its port once it listens.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-python3 "$here/latency_proxy.py" --target-port "$port" --delay-ms "$delay" >"$fifo" &
-proxy_pid=$!
-read -r _ _ proxy_port <"$fifo"
-rm -f "$fifo"
-[ -n "$proxy_port" ] || { echo "the latency proxy did not start" >&2; exit 1; }
-
-cli_args() {  # PORT
-    echo "--user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --rule all --format text --error-log $log"
-}
-py_cmd() {  # PORT
-    echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password"
-}
-
-best_ms() {  # command words...; prints the best of $runs runs in ms
-    local best="" s e d i
-    for ((i = 0; i < runs; i++)); do
+printf '%-12s %-44s %8s %8s %9s %12s\n' "round trip" "$count messages, best of $runs" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
+for d in $delays; do
+    target=$port
+    if [ "$d" != 0 ]; then
+        start_proxy "$d"
+        target=$proxy_port
+        # Through the proxy the program must see every message, too.
         rm -f "$log"
-        s=$(date +%s%N)
-        "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
-        e=$(date +%s%N)
-        d=$(( (e - s) / 1000000 ))
-        if [ -z "$best" ] || [ "$d" -lt "$best" ]; then best=$d; fi
-    done
-    echo "$best"
-}
-
-# A checked run first: through the proxy the program must see every message.
-# shellcheck disable=SC2046
-lines=$("$cli" $(cli_args "$proxy_port") 2>/dev/null | grep -c '^Generated message ' || true)
-oks=$(grep -c 'FETCH [0-9]*: OK' "$log" || true)
-echo "vellumcast-cli through the proxy: $oks of $count fetches logged OK, $lines subject rows"
-[ "$oks" -eq "$count" ] || { echo "not every message came through" >&2; exit 1; }
-
-printf '\n%-28s %12s %12s\n' "" "direct" "+${delay}ms/way"
-row() {  # label, direct ms, proxied ms
-    printf '%-28s %10s ms %10s ms\n' "$1" "$2" "$3"
-}
-# shellcheck disable=SC2046
-c0=$(best_ms "$cli" $(cli_args "$port")); c1=$(best_ms "$cli" $(cli_args "$proxy_port"))
-# shellcheck disable=SC2046
-p0=$(best_ms $(py_cmd "$port")); p1=$(best_ms $(py_cmd "$proxy_port"))
-row "vellumcast-cli" "$c0" "$c1"
-if [ -n "$before_cli" ]; then
-    # shellcheck disable=SC2046
-    b0=$(best_ms "$before_cli" $(cli_args "$port")); b1=$(best_ms "$before_cli" $(cli_args "$proxy_port"))
-    row "vellumcast-cli (before)" "$b0" "$b1"
-fi
-row "python-imaplib" "$p0" "$p1"
-echo
-awk -v a="$c0" -v b="$p0" 'BEGIN { printf "ratio vellumcast-cli / python-imaplib, direct:       %.2f\n", a / b }'
-awk -v a="$c1" -v b="$p1" 'BEGIN { printf "ratio vellumcast-cli / python-imaplib, with latency: %.2f\n", a / b }'
-if [ -n "$before_cli" ]; then
-    awk -v a="$c1" -v b="$b1" 'BEGIN { printf "ratio vellumcast-cli / before, with latency:        %.2f\n", a / b }'
-fi
+        # shellcheck disable=SC2046
+        $(cli_all "$target") >/dev/null 2>&1 || true
+        oks=$(grep -c 'FETCH [0-9]*: OK' "$log" || true)
+        [ "$oks" -eq "$count" ] || { echo "through the proxy only $oks of $count fetches were OK" >&2; exit 1; }
+    fi
+    limit=""
+    [ "$d" != 0 ] && [ "$each_limit" -lt "$count" ] && limit=$each_limit
+    cmds=("$(py_bulk "$target")" "$(cli_all "$target")" "$(cli_few "$target")" "$(py_each "$target" INBOX "$limit")")
+    if [ -n "$before" ]; then
+        cmds+=("$(cli_all "$target" | sed "s#^$cli #$before #")")
+    fi
+    note=$(load_note)
+    measure "${cmds[@]}"
+    rtt="$((2 * d)) ms"
+    row() { printf '%-12s %-44s %8s %8s %9s %12s\n' "$rtt" "$1" "$2" "$3" "$4" "$(ratio "$2" "${secs[1]}")"; }
+    row "vellumcast-cli --rule all" "${secs[2]}" "${cpu[2]}" "${rss[2]}"
+    row "vellumcast-cli --rule containing (no match)" "${secs[3]}" "${cpu[3]}" "${rss[3]}"
+    if [ -n "$before" ]; then row "vellumcast-cli --rule all (before)" "${secs[5]}" "${cpu[5]}" "${rss[5]}"; fi
+    row "imaplib, one FETCH 1:* (bulk)" "${secs[1]}" "${cpu[1]}" "${rss[1]}"
+    if [ -n "$limit" ]; then
+        est=$(awk -v t="${secs[4]}" -v n="$limit" -v c="$count" 'BEGIN { printf "%.2f", t * c / n }')
+        row "imaplib, one FETCH per message (est.)" "$est" "${cpu[4]}" "${rss[4]}"
+        printf '%-12s %-44s\n' "" "  (${secs[4]} s measured over the first $limit)"
+    else
+        row "imaplib, one FETCH per message" "${secs[4]}" "${cpu[4]}" "${rss[4]}"
+    fi
+    printf '%-12s %s\n' "" "$note"
+    stop_proxy
+done

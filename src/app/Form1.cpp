@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <tuple>
 
 namespace vc {
 
@@ -96,6 +97,7 @@ Form1::Form1(Form1Options options, QWidget *parent)
     pointer_ = new WindowPointer(this);
     params_ = makeWindowRuleParams(this);
     buildLayout();
+    tipCutOffCaptions(this);
     wireHandlers();
     buildSignInMenu();
     // The rule windows' "Start Extracting" runs as a start command of this window.
@@ -158,6 +160,13 @@ void Form1::wireHandlers()
         });
     for (QLineEdit *e : {accountBox, passwordBox})
         e->installEventFilter(this);
+    // The parameter boxes are stored at every change, like the markers.
+    connect(containingBox, &QLineEdit::textChanged, this,
+            [](const QString &text) { settings::save(settings::key::Text1, text); });
+    connect(notContainingBox, &QLineEdit::textChanged, this,
+            [](const QString &text) { settings::save(settings::key::Text2, text); });
+    connect(lineNumbersBox, &QLineEdit::textChanged, this,
+            [](const QString &text) { settings::save(settings::key::Text5, text); });
 
     const std::pair<QPushButton *, void (Form1::*)()> commands[] = {
         {connectButton, &Form1::PushButton17_Click},       {allEmailDataButton, &Form1::PushButton13_Click},
@@ -292,14 +301,16 @@ void Form1::Form_Load()
     });
     loadAccount(trap);
     loadFolderAndSuffix(trap);
+    loadParameterBoxes(trap);
     bool autoConnect = false;
     trap(198, [&] { autoConnect = checkValue(autoConnectBox) == 1; });
     if (autoConnect)
         trap(200, [&] { PushButton17_Click(); });
 }
 
-// "Remember me" decides whether the stored account comes back or is erased
-// (the boxes' change handlers store what they are set to).
+// "Remember me" decides whether the stored password comes back or is erased;
+// the account name always comes back (the boxes' change handlers store what
+// they are set to).
 void Form1::loadAccount(ErrorTrap &trap)
 {
     int stay = 0;
@@ -309,8 +320,9 @@ void Form1::loadAccount(ErrorTrap &trap)
             trap(158, [&] { accountBox->setText(settings::readText(settings::key::User)); });
             trap(160, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
         } else {
+            // Without "Remember me" the account name stays and the password goes.
             trap(162, [&] { setCheckValue(rememberMeBox, 0); });
-            trap(164, [&] { accountBox->clear(); });
+            trap(164, [&] { accountBox->setText(settings::readText(settings::key::User)); });
             trap(166, [&] { passwordBox->clear(); });
         }
     }
@@ -338,6 +350,18 @@ void Form1::loadFolderAndSuffix(ErrorTrap &trap)
             vc::raise(kInvalidPropertyValue, QStringLiteral("Invalid property value"));
         accountSuffixCombo->setCurrentIndex(index);
     });
+}
+
+// The parameter boxes come back as they were left; filling them writes nothing.
+void Form1::loadParameterBoxes(ErrorTrap &trap)
+{
+    const std::tuple<int, QLineEdit *, const settings::Key &> boxes[] = {{190, containingBox, settings::key::Text1},
+                                                                         {192, notContainingBox, settings::key::Text2},
+                                                                         {194, lineNumbersBox, settings::key::Text5}};
+    for (const auto &[line, box, key] : boxes) {
+        const QSignalBlocker block(box);
+        trap(line, [&] { box->setText(settings::readText(key)); });
+    }
 }
 
 std::unique_ptr<ImapComponent> createComponent(const ConnectionConfig &config)

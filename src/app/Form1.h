@@ -7,6 +7,7 @@
 #include "rules/Listing.h"
 #include "rules/ResultsModel.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -160,7 +161,9 @@ public:
     QString folderName() override;
     void setBusy(bool busy) override;
     void resetProgress() override;
-    void showProgress(int percent, const QString &text) override;  // oChilkat_ScrapProgress
+    void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
+    void messageListed(const clsChilkatIMAP &c) override;
+    QString runWindowTitle() override;
     void showSignInStatus(const QString &text) override;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
@@ -206,6 +209,7 @@ private:
     void ApplySkin();
     void loadAccount(ErrorTrap &trap);  // start-up steps of the login frame
     void loadFolderAndSuffix(ErrorTrap &trap);
+    void loadParameterBoxes(ErrorTrap &trap);
     void setOption(QRadioButton *button, bool on);
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
@@ -215,6 +219,9 @@ private:
     void updateSignInView();  // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
     bool cancelSignIn();  // true: a sign-in was waiting and is now cancelled
+    // The server as the status line names it: the provider's name for the
+    // provider's service, otherwise the host (and port) actually used.
+    QString serverLabel() const;
 
     Form1Options options_;
     ResultsModel *results_ = nullptr;
@@ -223,6 +230,8 @@ private:
     std::unique_ptr<RuleParams> params_;
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
+    bool connecting_ = false;      // the connect command waits for the server
+    QPointer<QWidget> runWindow_;  // the window whose command started the current run
 
     friend class ActiveCommand;
 };

@@ -10,7 +10,9 @@
 #include "app/WindowHelpers.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
+#include "core/Product.h"
 #include "core/TrapLocations.h"
+#include "extract/FailureMessage.h"
 #include "mail/ImapComponent.h"
 #include "output/HelpTexts.h"
 #include "output/ResultsOutput.h"
@@ -20,6 +22,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 namespace vc {
 
@@ -42,8 +45,12 @@ private:
     Form1 *f_;
 };
 
-void showWindow(QWidget *w)
+// A rule window opens beside the main window, not over its commands; one
+// that is open already only comes to the front.
+void showWindow(QWidget *w, QWidget *mainWindow)
 {
+    if (!w->isVisible())
+        placeBeside(w, mainWindow);
     w->show();
     w->raise();
     w->activateWindow();
@@ -59,6 +66,12 @@ void Form1::PushButton17_Click()
     // A click while the sign-in waits for the browser gives the sign-in up.
     if (cancelSignIn())
         return;
+    // A click while the command still waits for the server (a double click)
+    // changes nothing, so the caption and the status line always agree.
+    if (connecting_)
+        return;
+    connecting_ = true;
+    const auto done = qScopeGuard([this] { connecting_ = false; });
     ActiveCommand active(this);
     ErrorTrap trap(location::Form1::PushButton17_Click);
     trap(100, [&] { setBusy(true); });
@@ -67,7 +80,7 @@ void Form1::PushButton17_Click()
 
     bool failed = false;  // a failed connect continues with the tail of the disconnect
     if (connecting) {
-        trap(104, [&] { setStatusText(QStringLiteral("Connecting to Windows Live Hotmail...")); });
+        trap(104, [&] { setStatusText(QStringLiteral("Connecting to %1...").arg(serverLabel())); });
         bool existing = false;
         trap(106, [&] { existing = oChilkat != nullptr; });
         if (!existing)
@@ -75,13 +88,12 @@ void Form1::PushButton17_Click()
         if (!failed)
             trap(138, [&] { connectButton->setText(kDisconnectCaption); });
     } else {
-        trap(140, [&] { setStatusText(QStringLiteral("Disconnecting from Windows Live Hotmail...")); });
+        trap(140, [&] { setStatusText(QStringLiteral("Disconnecting from %1...").arg(serverLabel())); });
         bool forget = false;
         trap(142, [&] { forget = rememberMeBox->checkState() == Qt::Unchecked; });
+        // Without "Remember me" the password goes; the account name stays.
         if (forget) {
-            trap(144, [&] { accountBox->clear(); });
             trap(146, [&] { passwordBox->clear(); });
-            trap(148, [&] { settings::save(settings::key::User, QString()); });
             trap(150, [&] { settings::save(settings::key::Password, QString()); });
             trap(151, [&] { forgetSignIn(); });
         }
@@ -119,7 +131,7 @@ bool Form1::openConnection(ErrorTrap &trap)
     trap(128, [&] { folders = c->EnumMailFolders(); });
     trap(130, [&] { setStatusText(QStringLiteral("Enumerating folders...")); });
     trap(132, [&] { folders.reset(); });
-    trap(134, [&] { setStatusText(QStringLiteral("Connected to Windows Live Hotmail. Please select folder.")); });
+    trap(134, [&] { setStatusText(QStringLiteral("Connected to %1. Please select folder.").arg(serverLabel())); });
     return true;
 }
 
@@ -131,7 +143,15 @@ void Form1::disconnectTail(ErrorTrap &trap)
     if (trap(158, [&] { stay = settings::readInt16(settings::key::StayConnected); }))
         trap(stay != 0 ? 160 : 162, [&] { rememberMeBox->setCheckState(stay != 0 ? Qt::Checked : Qt::Unchecked); });
     trap(164, [&] { oChilkat.reset(); });
-    trap(166, [&] { setStatusText(QStringLiteral("Disconnected from Windows Live Hotmail.")); });
+    trap(166, [&] { setStatusText(QStringLiteral("Disconnected from %1.").arg(serverLabel())); });
+}
+
+QString Form1::serverLabel() const
+{
+    const ConnectionConfig &c = options_.connection;
+    if (c.host == product::kImapHost && c.port == product::kImapPort)
+        return QStringLiteral("Windows Live Hotmail");
+    return serverName(c.host, c.port);
 }
 
 // ---------------------------------------------------------------------------
@@ -140,13 +160,13 @@ void Form1::disconnectTail(ErrorTrap &trap)
 void Form1::PushButton4_Click()
 {
     ErrorTrap trap(location::Form1::PushButton4_Click);
-    trap(100, [&] { showWindow(Form2::instance()); });
+    trap(100, [&] { showWindow(Form2::instance(), this); });
 }
 
 void Form1::PushButton11_Click()
 {
     ErrorTrap trap(location::Form1::PushButton11_Click);
-    trap(100, [&] { showWindow(Form3::instance()); });
+    trap(100, [&] { showWindow(Form3::instance(), this); });
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 // The main window's controls: kind, object name, caption, place and size (in
 // twips) and tab index of each, container by container.
 #include "app/Form1.h"
+#include "app/ResultsView.h"
 
+#include "app/ResultsTicks.h"
 #include "app/WindowHelpers.h"
 
 #include <QApplication>
@@ -157,19 +159,19 @@ void Form1::buildLayout()
 
 void Form1::buildResultsList()
 {
-    resultsList = new QTreeView(this);
+    resultsList = new ResultsView(this);
     Placer::place(resultsList, "ListView1", 120, 6570, 7800, 1575, 8);
     resultsList->setModel(results_);
     resultsList->setRootIsDecorated(false);
     resultsList->setUniformRowHeights(true);  // keeps a million rows cheap to lay out
     resultsList->setItemsExpandable(false);
     resultsList->setAllColumnsShowFocus(true);
-    resultsList->setSelectionMode(QAbstractItemView::SingleSelection);
     resultsList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     resultsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     resultsList->header()->setStretchLastSection(false);
     resultsList->setToolTip(QStringLiteral("Move bar to right and out of window to reveal full names."));
     resultsList->setFont(formdesign::designFont());
+    addTickCommands(resultsList, results_);
 }
 
 void Form1::buildProgressBar()

@@ -98,15 +98,38 @@ void Form1::setBusy(bool busy)
 void Form1::resetProgress()
 {
     setStatusText(QStringLiteral("Progress Bar"));
+    progressBar->setRange(0, 100);
     progressBar->setValue(0);
 }
 
-void Form1::showProgress(int percent, const QString &text)
+// The bar counts the messages of the walk that are done (the percentage of
+// one fetch says little while later messages arrive ahead of it); the text
+// names the message being read.
+void Form1::showProgress(const RunProgress &progress)
 {
-    progressBar->setMaximum(100);
-    progressBar->setValue(qBound(0, percent, 100));
-    setStatusText(text);
+    if (progress.total > 0) {
+        const int done = progress.current - (progress.percent >= 100 ? 0 : 1);
+        progressBar->setRange(0, progress.total);
+        progressBar->setValue(qBound(0, done, progress.total));
+    } else {
+        progressBar->setRange(0, 100);
+        progressBar->setValue(qBound(0, progress.percent, 100));
+    }
+    setStatusText(progress.text);
     yieldToEvents();
+}
+
+void Form1::messageListed(const clsChilkatIMAP &c)
+{
+    if (c.MaxRecord() <= 0)
+        return;
+    progressBar->setRange(0, c.MaxRecord());
+    progressBar->setValue(qBound(0, c.CurrentLocation(), c.MaxRecord()));
+}
+
+QString Form1::runWindowTitle()
+{
+    return runWindow_ ? runWindow_->windowTitle() : windowTitle();
 }
 
 // ---------------------------------------------------------------------------
@@ -146,6 +169,7 @@ void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWid
 void Form1::runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule)
 {
     ActiveCommand active(this);
+    runWindow_ = commandWindow;
     trap(112, [&] { setWindowBusy(commandWindow, true); });
     trap(114, [&] { onExtractEmail = true; });
     trap(116, [&] { members.select(rule); });
@@ -163,6 +187,7 @@ void Form1::runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule)
         trap(122, [&] { ExtractEmail(*this); });
     trap(124, [&] { setWindowBusy(commandWindow, false); });
     trap(126, [&] { onExtractEmail = false; });
+    runWindow_ = nullptr;
 }
 
 void Form1::PushButton13_Click()

@@ -12,15 +12,20 @@
 namespace vc {
 
 namespace {
-QWidget *parentWindow()
-{
-    return QApplication::activeWindow();
-}
 QString titleOr(const QString &t)
 {
     return t.isEmpty() ? product::kAppTitle : t;
 }
 }  // namespace
+
+QWidget *GuiDialogs::parentWindow() const
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    return mainWindow_;
+}
 
 QString qtFilter(const QString &pipeFilter)
 {

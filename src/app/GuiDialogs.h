@@ -2,8 +2,7 @@
 #include "core/Dialogs.h"
 
 #include <QPointer>
-
-class QWidget;
+#include <QWidget>
 
 namespace vc {
 
@@ -12,6 +11,11 @@ class SignInCodeBox;
 // Qt's own dialogs behind the program's Dialogs interface.
 class GuiDialogs : public Dialogs {
 public:
+    // Boxes and dialogs are centred on the window the user works in: the
+    // active one, else `window` (the main window), also when the program is
+    // not the active application.
+    void setMainWindow(QWidget *window) { mainWindow_ = window; }
+
     BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
@@ -22,6 +26,8 @@ public:
     void closeSignInCode() override;
 
 private:
+    QWidget *parentWindow() const;
+    QPointer<QWidget> mainWindow_;
     QPointer<SignInCodeBox> codeBox_;
 };
 

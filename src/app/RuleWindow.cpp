@@ -43,6 +43,7 @@ void RuleWindow::applyLoadLook()
     if (FileExists(handCursorFile()))
         pointer_->loadCustomImage(handCursorFile());
     CenterForm(this);
+    tipCutOffCaptions(this);
 }
 
 void RuleWindow::startExtracting(QPushButton *button)

@@ -42,7 +42,8 @@ protected:
 
     // The hand pointer over `commands`, the default pointer over the window and `frames`.
     void setHoverPointers(const QList<QWidget *> &commands, const QList<QWidget *> &frames);
-    // System colours, the hand pointer file when there is one, centred on the screen.
+    // System colours, the hand pointer file when there is one, centred on the
+    // screen, and tool tips on captions that do not fit.
     void applyLoadLook();
     // "Start Extracting": hands `button` and the window's rule to the start action.
     void startExtracting(QPushButton *button);

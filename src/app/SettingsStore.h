@@ -35,6 +35,11 @@ inline const Key Option6{QStringLiteral("Option6"), QStringLiteral("0"), Kind::B
 inline const Key Option7{QStringLiteral("Option7"), QStringLiteral("0"), Kind::Bool};
 inline const Key Option9{QStringLiteral("Option9"), QStringLiteral("0"), Kind::Bool};
 inline const Key Combo1{QStringLiteral("Combo1"), QStringLiteral("0"), Kind::Int16};
+// The main window's parameter boxes: the texts of the containing and not
+// containing rules and the line numbers.
+inline const Key Text1{QStringLiteral("Text1"), QString(), Kind::Text};
+inline const Key Text2{QStringLiteral("Text2"), QString(), Kind::Text};
+inline const Key Text5{QStringLiteral("Text5"), QString(), Kind::Text};
 inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
 inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
 // The text-set window's list, its items joined by a separator (see Form3).

@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace vc {
 
 void CenterForm(QWidget *window)
@@ -28,6 +30,83 @@ void CenterForm(QWidget *window)
     const QSize size = window->frameGeometry().size();
     window->move(avail.x() + int((avail.width() - size.width()) / 2.0),
                  avail.y() + int((avail.height() - size.height()) / 2.0));
+}
+
+Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available)
+{
+    QPoint main = mainFrame.topLeft();
+    const int roomRight = available.right() + 1 - (mainFrame.right() + 1);
+    const int roomLeft = mainFrame.left() - available.left();
+    int x;
+    if (roomRight >= windowFrame.width()) {
+        x = mainFrame.right() + 1;
+    } else if (roomLeft >= windowFrame.width()) {
+        x = mainFrame.left() - windowFrame.width();
+    } else if (mainFrame.width() + windowFrame.width() <= available.width()) {
+        x = available.right() + 1 - windowFrame.width();
+        main.setX(x - mainFrame.width());
+    } else if (roomRight >= roomLeft) {
+        x = available.right() + 1 - windowFrame.width();
+    } else {
+        x = available.left();
+    }
+    const int lowest = available.bottom() + 1 - windowFrame.height();
+    const int y = std::max(available.top(), std::min(main.y(), lowest));
+    return {{std::max(available.left(), x), y}, main};
+}
+
+void placeBeside(QWidget *window, QWidget *mainWindow)
+{
+    QScreen *screen = mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // Before the window was first shown its frame is not known; the client
+    // size stands in for it.
+    const QSize frame = window->frameGeometry().size().expandedTo(window->size());
+    const Beside at = besidePosition(mainWindow->frameGeometry(), frame, screen->availableGeometry());
+    if (at.main != mainWindow->frameGeometry().topLeft())
+        mainWindow->move(at.main);
+    window->move(at.window);
+}
+
+namespace {
+
+// Keeps the tool tips of the watched buttons: the whole caption while it does
+// not fit, none while it does.
+class CaptionTips : public QObject {
+public:
+    using QObject::QObject;
+    static void update(QAbstractButton *b)
+    {
+        const bool cutOff = b->sizeHint().width() > b->width();
+        b->setToolTip(cutOff ? b->text() : QString());
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ToolTip:  // the caption may have changed since the last look
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::FontChange: update(static_cast<QAbstractButton *>(watched)); break;
+        default: break;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void tipCutOffCaptions(QWidget *window)
+{
+    auto *tips = new CaptionTips(window);
+    for (QAbstractButton *b : window->findChildren<QAbstractButton *>()) {
+        if (!b->toolTip().isEmpty())
+            continue;  // a tool tip of its own stays
+        b->installEventFilter(tips);
+        CaptionTips::update(b);
+    }
 }
 
 bool FileExists(const QString &path)

@@ -5,7 +5,9 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -43,6 +45,25 @@ QString handCursorFile();
 // The system button-face colour on the window and on its option buttons, check
 // boxes, frames and labels.
 void ApplyFormColors(QWidget *window);
+
+// Where a window of `windowFrame` size goes beside `mainFrame` on a screen
+// whose free area is `available`: to the right of the main window, else to its
+// left; when neither side has room but the two fit side by side, the main
+// window moves left to make room on its right; otherwise the side with more
+// room, kept on the screen. The window's top is level with the main window's.
+// Frames include the window decoration.
+struct Beside {
+    QPoint window;  // the window's new top-left
+    QPoint main;    // the main window's top-left (moved only to make room)
+};
+Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available);
+// Moves `window` beside `mainWindow` (besidePosition on the main window's screen).
+void placeBeside(QWidget *window, QWidget *mainWindow);
+
+// Every push button, check box and option button of `window` whose caption
+// does not fit gets the whole caption as its tool tip (kept up to date as
+// captions and sizes change); one that fits has none.
+void tipCutOffCaptions(QWidget *window);
 
 // A window's mouse pointer (0 default, 11 hourglass, 99 custom hand). The hand
 // comes from "HAND-M.CUR" in the program folder when present, otherwise from

@@ -39,6 +39,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(vc::product::kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral(VELLUMCAST_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
+    QApplication::setDesktopFileName(QStringLiteral(VELLUMCAST_DESKTOP_ID));
     // Rule windows stay hidden, not closed; the main window's close ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -48,6 +49,7 @@ int main(int argc, char **argv)
     int status = 0;
     {
         vc::Form1 form(options.window);
+        guiDialogs.setMainWindow(&form);
         form.Form_Load();
         form.show();
         status = app.exec();

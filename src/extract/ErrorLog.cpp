@@ -5,8 +5,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
+
+#include <limits>
+#include <memory>
 
 namespace vc::errorlog {
 
@@ -14,6 +18,21 @@ namespace {
 
 QString g_programFolder;
 QString g_userFolder;
+QString g_chosenDefault;  // the default log chosen at the first record; empty: not chosen yet
+
+// The log a Session keeps open between records.
+struct OpenLog {
+    int sessions = 0;
+    QString path;
+    std::unique_ptr<QFile> file;
+
+    void close()
+    {
+        file.reset();
+        path.clear();
+    }
+};
+OpenLog g_open;
 
 // The locale's long time format without its time-zone part ("t"), so the text
 // is "1:02:03 PM" rather than "1:02:03 PM UTC".
@@ -38,14 +57,63 @@ QString longTimeFormatWithoutZone(const QLocale &locale)
     return out.trimmed();
 }
 
+bool writeWhole(QFile &f, const QByteArray &bytes)
+{
+    return f.write(bytes) == bytes.size() && f.error() == QFileDevice::NoError;
+}
+
+// Appends `bytes` to `path` with one write call. Within a Session the file
+// stays open for the next record; a failed write closes it, and the caller's
+// retry opens it afresh.
 bool appendTo(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (g_open.sessions > 0 && g_open.file && g_open.path == path) {
+        if (writeWhole(*g_open.file, bytes))
+            return true;
+        g_open.close();
         return false;
-    const bool ok = f.write(bytes) == bytes.size();
-    f.close();
-    return ok && f.error() == QFileDevice::NoError;
+    }
+    auto f = std::make_unique<QFile>(path);
+    // Unbuffered: each record goes to the file with its own write call.
+    if (!f->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    const bool ok = writeWhole(*f, bytes);
+    if (ok && g_open.sessions > 0) {
+        g_open.path = path;
+        g_open.file = std::move(f);
+    }
+    return ok;
+}
+
+// The text of the current time; the conversion to local time (with its time
+// zone look-ups) is made once per second, not once per record.
+QString currentTimestamp()
+{
+    static qint64 second = std::numeric_limits<qint64>::min();
+    static QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 s = now >= 0 ? now / 1000 : (now - 999) / 1000;
+    if (s != second) {
+        text = timestampText(QDateTime::fromMSecsSinceEpoch(s * 1000));
+        second = s;
+    }
+    return text;
+}
+
+QByteArray recordWithTimestamp(const QString &timestamp, const QString &errorText)
+{
+    const QString text = timestamp + QStringLiteral(" : ") + errorText + QStringLiteral("\r\n")
+                         + QString(kSeparatorLength, u'*') + QStringLiteral("\r\n");
+    return text.toLocal8Bit();
+}
+
+// An installed program shares its folder with other programs (/usr/bin, say);
+// the log never goes there, also when the user could write there (root). The
+// program counts as installed when its desktop file lies where the install put
+// it relative to the program.
+bool isInstalledProgramFolder(const QString &folder)
+{
+    return QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(VELLUMCAST_DESKTOP_FILE_FROM_BINDIR));
 }
 
 }  // namespace
@@ -63,9 +131,7 @@ QString timestampText(const QDateTime &localTime)
 
 QByteArray recordBytes(const QDateTime &localTime, const QString &errorText)
 {
-    const QString text = timestampText(localTime) + QStringLiteral(" : ") + errorText + QStringLiteral("\r\n")
-                         + QString(kSeparatorLength, u'*') + QStringLiteral("\r\n");
-    return text.toLocal8Bit();
+    return recordWithTimestamp(timestampText(localTime), errorText);
 }
 
 QString programFolderPath()
@@ -83,26 +149,48 @@ QString userFolderPath()
 
 QString append(const QString &explicitPath, const QString &errorText)
 {
-    const QByteArray bytes = recordBytes(QDateTime::currentDateTime(), errorText);
+    const QByteArray bytes = recordWithTimestamp(currentTimestamp(), errorText);
     if (!explicitPath.isEmpty()) {
-        if (!appendTo(explicitPath, bytes))
+        if (!appendTo(explicitPath, bytes) && !appendTo(explicitPath, bytes))
             raise(err::PathFileAccess);
         return explicitPath;
     }
+    if (!g_chosenDefault.isEmpty() && appendTo(g_chosenDefault, bytes))
+        return g_chosenDefault;
+    // First record, or the chosen log failed: the program folder's log, else the
+    // per-user one.
+    g_chosenDefault.clear();
     const QString primary = programFolderPath();
-    if (appendTo(primary, bytes))
+    if (!isInstalledProgramFolder(QFileInfo(primary).absolutePath()) && appendTo(primary, bytes)) {
+        g_chosenDefault = primary;
         return primary;
+    }
     const QString fallback = userFolderPath();
     QDir().mkpath(QFileInfo(fallback).absolutePath());
-    if (appendTo(fallback, bytes))
+    if (appendTo(fallback, bytes)) {
+        g_chosenDefault = fallback;
         return fallback;
+    }
     raise(err::PathFileAccess);
+}
+
+Session::Session()
+{
+    ++g_open.sessions;
+}
+
+Session::~Session()
+{
+    if (--g_open.sessions == 0)
+        g_open.close();
 }
 
 void overrideFolders(const QString &programFolder, const QString &userFolder)
 {
     g_programFolder = programFolder;
     g_userFolder = userFolder;
+    g_chosenDefault.clear();
+    g_open.close();
 }
 
 }  // namespace vc::errorlog

@@ -7,8 +7,8 @@ namespace vc {
 
 // The fetch log: one record appended after every fetch of the message walk.
 // Record: "<local date-time> : <last-error text>" CR LF, 52 asterisks, CR LF,
-// in the system encoding. The file is opened, appended to and closed per record
-// and is never truncated.
+// in the system encoding, written with one write call, so every record is in
+// the file when append returns. The file is only ever appended to.
 namespace errorlog {
 
 inline constexpr int kSeparatorLength = 52;
@@ -27,11 +27,26 @@ QString userFolderPath();
 
 // Appends one record. With a non-empty `explicitPath` the record goes there and
 // nowhere else. Otherwise the program folder's log is used, or the per-user one
-// when the program folder cannot be written (its folder is created on demand).
-// Returns the path written; throws AppError 75 when no log could be written.
+// when the program folder cannot be written or the program is an installed one
+// (its desktop file lies in ../share/applications); that folder is created on
+// demand. Which of the two is decided at the first record of the process and
+// again only when writing to the chosen one fails. Returns the path written;
+// throws AppError 75 when no log could be written.
 QString append(const QString &explicitPath, const QString &errorText);
 
-// Test hook: replaces the two default folders (empty strings restore them).
+// While a Session lives (the message walk holds one), the log stays open between
+// records instead of being opened and closed for each; records still reach the
+// file one by one. Sessions nest; the last one to end closes the file.
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+};
+
+// Test hook: replaces the two default folders (empty strings restore them) and
+// forgets which of them was chosen.
 void overrideFolders(const QString &programFolder, const QString &userFolder);
 
 }  // namespace errorlog

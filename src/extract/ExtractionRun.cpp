@@ -27,7 +27,7 @@ public:
         trap_(126, [&] { host_.setBusy(false); });
         trap_(128, [&] {
             if (!runFailed_)
-                dialogs().messageBox(QStringLiteral("Done."));
+                host_.sayDone(shortfall_);
         });
         if (outcome_ == RunOutcome::Done && conn_ && conn_->AbortProcess)
             outcome_ = RunOutcome::Stopped;
@@ -93,13 +93,18 @@ private:
         case clsChilkatIMAP::WalkEnd::ConnectFailed: outcome_ = RunOutcome::ConnectFailed; break;
         case clsChilkatIMAP::WalkEnd::SelectFailed: outcome_ = RunOutcome::FolderNotSelected; break;
         case clsChilkatIMAP::WalkEnd::Aborted: outcome_ = RunOutcome::Stopped; break;
-        default: break;
+        default:
+            shortfall_ = shortfallText(object().lastWalk());
+            if (object().lastWalk().unread() > 0)
+                outcome_ = RunOutcome::Incomplete;
+            break;
         }
     }
 
     RunHost &host_;
     ErrorTrap trap_{location::Form1::ExtractEmail};
     std::shared_ptr<clsChilkatIMAP> conn_;
+    QString shortfall_;  // what the walk could not read, for the closing box
     bool runFailed_ = false;
     RunOutcome outcome_ = RunOutcome::Done;
 };

@@ -79,6 +79,7 @@ int clsChilkatIMAP::GetTotalMessage(const QString &FolderName)
 void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
 {
     walkEnd_ = WalkEnd::NotRun;
+    walk_ = WalkStats();
     bind();
     if (!Connect()) {
         walkEnd_ = WalkEnd::ConnectFailed;
@@ -91,21 +92,36 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
         return;
     }
 
+    // The fetch log stays open from record to record while the walk runs.
+    const errorlog::Session keepLogOpen;
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
     const qint64 first = CurrentLocation();
     const qint64 last = MaxRecord();
+    walk_.asked = qMax<qint64>(0, last - first + 1);
+    walk_.uidValidity = component(ChilkatImap1).uidValidity();
+    walk_.count = component(ChilkatImap1).NumMessages();
     for (qint64 n = first; n <= last; ++n) {
         yieldToEvents();
         setCurrentLocation(int(n));
         std::unique_ptr<ImapEmail> email = component(ChilkatImap1).FetchSingle(int(n), false);
         WriteErrorLog();
-        if (!email)
+        if (!email) {
+            const Resume resume = afterFailedFetch(FolderName, n);
+            if (resume == Resume::End) {
+                walkEnd_ = AbortProcess ? WalkEnd::Aborted : WalkEnd::Broken;
+                return;
+            }
+            if (resume == Resume::Again)
+                --n;
             continue;
+        }
+        walk_.failedInRow = 0;
         if (AbortProcess) {
             walkEnd_ = WalkEnd::Aborted;
             return;
         }
+        ++walk_.read;
         const MailRecord record{email->From,
                                 email->FromName,
                                 email->FromAddress,
@@ -123,7 +139,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
 
 void clsChilkatIMAP::WriteErrorLog()
 {
-    errorlog::append(errorLogPath_, component(ChilkatImap1).LastErrorText());
+    walk_.logPath = errorlog::append(errorLogPath_, component(ChilkatImap1).LastErrorText());
 }
 
 }  // namespace vc

@@ -1,6 +1,7 @@
 #include "extract/RunWiring.h"
 
 #include "core/AppError.h"
+#include "core/Dialogs.h"
 
 namespace vc {
 
@@ -32,9 +33,15 @@ std::shared_ptr<clsChilkatIMAP> setUpConnection(RunHost &host)
     });
     QObject::connect(raw, &clsChilkatIMAP::ScrapProgress, raw, [&host, raw](int percent) {
         raw->noteStopRequest();
-        host.showProgress(percent, progressText(*raw));
+        host.showProgress({percent, raw->CurrentLocation(), raw->MaxRecord(), progressText(*raw)});
     });
     return c;
+}
+
+void RunHost::sayDone(const QString &shortfall)
+{
+    dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : QStringLiteral("Done.\r") + shortfall,
+                         BoxButtons::Ok, BoxIcon::None, runWindowTitle());
 }
 
 QString progressText(const clsChilkatIMAP &c)

@@ -34,6 +34,14 @@ struct ListingTarget {
     ResultsModel &results;
 };
 
+// Where a walk stands when the progress display changes.
+struct RunProgress {
+    int percent = 0;  // the component's percentage of the current fetch
+    int current = 0;  // the message being fetched (CurrentLocation)
+    int total = 0;    // the last message of the walk (MaxRecord)
+    QString text;     // "Reading mail n of m"
+};
+
 // What a run touches outside the engine: the main window, or the command-line
 // program. Both are thin shells over this one interface.
 class RunHost {
@@ -50,17 +58,23 @@ public:
     virtual QString folderName() = 0;     // first selected folder option, or empty
     virtual void setBusy(bool busy) = 0;  // hourglass on / default pointer
     virtual void resetProgress() = 0;     // idle progress display
-    // The progress display (oChilkat_ScrapProgress): the component's
-    // percentage of the current fetch and the text "Reading mail n of m".
-    virtual void showProgress(int percent, const QString &text) = 0;
+    // The progress display (oChilkat_ScrapProgress), at every progress event
+    // of the component during a fetch.
+    virtual void showProgress(const RunProgress &progress) = 0;
 
     // What an OAuth 2.0 sign-in is doing ("Waiting for sign-in in your browser...").
     virtual void showSignInStatus(const QString &text) {}
     // After the rows of one message were listed; `c` is the object walking.
     virtual void messageListed(const clsChilkatIMAP &c) {}
+    // The title of the window whose command started the run ("Done." carries
+    // it); empty: the application's title.
+    virtual QString runWindowTitle() { return QString(); }
     // True once a stop was asked for from outside the windows (Ctrl+C); the
     // run's connection object then stops as if Stop had been clicked.
     virtual bool stopRequested() { return false; }
+    // The closing message of a run that walked: the box "Done.", with what is
+    // missing (shortfallText, may be empty) on the lines below.
+    virtual void sayDone(const QString &shortfall);
 };
 
 // The connection set-up shared by the connect command and a run: a new

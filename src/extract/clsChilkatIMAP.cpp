@@ -3,6 +3,8 @@
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/Yield.h"
+#include "extract/ErrorLog.h"
+#include "extract/FailureMessage.h"
 #include "mail/signin/Sasl.h"
 
 #include <QHash>
@@ -11,7 +13,6 @@ namespace vc {
 
 namespace {
 
-const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
 const QString kIdCommand = QStringLiteral("ID (\"GUID\" \"1\")");
 
 // Which connection object receives each component's events. Only the object
@@ -59,14 +60,33 @@ void clsChilkatIMAP::bind()
 
 void clsChilkatIMAP::GetLastError()
 {
-    dialogs().messageBox(kInvalidLogin, BoxButtons::Ok, BoxIcon::None, QString());
+    reportFailure(QString());
+}
+
+void clsChilkatIMAP::reportFailure(const QString &hint)
+{
+    QString message = kInvalidLoginMessage;
+    if (ChilkatImap1)
+        message = failureMessage(ChilkatImap1->lastFailure(), server_, port_, ChilkatImap1->certificateErrors(),
+                                 ChilkatImap1->LastErrorText());
+    if (!hint.isEmpty())
+        message += QStringLiteral("\r\r") + hint;
+    dialogs().messageBox(message, BoxButtons::Ok, BoxIcon::None, QString());
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
-    const QString discarded = ChilkatImap1->LastErrorText();
-    Q_UNUSED(discarded);
+    // The log keeps what the box said; a log that cannot be written changes
+    // nothing here (the box has told the user).
+    try {
+        errorlog::append(errorLogPath_, QString(message).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+    } catch (const AppError &) {}
 }
 
 bool clsChilkatIMAP::Connect()
+{
+    return openSession(true);
+}
+
+bool clsChilkatIMAP::openSession(bool report)
 {
     bind();
     if (!ChilkatImap1)
@@ -76,31 +96,34 @@ bool clsChilkatIMAP::Connect()
     QString token;
     if (signIn_ && !obtainToken(&token))
         return false;
-    if (!openAndIdentify())
+    if (!openAndIdentify(report))
         return false;
     if (signIn_)
         return logInWithToken(token);
     lastResult_ = ChilkatImap1->Login(username_, password_);
     if (lastResult_ == 1)
         return true;
-    passwordRefused();
+    if (report)
+        passwordRefused();
     return false;
 }
 
-bool clsChilkatIMAP::openAndIdentify()
+bool clsChilkatIMAP::openAndIdentify(bool report)
 {
     ChilkatImap1->setSsl(ssl_);
     ChilkatImap1->setPort(port_);
     lastResult_ = ChilkatImap1->Connect(server_);
     if (lastResult_ != 1) {
-        GetLastError();
+        if (report)
+            GetLastError();
         return false;
     }
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
     const QString reply = ChilkatImap1->SendRawCommand(kIdCommand);
     if (reply.isEmpty()) {
-        GetLastError();
+        if (report)
+            GetLastError();
         return false;
     }
     if (!ChilkatImap1)
@@ -110,13 +133,8 @@ bool clsChilkatIMAP::openAndIdentify()
 
 void clsChilkatIMAP::passwordRefused()
 {
-    if (tokenHint_.isEmpty() || !sasl::offersTokens(ChilkatImap1->Capabilities())) {
-        GetLastError();
-        return;
-    }
-    dialogs().messageBox(kInvalidLogin + QStringLiteral("\r\r") + tokenHint_, BoxButtons::Ok, BoxIcon::None, QString());
-    const QString discarded = ChilkatImap1->LastErrorText();
-    Q_UNUSED(discarded);
+    const bool takesTokens = !tokenHint_.isEmpty() && sasl::offersTokens(ChilkatImap1->Capabilities());
+    reportFailure(takesTokens ? tokenHint_ : QString());
 }
 
 std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()

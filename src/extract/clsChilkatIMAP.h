@@ -64,7 +64,8 @@ public:
     QString ErrorLogPath() const { return errorLogPath_; }
     void setErrorLogPath(const QString &path) { errorLogPath_ = path; }
 
-    // Shows the failure box and reads (and discards) the component's last-error text.
+    // Shows the failure box, its text naming the problem (failureMessage), and
+    // appends that text to the error log.
     void GetLastError();
     // Connect, ID command, login. True on success; each failure shows GetLastError's box.
     bool Connect();
@@ -79,8 +80,28 @@ public:
     int lastResult() const { return lastResult_; }
 
     // How the latest StartMailExtraction ended (src/extract/MessageWalk.cpp).
-    enum class WalkEnd { NotRun, Completed, ConnectFailed, SelectFailed, Aborted };
+    // Broken: the walk ended before its last message, for the reason in lastWalk().
+    enum class WalkEnd { NotRun, Completed, ConnectFailed, SelectFailed, Aborted, Broken };
     WalkEnd lastWalkEnd() const { return walkEnd_; }
+
+    // What the latest walk did (src/extract/WalkRecovery.cpp).
+    struct WalkStats {
+        qint64 asked = 0;            // messages from the first number to the last
+        qint64 read = 0;             // messages delivered
+        int reconnects = 0;          // reconnect attempts made
+        bool folderChanged = false;  // a reconnect found another UIDVALIDITY or count
+        QString endReason;           // why a Broken walk ended
+        int failedInRow = 0;         // fetches in a row that found no message
+        quint32 uidValidity = 0;
+        int count = 0;    // the folder's message count when the walk began
+        QString logPath;  // where the fetch log went
+        qint64 unread() const { return asked - read; }
+    };
+    const WalkStats &lastWalk() const { return walk_; }
+    // At most this many reconnects per walk after a lost connection; before the
+    // k-th the walk pauses firstPauseMs * 2^(k-1).
+    static constexpr int kMaxReconnects = 3;
+    void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
 
 Q_SIGNALS:
     // One message delivered by the walk.
@@ -89,9 +110,11 @@ Q_SIGNALS:
     void ScrapProgress(int value);
 
 private:
-    void bind();             // points ChilkatImap1 at ChilkatIMAPObject
-    bool openAndIdentify();  // connect and ID; a failure shows GetLastError's box
-    void passwordRefused();  // GetLastError's box, with the token hint where it applies
+    void bind();  // points ChilkatImap1 at ChilkatIMAPObject
+    // GetLastError's box and log record, with `hint` added after a blank line.
+    void reportFailure(const QString &hint);
+    bool openAndIdentify(bool report);  // connect and ID; with `report` a failure shows GetLastError's box
+    void passwordRefused();             // GetLastError's box, with the token hint where it applies
     // Token sign-in (clsChilkatIMAP_SignIn.cpp).
     bool obtainToken(QString *token);
     bool logInWithToken(const QString &token);
@@ -118,7 +141,25 @@ private:
     QString tokenHint_;
     bool signingIn_ = false;
     WalkEnd walkEnd_ = WalkEnd::NotRun;
+
+    // The walk after a failed fetch of message n (src/extract/WalkRecovery.cpp).
+    enum class Resume { Next, Again, End };
+    Resume afterFailedFetch(const QString &FolderName, qint64 n);
+    // Reconnects, logs in and selects the folder again, within the walk's
+    // attempts; `why` is the failure that lost the connection.
+    bool reconnectWalk(const QString &FolderName, const QString &why);
+    bool pauseBeforeReconnect(int attempt);  // false when a stop came meanwhile
+    // Connect, ID command, login; with `report` each failure shows GetLastError's box.
+    bool openSession(bool report);
+    WalkStats walk_;
+    int reconnectPauseMs_ = 1000;
 };
+
+// What the user must know after a walk, each on a line of its own (CR): "N of M
+// messages could not be read (see ERRORLOG)" when messages are missing, why the
+// walk ended early, and that the folder changed under it. Empty after a walk
+// that read every message of an unchanged folder.
+QString shortfallText(const clsChilkatIMAP::WalkStats &walk);
 
 // The date of a message as the walk hands it on: the system short date, a blank
 // and the time of day, in local time; empty for an invalid date.

@@ -85,7 +85,7 @@ bool clsChilkatIMAP::logInWithToken(const QString &token)
         return false;
     }
     ChilkatImap1->Disconnect();
-    if (!openAndIdentify())
+    if (!openAndIdentify(true))
         return false;
     lastResult_ = ChilkatImap1->LoginWithToken(username_, renewed);
     if (lastResult_ == 1)

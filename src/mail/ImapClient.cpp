@@ -44,6 +44,13 @@ bool ImapClient::prepare(const QString &op)
     return session_.begin(op) && requireConnection(op) && drainReadAhead(op) == Outcome::Ok;
 }
 
+void ImapClient::forgetReadAhead()
+{
+    ahead_.forget();
+    decode_.clear();
+    decodeNext_ = 0;
+}
+
 ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
 {
     if (ahead_.rangesOutstanding() && session_.isOpen()) {
@@ -52,11 +59,11 @@ ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
         const Outcome outcome = session_.waitUntil(op, [this] { return !ahead_.rangesOutstanding(); });
         if (outcome != Outcome::Ok) {
             if (outcome == Outcome::Failed)
-                ahead_.forget();
+                forgetReadAhead();
             return outcome;
         }
     }
-    ahead_.forget();
+    forgetReadAhead();
     return Outcome::Ok;
 }
 
@@ -209,10 +216,13 @@ int ImapClient::SelectMailbox(const QString &mailbox)
     ImapCommand c("SELECT ");
     c.astring(isInbox ? QByteArray("INBOX") : encodeMailboxName(mailbox), session_.hasCapability("LITERAL+"));
     session_.setSelected(QString(), 0);
+    uidValidity_ = 0;
     qint64 exists = 0;
-    const auto onExists = [&exists](ImapResponse &r) {
+    const auto onExists = [&](ImapResponse &r) {
         if (r.name() == "EXISTS")
             exists = r.number();
+        else if (r.status == "OK" && r.code.toUpper().startsWith("UIDVALIDITY "))
+            uidValidity_ = r.code.mid(12).trimmed().toUInt();
     };
     if (session_.run(op, c, onExists) != Outcome::Ok)
         return 0;

@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/ConnectionConfig.h"
+#include "mail/DecodeAhead.h"
 #include "mail/ImapComponent.h"
 #include "mail/ImapFailure.h"
 #include "mail/ImapParser.h"
@@ -23,11 +24,13 @@ namespace vc {
 //
 // Fetches by sequence number that go up one by one are read ahead: once a caller
 // has asked for n and then n + 1, the client asks the server for the following
-// messages in pipelined ranges and keeps their raw bytes until they are asked
-// for, so a walk over a folder does not pay one round trip per message. Each
-// FetchSingle still answers for its own message only (its result, error text,
-// progress, abort check and time-out). Any other request first waits for the
-// ranges still on their way and forgets what was read ahead.
+// messages in pipelined ranges, sized to keep the link busy (ReadAheadPlanner),
+// and keeps their raw bytes until they are asked for, so a walk over a folder
+// does not pay one round trip per message. Messages that have fully arrived
+// ahead of the caller are decoded on a worker thread meanwhile (DecodeAhead).
+// Each FetchSingle still answers for its own message only (its result, error
+// text, progress, abort check and time-out). Any other request first waits for
+// the ranges still on their way and forgets what was read ahead.
 //
 // The parts: ImapConnection (socket, TLS, parser), ImapSession (commands, tags,
 // waiting, untagged bookkeeping, outcome), ReadAheadPlanner (what to ask for
@@ -60,8 +63,9 @@ public:
 
     // The kind of failure of the last operation (None after a success), and,
     // when the server's certificate was refused, the reasons (QSslError texts).
-    ImapFailure lastFailure() const { return session_.lastFailure(); }
-    QStringList certificateErrors() const { return session_.certificateErrors(); }
+    ImapFailure lastFailure() const override { return session_.lastFailure(); }
+    QStringList certificateErrors() const override { return session_.certificateErrors(); }
+    quint32 uidValidity() const override { return uidValidity_; }
 
     // Configuration; each applies to the next operation (the CA file to the next Connect).
     void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }
@@ -71,9 +75,10 @@ public:
     // Largest message (and any other literal) accepted; a larger one fails the fetch.
     void setMaxMessageBytes(qint64 bytes) { maxMessageBytes_ = bytes > 0 ? bytes : 1; }
     qint64 maxMessageBytes() const { return maxMessageBytes_; }
-    // Read-ahead of an ascending walk: at most `messages` messages asked for ahead
-    // of the caller (0 or 1 turns it off), and no further ranges asked for while
-    // the received but not yet taken messages hold `bytes` or more.
+    // Read-ahead of an ascending walk: ranges sized by what the link carries, at
+    // most `messages` messages asked for ahead of the caller (0 or 1 turns it
+    // off), and no further ranges asked for while the received but not yet taken
+    // messages and those on their way hold `bytes` or more.
     void setReadAheadWindow(int messages) { ahead_.setWindow(messages); }
     int readAheadWindow() const { return ahead_.window(); }
     void setReadAheadBudget(qint64 bytes) { ahead_.setBudget(bytes); }
@@ -81,6 +86,8 @@ public:
     // What the read-ahead holds now: messages received and not yet taken, their bytes.
     int readAheadMessages() const { return ahead_.messages(); }
     qint64 readAheadBytes() const { return ahead_.bytes(); }
+    // Messages handed out that had been decoded ahead on a worker thread.
+    qint64 messagesDecodedAhead() const { return decode_.handedOut(); }
     // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
     void configure(const ConnectionConfig &config);
 
@@ -103,13 +110,19 @@ private:
     // Waits for the ranges still on their way and forgets the read-ahead; on
     // failure the outcome is set for `op`.
     Outcome drainReadAhead(const QString &op);
+    void forgetReadAhead();  // the planner's and the decoder's
 
     // Fetching (ImapClientFetch.cpp)
     std::unique_ptr<ImapEmail> fetchInWalk(int number, const QString &op, bool *askAlone);
     std::unique_ptr<ImapEmail> fetchAlone(int number, bool bUid, const QString &op);
     std::unique_ptr<ImapEmail> takeKept(int number, const QString &op);
     // A message that has fully arrived, decoded; its fetch reported as done.
-    std::unique_ptr<ImapEmail> handOut(const QString &op, const QByteArray &body);
+    // `number`: its sequence number when it came from the read-ahead (its
+    // decoding may have started), else 0.
+    std::unique_ptr<ImapEmail> handOut(const QString &op, int number, const QByteArray &body);
+    // Starts decoding the messages that have arrived ahead of the caller, in
+    // order, as far as the decoder's bound allows.
+    void decodeArrived();
     // Asks for further ranges so that the window ahead of `from` stays filled.
     void topUp(int from);
     // Files a FETCH response or range answer of the read-ahead; false when it is not one.
@@ -123,7 +136,10 @@ private:
     QString host_;  // as given to the last Connect
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
+    quint32 uidValidity_ = 0;  // of the mailbox selected last
+    ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
+    DecodeAhead decode_{qint64(4) << 20};
+    int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
     ImapSession session_;
 };
 

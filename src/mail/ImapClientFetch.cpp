@@ -3,6 +3,8 @@
 
 #include "mail/MimeDecode.h"
 
+#include <QElapsedTimer>
+
 namespace vc {
 
 namespace {
@@ -80,7 +82,8 @@ std::unique_ptr<ImapEmail> ImapClient::fetchInWalk(int number, const QString &op
     }
     if (std::optional<QByteArray> body = ahead_.take(number)) {
         topUp(number + 1);  // on the wire while this one is decoded and handled
-        return handOut(op, *body);
+        decodeArrived();
+        return handOut(op, number, *body);
     }
     *askAlone = true;
     return nullptr;
@@ -103,6 +106,8 @@ std::unique_ptr<ImapEmail> ImapClient::fetchAlone(int number, bool bUid, const Q
         body = std::move(b->text);
         got = true;
     };
+    QElapsedTimer took;
+    took.start();
     const Outcome outcome = session_.run(op, c, onFetch, nullptr, bUid ? -1 : number);
     if (outcome == Outcome::Destroyed)
         return nullptr;
@@ -118,26 +123,41 @@ std::unique_ptr<ImapEmail> ImapClient::fetchAlone(int number, bool bUid, const Q
             ImapFailure::NoMessage);
         return nullptr;
     }
+    // Its size and time: the read-ahead that may follow sizes its ranges by them.
     if (!bUid)
-        ahead_.measured(body.size());  // sizes seen so far: the read-ahead that may follow sizes its ranges by them
-    return handOut(op, body);
+        ahead_.measured(body.size(), took.nsecsElapsed() / 1000);
+    return handOut(op, 0, body);
 }
 
 std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
 {
     ImapFault loss;
     if (std::optional<QByteArray> body = ahead_.takeKept(number, loss))
-        return handOut(op, *body);
+        return handOut(op, number, *body);
     session_.fail(op, loss);
     return nullptr;
 }
 
-std::unique_ptr<ImapEmail> ImapClient::handOut(const QString &op, const QByteArray &body)
+std::unique_ptr<ImapEmail> ImapClient::handOut(const QString &op, int number, const QByteArray &body)
 {
     session_.succeed(op);
     if (!session_.finishProgress())
         return nullptr;  // the report destroyed this client
+    if (std::optional<ImapEmail> decoded = decode_.take(number, body))
+        return std::make_unique<ImapEmail>(std::move(*decoded));
     return std::make_unique<ImapEmail>(decodeMessage(body));
+}
+
+void ImapClient::decodeArrived()
+{
+    int n = qMax(decodeNext_, ahead_.nextNumber());
+    while (const QByteArray *raw = ahead_.held(n)) {
+        if (!decode_.wants(raw->size()))
+            break;
+        decode_.start(n, *raw);
+        ++n;
+    }
+    decodeNext_ = n;
 }
 
 void ImapClient::topUp(int from)
@@ -166,7 +186,10 @@ bool ImapClient::claimForReadAhead(ImapResponse &r)
         if (b && (b->kind == ImapValue::String || b->kind == ImapValue::Atom))
             body = &b->text;
     }
-    return ahead_.arrived(r.number(), body);
+    if (!ahead_.arrived(r.number(), body))
+        return false;
+    decodeArrived();
+    return true;
 }
 
 }  // namespace vc

@@ -1,4 +1,6 @@
 #pragma once
+#include "mail/ImapFailure.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -73,6 +75,14 @@ public:
     virtual int LoginWithToken(const QString &user, const QString &token) { return 0; }
     // The server's capabilities as last reported (upper case); empty when unknown.
     virtual QStringList Capabilities() const { return {}; }
+    // Beyond the operations above, so callers can name a problem and a walk can
+    // outlive a lost connection: why the last operation failed (None after a
+    // success; a component that cannot tell answers None), the reasons a
+    // server's certificate was refused (QSslError texts), and the UIDVALIDITY of
+    // the mailbox selected last (0 when unknown).
+    virtual ImapFailure lastFailure() const { return ImapFailure::None; }
+    virtual QStringList certificateErrors() const { return {}; }
+    virtual quint32 uidValidity() const { return 0; }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

@@ -57,15 +57,17 @@ std::optional<ImapFault> ImapConnection::trust(const QString &caFile)
         return ImapFault{ImapFailure::Local, QStringLiteral("TLS is not available on this system")};
     // Reading and parsing the system's CA bundle costs a noticeable moment,
     // and a run connects more than once: keep the list for this CA file.
+    // Without a CA file nothing is read here: the default configuration looks
+    // up the system's CAs as the handshake needs them.
     if (trustedLoaded_ && trustedFor_ == caFile)
         return std::nullopt;
-    QList<QSslCertificate> cas = QSslConfiguration::systemCaCertificates();
+    QList<QSslCertificate> cas;
     if (!caFile.isEmpty()) {
         const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
         if (extra.isEmpty())
             return ImapFault{ImapFailure::Local,
                              QStringLiteral("no certificate could be read from the CA file %1").arg(caFile)};
-        cas += extra;
+        cas = QSslConfiguration::systemCaCertificates() + extra;
     }
     trusted_ = std::move(cas);
     trustedFor_ = caFile;
@@ -97,7 +99,8 @@ std::optional<ImapFault> ImapConnection::open(const QString &host, int port, boo
     });
     if (ssl) {
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.setCaCertificates(trusted_);
+        if (!trustedFor_.isEmpty())
+            conf.setCaCertificates(trusted_);
         conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
         s->setSslConfiguration(conf);
         s->connectToHostEncrypted(host, quint16(port));
@@ -163,7 +166,10 @@ void ImapConnection::readSocket()
                 return;
         }
         if (parser_.hasError()) {
-            const bool tooLarge = !parser_.errorLine().isEmpty();
+            // A literal or a whole response over its limit is too large; a line
+            // without end or lists without end break the protocol.
+            const bool tooLarge = parser_.error() == ImapParser::Error::LiteralTooLarge
+                                  || parser_.error() == ImapParser::Error::ResponseTooLarge;
             const ImapFault fault{tooLarge ? ImapFailure::TooLarge : ImapFailure::Protocol, parser_.errorText()};
             receiver_.garbled(fault, headNumber(parser_.errorLine()));
             break;

@@ -8,6 +8,9 @@ namespace vc {
 namespace {
 
 constexpr qsizetype kRawLiteralLimit = 64 * 1024;
+// What each piece of a response (a line or a literal) is charged beyond its
+// bytes, so that a flood of tiny pieces cannot outgrow the budget in overhead.
+constexpr qint64 kPieceCost = 64;
 
 bool equalsNoCase(const QByteArray &a, const char *b)
 {
@@ -83,9 +86,12 @@ public:
         return s.mid(start);
     }
 
-    // One value; false at the end of the response or before a closing parenthesis.
+    // One value; false at the end of the response, before a closing parenthesis,
+    // or once lists went deeper than the limit (tooDeep() then says so).
     bool value(ImapValue &out, int depth = 0)
     {
+        if (tooDeep_)
+            return false;
         skipSpaces();
         if (literalFollows()) {
             out.kind = ImapValue::String;
@@ -101,15 +107,17 @@ public:
         if (c == ')')
             return false;
         if (c == '(') {
+            if (depth >= ImapParser::kMaxNesting) {
+                tooDeep_ = true;
+                return false;
+            }
             ++off_;
             out.kind = ImapValue::List;
-            // Deep nesting only comes from hostile input; flatten beyond a sane depth.
             while (true) {
                 ImapValue item;
                 if (!value(item, depth + 1))
                     break;
-                if (depth < 64)
-                    out.list.push_back(std::move(item));
+                out.list.push_back(std::move(item));
             }
             skipSpaces();
             if (peek() == ')')
@@ -152,11 +160,14 @@ public:
         return true;
     }
 
+    bool tooDeep() const { return tooDeep_; }
+
 private:
     std::vector<QByteArray> &segs_;
     std::vector<QByteArray> &lits_;
     size_t si_ = 0;
     qsizetype off_ = 0;
+    bool tooDeep_ = false;
 };
 
 bool isStatusWord(const QByteArray &w)
@@ -165,9 +176,9 @@ bool isStatusWord(const QByteArray &w)
            || equalsNoCase(w, "PREAUTH");
 }
 
-ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteArray> literals)
+// Builds the response from its pieces; false when its lists nest too deeply.
+bool buildResponse(std::vector<QByteArray> segments, std::vector<QByteArray> literals, ImapResponse &r)
 {
-    ImapResponse r;
     for (size_t i = 0; i < segments.size(); ++i) {
         r.raw += segments[i];
         if (i < literals.size()) {
@@ -184,7 +195,7 @@ ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteAr
         t.word();
         t.skipSpaces();
         r.text = t.rest();
-        return r;
+        return true;
     }
     if (first.startsWith("* ") || first == "*") {
         r.kind = ImapResponse::Untagged;
@@ -200,7 +211,7 @@ ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteAr
                 r.code = t.responseCode();
                 t.skipSpaces();
                 r.text = t.rest();
-                return r;
+                return true;
             }
         }
         ImapValue v;
@@ -209,7 +220,7 @@ ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteAr
             v = ImapValue();
         }
         // A stray ")" would stop the loop; the rest is not data we understand.
-        return r;
+        return !t.tooDeep();
     }
     r.kind = ImapResponse::Tagged;
     r.tag = t.word();
@@ -217,7 +228,7 @@ ImapResponse buildResponse(std::vector<QByteArray> segments, std::vector<QByteAr
     r.code = t.responseCode();
     t.skipSpaces();
     r.text = t.rest();
-    return r;
+    return true;
 }
 
 // "{123}" or "{123+}" at the end of a line: the size, else -1 (-2: too many digits).
@@ -290,8 +301,10 @@ void ImapParser::reset()
     inLiteral_ = false;
     literalSize_ = 0;
     literal_.clear();
+    responseBytes_ = 0;
     ready_.clear();
-    error_.clear();
+    error_ = Error::None;
+    errorText_.clear();
     errorLine_.clear();
 }
 
@@ -302,15 +315,60 @@ ImapResponse ImapParser::takeResponse()
     return r;
 }
 
-void ImapParser::setError(const QString &text)
+void ImapParser::setError(Error error, const QString &text)
 {
-    error_ = text;
+    error_ = error;
+    errorText_ = text;
     buf_.clear();
     pos_ = scanFrom_ = 0;
     literal_.clear();
     inLiteral_ = false;
     segments_.clear();
     literals_.clear();
+    responseBytes_ = 0;
+}
+
+bool ImapParser::spend(qint64 bytes)
+{
+    if (responseBytes_ + bytes > maxResponseBytes()) {
+        failOverBudget();
+        return false;
+    }
+    responseBytes_ += bytes;
+    return true;
+}
+
+QByteArray ImapParser::responseHead() const
+{
+    return segments_.empty() ? buf_.mid(pos_, qMin<qsizetype>(buf_.size() - pos_, 64)) : segments_.front().left(64);
+}
+
+void ImapParser::failOverBudget()
+{
+    errorLine_ = responseHead();
+    setError(Error::ResponseTooLarge,
+             QStringLiteral("the server sent a response of more than %1 bytes").arg(maxResponseBytes()));
+}
+
+qint64 ImapParser::lineRoom() const
+{
+    return maxResponseBytes() - responseBytes_ - kPieceCost;
+}
+
+// Both limits can break within one line. Whichever breaks at the earlier byte
+// is reported, so the error does not depend on how the stream was cut up: the
+// line limit at its byte maxLine_ + 2, the budget once the line's bytes so far
+// plus its line feed no longer fit.
+bool ImapParser::failLine(bool tooLong, bool overBudget)
+{
+    if (tooLong && (!overBudget || maxLine_ + 2 <= qMax<qint64>(1, lineRoom()))) {
+        errorLine_ = responseHead();
+        setError(Error::LineTooLong, QStringLiteral("the server sent a line longer than %1 bytes").arg(maxLine_));
+        return true;
+    }
+    if (overBudget)
+        failOverBudget();
+    return overBudget;
 }
 
 void ImapParser::feed(const char *data, qsizetype size)
@@ -356,22 +414,31 @@ void ImapParser::parse()
         const qsizetype lf = buf_.indexOf('\n', from);
         if (lf < 0) {
             scanFrom_ = buf_.size();
-            if (buf_.size() - pos_ > kMaxLineLength)
-                setError(QStringLiteral("the server sent a line longer than %1 bytes").arg(kMaxLineLength));
+            // A line of the largest length may still have its CR here.
+            const qint64 open = buf_.size() - pos_;
+            failLine(open > maxLine_ + 1, open >= qMax<qint64>(1, lineRoom()));
             break;
         }
         qsizetype end = lf;
         if (end > pos_ && buf_[end - 1] == '\r')
             --end;
+        const qint64 lineBytes = lf + 1 - pos_;
+        if (failLine(end - pos_ > maxLine_, lineBytes > lineRoom()))
+            break;
+        responseBytes_ += lineBytes + kPieceCost;
         const qint64 n = literalMarker(buf_.constData() + pos_, end - pos_);
         if (n == -2 || n > maxLiteral_) {
-            errorLine_ = buf_.mid(pos_, qMin<qsizetype>(end - pos_, 64));
-            setError(QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
+            errorLine_ = responseHead();
+            setError(Error::LiteralTooLarge,
+                     QStringLiteral("the server announced %1 bytes of data, more than the limit of %2 bytes")
                          .arg(n == -2 ? QStringLiteral("too many") : QString::number(n))
                          .arg(maxLiteral_));
             break;
         }
         if (n >= 0) {
+            // The literal is charged in full before any of it is stored.
+            if (!spend(n + kPieceCost))
+                break;
             // Keep the text before the marker; the literal's value takes its place.
             const qsizetype brace = buf_.lastIndexOf('{', end - 1);
             segments_.push_back(buf_.mid(pos_, brace - pos_));
@@ -407,9 +474,18 @@ void ImapParser::finishResponse()
     segs.swap(segments_);
     lits.swap(literals_);
     literalSize_ = 0;
+    responseBytes_ = 0;
     if (segs.size() == 1 && segs.front().isEmpty())
         return;  // a blank line carries nothing
-    ready_.push_back(buildResponse(std::move(segs), std::move(lits)));
+    const QByteArray head = segs.front().left(64);
+    ImapResponse r;
+    if (!buildResponse(std::move(segs), std::move(lits), r)) {
+        errorLine_ = head;
+        setError(Error::NestedTooDeep,
+                 QStringLiteral("the server sent lists nested deeper than %1 levels").arg(kMaxNesting));
+        return;
+    }
+    ready_.push_back(std::move(r));
 }
 
 }  // namespace vc

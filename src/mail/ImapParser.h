@@ -45,12 +45,15 @@ struct ImapResponse {
 
 // Splits the byte stream of an IMAP server into complete responses. Feed it
 // bytes in any chunking; it never allocates ahead of data that has arrived.
-// A literal longer than the limit, or a line without an end longer than the
-// line limit, puts it in an error state that only reset() clears.
+// These put it in an error state that only reset() clears: a literal longer
+// than the limit, a line without an end longer than the line limit, one
+// response longer than the response budget (the literal limit plus one line's
+// worth), and lists nested deeper than kMaxNesting.
 class ImapParser {
 public:
     static constexpr qint64 kDefaultMaxLiteral = qint64(256) << 20;
     static constexpr qint64 kMaxLineLength = qint64(8) << 20;
+    static constexpr int kMaxNesting = 256;
 
     void feed(const QByteArray &data) { feed(data.constData(), data.size()); }
     void feed(const char *data, qsizetype size);
@@ -58,14 +61,21 @@ public:
     bool hasResponse() const { return !ready_.empty(); }
     ImapResponse takeResponse();
 
-    bool hasError() const { return !error_.isEmpty(); }
-    const QString &errorText() const { return error_; }
-    // The start of the line that announced a literal over the limit ("* 7 FETCH (BODY[] {...");
-    // empty for other errors.
+    // Which limit broke the stream.
+    enum class Error { None, LiteralTooLarge, ResponseTooLarge, LineTooLong, NestedTooDeep };
+    bool hasError() const { return error_ != Error::None; }
+    Error error() const { return error_; }
+    const QString &errorText() const { return errorText_; }
+    // The first bytes of the response that broke a limit ("* 7 FETCH (BODY[] {...").
     const QByteArray &errorLine() const { return errorLine_; }
 
     void setMaxLiteralBytes(qint64 bytes) { maxLiteral_ = bytes; }
     qint64 maxLiteralBytes() const { return maxLiteral_; }
+    // The longest line, without its CR LF (kMaxLineLength unless set).
+    void setMaxLineBytes(qint64 bytes) { maxLine_ = bytes; }
+    qint64 maxLineBytes() const { return maxLine_; }
+    // The most bytes one response may take on the wire, literals and line ends included.
+    qint64 maxResponseBytes() const { return maxLiteral_ + maxLine_; }
 
     // The literal being read: whether there is one, its announced size and the
     // bytes of it received so far.
@@ -81,12 +91,20 @@ public:
 private:
     void parse();
     void finishResponse();
-    void setError(const QString &text);
+    void setError(Error error, const QString &text);
+    // Counts `bytes` more of the response being collected; false (error set) over the budget.
+    bool spend(qint64 bytes);
+    void failOverBudget();
+    // Fails the stream for the line at pos_ when it breaks the line limit or the budget.
+    bool failLine(bool tooLong, bool overBudget);
+    qint64 lineRoom() const;          // what the line at pos_ may take, line feed included
+    QByteArray responseHead() const;  // of the response being collected
 
     QByteArray buf_;
     qsizetype pos_ = 0;       // first unconsumed byte of buf_
     qsizetype scanFrom_ = 0;  // where the search for the next line end resumes
     qint64 maxLiteral_ = kDefaultMaxLiteral;
+    qint64 maxLine_ = kMaxLineLength;
 
     // The response being collected: text pieces, each but the last followed by a literal.
     std::vector<QByteArray> segments_;
@@ -94,9 +112,11 @@ private:
     bool inLiteral_ = false;
     qint64 literalSize_ = 0;
     QByteArray literal_;
+    qint64 responseBytes_ = 0;  // wire bytes of the response being collected
 
     std::deque<ImapResponse> ready_;
-    QString error_;
+    Error error_ = Error::None;
+    QString errorText_;
     QByteArray errorLine_;
 };
 

@@ -319,12 +319,31 @@ void ImapSession::greeted(const ImapResponse &r)
                  QStringLiteral("the server's greeting is not IMAP: ") + QString::fromUtf8(r.raw.left(120))});
 }
 
-void ImapSession::keepBooks(const ImapResponse &r)
+namespace {
+
+// "* n EXISTS" with n beyond what a mailbox can hold, or not a number at all.
+bool isBogusExists(const ImapResponse &r)
 {
+    if (r.kind != ImapResponse::Untagged || r.isStatus() || r.values.size() < 2 || !r.values[1].isAtom("EXISTS"))
+        return false;
+    const qint64 n = r.number();
+    return n < 0 || n > INT_MAX;
+}
+
+}  // namespace
+
+bool ImapSession::keepBooks(const ImapResponse &r)
+{
+    if (isBogusExists(r)) {
+        abandon({ImapFailure::Protocol, QStringLiteral("the server reported %1 messages in the mailbox, more than a "
+                                                       "mailbox can hold")
+                                            .arg(QString::fromLatin1(r.values[0].text.left(40)))});
+        return false;
+    }
     if (r.kind != ImapResponse::Continuation && r.code.toUpper().startsWith("CAPABILITY "))
         capabilities_ = QString::fromLatin1(r.code.mid(11)).toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (r.kind != ImapResponse::Untagged)
-        return;
+        return true;
     if (r.status == "BYE") {
         bye_ = r.text;
     } else if (!r.isStatus()) {
@@ -336,11 +355,13 @@ void ImapSession::keepBooks(const ImapResponse &r)
         else if (name == "EXPUNGE" && !selected_.isEmpty() && exists_ > 0)
             --exists_;
     }
+    return true;
 }
 
 void ImapSession::received(ImapResponse &r)
 {
-    keepBooks(r);
+    if (!keepBooks(r))
+        return;
     Pending *p = pending_;
     if (hooks.claim && hooks.claim(r)) {
         if (p && !p->done && p->until && p->until())

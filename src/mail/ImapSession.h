@@ -111,7 +111,8 @@ private:
     void sendNextPiece();
     void answerContinuation(Pending &p, const ImapResponse &r);
     void greeted(const ImapResponse &r);
-    void keepBooks(const ImapResponse &r);
+    // False when the response broke the session (which is then closed).
+    bool keepBooks(const ImapResponse &r);
     QString redact(QString text) const;
 
     // ImapConnection::Receiver

@@ -13,6 +13,15 @@ namespace vc {
 
 namespace {
 
+// Content types GMime could not read while this thread parsed its latest message.
+thread_local int tInvalidContentTypes = 0;
+
+void noteParserWarning(gint64, GMimeParserWarning warning, const gchar *, gpointer)
+{
+    if (warning == GMIME_WARN_INVALID_CONTENT_TYPE)
+        ++tInvalidContentTypes;
+}
+
 // GMime needs one global initialisation; the parser options are shared read-only.
 GMimeParserOptions *parserOptions()
 {
@@ -29,6 +38,9 @@ GMimeParserOptions *parserOptions()
         // Latin-1 (which never fails).
         const char *fallback[] = {"utf-8", "windows-1252", "iso-8859-1", nullptr};
         g_mime_parser_options_set_fallback_charsets(options, fallback);
+        // GMime reads a content type it cannot parse as application/octet-stream;
+        // the warning lets such parts be read as the plain text they almost always are.
+        g_mime_parser_options_set_warning_callback(options, noteParserWarning, nullptr);
     });
     return options;
 }
@@ -154,10 +166,57 @@ QByteArray partBytes(GMimePart *part)
     return QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len));
 }
 
+// A part whose Content-Type GMime could not read ("text", "text/", "garbage").
+// Mail readers take such a part as text/plain.
+bool hasInvalidContentType(GMimeObject *object)
+{
+    const char *value = g_mime_object_get_header(object, "Content-Type");
+    if (!value)
+        return false;
+    const int before = tInvalidContentTypes;
+    GMimeContentType *type = g_mime_content_type_parse(parserOptions(), value);
+    const bool invalid = tInvalidContentTypes != before || !type || !*g_mime_content_type_get_media_type(type)
+                         || !*g_mime_content_type_get_media_subtype(type);
+    if (type)
+        g_object_unref(type);
+    return invalid;
+}
+
+// The charset named in a Content-Type value that GMime could not read as a
+// whole ("text; charset=koi8-r"): its parameters are read on their own.
+QByteArray charsetOfInvalidType(GMimeObject *object)
+{
+    const QByteArray value = g_mime_object_get_header(object, "Content-Type");
+    const qsizetype semicolon = value.indexOf(';');
+    if (semicolon < 0)
+        return {};
+    GMimeParamList *params = g_mime_param_list_parse(parserOptions(), value.constData() + semicolon + 1);
+    if (!params)
+        return {};
+    GMimeParam *charset = g_mime_param_list_get_parameter(params, "charset");
+    const QByteArray name = charset ? QByteArray(g_mime_param_get_value(charset)) : QByteArray();
+    g_object_unref(params);
+    return name;
+}
+
 QString partText(GMimePart *part)
 {
-    const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    GMimeObject *object = GMIME_OBJECT(part);
+    const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
+    if (!charset && tInvalidContentTypes > 0 && hasInvalidContentType(object))
+        return decodeCharset(partBytes(part), charsetOfInvalidType(object));
     return decodeCharset(partBytes(part), QByteArray(charset));
+}
+
+// Text/plain, or a type GMime could not read (checked only when the parser met one).
+bool isPlainText(GMimeObject *object, GMimeContentType *type)
+{
+    if (g_mime_content_type_is_type(type, "text", "plain"))
+        return true;
+    if (!*g_mime_content_type_get_media_type(type) || !*g_mime_content_type_get_media_subtype(type))
+        return true;  // "/plain": read without a warning, but no type either
+    return tInvalidContentTypes > 0 && g_mime_content_type_is_type(type, "application", "octet-stream")
+           && hasInvalidContentType(object);
 }
 
 bool isAttachment(GMimeObject *object)
@@ -185,7 +244,7 @@ void findTextParts(GMimeObject *object, GMimePart **plain, GMimePart **html, int
     GMimeContentType *type = g_mime_object_get_content_type(object);
     if (!type)
         return;
-    if (!*plain && g_mime_content_type_is_type(type, "text", "plain"))
+    if (!*plain && isPlainText(object, type))
         *plain = GMIME_PART(object);
     else if (!*html && g_mime_content_type_is_type(type, "text", "html"))
         *html = GMIME_PART(object);
@@ -254,6 +313,61 @@ void decodeSender(GMimeMessage *message, ImapEmail &email)
         email.From = email.FromName + QStringLiteral(" <") + email.FromAddress + QLatin1Char('>');
 }
 
+// "Name:" or "Name :" at the start of raw[from, to): a header field. The name is
+// printable ASCII without the colon.
+bool isHeaderField(const QByteArray &raw, qsizetype from, qsizetype to)
+{
+    qsizetype i = from;
+    while (i < to && raw[i] > ' ' && raw[i] < 127 && raw[i] != ':')
+        ++i;
+    if (i == from)
+        return false;
+    while (i < to && (raw[i] == ' ' || raw[i] == '\t'))
+        ++i;
+    return i < to && raw[i] == ':';
+}
+
+// Where the body starts when the header block ends without its blank line: the
+// first line that is neither a header field nor the folded continuation of one.
+// -1 when the header block is sound. A leading mailbox "From " line is left to GMime.
+qsizetype strayBodyLine(const QByteArray &raw)
+{
+    qsizetype at = 0;
+    if (raw.startsWith("From ")) {
+        at = raw.indexOf('\n') + 1;
+        if (at == 0)
+            return -1;
+    }
+    bool inField = false;  // a field has begun, so folded lines may follow
+    while (at < raw.size()) {
+        const qsizetype lf = raw.indexOf('\n', at);
+        qsizetype end = lf < 0 ? raw.size() : lf;
+        if (end > at && raw[end - 1] == '\r')
+            --end;
+        if (end == at)
+            return -1;  // the blank line
+        const bool continuation = inField && (raw[at] == ' ' || raw[at] == '\t');
+        if (!continuation && !isHeaderField(raw, at, end))
+            return at;
+        inField = true;
+        if (lf < 0)
+            return -1;
+        at = lf + 1;
+    }
+    return -1;
+}
+
+// The message with the blank line its header block lacks put in before the
+// first line that is not a header field; the message itself when it has one.
+QByteArray withHeaderBlockEnd(const QByteArray &raw)
+{
+    const qsizetype stray = strayBodyLine(raw);
+    if (stray < 0)
+        return raw;
+    const bool crlf = stray >= 2 ? raw.at(stray - 2) == '\r' : raw.contains("\r\n");
+    return raw.left(stray) + (crlf ? "\r\n" : "\n") + raw.mid(stray);
+}
+
 QDateTime decodeDate(GMimeMessage *message)
 {
     GDateTime *date = g_mime_message_get_date(message);
@@ -284,12 +398,14 @@ QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
     return utf8OrLatin1(bytes);  // a charset nobody knows
 }
 
-ImapEmail decodeMessage(const QByteArray &raw)
+ImapEmail decodeMessage(const QByteArray &message)
 {
     ImapEmail email;
-    if (raw.isEmpty())
+    if (message.isEmpty())
         return email;
     GMimeParserOptions *options = parserOptions();
+    const QByteArray raw = withHeaderBlockEnd(message);  // shares the bytes when nothing is missing
+    tInvalidContentTypes = 0;
 
     // The memory stream reads the caller's bytes in place: it does not own the
     // array, and the array's wrapper is released without freeing the data.

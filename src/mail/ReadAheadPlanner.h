@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -13,9 +14,20 @@ namespace vc {
 // The read-ahead of an ascending walk over a folder, without the socket: which
 // message ranges to ask the server for next, what came back, and what to hand
 // out in order. Once a caller has fetched n and then n + 1, the client asks for
-// the following messages in pipelined ranges, at most `window` messages ahead of
-// the caller and no more while the received but not yet taken messages (plus
-// those on their way, at the sizes seen so far) reach `budget` bytes.
+// the following messages in pipelined ranges.
+//
+// How much is asked for follows the link: the pipe is kept full by bytes. The
+// planner watches the round trip (the shortest time from a range asked for on
+// an idle line to its first message, or a message fetched on its own) and the
+// throughput (bytes received per second of transfer: from the first message of
+// such a range on, while answers were on their way), and keeps at least half
+// of its target on the way, the target being three times throughput x round
+// trip (never below kMinTarget; kMinTarget until both are known). A range is asked
+// for once half the target has come in, and brings about the other half, so
+// long links get large ranges and short ones small ranges. Two limits hold
+// whatever the link: at most `window` messages ahead of the caller, and nothing
+// more asked for while the received but not yet taken messages plus those on
+// their way (at the sizes seen so far) reach `budget` bytes.
 //
 // The client drives it: continuesWalk()/enter() when a fetch comes,
 // nextRange()/requested() to ask for more, arrived()/answered() for what the
@@ -27,12 +39,27 @@ public:
         int first = 0;
         int last = 0;
     };
+    // Microseconds from any fixed point; the default is a monotonic clock.
+    using Clock = std::function<qint64()>;
 
-    // Messages asked for ahead of the caller; 0 or 1 turns read-ahead off.
+    static constexpr int kDefaultWindow = 10000;
+    static constexpr qint64 kDefaultBudget = qint64(32) << 20;
+    static constexpr qint64 kMinTarget = qint64(1) << 20;
+
+    ReadAheadPlanner();
+
+    // Most messages asked for ahead of the caller; 0 or 1 turns read-ahead off.
     void setWindow(int messages) { window_ = qMax(0, messages); }
     int window() const { return window_; }
     void setBudget(qint64 bytes) { budget_ = qMax<qint64>(1, bytes); }
     qint64 budget() const { return budget_; }
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+
+    // What it has seen of the link (0: not known yet) and the bytes it aims to
+    // keep on the way.
+    qint64 roundTripUs() const { return roundTripUs_; }
+    qint64 bytesPerSecond() const;
+    qint64 target() const;
 
     // --- The walk.
     // Whether a fetch of message `number` (by sequence number) continues the walk.
@@ -48,9 +75,10 @@ public:
     // longer held), else nothing and the caller asks for it on its own.
     std::optional<QByteArray> take(int number);
     // A message fetched on its own: `number` by sequence number (0: by UID),
-    // and, when it came, its size (for the average that sizes the ranges).
+    // and, when it came, its size (for the average that sizes the ranges) and
+    // how long the fetch took (a first guess at the round trip; -1: not timed).
     void fetchedAlone(int number) { lastFetched_ = number; }
-    void measured(qint64 bytes);
+    void measured(qint64 bytes, qint64 elapsedUs = -1);
 
     // --- What the server sends.
     // A FETCH response for `number` with its body (nullptr: none in it); false
@@ -61,6 +89,9 @@ public:
     bool answered(const QByteArray &tag);
     bool inFlight(qint64 number) const;
     bool has(int number) const { return bodies_.count(number) > 0; }
+    // A received message not yet taken, or nullptr; the number the walk takes next.
+    const QByteArray *held(int number) const;
+    int nextNumber() const { return next_ == kDraining ? 0 : next_; }
     bool rangesOutstanding() const { return !ranges_.empty(); }
 
     // --- Leaving the walk.
@@ -89,6 +120,8 @@ private:
         QByteArray tag;
         int first = 0;
         int last = 0;
+        qint64 sentAtUs = 0;
+        bool timesRoundTrip = false;  // asked for on an idle line, nothing of it arrived yet
     };
     struct Kept {
         std::map<int, QByteArray> bodies;
@@ -97,8 +130,17 @@ private:
     };
     static constexpr int kDraining = INT_MAX;
 
-    int window_ = 32;
-    qint64 budget_ = qint64(32) << 20;
+    void noteArrival(qint64 number, qint64 bytes);
+
+    int window_ = kDefaultWindow;
+    qint64 budget_ = kDefaultBudget;
+    Clock clock_;
+
+    // The link, as seen while answers were on their way.
+    qint64 roundTripUs_ = 0;  // shortest seen; 0: none yet
+    qint64 busyUs_ = 0;       // time with something on its way...
+    qint64 busyBytes_ = 0;    // ...and the bytes that came in it
+    qint64 markUs_ = 0;       // the last arrival
 
     std::deque<SentRange> ranges_;      // in the order sent
     std::map<int, QByteArray> bodies_;  // received, not yet taken: raw messages by number

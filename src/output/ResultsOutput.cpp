@@ -6,11 +6,15 @@
 #include "core/Yield.h"
 #include "rules/ResultsModel.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QSaveFile>
 #include <QStringEncoder>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <functional>
 
 namespace vc {
 
@@ -18,41 +22,28 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// The widest cell of every column over all rows, ticked or not. Lengths are
-// counted in UTF-16 code units and kept in qsizetype, so no cell is too long.
-QList<qsizetype> columnWidths(const RowSource &rows)
+QStringView separatorOf(Padding padding)
 {
-    const int columns = rows.columnCount();
-    QList<qsizetype> widths(columns, 0);
-    const int n = rows.rowCount();
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        for (int c = 0; c < columns; ++c)
-            widths[c] = std::max(widths[c], rows.cell(r, c).size());
-    }
-    return widths;
+    return padding == Padding::Spaces ? QStringView(u"     ") : QStringView(u"\t");
 }
 
-// Appends the ticked rows, every cell padded to its column's width and followed
-// by the separator, each row ended by CR LF.
-void appendPadded(const RowSource &rows, const QString &separator, QString &out)
+// Bytes of `text` in UTF-8; a surrogate pair makes four.
+qint64 utf8Size(QStringView text)
 {
-    const QList<qsizetype> widths = columnWidths(rows);
-    const int n = rows.rowCount();
-    const int columns = std::min(rows.columnCount(), int(widths.size()));
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        if (!rows.isChecked(r))
-            continue;
-        for (int c = 0; c < columns; ++c) {
-            const QString cell = rows.cell(r, c);
-            out += cell;
-            if (widths[c] >= cell.size())
-                out.append(QString(widths[c] - cell.size(), QLatin1Char(' ')));
-            out += separator;
-        }
-        out += kCrLf;
+    qint64 bytes = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : c.isHighSurrogate() ? 1 : 3;
     }
+    return bytes;
+}
+
+// Padding is written in runs of this many spaces at most.
+void writeSpaces(qsizetype count, const TextSink &sink)
+{
+    static const QString run(4096, QLatin1Char(' '));
+    for (; count > 0; count -= run.size())
+        sink(QStringView(run).left(std::min(count, run.size())));
 }
 
 void appendLines(const RowSource &rows, QString &out)
@@ -67,19 +58,29 @@ void appendLines(const RowSource &rows, QString &out)
     }
 }
 
-// The copy procedures share their shape: nothing at all for an empty list,
-// otherwise the layout goes to the clipboard.
-template <class Layout>
-void copyPadded(OutputHost &host, const RowSource &rows, const QString &location, Layout &&layout)
+// The padded copy procedures: nothing at all for an empty list, a box instead
+// of a text over the limit, otherwise the layout goes to the clipboard.
+bool copyPadded(OutputHost &host, const RowSource &rows, const QString &location, Padding padding)
 {
     ErrorTrap trap(location);
     int n = 0;
     trap(100, [&] { n = rows.rowCount(); });
     if (n == 0)
-        return;
+        return true;
+    PaddedShape shape;
+    trap(102, [&] { shape = measurePadded(rows, padding); });
+    if (shape.utf8Bytes > output::kClipboardLimitBytes) {
+        trap(104,
+             [&] { dialogs().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning); });
+        return false;
+    }
     QString out;
-    trap(102, [&] { layout(out); });
-    trap(104, [&] { host.setClipboardText(out); });
+    trap(106, [&] {
+        out.reserve(qsizetype(shape.length));
+        writePadded(rows, padding, shape, [&](QStringView piece) { out += piece; });
+    });
+    trap(108, [&] { host.setClipboardText(out); });
+    return true;
 }
 
 // PushButton14 and PushButton3: status text, hourglass, copy, confirmation.
@@ -89,11 +90,13 @@ void copyCommand(OutputHost &host, const ResultsModel &results, const QString &l
     ErrorTrap trap(location);
     trap(100, [&] { host.setStatus(output::kCopyingStatus); });
     trap(102, [&] { host.setBusy(true); });
+    bool copied = true;
     trap(104, [&] {
         const ResultsRowSource rows(results);
-        copy(host, rows);
+        copied = copy(host, rows);
     });
-    trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
+    if (copied)
+        trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
     trap(108, [&] { host.setBusy(false); });
     trap(110, [&] { host.setStatus(output::kIdleStatus); });
 }
@@ -116,7 +119,7 @@ void saveCommand(OutputHost &host, const ResultsModel &results, const QString &l
     trap(104, [&] { host.setBusy(true); });
     trap(106, [&] {
         const ResultsRowSource rows(results, true);
-        writeFileAtomically(name, commaDelimited ? commaFileBytes(rows) : textFileBytes(rows));
+        saveRowsAtomically(name, rows, commaDelimited);
     });
     trap(108, [&] { host.setBusy(false); });
 }
@@ -148,18 +151,87 @@ ResultsRowSource::ResultsRowSource(QStringList rows, bool allTicked)
     : texts_(std::move(rows)), checked_(texts_.size(), false), allTicked_(allTicked)
 {}
 
+QString output::tooLargeMessage(qint64 utf8Bytes)
+{
+    const qint64 mb = (utf8Bytes + (qint64(1) << 20) - 1) >> 20;
+    return QStringLiteral("The padded text would be %1 MB, too large for the clipboard.\r\rUse \"Copy Results To "
+                          "Clipboard\" to copy the ticked rows one per line, without padding.")
+        .arg(mb);
+}
+
+// The widest cell of every column over all rows, ticked or not, and the size
+// of the text. Lengths are UTF-16 code units in qsizetype, so no cell is too long.
+PaddedShape measurePadded(const RowSource &rows, Padding padding)
+{
+    PaddedShape shape;
+    const int columns = rows.columnCount();
+    shape.widths = QList<qsizetype>(columns, 0);
+    const int n = rows.rowCount();
+    qint64 ticked = 0;
+    qint64 tickedExtraUtf8 = 0;  // UTF-8 bytes beyond one per code unit, in ticked cells
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        const bool checked = rows.isChecked(r);
+        ticked += checked ? 1 : 0;
+        for (int c = 0; c < columns; ++c) {
+            const QString cell = rows.cell(r, c);
+            shape.widths[c] = std::max(shape.widths[c], cell.size());
+            if (checked)
+                tickedExtraUtf8 += utf8Size(cell) - cell.size();
+        }
+    }
+    // Every ticked row: each column at its width plus the separator, then CR LF.
+    qint64 rowLength = 2;
+    for (const qsizetype w : std::as_const(shape.widths))
+        rowLength += w + separatorOf(padding).size();
+    shape.length = ticked * rowLength;
+    shape.utf8Bytes = shape.length + tickedExtraUtf8;
+    return shape;
+}
+
+// The ticked rows, every cell padded to its column's width and followed by the
+// separator, each row ended by CR LF. A cell wider than its measured column
+// (the rows changed between the passes) gets the separator alone.
+void writePadded(const RowSource &rows, Padding padding, const PaddedShape &shape, const TextSink &sink)
+{
+    const int n = rows.rowCount();
+    const int columns = std::min(rows.columnCount(), int(shape.widths.size()));
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        if (!rows.isChecked(r))
+            continue;
+        for (int c = 0; c < columns; ++c) {
+            const QString cell = rows.cell(r, c);
+            sink(cell);
+            if (shape.widths[c] >= cell.size())
+                writeSpaces(shape.widths[c] - cell.size(), sink);
+            sink(separatorOf(padding));
+        }
+        sink(kCrLf);
+    }
+}
+
+namespace {
+
+QString paddedText(const RowSource &rows, Padding padding)
+{
+    const PaddedShape shape = measurePadded(rows, padding);
+    QString out;
+    out.reserve(qsizetype(shape.length));
+    writePadded(rows, padding, shape, [&](QStringView piece) { out += piece; });
+    return out;
+}
+
+}  // namespace
+
 QString spaceLayout(const RowSource &rows)
 {
-    QString out;
-    appendPadded(rows, QStringLiteral("     "), out);
-    return out;
+    return paddedText(rows, Padding::Spaces);
 }
 
 QString tabLayout(const RowSource &rows)
 {
-    QString out;
-    appendPadded(rows, QStringLiteral("\t"), out);
-    return out;
+    return paddedText(rows, Padding::Tabs);
 }
 
 QString lineLayout(const RowSource &rows)
@@ -169,55 +241,138 @@ QString lineLayout(const RowSource &rows)
     return out;
 }
 
-QByteArray textFileBytes(const RowSource &rows)
+namespace {
+
+// Bytes in pieces, as a file is written.
+using ByteSink = std::function<void(const QByteArray &)>;
+
+// Text in the system encoding, appended piece by piece with one encoder for the
+// whole text, so the bytes are those of the pieces encoded in one go (a
+// surrogate pair or a lone surrogate at a piece's end included). Without a sink
+// room for the worst case is reserved at once and the text is never copied as
+// it grows; with one, the bytes go to it whenever about kChunkBytes gathered.
+class SystemText {
+public:
+    static constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
+
+    explicit SystemText(qsizetype utf16Length, ByteSink sink = {}) : sink_(std::move(sink))
+    {
+        out_.reserve(encoder_.requiredSpace(sink_ ? std::min(utf16Length, kChunkBytes) : utf16Length));
+    }
+    void append(QStringView piece)
+    {
+        const qsizetype at = out_.size();
+        out_.resize(at + encoder_.requiredSpace(piece.size()));
+        char *end = encoder_.appendToBuffer(out_.data() + at, piece);
+        out_.truncate(end - out_.constData());
+        if (sink_ && out_.size() >= kChunkBytes)
+            flush();
+    }
+    void flush()
+    {
+        if (sink_ && !out_.isEmpty()) {
+            sink_(out_);
+            out_.truncate(0);  // keeps the room for the next chunk
+        }
+    }
+    QByteArray take()
+    {
+        out_.squeeze();  // gives back the unused part of the worst case
+        return std::move(out_);
+    }
+
+private:
+    QStringEncoder encoder_{QStringConverter::System};
+    ByteSink sink_;
+    QByteArray out_;
+};
+
+// The length in UTF-16 code units of every row's first cell plus `perRow`.
+qsizetype firstColumnLength(const RowSource &rows, qsizetype perRow)
 {
-    QString text;
+    qsizetype length = 0;
     const int n = rows.rowCount();
     for (int r = 0; r < n; ++r) {
         yieldToEvents();
-        text += rows.cell(r, 0);
-        text += kCrLf;
+        length += rows.cell(r, 0).size() + perRow;
     }
-    return systemBytes(text);
+    return length;
+}
+
+// A saved file's text: one row per line, or every row followed by a comma and
+// then one line end.
+void appendFileRows(const RowSource &rows, bool commaDelimited, SystemText &out)
+{
+    const int n = rows.rowCount();
+    for (int r = 0; r < n; ++r) {
+        yieldToEvents();
+        out.append(rows.cell(r, 0));
+        out.append(commaDelimited ? QStringView(u",") : QStringView(kCrLf));
+    }
+    if (commaDelimited)
+        out.append(kCrLf);
+}
+
+// QSaveFile's commit brings the file to the disk, which takes a while for a
+// big one: it runs on a worker thread while the window goes on.
+bool commitWhileYielding(QSaveFile &file)
+{
+    QFuture<bool> committed = QtConcurrent::run([&file] { return file.commit(); });
+    if (!committed.isFinished()) {
+        QEventLoop loop;
+        QFutureWatcher<bool> watcher;
+        QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(committed);
+        if (!committed.isFinished())
+            loop.exec();
+    }
+    return committed.result();
+}
+
+}  // namespace
+
+QByteArray textFileBytes(const RowSource &rows)
+{
+    SystemText text(firstColumnLength(rows, kCrLf.size()));
+    appendFileRows(rows, false, text);
+    return text.take();
 }
 
 QByteArray commaFileBytes(const RowSource &rows)
 {
-    QString line;
-    const int n = rows.rowCount();
-    for (int r = 0; r < n; ++r) {
-        yieldToEvents();
-        line += rows.cell(r, 0);
-        line += QLatin1Char(',');
-    }
-    line += kCrLf;
-    return systemBytes(line);
+    SystemText line(firstColumnLength(rows, 1) + kCrLf.size());
+    appendFileRows(rows, true, line);
+    return line.take();
 }
 
-void writeFileAtomically(const QString &path, const QByteArray &bytes)
+void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDelimited)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         raise(err::PathFileAccess, file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
+    QString failure;
+    SystemText text(SystemText::kChunkBytes, [&](const QByteArray &bytes) {
+        if (failure.isEmpty() && file.write(bytes) != bytes.size())
+            failure = file.errorString();
+    });
+    appendFileRows(rows, commaDelimited, text);
+    text.flush();
+    if (!failure.isEmpty()) {
         file.cancelWriting();
-        raise(err::PathFileAccess, reason);
+        raise(err::PathFileAccess, failure);
     }
-    if (!file.commit())
+    if (!commitWhileYielding(file))
         raise(err::PathFileAccess, file.errorString());
 }
 
-void CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
+bool CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace,
-               [&](QString &out) { appendPadded(rows, QStringLiteral("     "), out); });
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardSpace, Padding::Spaces);
 }
 
-void CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
+bool CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows)
 {
-    copyPadded(host, rows, location::Main::CopyListViewToClipboardTab,
-               [&](QString &out) { appendPadded(rows, QStringLiteral("\t"), out); });
+    return copyPadded(host, rows, location::Main::CopyListViewToClipboardTab, Padding::Tabs);
 }
 
 void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows)

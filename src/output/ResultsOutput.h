@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <functional>
 
 namespace vc {
 
@@ -43,6 +46,20 @@ QString spaceLayout(const RowSource &rows);  // cell, padding to the width, five
 QString tabLayout(const RowSource &rows);    // cell, padding to the width, one tab
 QString lineLayout(const RowSource &rows);   // first column only
 
+// The padded layouts in two passes, for text too large to hold twice: the
+// first pass measures the columns and the size of the text, the second hands
+// the text to a sink in pieces (cells, padding in runs of at most a few KiB,
+// separators, line ends), so only the rows themselves stay in memory.
+enum class Padding { Spaces, Tabs };
+struct PaddedShape {
+    QList<qsizetype> widths;  // per column, in UTF-16 code units
+    qint64 length = 0;        // of the whole text, in UTF-16 code units
+    qint64 utf8Bytes = 0;     // of the whole text, in UTF-8
+};
+using TextSink = std::function<void(QStringView)>;
+PaddedShape measurePadded(const RowSource &rows, Padding padding);
+void writePadded(const RowSource &rows, Padding padding, const PaddedShape &shape, const TextSink &sink);
+
 // Text in the system encoding (UTF-8 here), as saved files and the
 // command-line program write it.
 QByteArray systemBytes(const QString &text);
@@ -53,9 +70,12 @@ QByteArray systemBytes(const QString &text);
 QByteArray textFileBytes(const RowSource &rows);
 QByteArray commaFileBytes(const RowSource &rows);
 
-// Writes `bytes` to `path` as a whole: on failure an existing file keeps its old
-// content and AppError (Path/File access error) carries the system's reason.
-void writeFileAtomically(const QString &path, const QByteArray &bytes);
+// Saves the rows as textFileBytes (or commaFileBytes) gives them, written in
+// pieces and brought to the disk while the event loop goes on, so a million
+// rows do not freeze the window. `path` is replaced only as a whole: on failure
+// an existing file keeps its old content and AppError (Path/File access error)
+// carries the system's reason.
+void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDelimited);
 
 // What the output commands need from the main window.
 class OutputHost {
@@ -67,9 +87,11 @@ public:
 };
 
 // The copy procedures of the three layouts: an empty list leaves the clipboard
-// untouched, otherwise it gets the layout of the ticked rows.
-void CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows);
-void CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows);
+// untouched, otherwise it gets the layout of the ticked rows. A padded text
+// larger than output::kClipboardLimitBytes is not built: a box says how large
+// it would be, the clipboard stays as it was, and the procedure answers false.
+bool CopyListViewToClipboardSpace(OutputHost &host, const RowSource &rows);
+bool CopyListViewToClipboardTab(OutputHost &host, const RowSource &rows);
 void CopyListViewToClipboardEnter(OutputHost &host, const RowSource &rows);
 
 // The main window's output commands.
@@ -89,6 +111,9 @@ inline const QString kCopiedMessage = QStringLiteral(
 inline const QString kSaveTitle = QStringLiteral("Save");
 inline const QString kSaveFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
 QString overwriteQuestion(const QString &fileName);
+// The largest padded text (in UTF-8) the two padded copy commands put on the clipboard.
+inline constexpr qint64 kClipboardLimitBytes = qint64(256) << 20;
+QString tooLargeMessage(qint64 utf8Bytes);
 }  // namespace output
 
 }  // namespace vc

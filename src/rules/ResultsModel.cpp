@@ -1,8 +1,15 @@
 #include "rules/ResultsModel.h"
 
+#include <QThreadPool>
+
+#include <algorithm>
+#include <utility>
+
 namespace vc {
 
 namespace {
+// From this many rows on, clear() frees them on a worker thread.
+constexpr qsizetype kReleaseElsewhereRows = 20000;
 // A display role never renders a whole message body: long cells are cut for
 // the view only (the row keeps its full text for copying and saving).
 constexpr qsizetype kDisplayLimit = 2000;
@@ -69,6 +76,39 @@ void ResultsModel::setChecked(int row, bool on)
     setData(index(row), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
 }
 
+void ResultsModel::tickAll(Tick tick)
+{
+    if (checked_.isEmpty())
+        return;
+    for (qsizetype i = 0; i < checked_.size(); ++i)
+        checked_[i] = tick == Tick::Invert ? !checked_[i] : tick == Tick::On;
+    Q_EMIT dataChanged(index(0), index(count() - 1), {Qt::CheckStateRole});
+}
+
+void ResultsModel::toggleRows(const QList<int> &rows)
+{
+    int first = count(), last = -1;
+    bool allTicked = true;
+    for (const int row : rows) {
+        if (row < 0 || row >= count())
+            continue;
+        allTicked = allTicked && checked_[row];
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    if (last < 0)
+        return;
+    for (const int row : rows)
+        if (row >= 0 && row < count())
+            checked_[row] = !allTicked;
+    Q_EMIT dataChanged(index(first), index(last), {Qt::CheckStateRole});
+}
+
+int ResultsModel::checkedCount() const
+{
+    return int(std::count(checked_.cbegin(), checked_.cend(), true));
+}
+
 void ResultsModel::append(const QString &text)
 {
     appendRows(QStringList{text});
@@ -82,8 +122,10 @@ void ResultsModel::appendRows(const QStringList &rows)
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
     texts_.append(rows);
     checked_.insert(checked_.size(), rows.size(), false);
-    for (const QString &t : rows)
-        ++index_[t];
+    if (indexed_) {
+        for (const QString &t : rows)
+            ++index_[t];
+    }
     endInsertRows();
 }
 
@@ -92,10 +134,31 @@ void ResultsModel::clear()
     if (texts_.isEmpty())
         return;
     beginResetModel();
-    texts_.clear();
+    QList<QString> texts = std::exchange(texts_, {});
+    QHash<QString, int> index = std::exchange(index_, {});
     checked_.clear();
-    index_.clear();
+    indexed_ = false;
     endResetModel();
+    // Freeing a million rows takes longer than the window may stand still: a
+    // big list is let go on a worker thread. Texts still shared with a copy
+    // held elsewhere are safe: their reference counts are atomic.
+    if (texts.size() >= kReleaseElsewhereRows) {
+        QThreadPool::globalInstance()->start([texts = std::move(texts), index = std::move(index)]() mutable {
+            index = {};
+            texts = {};
+        });
+    }
+}
+
+bool ResultsModel::contains(const QString &text) const
+{
+    if (!indexed_) {
+        index_.reserve(texts_.size());
+        for (const QString &t : texts_)
+            ++index_[t];
+        indexed_ = true;
+    }
+    return index_.contains(text);
 }
 
 }  // namespace vc

@@ -4,14 +4,14 @@
 #include "core/Yield.h"
 
 #include <QSet>
+#include <QStringMatcher>
 
 #include <algorithm>
+#include <vector>
 
 namespace vc::rules {
 
 namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
 
 // The lower-cased copy of `text` with the part searched for already lower-cased.
 bool containsLowered(const QString &loweredText, const QString &loweredPart)
@@ -39,22 +39,88 @@ QStringList headerFields(const MailRecord &m)
     return out;
 }
 
+// Calls `line(from, to)` for every body line, [from, to) in the body, in order
+// (see bodyLines).
+template <class LineFn>
+void forEachLine(QStringView body, LineFn &&line)
+{
+    if (body.isEmpty())
+        return;
+    qsizetype from = 0;
+    qsizetype cr = body.indexOf(u'\r');
+    while (cr >= 0) {
+        if (cr + 1 < body.size() && body[cr + 1] == u'\n') {
+            line(from, cr);
+            from = cr + 2;
+        }
+        cr = body.indexOf(u'\r', cr + 1);
+    }
+    line(from, body.size());
+}
+
+// Answers "does the span [from, to) of a lower-cased text hold the lower-cased
+// part" for spans that come in ascending order (the lines of one body), without
+// a copy per span: the first match at or after a span's start decides, and it
+// stays valid for the following spans until they have passed it. An empty span
+// holds nothing, not even an empty part.
+class SpanFinder {
+public:
+    SpanFinder(QStringView loweredText, const QString &loweredPart)
+        : text_(loweredText), matcher_(loweredPart), partLength_(loweredPart.size())
+    {}
+
+    bool holds(qsizetype from, qsizetype to)
+    {
+        if (to <= from)
+            return false;
+        if (partLength_ == 0)
+            return true;
+        if (!exhausted_ && (searchedFrom_ < 0 || match_ < from)) {
+            match_ = matcher_.indexIn(text_, from);
+            searchedFrom_ = from;
+            exhausted_ = match_ < 0;
+        }
+        return !exhausted_ && match_ + partLength_ <= to;
+    }
+
+private:
+    QStringView text_;
+    QStringMatcher matcher_;
+    qsizetype partLength_;
+    qsizetype match_ = -1;
+    qsizetype searchedFrom_ = -1;
+    bool exhausted_ = false;  // no match at or after the last search's start
+};
+
 }  // namespace
 
 QStringList bodyLines(const QString &body)
 {
-    if (body.isEmpty())
-        return {};
-    return body.split(kCrLf, Qt::KeepEmptyParts);
+    QStringList lines;
+    forEachLine(body, [&](qsizetype from, qsizetype to) { lines << body.mid(from, to - from); });
+    return lines;
 }
 
 QString lowerCase(const QString &text)
 {
+    // Up to the first code unit that may change, the text is its own lower case:
+    // a text without capitals is handed back without a copy.
+    const QChar *s = text.constData();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && s[i].unicode() < 0x80 && (s[i].unicode() < u'A' || s[i].unicode() > u'Z'))
+        ++i;
+    if (i == n)
+        return text;
     QString out = text;
     QChar *d = out.data();
-    const qsizetype n = out.size();
-    for (qsizetype i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         const QChar c = d[i];
+        if (c.unicode() < 0x80) {
+            if (c.unicode() >= u'A' && c.unicode() <= u'Z')
+                d[i] = QChar(char16_t(c.unicode() + (u'a' - u'A')));
+            continue;
+        }
         if (c.isHighSurrogate() && i + 1 < n && d[i + 1].isLowSurrogate()) {
             const char32_t cp = QChar::surrogateToUcs4(c, d[i + 1]);
             const char32_t lc = QChar::toLower(cp);
@@ -89,7 +155,9 @@ QStringList allEmailData(const MailRecord &m)
 
 namespace {
 // Header fields (each when not empty) then body lines, kept when their
-// containing `text` is `wanted`.
+// containing `text` is `wanted`. The body is lower-cased once; lower-casing
+// keeps positions and never pairs code units across a CR LF, so a line of the
+// lower-cased body is the lower-cased line.
 QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted)
 {
     const QString part = lowerCase(text);
@@ -97,9 +165,13 @@ QStringList linesByContainment(const MailRecord &m, const QString &text, bool wa
     for (const QString &f : headerFields(m))
         if (containsLowered(lowerCase(f), part) == wanted)
             rows << f;
-    for (const QString &line : bodyLines(m.PlainTextBody))
-        if (containsLowered(lowerCase(line), part) == wanted)
-            rows << line;
+    const QString &body = m.PlainTextBody;
+    const QString low = lowerCase(body);
+    SpanFinder finder(low, part);
+    forEachLine(body, [&](qsizetype from, qsizetype to) {
+        if (finder.holds(from, to) == wanted)
+            rows << body.mid(from, to - from);
+    });
     return rows;
 }
 }  // namespace
@@ -217,18 +289,21 @@ QStringList textSetLines(const MailRecord &m, const QStringList &items)
     QStringList rows;
     if (parts.isEmpty())
         return rows;
-    auto consider = [&](const QString &text) {
-        const QString low = lowerCase(text);
-        for (const QString &p : parts)
-            if (containsLowered(low, p)) {
-                rows << withoutLeadingBlanks(text);
-                return;
-            }
-    };
-    for (const QString &f : headerFields(m))
-        consider(f);
-    for (const QString &line : bodyLines(m.PlainTextBody))
-        consider(line);
+    for (const QString &f : headerFields(m)) {
+        const QString low = lowerCase(f);
+        if (std::any_of(parts.cbegin(), parts.cend(), [&](const QString &p) { return containsLowered(low, p); }))
+            rows << withoutLeadingBlanks(f);
+    }
+    const QString &body = m.PlainTextBody;
+    const QString low = lowerCase(body);
+    std::vector<SpanFinder> finders;
+    finders.reserve(size_t(parts.size()));
+    for (const QString &p : parts)
+        finders.emplace_back(low, p);
+    forEachLine(body, [&](qsizetype from, qsizetype to) {
+        if (std::any_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(from, to); }))
+            rows << withoutLeadingBlanks(body.mid(from, to - from));
+    });
     return rows;
 }
 

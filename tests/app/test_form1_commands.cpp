@@ -105,9 +105,10 @@ private Q_SLOTS:
         QCOMPARE(w->results().count(), 0);
         QCOMPARE(w->Check1->isChecked(), remember);
         const auto v = fileValues();
-        QCOMPARE(w->Text7->text(), remember ? QStringLiteral("alice") : QString());
+        // Without "Remember me" the password goes; the account name stays.
+        QCOMPARE(w->Text7->text(), QStringLiteral("alice"));
         QCOMPARE(w->Text6->text(), remember ? QStringLiteral("secret") : QString());
-        QCOMPARE(v.value(QStringLiteral("User")), remember ? QStringLiteral("alice") : QString());
+        QCOMPARE(v.value(QStringLiteral("User")), QStringLiteral("alice"));
         QCOMPARE(v.value(QStringLiteral("Password")), remember ? QStringLiteral("secret") : QString());
         QVERIFY(d.boxes.isEmpty());
     }
@@ -163,7 +164,7 @@ private Q_SLOTS:
         QCOMPARE(d.texts(), QStringList{kDone});
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
         QCOMPARE(statusDuringFetch, QStringLiteral("Reading mail 2 of 3"));
-        QCOMPARE(barDuringFetch, 40);
+        QCOMPARE(barDuringFetch, 1);  // messages done, not the fetch's percentage
         QCOMPARE(captionDuringFetch, QStringLiteral("Stop"));
         QVERIFY(guardDuringFetch);
         // Header rows, the whole body, then its lines, message after message.
@@ -300,7 +301,9 @@ private Q_SLOTS:
         w->PushButton13->click();
         QCOMPARE(w->PushButton17->text(), kConnect);
         QVERIFY(w->oChilkat == nullptr);
-        QVERIFY(d.texts().contains(kDone));
+        // The run still ends with "Done.", followed by what it could not read.
+        QCOMPARE(d.texts().size(), 1);
+        QVERIFY2(d.texts().first().startsWith(kDone), qPrintable(d.texts().first()));
         QVERIFY(!w->onExtractEmail);
         QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
     }

@@ -60,7 +60,7 @@ const Row kForm1[] = {
     {"PushButton11", "QPushButton", "Form1", "Extract Lines Containing These Text Sets", 1200, 5355, 6720, 405, 27},
     {"Frame6", "QGroupBox", "Form1", "Extract Between Option", 120, 5820, 7800, 645, 6},
     {"Check3", "QCheckBox", "Frame6", "Show duplicate items in results", 240, 270, 3135, 255, 7},
-    {"ListView1", "QTreeView", "Form1", "", 120, 6570, 7800, 1575, 8},
+    {"ListView1", "vc::ResultsView", "Form1", "", 120, 6570, 7800, 1575, 8},
     {"PushButton6", "QPushButton", "Form1", "Save Results As Text File", 120, 8235, 3840, 405, 9},
     {"PushButton12", "QPushButton", "Form1", "Save As Comma Delimited", 4080, 8235, 3840, 405, 10},
     {"PushButton9", "QPushButton", "Form1", "Clear List", 120, 8745, 3840, 405, 11},
@@ -214,7 +214,11 @@ private Q_SLOTS:
             many << QString::number(n);
         w->results().appendRows(many);
         QCOMPARE(v->model()->rowCount(), 1000001);
-        QCOMPARE(v->model()->index(1000000, 0).data().toString(), QStringLiteral("999999"));
+        const QModelIndex last = v->model()->index(1000000, 0);
+        QCOMPARE(last.data().toString(), QStringLiteral("999999"));
+        // Appended rows get their place in the view shortly after.
+        QTRY_VERIFY(v->visualRect(last).isValid());
+        QCOMPARE(v->indexBelow(v->model()->index(999999, 0)), last);
         w->PushButton9->click();
         QCOMPARE(v->model()->rowCount(), 0);
     }

@@ -71,18 +71,18 @@ private Q_SLOTS:
         QVERIFY(d.boxes.isEmpty());
     }
 
-    void rememberOffErasesStoredAccount()
+    void rememberOffErasesStoredPassword()
     {
         storeOnly({{"User", "alice"}, {"Password", "pw"}, {"StayConnected", "0"}});
         ScriptedDialogs d;
         Window w;
         w->Form_Load();
-        QCOMPARE(w->Text7->text(), QString());
+        QCOMPARE(w->Text7->text(), QStringLiteral("alice"));  // the account name is kept
         QCOMPARE(w->Text6->text(), QString());
         QVERIFY(!w->Check1->isChecked());
         const auto v = fileValues();
-        QVERIFY(v.contains(QStringLiteral("User")));
-        QCOMPARE(v.value(QStringLiteral("User")), QString());
+        QCOMPARE(v.value(QStringLiteral("User")), QStringLiteral("alice"));
+        QVERIFY(v.contains(QStringLiteral("Password")));
         QCOMPARE(v.value(QStringLiteral("Password")), QString());
         QVERIFY(d.boxes.isEmpty());
     }
@@ -120,8 +120,8 @@ private Q_SLOTS:
         w->Form_Load();
         QVERIFY(w->Check2->isChecked());
         QVERIFY(!w->Check2->isEnabled());
-        QCOMPARE(w->Text7->text(), QString());
-        QCOMPARE(w.fake->logins, QStringList{QStringLiteral("|")});
+        QCOMPARE(w->Text7->text(), QStringLiteral("alice"));
+        QCOMPARE(w.fake->logins, QStringList{QStringLiteral("alice|")});
         QCOMPARE(d.count(QStringLiteral("Invalid login. Please double-check your username and password.")), 1);
         QCOMPARE(w->PushButton17->text(), kConnect);
         QCOMPARE(w->statusText(), QStringLiteral("Disconnected from Windows Live Hotmail."));
@@ -219,12 +219,14 @@ private Q_SLOTS:
         QTest::keyClicks(w->Text6, QStringLiteral("p\"w"));
         QCOMPARE(settings::readText(settings::key::Password), QStringLiteral("p\"w"));
         QCOMPARE(w->Text6->echoMode(), QLineEdit::Password);
-        // The next start with "Remember me" unticked empties the box and the store.
+        // The next start with "Remember me" unticked keeps the name and empties
+        // the password, in the box and in the store.
         w.form.reset();
         Window again;
         again->Form_Load();
-        QCOMPARE(again->Text7->text(), QString());
-        QCOMPARE(fileValues().value(QStringLiteral("User")), QString());
+        QCOMPARE(again->Text7->text(), QStringLiteral("abc"));
+        QCOMPARE(again->Text6->text(), QString());
+        QCOMPARE(fileValues().value(QStringLiteral("Password")), QString());
     }
 
     void selectingSentStoresAllFive()

@@ -38,9 +38,10 @@ void FakeImap::setInbox(const QList<ImapEmail> &messages)
         inbox.messages << m;
 }
 
-int FakeImap::answer(bool ok, const QString &failure)
+int FakeImap::answer(bool ok, const QString &failure, ImapFailure kind)
 {
     lastError_ = ok ? QStringLiteral("OK") : failure;
+    lastFailure_ = ok ? ImapFailure::None : kind;
     return ok ? 1 : 0;
 }
 
@@ -51,18 +52,22 @@ int FakeImap::Connect(const QString &host)
     ports << port_;
     ssl << ssl_;
     selected_ = -1;
+    if (onConnect)
+        onConnect();
     connected_ = connectOk;
     loggedIn_ = false;
-    return answer(connectOk, QStringLiteral("Connect: refused"));
+    return answer(connectOk, QStringLiteral("Connect: %1").arg(QLatin1String(failureName(connectFailure))),
+                  connectFailure);
 }
 
 QString FakeImap::SendRawCommand(const QString &)
 {
     calls << QStringLiteral("id");
     if (!connected_ || !idOk) {
-        lastError_ = QStringLiteral("SendRawCommand: no answer");
+        answer(false, QStringLiteral("SendRawCommand: no answer"), ImapFailure::Refusal);
         return {};
     }
+    answer(true, {});
     lastError_ = QStringLiteral("SendRawCommand: OK");
     return QStringLiteral("* ID NIL\r\nA1 OK ID completed");
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The one in-memory IMAP component of the tests: folders of messages, fetches
 // that fail, connect/ID/login/list/select failures, special-use attributes, an
-// account that only takes one user and password, and a hook that runs inside
-// FetchSingle (where a Stop click or a disconnect lands during a real fetch).
+// account that only takes one user and password, the kind of each failure,
+// and hooks that run inside Connect and FetchSingle (where a click lands
+// during a real connect or fetch).
 #include "mail/ImapComponent.h"
 
 #include <QDateTime>
@@ -32,7 +33,12 @@ public:
     // The account: with `user` set, only that user with `password` logs in.
     QString user, password;
     bool connectOk = true, idOk = true, loginOk = true, listOk = true;
-    QSet<QString> refuseSelect;  // names that SELECT refuses although they exist
+    // Why a refused Connect failed (None: the fake cannot tell, as a component
+    // may), and with TlsRejected the certificate's reasons.
+    ImapFailure connectFailure = ImapFailure::None;
+    QStringList refusedCertificate;
+    std::function<void()> onConnect;  // runs inside Connect (where a click lands during a real connect)
+    QSet<QString> refuseSelect;       // names that SELECT refuses although they exist
     // Fetches answer the abort check: a fetch whose check is answered non-zero fails.
     bool fetchHonoursAbort = true;
     std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the first abort check
@@ -64,14 +70,20 @@ public:
     std::unique_ptr<ImapEmail> FetchSingle(int number, bool) override;
     QString LastErrorText() const override { return lastError_; }
     int Disconnect() override;
+    ImapFailure lastFailure() const override { return lastFailure_; }
+    QStringList certificateErrors() const override
+    {
+        return lastFailure_ == ImapFailure::TlsRejected ? refusedCertificate : QStringList();
+    }
 
 private:
-    int answer(bool ok, const QString &failure);
+    int answer(bool ok, const QString &failure, ImapFailure kind = ImapFailure::Refusal);
 
     bool ssl_ = false, connected_ = false, loggedIn_ = false;
     int port_ = 0;
     int selected_ = -1;
     QString lastError_;
+    ImapFailure lastFailure_ = ImapFailure::None;
 };
 
 }  // namespace vc::test

@@ -50,9 +50,9 @@ void TestRunHost::resetProgress()
     events << QStringLiteral("progress reset");
 }
 
-void TestRunHost::showProgress(int, const QString &text)
+void TestRunHost::showProgress(const RunProgress &p)
 {
-    progress << text;
+    progress << p.text;
 }
 
 void TestRunHost::messageListed(const clsChilkatIMAP &c)

@@ -29,7 +29,7 @@ public:
     QString folderName() override { return folder; }
     void setBusy(bool busy) override;
     void resetProgress() override;
-    void showProgress(int percent, const QString &text) override;
+    void showProgress(const RunProgress &p) override;
     void messageListed(const clsChilkatIMAP &c) override;
 
     ImapComponent &imap;

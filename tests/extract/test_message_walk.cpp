@@ -374,6 +374,27 @@ private Q_SLOTS:
         QCOMPARE(records(log).size(), 1 + 4);
     }
 
+    // Each record is in the file when its fetch returns, while the walk keeps
+    // the log open, and a log removed between walks is made afresh.
+    void eachRecordIsInTheFileWhenItsMessageIsDelivered()
+    {
+        fillInbox(3);
+        QList<int> seen;
+        connect(conn, &clsChilkatIMAP::MailExtractListing, this,
+                [&](const MailRecord &) { seen << int(records(readFile(logPath)).size()); });
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(3);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        QCOMPARE(seen, (QList<int>{1, 2, 3}));
+
+        QVERIFY(QFile::remove(logPath));
+        seen.clear();
+        conn->setCurrentLocation(1);
+        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        QCOMPARE(seen, (QList<int>{1, 2, 3}));
+        QCOMPARE(records(readFile(logPath)).size(), 3);
+    }
+
     void logFallsBackToTheUserFolder()
     {
         QFile blocker(tmp.filePath(QStringLiteral("not-a-folder")));
@@ -388,11 +409,42 @@ private Q_SLOTS:
         QCOMPARE(recs.size(), 2);
         QVERIFY(recs[1].endsWith(" : second"));
 
+        // The choice is made once: the program folder is not tried again for
+        // every record, even once it could be written.
+        QFile late(tmp.filePath(QStringLiteral("late-program")));
+        QVERIFY(late.open(QIODevice::WriteOnly));
+        late.close();
+        errorlog::overrideFolders(late.fileName(), userFolder);
+        errorlog::append(QString(), QStringLiteral("chosen"));
+        QVERIFY(late.remove());
+        QVERIFY(QDir().mkpath(late.fileName()));
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("still")), userFolder + QStringLiteral("/errorlog.txt"));
+        QVERIFY(!QFile::exists(late.fileName() + QStringLiteral("/errorlog.txt")));
+        // When the chosen log cannot be written any more, the choice is made again.
+        QVERIFY(QFile::remove(userFolder + QStringLiteral("/errorlog.txt")));
+        QVERIFY(QDir(userFolder).removeRecursively());
+        QFile(userFolder).open(QIODevice::WriteOnly);  // a file where the folder was
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("moved")),
+                 late.fileName() + QStringLiteral("/errorlog.txt"));
+        QVERIFY(QFile::remove(userFolder));
+
         // A writable program folder is used first.
         const QString programFolder = tmp.filePath(QStringLiteral("program"));
         QVERIFY(QDir().mkpath(programFolder));
         errorlog::overrideFolders(programFolder, userFolder);
         QCOMPARE(errorlog::append(QString(), QStringLiteral("third")), programFolder + QStringLiteral("/errorlog.txt"));
+
+        // An installed program's folder is never used, even when it is writable
+        // (as /usr/bin is for root).
+        const QString prefix = tmp.filePath(QStringLiteral("prefix"));
+        QVERIFY(QDir().mkpath(prefix + QStringLiteral("/bin")));
+        QVERIFY(QDir().mkpath(prefix + QStringLiteral("/share/applications")));
+        QFile desktop(prefix + QStringLiteral("/share/applications/example.quillmark.vellumcast.desktop"));
+        QVERIFY(desktop.open(QIODevice::WriteOnly));
+        desktop.close();
+        errorlog::overrideFolders(prefix + QStringLiteral("/bin"), userFolder);
+        QCOMPARE(errorlog::append(QString(), QStringLiteral("fourth")), userFolder + QStringLiteral("/errorlog.txt"));
+        QVERIFY(!QFile::exists(prefix + QStringLiteral("/bin/errorlog.txt")));
 
         // Nowhere to write.
         errorlog::overrideFolders(blocker.fileName(), blocker.fileName() + QStringLiteral("/sub"));

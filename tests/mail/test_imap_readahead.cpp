@@ -144,7 +144,7 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
     const int count = 200;
     server->messages = messages(count);
     ImapClient client;
-    QCOMPARE(client.readAheadWindow(), 32);
+    QCOMPARE(client.readAheadWindow(), vc::ReadAheadPlanner::kDefaultWindow);
     QVERIFY(open(client));
     QCOMPARE(client.NumMessages(), count);
 
@@ -168,6 +168,7 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
     }
     QVERIFY(mostHeld <= client.readAheadWindow());
     QVERIFY(mostHeld > 1);  // it did read ahead
+    QVERIFY(client.messagesDecodedAhead() > 0);  // and decoded ahead
 
     // One fetch for the first message, then ranges that cover the rest exactly once.
     const int fetches = server->count("FETCH");
@@ -259,6 +260,7 @@ void TestImapReadAhead::otherRequestsLeaveTheReadAheadCleanly()
     server->messages = messages(count);
     server->latencyMs = 100;  // ranges are still on their way when the next request comes
     ImapClient client;
+    client.setReadAheadWindow(32);  // ranges of 16
     QVERIFY(open(client));
     const auto fetch = [&](int n, bool uid = false) {
         const auto m = client.FetchSingle(n, uid);

@@ -109,7 +109,9 @@ void TestImapServer::wrongPasswordOrClosedPortShowOneBox()
     conn.setPORT(closedPort);
     conn.setPassword(TestServer::password());
     QVERIFY(!conn.Connect());
-    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
+    QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("127.0.0.1 refused the connection on port %1.\rPlease "
+                                                         "check the server name and port; the server may be down.")
+                                              .arg(closedPort)});
 }
 
 void TestImapServer::connectTwiceRunsEverythingTwice()

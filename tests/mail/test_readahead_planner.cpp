@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <deque>
+
 using vc::ImapFailure;
 using vc::ImapFault;
 using vc::ReadAheadPlanner;
@@ -43,6 +45,81 @@ void startWalk(ReadAheadPlanner &p, qint64 size)
     p.enter(2);
 }
 
+// A link in simulated time (microseconds). The server answers the ranges in the
+// order asked, each message `transferUs(size)` after the one before; the first
+// bytes of an answer come a round trip after its request at the earliest. The
+// walk takes message 1 on its own, then each message as soon as it is there,
+// and spends `workUs` on each.
+struct LinkSim {
+    qint64 rttUs = 0;
+    qint64 bytesPerSecond = 0;
+    qint64 size = 0;
+    qint64 workUs = 0;
+    int exists = 0;
+
+    qint64 now = 0;
+    qint64 linkFree = 0;
+    struct Arrival {
+        qint64 at;
+        int number;
+        QByteArray tag;  // the range's, on its last message
+    };
+    std::deque<Arrival> pending;
+    qint64 mostAhead = 0;  // held plus asked for and not arrived, in bytes
+    int tags = 0;
+
+    qint64 transferUs(qint64 bytes) const { return bytes * 1'000'000 / bytesPerSecond; }
+
+    void ask(ReadAheadPlanner &p, int from)
+    {
+        while (const auto r = p.nextRange(from, exists)) {
+            const QByteArray tag = "T" + QByteArray::number(++tags);
+            p.requested(tag, *r);
+            qint64 at = qMax(now + rttUs, linkFree);
+            for (int n = r->first; n <= r->last; ++n) {
+                at += transferUs(size);
+                pending.push_back({at, n, n == r->last ? tag : QByteArray()});
+            }
+            linkFree = at;
+        }
+        mostAhead = qMax(mostAhead, p.bytes() + qint64(pending.size()) * size);
+    }
+
+    void deliverOne(ReadAheadPlanner &p)
+    {
+        const Arrival a = pending.front();
+        pending.pop_front();
+        now = qMax(now, a.at);
+        QByteArray b = body(a.number, size);
+        QVERIFY(p.arrived(a.number, &b));
+        if (!a.tag.isEmpty())
+            QVERIFY(p.answered(a.tag));
+    }
+
+    // The whole walk; returns false when a message did not come.
+    bool walk(ReadAheadPlanner &p)
+    {
+        p.setClock([this] { return now; });
+        now += rttUs + transferUs(size);
+        p.fetchedAlone(1);
+        p.measured(size, rttUs + transferUs(size));
+        now += workUs;
+        for (int n = 2; n <= exists; ++n) {
+            while (!pending.empty() && pending.front().at <= now)
+                deliverOne(p);
+            p.enter(n);
+            ask(p, n);
+            while (!p.has(n) && p.inFlight(n) && !pending.empty())
+                deliverOne(p);
+            if (!p.take(n))
+                return false;
+            now += workUs;
+            ask(p, n + 1);
+        }
+        return pending.empty() && !p.rangesOutstanding();
+    }
+};
+
 }  // namespace
 
 class TestReadAheadPlanner : public QObject {
@@ -58,6 +135,9 @@ private Q_SLOTS:
     void keepsWhatArrivedWholeAfterALoss_data();
     void keepsWhatArrivedWholeAfterALoss();
     void forgetDrainAndReset();
+    void estimatesTheLink();
+    void keepsThePipeFull_data();
+    void keepsThePipeFull();
 };
 
 void TestReadAheadPlanner::whenAFetchContinuesTheWalk_data()
@@ -104,8 +184,8 @@ void TestReadAheadPlanner::firstRanges_data()
     QTest::newRow("two messages") << 32 << big << qint64(2000) << 2 << "2";
     QTest::newRow("small window") << 4 << big << qint64(2000) << 200 << "2:3 4:5";
     QTest::newRow("window 2") << 2 << big << qint64(2000) << 200 << "2 3";
-    // Four messages fit the budget; the next range is cut to one, then it stops.
-    QTest::newRow("budget") << 32 << qint64(450) << qint64(100) << 200 << "2:5 6";
+    // Four messages fit the budget (the most it aims to have on the way), then it stops.
+    QTest::newRow("budget") << 32 << qint64(450) << qint64(100) << 200 << "2:5";
     // A message above the whole budget: the one the caller waits for is still asked for.
     QTest::newRow("message above the budget") << 32 << qint64(1000) << qint64(5000) << 200 << "2";
     QTest::newRow("read-ahead off") << 1 << big << qint64(2000) << 200 << "";
@@ -313,6 +393,7 @@ void TestReadAheadPlanner::forgetDrainAndReset()
 {
     const ImapFault loss{ImapFailure::TimedOut, QStringLiteral("timed out")};
     ReadAheadPlanner p;
+    p.setWindow(32);  // two ranges of 16
     startWalk(p, 100);
     int tags = 0;
     topUp(p, 2, 100, &tags);
@@ -343,6 +424,98 @@ void TestReadAheadPlanner::forgetDrainAndReset()
     QVERIFY(!p.answered("T3"));
     p.keep(loss, 0);  // no walk left: nothing to keep
     QVERIFY(!p.keeps(2));
+}
+
+// Round trip and throughput from the clock: a range asked for on an idle line
+// times the round trip to its first message; the messages after it the transfer.
+void TestReadAheadPlanner::estimatesTheLink()
+{
+    qint64 now = 0;
+    ReadAheadPlanner p;
+    p.setClock([&now] { return now; });
+    QCOMPARE(p.roundTripUs(), 0);
+    QCOMPARE(p.bytesPerSecond(), 0);
+    QCOMPARE(p.target(), ReadAheadPlanner::kMinTarget);
+    p.fetchedAlone(1);
+    p.measured(10000, 80000);  // a first guess: 80 ms for the message alone
+    QCOMPARE(p.roundTripUs(), 80000);
+    p.enter(2);
+    const auto r = p.nextRange(2, 100000);
+    QVERIFY(r);
+    p.requested("T1", *r);
+    now += 50000;  // 50 ms later, the first message
+    QByteArray b = body(2, 10000);
+    QVERIFY(p.arrived(2, &b));
+    QCOMPARE(p.roundTripUs(), 50000);
+    QCOMPARE(p.bytesPerSecond(), 0);  // no transfer seen yet
+    for (int n = 3; n <= 12; ++n) {
+        now += 1000;  // 10 kB a millisecond: 10 MB/s
+        b = body(n, 10000);
+        QVERIFY(p.arrived(n, &b));
+    }
+    QCOMPARE(p.bytesPerSecond(), 10'000'000);
+    // Three round trips' worth: 3 x 10 MB/s x 50 ms.
+    QCOMPARE(p.target(), qMax<qint64>(ReadAheadPlanner::kMinTarget, 1'500'000));
+    p.setBudget(1'000'000);
+    QCOMPARE(p.target(), 1'000'000);
+}
+
+void TestReadAheadPlanner::keepsThePipeFull_data()
+{
+    QTest::addColumn<qint64>("rttUs");
+    QTest::addColumn<qint64>("rate");  // bytes per second
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("workUs");
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<int>("exists");
+    const qint64 mib = qint64(1) << 20;
+    QTest::newRow("loopback") << qint64(200) << qint64(200'000'000) << qint64(6000) << qint64(0) << 32 * mib << 20000;
+    QTest::newRow("20 ms") << qint64(20000) << qint64(50'000'000) << qint64(6000) << qint64(0) << 32 * mib << 20000;
+    QTest::newRow("100 ms") << qint64(100000) << qint64(50'000'000) << qint64(6000) << qint64(0) << 32 * mib << 20000;
+    QTest::newRow("100 ms, slow line, small messages")
+        << qint64(100000) << qint64(2'000'000) << qint64(1500) << qint64(0) << 32 * mib << 5000;
+    QTest::newRow("100 ms, fast line, big messages")
+        << qint64(100000) << qint64(100'000'000) << qint64(200000) << qint64(0) << 32 * mib << 1000;
+    QTest::newRow("slow reader") << qint64(20000) << qint64(100'000'000) << qint64(6000) << qint64(300) << 32 * mib
+                                 << 10000;
+    QTest::newRow("budget binds") << qint64(100000) << qint64(100'000'000) << qint64(6000) << qint64(0) << 4 * mib
+                                  << 20000;
+}
+
+// A whole walk over a simulated link: it takes about as long as the link (or
+// the reader) needs, not a round trip per window of messages, and what it
+// holds and has on its way stays within the budget.
+void TestReadAheadPlanner::keepsThePipeFull()
+{
+    QFETCH(qint64, rttUs);
+    QFETCH(qint64, rate);
+    QFETCH(qint64, size);
+    QFETCH(qint64, workUs);
+    QFETCH(qint64, budget);
+    QFETCH(int, exists);
+    ReadAheadPlanner p;
+    p.setBudget(budget);
+    LinkSim sim;
+    sim.rttUs = rttUs;
+    sim.bytesPerSecond = rate;
+    sim.size = size;
+    sim.workUs = workUs;
+    sim.exists = exists;
+    QVERIFY(sim.walk(p));
+
+    const qint64 bytes = qint64(exists) * size;
+    // The link's own time, the reader's, and what a pipe of half the budget per
+    // round trip allows.
+    const qint64 linkUs = rttUs + sim.transferUs(bytes);
+    const qint64 readerUs = qint64(exists) * workUs;
+    const qint64 budgetUs = qint64(double(bytes) / double(budget / 2) * double(rttUs));
+    const qint64 bound = qMax(qMax(linkUs, readerUs), budgetUs);
+    // A few round trips to find the link's measure, then within a quarter.
+    QVERIFY2(sim.now <= bound * 5 / 4 + 4 * rttUs,
+             qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(sim.now / 1000).arg(bound / 1000)));
+    QVERIFY2(sim.mostAhead <= budget + size, qPrintable(QString::number(sim.mostAhead)));
+    QVERIFY(p.roundTripUs() >= rttUs);
+    QVERIFY(p.roundTripUs() <= rttUs + 2 * sim.transferUs(size) + workUs);
 }
 
 QTEST_APPLESS_MAIN(TestReadAheadPlanner)

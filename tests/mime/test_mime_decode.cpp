@@ -45,6 +45,8 @@ private Q_SLOTS:
     void date();
     void lineEndsAreKept();
     void malformedMessagesDecodePartially();
+    void sloppyMessagesKeepTheirBody_data();
+    void sloppyMessagesKeepTheirBody();
     void emptyAndHeaderOnlyInput();
     void truncatedPrefixesNeverBreakHeaders();
     void corruptedBytesNeverCrash();
@@ -241,6 +243,58 @@ void TestMimeDecode::malformedMessagesDecodePartially()
     QCOMPARE(nul.From, QStringLiteral("nul@example.org"));
     QVERIFY(nul.EmailDate.isValid());
     QVERIFY(nul.PlainTextBody.endsWith(QLatin1String("next line\r\n")));
+}
+
+void TestMimeDecode::sloppyMessagesKeepTheirBody_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("body");
+
+    // A type GMime cannot read is taken as text/plain.
+    QTest::newRow("type without subtype") << fixture(QStringLiteral("no-subtype.eml")) << "No subtype"
+                                          << "Body of a message whose type has no subtype.\r\nSecond line.\r\n";
+    QTest::newRow("invalid type, its charset still read")
+        << fixture(QStringLiteral("invalid-type-charset.eml")) << "Invalid type with a charset"
+        << QStringLiteral("Привет\r\n");
+    QTest::newRow("multipart child with a garbage type")
+        << fixture(QStringLiteral("multipart-invalid-part.eml")) << "Part with a broken type"
+        << "Text of the part whose type is garbage.";
+    QTest::newRow("type with an empty subtype")
+        << QByteArray("Subject: s\r\nContent-Type: text/\r\n\r\nbody\r\n") << "s"
+        << "body\r\n";
+    QTest::newRow("type with an empty type") << QByteArray("Subject: s\r\nContent-Type: /plain\r\n\r\nbody\r\n") << "s"
+                                             << "body\r\n";
+    // A type that is sound but not text stays out of the body.
+    QTest::newRow("declared octet-stream is not text")
+        << QByteArray("Subject: s\r\nContent-Type: application/octet-stream\r\n\r\nbinary\r\n") << "s"
+        << "";
+
+    // A line that is no header field ends the header block.
+    QTest::newRow("header block without blank line")
+        << fixture(QStringLiteral("no-blank-line.eml")) << "No blank line after the headers"
+        << "This line starts the body.\r\nIt goes on: with a colon in it.\r\nLast line.\r\n";
+    QTest::newRow("LF-only, no blank line") << QByteArray("Subject: s\nFrom: a@example.org\nHello there\nbye\n") << "s"
+                                            << "Hello there\nbye\n";
+    QTest::newRow("no header at all") << QByteArray("Just a note\r\nno headers\r\n") << ""
+                                      << "Just a note\r\nno headers\r\n";
+    QTest::newRow("body line with a colon after a space")
+        << QByteArray("Subject: s\r\nRe the plan: yes\r\nX-Late: not a header\r\n") << "s"
+        << "Re the plan: yes\r\nX-Late: not a header\r\n";
+    QTest::newRow("blank before the colon is still a field")
+        << QByteArray("Subject : spaced\r\nX-Note\t: kept\r\n\r\nbody\r\n") << "spaced"
+        << "body\r\n";
+    QTest::newRow("mailbox From line first")
+        << QByteArray("From someone@example.org Mon Jun  9 07:00:00 2025\r\nSubject: s\r\n\r\nbody\r\n") << "s"
+        << "body\r\n";
+}
+
+void TestMimeDecode::sloppyMessagesKeepTheirBody()
+{
+    QFETCH(QByteArray, message);
+    const ImapEmail e = decodeMessage(message);
+    QTEST(e.Subject, "subject");
+    QTEST(e.PlainTextBody, "body");
 }
 
 void TestMimeDecode::emptyAndHeaderOnlyInput()

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,11 +64,13 @@ private Q_SLOTS:
     void nothingTickedPutsEmptyText();
     void copyLinesOnlyCopies();
     void clipboardFailureReported();
+    void paddedTextOverLimitIsNotBuilt();
     void saveCancelWritesNothing();
     void saveNewFileWithoutQuestion();
     void overwriteAnsweredNoOrYes();
     void saveFailureKeepsOldFile();
     void saveIntoUnusablePathShowsReason();
+    void bigSaveIsWrittenInPieces();
 };
 
 void TestCommands::copyCommandsShowConfirmation_data()
@@ -174,6 +177,33 @@ void TestCommands::clipboardFailureReported()
     }
 }
 
+// 301 ticked rows padded to a 1 MiB row: 301 x (1 MiB + 7) bytes, over 256 MiB.
+void TestCommands::paddedTextOverLimitIsNotBuilt()
+{
+    ResultsModel results;
+    QStringList rows(300, QStringLiteral("row"));
+    rows.append(QString(1 << 20, QLatin1Char('W')));
+    results.appendRows(rows);
+    for (int r = 0; r < results.count(); ++r)
+        results.setChecked(r, true);
+    for (int i = 0; i < 2; ++i) {
+        test::ScriptedDialogs boxes;
+        FakeHost host;
+        i == 0 ? copyWithSpaces(host, results) : copyWithTabs(host, results);
+        QVERIFY(host.clipboard.isEmpty());
+        QCOMPARE(host.calls, (QStringList{"status:Copying text to clipboard.. please wait..", "busy", "idle",
+                                          "status:Progress Bar"}));
+        QCOMPARE(boxes.boxes.size(), 1);  // no confirmation
+        const QString text = boxes.boxes.first().text;
+        QVERIFY2(text.startsWith("The padded text would be 302 MB"), qPrintable(text));
+        QVERIFY2(text.contains("\"Copy Results To Clipboard\""), qPrintable(text));
+    }
+    // The line layout has no limit of its own.
+    FakeHost host;
+    copyLines(host, results);
+    QCOMPARE(host.clipboard.size(), 1);
+}
+
 void TestCommands::saveCancelWritesNothing()
 {
     test::ScriptedDialogs boxes;  // no save name queued: the dialog is cancelled
@@ -270,6 +300,38 @@ void TestCommands::saveFailureKeepsOldFile()
     QVERIFY2(!box.text.startsWith(AppError::standardDescription(err::PathFileAccess)), qPrintable(box.text));
     // The pointer comes back after the failure.
     QCOMPARE(host.calls, (QStringList{"busy", "idle"}));
+}
+
+// A save of many megabytes goes to the file a piece at a time; the file holds
+// exactly the bytes of the whole text, in both layouts.
+void TestCommands::bigSaveIsWrittenInPieces()
+{
+    test::ScriptedDialogs boxes;
+    QTemporaryDir dir;
+    QStringList rows;
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    for (int i = 0; i < 120000; ++i) {
+        QString row = QStringLiteral("row %1 Gr\u00fc\u00dfe ").arg(i) + pair;
+        if (i % 1000 == 7)
+            row += pair.at(0);  // a lone surrogate before the line end
+        rows << row;
+    }
+    ResultsModel results;
+    results.appendRows(rows);
+    const QString text = dir.filePath("big.txt");
+    const QString comma = dir.filePath("big.csv");
+    boxes.saveNames = {text, comma};
+    FakeHost host;
+    saveAsText(host, results);
+    saveAsCommaDelimited(host, results);
+    QCOMPARE(boxes.texts(), QStringList{});
+    const ResultsRowSource source(rows);
+    const QByteArray expected = textFileBytes(source);
+    QVERIFY(expected.size() > 2 * (1 << 20));  // several pieces
+    QCOMPARE(readAll(text), expected);
+    QCOMPARE(readAll(comma), commaFileBytes(source));
+    QStringEncoder enc(QStringConverter::System);
+    QCOMPARE(expected, enc.encode(rows.join(CRLF) + CRLF));
 }
 
 void TestCommands::saveIntoUnusablePathShowsReason()

@@ -33,6 +33,7 @@ private:
     QList<Row> rows_;
 };
 }  // namespace
+Q_DECLARE_METATYPE(Table::Row)
 
 class TestLayouts : public QObject {
     Q_OBJECT
@@ -42,6 +43,9 @@ private Q_SLOTS:
     void emptyRowsAndMultiLineCells();
     void severalColumns();
     void cellLongerThan16Bits();
+    void streamedLayoutMatchesWhole_data();
+    void streamedLayoutMatchesWhole();
+    void streamedPiecesStaySmall();
     void resultsModelSource();
     void fileBytes();
     void fileBytesInSystemEncoding();
@@ -109,6 +113,61 @@ void TestLayouts::cellLongerThan16Bits()
     QCOMPARE(spaceLayout(t), huge + spaces(5) + CRLF + "x" + spaces(39999 + 5) + CRLF);
 }
 
+void TestLayouts::streamedLayoutMatchesWhole_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QList<Table::Row>>("rows");
+    QTest::newRow("one column, unticked widest")
+        << 1 << QList<Table::Row>{{{"ab"}, true}, {{"cdef"}, true}, {{"1234567"}, false}};
+    QTest::newRow("non-ASCII and surrogate pairs") << 1
+                                                   << QList<Table::Row>{{{QString::fromUtf8("Grüße €")}, true},
+                                                                        {{QString::fromUtf8("👋 ok")}, true},
+                                                                        {{QString::fromUtf8("日本語テキスト")}, false}};
+    QTest::newRow("three columns, empties")
+        << 3 << QList<Table::Row>{{{"a", "bbb", "c"}, true}, {{"", "b"}, true}, {{"xyz", "", "ww"}, false}};
+    QTest::newRow("padding longer than one run")
+        << 1 << QList<Table::Row>{{{QString(10000, QLatin1Char('w'))}, false}, {{"x"}, true}, {{"yy"}, true}};
+    QTest::newRow("nothing ticked") << 2 << QList<Table::Row>{{{"a", "b"}, false}};
+}
+
+// Pieces handed to a sink add up to the layout built whole; the measured size
+// is the size of that text, in UTF-16 and in UTF-8.
+void TestLayouts::streamedLayoutMatchesWhole()
+{
+    QFETCH(int, columns);
+    QFETCH(QList<Table::Row>, rows);
+    const Table t(columns, rows);
+    for (const Padding padding : {Padding::Spaces, Padding::Tabs}) {
+        const QString whole = padding == Padding::Spaces ? spaceLayout(t) : tabLayout(t);
+        const PaddedShape shape = measurePadded(t, padding);
+        QCOMPARE(shape.length, whole.size());
+        QCOMPARE(shape.utf8Bytes, whole.toUtf8().size());
+        QString streamed;
+        writePadded(t, padding, shape, [&](QStringView piece) { streamed += piece; });
+        QCOMPARE(streamed, whole);
+    }
+}
+
+// A text far larger than the rows goes out in pieces no larger than the
+// longest cell or a short run of padding.
+void TestLayouts::streamedPiecesStaySmall()
+{
+    QList<Table::Row> rows{{{QString(1 << 20, QLatin1Char('L'))}, false}};
+    for (int i = 0; i < 1000; ++i)
+        rows.append({{QString::number(i)}, true});
+    const Table t(1, rows);
+    const PaddedShape shape = measurePadded(t, Padding::Spaces);
+    QCOMPARE(shape.length, qint64(1000) * ((1 << 20) + 5 + 2));
+    qint64 total = 0;
+    qsizetype largest = 0;
+    writePadded(t, Padding::Spaces, shape, [&](QStringView piece) {
+        total += piece.size();
+        largest = std::max(largest, piece.size());
+    });
+    QCOMPARE(total, shape.length);
+    QVERIFY2(largest <= 4096, qPrintable(QString::number(largest)));
+}
+
 void TestLayouts::resultsModelSource()
 {
     ResultsModel model;
@@ -153,6 +212,18 @@ void TestLayouts::fileBytesInSystemEncoding()
     // This system's encoding is UTF-8: no byte-order mark, multi-byte characters.
     QVERIFY(!expected.startsWith("\xEF\xBB\xBF"));
     QCOMPARE(textFileBytes(t), (text + "\r\n").toUtf8());
+
+    // Rows are encoded one after the other as one text: pairs, lone surrogates
+    // and empty rows give the bytes the joined text gives.
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    const QStringList rows{pair, QString(pair.at(0)), QString(), QString(pair.at(1)) + "x", text};
+    QList<Table::Row> table;
+    for (const QString &r : rows)
+        table.append({{r}, false});
+    const Table many(1, table);
+    QCOMPARE(textFileBytes(many), enc.encode(rows.join("\r\n") + "\r\n"));
+    QStringEncoder enc2(QStringConverter::System);
+    QCOMPARE(commaFileBytes(many), enc2.encode(rows.join(",") + ",\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestLayouts)

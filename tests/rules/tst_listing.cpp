@@ -7,6 +7,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace vc;
 using vc::test::mail;
@@ -35,8 +36,11 @@ private Q_SLOTS:
     void eachRuleThroughTheHandler();
     void oneBatchPerMessage();
     void betweenDuplicatesAcrossMessages();
+    void duplicatesKnownAcrossAppendsAndClear();
+    void clearingABigListLeavesCopiesIntact();
     void failedStepShowsBoxAndRestGoesOn();
     void outOfRangeLineNumberRaisesNothing();
+    void tickManyRowsAtOnce();
 };
 
 void TestListing::selectSetsExactlyOne()
@@ -129,6 +133,50 @@ void TestListing::betweenDuplicatesAcrossMessages()
     QVERIFY(boxes.boxes.isEmpty());
 }
 
+// The duplicate test sees rows appended before its first question, rows
+// appended after it, and nothing of a cleared list.
+void TestListing::duplicatesKnownAcrossAppendsAndClear()
+{
+    test::ScriptedDialogs boxes;
+    FixedRuleParams p;
+    p.start = QStringLiteral("<");
+    p.end = QStringLiteral(">");
+    ResultsModel results;
+    results.appendRows({"a", "b"});
+    listMessage(mail("", "", "", "<a><c>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "b", "c"}));
+    results.append(QStringLiteral("d"));
+    listMessage(mail("", "", "", "<d><c><e>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "b", "c", "d", "e"}));
+    results.clear();
+    listMessage(mail("", "", "", "<a><e>"), only(Rule::StartsWith), p, results);
+    QCOMPARE(results.texts(), (QStringList{"a", "e"}));
+    QVERIFY(results.contains(QStringLiteral("e")));
+    QVERIFY(!results.contains(QStringLiteral("d")));
+}
+
+// A big list is freed elsewhere; a copy of its rows (an output command's) stays whole.
+void TestListing::clearingABigListLeavesCopiesIntact()
+{
+    ResultsModel results;
+    QStringList rows;
+    for (int i = 0; i < 50000; ++i)
+        rows << QStringLiteral("row %1").arg(i);
+    results.appendRows(rows);
+    QVERIFY(results.contains(QStringLiteral("row 49999")));
+    const QList<QString> copy = results.texts();
+    QSignalSpy reset(&results, &QAbstractItemModel::modelReset);
+    results.clear();
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(results.count(), 0);
+    QCOMPARE(results.rowCount(), 0);
+    QVERIFY(!results.contains(QStringLiteral("row 1")));
+    QThreadPool::globalInstance()->waitForDone();
+    QCOMPARE(copy, QList<QString>(rows));
+    results.append(QStringLiteral("again"));
+    QCOMPARE(results.texts(), QStringList{"again"});
+}
+
 void TestListing::failedStepShowsBoxAndRestGoesOn()
 {
     test::ScriptedDialogs boxes;
@@ -159,6 +207,52 @@ void TestListing::outOfRangeLineNumberRaisesNothing()
     listMessage(mail("", "", "", "a\r\nb"), only(Rule::LineNumber), p, results);
     QVERIFY(boxes.boxes.isEmpty());
     QCOMPARE(results.texts(), QStringList{"b"});
+}
+
+// Tick all, untick all, invert, and Space on a selection: each is one change
+// notification, and only the tick states change.
+void TestListing::tickManyRowsAtOnce()
+{
+    ResultsModel model;
+    model.appendRows({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")});
+    QSignalSpy changed(&model, &ResultsModel::dataChanged);
+    auto ticks = [&] {
+        QString s;
+        for (int i = 0; i < model.count(); ++i)
+            s += model.isChecked(i) ? QLatin1Char('x') : QLatin1Char('-');
+        return s;
+    };
+
+    model.setChecked(1, true);
+    changed.clear();
+    model.tickAll(ResultsModel::Tick::Invert);
+    QCOMPARE(ticks(), QStringLiteral("x-xx"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.first().at(0).value<QModelIndex>().row(), 0);
+    QCOMPARE(changed.first().at(1).value<QModelIndex>().row(), 3);
+    model.tickAll(ResultsModel::Tick::On);
+    QCOMPARE(ticks(), QStringLiteral("xxxx"));
+    QCOMPARE(model.checkedCount(), 4);
+    model.tickAll(ResultsModel::Tick::Off);
+    QCOMPARE(ticks(), QStringLiteral("----"));
+
+    // Space: a selection with an unticked row gets ticked whole ...
+    model.setChecked(2, true);
+    changed.clear();
+    model.toggleRows({1, 2, 99});
+    QCOMPARE(ticks(), QStringLiteral("-xx-"));
+    QCOMPARE(changed.size(), 1);
+    // ... and a wholly ticked one gets unticked.
+    model.toggleRows({2, 1});
+    QCOMPARE(ticks(), QStringLiteral("----"));
+    QCOMPARE(model.texts(),
+             QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+
+    ResultsModel empty;
+    QSignalSpy none(&empty, &ResultsModel::dataChanged);
+    empty.tickAll(ResultsModel::Tick::On);
+    empty.toggleRows({0});
+    QCOMPARE(none.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestListing)

@@ -3,6 +3,7 @@
 #include "rules/Rules.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QTest>
 
 Q_DECLARE_METATYPE(vc::MailRecord)
@@ -40,6 +41,9 @@ private Q_SLOTS:
     void betweenLongBodyIsNotQuadratic();
     void textSet_data();
     void textSet();
+    void lettersWhoseCaseMappingsDiffer_data();
+    void lettersWhoseCaseMappingsDiffer();
+    void filtersMatchLineByLineLowerCasing();
 };
 
 void TestRules::bodyLines_data()
@@ -367,6 +371,128 @@ void TestRules::textSet()
     QFETCH(QStringList, items);
     QFETCH(QStringList, rows);
     QCOMPARE(textSetLines(message, items), rows);
+}
+
+// Letters whose lower case is not their case folding, whose full lower case is
+// longer, or that lie outside the basic plane: a letter-case-blind match means
+// "equal after lowerCase", nothing more and nothing less.
+void TestRules::lettersWhoseCaseMappingsDiffer_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<bool>("contains");
+    QTest::newRow("long s is not s") << QString::fromUtf8("\u017Ftop") << "STOP" << false;
+    QTest::newRow("Kelvin sign lowers to k") << QString::fromUtf8("\u212Aelvin") << "KELVIN" << true;
+    // Its lower case would be two code units: it is kept as it is.
+    QTest::newRow("dotted capital I is not i") << QString::fromUtf8("\u0130stanbul") << "istanbul" << false;
+    QTest::newRow("dotted capital I matches itself")
+        << QString::fromUtf8("\u0130stanbul") << QString::fromUtf8("\u0130STANBUL") << true;
+    QTest::newRow("final sigma is not sigma")
+        << QString::fromUtf8("\u03BF\u03B4\u03BF\u03C2") << QString::fromUtf8("\u039F\u0394\u039F\u03A3") << false;
+    QTest::newRow("capital sharp s lowers to sharp s")
+        << QString::fromUtf8("STRA\u1E9EE") << QString::fromUtf8("stra\u00DFe") << true;
+    QTest::newRow("sharp s is not ss") << QString::fromUtf8("stra\u00DFe") << "STRASSE" << false;
+    QTest::newRow("Cherokee capital lowers to small")
+        << QString::fromUtf8("x\uAB70y") << QString::fromUtf8("X\u13A0Y") << true;
+    QTest::newRow("ypogegrammeni is not iota") << QString::fromUtf8("a\u0345") << QString::fromUtf8("A\u03B9") << false;
+    QTest::newRow("Deseret capital lowers to small")
+        << QString::fromUcs4(U"x\U00010400y") << QString::fromUcs4(U"X\U00010428Y") << true;
+    QTest::newRow("lone high surrogate stays") << QString(QChar(0xD801)) + "AB" << QString(QChar(0xD801)) + "a" << true;
+    QTest::newRow("lone high surrogate is not a pair")
+        << QString(QChar(0xD801)) + "x" << QString::fromUcs4(U"\U00010428") << false;
+}
+
+void TestRules::lettersWhoseCaseMappingsDiffer()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, part);
+    QFETCH(bool, contains);
+    QCOMPARE(containsText(line, part), contains);
+    // The same answer for the line inside a body, between other lines, by every filter.
+    const MailRecord m = mail("", "", "", "before\r\n" + line + "\r\nafter");
+    const QStringList with = contains ? QStringList{line} : QStringList{};
+    QCOMPARE(linesContaining(m, part), with);
+    QCOMPARE(textSetLines(m, {part}), with);
+    QStringList without{"before", "after"};
+    if (!contains)
+        without.insert(1, line);
+    QCOMPARE(linesNotContaining(m, part), without);
+}
+
+namespace {
+// The filters as plain loops: every line split off and lower-cased on its own.
+QStringList referenceFilter(const QString &body, const QStringList &parts, bool wanted)
+{
+    QStringList rows;
+    if (body.isEmpty())
+        return rows;
+    for (const QString &line : body.split(CRLF)) {
+        const QString low = lowerCase(line);
+        bool hit = false;
+        for (const QString &p : parts)
+            hit = hit || (!low.isEmpty() && low.indexOf(lowerCase(p)) >= 0);
+        if (hit == wanted)
+            rows << line;
+    }
+    return rows;
+}
+}  // namespace
+
+// Bodies and parts drawn from letters with awkward case mappings, CR, LF and
+// lone surrogates: the filters that search one lower-cased copy of the body
+// must list exactly the lines that a line-by-line search lists.
+void TestRules::filtersMatchLineByLineLowerCasing()
+{
+    const QList<QString> pieces{"a",
+                                "A",
+                                "b",
+                                "B",
+                                "ab",
+                                "AB",
+                                "\r\n",
+                                "\r",
+                                "\n",
+                                "\r\n\r\n",
+                                " ",
+                                QString(QChar(0x017F)),
+                                QString(QChar(0x212A)),
+                                "k",
+                                QString(QChar(0x0130)),
+                                "i",
+                                QString(QChar(0x03A3)),
+                                QString(QChar(0x03C2)),
+                                QString(QChar(0x03C3)),
+                                QString::fromUcs4(U"\U00010400"),
+                                QString::fromUcs4(U"\U00010428"),
+                                QString(QChar(0xD801)),
+                                QString(QChar(0xDC00))};
+    QRandomGenerator rng(20250602);
+    auto draw = [&](int maxPieces) {
+        QString s;
+        const int n = int(rng.bounded(maxPieces + 1));
+        for (int i = 0; i < n; ++i)
+            s += pieces.at(int(rng.bounded(int(pieces.size()))));
+        return s;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const QString body = draw(24);
+        const QString part = draw(3);
+        const QStringList set{draw(2), draw(3)};
+        const MailRecord m = mail("", "", "", body);
+        const QString what = QStringLiteral("round %1").arg(round);
+        QVERIFY2(linesContaining(m, part) == referenceFilter(body, {part}, true), qPrintable(what));
+        QVERIFY2(linesNotContaining(m, part) == referenceFilter(body, {part}, false), qPrintable(what));
+        QStringList nonEmpty;
+        for (const QString &p : set)
+            if (!p.isEmpty())
+                nonEmpty << p;
+        QStringList expected = nonEmpty.isEmpty() ? QStringList{} : referenceFilter(body, nonEmpty, true);
+        for (QString &row : expected) {
+            while (row.startsWith(u' ') || row.startsWith(u'\t'))
+                row.remove(0, 1);
+        }
+        QVERIFY2(textSetLines(m, set) == expected, qPrintable(what));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRules)

@@ -1,6 +1,6 @@
 // Checks the throw-away IMAP server that scripts/test-server.sh runs for the
-// tests: its state files, TLS with the generated CA only, the three accounts,
-// the folder sets and the deliver/reset/fill commands. Talks raw IMAP so that
+// tests: its state files, TLS with the generated CA only, the accounts, the
+// folder sets and the deliver/reset/fill/load commands. Talks raw IMAP so that
 // it does not depend on the program's own client.
 #include "TestServer.h"
 
@@ -11,6 +11,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 using vc::test::TestServer;
@@ -61,13 +62,13 @@ int runScript(const QStringList &args, const QByteArray &input = {}, QByteArray 
 // A minimal synchronous IMAP session over TLS.
 class Session {
 public:
-    bool open()
+    bool open(const QString &host = QStringLiteral("127.0.0.1"))
     {
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
         conf.setCaCertificates(QSslCertificate::fromPath(TestServer::caFile()));  // only the test CA
         conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
         socket_.setSslConfiguration(conf);
-        socket_.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(TestServer::port()));
+        socket_.connectToHostEncrypted(host, quint16(TestServer::port()));
         if (!socket_.waitForEncrypted(10000))
             return false;
         greeting_ = readUntil([](const QByteArray &b) { return b.contains("\r\n"); });
@@ -181,6 +182,22 @@ private Q_SLOTS:
         QVERIFY(!untrusted.waitForEncrypted(10000));
     }
 
+    // At the other-name address the certificate is sound and from the test CA,
+    // but made out to another name: the name check alone refuses it.
+    void certificateForAnotherName()
+    {
+        const QString host = readState(QStringLiteral("other-name-host")).trimmed();
+        QCOMPARE(host, QStringLiteral("127.0.0.2"));
+        Session s;
+        QVERIFY(!s.open(host));
+        QList<QSslError::SslError> kinds;
+        for (const QSslError &e : s.sslErrors())
+            kinds << e.error();
+        QCOMPARE(kinds, QList<QSslError::SslError>{QSslError::HostNameMismatch});
+        QCOMPARE(s.sslErrors().first().certificate().subjectInfo(QSslCertificate::CommonName),
+                 QStringList{QStringLiteral("imap.other-name.test")});
+    }
+
     void noPlaintextGreeting()
     {
         QTcpSocket plain;
@@ -262,6 +279,31 @@ private Q_SLOTS:
         }
     }
 
+    // kick drops a user's connections; restart brings the server back on the
+    // same port, with the same CA and the same mail.
+    void kickAndRestart()
+    {
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+        QCOMPARE(runScript({QStringLiteral("deliver"), QStringLiteral("Inbox"), kQuoter}, "Subject: kept\r\n\r\nx\r\n"),
+                 0);
+        Session kicked;
+        QVERIFY(kicked.open());
+        QVERIFY(kicked.login(kQuoter, readState(QStringLiteral("password2"))));
+        QByteArray out;
+        QCOMPARE(runScript({QStringLiteral("kick"), kQuoter}, {}, &out), 0);
+        QVERIFY2(out.contains("killed 1 "), out.constData());
+        QVERIFY(Session::status(kicked.command("NOOP")) != "OK");
+
+        const int port = TestServer::port();
+        QCOMPARE(runScript({QStringLiteral("restart")}, {}, &out), 0);
+        QCOMPARE(TestServer::port(), port);
+        Session s;
+        QVERIFY(s.open());
+        QVERIFY(s.login(kQuoter, readState(QStringLiteral("password2"))));
+        QCOMPARE(s.exists(QStringLiteral("INBOX")), 1);
+        QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+    }
+
     void fillMakesVariedMessages()
     {
         QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
@@ -289,6 +331,35 @@ private Q_SLOTS:
         QVERIFY(answer.contains(QLatin1String("\"base64\""), Qt::CaseInsensitive));
         QVERIFY(answer.contains(QLatin1String("\"quoted-printable\""), Qt::CaseInsensitive));
         QCOMPARE(runScript({QStringLiteral("reset"), kQuoter}), 0);
+    }
+
+    // load: the files of a folder become messages in the order of their names
+    // (not of their creation), unseen; the demo account signs in.
+    void loadKeepsNameOrder()
+    {
+        QTemporaryDir source;
+        QVERIFY(source.isValid());
+        for (int n = 12; n >= 1; --n) {
+            QFile f(source.filePath(QStringLiteral("m%1.eml").arg(n, 2, 10, QLatin1Char('0'))));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("From: Loader <l@example.org>\r\nSubject: Loaded " + QByteArray::number(n)
+                    + "\r\nDate: Mon, 9 Jun 2025 09:00:00 +0200\r\n\r\nBody\r\n");
+        }
+        QCOMPARE(runScript({QStringLiteral("reset"), QStringLiteral("demo")}), 0);
+        QCOMPARE(runScript({QStringLiteral("load"), QStringLiteral("Sent"), source.path(), QStringLiteral("demo")}), 0);
+        Session s;
+        QVERIFY(s.open());
+        QVERIFY(s.login(QStringLiteral("demo"), readState(QStringLiteral("password-demo"))));
+        QCOMPARE(s.exists(QStringLiteral("Sent")), 12);
+        const QString answer = QString::fromUtf8(s.command("FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (SUBJECT)])"));
+        const QRegularExpression subjectRe(QStringLiteral("Subject: Loaded (\\d+)"));
+        QList<int> order;
+        auto it = subjectRe.globalMatch(answer);
+        while (it.hasNext())
+            order << it.next().captured(1).toInt();
+        QCOMPARE(order, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+        QVERIFY(!answer.contains(QLatin1String("\\Seen")));
+        QCOMPARE(runScript({QStringLiteral("reset"), QStringLiteral("demo")}), 0);
     }
 };
 

@@ -1,0 +1,102 @@
+# Shared by bench-walk.sh and bench-latency.sh (sourced, not run).
+#
+# Expects: root (the repository), here (scripts/bench), bin (holds vellumcast-cli),
+# state (the server's state folder), runs (timed runs per command).
+
+cli="$bin/vellumcast-cli"
+[ -x "$cli" ] || { echo "no vellumcast-cli in $bin" >&2; exit 1; }
+command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
+
+bench_started=0
+proxy_pid=""
+bench_cleanup() {
+    if [ -n "$proxy_pid" ]; then kill "$proxy_pid" 2>/dev/null || true; wait "$proxy_pid" 2>/dev/null || true; fi
+    proxy_pid=""
+    if [ "$bench_started" = 1 ]; then bash "$root/scripts/test-server.sh" stop "$state" >/dev/null; fi
+}
+trap bench_cleanup EXIT
+
+server_running() {  # the state folder's server answers on its port
+    [ -s "$state/port" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(cat "$state/port")") 2>/dev/null
+}
+
+# bench_folder FOLDER COUNT: starts the server unless it runs and fills FOLDER of
+# "tester" with COUNT generated messages. A folder filled with that count by an
+# earlier call on the same running server is kept (filling 100,000 takes minutes).
+bench_folder() {
+    local folder=$1 count=$2 mark="$state/bench-filled-$1"
+    if ! server_running; then
+        rm -f "$state"/bench-filled-*
+        bash "$root/scripts/test-server.sh" start "$state" >/dev/null
+        bench_started=1
+    fi
+    if [ "$(cat "$mark" 2>/dev/null)" != "$(cat "$state/port") $count" ]; then
+        local box=$folder
+        [ "${box^^}" = INBOX ] && box=INBOX
+        doveadm -c "$state/dovecot.conf" expunge -u tester mailbox "$box" all 2>/dev/null || true
+        bash "$root/scripts/test-server.sh" fill "$state" "$folder" "$count" tester
+        echo "$(cat "$state/port") $count" >"$mark"
+    fi
+    port=$(cat "$state/port")
+    log="$state/bench-errorlog.txt"
+}
+
+# start_proxy DELAY_MS: a delaying proxy in front of the server; sets proxy_port.
+start_proxy() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    python3 "$here/latency_proxy.py" --target-port "$port" --delay-ms "$1" >"$fifo" &
+    proxy_pid=$!
+    read -r _ _ proxy_port <"$fifo"
+    rm -f "$fifo"
+    [ -n "$proxy_port" ] || { echo "the latency proxy did not start" >&2; exit 1; }
+}
+
+stop_proxy() {
+    if [ -n "$proxy_pid" ]; then kill "$proxy_pid" 2>/dev/null || true; wait "$proxy_pid" 2>/dev/null || true; fi
+    proxy_pid=""
+}
+
+# The commands compared, against PORT (and FOLDER).
+cli_all() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule all --format text --error-log $log"; }
+cli_few() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule containing --text no-such-text-anywhere --format text --error-log $log"; }
+py_bulk() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} --bulk"; }
+py_each() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} ${3:+--limit $3}"; }
+
+# measure CMD1 CMD2 ...: each argument a whole command line (split at blanks).
+# The commands run in turn, round after round, $runs rounds, so a change of the
+# machine's load hits them alike; output goes to /dev/null and the fetch log is
+# removed before each run. Sets secs[i] (best wall time, seconds), cpu[i] (user
+# plus system CPU seconds of that run) and rss[i] (largest peak resident set,
+# MiB) per command. A failed run ends the benchmark.
+measure() {
+    local i k out e m u s
+    local -a cmd
+    out=$(mktemp)
+    secs=(); rss=(); cpu=()
+    for ((i = 0; i < runs; i++)); do
+        for ((k = 1; k <= $#; k++)); do
+            read -r -a cmd <<<"${!k}"
+            rm -f "$log"
+            if ! /usr/bin/time -f '%e %M %U %S' -o "$out" "${cmd[@]}" >/dev/null 2>"$out.err"; then
+                echo "failed: ${!k}" >&2
+                tail -n 5 "$out.err" >&2
+                rm -f "$out" "$out.err"
+                exit 1
+            fi
+            read -r e m u s <"$out"
+            if [ -z "${secs[k]:-}" ] || awk -v a="$e" -v b="${secs[k]}" 'BEGIN { exit !(a < b) }'; then
+                secs[k]=$e
+                cpu[k]=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
+            fi
+            m=$((m / 1024))
+            if [ -z "${rss[k]:-}" ] || [ "$m" -gt "${rss[k]}" ]; then rss[k]=$m; fi
+        done
+    done
+    rm -f "$out" "$out.err"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+
+load_note() { echo "load: $(uptime | sed 's/.*load average: //') (1, 5, 15 min) on $(nproc) cores"; }

@@ -1,0 +1,31 @@
+#pragma once
+#include <QTimer>
+#include <QTreeView>
+
+namespace vc {
+
+// The results list's view: a one-column report list that stays responsive with a
+// million rows. A tree view lays out all of its rows again after every batch of
+// appended rows; here rows appended at the end are laid out together, at most
+// once per kLayoutGapMs, so a run that appends a batch per message does not pay
+// for a pass over the whole list each time. Everything else is QTreeView's.
+class ResultsView : public QTreeView {
+    Q_OBJECT
+public:
+    static constexpr int kLayoutGapMs = 200;
+
+    explicit ResultsView(QWidget *parent = nullptr);
+
+    // True while appended rows wait for their layout.
+    bool layoutPending() const { return layoutTimer_.isActive(); }
+
+    void reset() override;
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+
+private:
+    QTimer layoutTimer_;
+};
+
+}  // namespace vc

@@ -1,0 +1,42 @@
+#include "extract/FailureMessage.h"
+
+namespace vc {
+
+QString serverName(const QString &host, int port)
+{
+    const QString shownHost = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return port == 993 ? shownHost : shownHost + QLatin1Char(':') + QString::number(port);
+}
+
+QString failureMessage(ImapFailure kind, const QString &host, int port, const QStringList &certificateErrors,
+                       const QString &detail)
+{
+    const QString server = serverName(host, port);
+    const QString because = detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + QLatin1Char(')');
+    switch (kind) {
+    case ImapFailure::HostNotFound:
+        return QStringLiteral("The server name \"%1\" could not be found.\rPlease check the server name and your "
+                              "network connection.")
+            .arg(host);
+    case ImapFailure::Refused:
+        return QStringLiteral("%1 refused the connection on port %2.\rPlease check the server name and port; the "
+                              "server may be down.")
+            .arg(host)
+            .arg(port);
+    case ImapFailure::Unreachable:
+        return QStringLiteral("%1 cannot be reached%2.\rPlease check your network connection.").arg(server, because);
+    case ImapFailure::TlsRejected:
+        if (!certificateErrors.isEmpty())
+            return QStringLiteral("The certificate of %1 was not accepted:\r%2\rThe connection was not made.")
+                .arg(server, certificateErrors.join(QLatin1Char('\r')));
+        return QStringLiteral("The secure connection (TLS) to %1 failed%2.").arg(server, because);
+    case ImapFailure::TimedOut:
+        return QStringLiteral("%1 stopped answering%2.\rPlease try again later.").arg(server, because);
+    case ImapFailure::ClosedByServer: return QStringLiteral("%1 closed the connection%2.").arg(server, because);
+    case ImapFailure::Network:
+    case ImapFailure::Local: return QStringLiteral("The connection to %1 failed%2.").arg(server, because);
+    default: return kInvalidLoginMessage;
+    }
+}
+
+}  // namespace vc
