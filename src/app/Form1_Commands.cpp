@@ -148,10 +148,12 @@ void Form1::disconnectTail(ErrorTrap &trap)
 
 QString Form1::serverLabel() const
 {
-    const ConnectionConfig &c = options_.connection;
-    if (c.host == product::kImapHost && c.port == product::kImapPort)
+    // An OAuth 2.0 account of another provider goes to that provider's server.
+    const QString host = signInPlan().host;
+    const int port = options_.connection.port;
+    if (host == product::kImapHost && port == product::kImapPort)
         return QStringLiteral("Windows Live Hotmail");
-    return serverName(c.host, c.port);
+    return serverName(host, port);
 }
 
 // ---------------------------------------------------------------------------

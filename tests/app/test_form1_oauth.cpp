@@ -105,7 +105,8 @@ private Q_SLOTS:
         f->PushButton17->click();
         QCOMPARE(d.texts(), QStringList());
         QCOMPARE(f->PushButton17->text(), QStringLiteral("Disconnect"));
-        QCOMPARE(f->statusText(), QStringLiteral("Connected to Windows Live Hotmail. Please select folder."));
+        QCOMPARE(f->statusText(),
+                 QStringLiteral("Connected to 127.0.0.1:%1. Please select folder.").arg(TestServer::port()));
         QCOMPARE(statusInBrowser, QStringLiteral("Waiting for sign-in in your browser..."));
 
         // One address opened: the provider's authorize page, PKCE and state, a loopback redirect.
