@@ -102,43 +102,63 @@ public:
         }
         if (atEnd() || atSegmentEnd())
             return false;
-        const QByteArray &s = segs_[si_];
-        const char c = s[off_];
+        const char c = segs_[si_][off_];
         if (c == ')')
             return false;
-        if (c == '(') {
-            if (depth >= ImapParser::kMaxNesting) {
-                tooDeep_ = true;
-                return false;
-            }
-            ++off_;
-            out.kind = ImapValue::List;
-            while (true) {
-                ImapValue item;
-                if (!value(item, depth + 1))
-                    break;
-                out.list.push_back(std::move(item));
-            }
-            skipSpaces();
-            if (peek() == ')')
-                ++off_;
-            return true;
+        if (c == '(')
+            return list(out, depth);
+        if (c == '"')
+            quoted(out);
+        else
+            atom(out);
+        return true;
+    }
+
+    bool tooDeep() const { return tooDeep_; }
+
+private:
+    // A parenthesised list at the current '('; false once lists go deeper than the limit.
+    bool list(ImapValue &out, int depth)
+    {
+        if (depth >= ImapParser::kMaxNesting) {
+            tooDeep_ = true;
+            return false;
         }
-        if (c == '"') {
-            ++off_;
-            out.kind = ImapValue::String;
-            while (off_ < s.size()) {
-                const char d = s[off_++];
-                if (d == '"')
-                    return true;
-                if (d == '\\' && off_ < s.size())
-                    out.text += s[off_++];
-                else
-                    out.text += d;
-            }
-            return true;  // unterminated: what there is
+        ++off_;
+        out.kind = ImapValue::List;
+        while (true) {
+            ImapValue item;
+            if (!value(item, depth + 1))
+                break;
+            out.list.push_back(std::move(item));
         }
-        // An atom; brackets may hold blanks and parentheses ("BODY[HEADER.FIELDS (DATE)]").
+        skipSpaces();
+        if (peek() == ')')
+            ++off_;
+        return true;
+    }
+
+    // A quoted string at the current '"'; an unterminated one is what there is.
+    void quoted(ImapValue &out)
+    {
+        const QByteArray &s = segs_[si_];
+        ++off_;
+        out.kind = ImapValue::String;
+        while (off_ < s.size()) {
+            const char d = s[off_++];
+            if (d == '"')
+                return;
+            if (d == '\\' && off_ < s.size())
+                out.text += s[off_++];
+            else
+                out.text += d;
+        }
+    }
+
+    // An atom; brackets may hold blanks and parentheses ("BODY[HEADER.FIELDS (DATE)]").
+    void atom(ImapValue &out)
+    {
+        const QByteArray &s = segs_[si_];
         const qsizetype start = off_;
         int brackets = 0;
         while (off_ < s.size()) {
@@ -157,12 +177,8 @@ public:
             ++off_;
             out.text = s.mid(start, 1);
         }
-        return true;
     }
 
-    bool tooDeep() const { return tooDeep_; }
-
-private:
     std::vector<QByteArray> &segs_;
     std::vector<QByteArray> &lits_;
     size_t si_ = 0;
@@ -398,16 +414,8 @@ void ImapParser::parse()
 {
     while (!hasError()) {
         if (inLiteral_) {
-            const qsizetype avail = buf_.size() - pos_;
-            const qsizetype n = qsizetype(qMin<qint64>(avail, literalSize_ - literal_.size()));
-            literal_.append(buf_.constData() + pos_, n);
-            pos_ += n;
-            if (literal_.size() < literalSize_)
+            if (!takeLiteralBytes())
                 break;
-            literals_.push_back(std::move(literal_));
-            literal_ = QByteArray();
-            inLiteral_ = false;
-            scanFrom_ = pos_;
             continue;
         }
         const qsizetype from = qMax(pos_, scanFrom_);
@@ -454,9 +462,29 @@ void ImapParser::parse()
         scanFrom_ = pos_;
         finishResponse();
     }
-    if (hasError())
-        return;
-    // Drop consumed bytes, but only in large steps, so the work stays linear.
+    if (!hasError())
+        dropConsumedBytes();
+}
+
+// Moves what has arrived of the literal being read into it; true once it is whole.
+bool ImapParser::takeLiteralBytes()
+{
+    const qsizetype avail = buf_.size() - pos_;
+    const qsizetype n = qsizetype(qMin<qint64>(avail, literalSize_ - literal_.size()));
+    literal_.append(buf_.constData() + pos_, n);
+    pos_ += n;
+    if (literal_.size() < literalSize_)
+        return false;
+    literals_.push_back(std::move(literal_));
+    literal_ = QByteArray();
+    inLiteral_ = false;
+    scanFrom_ = pos_;
+    return true;
+}
+
+// Drops consumed bytes, but only in large steps, so the work stays linear.
+void ImapParser::dropConsumedBytes()
+{
     if (pos_ >= buf_.size()) {
         buf_.clear();
         pos_ = scanFrom_ = 0;

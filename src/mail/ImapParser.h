@@ -90,6 +90,8 @@ public:
 
 private:
     void parse();
+    bool takeLiteralBytes();
+    void dropConsumedBytes();
     void finishResponse();
     void setError(Error error, const QString &text);
     // Counts `bytes` more of the response being collected; false (error set) over the budget.

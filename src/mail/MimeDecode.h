@@ -10,13 +10,6 @@ namespace vc {
 // e-mail object's fields. Malformed input decodes as far as it can; never throws.
 ImapEmail decodeMessage(const QByteArray &raw);
 
-// The readable text of an HTML document: tags removed, script/style/head content
-// dropped, character references decoded, block elements (<br>, <p>, <div>, <li>,
-// <tr>, headings, ...) turned into line breaks written as CR LF, runs of white
-// space collapsed as a browser would (except inside <pre>); a no-break space
-// becomes a plain space.
-QString htmlToPlainText(const QString &html);
-
 // Converts bytes in the named charset to Unicode. An empty, unknown or ASCII
 // charset is read as UTF-8 when the bytes are valid UTF-8, else as Latin-1;
 // Latin-1 is read as Windows-1252 (0x80 is the euro sign). Bytes that are

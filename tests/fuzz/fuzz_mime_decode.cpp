@@ -1,5 +1,6 @@
 // The MIME decoding path on any message: the decoder, the HTML-to-text
 // conversion of what it found, and the charset conversion under a few labels.
+#include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 
 #include <cstddef>
