@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "core/AppError.h"
+#include "core/Product.h"
 #include "extract/ItemFiles.h"
 #include "rules/Rules.h"
 
@@ -225,7 +226,8 @@ cmdline::Program program(State *s)
          {QStringLiteral("Formats"), namesHelp(formats())},
          {QStringLiteral("Exit status"),
           {QStringLiteral("0    completed"), QStringLiteral("1    failure (a message, the output)"),
-           QStringLiteral("2    usage error"), QStringLiteral("3    connect or login failed"),
+           QStringLiteral("2    usage error"),
+           QStringLiteral("3    connect or login failed (a refused or abandoned sign-in included)"),
            QStringLiteral("4    the folder could not be selected"),
            QStringLiteral("130  interrupted (the rows so far are written)")}}},
         {{QStringLiteral("Every message's sender, date, subject and body lines, as CSV"),
@@ -233,7 +235,9 @@ cmdline::Program program(State *s)
                          "rows.csv")},
          {QStringLiteral("The link of every unsubscribe line in Junk, with progress"),
           QStringLiteral("vellumcast-cli --user me@example.org --folder Junk --rule between --start 'remove=' "
-                         "--end '\"' --progress")}},
+                         "--end '\"' --progress")},
+         {QStringLiteral("An Outlook.com account: OAuth 2.0 with a code to enter in any browser"),
+          QStringLiteral("VC_OAUTH_CLIENT_ID=<your app's client ID> vellumcast-cli --user me@outlook.com")}},
     };
 }
 
@@ -268,6 +272,18 @@ QString checkRuleParameters(const State &s)
     return {};
 }
 
+// Decides how --user signs in and where the program connects.
+QString decideSignIn(Options &o)
+{
+    const bool defaultServer = o.config.host == product::kImapHost;
+    o.plan = vc::planSignIn(o.config.signIn, o.config.host, defaultServer, o.user, DefaultMethod::ByServer);
+    o.config.host = o.plan.host;
+    if (o.plan.method == SignInMethod::OAuth2 && o.plan.provider == QLatin1String("custom")
+        && o.config.signIn.authority.isEmpty() && o.config.signIn.tokenCommand.isEmpty())
+        return QStringLiteral("--oauth-provider custom needs --oauth-authority (or use --oauth-token-command)");
+    return {};
+}
+
 }  // namespace
 
 QString usageText()
@@ -289,6 +305,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--password-env and --password-file exclude each other");
         else
             r.error = checkRuleParameters(s);
+        if (r.error.isEmpty())
+            r.error = decideSignIn(s.o);
     }
     r.options = s.o;
     r.options.help = parsed.help;

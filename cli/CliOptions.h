@@ -2,6 +2,7 @@
 #include "CliOutput.h"
 #include "core/CommandLine.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
 
 #include <QString>
@@ -25,9 +26,10 @@ inline constexpr int Interrupted = 130;
 
 struct Options {
     QString user;
-    QString passwordEnv;   // name of the environment variable holding the password
-    QString passwordFile;  // file whose first line is the password
-    ConnectionConfig config;
+    QString passwordEnv;      // name of the environment variable holding the password
+    QString passwordFile;     // file whose first line is the password
+    ConnectionConfig config;  // config.host: where the plan says to connect
+    SignInPlan plan;          // how --user signs in, decided from all of the above
     QString folder = QStringLiteral("Inbox");
     Rule rule = Rule::AllEmailData;
     FixedRuleParams params;  // text / lines / markers / items / duplicates

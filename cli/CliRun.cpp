@@ -3,6 +3,8 @@
 #include "CliTerminal.h"
 #include "core/Dialogs.h"
 #include "mail/ImapClient.h"
+#include "mail/signin/OAuthFlows.h"
+#include "mail/signin/OAuthProviders.h"
 #include "rules/ResultsModel.h"
 
 #include <cstdio>
@@ -16,8 +18,10 @@ namespace {
 // progress to standard error, and Ctrl+C stops the walk like the Stop button.
 class CliHost : public RunHost {
 public:
-    CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer)
-        : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer)
+    CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
+            std::shared_ptr<OAuthSession> signIn)
+        : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
+          signIn_(std::move(signIn))
     {
         members_.select(o.rule);
         // The between rule without duplicates looks for each item among all
@@ -28,7 +32,21 @@ public:
 
     std::shared_ptr<clsChilkatIMAP> connection() override { return conn_; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { conn_ = std::move(c); }
-    Account account() override { return {&component_, options_.config, options_.user, password_, options_.errorLog}; }
+    Account account() override
+    {
+        Account a;
+        a.component = &component_;
+        a.config = options_.config;
+        a.username = options_.user;
+        a.password = password_;
+        a.errorLogPath = options_.errorLog;
+        a.signIn = signIn_;
+        if (!signIn_)
+            a.tokenHint = QStringLiteral("The server also takes OAuth 2.0 sign-in, which this account may need: run "
+                                         "again with --auth oauth2 and the client ID of your registered application "
+                                         "(--oauth-client-id ID; see \"Signing in with OAuth 2.0\" in README.md).");
+        return a;
+    }
     ListingTarget listing() override { return {members_, options_.params, results_}; }
     QString folderName() override { return options_.folder; }
     void setBusy(bool) override {}
@@ -78,7 +96,31 @@ private:
     bool keepRows_ = true;
     qsizetype written_ = 0;
     std::shared_ptr<clsChilkatIMAP> conn_;
+    std::shared_ptr<OAuthSession> signIn_;
 };
+
+const QString kClientIdHelp = QStringLiteral("Give it with --oauth-client-id ID or the environment variable %1.")
+                                  .arg(QLatin1String(kClientIdVariable));
+
+// The OAuth 2.0 session of --user when it signs in that way; null otherwise.
+// *error: a usage error (a missing client ID or client secret).
+std::shared_ptr<OAuthSession> signInSession(const Options &o, QString *error)
+{
+    if (o.plan.method != SignInMethod::OAuth2)
+        return nullptr;
+    OAuthSettings s = oauthSettingsFor(o.config.signIn, o.plan.provider, QString(), OAuthFlow::Device, error);
+    if (!error->isEmpty())
+        return nullptr;
+    s.remember = s.useKeychain;
+    s.requestTimeoutMs = o.config.timeoutMs;
+    s.clientIdHelp = kClientIdHelp;
+    if (s.tokenCommand.isEmpty() && s.clientId.isEmpty()) {
+        const OAuthProvider *p = findOAuthProvider(s.provider);
+        *error = OAuthFlows::missingClientIdText(p ? p->name : s.provider, kClientIdHelp);
+        return nullptr;
+    }
+    return std::make_shared<OAuthSession>(s, o.user);
+}
 
 // Usage errors, --help and --version, the item files, the password; a status
 // when the program ends here, nothing when it goes on to the run.
@@ -103,6 +145,8 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
         return exitcode::Usage;
     }
     QString error;
+    if (o.plan.method == SignInMethod::OAuth2)
+        return std::nullopt;  // no password to read
     const std::optional<QString> pw = readPassword(o, &error);
     if (!pw) {
         printError(error);
@@ -132,10 +176,16 @@ int exitStatus(RunOutcome outcome, bool interrupted)
 
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
+    QString error;
+    std::shared_ptr<OAuthSession> signIn = signInSession(options, &error);
+    if (!error.isEmpty()) {
+        printError(error);
+        return exitcode::Usage;
+    }
     RowWriter writer(options.format, options.output, sink);
     if (!writer.open())
         return exitcode::Failure;
-    CliHost host(options, component, password, writer);
+    CliHost host(options, component, password, writer, signIn);
     const RunOutcome outcome = ExtractEmail(host);
     host.resetProgress();
     const int status = exitStatus(outcome, interruptRequested());

@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev time
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
   libgmime-3.0-dev libglib2.0-dev
+  qtkeychain-qt6-dev gnome-keyring dbus-daemon
   dovecot-imapd openssl iputils-ping
   xvfb xauth python3
   fonts-liberation

@@ -20,6 +20,9 @@
 #   password, password2, password3, password-demo
 #                                passwords of "tester", "quoter", "special" and "demo"
 #                                (UTF-8, no newline)
+#   oauth-port                   the OAuth 2.0 provider stand-in (scripts/oauth-provider.py) on
+#                                127.0.0.1; Dovecot also takes its access tokens (XOAUTH2,
+#                                OAUTHBEARER), asking it at /introspect
 #   dovecot.conf, dovecot.log, users, server.pem, server.key, other-name.pem,
 #   other-name.key, ca.key
 #   (users and mail/ sit in /var/tmp/vc-test-server.* when nobody cannot reach DIR;
@@ -192,11 +195,20 @@ local $OTHER_NAME_HOST {
   ssl_key = <$dir/other-name.key
 }
 disable_plaintext_auth = yes
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
+# Tests refuse logins on purpose: no delays after failures, and no growing
+# penalty per address (its anvil socket is closed below).
+auth_failure_delay = 0
 
 passdb {
   driver = passwd-file
+  mechanisms = plain login none
   args = scheme=PLAIN username_format=%u $area/users
+}
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $area/oauth2.conf.ext
 }
 userdb {
   driver = static
@@ -242,6 +254,11 @@ service imap-login {
     ssl = yes
   }
 }
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
 service stats {
   unix_listener stats-reader {
     mode = 0600
@@ -251,6 +268,57 @@ service stats {
   }
 }
 EOF
+}
+
+# Dovecot asks the provider stand-in whether a bearer token is active and whose it is.
+write_oauth2_config() {
+    local oport=$1
+    cat > "$area/oauth2.conf.ext" <<EOF
+introspection_mode = post
+introspection_url = http://127.0.0.1:$oport/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+EOF
+    chmod 644 "$area/oauth2.conf.ext"
+}
+
+provider_pid() {
+    local f="$dir/oauth-provider.pid" pid
+    [ -f "$f" ] || return 1
+    pid=$(cat "$f" 2>/dev/null) || return 1
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 1
+    echo "$pid"
+}
+
+stop_provider() {
+    local pid i
+    if pid=$(provider_pid); then
+        kill -TERM "$pid" 2>/dev/null || true
+        for i in $(seq 1 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$dir/oauth-provider.pid" "$dir/oauth-port"
+}
+
+# Starts the provider stand-in on a free port of 127.0.0.1 and prints that port.
+start_provider() {
+    command -v python3 >/dev/null 2>&1 || die "python3 is needed for the OAuth provider stand-in"
+    rm -f "$dir/oauth-port"
+    setsid python3 "$(dirname "$0")/oauth-provider.py" --port-file "$dir/oauth-port" \
+        </dev/null >>"$dir/oauth-provider.log" 2>&1 &
+    echo $! > "$dir/oauth-provider.pid"
+    local i
+    for i in $(seq 1 150); do
+        [ -s "$dir/oauth-port" ] && { cat "$dir/oauth-port"; return 0; }
+        provider_pid >/dev/null || break
+        sleep 0.1
+    done
+    die "the OAuth provider stand-in did not start (see $dir/oauth-provider.log)"
 }
 
 write_users() {
@@ -307,6 +375,7 @@ cmd_start() {
     [ "$(id -u)" -eq 0 ] || die "start must run as root"
     ensure_dovecot
     stop_server
+    stop_provider
     chmod 755 "$dir"
     # Every start begins with empty mailboxes.
     local old
@@ -332,10 +401,13 @@ cmd_start() {
     chmod 755 "$dir/mail"
     chown nobody:nogroup "$dir/mail"
     : > "$dir/dovecot.log"
-    local port
+    : > "$dir/oauth-provider.log"
+    local port oport
     port=$(pick_port)
+    oport=$(start_provider)
     make_certificates
     write_users
+    write_oauth2_config "$oport"
     write_config "$port"
     rm -f "$dir/port" "$dir/other-name-host"
     # Detached from our output: whoever waits for this script must not wait for dovecot.
@@ -352,6 +424,7 @@ cmd_start() {
 
 cmd_stop() {
     stop_server
+    stop_provider
     rm -f "$dir/port"
 }
 

@@ -99,6 +99,7 @@ Form1::Form1(Form1Options options, QWidget *parent)
     buildLayout();
     tipCutOffCaptions(this);
     wireHandlers();
+    buildSignInMenu();
     // The rule windows' "Start Extracting" runs as a start command of this window.
     RuleWindow::setStartAction(
         [this](QPushButton *button, const QString &caption, QWidget *window, Rule rule, const QString &location) {

@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
 #include "rules/ResultsModel.h"
 
@@ -20,6 +21,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -121,6 +123,9 @@ public:
     QPushButton *copyTabsButton = nullptr, *&PushButton3 = copyTabsButton;
     QPushButton *copySpacesButton = nullptr, *&PushButton14 = copySpacesButton;
     QProgressBar *progressBar = nullptr, *&ProgressBar1 = progressBar;
+    // The sign-in menu (right-click on the login frame or on "1. Connect"):
+    // password or OAuth 2.0 for the account in the boxes, the client ID, forget.
+    QMenu *signInMenu = nullptr;
 
     // --- handlers ----------------------------------------------------------
     void PushButton17_Click();  // connect / disconnect
@@ -159,6 +164,17 @@ public:
     void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
     void messageListed(const clsChilkatIMAP &c) override;
     QString runWindowTitle() override;
+    void showSignInStatus(const QString &text) override;
+
+    // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
+    // How the account in the boxes signs in, and where it connects.
+    SignInPlan signInPlan() const;
+    // Records the account's own choice; the password box follows it.
+    void chooseSignInMethod(SignInMethod method);
+    // Asks for the client ID of the account's provider and keeps it.
+    void askClientId();
+    // Forgets the account's OAuth 2.0 sign-in (memory and keychain).
+    void forgetSignIn();
 
     // --- seams for tests -------------------------------------------------------
     // Creates the IMAP component at start-up; the default builds our IMAP client
@@ -199,6 +215,10 @@ private:
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
     void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
     void clearResults();
+    void buildSignInMenu();   // Form1_SignIn.cpp
+    void updateSignInView();  // the password box and the menu follow the account's method
+    std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
+    bool cancelSignIn();  // true: a sign-in was waiting and is now cancelled
     // The server as the status line names it: the provider's name for the
     // provider's service, otherwise the host (and port) actually used.
     QString serverLabel() const;

@@ -63,6 +63,9 @@ void showWindow(QWidget *w, QWidget *mainWindow)
 
 void Form1::PushButton17_Click()
 {
+    // A click while the sign-in waits for the browser gives the sign-in up.
+    if (cancelSignIn())
+        return;
     // A click while the command still waits for the server (a double click)
     // changes nothing, so the caption and the status line always agree.
     if (connecting_)
@@ -92,6 +95,7 @@ void Form1::PushButton17_Click()
         if (forget) {
             trap(146, [&] { passwordBox->clear(); });
             trap(150, [&] { settings::save(settings::key::Password, QString()); });
+            trap(151, [&] { forgetSignIn(); });
         }
         trap(152, [&] {
             if (!ChilkatImap1)
@@ -144,10 +148,12 @@ void Form1::disconnectTail(ErrorTrap &trap)
 
 QString Form1::serverLabel() const
 {
-    const ConnectionConfig &c = options_.connection;
-    if (c.host == product::kImapHost && c.port == product::kImapPort)
+    // An OAuth 2.0 account of another provider goes to that provider's server.
+    const QString host = signInPlan().host;
+    const int port = options_.connection.port;
+    if (host == product::kImapHost && port == product::kImapPort)
         return QStringLiteral("Windows Live Hotmail");
-    return serverName(c.host, c.port);
+    return serverName(host, port);
 }
 
 // ---------------------------------------------------------------------------

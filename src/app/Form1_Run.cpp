@@ -75,11 +75,7 @@ std::unique_ptr<ImapComponent> defaultComponent(const ConnectionConfig &config)
 // ---------------------------------------------------------------------------
 // Run host
 
-Account Form1::account()
-{
-    return {ChilkatImap1, options_.connection, accountName(accountBox->text(), accountSuffixCombo->currentText()),
-            passwordBox->text(), QString()};
-}
+// account(): Form1_SignIn.cpp (the sign-in method decides its fields).
 
 QString Form1::folderName()
 {

@@ -1,8 +1,10 @@
 #include "app/GuiDialogs.h"
 
+#include "app/SignInCodeBox.h"
 #include "core/Product.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -74,6 +76,28 @@ QString GuiDialogs::saveFileName(const QString &title, const QString &filter)
 QStringList GuiDialogs::openFileNames(const QString &title, const QString &filter)
 {
     return QFileDialog::getOpenFileNames(parentWindow(), title, QString(), qtFilter(filter));
+}
+
+bool GuiDialogs::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+void GuiDialogs::showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                std::function<void()> cancel)
+{
+    closeSignInCode();
+    codeBox_ = new SignInCodeBox(message, code, address, std::move(cancel), parentWindow());
+    codeBox_->show();
+    codeBox_->raise();
+}
+
+void GuiDialogs::closeSignInCode()
+{
+    if (codeBox_) {
+        codeBox_->dismiss();
+        codeBox_ = nullptr;
+    }
 }
 
 }  // namespace vc

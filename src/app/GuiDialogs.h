@@ -6,6 +6,8 @@
 
 namespace vc {
 
+class SignInCodeBox;
+
 // Qt's own dialogs behind the program's Dialogs interface.
 class GuiDialogs : public Dialogs {
 public:
@@ -18,10 +20,15 @@ public:
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
+    bool openUrl(const QUrl &url) override;
+    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                        std::function<void()> cancel) override;
+    void closeSignInCode() override;
 
 private:
     QWidget *parentWindow() const;
     QPointer<QWidget> mainWindow_;
+    QPointer<SignInCodeBox> codeBox_;
 };
 
 // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" -> Qt's ";;"-separated filter.

@@ -44,6 +44,16 @@ inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
 inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
 // The text-set window's list, its items joined by a separator (see Form3).
 inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
+// How accounts chose to sign in: "name=password;name=oauth2" (names in lower
+// case); an account not listed signs in the way its address suggests.
+inline const Key SignInMethods{QStringLiteral("SignInMethods"), QString(), Kind::Text};
+// The client IDs of the applications registered for OAuth 2.0 sign-in, and
+// the client secret of a Google desktop client (Google does not treat it as a
+// secret). Tokens are never stored here.
+inline const Key OAuthClientIdMicrosoft{QStringLiteral("OAuthClientIdMicrosoft"), QString(), Kind::Text};
+inline const Key OAuthClientIdGoogle{QStringLiteral("OAuthClientIdGoogle"), QString(), Kind::Text};
+inline const Key OAuthClientSecretGoogle{QStringLiteral("OAuthClientSecretGoogle"), QString(), Kind::Text};
+inline const Key OAuthClientIdCustom{QStringLiteral("OAuthClientIdCustom"), QString(), Kind::Text};
 }  // namespace key
 
 void save(const Key &key, const QString &text);

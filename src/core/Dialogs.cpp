@@ -37,4 +37,26 @@ BoxAnswer StderrDialogs::messageBox(const QString &text, BoxButtons buttons, Box
     return buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
 }
 
+bool StderrDialogs::openUrl(const QUrl &url)
+{
+    const QByteArray text = (prefix_ + QStringLiteral("Open this address in a web browser to sign in:\n  ")
+                             + url.toString(QUrl::FullyEncoded))
+                                .toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
+    return true;
+}
+
+void StderrDialogs::showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                   std::function<void()>)
+{
+    QString text = message;
+    if (text.isEmpty())
+        text =
+            QStringLiteral("To sign in, open %1 in a web browser and enter the code %2.").arg(address.toString(), code);
+    const QByteArray line = (prefix_ + text).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+}
+
 }  // namespace vc

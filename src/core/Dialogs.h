@@ -1,6 +1,9 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <functional>
 
 namespace vc {
 
@@ -28,6 +31,18 @@ public:
 
     // An open dialog allowing several files; cancel gives an empty list.
     virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
+
+    // Opens `url` in the system's web browser; false when none could be started.
+    virtual bool openUrl(const QUrl &url) { return false; }
+
+    // Shows, without waiting, how to finish a sign-in on another device or in a
+    // browser of one's own: the provider's message, the code to enter (may be
+    // empty) and the address. It stays until closeSignInCode(); `cancel` runs
+    // when the user gives up through it.
+    virtual void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                std::function<void()> cancel)
+    {}
+    virtual void closeSignInCode() {}
 };
 
 // The program's one Dialogs instance. Until something is installed, a fallback
@@ -46,6 +61,10 @@ public:
     QString inputBox(const QString &, const QString &, const QString &) override { return {}; }
     QString saveFileName(const QString &, const QString &) override { return {}; }
     QStringList openFileNames(const QString &, const QString &) override { return {}; }
+    // Writes the address for the user to open; there is no browser to start here.
+    bool openUrl(const QUrl &url) override;
+    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                        std::function<void()> cancel) override;
 
 private:
     QString prefix_;

@@ -18,6 +18,9 @@ std::shared_ptr<clsChilkatIMAP> setUpConnection(RunHost &host)
     c->setUsername(a.username);
     c->setPassword(a.password);
     c->setErrorLogPath(a.errorLogPath);
+    c->setTokenHint(a.tokenHint);
+    if (a.signIn)
+        c->setSignIn(a.signIn, [&host](const QString &text) { host.showSignInStatus(text); });
 
     // The object is the context of its own connections: they end with it.
     clsChilkatIMAP *raw = c.get();

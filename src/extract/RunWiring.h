@@ -1,6 +1,7 @@
 #pragma once
 #include "extract/clsChilkatIMAP.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/signin/OAuthSession.h"
 #include "rules/Listing.h"
 #include "rules/ResultsModel.h"
 
@@ -17,6 +18,12 @@ struct Account {
     ConnectionConfig config;
     QString username, password;
     QString errorLogPath;  // empty: the default error log
+    // Non-null: the account signs in with OAuth 2.0 tokens from this session
+    // instead of the password.
+    std::shared_ptr<OAuthSession> signIn;
+    // Shown with a refused password when the server takes tokens: how to turn
+    // OAuth 2.0 sign-in on in this program.
+    QString tokenHint;
 };
 
 // What the listing handler works on for every delivered message: the rule of
@@ -55,6 +62,8 @@ public:
     // of the component during a fetch.
     virtual void showProgress(const RunProgress &progress) = 0;
 
+    // What an OAuth 2.0 sign-in is doing ("Waiting for sign-in in your browser...").
+    virtual void showSignInStatus(const QString &text) {}
     // After the rows of one message were listed; `c` is the object walking.
     virtual void messageListed(const clsChilkatIMAP &c) {}
     // The title of the window whose command started the run ("Done." carries

@@ -5,6 +5,7 @@
 #include "core/Yield.h"
 #include "extract/ErrorLog.h"
 #include "extract/FailureMessage.h"
+#include "mail/signin/Sasl.h"
 
 #include <QHash>
 
@@ -59,10 +60,17 @@ void clsChilkatIMAP::bind()
 
 void clsChilkatIMAP::GetLastError()
 {
+    reportFailure(QString());
+}
+
+void clsChilkatIMAP::reportFailure(const QString &hint)
+{
     QString message = kInvalidLoginMessage;
     if (ChilkatImap1)
         message = failureMessage(ChilkatImap1->lastFailure(), server_, port_, ChilkatImap1->certificateErrors(),
                                  ChilkatImap1->LastErrorText());
+    if (!hint.isEmpty())
+        message += QStringLiteral("\r\r") + hint;
     dialogs().messageBox(message, BoxButtons::Ok, BoxIcon::None, QString());
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
@@ -83,6 +91,25 @@ bool clsChilkatIMAP::openSession(bool report)
     bind();
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
+    // A token first: the user may take a while in the browser, longer than a
+    // server keeps a connection that has not signed in.
+    QString token;
+    if (signIn_ && !obtainToken(&token))
+        return false;
+    if (!openAndIdentify(report))
+        return false;
+    if (signIn_)
+        return logInWithToken(token);
+    lastResult_ = ChilkatImap1->Login(username_, password_);
+    if (lastResult_ == 1)
+        return true;
+    if (report)
+        passwordRefused();
+    return false;
+}
+
+bool clsChilkatIMAP::openAndIdentify(bool report)
+{
     ChilkatImap1->setSsl(ssl_);
     ChilkatImap1->setPort(port_);
     lastResult_ = ChilkatImap1->Connect(server_);
@@ -101,12 +128,13 @@ bool clsChilkatIMAP::openSession(bool report)
     }
     if (!ChilkatImap1)
         raise(err::ObjectNotSet);
-    lastResult_ = ChilkatImap1->Login(username_, password_);
-    if (lastResult_ == 1)
-        return true;
-    if (report)
-        GetLastError();
-    return false;
+    return true;
+}
+
+void clsChilkatIMAP::passwordRefused()
+{
+    const bool takesTokens = !tokenHint_.isEmpty() && sasl::offersTokens(ChilkatImap1->Capabilities());
+    reportFailure(takesTokens ? tokenHint_ : QString());
 }
 
 std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()

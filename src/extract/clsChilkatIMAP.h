@@ -8,9 +8,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vc {
+
+class OAuthSession;
 
 // The mail connection object: wraps the one IMAP component instance its owner
 // hands in, opens and authenticates the connection, lists folders, reports
@@ -47,6 +50,15 @@ public:
     void setStopRequest(std::function<bool()> requested) { stopRequest_ = std::move(requested); }
     // Sets AbortProcess when such a stop has been asked for.
     void noteStopRequest();
+
+    // Signing in with OAuth 2.0: tokens from `session` instead of the password
+    // (null: the password). `status` hears what the sign-in is doing.
+    void setSignIn(std::shared_ptr<OAuthSession> session, std::function<void(const QString &)> status = {});
+    // Added to the failure box when the server refuses the password but takes
+    // tokens (AUTH=XOAUTH2 or AUTH=OAUTHBEARER): how to switch to OAuth 2.0.
+    void setTokenHint(const QString &hint) { tokenHint_ = hint; }
+    // True while Connect waits for a token (the browser, the code, a renewal).
+    bool signingIn() const { return signingIn_; }
 
     // Where WriteErrorLog appends; empty means the default error log.
     QString ErrorLogPath() const { return errorLogPath_; }
@@ -99,6 +111,14 @@ Q_SIGNALS:
 
 private:
     void bind();  // points ChilkatImap1 at ChilkatIMAPObject
+    // GetLastError's box and log record, with `hint` added after a blank line.
+    void reportFailure(const QString &hint);
+    bool openAndIdentify(bool report);  // connect and ID; with `report` a failure shows GetLastError's box
+    void passwordRefused();             // GetLastError's box, with the token hint where it applies
+    // Token sign-in (clsChilkatIMAP_SignIn.cpp).
+    bool obtainToken(QString *token);
+    bool logInWithToken(const QString &token);
+    void signInFailed(const QString &text);
     void ChilkatImap1_AbortCheck(int &abort);
     void ChilkatImap1_PercentDone(int pctDone);
     void WriteErrorLog();  // src/extract/MessageWalk.cpp
@@ -116,6 +136,10 @@ private:
     QPointer<ImapComponent> ChilkatImap1;
     QString errorLogPath_;
     std::function<bool()> stopRequest_;
+    std::shared_ptr<OAuthSession> signIn_;
+    std::function<void(const QString &)> signInStatus_;
+    QString tokenHint_;
+    bool signingIn_ = false;
     WalkEnd walkEnd_ = WalkEnd::NotRun;
 
     // The walk after a failed fetch of message n (src/extract/WalkRecovery.cpp).

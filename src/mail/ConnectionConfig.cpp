@@ -46,7 +46,7 @@ namespace vc {
 QList<cmdline::Option> connectionOptions(ConnectionConfig &config)
 {
     ConnectionConfig *c = &config;
-    return {
+    QList<cmdline::Option> rows{
         {QStringLiteral("server"), QStringLiteral("HOST[:PORT]"),
          QStringLiteral("IMAP server (TLS, certificate always verified);\ndefault %1:%2")
              .arg(product::kImapHost)
@@ -77,6 +77,7 @@ QList<cmdline::Option> connectionOptions(ConnectionConfig &config)
              return QString();
          }},
     };
+    return rows + signInOptions(c->signIn);
 }
 
 }  // namespace vc

@@ -1,6 +1,7 @@
 #pragma once
 #include "core/CommandLine.h"
 #include "core/Product.h"
+#include "mail/signin/SignInOptions.h"
 
 #include <QList>
 #include <QString>
@@ -15,13 +16,15 @@ struct ConnectionConfig {
     int port = product::kImapPort;
     QString caFile;         // extra trusted CA certificates (PEM), added to the system's
     int timeoutMs = 60000;  // silence after which an operation fails
+    SignInConfig signIn;    // how accounts sign in (--auth, --oauth-...)
 
     // Parses "HOST" or "HOST:PORT" (or "[v6addr]:PORT"); false on a bad port.
     bool setServer(const QString &hostPort);
 };
 
 // The command-line options that fill a ConnectionConfig (--server, --ca-file,
-// --timeout): one table that both programs put in front of their own options.
+// --timeout, then the sign-in options of signInOptions()): one table that both
+// programs put in front of their own options.
 // A new connection option is one more row here.
 QList<cmdline::Option> connectionOptions(ConnectionConfig &config);
 

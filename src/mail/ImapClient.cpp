@@ -1,6 +1,7 @@
 #include "mail/ImapClient.h"
 
 #include "mail/ModifiedUtf7.h"
+#include "mail/signin/Sasl.h"
 
 namespace vc {
 
@@ -72,6 +73,7 @@ int ImapClient::Connect(const QString &host)
     if (!session_.begin(op))
         return 0;
     ahead_.dropKept();
+    host_ = host;
     if (session_.open(op, host, port_, ssl_, caFile_, maxMessageBytes_) != Outcome::Ok)
         return 0;
     if (session_.capabilities().isEmpty()) {
@@ -113,10 +115,72 @@ int ImapClient::Login(const QString &user, const QString &password)
     if (!prepare(op))
         return 0;
     session_.setSecret(password);
+    if (session_.hasCapability("LOGINDISABLED") && session_.hasCapability("AUTH=PLAIN")) {
+        const QByteArray plain = sasl::plain(user, password);
+        session_.addSecret(QString::fromLatin1(plain.toBase64()));
+        return authenticate(QStringLiteral("AUTHENTICATE PLAIN"), "PLAIN", plain);
+    }
     const bool literalPlus = session_.hasCapability("LITERAL+");
     ImapCommand c("LOGIN ");
     c.astring(user.toUtf8(), literalPlus).text(" ").astring(password.toUtf8(), literalPlus);
     return session_.run(op, c) == Outcome::Ok ? 1 : 0;
+}
+
+int ImapClient::LoginWithToken(const QString &user, const QString &token)
+{
+    const QByteArray mechanism = sasl::tokenMechanism(session_.capabilities());
+    const QString op = mechanism.isEmpty() ? QStringLiteral("AUTHENTICATE")
+                                           : QStringLiteral("AUTHENTICATE ") + QString::fromLatin1(mechanism);
+    if (!prepare(op))
+        return 0;
+    session_.setSecret(token);
+    if (mechanism.isEmpty()) {
+        session_.setOutcome(QStringLiteral("AUTHENTICATE failed: the server offers no sign-in with a token "
+                                           "(neither AUTH=OAUTHBEARER nor AUTH=XOAUTH2)"),
+                            ImapFailure::Refusal);
+        return 0;
+    }
+    const QByteArray response =
+        mechanism == "OAUTHBEARER" ? sasl::oauthBearer(user, token, host_, port_) : sasl::xoauth2(user, token);
+    if (response.isEmpty()) {
+        session_.setOutcome(op
+                                + QStringLiteral(" failed: the user name or the token cannot be sent (control "
+                                                 "characters or spaces)"),
+                            ImapFailure::BadRequest);
+        return 0;
+    }
+    session_.addSecret(QString::fromLatin1(response.toBase64()));
+    return authenticate(op, mechanism, response);
+}
+
+int ImapClient::authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response)
+{
+    // With SASL-IR the response goes on the command line; otherwise it answers
+    // the server's first (empty) challenge. A challenge after the response is
+    // the server's error report: it gets the empty line that ends the exchange.
+    const bool initial = session_.hasCapability("SASL-IR");
+    ImapCommand c("AUTHENTICATE " + mechanism);
+    if (initial)
+        c.text(' ' + response.toBase64());
+    bool sent = initial;
+    QByteArray report;
+    c.answerChallenge = [&sent, &report, &response](const QByteArray &challenge) -> std::optional<QByteArray> {
+        if (!sent) {
+            sent = true;
+            return response.toBase64();
+        }
+        report = challenge;
+        return QByteArray();
+    };
+    ImapResponse tagged;
+    const Outcome outcome = session_.run(op, c, {}, &tagged);
+    if (outcome == Outcome::Ok)
+        return 1;
+    if (outcome == Outcome::Failed && session_.lastFailure() == ImapFailure::Refusal && !report.isEmpty()) {
+        const QString why = sasl::describe(sasl::decodeErrorChallenge(report));
+        session_.setOutcome(session_.lastError() + QStringLiteral(" (") + why + QLatin1Char(')'), ImapFailure::Refusal);
+    }
+    return 0;
 }
 
 std::unique_ptr<MailboxList> ImapClient::ListMailboxes(const QString &reference, const QString &pattern)

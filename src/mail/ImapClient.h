@@ -46,6 +46,7 @@ public:
     void setPort(int port) override { port_ = port; }
     int Connect(const QString &host) override;
     QString SendRawCommand(const QString &cmd) override;
+    // LOGIN; AUTHENTICATE PLAIN where the server has disabled LOGIN.
     int Login(const QString &user, const QString &password) override;
     std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
     int SelectMailbox(const QString &mailbox) override;
@@ -53,6 +54,12 @@ public:
     std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) override;
     QString LastErrorText() const override { return session_.lastError(); }
     int Disconnect() override;
+    // AUTHENTICATE OAUTHBEARER (preferred) or XOAUTH2, with the initial response
+    // on the command line when the server has SASL-IR. A refused token fails
+    // with kind Refusal and the server's decoded reason; the token (plain or
+    // encoded) never appears in an error text.
+    int LoginWithToken(const QString &user, const QString &token) override;
+    QStringList Capabilities() const override { return session_.capabilities(); }
 
     // The kind of failure of the last operation (None after a success), and,
     // when the server's certificate was refused, the reasons (QSslError texts).
@@ -121,8 +128,12 @@ private:
     // Files a FETCH response or range answer of the read-ahead; false when it is not one.
     bool claimForReadAhead(ImapResponse &r);
 
+    // AUTHENTICATE `mechanism` with the raw (not yet base64) initial response.
+    int authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
+
     bool ssl_ = true;
     int port_ = 993;
+    QString host_;  // as given to the last Connect
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
     quint32 uidValidity_ = 0;  // of the mailbox selected last

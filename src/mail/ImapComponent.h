@@ -69,6 +69,12 @@ public:
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
 
+    // Signs in with an OAuth 2.0 access token instead of a password (SASL
+    // OAUTHBEARER or XOAUTH2, whichever the server offers, OAUTHBEARER first).
+    // 1 = signed in. A component without token sign-in refuses.
+    virtual int LoginWithToken(const QString &user, const QString &token) { return 0; }
+    // The server's capabilities as last reported (upper case); empty when unknown.
+    virtual QStringList Capabilities() const { return {}; }
     // Beyond the operations above, so callers can name a problem and a walk can
     // outlive a lost connection: why the last operation failed (None after a
     // success; a component that cannot tell answers None), the reasons a

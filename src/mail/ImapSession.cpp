@@ -86,7 +86,7 @@ ImapSession::Outcome ImapSession::open(const QString &op, const QString &host, i
     close();
     capabilities_.clear();
     bye_.clear();
-    secret_.clear();
+    secrets_.clear();
     if (const std::optional<ImapFault> fault = connection_.open(host, port, ssl, caFile, maxLiteralBytes)) {
         fail(op, *fault);
         return Outcome::Failed;
@@ -272,8 +272,10 @@ void ImapSession::setOutcome(const QString &text, ImapFailure kind)
 
 QString ImapSession::redact(QString text) const
 {
-    if (secret_.size() >= 3)
-        text.replace(secret_, QStringLiteral("********"));
+    for (const QString &secret : secrets_) {
+        if (secret.size() >= 3)
+            text.replace(secret, QStringLiteral("********"));
+    }
     return text;
 }
 

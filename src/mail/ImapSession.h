@@ -97,7 +97,9 @@ public:
     int exists() const { return exists_; }
     void setSelected(const QString &mailbox, qint64 exists);
     // Kept out of every error text until the next open or until it is cleared.
-    void setSecret(const QString &secret) { secret_ = secret; }
+    void setSecret(const QString &secret) { secrets_ = QStringList{secret}; }
+    // One more text kept out of error texts the same way (a token, its encoded form).
+    void addSecret(const QString &secret) { secrets_ << secret; }
 
 private:
     struct Pending;
@@ -134,7 +136,7 @@ private:
     QString selected_;
     int exists_ = 0;
     QByteArray bye_;
-    QString secret_;
+    QStringList secrets_;
 };
 
 }  // namespace vc

@@ -29,6 +29,9 @@ struct Window {
         });
         Form1Options o;
         o.onlineCheck = false;
+        // The fake stands in for the Outlook.com server, whose accounts sign in
+        // with OAuth 2.0 unless told otherwise: these windows use passwords.
+        o.connection.signIn.method = SignInMethod::Password;
         form = std::make_unique<Form1>(o);
     }
     ~Window() { Form1::setComponentFactory({}); }

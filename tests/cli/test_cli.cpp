@@ -48,9 +48,15 @@ class CliTest : public QObject {
                                                 QStringLiteral("hello %1\r\nbye, \"all\"").arg(i));
     }
 
+    // The fake component stands in for the default server (Outlook.com), where
+    // accounts sign in with OAuth 2.0 unless told otherwise: these sign in with
+    // a password.
     Options parsed(const char *line)
     {
-        ParseResult r = parseArguments(args(line));
+        QStringList a = args(line);
+        if (!a.contains(QStringLiteral("--auth")))
+            a << QStringLiteral("--auth") << QStringLiteral("password");
+        ParseResult r = parseArguments(a);
         if (!r.ok())
             qWarning("unexpected usage error: %s", qPrintable(r.error));
         return r.options;

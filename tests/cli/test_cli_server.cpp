@@ -175,6 +175,10 @@ private Q_SLOTS:
         r = cli({}, wrong);
         QCOMPARE(r.code, 3);
         QCOMPARE(r.err.count("Invalid login. Please double-check your username and password."), 1);
+        // The test server also takes tokens: the message says how to sign in with one.
+        QVERIFY2(r.err.contains("The server also takes OAuth 2.0 sign-in, which this account may need: run again "
+                                "with --auth oauth2"),
+                 r.err.constData());
 
         // The fetch log beside the --error-log path gained one record per fetch.
         QFile log(tmp.filePath(QStringLiteral("cli.log")));

@@ -37,6 +37,32 @@ QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &
     return openNames.isEmpty() ? QStringList() : openNames.takeFirst();
 }
 
+bool ScriptedDialogs::openUrl(const QUrl &url)
+{
+    openedUrls << url;
+    if (browserOpens && playBrowser)
+        browser.open(url);
+    return browserOpens;
+}
+
+void ScriptedDialogs::showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                     std::function<void()> cancel)
+{
+    signInCodes.append({message, code, address, true});
+    cancelSignIn = std::move(cancel);
+    if (enterSignInCodes && !code.isEmpty())
+        browser.enterCode(address, code, signInCodeAction);
+    else if (enterSignInCodes && playBrowser)
+        browser.open(address);
+}
+
+void ScriptedDialogs::closeSignInCode()
+{
+    if (!signInCodes.isEmpty())
+        signInCodes.last().open = false;
+    cancelSignIn = nullptr;
+}
+
 QStringList ScriptedDialogs::texts() const
 {
     QStringList out;

@@ -1,4 +1,5 @@
 #pragma once
+#include "ScriptedBrowser.h"
 #include "core/Dialogs.h"
 
 #include <QList>
@@ -26,11 +27,33 @@ public:
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
+    bool openUrl(const QUrl &url) override;
+    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                        std::function<void()> cancel) override;
+    void closeSignInCode() override;
 
     QList<BoxAnswer> answers;      // for message boxes with Yes/No (default: No)
     QStringList inputs;            // for input boxes (default: empty = Cancel)
     QStringList saveNames;         // for save dialogs (default: cancel)
     QList<QStringList> openNames;  // for open dialogs (default: cancel)
+
+    // Sign-in: openUrl answers `browserOpens`; with `playBrowser` the browser
+    // follows the address (see ScriptedBrowser). A sign-in code box is recorded
+    // and, with `enterSignInCodes`, the code is entered on the provider's page
+    // with `signInCodeAction` ("approve" or "deny").
+    bool browserOpens = true;
+    bool playBrowser = false;
+    bool enterSignInCodes = false;
+    QString signInCodeAction = QStringLiteral("approve");
+    ScriptedBrowser browser;
+    QList<QUrl> openedUrls;
+    struct SignInCode {
+        QString message, code;
+        QUrl address;
+        bool open = true;
+    };
+    QList<SignInCode> signInCodes;
+    std::function<void()> cancelSignIn;  // the open code box's cancel, if any
 
     QList<Box> boxes;                      // everything shown, in order
     QStringList texts() const;             // the texts of the message boxes, in order

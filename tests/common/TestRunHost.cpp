@@ -29,7 +29,15 @@ void TestRunHost::setConnection(std::shared_ptr<clsChilkatIMAP> c)
 Account TestRunHost::account()
 {
     events << QStringLiteral("setup");
-    return {&imap, config, user, password, errorLog};
+    Account a;
+    a.component = &imap;
+    a.config = config;
+    a.username = user;
+    a.password = password;
+    a.errorLogPath = errorLog;
+    a.signIn = signIn;
+    a.tokenHint = tokenHint;
+    return a;
 }
 
 void TestRunHost::setBusy(bool busy)

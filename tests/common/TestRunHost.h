@@ -35,16 +35,21 @@ public:
     ImapComponent &imap;
     ConnectionConfig config;
     QString user = QStringLiteral("user"), password = QStringLiteral("pw");
-    QString errorLog;  // empty: the default error log
+    QString errorLog;                      // empty: the default error log
+    std::shared_ptr<OAuthSession> signIn;  // non-null: OAuth 2.0 sign-in
+    QString tokenHint;
     QString folder = QStringLiteral("Inbox");
     RuleMembers members;
     FixedRuleParams params;
     ResultsModel results;
     std::shared_ptr<clsChilkatIMAP> conn;
 
+    void showSignInStatus(const QString &text) override { signInStatus << text; }
+
     // "setup" (an account was read), "set", "drop", "busy", "idle", "progress reset".
     QStringList events;
     QStringList progress;                // the progress texts shown
+    QStringList signInStatus;            // what the sign-in said it was doing
     QList<int> uids;                     // the messages listed, by number
     std::function<void(int)> onMessage;  // after message n was listed
 };

@@ -1,0 +1,72 @@
+#pragma once
+#include "mail/signin/OAuthSettings.h"
+
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace vc {
+
+class TokenStore;
+
+// Keeps one account signed in: hands out access tokens, renews them with the
+// refresh token shortly before they expire, and signs in anew (browser or
+// device code) only when there is nothing to renew with. Tokens live in
+// memory for the rest of the program's run, shared by every session of the
+// same account; the refresh token also goes to the system keychain when the
+// settings say `remember`. With a token command, that command supplies every
+// access token instead.
+class OAuthSession {
+public:
+    OAuthSession(OAuthSettings settings, QString account);
+    ~OAuthSession();
+
+    // Stop, Disconnect: true cancels any wait.
+    std::function<bool()> aborted;
+    // What is happening, for the status line ("Waiting for sign-in in your browser...").
+    std::function<void(const QString &)> status;
+    // Things to tell the user once (no keychain service).
+    std::function<void(const QString &)> notice;
+    // Replaces the system keychain (tests); not owned.
+    void setTokenStore(TokenStore *store) { store_ = store; }
+
+    // An access token for the account; false with lastError() set.
+    bool accessToken(QString *token);
+    // The server refused the token it got last: forget it and get another
+    // (renewed, the token command's again, or a new sign-in when nothing is left
+    // to renew with). Call once per refusal.
+    bool renewAfterRefusal(QString *token);
+    // Forgets the account's tokens, in memory and in the keychain.
+    void forget();
+
+    QString lastError() const { return error_; }
+    OAuthFailure failure() const { return failure_; }
+    const OAuthSettings &settings() const { return settings_; }
+
+    // Refresh this long before an access token expires.
+    static constexpr int kRenewMarginSecs = 300;
+    // Drops every token kept in memory (tests).
+    static void clearMemory();
+
+private:
+    struct Cached;
+    static QHash<QString, Cached *> &memory();
+    Cached &cached();
+    bool fromCommand(QString *token);
+    bool renewOrSignIn(QString *token);
+    bool keep(const OAuthTokens &t, QString *token);
+    TokenStore *store();
+    QString storeKey() const;
+    bool fail(OAuthFailure failure, const QString &text);
+
+    OAuthSettings settings_;
+    QString account_;
+    TokenStore *store_ = nullptr;
+    std::unique_ptr<TokenStore> ownStore_;
+    QString error_;
+    OAuthFailure failure_ = OAuthFailure::None;
+};
+
+}  // namespace vc
