@@ -27,7 +27,8 @@ if [ "${SANITIZE_ALL:-0}" != 1 ]; then
   mapfile -t targets < <(cd build-asan && ctest -N "${filter[@]}" | sed -n 's/^ *Test *#[0-9]*: //p' |
     sed 's/_seeds$//' | sort -u | comm -12 - <(ninja -t targets all | sed -n 's/: phony$//p' | sort -u))
   [ ${#targets[@]} -gt 0 ] || { echo "sanitize.sh: no tests selected" >&2; exit 1; }
-  targets=(--target "${targets[@]}")
+  # The windowed program too, untested here: all of the program builds with clang.
+  targets=(--target "${targets[@]}" vellumcast)
 fi
 cmake --build build-asan --parallel "$(nproc)" "${targets[@]}"
 echo "== sanitizer build: $((SECONDS - start)) s"

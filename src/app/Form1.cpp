@@ -358,9 +358,12 @@ void Form1::loadParameterBoxes(ErrorTrap &trap)
     const std::tuple<int, QLineEdit *, const settings::Key &> boxes[] = {{190, containingBox, settings::key::Text1},
                                                                          {192, notContainingBox, settings::key::Text2},
                                                                          {194, lineNumbersBox, settings::key::Text5}};
-    for (const auto &[line, box, key] : boxes) {
+    // Plain variables, not a structured binding: clang 14 cannot capture a binding in a lambda.
+    for (const auto &entry : boxes) {
+        QLineEdit *box = std::get<1>(entry);
+        const settings::Key &key = std::get<2>(entry);
         const QSignalBlocker block(box);
-        trap(line, [&] { box->setText(settings::readText(key)); });
+        trap(std::get<0>(entry), [&] { box->setText(settings::readText(key)); });
     }
 }
 
