@@ -111,10 +111,14 @@ void RowWriter::add(const QStringList &rows)
         kept_ += rows;
         return;
     }
-    QByteArray bytes = formatRows(rows, format_);
-    if (format_ == Format::Comma)
-        bytes.chop(2);  // the line's CR LF comes once, at the end
-    write(bytes);
+    if (format_ == Format::Text || format_ == Format::Comma) {
+        // The line of the comma format ends once, at the end.
+        appendRowBytes(rows, format_ == Format::Text ? QStringView(u"\r\n") : QStringView(u","), buffer_);
+        write(buffer_);
+        buffer_.truncate(0);  // keeps its room for the next message
+        return;
+    }
+    write(formatRows(rows, format_));
 }
 
 bool RowWriter::finish()

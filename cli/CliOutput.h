@@ -57,6 +57,7 @@ private:
     OutputSink sink_;
     std::unique_ptr<QSaveFile> file_;
     QStringList kept_;
+    QByteArray buffer_;  // the text and comma formats' bytes of one message
     bool failed_ = false;
     QString error_;
 };

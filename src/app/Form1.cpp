@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <tuple>
 
 namespace vc {
 
@@ -355,15 +354,17 @@ void Form1::loadFolderAndSuffix(ErrorTrap &trap)
 // The parameter boxes come back as they were left; filling them writes nothing.
 void Form1::loadParameterBoxes(ErrorTrap &trap)
 {
-    const std::tuple<int, QLineEdit *, const settings::Key &> boxes[] = {{190, containingBox, settings::key::Text1},
-                                                                         {192, notContainingBox, settings::key::Text2},
-                                                                         {194, lineNumbersBox, settings::key::Text5}};
-    // Plain variables, not a structured binding: clang 14 cannot capture a binding in a lambda.
-    for (const auto &entry : boxes) {
-        QLineEdit *box = std::get<1>(entry);
-        const settings::Key &key = std::get<2>(entry);
-        const QSignalBlocker block(box);
-        trap(std::get<0>(entry), [&] { box->setText(settings::readText(key)); });
+    struct Box {
+        int line;
+        QLineEdit *edit;
+        const settings::Key &key;
+    };
+    const Box boxes[] = {{190, containingBox, settings::key::Text1},
+                         {192, notContainingBox, settings::key::Text2},
+                         {194, lineNumbersBox, settings::key::Text5}};
+    for (const Box &b : boxes) {
+        const QSignalBlocker block(b.edit);
+        trap(b.line, [&] { b.edit->setText(settings::readText(b.key)); });
     }
 }
 

@@ -255,6 +255,8 @@ class SystemText {
 public:
     static constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
 
+    // Continues after the bytes already in `buffer`, growing into its room.
+    explicit SystemText(QByteArray buffer) : out_(std::move(buffer)) {}
     explicit SystemText(qsizetype utf16Length, ByteSink sink = {}) : sink_(std::move(sink))
     {
         out_.reserve(encoder_.requiredSpace(sink_ ? std::min(utf16Length, kChunkBytes) : utf16Length));
@@ -280,6 +282,7 @@ public:
         out_.squeeze();  // gives back the unused part of the worst case
         return std::move(out_);
     }
+    QByteArray takeWithRoom() { return std::move(out_); }
 
 private:
     QStringEncoder encoder_{QStringConverter::System};
@@ -343,6 +346,16 @@ QByteArray commaFileBytes(const RowSource &rows)
     SystemText line(firstColumnLength(rows, 1) + kCrLf.size());
     appendFileRows(rows, true, line);
     return line.take();
+}
+
+void appendRowBytes(const QStringList &rows, QStringView separator, QByteArray &out)
+{
+    SystemText text(std::move(out));
+    for (const QString &row : rows) {
+        text.append(row);
+        text.append(separator);
+    }
+    out = text.takeWithRoom();
 }
 
 void saveRowsAtomically(const QString &path, const RowSource &rows, bool commaDelimited)

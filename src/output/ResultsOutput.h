@@ -70,6 +70,12 @@ QByteArray systemBytes(const QString &text);
 QByteArray textFileBytes(const RowSource &rows);
 QByteArray commaFileBytes(const RowSource &rows);
 
+// Appends each row in the system encoding, followed by `separator`, to `out`,
+// using the room `out` already has: with CR LF the bytes of textFileBytes, with
+// "," those of commaFileBytes but its final line end. For a writer that passes
+// on rows as they come, one buffer serves them all.
+void appendRowBytes(const QStringList &rows, QStringView separator, QByteArray &out);
+
 // Saves the rows as textFileBytes (or commaFileBytes) gives them, written in
 // pieces and brought to the disk while the event loop goes on, so a million
 // rows do not freeze the window. `path` is replaced only as a whole: on failure

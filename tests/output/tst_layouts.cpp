@@ -224,6 +224,17 @@ void TestLayouts::fileBytesInSystemEncoding()
     QCOMPARE(textFileBytes(many), enc.encode(rows.join("\r\n") + "\r\n"));
     QStringEncoder enc2(QStringConverter::System);
     QCOMPARE(commaFileBytes(many), enc2.encode(rows.join(",") + ",\r\n"));
+
+    // Appended in parts to a buffer that already holds bytes (as the command-line
+    // program does message by message): the same bytes after what was there.
+    for (const auto &[separator, whole] : {std::pair{QStringLiteral("\r\n"), textFileBytes(many)},
+                                           std::pair{QStringLiteral(","), commaFileBytes(many).chopped(2)}}) {
+        QByteArray buffer("kept");
+        appendRowBytes(rows.mid(0, 2), separator, buffer);
+        appendRowBytes({}, separator, buffer);
+        appendRowBytes(rows.mid(2), separator, buffer);
+        QCOMPARE(buffer, "kept" + whole);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLayouts)
