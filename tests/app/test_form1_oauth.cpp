@@ -4,6 +4,7 @@
 // token. Then an extraction, and no token in the settings file or the error log.
 #include "AppTestSupport.h"
 #include "OAuthTestProvider.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 #include "extract/ErrorLog.h"
 #include "mail/signin/OAuthSession.h"
@@ -27,12 +28,6 @@ QByteArray message(const QByteArray &subject)
     return "From: Ann <ann@example.org>\r\nTo: tester@example.org\r\nSubject: " + subject
            + "\r\nDate: Wed, 06 Mar 2024 09:15:00 +0100\r\nMIME-Version: 1.0\r\n"
              "Content-Type: text/plain; charset=utf-8\r\n\r\nbody\r\n";
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -137,8 +132,8 @@ private Q_SLOTS:
         QVERIFY(asked.size() >= 2);
 
         // No token in the settings file or the error log.
-        const QByteArray settingsFile = readAll(settings::filePath());
-        const QByteArray log = readAll(logDir.filePath(QLatin1String(errorlog::kFileName)));
+        const QByteArray settingsFile = readFile(settings::filePath());
+        const QByteArray log = readFile(logDir.filePath(QLatin1String(errorlog::kFileName)));
         QVERIFY(settingsFile.contains("window-client"));
         QVERIFY(log.size() > 0);
         for (const QJsonObject &r : asked) {
@@ -216,7 +211,9 @@ private Q_SLOTS:
         // The renewal token is in the keychain, not in the settings file.
         const QByteArray refresh = renewal.value(QLatin1String("refresh_token")).toString().toLatin1();
         QVERIFY(refresh.size() > 8);
-        QVERIFY(!readAll(settings::filePath()).contains(refresh));
+        const QByteArray stored = readFile(settings::filePath());
+        QVERIFY(!stored.isEmpty());
+        QVERIFY(!stored.contains(refresh));
     }
 };
 

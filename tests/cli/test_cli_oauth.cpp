@@ -4,6 +4,7 @@
 // with its message and exit status; no token in anything the program writes.
 #include "OAuthTestProvider.h"
 #include "ScriptedDialogs.h"
+#include "TestFiles.h"
 #include "TestProcess.h"
 #include "TestServer.h"
 #include "mail/signin/OAuthSession.h"
@@ -17,6 +18,7 @@
 using namespace vc;
 using vc::test::OAuthTestProvider;
 using vc::test::ProcessResult;
+using vc::test::readFile;
 using vc::test::runProgram;
 using vc::test::TestServer;
 
@@ -28,12 +30,6 @@ QByteArray message(const QByteArray &subject)
            + "\r\nDate: Wed, 06 Mar 2024 09:15:00 +0100\r\nMIME-Version: 1.0\r\n"
              "Content-Type: text/plain; charset=utf-8\r\n\r\nbody of "
            + subject + "\r\n";
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -110,7 +106,8 @@ class CliOAuthTest : public QObject {
     {
         const QStringList tokens = tokensSeen();
         QVERIFY(!tokens.isEmpty());
-        const QByteArray log = readAll(logPath());
+        const QByteArray log = readFile(logPath());
+        QVERIFY(!log.isEmpty());
         for (const QString &t : tokens) {
             QVERIFY2(!r.err.contains(t.toLatin1()), r.err.constData());
             QVERIFY(!r.out.contains(t.toLatin1()));
@@ -155,7 +152,7 @@ private Q_SLOTS:
         // Polled until approved; Dovecot asked the provider about the token it got.
         QCOMPARE(provider->requests(QStringLiteral("token")).size(), 2);
         QVERIFY(!provider->requests(QStringLiteral("introspect")).isEmpty());
-        QVERIFY(readAll(logPath()).size() > 0);
+        QVERIFY(readFile(logPath()).size() > 0);
         verifyNoTokenIn(r);
     }
 
@@ -236,7 +233,7 @@ private Q_SLOTS:
         // The command was the only source of tokens: no sign-in at the provider.
         QVERIFY(provider->requests(QStringLiteral("devicecode")).isEmpty());
         QVERIFY(!r.err.contains(token.toLatin1()));
-        QVERIFY(!readAll(logPath()).contains(token.toLatin1()));
+        QVERIFY(!readFile(logPath()).contains(token.toLatin1()));
     }
 
     // With the keychain: a second run renews the expired sign-in of the first

@@ -1,5 +1,6 @@
 // The browser flow, its loopback listener and the setup checks, against the
 // provider stand-in.
+#include "FlowTestBase.h"
 #include "OAuthTestProvider.h"
 #include "ScriptedDialogs.h"
 #include "mail/signin/LoopbackRedirect.h"
@@ -29,41 +30,11 @@ bool listening(quint16 port)
 
 }  // namespace
 
-class OAuthBrowserTest : public QObject {
+class OAuthBrowserTest : public vc::test::FlowTestBase {
     Q_OBJECT
-    std::unique_ptr<OAuthTestProvider> provider;
-    QStringList statuses;
-
-    OAuthSettings settings(OAuthFlow flow = OAuthFlow::Browser)
-    {
-        OAuthSettings s;
-        s.provider = QStringLiteral("microsoft");
-        s.authority = provider->authority();
-        s.clientId = QStringLiteral("test-client");
-        s.flow = flow;
-        s.requestTimeoutMs = 5000;
-        s.signInTimeoutMs = 15000;
-        s.useKeychain = false;
-        return s;
-    }
-    OAuthFlows flows(const OAuthSettings &s, std::function<bool()> aborted = {})
-    {
-        return OAuthFlows(s, QStringLiteral("tester@outlook.com"), std::move(aborted),
-                          [this](const QString &t) { statuses << t; });
-    }
+    OAuthSettings settings(OAuthFlow flow = OAuthFlow::Browser) const { return FlowTestBase::settings(flow); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        provider = OAuthTestProvider::start();
-        QVERIFY2(provider, "the provider stand-in did not start");
-    }
-    void init()
-    {
-        QVERIFY(provider->control({{QStringLiteral("reset"), true}, {QStringLiteral("device_interval"), 1}}));
-        statuses.clear();
-    }
-
     void browserSignIn()
     {
         ScriptedDialogs d;

@@ -1,4 +1,5 @@
 // The device-code flow and the refresh, against the provider stand-in.
+#include "FlowTestBase.h"
 #include "OAuthTestProvider.h"
 #include "ScriptedDialogs.h"
 #include "mail/signin/OAuthFlows.h"
@@ -9,41 +10,11 @@ using namespace vc;
 using vc::test::OAuthTestProvider;
 using vc::test::ScriptedDialogs;
 
-class OAuthDeviceTest : public QObject {
+class OAuthDeviceTest : public vc::test::FlowTestBase {
     Q_OBJECT
-    std::unique_ptr<OAuthTestProvider> provider;
-    QStringList statuses;
-
-    OAuthSettings settings(OAuthFlow flow = OAuthFlow::Device)
-    {
-        OAuthSettings s;
-        s.provider = QStringLiteral("microsoft");
-        s.authority = provider->authority();
-        s.clientId = QStringLiteral("test-client");
-        s.flow = flow;
-        s.requestTimeoutMs = 5000;
-        s.signInTimeoutMs = 15000;
-        s.useKeychain = false;
-        return s;
-    }
-    OAuthFlows flows(const OAuthSettings &s, std::function<bool()> aborted = {})
-    {
-        return OAuthFlows(s, QStringLiteral("tester@outlook.com"), std::move(aborted),
-                          [this](const QString &t) { statuses << t; });
-    }
+    OAuthSettings settings(OAuthFlow flow = OAuthFlow::Device) const { return FlowTestBase::settings(flow); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        provider = OAuthTestProvider::start();
-        QVERIFY2(provider, "the provider stand-in did not start");
-    }
-    void init()
-    {
-        QVERIFY(provider->control({{QStringLiteral("reset"), true}, {QStringLiteral("device_interval"), 1}}));
-        statuses.clear();
-    }
-
     void devicePolling()
     {
         QVERIFY(provider->control({{QStringLiteral("device_script"),
