@@ -58,14 +58,23 @@ QByteArray OAuthHttp::encodeForm(const Form &form)
     return body;
 }
 
+namespace {
+
+// Tokens travel only over https (plain http to a loopback address aside).
+OAuthReply refusedAddress(const QUrl &url)
+{
+    OAuthReply r;
+    r.failure = OAuthReply::Network;
+    r.description = QStringLiteral("%1 is not an https:// address").arg(url.toDisplayString());
+    return r;
+}
+
+}  // namespace
+
 OAuthReply OAuthHttp::postForm(const QUrl &url, const Form &form)
 {
-    if (!isAllowedOAuthUrl(url)) {
-        OAuthReply r;
-        r.failure = OAuthReply::Network;
-        r.description = QStringLiteral("%1 is not an https:// address").arg(url.toDisplayString());
-        return r;
-    }
+    if (!isAllowedOAuthUrl(url))
+        return refusedAddress(url);
     QNetworkRequest req(url);
     req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     req.setRawHeader("Accept", "application/json");
@@ -74,12 +83,8 @@ OAuthReply OAuthHttp::postForm(const QUrl &url, const Form &form)
 
 OAuthReply OAuthHttp::getJson(const QUrl &url)
 {
-    if (!isAllowedOAuthUrl(url)) {
-        OAuthReply r;
-        r.failure = OAuthReply::Network;
-        r.description = QStringLiteral("%1 is not an https:// address").arg(url.toDisplayString());
-        return r;
-    }
+    if (!isAllowedOAuthUrl(url))
+        return refusedAddress(url);
     QNetworkRequest req(url);
     req.setRawHeader("Accept", "application/json");
     return finish(nam_->get(req), url);
