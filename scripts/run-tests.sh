@@ -6,4 +6,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
 cd build
-ctest --output-on-failure --timeout 300 "$@"
+# Two at a time: the tests that share the test server's mailboxes or the virtual
+# display take turns through their CTest resource locks.
+ctest --output-on-failure --timeout 300 -j2 "$@"
