@@ -122,14 +122,15 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
             return;
         }
         ++walk_.read;
-        const MailRecord record{email->From,
-                                email->FromName,
-                                email->FromAddress,
-                                email->Subject,
-                                dateToText(email->EmailDate),
-                                email->PlainTextBody,
-                                email->HTMLTextBody,
-                                int(n)};
+        MailRecord record;
+        record.From = email->From;
+        record.FromName = email->FromName;
+        record.FromAddress = email->FromAddress;
+        record.Subject = email->Subject;
+        record.ReceivedDate = dateToText(email->EmailDate);
+        record.PlainTextBody = email->PlainTextBody;
+        record.HTMLTextBody = email->HTMLTextBody;
+        record.uID = int(n);
         email.reset();  // one message in memory at a time
         Q_EMIT MailExtractListing(record);
         yieldToEvents();

@@ -86,9 +86,16 @@ private Q_SLOTS:
         QStringList expected;
         for (int i = 0; i < raws.size(); ++i) {
             const ImapEmail e = decodeMessage(raws[i]);
-            expected +=
-                rules::allEmailData(MailRecord{e.From, e.FromName, e.FromAddress, e.Subject, dateToText(e.EmailDate),
-                                               e.PlainTextBody, e.HTMLTextBody, i + 1});
+            MailRecord m;
+            m.From = e.From;
+            m.FromName = e.FromName;
+            m.FromAddress = e.FromAddress;
+            m.Subject = e.Subject;
+            m.ReceivedDate = dateToText(e.EmailDate);
+            m.PlainTextBody = e.PlainTextBody;
+            m.HTMLTextBody = e.HTMLTextBody;
+            m.uID = i + 1;
+            expected += rules::allEmailData(m);
         }
         QCOMPARE(host->results.texts(), expected);
         // Message 1: header rows, the whole body, then 'a', 'b' and an empty last line.
