@@ -1,6 +1,9 @@
 #pragma once
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 namespace vc {
 
 // The kind of failure an operation of our IMAP client ended with, beside the
@@ -34,6 +37,48 @@ enum class ImapFailure {
 struct ImapFault {
     ImapFailure kind = ImapFailure::None;
     QString reason;
+};
+
+// What an operation gives back: its value, or the fault it ended with (the
+// kind, and the reason as the last-error text words it). Callers test it
+// (`if (!r) ... r.fault()`) and read the value only after a success.
+template <class T>
+class ImapResult {
+public:
+    ImapResult(T value) : value_(std::move(value)) {}
+    ImapResult(ImapFault fault) : fault_(std::move(fault)) {}
+
+    bool ok() const { return value_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const T &value() const & { return *value_; }
+    T &value() & { return *value_; }
+    T &&value() && { return std::move(*value_); }
+    const T *operator->() const { return &*value_; }
+    T *operator->() { return &*value_; }
+    const T &operator*() const & { return *value_; }
+    T &operator*() & { return *value_; }
+    // The fault; kind None after a success.
+    const ImapFault &fault() const { return fault_; }
+
+private:
+    std::optional<T> value_;
+    ImapFault fault_;
+};
+
+// An operation with nothing to give back but its success.
+template <>
+class ImapResult<void> {
+public:
+    ImapResult() = default;
+    ImapResult(ImapFault fault) : fault_(std::move(fault)), ok_(false) {}
+
+    bool ok() const { return ok_; }
+    explicit operator bool() const { return ok_; }
+    const ImapFault &fault() const { return fault_; }
+
+private:
+    ImapFault fault_;
+    bool ok_ = true;
 };
 
 // The enumerator's name ("HostNotFound"), for logs and test output.
