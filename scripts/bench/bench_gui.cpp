@@ -9,6 +9,7 @@
 // 10,000) of L body lines each (default 100), so the containing rule (text
 // "body line") lists N x L rows and the all rule N x (L + 4).
 #include "app/Form1.h"
+#include "core/DateText.h"
 #include "core/Dialogs.h"
 #include "extract/ErrorLog.h"
 #include "mail/ImapComponent.h"
@@ -72,7 +73,7 @@ public:
     }
     int SelectMailbox(const QString &) override { return ok(); }
     int NumMessages() override { return messages_; }
-    std::unique_ptr<ImapEmail> FetchSingle(int number, bool) override
+    std::unique_ptr<MailRecord> FetchSingle(int number, bool) override
     {
         int abort = 0;
         Q_EMIT AbortCheck(abort);
@@ -81,12 +82,13 @@ public:
             return nullptr;
         }
         Q_EMIT PercentDone(100);
-        auto e = std::make_unique<ImapEmail>();
+        auto e = std::make_unique<MailRecord>();
         e->From = QStringLiteral("Sender %1 <sender%1@example.org>").arg(number % 97);
         e->FromName = QStringLiteral("Sender %1").arg(number % 97);
         e->FromAddress = QStringLiteral("sender%1@example.org").arg(number % 97);
         e->Subject = QStringLiteral("Generated message %1").arg(number);
-        e->EmailDate = QDateTime(QDate(2025, 6, 2), QTime(number / 3600 % 24, number / 60 % 60, number % 60));
+        e->date = QDateTime(QDate(2025, 6, 2), QTime(number / 3600 % 24, number / 60 % 60, number % 60));
+        e->ReceivedDate = dateToText(e->date);
         QString body;
         body.reserve(lines_ * 64);
         for (int i = 1; i <= lines_; ++i)

@@ -1,12 +1,12 @@
 #include "extract/ErrorLog.h"
 
 #include "core/AppError.h"
+#include "core/DateText.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QStandardPaths>
 
 #include <limits>
@@ -33,29 +33,6 @@ struct OpenLog {
     }
 };
 OpenLog g_open;
-
-// The locale's long time format without its time-zone part ("t"), so the text
-// is "1:02:03 PM" rather than "1:02:03 PM UTC".
-QString longTimeFormatWithoutZone(const QLocale &locale)
-{
-    const QString f = locale.timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (qsizetype i = 0; i < f.size(); ++i) {
-        const QChar c = f.at(i);
-        if (c == u'\'') {
-            quoted = !quoted;
-            out += c;
-        } else if (!quoted && c == u't') {
-            // drop the zone and the blank that separated it
-            while (out.endsWith(u' '))
-                out.chop(1);
-        } else {
-            out += c;
-        }
-    }
-    return out.trimmed();
-}
 
 bool writeWhole(QFile &f, const QByteArray &bytes)
 {
@@ -120,13 +97,7 @@ bool isInstalledProgramFolder(const QString &folder)
 
 QString timestampText(const QDateTime &localTime)
 {
-    // The system locale does not change while the program runs; working out
-    // its formats once keeps the per-fetch record cheap.
-    static const QLocale locale = QLocale::system();
-    static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
-    static const QString timeFormat = longTimeFormatWithoutZone(locale);
-    const QDateTime t = localTime.toLocalTime();
-    return locale.toString(t.date(), dateFormat) + QLatin1Char(' ') + locale.toString(t.time(), timeFormat);
+    return dateTimeText(localTime);
 }
 
 QByteArray recordBytes(const QDateTime &localTime, const QString &errorText)

@@ -37,13 +37,6 @@ ImapComponent &component(const QPointer<ImapComponent> &ref)
 
 }  // namespace
 
-QString dateToText(const QDateTime &date)
-{
-    if (!date.isValid())
-        return {};
-    return errorlog::timestampText(date.toLocalTime());
-}
-
 int clsChilkatIMAP::selectFolder(const QString &FolderName)
 {
     ImapComponent &imap = component(ChilkatImap1);
@@ -104,7 +97,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
     for (qint64 n = first; n <= last; ++n) {
         yieldToEvents();
         setCurrentLocation(int(n));
-        std::unique_ptr<ImapEmail> email = component(ChilkatImap1).FetchSingle(int(n), false);
+        std::unique_ptr<MailRecord> email = component(ChilkatImap1).FetchSingle(int(n), false);
         WriteErrorLog();
         if (!email) {
             const Resume resume = afterFailedFetch(FolderName, n);
@@ -122,17 +115,14 @@ void clsChilkatIMAP::StartMailExtraction(const QString &FolderName)
             return;
         }
         ++walk_.read;
-        MailRecord record;
-        record.From = email->From;
-        record.FromName = email->FromName;
-        record.FromAddress = email->FromAddress;
-        record.Subject = email->Subject;
-        record.ReceivedDate = dateToText(email->EmailDate);
-        record.PlainTextBody = email->PlainTextBody;
-        record.HTMLTextBody = email->HTMLTextBody;
+        MailRecord &record = *email;
         record.uID = int(n);
-        email.reset();  // one message in memory at a time
+        record.folder = FolderName;
+        record.uidValidity = walk_.uidValidity;
+        record.position = n - first + 1;
+        record.total = walk_.asked;
         Q_EMIT MailExtractListing(record);
+        email.reset();  // one message in memory at a time
         yieldToEvents();
     }
     walkEnd_ = AbortProcess ? WalkEnd::Aborted : WalkEnd::Completed;

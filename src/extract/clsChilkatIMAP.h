@@ -1,4 +1,5 @@
 #pragma once
+#include "core/DateText.h"
 #include "core/MailRecord.h"
 #include "mail/ImapComponent.h"
 
@@ -160,9 +161,5 @@ private:
 // walk ended early, and that the folder changed under it. Empty after a walk
 // that read every message of an unchanged folder.
 QString shortfallText(const clsChilkatIMAP::WalkStats &walk);
-
-// The date of a message as the walk hands it on: the system short date, a blank
-// and the time of day, in local time; empty for an invalid date.
-QString dateToText(const QDateTime &date);
 
 }  // namespace vc

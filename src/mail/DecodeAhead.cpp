@@ -32,7 +32,7 @@ void DecodeAhead::start(int number, const QByteArray &raw)
     jobs_.emplace(number, std::move(job));
 }
 
-std::optional<ImapEmail> DecodeAhead::take(int number, const QByteArray &raw)
+std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
 {
     const auto it = jobs_.find(number);
     if (it == jobs_.end())

@@ -37,7 +37,7 @@ public:
     // Message `number` decoded, waiting for its job when that is still running;
     // nothing when it was not started, or was started on other bytes than `raw`
     // (the very same bytes: a copy sharing them, as the read-ahead hands them on).
-    std::optional<ImapEmail> take(int number, const QByteArray &raw);
+    std::optional<MailRecord> take(int number, const QByteArray &raw);
     // Forgets every message; jobs still running finish on their own.
     void clear();
 
@@ -48,7 +48,7 @@ public:
 
 private:
     struct Job {
-        QFuture<ImapEmail> result;
+        QFuture<MailRecord> result;
         QByteArray raw;  // held, so its bytes stay where they are
     };
     std::map<int, Job> jobs_;

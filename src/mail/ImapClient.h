@@ -51,7 +51,7 @@ public:
     std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
     int SelectMailbox(const QString &mailbox) override;
     int NumMessages() override;
-    std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) override;
+    std::unique_ptr<MailRecord> FetchSingle(int number, bool bUid) override;
     QString LastErrorText() const override { return session_.lastError(); }
     int Disconnect() override;
     // AUTHENTICATE OAUTHBEARER (preferred) or XOAUTH2, with the initial response
@@ -113,13 +113,13 @@ private:
     void forgetReadAhead();  // the planner's and the decoder's
 
     // Fetching (ImapClientFetch.cpp)
-    std::unique_ptr<ImapEmail> fetchInWalk(int number, const QString &op, bool *askAlone);
-    std::unique_ptr<ImapEmail> fetchAlone(int number, bool bUid, const QString &op);
-    std::unique_ptr<ImapEmail> takeKept(int number, const QString &op);
+    std::unique_ptr<MailRecord> fetchInWalk(int number, const QString &op, bool *askAlone);
+    std::unique_ptr<MailRecord> fetchAlone(int number, bool bUid, const QString &op);
+    std::unique_ptr<MailRecord> takeKept(int number, const QString &op);
     // A message that has fully arrived, decoded; its fetch reported as done.
     // `number`: its sequence number when it came from the read-ahead (its
     // decoding may have started), else 0.
-    std::unique_ptr<ImapEmail> handOut(const QString &op, int number, const QByteArray &body);
+    std::unique_ptr<MailRecord> handOut(const QString &op, int number, const QByteArray &body);
     // Starts decoding the messages that have arrived ahead of the caller, in
     // order, as far as the decoder's bound allows.
     void decodeArrived();

@@ -28,7 +28,7 @@ ImapValue *bodyOf(ImapResponse &r, int number, bool byUid)
 
 }  // namespace
 
-std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
+std::unique_ptr<MailRecord> ImapClient::FetchSingle(int number, bool bUid)
 {
     const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
     if (!session_.begin(op))
@@ -39,7 +39,7 @@ std::unique_ptr<ImapEmail> ImapClient::FetchSingle(int number, bool bUid)
         return nullptr;
     if (!bUid && ahead_.continuesWalk(number, session_.exists())) {
         bool askAlone = false;
-        std::unique_ptr<ImapEmail> email = fetchInWalk(number, op, &askAlone);
+        std::unique_ptr<MailRecord> email = fetchInWalk(number, op, &askAlone);
         if (!askAlone)
             return email;
         // The range came back without it: ask for it once on its own, which
@@ -65,7 +65,7 @@ bool ImapClient::canFetch(const QString &op, int number)
     return true;
 }
 
-std::unique_ptr<ImapEmail> ImapClient::fetchInWalk(int number, const QString &op, bool *askAlone)
+std::unique_ptr<MailRecord> ImapClient::fetchInWalk(int number, const QString &op, bool *askAlone)
 {
     ahead_.enter(number);
     topUp(number);
@@ -89,7 +89,7 @@ std::unique_ptr<ImapEmail> ImapClient::fetchInWalk(int number, const QString &op
     return nullptr;
 }
 
-std::unique_ptr<ImapEmail> ImapClient::fetchAlone(int number, bool bUid, const QString &op)
+std::unique_ptr<MailRecord> ImapClient::fetchAlone(int number, bool bUid, const QString &op)
 {
     const ImapCommand c((bUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) + " (BODY.PEEK[])");
     QByteArray body;
@@ -129,7 +129,7 @@ std::unique_ptr<ImapEmail> ImapClient::fetchAlone(int number, bool bUid, const Q
     return handOut(op, 0, body);
 }
 
-std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
+std::unique_ptr<MailRecord> ImapClient::takeKept(int number, const QString &op)
 {
     ImapFault loss;
     if (std::optional<QByteArray> body = ahead_.takeKept(number, loss))
@@ -138,14 +138,14 @@ std::unique_ptr<ImapEmail> ImapClient::takeKept(int number, const QString &op)
     return nullptr;
 }
 
-std::unique_ptr<ImapEmail> ImapClient::handOut(const QString &op, int number, const QByteArray &body)
+std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, const QByteArray &body)
 {
     session_.succeed(op);
     if (!session_.finishProgress())
         return nullptr;  // the report destroyed this client
-    if (std::optional<ImapEmail> decoded = decode_.take(number, body))
-        return std::make_unique<ImapEmail>(std::move(*decoded));
-    return std::make_unique<ImapEmail>(decodeMessage(body));
+    if (std::optional<MailRecord> decoded = decode_.take(number, body))
+        return std::make_unique<MailRecord>(std::move(*decoded));
+    return std::make_unique<MailRecord>(decodeMessage(body));
 }
 
 void ImapClient::decodeArrived()

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/MailRecord.h"
 #include "mail/ImapFailure.h"
 
 #include <QDateTime>
@@ -9,17 +10,6 @@
 #include <memory>
 
 namespace vc {
-
-// One fetched message, decoded.
-struct ImapEmail {
-    QString From;  // "Name <address>", or the address alone
-    QString FromName;
-    QString FromAddress;
-    QString Subject;      // encoded words decoded
-    QDateTime EmailDate;  // from the Date header; invalid when missing or unparsable
-    QString PlainTextBody;
-    QString HTMLTextBody;
-};
 
 // One mailbox of a LIST answer: its name (decoded, hierarchy separators kept)
 // and its attributes as the server sent them ("\HasNoChildren", "\Sent", ...).
@@ -63,9 +53,9 @@ public:
     virtual QString SendRawCommand(const QString &cmd) = 0;               // the server's reply; empty = failure
     virtual int Login(const QString &user, const QString &password) = 0;  // 1 = logged in
     virtual std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
-    virtual int SelectMailbox(const QString &mailbox) = 0;                      // 1 = selected
-    virtual int NumMessages() = 0;                                              // of the selected mailbox
-    virtual std::unique_ptr<ImapEmail> FetchSingle(int number, bool bUid) = 0;  // nullptr = failure
+    virtual int SelectMailbox(const QString &mailbox) = 0;                       // 1 = selected
+    virtual int NumMessages() = 0;                                               // of the selected mailbox
+    virtual std::unique_ptr<MailRecord> FetchSingle(int number, bool bUid) = 0;  // decoded; nullptr = failure
     virtual QString LastErrorText() const = 0;
     virtual int Disconnect() = 0;
 

@@ -1,5 +1,6 @@
 #include "mail/MimeDecode.h"
 
+#include "core/DateText.h"
 #include "mail/HtmlText.h"
 
 #include <gmime/gmime.h>
@@ -290,7 +291,7 @@ InternetAddressMailbox *firstMailbox(InternetAddressList *list, int depth = 0)
     return nullptr;
 }
 
-void decodeSender(GMimeMessage *message, ImapEmail &email)
+void decodeSender(GMimeMessage *message, MailRecord &email)
 {
     InternetAddressMailbox *mailbox = firstMailbox(g_mime_message_get_from(message));
     if (!mailbox) {
@@ -379,6 +380,29 @@ QDateTime decodeDate(GMimeMessage *message)
     return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(offsetSeconds));
 }
 
+// Every header field of the message, values unfolded and decoded.
+QList<HeaderField> decodeHeaders(GMimeObject *object)
+{
+    QList<HeaderField> fields;
+    GMimeHeaderList *list = g_mime_object_get_header_list(object);
+    const int count = list ? g_mime_header_list_get_count(list) : 0;
+    fields.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
+        const char *raw = g_mime_header_get_raw_value(header);
+        QString value;
+        if (raw) {
+            char *unfolded = g_mime_utils_header_unfold(raw);
+            char *decoded = g_mime_utils_header_decode_text(parserOptions(), unfolded);
+            value = fromUtf8(decoded).trimmed();
+            g_free(decoded);
+            g_free(unfolded);
+        }
+        fields.append({fromUtf8(g_mime_header_get_name(header)), value});
+    }
+    return fields;
+}
+
 }  // namespace
 
 QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
@@ -399,9 +423,9 @@ QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
     return utf8OrLatin1(bytes);  // a charset nobody knows
 }
 
-ImapEmail decodeMessage(const QByteArray &message)
+MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
 {
-    ImapEmail email;
+    MailRecord email;
     if (message.isEmpty())
         return email;
     GMimeParserOptions *options = parserOptions();
@@ -425,7 +449,11 @@ ImapEmail decodeMessage(const QByteArray &message)
         if (message) {
             decodeSender(message.get(), email);
             email.Subject = fromUtf8(g_mime_message_get_subject(message.get()));
-            email.EmailDate = decodeDate(message.get());
+            email.date = decodeDate(message.get());
+            email.ReceivedDate = dateToText(email.date);
+            email.messageId = fromUtf8(g_mime_message_get_message_id(message.get()));
+            if (needs.headers)
+                email.headers = decodeHeaders(GMIME_OBJECT(message.get()));
 
             GMimePart *plain = nullptr;
             GMimePart *html = nullptr;

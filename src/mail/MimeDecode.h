@@ -6,9 +6,18 @@
 
 namespace vc {
 
-// Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into the
-// e-mail object's fields. Malformed input decodes as far as it can; never throws.
-ImapEmail decodeMessage(const QByteArray &raw);
+// What a run needs decoded beyond the sender, subject, date and text bodies.
+struct DecodeNeeds {
+    bool headers = false;  // every header field into MailRecord::headers
+};
+
+// Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into a
+// message record: the sender (whole, name, address), the subject, the date
+// (with its own offset, and as text), the Message-ID, the plain-text body (the
+// HTML's visible text for HTML-only mail) and the HTML body. Where the message
+// came from is for the caller to fill in. Malformed input decodes as far as it
+// can; never throws.
+MailRecord decodeMessage(const QByteArray &raw, const DecodeNeeds &needs = {});
 
 // Converts bytes in the named charset to Unicode. An empty, unknown or ASCII
 // charset is read as UTF-8 when the bytes are valid UTF-8, else as Latin-1;

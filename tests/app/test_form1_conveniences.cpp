@@ -33,7 +33,7 @@ const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check
 
 void messages(FakeImap &f, int count)
 {
-    QList<ImapEmail> list;
+    QList<MailRecord> list;
     for (int i = 1; i <= count; ++i)
         list << FakeImap::message(QStringLiteral("subject %1").arg(i), QStringLiteral("body %1").arg(i));
     f.setInbox(list);

@@ -1,15 +1,17 @@
 #include "FakeImap.h"
 
+#include "core/DateText.h"
+
 namespace vc::test {
 
-ImapEmail FakeImap::message(const QString &subject, const QString &body, const QString &from)
+MailRecord FakeImap::message(const QString &subject, const QString &body, const QString &from)
 {
-    ImapEmail e;
+    MailRecord e;
     e.From = from;
     e.FromName = QStringLiteral("Ann Example");
     e.FromAddress = QStringLiteral("ann@example.org");
     e.Subject = subject;
-    e.EmailDate = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9), Qt::UTC);
+    e.date = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9), Qt::UTC);
     e.PlainTextBody = body;
     e.HTMLTextBody = QStringLiteral("<p>") + body + QStringLiteral("</p>");
     return e;
@@ -30,11 +32,11 @@ void FakeImap::addStandardFolders()
         folder(QString::fromLatin1(name));
 }
 
-void FakeImap::setInbox(const QList<ImapEmail> &messages)
+void FakeImap::setInbox(const QList<MailRecord> &messages)
 {
     Folder &inbox = folder(QStringLiteral("Inbox"));
     inbox.messages.clear();
-    for (const ImapEmail &m : messages)
+    for (const MailRecord &m : messages)
         inbox.messages << m;
 }
 
@@ -107,7 +109,7 @@ int FakeImap::SelectMailbox(const QString &name)
     return answer(selected_ >= 0, QStringLiteral("SelectMailbox: no such mailbox ") + name);
 }
 
-std::unique_ptr<ImapEmail> FakeImap::FetchSingle(int number, bool)
+std::unique_ptr<MailRecord> FakeImap::FetchSingle(int number, bool)
 {
     calls << QStringLiteral("fetch %1").arg(number);
     fetched << number;
@@ -129,7 +131,10 @@ std::unique_ptr<ImapEmail> FakeImap::FetchSingle(int number, bool)
     }
     Q_EMIT PercentDone(100);
     lastError_ = QStringLiteral("FetchSingle: OK %1").arg(number);
-    return std::make_unique<ImapEmail>(*folders[selected_].messages[number - 1]);
+    auto m = std::make_unique<MailRecord>(*folders[selected_].messages[number - 1]);
+    if (m->ReceivedDate.isEmpty())
+        m->ReceivedDate = dateToText(m->date);  // as the decoder gives it
+    return m;
 }
 
 int FakeImap::Disconnect()

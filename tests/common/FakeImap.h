@@ -21,13 +21,13 @@ class FakeImap : public ImapComponent {
 public:
     struct Folder {
         QString name;
-        QStringList flags;                         // e.g. "\\Sent"
-        QList<std::optional<ImapEmail>> messages;  // nullopt: the fetch of that number fails
+        QStringList flags;                          // e.g. "\\Sent"
+        QList<std::optional<MailRecord>> messages;  // nullopt: the fetch of that number fails
     };
 
     // A message from Ann, dated 5 March 2024 14:07:09 UTC.
-    static ImapEmail message(const QString &subject, const QString &body = QString(),
-                             const QString &from = QStringLiteral("Ann Example <ann@example.org>"));
+    static MailRecord message(const QString &subject, const QString &body = QString(),
+                              const QString &from = QStringLiteral("Ann Example <ann@example.org>"));
 
     QList<Folder> folders;
     // The account: with `user` set, only that user with `password` logs in.
@@ -56,7 +56,7 @@ public:
     // Inbox, Drafts, Sent, Junk and Deleted, empty.
     void addStandardFolders();
     // The Inbox's messages.
-    void setInbox(const QList<ImapEmail> &messages);
+    void setInbox(const QList<MailRecord> &messages);
     int count(const QString &call) const { return int(calls.count(call)); }
 
     void setSsl(bool on) override { ssl_ = on; }
@@ -67,7 +67,7 @@ public:
     std::unique_ptr<MailboxList> ListMailboxes(const QString &, const QString &) override;
     int SelectMailbox(const QString &name) override;
     int NumMessages() override { return selected_ >= 0 ? int(folders[selected_].messages.size()) : 0; }
-    std::unique_ptr<ImapEmail> FetchSingle(int number, bool) override;
+    std::unique_ptr<MailRecord> FetchSingle(int number, bool) override;
     QString LastErrorText() const override { return lastError_; }
     int Disconnect() override;
     ImapFailure lastFailure() const override { return lastFailure_; }

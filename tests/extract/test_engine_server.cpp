@@ -85,13 +85,13 @@ private Q_SLOTS:
         // The rows are those of the same messages decoded locally.
         QStringList expected;
         for (int i = 0; i < raws.size(); ++i) {
-            const ImapEmail e = decodeMessage(raws[i]);
+            const MailRecord e = decodeMessage(raws[i]);
             MailRecord m;
             m.From = e.From;
             m.FromName = e.FromName;
             m.FromAddress = e.FromAddress;
             m.Subject = e.Subject;
-            m.ReceivedDate = dateToText(e.EmailDate);
+            m.ReceivedDate = dateToText(e.date);
             m.PlainTextBody = e.PlainTextBody;
             m.HTMLTextBody = e.HTMLTextBody;
             m.uID = i + 1;

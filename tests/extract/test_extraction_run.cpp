@@ -84,7 +84,7 @@ private Q_SLOTS:
         TestRunHost all(imap);
         all.errorLog = log;
         QCOMPARE(ExtractEmail(all), RunOutcome::Done);
-        const QString date = dateToText(imap.folder(QStringLiteral("Inbox")).messages[0]->EmailDate);
+        const QString date = dateToText(imap.folder(QStringLiteral("Inbox")).messages[0]->date);
         QCOMPARE(all.results.texts().mid(0, 5),
                  (QStringList{"Ann Example <ann@example.org>", date, "m1", "body 1", "body 1"}));
         QCOMPARE(all.results.count(), 10);

@@ -115,10 +115,10 @@ private Q_SLOTS:
         QCOMPARE(delivered[1].uID, 3);
         QCOMPARE(delivered[2].uID, 4);
         // The seven values come from the fetched message, the date as text.
-        const ImapEmail expected = *imap->folder(QStringLiteral("Inbox")).messages[2];
+        const MailRecord expected = *imap->folder(QStringLiteral("Inbox")).messages[2];
         QCOMPARE(delivered[1].fields,
                  (QStringList{expected.From, expected.FromName, expected.FromAddress, expected.Subject,
-                              dateToText(expected.EmailDate), expected.PlainTextBody, expected.HTMLTextBody}));
+                              dateToText(expected.date), expected.PlainTextBody, expected.HTMLTextBody}));
         QCOMPARE(conn->CurrentLocation(), 4);
         QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Completed);
         // The walk logged in afresh before selecting.

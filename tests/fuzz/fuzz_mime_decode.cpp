@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray raw(reinterpret_cast<const char *>(data), qsizetype(size));
-    const vc::ImapEmail email = vc::decodeMessage(raw);
+    const vc::MailRecord email = vc::decodeMessage(raw);
     (void)vc::htmlToPlainText(email.HTMLTextBody);
     (void)vc::htmlToPlainText(QString::fromUtf8(raw));
     static const char *const charsets[] = {"", "utf-8", "iso-2022-jp", "utf-7", "koi8-r", "x-unknown"};

@@ -12,7 +12,7 @@
 
 using vc::failureName;
 using vc::ImapClient;
-using vc::ImapEmail;
+using vc::MailRecord;
 
 namespace {
 
@@ -156,7 +156,7 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
     for (int n = 1; n <= count; ++n) {
         lastPct = -1;
         reports = 0;
-        const std::unique_ptr<ImapEmail> m = client.FetchSingle(n, false);
+        const std::unique_ptr<MailRecord> m = client.FetchSingle(n, false);
         QVERIFY2(m, qPrintable(client.LastErrorText()));
         QCOMPARE(m->Subject, subject(n));
         QVERIFY(m->PlainTextBody.contains(QStringLiteral("Body line 2 of m%1").arg(n)));
@@ -167,7 +167,7 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
         QVERIFY(!client.isBusy());
     }
     QVERIFY(mostHeld <= client.readAheadWindow());
-    QVERIFY(mostHeld > 1);  // it did read ahead
+    QVERIFY(mostHeld > 1);                       // it did read ahead
     QVERIFY(client.messagesDecodedAhead() > 0);  // and decoded ahead
 
     // One fetch for the first message, then ranges that cover the rest exactly once.

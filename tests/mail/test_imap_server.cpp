@@ -215,7 +215,7 @@ void TestImapServer::readAheadWalkMatchesOneByOne()
                 continue;
             }
             fields << QString::number(n) << m->From << m->FromName << m->FromAddress << m->Subject
-                   << m->EmailDate.toString(Qt::ISODate) << m->PlainTextBody << m->HTMLTextBody;
+                   << m->date.toString(Qt::ISODate) << m->PlainTextBody << m->HTMLTextBody;
             *mostHeld = qMax(*mostHeld, client.readAheadMessages());
         }
         client.Disconnect();

@@ -22,9 +22,9 @@ QList<QByteArray> fixtures()
     return out;
 }
 
-QStringList fields(const ImapEmail &e)
+QStringList fields(const MailRecord &e)
 {
-    return {e.From,          e.FromName,    e.FromAddress, e.Subject, e.EmailDate.toString(Qt::ISODateWithMs),
+    return {e.From,          e.FromName,    e.FromAddress, e.Subject, e.date.toString(Qt::ISODateWithMs),
             e.PlainTextBody, e.HTMLTextBody};
 }
 
@@ -50,7 +50,7 @@ private Q_SLOTS:
             ahead.start(i + 1, raw.at(i % raw.size()));
         QCOMPARE(ahead.messages(), rounds * int(raw.size()));
         for (int i = 0; i < rounds * raw.size(); ++i) {
-            const std::optional<ImapEmail> got = ahead.take(i + 1, raw.at(i % raw.size()));
+            const std::optional<MailRecord> got = ahead.take(i + 1, raw.at(i % raw.size()));
             QVERIFY(got);
             QCOMPARE(fields(*got), fields(decodeMessage(raw.at(i % raw.size()))));
         }

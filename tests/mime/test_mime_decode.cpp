@@ -9,7 +9,9 @@
 #include <QTimeZone>
 
 using vc::decodeMessage;
-using vc::ImapEmail;
+using vc::DecodeNeeds;
+using vc::HeaderField;
+using vc::MailRecord;
 
 namespace {
 
@@ -21,7 +23,7 @@ QByteArray fixture(const QString &name)
     return f.readAll();
 }
 
-ImapEmail decodeFixture(const QString &name)
+MailRecord decodeFixture(const QString &name)
 {
     return decodeMessage(fixture(name));
 }
@@ -49,6 +51,7 @@ private Q_SLOTS:
     void sloppyMessagesKeepTheirBody_data();
     void sloppyMessagesKeepTheirBody();
     void emptyAndHeaderOnlyInput();
+    void headerFieldsWhenAskedFor();
     void truncatedPrefixesNeverBreakHeaders();
     void corruptedBytesNeverCrash();
     void htmlToText_data();
@@ -97,7 +100,7 @@ void TestMimeDecode::sender_data()
 void TestMimeDecode::sender()
 {
     QFETCH(QString, file);
-    const ImapEmail e = decodeFixture(file);
+    const MailRecord e = decodeFixture(file);
     QTEST(e.From, "from");
     QTEST(e.FromName, "name");
     QTEST(e.FromAddress, "address");
@@ -136,20 +139,20 @@ void TestMimeDecode::plainBody()
 
 void TestMimeDecode::htmlBodyIsFirstInlineHtmlPart()
 {
-    const ImapEmail alt = decodeFixture(QStringLiteral("alternative.eml"));
+    const MailRecord alt = decodeFixture(QStringLiteral("alternative.eml"));
     QCOMPARE(alt.HTMLTextBody, QStringLiteral("<p>Hello Tester,</p><p>café at <b>10:00</b>.</p>"));
 
     // The inline alternative's HTML, not the attached page that follows it.
-    const ImapEmail mixed = decodeFixture(QStringLiteral("attachment-first.eml"));
+    const MailRecord mixed = decodeFixture(QStringLiteral("attachment-first.eml"));
     QCOMPARE(mixed.HTMLTextBody, QStringLiteral("<p>The real <i>body</i>.</p>"));
 
-    const ImapEmail plainOnly = decodeFixture(QStringLiteral("qp-latin1.eml"));
+    const MailRecord plainOnly = decodeFixture(QStringLiteral("qp-latin1.eml"));
     QVERIFY(plainOnly.HTMLTextBody.isEmpty());
 }
 
 void TestMimeDecode::htmlOnlyMessageGivesDerivedText()
 {
-    const ImapEmail e = decodeFixture(QStringLiteral("html-only.eml"));
+    const MailRecord e = decodeFixture(QStringLiteral("html-only.eml"));
     QVERIFY(e.HTMLTextBody.startsWith(QLatin1String("<!DOCTYPE html>\r\n<html>")));
     QVERIFY(e.HTMLTextBody.contains(QLatin1String("&amp;")));  // the HTML itself stays as sent
 
@@ -195,7 +198,7 @@ void TestMimeDecode::date()
 {
     QFETCH(QByteArray, message);
     QFETCH(bool, valid);
-    const QDateTime d = decodeMessage(message).EmailDate;
+    const QDateTime d = decodeMessage(message).date;
     QCOMPARE(d.isValid(), valid);
     if (!valid)
         return;
@@ -222,27 +225,27 @@ void TestMimeDecode::lineEndsAreKept()
 
 void TestMimeDecode::malformedMessagesDecodePartially()
 {
-    const ImapEmail cut = decodeFixture(QStringLiteral("truncated-multipart.eml"));
+    const MailRecord cut = decodeFixture(QStringLiteral("truncated-multipart.eml"));
     QCOMPARE(cut.From, QStringLiteral("Cut Off <cut@example.org>"));
     QCOMPARE(cut.Subject, QStringLiteral("Truncated"));
-    QVERIFY(cut.EmailDate.isValid());
+    QVERIFY(cut.date.isValid());
     QCOMPARE(cut.PlainTextBody, QStringLiteral("Only the first half of the pla"));
 
     // Without a boundary the content is shown as it stands.
-    const ImapEmail unsplit = decodeFixture(QStringLiteral("missing-boundary.eml"));
+    const MailRecord unsplit = decodeFixture(QStringLiteral("missing-boundary.eml"));
     QCOMPARE(unsplit.Subject, QStringLiteral("Missing boundary"));
     QVERIFY(unsplit.PlainTextBody.contains(QLatin1String("Text that has no declared boundary.\r\n")));
 
     // Bad base64: the good characters still decode, the junk is skipped.
-    const ImapEmail b64 = decodeFixture(QStringLiteral("bad-base64.eml"));
+    const MailRecord b64 = decodeFixture(QStringLiteral("bad-base64.eml"));
     QCOMPARE(b64.Subject, QStringLiteral("Bad base64"));
     QVERIFY2(b64.PlainTextBody.startsWith(QLatin1String("Hello world")), qPrintable(b64.PlainTextBody));
 
     // A NUL in a header ends that header's text but nothing else.
-    const ImapEmail nul = decodeFixture(QStringLiteral("nul-bytes.eml"));
+    const MailRecord nul = decodeFixture(QStringLiteral("nul-bytes.eml"));
     QVERIFY(nul.Subject.startsWith(QLatin1String("Has")));
     QCOMPARE(nul.From, QStringLiteral("nul@example.org"));
-    QVERIFY(nul.EmailDate.isValid());
+    QVERIFY(nul.date.isValid());
     QVERIFY(nul.PlainTextBody.endsWith(QLatin1String("next line\r\n")));
 }
 
@@ -293,22 +296,50 @@ void TestMimeDecode::sloppyMessagesKeepTheirBody_data()
 void TestMimeDecode::sloppyMessagesKeepTheirBody()
 {
     QFETCH(QByteArray, message);
-    const ImapEmail e = decodeMessage(message);
+    const MailRecord e = decodeMessage(message);
     QTEST(e.Subject, "subject");
     QTEST(e.PlainTextBody, "body");
+}
+
+void TestMimeDecode::headerFieldsWhenAskedFor()
+{
+    const QByteArray raw("From: =?utf-8?q?Ren=C3=A9e?= <r@example.org>\r\n"
+                         "To: a@example.org,\r\n b@example.org\r\n"
+                         "Subject: =?iso-8859-1?q?Caf=E9?= order\r\n"
+                         "Message-ID: <abc.123@shop.example>\r\n"
+                         "List-Id: Shop news <news.shop.example>\r\n"
+                         "X-Order:   42  \r\n"
+                         "\r\nbody\r\n");
+    // Not asked for: none, but the Message-ID always.
+    const MailRecord plain = decodeMessage(raw);
+    QVERIFY(plain.headers.isEmpty());
+    QCOMPARE(plain.messageId, QStringLiteral("abc.123@shop.example"));
+
+    const MailRecord m = decodeMessage(raw, DecodeNeeds{true});
+    QStringList names;
+    for (const HeaderField &f : m.headers)
+        names << f.name;
+    QCOMPARE(names, (QStringList{"From", "To", "Subject", "Message-ID", "List-Id", "X-Order"}));
+    QCOMPARE(m.header(u"from"), QStringLiteral("Renée <r@example.org>"));
+    QCOMPARE(m.header(u"TO"), QStringLiteral("a@example.org, b@example.org"));
+    QCOMPARE(m.header(u"Subject"), QStringLiteral("Café order"));
+    QCOMPARE(m.header(u"List-Id"), QStringLiteral("Shop news <news.shop.example>"));
+    QCOMPARE(m.header(u"X-Order"), QStringLiteral("42"));
+    QVERIFY(m.header(u"Cc").isEmpty());
+    QCOMPARE(m.ReceivedDate, QString());  // no Date field
 }
 
 void TestMimeDecode::emptyAndHeaderOnlyInput()
 {
     for (const QByteArray &raw : {QByteArray(), QByteArray("\r\n"), QByteArray("\0\0\0", 3), QByteArray("x")}) {
-        const ImapEmail e = decodeMessage(raw);
+        const MailRecord e = decodeMessage(raw);
         QVERIFY(e.From.isEmpty() && e.Subject.isEmpty() && e.HTMLTextBody.isEmpty());
-        QVERIFY(!e.EmailDate.isValid());
+        QVERIFY(!e.date.isValid());
     }
-    const ImapEmail h = decodeFixture(QStringLiteral("header-only.eml"));
+    const MailRecord h = decodeFixture(QStringLiteral("header-only.eml"));
     QCOMPARE(h.From, QStringLiteral("Only Headers <oh@example.org>"));
     QCOMPARE(h.Subject, QStringLiteral("Nothing else"));
-    QCOMPARE(h.EmailDate.toUTC(), QDateTime(QDate(2025, 6, 9), QTime(7, 0), QTimeZone::utc()));
+    QCOMPARE(h.date.toUTC(), QDateTime(QDate(2025, 6, 9), QTime(7, 0), QTimeZone::utc()));
     QVERIFY(h.PlainTextBody.isEmpty());
     QVERIFY(h.HTMLTextBody.isEmpty());
 }
@@ -320,15 +351,15 @@ void TestMimeDecode::truncatedPrefixesNeverBreakHeaders()
     for (const char *file :
          {"qp-latin1.eml", "alternative.eml", "attachment-first.eml", "html-only.eml", "base64-utf8.eml"}) {
         const QByteArray raw = fixture(QLatin1String(file));
-        const ImapEmail full = decodeMessage(raw);
+        const MailRecord full = decodeMessage(raw);
         const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
         QVERIFY(headerEnd > 0);
         for (qsizetype n = 0; n <= raw.size(); ++n) {
-            const ImapEmail part = decodeMessage(raw.left(n));
+            const MailRecord part = decodeMessage(raw.left(n));
             if (n >= headerEnd + 4) {
                 QCOMPARE(part.From, full.From);
                 QCOMPARE(part.Subject, full.Subject);
-                QCOMPARE(part.EmailDate, full.EmailDate);
+                QCOMPARE(part.date, full.date);
             }
         }
     }
@@ -345,7 +376,7 @@ void TestMimeDecode::corruptedBytesNeverCrash()
             const int flips = 1 + int(rng.bounded(8));
             for (int k = 0; k < flips; ++k)
                 bad[qsizetype(rng.bounded(int(bad.size())))] = char(rng.bounded(256));
-            const ImapEmail e = decodeMessage(bad);
+            const MailRecord e = decodeMessage(bad);
             if (!e.Subject.isEmpty())
                 ++decodedSubjects;
         }
