@@ -12,11 +12,12 @@ struct DecodeNeeds {
     bool headers = false;  // every header field into MailRecord::headers
 
     // Attachments: their names, content types and decoded sizes into
-    // MailRecord::attachments; with `attachmentText` also each one's text (or
-    // why it has none), which PlainTextBody gets after the body too, each
-    // introduced by a line "--- attachment NAME ---". `attachmentBytes` takes
-    // the decoded bytes of the attachments it wants (to save them) and turns
-    // the list on as well.
+    // MailRecord::attachments; with `attachmentText` (which turns the list on
+    // too) also the text of each kind that has text, or why a file gave none,
+    // which PlainTextBody gets after the body as well, each introduced by a
+    // line "--- attachment NAME ---" (pictures and archives get no line).
+    // `attachmentBytes` takes the decoded bytes of the attachments it wants
+    // (to save them) and turns the list on as well.
     bool attachments = false;
     bool attachmentText = false;
     AttachmentSink attachmentBytes;
