@@ -20,7 +20,7 @@ struct DecodeNeeds {
     // (to save them) and turns the list on as well.
     bool attachments = false;
     bool attachmentText = false;
-    AttachmentSink attachmentBytes;
+    AttachmentSink attachmentBytes = {};
 };
 
 // Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into a
