@@ -9,6 +9,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 namespace vc {
 
 // Our IMAP4rev1 client on QSslSocket: one connection, one operation at a time.
@@ -100,8 +102,65 @@ public:
     // The mailbox selected last, as the caller named it; empty when none is selected.
     QString selectedMailbox() const { return session_.selected(); }
 
+    // --- Waiting for news of the selected mailbox (ImapClientIdle.cpp) ---
+    //
+    // What the server said about the selected mailbox while the client waited:
+    // "* n EXISTS" (the mailbox now holds n messages), "* n EXPUNGE" (message n
+    // is gone, those after it move down one) or "* n RECENT".
+    struct MailboxChange {
+        enum Kind { Exists, Expunge, Recent };
+        Kind kind = Exists;
+        qint64 number = 0;
+    };
+    // Called as each change arrives; it may call stopWaiting().
+    using ChangeHandler = std::function<void(const MailboxChange &)>;
+    // Why a wait ended, when it ended without a fault; the connection is then
+    // still open and the mailbox still selected.
+    enum class WaitEnd {
+        Stopped,   // stopWaiting() was called
+        Period,    // the period is over: call again to go on waiting
+        Aborted,   // AbortCheck answered non-zero
+        ByServer,  // the server ended the IDLE on its own
+    };
+    // RFC 2177 asks clients to renew an IDLE at least every 29 minutes; we do sooner.
+    static constexpr int kIdlePeriodMs = 25 * 60 * 1000;
+
+    // Whether the server offers IDLE.
+    bool canIdle() const { return session_.hasCapability("IDLE"); }
+    // IDLE on the selected mailbox: each EXISTS, EXPUNGE and RECENT goes to
+    // `onChange` as it comes (a count that changed without an answer of the
+    // wait's own, as an EXISTS when it is seen). Left with DONE (and the server's answer awaited)
+    // when stopWaiting() is called, when `periodMs` have passed and when
+    // AbortCheck answers non-zero. The silence time-out does not apply while
+    // the server idles, only to its answers. A dropped connection, a refusal
+    // or a server that does not answer DONE is the fault.
+    ImapResult<WaitEnd> idle(const ChangeHandler &onChange, int periodMs = kIdlePeriodMs);
+    // NOOP every `intervalMs` for servers without IDLE, the changes as with
+    // idle(), until stopWaiting(), AbortCheck or `periodMs`. Between the NOOPs
+    // nothing is sent; changes the server sends of its own accord still arrive.
+    ImapResult<WaitEnd> poll(const ChangeHandler &onChange, int intervalMs, int periodMs = kIdlePeriodMs);
+    // One NOOP; its changes to `onChange`.
+    ImapResult<void> noop(const ChangeHandler &onChange = {});
+    // Ends the idle() or poll() under way (from its change handler, a timer or
+    // a window event); nothing when none is under way.
+    void stopWaiting();
+    bool isWaiting() const { return waiting_ != nullptr; }
+
 private:
     using Outcome = ImapSession::Outcome;
+
+    struct Waiting;  // the idle() or poll() under way
+    // A wait answers AbortCheck itself (it leaves cleanly instead of closing
+    // the connection) and watches its period; endWaiting() puts things back.
+    void beginWaiting(Waiting &w, int periodMs);
+    void endWaiting(Waiting &w);
+    // A change of the message count that came outside the wait's own answers
+    // (after a tagged answer, between two commands) goes to `onChange` as an
+    // EXISTS. False when the handler destroyed this client.
+    bool catchUp(Waiting &w, const ChangeHandler &onChange);
+    // Sends DONE once the IDLE has its go-ahead and the wait is to end.
+    void leaveIdle(Waiting &w);
+    Waiting *waiting_ = nullptr;
 
     // Ready for a command of its own: nothing waits, connected, no read-ahead left.
     bool prepare(const QString &op);

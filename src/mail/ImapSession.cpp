@@ -36,6 +36,7 @@ struct ImapSession::Pending {
     QList<QByteArray> pieces;  // the command's pieces, each sent after a go-ahead
     int next = 0;
     ImapCommand::ChallengeAnswer answerChallenge;
+    std::function<void(const QByteArray &)> onGoAhead;
     UntaggedHandler onUntagged;
     std::function<bool()> until;  // waits without a command of its own: done when true
     ImapResponse tagged;
@@ -111,6 +112,7 @@ ImapSession::Outcome ImapSession::run(const QString &op, ImapCommand cmd, const 
     p.pieces = std::move(cmd.pieces);
     p.pieces.first().prepend(p.tag + ' ');
     p.answerChallenge = std::move(cmd.answerChallenge);
+    p.onGoAhead = std::move(cmd.onGoAhead);
     p.onUntagged = onUntagged;
     followProgress(progress);
     const Outcome outcome = wait(p);
@@ -119,13 +121,28 @@ ImapSession::Outcome ImapSession::run(const QString &op, ImapCommand cmd, const 
     return outcome;
 }
 
-ImapSession::Outcome ImapSession::waitUntil(const QString &op, std::function<bool()> until)
+ImapSession::Outcome ImapSession::waitUntil(const QString &op, std::function<bool()> until,
+                                            const UntaggedHandler &onUntagged)
 {
     Pending p;
     p.op = op;
     p.tag = "*";  // no command of its own: never matches a tagged answer
     p.until = std::move(until);
+    p.onUntagged = onUntagged;
     return wait(p);
+}
+
+void ImapSession::writeLine(const QByteArray &line)
+{
+    if (connection_.isOpen())
+        connection_.write(line + "\r\n");
+}
+
+void ImapSession::holdTimeout(bool hold)
+{
+    timeoutHeld_ = hold;
+    if (!hold)
+        silence_.restart();
 }
 
 QByteArray ImapSession::send(const QByteArray &command)
@@ -156,6 +173,7 @@ ImapSession::Outcome ImapSession::wait(Pending &p)
         return Outcome::Destroyed;  // touch nothing
     ticker.stop();
     p.loop = nullptr;
+    timeoutHeld_ = false;
     if (pending_ == &p)
         pending_ = nullptr;
     if (!p.ok) {
@@ -204,7 +222,7 @@ void ImapSession::tick()
     if (!self)
         return;
     Pending *p = pending_;
-    if (p && !p->done && silence_.elapsed() > timeoutMs) {
+    if (p && !p->done && !timeoutHeld_ && silence_.elapsed() > timeoutMs) {
         abandon(
             {ImapFailure::TimedOut,
              QStringLiteral("timed out after %1 s without an answer from the server").arg((timeoutMs + 999) / 1000)});
@@ -214,6 +232,8 @@ void ImapSession::tick()
             return;
         if (answer != 0 && pending_ == p && !p->done)
             abandon({ImapFailure::Aborted, QStringLiteral("aborted")});
+        else if (pending_ == p && !p->done && p->until && p->until())
+            complete(true);
     }
     ticking_ = false;
 }
@@ -297,6 +317,10 @@ void ImapSession::answerContinuation(Pending &p, const ImapResponse &r)
 {
     if (p.next < p.pieces.size()) {
         sendNextPiece();
+        return;
+    }
+    if (p.onGoAhead) {
+        p.onGoAhead(r.text);
         return;
     }
     std::optional<QByteArray> line;

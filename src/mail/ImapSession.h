@@ -62,11 +62,18 @@ public:
     // response; -1 reports any literal.
     Outcome run(const QString &op, ImapCommand cmd, const UntaggedHandler &onUntagged = {},
                 ImapResponse *tagged = nullptr, int progress = 0);
-    // Waits without a command of its own until `until` holds after a claimed
-    // response. Progress follows what followProgress() set last.
-    Outcome waitUntil(const QString &op, std::function<bool()> until);
+    // Waits without a command of its own until `until` holds, asked after each
+    // claimed response and at every tick; untagged responses that nothing
+    // claims go to `onUntagged`. Progress follows what followProgress() set last.
+    Outcome waitUntil(const QString &op, std::function<bool()> until, const UntaggedHandler &onUntagged = {});
     // Sends a command without waiting for it (a pipelined one); its tag.
     QByteArray send(const QByteArray &command);
+    // Writes one line as it stands, CR LF added ("DONE", which ends an IDLE).
+    void writeLine(const QByteArray &line);
+    // While held, the waiting operation has no silence time-out: the server may
+    // rightly say nothing for minutes during an IDLE. Released, the silence is
+    // counted afresh. A hold ends with the wait it was set in (or the next one).
+    void holdTimeout(bool hold);
     // Fails the waiting operation (if any) and closes the connection.
     void abandon(const ImapFault &fault);
     void close();
@@ -127,6 +134,7 @@ private:
     QElapsedTimer silence_;
     quint32 tagCounter_ = 0;
     bool ticking_ = false;
+    bool timeoutHeld_ = false;
     int progressFor_ = 0;  // see followProgress()
     int lastPct_ = -1;     // the value reported last; 100 once the operation is done
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/Attachments.h"
 #include "mail/ImapComponent.h"
 
 #include <QByteArray>
@@ -9,6 +10,17 @@ namespace vc {
 // What a run needs decoded beyond the sender, subject, date and text bodies.
 struct DecodeNeeds {
     bool headers = false;  // every header field into MailRecord::headers
+
+    // Attachments: their names, content types and decoded sizes into
+    // MailRecord::attachments; with `attachmentText` (which turns the list on
+    // too) also the text of each kind that has text, or why a file gave none,
+    // which PlainTextBody gets after the body as well, each introduced by a
+    // line "--- attachment NAME ---" (pictures and archives get no line).
+    // `attachmentBytes` takes the decoded bytes of the attachments it wants
+    // (to save them) and turns the list on as well.
+    bool attachments = false;
+    bool attachmentText = false;
+    AttachmentSink attachmentBytes = {};
 };
 
 // Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into a
