@@ -58,7 +58,7 @@ QString markerPattern(const QString &marker)
     QStringList parts;
     for (const QString &piece : lines.split(u'\n'))
         parts << QRegularExpression::escape(piece);
-    return parts.join(QStringLiteral("(?:\r\n|\r|\n)"));
+    return parts.join(QStringLiteral("(?>\r\n|\r|\n)"));  // atomic: a CR LF is one line end, never two
 }
 
 QString number(quint64 n)
@@ -173,6 +173,16 @@ bool CompiledField::addHit(QStringView value, Span span, FieldHits &out) const
     QString v = finish(value);
     if (v.isEmpty())
         return false;
+    if (spec_.trim && span.source >= 0) {
+        // The span covers the value as kept, without the blanks trimmed off.
+        qsizetype lead = 0, tail = value.size();
+        while (lead < tail && value[lead].isSpace())
+            ++lead;
+        while (tail > lead && value[tail - 1].isSpace())
+            --tail;
+        span.start += lead;
+        span.length = tail - lead;
+    }
     out.values.append(std::move(v));
     out.spans.append(span);
     ++out.hits;

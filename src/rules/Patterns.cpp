@@ -10,9 +10,9 @@ namespace {
     "Oct(?:ober)?|Nov(?:ember)?|Dec(?:ember)?)"
 #define VC_WEEKDAY "(?:(?:Mon|Tues?|Wed(?:nes)?|Thu(?:rs)?|Fri|Sat(?:ur)?|Sun)(?:day)?\\.?,?\\s+)"
 #define VC_CURRENCY_CODE "(?:USD|EUR|GBP|CHF|JPY|CAD|AUD|NZD|SEK|NOK|DKK|PLN|CZK|HUF|INR|CNY|ZAR)"
-// An amount: digits in groups of three (1,234,567 or 1.234.567 or with a
-// no-break space), or plain digits, then up to two decimals.
-#define VC_AMOUNT "(?:\\d{1,3}(?:[,.'\\x{00A0}\\x{202F}]\\d{3})+|\\d+)(?:[.,]\\d{1,2})?(?!\\d)"
+// An amount: digits in groups of three (1,234,567, 1.234.567, 1 234 567 or
+// with no-break spaces), or plain digits, then up to two decimals.
+#define VC_AMOUNT "(?:\\d{1,3}(?:[,.' \\x{00A0}\\x{202F}]\\d{3})+|\\d+)(?:[.,]\\d{1,2})?(?!\\d)"
 
 const QList<ReadyPattern> kPatterns = {
     {QStringLiteral("email"), QStringLiteral("E-mail address"),
@@ -27,9 +27,9 @@ const QList<ReadyPattern> kPatterns = {
          "(?!\\w)(?![.\\-/]\\d)"),
      ReadyPattern::Check::Phone},
     {QStringLiteral("money"), QStringLiteral("Money amount"),
-     QStringLiteral("(?:(?:[$\\x{20AC}\\x{00A3}\\x{00A5}\\x{20B9}]|\\b" VC_CURRENCY_CODE "(?![A-Za-z]))\\s?-?" VC_AMOUNT
-                    "|(?<![\\w.,])-?" VC_AMOUNT "\\s?(?:[$\\x{20AC}\\x{00A3}\\x{00A5}\\x{20B9}]|" VC_CURRENCY_CODE
-                    "(?![A-Za-z])))"),
+     QStringLiteral("(?:-?(?:[$\\x{20AC}\\x{00A3}\\x{00A5}\\x{20B9}]|\\b" VC_CURRENCY_CODE
+                    "(?![A-Za-z]))\\s?-?" VC_AMOUNT "|(?<![\\w.,])-?" VC_AMOUNT
+                    "\\s?(?:[$\\x{20AC}\\x{00A3}\\x{00A5}\\x{20B9}]|" VC_CURRENCY_CODE "(?![A-Za-z])))"),
      ReadyPattern::Check::None},
     {QStringLiteral("date"), QStringLiteral("Date"),
      QStringLiteral("(?<![\\w./\\-])(?:\\d{4}-\\d{2}-\\d{2}"
