@@ -90,14 +90,14 @@ std::optional<CellDate> cellDate(QStringView text)
     const QString s = text.trimmed().toString();
     if (s.isEmpty())
         return std::nullopt;
+    const QDate iso = QDate::fromString(s, Qt::ISODate);
+    if (iso.isValid() && s.size() == 10)
+        return CellDate{iso, QTime()};
     QDateTime dt = QDateTime::fromString(s, Qt::ISODate);
     if (!dt.isValid())
         dt = QDateTime::fromString(s, Qt::RFC2822Date);
     if (dt.isValid())
         return CellDate{dt.date(), dt.time()};
-    const QDate iso = QDate::fromString(s, Qt::ISODate);
-    if (iso.isValid())
-        return CellDate{iso, QTime()};
     // Dates as mail writes them, without the weekday, day first.
     const QLocale c = QLocale::c();
     QString bare = s;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <xlsxwriter.h>
@@ -20,6 +21,22 @@ namespace {
 // The most a cell holds (characters) and a sheet holds (rows, the header included).
 constexpr qsizetype kCellLimit = 32767;
 constexpr qint64 kRowLimit = LXW_ROW_MAX;
+
+// A sheet's name as a spreadsheet takes it: at most 31 characters, none of
+// []:*?/\, not beginning or ending with an apostrophe.
+QByteArray sheetName(const QString &wanted)
+{
+    QString name;
+    for (QChar c : wanted)
+        if (!QStringView(u"[]:*?/\\").contains(c) && c.unicode() >= 0x20)
+            name += c;
+    while (name.startsWith(u'\'') || name.endsWith(u'\''))
+        name = name.startsWith(u'\'') ? name.mid(1) : name.chopped(1);
+    name = name.trimmed().left(31);
+    if (!name.isEmpty() && name.back().isHighSurrogate())
+        name.chop(1);
+    return name.toUtf8();
+}
 
 class XlsxWriter : public RecordWriter {
 public:
@@ -50,7 +67,8 @@ public:
         settings.constant_memory = LXW_TRUE;
         settings.use_zip64 = LXW_TRUE;  // a workbook past 4 GB stays readable
         workbook_ = workbook_new_opt(file.constData(), &settings);
-        sheet_ = workbook_ ? workbook_add_worksheet(workbook_, nullptr) : nullptr;
+        const QByteArray sheet = sheetName(options_.sheetName);
+        sheet_ = workbook_ ? workbook_add_worksheet(workbook_, sheet.isEmpty() ? nullptr : sheet.constData()) : nullptr;
         if (!sheet_) {
             *error = QStringLiteral("cannot make a workbook for '%1'").arg(path.isEmpty() ? dir : path);
             return false;
@@ -123,6 +141,15 @@ private:
         if (!options_.rawCells && safetext::looksLikeFormula(cell)) {
             neutral = safetext::neutraliseFormula(text);
             cell = neutral;
+        }
+        // "_x0041_" in a cell stands for the character it names; text that
+        // happens to read so is kept as it is by escaping its underscore.
+        QString literal;
+        if (cell.contains(QLatin1String("_x"))) {
+            static const QRegularExpression escape(QStringLiteral("_(x[0-9A-Fa-f]{4}_)"));
+            literal = cell.toString();
+            literal.replace(escape, QStringLiteral("_x005F_\\1"));
+            cell = literal;
         }
         if (cell.size() > kCellLimit) {
             qsizetype n = kCellLimit;

@@ -235,7 +235,11 @@ public:
 
     bool open(QString *error)
     {
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        // A device (a pipe, /dev/stdout) is written as it stands; a file at its end.
+        const QFileInfo info(file_.fileName());
+        const QIODevice::OpenMode mode =
+            info.exists() && !info.isFile() ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append;
+        if (!file_.open(mode)) {
             *error = QStringLiteral("cannot write '%1': %2").arg(file_.fileName(), file_.errorString());
             return false;
         }
@@ -260,7 +264,8 @@ protected:
         if (file_.write(bytes) == bytes.size() && file_.flush())
             return true;
         const QString reason = file_.errorString();
-        file_.resize(before);
+        if (!file_.isSequential())
+            file_.resize(before);
         return fail(QStringLiteral("cannot write '%1': %2").arg(file_.fileName(), reason));
     }
 

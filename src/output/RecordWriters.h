@@ -21,6 +21,7 @@ enum class RecordFormat { Csv, Jsonl, Xlsx };
 struct WriterOptions {
     bool byteOrderMark = false;  // CSV: a UTF-8 byte-order mark first, for spreadsheet programs
     bool rawCells = false;       // CSV, XLSX: a cell that a spreadsheet would take for a formula stays as it is
+    QString sheetName;           // XLSX: the sheet's name (the template's); empty: "Sheet1"
 };
 
 // --- the encodings -------------------------------------------------------------------
