@@ -197,7 +197,8 @@ void CompiledField::collect(const MailRecord &m, bool all, FieldHits &out) const
     case FieldKind::Builtin: builtinValues(m, out); return;
     case FieldKind::Header:
         for (const HeaderField &h : m.headers) {
-            if (QStringView(h.name).compare(spec_.parameter, Qt::CaseInsensitive) != 0)
+            if (h.name.size() != spec_.parameter.size()
+                || QStringView(h.name).compare(spec_.parameter, Qt::CaseInsensitive) != 0)
                 continue;
             if (addHit(h.value, Span(), out) && !all)
                 return;
