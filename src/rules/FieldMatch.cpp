@@ -85,6 +85,26 @@ bool CompiledField::compile(const FieldSpec &spec, QString *problem)
 {
     spec_ = spec;
     columnNames_ = {spec.name};
+    // What a file cannot say (its reader refuses it) but a field edited in the window can.
+    if (spec.name.isEmpty()) {
+        *problem = QStringLiteral("a field needs a name");
+        return false;
+    }
+    if (spec.parameter.isEmpty()) {
+        switch (spec.kind) {
+        case FieldKind::Between: *problem = QStringLiteral("the start marker is empty"); break;
+        case FieldKind::Regex: *problem = QStringLiteral("the regular expression is empty"); break;
+        case FieldKind::Line: *problem = QStringLiteral("the label is empty"); break;
+        case FieldKind::Header: *problem = QStringLiteral("the header field's name is empty"); break;
+        case FieldKind::Builtin: *problem = QStringLiteral("no builtin is chosen"); break;
+        case FieldKind::Pattern: *problem = QStringLiteral("no pattern is chosen"); break;
+        }
+        return false;
+    }
+    if (spec.kind == FieldKind::Between && spec.end.isEmpty()) {
+        *problem = QStringLiteral("the end marker is empty (\"\\n\" is the end of the line)");
+        return false;
+    }
     const Qt::CaseSensitivity cs = spec.caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive;
     switch (spec.kind) {
     case FieldKind::Between: {

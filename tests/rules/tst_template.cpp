@@ -71,6 +71,7 @@ class TestTemplate : public QObject {
 private Q_SLOTS:
     void refused_data();
     void refused();
+    void editedFieldsAreCheckedToo();
     void writtenTemplateReadsBackTheSame_data();
     void writtenTemplateReadsBackTheSame();
     void fieldValue_data();
@@ -168,6 +169,29 @@ void TestTemplate::refused()
     QVERIFY(!c.ok());
     const QString text = problemsText(c.problems);
     QVERIFY2(text.contains(problem), qPrintable(text));
+}
+
+// A template made in the window, not read from a file, meets the same checks.
+void TestTemplate::editedFieldsAreCheckedToo()
+{
+    const auto problemOf = [](FieldKind kind, const QString &name, const QString &parameter, const QString &end) {
+        TemplateSpec spec;
+        FieldSpec f;
+        f.kind = kind;
+        f.name = name;
+        f.parameter = parameter;
+        f.end = end;
+        spec.fields = {f};
+        return problemsText(compileTemplate(spec).problems);
+    };
+    QCOMPARE(problemOf(FieldKind::Regex, "", "x", ""), QStringLiteral("field 1: a field needs a name"));
+    QCOMPARE(problemOf(FieldKind::Regex, "r", "", ""),
+             QStringLiteral("field 1 \"r\": the regular expression is empty"));
+    QCOMPARE(problemOf(FieldKind::Between, "b", "x", ""),
+             QStringLiteral("field 1 \"b\": the end marker is empty (\"\\n\" is the end of the line)"));
+    QCOMPARE(problemOf(FieldKind::Line, "l", "", ""), QStringLiteral("field 1 \"l\": the label is empty"));
+    QCOMPARE(problemOf(FieldKind::Pattern, "p", "", ""), QStringLiteral("field 1 \"p\": no pattern is chosen"));
+    QCOMPARE(problemOf(FieldKind::Between, "b", "x", "\n"), QString());
 }
 
 void TestTemplate::writtenTemplateReadsBackTheSame_data()
