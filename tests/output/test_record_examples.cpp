@@ -84,12 +84,26 @@ bool writeRun(const Template &t, RecordFormat format, const QString &path, const
 class TestRecordExamples : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void readmeShowsTheExamples();
     void fixturesDecode();
     void examplesGiveTheExpectedBytes_data();
     void examplesGiveTheExpectedBytes();
     void ordersWorkbook();
     void demoMailbox();
 };
+
+// README shows the example templates as their files hold them, so what is
+// tested here is what users read.
+void TestRecordExamples::readmeShowsTheExamples()
+{
+    const QByteArray readme = test::readFile(qEnvironmentVariable("VC_SOURCE_DIR") + QStringLiteral("/README.md"));
+    QVERIFY(!readme.isEmpty());
+    for (const char *name : {"orders", "shipping", "addresses"}) {
+        const QByteArray file = test::readFile(QStringLiteral(VC_TEMPLATE_DIR "/%1.json").arg(QLatin1String(name)));
+        QVERIFY(!file.isEmpty());
+        QVERIFY2(readme.contains("```json\n" + file + "```"), name);
+    }
+}
 
 // The messages are what the expected rows were made from: six of them, the
 // HTML-only one as its visible text, Latin-1 and base64 bodies decoded.
