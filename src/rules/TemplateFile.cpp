@@ -1,6 +1,5 @@
 #include "rules/TemplateFile.h"
 
-#include "core/JsonText.h"
 #include "rules/Patterns.h"
 
 #include <QFile>
@@ -8,121 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 #include <functional>
 
 namespace vc::records {
-
-// --- names -----------------------------------------------------------------------
-
-namespace {
-
-struct KindName {
-    FieldKind kind;
-    const char16_t *name;
-};
-constexpr KindName kKinds[] = {
-    {FieldKind::Between, u"between"}, {FieldKind::Regex, u"regex"},     {FieldKind::Line, u"line"},
-    {FieldKind::Header, u"header"},   {FieldKind::Builtin, u"builtin"}, {FieldKind::Pattern, u"pattern"},
-};
-
-struct BuiltinName {
-    Builtin builtin;
-    const char16_t *name;
-};
-constexpr BuiltinName kBuiltins[] = {
-    {Builtin::Folder, u"folder"},
-    {Builtin::Uid, u"uid"},
-    {Builtin::UidValidity, u"uidvalidity"},
-    {Builtin::Seq, u"seq"},
-    {Builtin::MessageId, u"message_id"},
-    {Builtin::Date, u"date"},
-    {Builtin::FromAddress, u"from_address"},
-    {Builtin::FromName, u"from_name"},
-    {Builtin::Subject, u"subject"},
-    {Builtin::AttachmentNames, u"attachment_names"},
-};
-
-constexpr const char16_t *kCellTypes[] = {u"text", u"number", u"date"};
-
-}  // namespace
-
-QString kindName(FieldKind kind)
-{
-    for (const KindName &k : kKinds)
-        if (k.kind == kind)
-            return QString::fromUtf16(k.name);
-    return {};
-}
-
-std::optional<FieldKind> kindFromName(QStringView name)
-{
-    for (const KindName &k : kKinds)
-        if (name == QStringView(k.name))
-            return k.kind;
-    return std::nullopt;
-}
-
-QString builtinName(Builtin b)
-{
-    for (const BuiltinName &n : kBuiltins)
-        if (n.builtin == b)
-            return QString::fromUtf16(n.name);
-    return {};
-}
-
-std::optional<Builtin> builtinFromName(QStringView name)
-{
-    for (const BuiltinName &n : kBuiltins)
-        if (name == QStringView(n.name))
-            return n.builtin;
-    return std::nullopt;
-}
-
-QStringList builtinNames()
-{
-    QStringList out;
-    for (const BuiltinName &n : kBuiltins)
-        out << QString::fromUtf16(n.name);
-    return out;
-}
-
-QString cellTypeName(CellType t)
-{
-    return QString::fromUtf16(kCellTypes[int(t)]);
-}
-
-std::optional<CellType> cellTypeFromName(QStringView name)
-{
-    for (int i = 0; i < 3; ++i)
-        if (name == QStringView(kCellTypes[i]))
-            return CellType(i);
-    return std::nullopt;
-}
-
-bool searchesText(FieldKind kind)
-{
-    return kind == FieldKind::Between || kind == FieldKind::Regex || kind == FieldKind::Line
-           || kind == FieldKind::Pattern;
-}
-
-QString TemplateProblem::text() const
-{
-    if (field < 0)
-        return message;
-    if (fieldName.isEmpty())
-        return QStringLiteral("field %1: %2").arg(field + 1).arg(message);
-    return QStringLiteral("field %1 \"%2\": %3").arg(field + 1).arg(fieldName, message);
-}
-
-QString problemsText(const QList<TemplateProblem> &problems)
-{
-    QStringList lines;
-    for (const TemplateProblem &p : problems)
-        lines << p.text();
-    return lines.join(QLatin1Char('\n'));
-}
 
 // --- reading -------------------------------------------------------------------------
 
@@ -244,12 +132,13 @@ void Reader::readField(int index, const QJsonValue &value, TemplateSpec &spec)
         f.name = *n;
 
     // Exactly one key says what kind of field it is.
-    QStringList kindKeys;
-    for (const KindName &k : kKinds)
-        if (o.contains(QString::fromUtf16(k.name)))
-            kindKeys << QString::fromUtf16(k.name);
-    const QStringList allKinds = {QStringLiteral("between"), QStringLiteral("regex"),   QStringLiteral("line"),
-                                  QStringLiteral("header"),  QStringLiteral("builtin"), QStringLiteral("pattern")};
+    QStringList kindKeys, allKinds;
+    for (FieldKind k : {FieldKind::Between, FieldKind::Regex, FieldKind::Line, FieldKind::Header, FieldKind::Builtin,
+                        FieldKind::Pattern}) {
+        allKinds << kindName(k);
+        if (o.contains(allKinds.last()))
+            kindKeys << allKinds.last();
+    }
     if (kindKeys.isEmpty()) {
         report(QStringLiteral("a field needs one of %1").arg(quotedList(allKinds)));
         return;
@@ -444,125 +333,6 @@ TemplateRead parseTemplate(const QByteArray &json)
     return out;
 }
 
-// --- writing -------------------------------------------------------------------------
-
-namespace {
-
-void key(QByteArray &out, const char *name)
-{
-    out += '"';
-    out += name;
-    out += "\": ";
-}
-
-void stringMember(QByteArray &out, const char *name, const QString &value)
-{
-    out += ", ";
-    key(out, name);
-    json::appendString(out, value);
-}
-
-void flagMember(QByteArray &out, const char *name, bool value)
-{
-    out += ", ";
-    key(out, name);
-    out += value ? "true" : "false";
-}
-
-QByteArray fieldJson(const FieldSpec &f)
-{
-    const FieldSpec defaults;
-    QByteArray out = "{";
-    key(out, "name");
-    json::appendString(out, f.name);
-    out += ", ";
-    switch (f.kind) {
-    case FieldKind::Between:
-        key(out, "between");
-        out += "{\"start\": ";
-        json::appendString(out, f.parameter);
-        out += ", \"end\": ";
-        json::appendString(out, f.end);
-        out += '}';
-        break;
-    case FieldKind::Line:
-        key(out, "line");
-        if (f.wholeLine) {
-            out += "{\"label\": ";
-            json::appendString(out, f.parameter);
-            out += ", \"whole\": true}";
-        } else {
-            json::appendString(out, f.parameter);
-        }
-        break;
-    default:
-        out += '"' + kindName(f.kind).toLatin1() + "\": ";
-        json::appendString(out, f.parameter);
-        break;
-    }
-    if (f.caseInsensitive != defaults.caseInsensitive)
-        flagMember(out, "case_insensitive", f.caseInsensitive);
-    if (f.required != defaults.required)
-        flagMember(out, "required", f.required);
-    if (f.trim != defaults.trim)
-        flagMember(out, "trim", f.trim);
-    if (f.collapseWhitespace != defaults.collapseWhitespace)
-        flagMember(out, "collapse_whitespace", f.collapseWhitespace);
-    if (f.all != defaults.all)
-        flagMember(out, "all", f.all);
-    if (f.separator != defaults.separator)
-        stringMember(out, "separator", f.separator);
-    if (f.defaultText != defaults.defaultText)
-        stringMember(out, "default", f.defaultText);
-    if (f.type != defaults.type)
-        stringMember(out, "type", cellTypeName(f.type));
-    if (f.source != defaults.source)
-        stringMember(out, "source", QStringLiteral("attachments"));
-    if (!f.description.isEmpty())
-        stringMember(out, "description", f.description);
-    out += '}';
-    return out;
-}
-
-}  // namespace
-
-QByteArray templateJson(const TemplateSpec &spec)
-{
-    QByteArray out = "{\n  \"version\": 1";
-    const auto line = [&](const char *name, const QByteArray &value) {
-        out += ",\n  ";
-        key(out, name);
-        out += value;
-    };
-    if (!spec.name.isEmpty())
-        line("name", json::stringLiteral(spec.name));
-    if (!spec.description.isEmpty())
-        line("description", json::stringLiteral(spec.description));
-    line("rows", spec.rows == RowsMode::Match ? "\"match\"" : "\"message\"");
-    if (!spec.repeat.isEmpty())
-        line("repeat", json::stringLiteral(spec.repeat));
-    if (spec.skipEmpty)
-        line("skip_empty", "true");
-    if (spec.unique && spec.uniqueBy.isEmpty()) {
-        line("unique", "true");
-    } else if (spec.unique) {
-        QByteArray list = "[";
-        for (qsizetype i = 0; i < spec.uniqueBy.size(); ++i) {
-            if (i)
-                list += ", ";
-            json::appendString(list, spec.uniqueBy.at(i));
-        }
-        line("unique", list + ']');
-    }
-    out += ",\n  \"fields\": [";
-    for (qsizetype i = 0; i < spec.fields.size(); ++i) {
-        out += i ? ",\n    " : "\n    ";
-        out += fieldJson(spec.fields.at(i));
-    }
-    out += spec.fields.isEmpty() ? "]\n}\n" : "\n  ]\n}\n";
-    return out;
-}
-
 TemplateRead readTemplateFile(const QString &path)
 {
     QFile f(path);
@@ -579,15 +349,6 @@ TemplateRead readTemplateFile(const QString &path)
         return out;
     }
     return parseTemplate(f.readAll());
-}
-
-QString writeTemplateFile(const QString &path, const TemplateSpec &spec)
-{
-    QSaveFile f(path);
-    const QByteArray bytes = templateJson(spec);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        return QStringLiteral("cannot write '%1': %2").arg(path, f.errorString());
-    return {};
 }
 
 }  // namespace vc::records
