@@ -127,7 +127,10 @@ FieldsWindow::FieldsWindow()
     top->addWidget(openButton_);
     top->addWidget(saveButton_);
     top->addSpacing(16);
-    top->addWidget(new QLabel(QStringLiteral("Rows:")));
+    auto *rowsLabel = new QLabel(QStringLiteral("&Rows:"));
+    rowsLabel->setObjectName(QStringLiteral("rowsLabel"));
+    rowsLabel->setBuddy(rowsMode_);
+    top->addWidget(rowsLabel);
     top->addWidget(rowsMode_);
     top->addWidget(repeat_);
     top->addWidget(skipEmpty_);
@@ -138,12 +141,14 @@ FieldsWindow::FieldsWindow()
         commands->addWidget(b);
     commands->addStretch();
     auto *fields = new QWidget;
+    fields->setObjectName(QStringLiteral("fieldsFrame"));
     auto *fieldsLayout = new QGridLayout(fields);
     fieldsLayout->setContentsMargins(0, 0, 0, 0);
     fieldsLayout->addWidget(table_, 0, 0);
     fieldsLayout->addLayout(commands, 0, 1);
     fieldsLayout->addWidget(editor_, 1, 0, 1, 2);
     auto *split = new QSplitter(Qt::Vertical);
+    split->setObjectName(QStringLiteral("fieldsSplitter"));
     split->addWidget(fields);
     split->addWidget(preview_);
     split->addWidget(results_);

@@ -44,9 +44,18 @@ QString markerOf(const QString &typed)
     return QString(typed).replace(QLatin1String("\\n"), QLatin1String("\n"));
 }
 
-QWidget *page(QFormLayout **form)
+// A caption before a control, labelling it (its buddy) for keyboard users.
+QLabel *caption(const char *name, const QString &text, QWidget *buddy = nullptr)
+{
+    auto *l = named(new QLabel(text), name);
+    l->setBuddy(buddy);
+    return l;
+}
+
+QWidget *page(const char *name, QFormLayout **form)
 {
     auto *w = new QWidget;
+    w->setObjectName(QString::fromLatin1(name));
     *form = new QFormLayout(w);
     (*form)->setContentsMargins(0, 0, 0, 0);
     return w;
@@ -78,49 +87,49 @@ FieldEditor::FieldEditor(QWidget *parent) : QGroupBox(QStringLiteral("Field"), p
     pages_ = named(new QStackedWidget, "fieldParameters");
     QFormLayout *form = nullptr;
     // Between markers.
-    QWidget *between = page(&form);
+    QWidget *between = page("betweenPage", &form);
     betweenStart_ = lineEdit("betweenStart", QStringLiteral("Order #"));
     betweenEnd_ = lineEdit("betweenEnd", QStringLiteral("the end marker"));
     betweenEndOfLine_ = named(new QCheckBox(QStringLiteral("to the end of the line")), "betweenEndOfLine");
     auto *endRow = new QHBoxLayout;
     endRow->addWidget(betweenEnd_);
     endRow->addWidget(betweenEndOfLine_);
-    form->addRow(QStringLiteral("Start:"), betweenStart_);
-    form->addRow(QStringLiteral("End:"), endRow);
+    form->addRow(caption("betweenStartLabel", QStringLiteral("&Start:"), betweenStart_), betweenStart_);
+    form->addRow(caption("betweenEndLabel", QStringLiteral("&End:"), betweenEnd_), endRow);
     pages_->addWidget(between);
     // Regular expression.
-    QWidget *regex = page(&form);
+    QWidget *regex = page("regexPage", &form);
     regex_ = lineEdit("regexPattern", QStringLiteral("Total:\\s*([0-9.,]+)  (group 1, or (?<name>...) groups)"));
-    form->addRow(QStringLiteral("Expression:"), regex_);
+    form->addRow(caption("regexLabel", QStringLiteral("E&xpression:"), regex_), regex_);
     pages_->addWidget(regex);
     // Line with a label.
-    QWidget *line = page(&form);
+    QWidget *line = page("linePage", &form);
     lineLabel_ = lineEdit("lineLabel", QStringLiteral("Total:"));
     lineWhole_ = named(new QCheckBox(QStringLiteral("the whole line")), "lineWhole");
     auto *lineRow = new QHBoxLayout;
     lineRow->addWidget(lineLabel_);
     lineRow->addWidget(lineWhole_);
-    form->addRow(QStringLiteral("Label:"), lineRow);
+    form->addRow(caption("lineLabelLabel", QStringLiteral("&Label:"), lineLabel_), lineRow);
     pages_->addWidget(line);
     // Header field.
-    QWidget *header = page(&form);
+    QWidget *header = page("headerPage", &form);
     header_ = named(new QComboBox, "headerName");
     header_->setEditable(true);
     header_->addItems({"From", "To", "Cc", "Reply-To", "Subject", "Date", "Message-ID", "List-Id"});
-    form->addRow(QStringLiteral("Header:"), header_);
+    form->addRow(caption("headerLabel", QStringLiteral("&Header:"), header_), header_);
     pages_->addWidget(header);
     // Builtin.
-    QWidget *builtin = page(&form);
+    QWidget *builtin = page("builtinPage", &form);
     builtin_ = named(new QComboBox, "builtinName");
     builtin_->addItems(records::builtinNames());
-    form->addRow(QStringLiteral("Value:"), builtin_);
+    form->addRow(caption("builtinLabel", QStringLiteral("&Value:"), builtin_), builtin_);
     pages_->addWidget(builtin);
     // Ready-made pattern: the pattern picker.
-    QWidget *pattern = page(&form);
+    QWidget *pattern = page("patternPage", &form);
     pattern_ = named(new QComboBox, "patternName");
     for (const records::ReadyPattern &p : records::readyPatterns())
         pattern_->addItem(p.caption, p.name);
-    form->addRow(QStringLiteral("Pattern:"), pattern_);
+    form->addRow(caption("patternLabel", QStringLiteral("&Pattern:"), pattern_), pattern_);
     pages_->addWidget(pattern);
 
     problem_ = named(new QLabel, "fieldError");
@@ -145,9 +154,9 @@ FieldEditor::FieldEditor(QWidget *parent) : QGroupBox(QStringLiteral("Field"), p
     source_->addItem(QStringLiteral("its attachments' text"), QStringLiteral("attachments"));
 
     auto *grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("Name:")), 0, 0);
+    grid->addWidget(caption("fieldNameLabel", QStringLiteral("&Name:"), name_), 0, 0);
     grid->addWidget(name_, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Kind:")), 0, 2);
+    grid->addWidget(caption("fieldKindLabel", QStringLiteral("&Kind:"), kind_), 0, 2);
     grid->addWidget(kind_, 0, 3);
     grid->addWidget(pages_, 1, 0, 1, 4);
     grid->addWidget(problem_, 2, 0, 1, 4);
@@ -160,13 +169,13 @@ FieldEditor::FieldEditor(QWidget *parent) : QGroupBox(QStringLiteral("Field"), p
     auto *values = new QHBoxLayout;
     values->addWidget(all_);
     values->addWidget(separator_);
-    values->addWidget(new QLabel(QStringLiteral("Default:")));
+    values->addWidget(caption("optionDefaultLabel", QStringLiteral("&Default:"), default_));
     values->addWidget(default_);
     grid->addLayout(values, 4, 0, 1, 4);
     auto *cell = new QHBoxLayout;
-    cell->addWidget(new QLabel(QStringLiteral("Cell type:")));
+    cell->addWidget(caption("optionTypeLabel", QStringLiteral("Cell &type:"), type_));
     cell->addWidget(type_);
-    cell->addWidget(new QLabel(QStringLiteral("Search:")));
+    cell->addWidget(caption("optionSourceLabel", QStringLiteral("Se&arch:"), source_));
     cell->addWidget(source_);
     cell->addStretch();
     grid->addLayout(cell, 5, 0, 1, 4);

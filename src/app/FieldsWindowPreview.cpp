@@ -55,11 +55,13 @@ FieldsPreview::FieldsPreview(QWidget *parent) : QGroupBox(QStringLiteral("Previe
     text_->setObjectName(QStringLiteral("previewText"));
     text_->setReadOnly(true);
     auto *side = new QWidget;
+    side->setObjectName(QStringLiteral("previewMessageFrame"));
     auto *sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
     sideLayout->addWidget(message_);
     sideLayout->addWidget(text_);
     auto *split = new QSplitter(Qt::Horizontal);
+    split->setObjectName(QStringLiteral("previewSplitter"));
     split->addWidget(grid_);
     split->addWidget(side);
     auto *layout = new QVBoxLayout(this);

@@ -13,6 +13,7 @@
 #include "output/RecordWriters.h"
 #include "rules/TemplateFile.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -99,6 +100,7 @@ class FieldsWindowTest : public QObject {
 private Q_SLOTS:
     void init();
     void cleanup();
+    void everyControlHasItsName();
     void fieldCommandsAndTheStore();
     void previewFillsAndHighlights();
     void invalidPatternShowsItsError();
@@ -124,6 +126,31 @@ void FieldsWindowTest::cleanup()
 {
     FieldsWindow::destroyInstance();
     settings::useFile(QString());
+}
+
+// Tests and the run find the controls by objectName: every control of the
+// window has one (Qt's own parts of a table, a list or a splitter aside).
+void FieldsWindowTest::everyControlHasItsName()
+{
+    FieldsWindow *w = FieldsWindow::instance();
+    QStringList unnamed;
+    for (QWidget *c : w->findChildren<QWidget *>()) {
+        bool inside = c->inherits("QSplitterHandle");
+        for (QWidget *p = c->parentWidget(); p && p != w && !inside; p = p->parentWidget())
+            inside = qobject_cast<QAbstractScrollArea *>(p) || qobject_cast<QComboBox *>(p);
+        if (!inside && c->objectName().isEmpty())
+            unnamed << QString::fromLatin1(c->metaObject()->className()) + u' '
+                           + (qobject_cast<QLabel *>(c) ? qobject_cast<QLabel *>(c)->text() : QString());
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+    for (const char *name :
+         {"fieldsTable",        "addFieldButton",     "removeFieldButton", "moveFieldUpButton", "moveFieldDownButton",
+          "openTemplateButton", "saveTemplateButton", "fieldName",         "fieldKind",         "patternName",
+          "fieldError",         "rowsMode",           "repeatField",       "skipEmpty",         "uniqueRows",
+          "previewGrid",        "previewText",        "resultsGrid",       "copyResultsButton", "saveCsvButton",
+          "saveXlsxButton",     "saveJsonlButton",    "startButton",       "closeButton"})
+        QVERIFY2(w->findChild<QWidget *>(QLatin1String(name)), name);
+    QCOMPARE(child<QPushButton>(w, "startButton")->text(), QStringLiteral("Start Extracting"));
 }
 
 void FieldsWindowTest::fieldCommandsAndTheStore()
