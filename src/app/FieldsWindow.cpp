@@ -113,6 +113,10 @@ FieldsWindow::FieldsWindow()
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->setColumnWidth(0, 140);
+    table_->setColumnWidth(1, 160);
     addButton_ = button("addFieldButton", QStringLiteral("Add Field"));
     removeButton_ = button("removeFieldButton", QStringLiteral("Remove Field"));
     upButton_ = button("moveFieldUpButton", QStringLiteral("Move Up"));
@@ -152,6 +156,9 @@ FieldsWindow::FieldsWindow()
     split->addWidget(fields);
     split->addWidget(preview_);
     split->addWidget(results_);
+    split->setStretchFactor(0, 5);
+    split->setStretchFactor(1, 3);
+    split->setStretchFactor(2, 3);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(startButton_);
     bottom->addStretch();

@@ -144,6 +144,7 @@ FieldEditor::FieldEditor(QWidget *parent) : QGroupBox(QStringLiteral("Field"), p
     required_->setToolTip(QStringLiteral("A message where this field finds nothing gives no row"));
     all_ = named(new QCheckBox(QStringLiteral("Every match, joined by")), "optionAll");
     separator_ = lineEdit("optionSeparator");
+    separator_->setMaximumWidth(120);
     default_ = lineEdit("optionDefault", QStringLiteral("when nothing matched"));
     type_ = named(new QComboBox, "optionType");
     type_->addItem(QStringLiteral("text"), QStringLiteral("text"));

@@ -48,6 +48,8 @@ FieldsPreview::FieldsPreview(QWidget *parent) : QGroupBox(QStringLiteral("Previe
     grid_->setModel(&model_);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setWordWrap(false);
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
     grid_->horizontalHeader()->setStretchLastSection(true);
     message_ = new QLabel;
     message_->setObjectName(QStringLiteral("previewMessage"));

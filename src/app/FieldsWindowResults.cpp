@@ -63,6 +63,8 @@ FieldsResults::FieldsResults(QWidget *parent) : QGroupBox(QStringLiteral("Result
     grid_->setSortingEnabled(true);
     grid_->sortByColumn(-1, Qt::AscendingOrder);  // the run's order until a header is clicked
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setWordWrap(false);
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
     grid_->horizontalHeader()->setStretchLastSection(true);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("resultsStatus"));
