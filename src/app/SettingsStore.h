@@ -44,6 +44,10 @@ inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
 inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
 // The text-set window's list, its items joined by a separator (see Form3).
 inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
+// The fields window: the template being edited (its JSON, as a template file
+// holds it) and the file it was last opened from or saved to.
+inline const Key FieldsTemplate{QStringLiteral("FieldsTemplate"), QString(), Kind::Text};
+inline const Key FieldsTemplateFile{QStringLiteral("FieldsTemplateFile"), QString(), Kind::Text};
 // How accounts chose to sign in: "name=password;name=oauth2" (names in lower
 // case); an account not listed signs in the way its address suggests.
 inline const Key SignInMethods{QStringLiteral("SignInMethods"), QString(), Kind::Text};
