@@ -9,6 +9,7 @@
 #   test-server.sh load    DIR FOLDER SRCDIR [USER]  every file of SRCDIR, in name order, unseen
 #   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
 #   test-server.sh restart DIR                       crash (connections drop) and start again: same port, CA, mail
+#   test-server.sh doveadm DIR ARGS...               doveadm with the server's configuration (search, expunge, flags)
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
@@ -38,7 +39,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -588,5 +589,6 @@ case $cmd in
     load) cmd_load "$@" ;;
     kick) cmd_kick "$@" ;;
     restart) cmd_restart ;;
+    doveadm) master_pid >/dev/null || die "the server is not running"; doveadm_ "$@" ;;
     *) usage ;;
 esac
