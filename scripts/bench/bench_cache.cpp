@@ -2,7 +2,7 @@
 // the shapes test-server.sh fill makes (plain, multipart with HTML,
 // quoted-printable Latin-1, base64; every 50th about 200 KiB).
 //
-//   bench-cache [--messages N] [--dir DIR]
+//   bench-cache [--messages N] [--dir DIR [--read-only]]
 //
 // Decodes N messages (default 10,000) as a walk would, keeps them through the
 // cache's writer thread, then reads them all back the way a re-run does
@@ -36,7 +36,8 @@ QByteArray generated(int n)
         return t;
     }();
     static const QByteArray big = text.repeated(62);
-    static const QByteArray html = "<html><body><p>Hello <b>there</b> &amp; welcome</p><div>Second line</div></body></html>";
+    static const QByteArray html =
+        "<html><body><p>Hello <b>there</b> &amp; welcome</p><div>Second line</div></body></html>";
     QByteArray m = "From: \"Sender " + QByteArray::number(n % 97) + "\" <sender" + QByteArray::number(n % 97)
                    + "@example.org>\r\nTo: tester@example.org\r\nSubject: Generated message " + QByteArray::number(n)
                    + "\r\nDate: Mon, 2 Jun 2025 10:00:00 +0200\r\nMessage-ID: <bench-" + QByteArray::number(n)
@@ -46,8 +47,9 @@ QByteArray generated(int n)
     switch (n % 4) {
     case 0: return m + "Content-Type: text/plain; charset=utf-8\r\n\r\n" + text;
     case 1:
-        return m + "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain; "
-                   "charset=utf-8\r\n\r\n"
+        return m
+               + "Content-Type: multipart/alternative; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain; "
+                 "charset=utf-8\r\n\r\n"
                + text + "\r\n--b\r\nContent-Type: text/html; charset=utf-8\r\n\r\n" + html + "\r\n--b--\r\n";
     case 2:
         return m + "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
@@ -80,18 +82,21 @@ int main(int argc, char **argv)
                  QStringLiteral("10000")});
     p.addOption({QStringLiteral("dir"), QStringLiteral("Keep the cache in DIR (default: a temporary folder)."),
                  QStringLiteral("DIR")});
+    p.addOption({QStringLiteral("read-only"), QStringLiteral("Only read back what an earlier run kept in DIR.")});
     p.process(app);
+    const bool readOnly = p.isSet(QStringLiteral("read-only")) && p.isSet(QStringLiteral("dir"));
     const int count = qMax(1, p.value(QStringLiteral("messages")).toInt());
     QTemporaryDir temp;
     const QString folder = p.isSet(QStringLiteral("dir")) ? p.value(QStringLiteral("dir")) : temp.path();
-    QFile::remove(QDir(folder).filePath(QLatin1String(vc::MailCache::kFileName)));
+    if (!readOnly)
+        QFile::remove(QDir(folder).filePath(QLatin1String(vc::MailCache::kFileName)));
     const vc::MailCacheKey key{QStringLiteral("tester"), QStringLiteral("127.0.0.1:993"), QStringLiteral("INBOX"), 1};
 
     QElapsedTimer t;
     t.start();
     qint64 rawBytes = 0;
     qint64 decodeNs = 0;
-    {
+    if (!readOnly) {
         vc::MailCacheWriter writer(folder);
         for (int n = 1; n <= count; ++n) {
             const QByteArray raw = generated(n);
