@@ -236,8 +236,9 @@ bool MailCache::openFile(QString *warning, QString *error)
     if (!fresh) {
         // A file whose header promises more than it holds is checked through
         // (another program may just be writing it); any file must have our tables.
-        bool sound = run(QStringLiteral("SELECT count(*) FROM messages")) && q.next()
-                     && run(QStringLiteral("SELECT count(*) FROM folders")) && q.next();
+        bool sound = run(QStringLiteral("SELECT id, folder_id, uid, decoder, content, used, size, record FROM messages "
+                                        "LIMIT 1"))
+                     && run(QStringLiteral("SELECT id, account, server, folder, uidvalidity FROM folders LIMIT 1"));
         if (sound && suspect)
             sound =
                 run(QStringLiteral("PRAGMA quick_check")) && q.next() && q.value(0).toString() == QLatin1String("ok");
