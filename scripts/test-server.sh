@@ -357,6 +357,15 @@ create_folders() {
 wait_ready() {
     local port=$1 i out
     for i in $(seq 1 60); do
+        # The master writes its pid file after it has gone to the background,
+        # which on a busy machine can be a moment after `dovecot` returned.
+        if ! master_pid >/dev/null; then
+            local w
+            for w in $(seq 1 30); do
+                sleep 0.1
+                master_pid >/dev/null && break
+            done
+        fi
         if ! master_pid >/dev/null; then
             tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
             die "dovecot ended during start-up (see $dir/dovecot.log)"

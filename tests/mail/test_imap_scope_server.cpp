@@ -18,6 +18,8 @@ Q_DECLARE_METATYPE(vc::SearchFilter)
 
 namespace {
 
+const QString kFilters = QStringLiteral("Filters");
+
 QByteArray mail(const QByteArray &from, const QByteArray &to, const QByteArray &subject, int day, int bodyLines)
 {
     QByteArray m = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject + "\r\nDate: "
@@ -81,19 +83,19 @@ void TestImapScopeServer::initTestCase()
     if (!TestServer::available())
         QSKIP("the test IMAP server is not running");
     TestServer::resetMailbox();
-    // The messages the filters choose from; 1 and 4 are read.
-    TestServer::deliver(QStringLiteral("INBOX"), mail("Ann <ann@example.org>", "bob@example.org", "Invoice 1", 1, 5));
-    TestServer::deliver(QStringLiteral("INBOX"), mail("=?UTF-8?Q?J=C3=B6rg?= <joerg@example.de>", "bob@example.org",
-                                                      "=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=", 5, 5));
-    TestServer::deliver(QStringLiteral("INBOX"),
-                        mail("Carl <carl@example.com>", "dora@example.net", "say \"hi\"", 10, 100));
-    TestServer::deliver(QStringLiteral("INBOX"), mail("Ann <ann@example.org>", "dora@example.net", "Meeting", 15, 100));
-    TestServer::deliver(QStringLiteral("INBOX"), mail("Eve <eve@example.com>", "bob@example.org", "Invoice 2", 20, 5));
-    TestServer::deliver(QStringLiteral("INBOX"), mail("=?UTF-8?Q?J=C3=B6rg?= <joerg@example.de>", "dora@example.net",
-                                                      "Re: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", 25, 100));
+    // The messages the filters choose from, in a folder of their own (made
+    // afresh, so their UIDs are 1 to 6); 1 and 4 are read.
+    TestServer::deliver(kFilters, mail("Ann <ann@example.org>", "bob@example.org", "Invoice 1", 1, 5));
+    TestServer::deliver(kFilters, mail("=?UTF-8?Q?J=C3=B6rg?= <joerg@example.de>", "bob@example.org",
+                                       "=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=", 5, 5));
+    TestServer::deliver(kFilters, mail("Carl <carl@example.com>", "dora@example.net", "say \"hi\"", 10, 100));
+    TestServer::deliver(kFilters, mail("Ann <ann@example.org>", "dora@example.net", "Meeting", 15, 100));
+    TestServer::deliver(kFilters, mail("Eve <eve@example.com>", "bob@example.org", "Invoice 2", 20, 5));
+    TestServer::deliver(kFilters, mail("=?UTF-8?Q?J=C3=B6rg?= <joerg@example.de>", "dora@example.net",
+                                       "Re: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=", 25, 100));
     QVERIFY(doveadm({QStringLiteral("flags"), QStringLiteral("add"), QStringLiteral("-u"), TestServer::user(),
-                     QStringLiteral("\\Seen"), QStringLiteral("mailbox"), QStringLiteral("INBOX"),
-                     QStringLiteral("uid"), QStringLiteral("1,4")}));
+                     QStringLiteral("\\Seen"), QStringLiteral("mailbox"), kFilters, QStringLiteral("uid"),
+                     QStringLiteral("1,4")}));
 }
 
 void TestImapScopeServer::cleanupTestCase()
@@ -151,7 +153,7 @@ void TestImapScopeServer::foldersWithAwkwardNames()
     QCOMPARE(byName.value(QStringLiteral("Sent")).specialUse, QStringLiteral("\\Sent"));
     QCOMPARE(byName.value(QStringLiteral("Deleted")).specialUse, QStringLiteral("\\Trash"));
     QCOMPARE(byName.value(QStringLiteral("Junk")).specialUse, QStringLiteral("\\Junk"));
-    QCOMPARE(byName.value(QStringLiteral("INBOX")).messages, 6);
+    QCOMPARE(byName.value(kFilters).messages, 6);
     QVERIFY(!client.isGmail());
 }
 
@@ -223,11 +225,11 @@ void TestImapScopeServer::filtersMatchDoveadm()
     QFETCH(QStringList, query);
     QFETCH(QByteArray, expected);
     ImapClient client;
-    QVERIFY2(open(client), qPrintable(client.LastErrorText()));
+    QVERIFY2(open(client, kFilters), qPrintable(client.LastErrorText()));
     QVERIFY(client.capabilities().contains(QStringLiteral("ESEARCH")));
     const auto found = client.searchUids(filter);
     QVERIFY2(found, qPrintable(found.fault().reason));
-    QCOMPARE(*found, doveadmSearch(QStringLiteral("INBOX"), query));
+    QCOMPARE(*found, doveadmSearch(kFilters, query));
     QCOMPARE(found->toImap(), expected);
 }
 
