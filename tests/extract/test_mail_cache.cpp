@@ -238,6 +238,9 @@ void TestMailCache::keysAndContentKeepRecordsApart()
     }
     QCOMPARE(cache.cached(kInbox, all, {.headers = true}).size(), 10);
     QVERIFY(cache.cached(kInbox, all, {.headers = true, .attachmentText = true}).isEmpty());
+    QVERIFY(cache.cached(kInbox, all, {.attachments = true}).isEmpty());
+    for (quint32 b = 0; b < 16; ++b)
+        QCOMPARE(CacheContent::fromBits(b).bits(), b);
     QCOMPARE(readAndCheck(cache, kInbox, all, {.gmailLabels = true}), 0);
     // Records of another decoder version count as not kept.
     QVERIFY(sql(file(), {QStringLiteral("UPDATE messages SET decoder = decoder + 1 WHERE uid <= 3")}));
