@@ -9,6 +9,7 @@
 #   test-server.sh load    DIR FOLDER SRCDIR [USER]  every file of SRCDIR, in name order, unseen
 #   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
 #   test-server.sh restart DIR                       crash (connections drop) and start again: same port, CA, mail
+#   test-server.sh doveadm DIR ARGS...               doveadm with the server's configuration (search, expunge, flags)
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
@@ -38,7 +39,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -356,6 +357,15 @@ create_folders() {
 wait_ready() {
     local port=$1 i out
     for i in $(seq 1 60); do
+        # The master writes its pid file after it has gone to the background,
+        # which on a busy machine can be a moment after `dovecot` returned.
+        if ! master_pid >/dev/null; then
+            local w
+            for w in $(seq 1 30); do
+                sleep 0.1
+                master_pid >/dev/null && break
+            done
+        fi
         if ! master_pid >/dev/null; then
             tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
             die "dovecot ended during start-up (see $dir/dovecot.log)"
@@ -588,5 +598,6 @@ case $cmd in
     load) cmd_load "$@" ;;
     kick) cmd_kick "$@" ;;
     restart) cmd_restart ;;
+    doveadm) master_pid >/dev/null || die "the server is not running"; doveadm_ "$@" ;;
     *) usage ;;
 esac

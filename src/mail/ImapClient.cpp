@@ -21,7 +21,10 @@ ImapClient::ImapClient(QObject *parent) : ImapComponent(parent)
     };
     hooks.percentDone = [this](int pct) { Q_EMIT PercentDone(pct); };
     hooks.claim = [this](ImapResponse &r) { return claimForReadAhead(r); };
-    hooks.losing = [this](const ImapFault &loss, qint64 failedAt) { ahead_.keep(loss, failedAt); };
+    // failedAt is a sequence number, which a UID walk's positions are not.
+    hooks.losing = [this](const ImapFault &loss, qint64 failedAt) {
+        ahead_.keep(loss, aheadMode_ == AheadMode::Uid ? 0 : failedAt);
+    };
     hooks.closed = [this] { ahead_.reset(); };
 }
 
@@ -49,6 +52,7 @@ void ImapClient::forgetReadAhead()
     ahead_.forget();
     decode_.clear();
     decodeNext_ = 0;
+    walkLabels_.clear();
 }
 
 ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)

@@ -3,15 +3,23 @@
 #include "mail/DecodeAhead.h"
 #include "mail/ImapComponent.h"
 #include "mail/ImapFailure.h"
+#include "mail/ImapFolders.h"
 #include "mail/ImapParser.h"
+#include "mail/ImapSearch.h"
 #include "mail/ImapSession.h"
 #include "mail/ReadAheadPlanner.h"
 
 #include <QStringList>
 
 #include <functional>
+#include <map>
 
 namespace vc {
+
+// What a UID walk fetches besides each message.
+struct UidWalkOptions {
+    bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
+};
 
 // Our IMAP4rev1 client on QSslSocket: one connection, one operation at a time.
 //
@@ -145,6 +153,41 @@ public:
     // a window event); nothing when none is under way.
     void stopWaiting();
     bool isWaiting() const { return waiting_ != nullptr; }
+    // --- Scope: which folders there are and which of their messages a walk
+    // reads (ImapClientScope.cpp). Each fails with the fault of its command;
+    // LastErrorText says the same.
+    //
+    // Whether the server is Gmail's (X-GM-EXT-1: labels, X-GM-RAW searches).
+    bool isGmail() const { return session_.hasCapability("X-GM-EXT-1"); }
+    // The UIDs of the selected mailbox that `filter` selects (all of them for
+    // an empty filter), in one command: UID SEARCH, with RETURN (ALL) where the
+    // server has ESEARCH. When the server refuses the search, the fault names
+    // the key it refused.
+    ImapResult<UidSet> searchUids(const SearchFilter &filter);
+    // STATUS (MESSAGES UIDNEXT UIDVALIDITY) of a folder.
+    ImapResult<FolderStatus> folderStatus(const QString &folder);
+    // Every folder (LIST "" "*"), with special-use attributes (RETURN
+    // (SPECIAL-USE) where offered) and, when `withCounts`, message counts of
+    // the selectable ones (in the LIST answer where the server has
+    // LIST-STATUS, else one STATUS each).
+    ImapResult<QList<FolderInfo>> listFolders(bool withCounts);
+
+    // --- The UID walk (ImapClientUidWalk.cpp): the given UIDs of the mailbox
+    // selected now, in ascending order, read ahead as a walk by sequence
+    // number is. fetchUidWalk(p) for position p = 1, 2, ... hands out each
+    // message once, with its UID and the folder's UIDVALIDITY filled in;
+    // positions out of order are fetched on their own. Each fetch answers for
+    // its own message (error text "UID FETCH 1234 failed: ...", progress,
+    // abort check, time-out); a UID the server no longer has is a failed fetch
+    // of that UID. After a lost line the messages that had fully arrived are
+    // still handed out, then the loss; once the same mailbox is selected
+    // again (same UIDVALIDITY) the walk goes on from any position.
+    ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {});
+    ImapResult<MailRecord> fetchUidWalk(qint64 position);
+    // Leaves the walk; ranges still on their way are waited for by the next command.
+    void endUidWalk();
+    qint64 uidWalkSize() const { return walkUids_.size(); }
+    quint32 uidWalkAt(qint64 position) const { return walkUids_.at(position - 1); }
 
 private:
     using Outcome = ImapSession::Outcome;
@@ -187,6 +230,23 @@ private:
     // Files a FETCH response or range answer of the read-ahead; false when it is not one.
     bool claimForReadAhead(ImapResponse &r);
 
+    // Scope (ImapClientScope.cpp)
+    ImapFault lastFault() const { return {session_.lastFailure(), session_.lastError()}; }
+    ImapResult<UidSet> runSearch(const QString &op, const std::vector<SearchKey> &keys);
+    // After a refused search of several keys: the first key refused on its own.
+    const SearchKey *refusedKey(const QString &op, const std::vector<SearchKey> &keys);
+
+    // The UID walk (ImapClientUidWalk.cpp). The read-ahead serves one kind of
+    // walk at a time; switching forgets what it holds.
+    enum class AheadMode { Sequence, Uid };
+    bool useAhead(AheadMode mode, const QString &op);
+    bool canFetchInUidWalk(const QString &op);
+    std::unique_ptr<MailRecord> fetchUidInWalk(int position, const QString &op, bool *askAlone);
+    std::unique_ptr<MailRecord> fetchUidAlone(int position, quint32 uid, const QString &op);
+    void topUpUids(int from);
+    bool claimForUidWalk(ImapResponse &r);
+    QByteArray uidFetchItems() const;
+
     // AUTHENTICATE `mechanism` with the raw (not yet base64) initial response.
     int authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
 
@@ -199,6 +259,12 @@ private:
     ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
+    AheadMode aheadMode_ = AheadMode::Sequence;
+    UidSet walkUids_;           // the UID walk's UIDs, position p at index p - 1
+    QString walkMailbox_;       // its mailbox, as selected
+    quint32 walkValidity_ = 0;  // and that mailbox's UIDVALIDITY
+    UidWalkOptions walkOptions_;
+    std::map<int, QStringList> walkLabels_;  // X-GM-LABELS of messages not yet handed out, by position
     ImapSession session_;
 };
 

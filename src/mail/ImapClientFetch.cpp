@@ -31,7 +31,7 @@ ImapValue *bodyOf(ImapResponse &r, int number, bool byUid)
 std::unique_ptr<MailRecord> ImapClient::FetchSingle(int number, bool bUid)
 {
     const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
-    if (!session_.begin(op))
+    if (!session_.begin(op) || !useAhead(AheadMode::Sequence, op))
         return nullptr;
     if (!bUid && ahead_.keeps(number) && !session_.isOpen())
         return takeKept(number, op);
@@ -174,6 +174,8 @@ void ImapClient::topUp(int from)
 
 bool ImapClient::claimForReadAhead(ImapResponse &r)
 {
+    if (aheadMode_ == AheadMode::Uid)
+        return claimForUidWalk(r);
     if (!ahead_.rangesOutstanding())
         return false;
     if (r.kind == ImapResponse::Tagged)

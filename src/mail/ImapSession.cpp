@@ -28,6 +28,23 @@ QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
     return caps;
 }
 
+// The UID item of a FETCH response's head ("* 7 FETCH (UID 1234 BODY[] "), else 0.
+quint32 uidInFetchHead(const QByteArray &head)
+{
+    const qsizetype open = head.indexOf('(');
+    if (open < 0)
+        return 0;
+    const QList<QByteArray> words = head.mid(open + 1).split(' ');
+    for (qsizetype i = 0; i + 1 < words.size(); ++i) {
+        if (words[i].compare("UID", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const quint32 uid = words[i + 1].toUInt(&ok);
+            return ok ? uid : 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 struct ImapSession::Pending {
@@ -241,7 +258,14 @@ void ImapSession::tick()
 void ImapSession::followProgress(int message)
 {
     progressFor_ = message;
+    progressUid_ = 0;
     lastPct_ = message != 0 ? -1 : 100;
+}
+
+void ImapSession::followUidProgress(quint32 uid)
+{
+    followProgress(-1);
+    progressUid_ = uid;
 }
 
 void ImapSession::readChunk()
@@ -253,6 +277,8 @@ void ImapSession::readChunk()
     if (!parser.inLiteral() || parser.literalSize() <= 0)
         return;
     if (progressFor_ > 0 && connection_.pendingMessageNumber() != progressFor_)
+        return;
+    if (progressUid_ > 0 && uidInFetchHead(parser.pendingHead()) != progressUid_)
         return;
     const int pct = int(parser.literalReceived() * 100 / parser.literalSize());
     if (pct == lastPct_)

@@ -81,6 +81,9 @@ public:
     // --- Progress (PercentDone) of the operation at hand.
     // 0: report nothing; n: the literal of message n; -1: any literal.
     void followProgress(int message);
+    // The literal of the FETCH response that carries this UID ahead of it
+    // ("* 7 FETCH (UID 1234 BODY[] {...").
+    void followUidProgress(quint32 uid);
     // Reports 100 unless that was the last report. False when the report
     // destroyed this session.
     bool finishProgress();
@@ -135,8 +138,9 @@ private:
     quint32 tagCounter_ = 0;
     bool ticking_ = false;
     bool timeoutHeld_ = false;
-    int progressFor_ = 0;  // see followProgress()
-    int lastPct_ = -1;     // the value reported last; 100 once the operation is done
+    int progressFor_ = 0;      // see followProgress()
+    quint32 progressUid_ = 0;  // see followUidProgress()
+    int lastPct_ = -1;         // the value reported last; 100 once the operation is done
 
     QString lastError_;
     ImapFailure lastFailure_ = ImapFailure::None;

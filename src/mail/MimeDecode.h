@@ -23,6 +23,10 @@ struct DecodeNeeds {
     AttachmentSink attachmentBytes = {};
 };
 
+// Changes whenever decodeMessage() gives something else for the same message;
+// records kept from another version are decoded afresh.
+inline constexpr int kDecoderVersion = 1;
+
 // Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into a
 // message record: the sender (whole, name, address), the subject, the date
 // (with its own offset, and as text), the Message-ID, the plain-text body (the
