@@ -377,12 +377,20 @@ cmd_start() {
     stop_server
     stop_provider
     chmod 755 "$dir"
-    # Every start begins with empty mailboxes.
-    local old
-    old=$(readlink "$dir/mail" 2>/dev/null || true)
-    case $old in
-        /var/tmp/vc-test-server.*/mail) rm -rf "${old%/mail}" ;;
-    esac
+    # Every start begins with empty mailboxes. The area an earlier start made
+    # in /var/tmp goes too, but only when the link really leads to one of ours:
+    # resolved, it must be /var/tmp/vc-test-server.XXXXXX/mail exactly, in a
+    # folder of ours (a link with "..", through another link or to any other
+    # place loses only the link itself).
+    local old area_dir
+    if [ -L "$dir/mail" ] && old=$(realpath -e "$dir/mail" 2>/dev/null); then
+        area_dir=${old%/mail}
+        if [ "$old" = "$area_dir/mail" ] && [ "$(dirname "$area_dir")" = /var/tmp ] &&
+            [[ $(basename "$area_dir") =~ ^vc-test-server\.[A-Za-z0-9]{6}$ ]] &&
+            [ "$(stat -c %u "$area_dir")" = "$(id -u)" ]; then
+            rm -rf "$area_dir"
+        fi
+    fi
     rm -rf "$dir/mail" "$dir/state"
     mkdir -p "$dir/run" "$dir/state"
     chmod 755 "$dir/run"
