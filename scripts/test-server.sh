@@ -356,7 +356,9 @@ create_folders() {
 wait_ready() {
     local port=$1 i out
     for i in $(seq 1 60); do
-        if ! master_pid >/dev/null; then
+        # The daemon writes its pid file a moment after the dovecot command has
+        # returned: no file yet is not an end, a file whose process is gone is.
+        if ! master_pid >/dev/null && { [ -f "$dir/run/master.pid" ] || [ "$i" -gt 8 ]; }; then
             tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
             die "dovecot ended during start-up (see $dir/dovecot.log)"
         fi

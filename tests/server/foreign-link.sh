@@ -24,7 +24,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 mkdir -p "$victim/mail" "$state"
 echo keep > "$victim/mail/letter"
 ln -s "$decoy/../$(basename "$victim")/mail" "$state/mail"
-bash "$script" start "$state" >/dev/null
+bash "$script" start "$state" >/dev/null || { cat "$state/dovecot.log" >&2 2>/dev/null; exit 1; }
 [ -f "$victim/mail/letter" ] || fail "start removed what a foreign link led to"
 [ -d "$decoy" ] || fail "start removed a folder that it did not make"
 new=$(readlink "$state/mail") || fail "start made no mail area of its own"
