@@ -186,6 +186,10 @@ QList<cmdline::Option> outputOptions(State *s)
         text(QStringLiteral("error-log"), QStringLiteral("FILE"),
              QStringLiteral("append the fetch log to FILE instead of errorlog.txt"), QStringLiteral("fetch.log"),
              &o.errorLog, true),
+        flag(QStringLiteral("raw-cells"),
+             QStringLiteral("csv: write cells that begin with =, +, -, @, a tab or a CR\nas they are (by default a ' "
+                            "goes before them, so that a\nspreadsheet does not take them for formulas)"),
+             &o.rawCells),
         flag(QStringLiteral("progress"), QStringLiteral("show \"Reading mail n of m\" on standard error"), &o.progress),
     };
 }
@@ -303,6 +307,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--user is required");
         else if (!s.o.passwordEnv.isEmpty() && !s.o.passwordFile.isEmpty())
             r.error = QStringLiteral("--password-env and --password-file exclude each other");
+        else if (s.o.rawCells && s.o.format != Format::Csv)
+            r.error = QStringLiteral("--raw-cells is used only with --format csv");
         else
             r.error = checkRuleParameters(s);
         if (r.error.isEmpty())

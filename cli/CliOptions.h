@@ -35,8 +35,9 @@ struct Options {
     FixedRuleParams params;  // text / lines / markers / items / duplicates
     QStringList itemFiles;   // read into params.items by loadItemFiles()
     Format format = Format::Text;
-    QString output;    // empty: standard output
-    QString errorLog;  // empty: the default error log
+    QString output;         // empty: standard output
+    QString errorLog;       // empty: the default error log
+    bool rawCells = false;  // CSV cells that look like formulas stay as they are
     bool progress = false;
     bool help = false;
     bool version = false;

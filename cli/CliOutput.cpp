@@ -3,6 +3,7 @@
 #include "CliTerminal.h"
 #include "core/JsonText.h"
 #include "output/ResultsOutput.h"
+#include "output/SafeText.h"
 
 #include <cstdio>
 
@@ -20,8 +21,13 @@ QByteArray jsonString(const QString &text)
     return json::stringLiteral(text);
 }
 
-QByteArray formatRows(const QStringList &rows, Format format)
+QByteArray formatRows(const QStringList &given, Format format, RowSafety safety)
 {
+    QStringList rows = given;
+    if (safety.terminal) {
+        for (QString &row : rows)
+            row = safetext::forTerminal(row);
+    }
     const ResultsRowSource source(rows, true);
     switch (format) {
     case Format::Text: return textFileBytes(source);
@@ -31,7 +37,7 @@ QByteArray formatRows(const QStringList &rows, Format format)
     case Format::Csv: {
         QByteArray out;
         for (const QString &row : rows)
-            out += csvField(row) + "\r\n";
+            out += csvField(safety.rawCells ? row : safetext::neutraliseFormula(row)) + "\r\n";
         return out;
     }
     case Format::Jsonl: {
@@ -50,9 +56,19 @@ bool writeToStdout(const QByteArray &bytes)
     return n == size_t(bytes.size()) && std::fflush(stdout) == 0;
 }
 
-RowWriter::RowWriter(Format format, QString path, OutputSink sink)
-    : format_(format), path_(std::move(path)), sink_(std::move(sink))
+RowWriter::RowWriter(Format format, QString path, OutputSink sink, RowSafety safety)
+    : format_(format), safety_(safety), path_(std::move(path)), sink_(std::move(sink))
 {}
+
+QStringList RowWriter::safeRows(const QStringList &rows) const
+{
+    if (!safety_.terminal)
+        return rows;
+    QStringList out = rows;
+    for (QString &row : out)
+        row = safetext::forTerminal(row);
+    return out;
+}
 
 RowWriter::~RowWriter() = default;
 
@@ -61,17 +77,17 @@ void RowWriter::add(const QStringList &rows)
     if (rows.isEmpty())
         return;
     if (!streaming()) {
-        kept_ += rows;
+        kept_ += safeRows(rows);
         return;
     }
     if (format_ == Format::Text || format_ == Format::Comma) {
         // The line of the comma format ends once, at the end.
-        appendRowBytes(rows, format_ == Format::Text ? QStringView(u"\r\n") : QStringView(u","), buffer_);
+        appendRowBytes(safeRows(rows), format_ == Format::Text ? QStringView(u"\r\n") : QStringView(u","), buffer_);
         write(buffer_);
         buffer_.truncate(0);  // keeps its room for the next message
         return;
     }
-    write(formatRows(rows, format_));
+    write(formatRows(rows, format_, safety_));
 }
 
 bool RowWriter::finish()

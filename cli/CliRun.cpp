@@ -2,12 +2,14 @@
 
 #include "CliTerminal.h"
 #include "core/Dialogs.h"
+#include "core/SecretMemory.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
 #include "rules/ResultsModel.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace vc::cli {
 
@@ -122,6 +124,16 @@ std::shared_ptr<OAuthSession> signInSession(const Options &o, QString *error)
     return std::make_shared<OAuthSession>(s, o.user);
 }
 
+// Rows that go to standard output on a terminal are escaped; CSV cells are
+// neutralised unless --raw-cells.
+RowSafety rowSafety(const Options &o, const OutputSink &sink)
+{
+    using Writer = bool (*)(const QByteArray &);
+    const Writer *target = sink.target<Writer>();
+    const bool toStdout = o.output.isEmpty() && target && *target == &writeToStdout;
+    return {toStdout && ::isatty(STDOUT_FILENO), o.rawCells};
+}
+
 // Usage errors, --help and --version, the item files, the password; a status
 // when the program ends here, nothing when it goes on to the run.
 std::optional<int> prepare(ParseResult &parsed, QString *password)
@@ -182,7 +194,7 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         printError(error);
         return exitcode::Usage;
     }
-    RowWriter writer(options.format, options.output, sink);
+    RowWriter writer(options.format, options.output, sink, rowSafety(options, sink));
     if (!writer.open())
         return exitcode::Failure;
     CliHost host(options, component, password, writer, signIn);
@@ -202,11 +214,13 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
 int cliMain(const QStringList &args)
 {
     ParseResult parsed = parseArguments(args);
+    if (parsed.ok() && !parsed.options.help && !parsed.options.version)
+        keepSecretsOutOfDumps();  // a password or tokens follow
     QString password;
     if (const std::optional<int> status = prepare(parsed, &password))
         return *status;
 
-    StderrDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
+    TerminalDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
     Dialogs *previous = setDialogs(&boxes);
     installInterruptHandler();
     ImapClient client;

@@ -1,5 +1,7 @@
 #include "CliTerminal.h"
 
+#include "output/SafeText.h"
+
 #include <QFile>
 
 #include <atomic>
@@ -114,9 +116,32 @@ QByteArray readStdinLine()
 
 }  // namespace
 
+QString forStream(const QString &text, int fd)
+{
+    if (!::isatty(fd))
+        return text;
+    QStringList lines = boxTextForDisplay(text).split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = safetext::forTerminal(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+BoxAnswer TerminalDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
+{
+    return StderrDialogs::messageBox(forStream(text, STDERR_FILENO), buttons, icon, title);
+}
+
+void TerminalDialogs::showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                     std::function<void()> cancel)
+{
+    StderrDialogs::showSignInCode(forStream(message, STDERR_FILENO), forStream(code, STDERR_FILENO), address,
+                                  std::move(cancel));
+}
+
 void printError(const QString &text)
 {
-    const QByteArray line = (QLatin1String(kProgramName) + QStringLiteral(": ") + text).toLocal8Bit();
+    const QByteArray line =
+        (QLatin1String(kProgramName) + QStringLiteral(": ") + forStream(text, STDERR_FILENO)).toLocal8Bit();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
 }
@@ -128,7 +153,10 @@ std::optional<QString> readPassword(const Options &o, QString *error)
             *error = QStringLiteral("environment variable %1 is not set").arg(o.passwordEnv);
             return std::nullopt;
         }
-        return QString::fromLocal8Bit(qgetenv(o.passwordEnv.toLocal8Bit().constData()));
+        const QByteArray name = o.passwordEnv.toLocal8Bit();
+        const QString password = QString::fromLocal8Bit(qgetenv(name.constData()));
+        qunsetenv(name.constData());
+        return password;
     }
     if (!o.passwordFile.isEmpty()) {
         QFile f(o.passwordFile);

@@ -357,16 +357,9 @@ create_folders() {
 wait_ready() {
     local port=$1 i out
     for i in $(seq 1 60); do
-        # The master writes its pid file after it has gone to the background,
-        # which on a busy machine can be a moment after `dovecot` returned.
-        if ! master_pid >/dev/null; then
-            local w
-            for w in $(seq 1 30); do
-                sleep 0.1
-                master_pid >/dev/null && break
-            done
-        fi
-        if ! master_pid >/dev/null; then
+        # The daemon writes its pid file a moment after the dovecot command has
+        # returned: no file yet is not an end, a file whose process is gone is.
+        if ! master_pid >/dev/null && { [ -f "$dir/run/master.pid" ] || [ "$i" -gt 8 ]; }; then
             tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
             die "dovecot ended during start-up (see $dir/dovecot.log)"
         fi
@@ -387,12 +380,20 @@ cmd_start() {
     stop_server
     stop_provider
     chmod 755 "$dir"
-    # Every start begins with empty mailboxes.
-    local old
-    old=$(readlink "$dir/mail" 2>/dev/null || true)
-    case $old in
-        /var/tmp/vc-test-server.*/mail) rm -rf "${old%/mail}" ;;
-    esac
+    # Every start begins with empty mailboxes. The area an earlier start made
+    # in /var/tmp goes too, but only when the link really leads to one of ours:
+    # resolved, it must be /var/tmp/vc-test-server.XXXXXX/mail exactly, in a
+    # folder of ours (a link with "..", through another link or to any other
+    # place loses only the link itself).
+    local old area_dir
+    if [ -L "$dir/mail" ] && old=$(realpath -e "$dir/mail" 2>/dev/null); then
+        area_dir=${old%/mail}
+        if [ "$old" = "$area_dir/mail" ] && [ "$(dirname "$area_dir")" = /var/tmp ] &&
+            [[ $(basename "$area_dir") =~ ^vc-test-server\.[A-Za-z0-9]{6}$ ]] &&
+            [ "$(stat -c %u "$area_dir")" = "$(id -u)" ]; then
+            rm -rf "$area_dir"
+        fi
+    fi
     rm -rf "$dir/mail" "$dir/state"
     mkdir -p "$dir/run" "$dir/state"
     chmod 755 "$dir/run"

@@ -2,10 +2,12 @@
 
 #include "app/CmdOutput.h"
 #include "app/Form1Internal.h"
+#include "app/PasswordKeeper.h"
 #include "app/RuleWindow.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
 #include "core/AppError.h"
+#include "core/Dialogs.h"
 #include "core/Product.h"
 #include "core/TrapLocations.h"
 #include "mail/ImapComponent.h"
@@ -198,15 +200,17 @@ void Form1::Text7_Change()
 {
     settings::save(settings::key::User, accountBox->text());
 }
+// The password is never written to the settings file (see Form1_Password.cpp).
 void Form1::Text6_Change()
 {
-    settings::save(settings::key::Password, passwordBox->text());
+    passwordChanged();
 }
 
 void Form1::Check1_Click()
 {
     settings::saveNumber(settings::key::StayConnected, checkValue(rememberMeBox) == 1 ? 1 : 0);
     autoConnectBox->setEnabled(checkValue(rememberMeBox) == 1);
+    rememberMeChanged(checkValue(rememberMeBox) == 1);
 }
 
 void Form1::Check2_Click()
@@ -269,7 +273,10 @@ void Form1::ApplySkin()
 
 void Form1::Form_Load()
 {
+    if (const std::optional<QString> why = settings::refusal())
+        dialogs().messageBox(*why, BoxButtons::Ok, BoxIcon::Warning, QString());
     ErrorTrap trap(location::Form1::Form_Load);
+    loadingAccount_ = true;
     trap(100, [&] { ApplySkin(); });
     trap(102, [&] {
         if (options_.onlineCheck)
@@ -287,7 +294,7 @@ void Form1::Form_Load()
     trap(130, [&] { results_->setHeader(QStringLiteral("Results")); });
     trap(132, [&] { resultsList->header()->resizeSection(0, twips(7300)); });
     trap(134, [&] { accountBox->setText(settings::readText(settings::key::User)); });
-    trap(136, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
+    readLegacyPassword(trap);
     trap(140, [&] { members.mExtractAllEmailData = false; });
     trap(142, [&] { members.mExtractAllEmailDataContaining = false; });
     trap(144, [&] { members.mExtractAllEmailDataContaininglist = false; });
@@ -301,15 +308,18 @@ void Form1::Form_Load()
     loadAccount(trap);
     loadFolderAndSuffix(trap);
     loadParameterBoxes(trap);
+    restorePassword(trap);
+    loadingAccount_ = false;
     bool autoConnect = false;
     trap(198, [&] { autoConnect = checkValue(autoConnectBox) == 1; });
     if (autoConnect)
         trap(200, [&] { PushButton17_Click(); });
 }
 
-// "Remember me" decides whether the stored password comes back or is erased;
-// the account name always comes back (the boxes' change handlers store what
-// they are set to).
+// "Remember me" decides whether the remembered password comes back (from an
+// older settings file here, from the keychain in restorePassword()); the
+// account name always comes back (its box's change handler stores what it is
+// set to).
 void Form1::loadAccount(ErrorTrap &trap)
 {
     int stay = 0;
@@ -317,7 +327,7 @@ void Form1::loadAccount(ErrorTrap &trap)
         if (stay != 0) {
             trap(156, [&] { setCheckValue(rememberMeBox, 1); });
             trap(158, [&] { accountBox->setText(settings::readText(settings::key::User)); });
-            trap(160, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
+            trap(160, [&] { passwordBox->setText(legacyPassword_); });
         } else {
             // Without "Remember me" the account name stays and the password goes.
             trap(162, [&] { setCheckValue(rememberMeBox, 0); });
@@ -380,6 +390,7 @@ std::unique_ptr<ImapComponent> createComponent(const ConnectionConfig &config)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    flushPassword();
     event->accept();
     const bool busy = commandActive() || onExtractEmail;
     if (exitHandler_) {

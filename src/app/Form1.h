@@ -25,17 +25,20 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QTreeView;
 
 namespace vc {
 
 class ImapComponent;
+class PasswordKeeper;
 class WindowPointer;
 
 // What the command line decides for the main window.
 struct Form1Options {
     ConnectionConfig connection;  // server, CA file, time-out of the IMAP client
     bool onlineCheck = true;      // false: start-up skips the connectivity check
+    QString passwordFile;         // non-empty: the password of this run is this file's first line
 };
 
 // The main window: login and folder frames, the extraction commands, the
@@ -176,6 +179,11 @@ public:
     // Forgets the account's OAuth 2.0 sign-in (memory and keychain).
     void forgetSignIn();
 
+    // --- the password (Form1_Password.cpp) ----------------------------------
+    // With "Remember me" ticked and a password account, puts the password in
+    // the box into the keychain now (a change waits for a pause in typing).
+    void rememberPassword();
+
     // --- seams for tests -------------------------------------------------------
     // Creates the IMAP component at start-up; the default builds our IMAP client
     // configured from the options. A test installs a fake before Form_Load().
@@ -215,8 +223,17 @@ private:
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
     void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
     void clearResults();
-    void buildSignInMenu();   // Form1_SignIn.cpp
-    void updateSignInView();  // the password box and the menu follow the account's method
+    // Form1_Password.cpp: the password lives in the box; with "Remember me"
+    // it is also kept in the keychain, never in the settings file.
+    PasswordKeeper &passwords();
+    void passwordChanged();
+    void rememberMeChanged(bool ticked);
+    void forgetPassword();
+    void readLegacyPassword(ErrorTrap &trap);  // start-up: what an older settings file held
+    void restorePassword(ErrorTrap &trap);     // start-up: the keychain's, once the account is known
+    void flushPassword();                      // a change still waiting goes to the keychain now
+    void buildSignInMenu();                    // Form1_SignIn.cpp
+    void updateSignInView();                   // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
     bool cancelSignIn();  // true: a sign-in was waiting and is now cancelled
     // The server as the status line names it: the provider's name for the
@@ -231,6 +248,10 @@ private:
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
     bool connecting_ = false;      // the connect command waits for the server
+    bool loadingAccount_ = false;  // start-up fills the login boxes: nothing to remember yet
+    QString legacyPassword_;       // start-up: the password an older settings file held
+    QTimer *passwordSave_ = nullptr;
+    std::unique_ptr<PasswordKeeper> passwords_;
     QPointer<QWidget> runWindow_;  // the window whose command started the current run
 
     friend class ActiveCommand;

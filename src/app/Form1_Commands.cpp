@@ -81,6 +81,7 @@ void Form1::PushButton17_Click()
     bool failed = false;  // a failed connect continues with the tail of the disconnect
     if (connecting) {
         trap(104, [&] { setStatusText(QStringLiteral("Connecting to %1...").arg(serverLabel())); });
+        flushPassword();
         bool existing = false;
         trap(106, [&] { existing = oChilkat != nullptr; });
         if (!existing)
@@ -94,7 +95,7 @@ void Form1::PushButton17_Click()
         // Without "Remember me" the password goes; the account name stays.
         if (forget) {
             trap(146, [&] { passwordBox->clear(); });
-            trap(150, [&] { settings::save(settings::key::Password, QString()); });
+            trap(150, [&] { settings::remove(settings::key::Password); });
             trap(151, [&] { forgetSignIn(); });
         }
         trap(152, [&] {

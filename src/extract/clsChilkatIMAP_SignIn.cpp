@@ -2,7 +2,9 @@
 // sign-in session (a browser or device-code sign-in when nothing can be
 // renewed silently) and hands it to the component; a refused token is renewed
 // once and tried again on a fresh connection.
+#include "core/AppError.h"
 #include "core/Dialogs.h"
+#include "extract/ErrorLog.h"
 #include "extract/clsChilkatIMAP.h"
 #include "mail/signin/OAuthSession.h"
 
@@ -25,6 +27,13 @@ void clsChilkatIMAP::setSignIn(std::shared_ptr<OAuthSession> session, std::funct
     };
     signIn_->notice = [](const QString &text) {
         dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+    };
+    // The token command's messages go to the fetch log only; a log that
+    // cannot be written changes nothing for the sign-in.
+    signIn_->log = [this](const QString &text) {
+        try {
+            errorlog::append(errorLogPath_, text);
+        } catch (const AppError &) {}
     };
 }
 

@@ -241,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(w->Text6->text(), QString());
         QVERIFY(!w->Check1->isChecked());
         QCOMPARE(storedValue(settings::key::User), std::optional<QString>(QStringLiteral("alice")));
-        QCOMPARE(storedValue(settings::key::Password), std::optional<QString>(QString()));
+        QCOMPARE(storedValue(settings::key::Password), std::nullopt);
 
         // A disconnect without "Remember me" lets the password go, not the name.
         w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("@live.com")));
@@ -252,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(w->Text7->text(), QStringLiteral("alice"));
         QCOMPARE(w->Text6->text(), QString());
         QCOMPARE(storedValue(settings::key::User), std::optional<QString>(QStringLiteral("alice")));
-        QCOMPARE(storedValue(settings::key::Password), std::optional<QString>(QString()));
+        QCOMPARE(storedValue(settings::key::Password), std::nullopt);
     }
 
     // --- the connect command ---------------------------------------------------

@@ -181,6 +181,8 @@ private Q_SLOTS:
         QTest::newRow("lines trailing comma") << "--user u --rule lines --lines 1,2," << lines;
         QTest::newRow("lines with wrong rule") << "--user u --lines 1"
                                                << "--rule lines";
+        QTest::newRow("raw cells without csv") << "--user u --raw-cells"
+                                               << "--raw-cells is used only with --format csv";
     }
 
     void usageErrors()
@@ -245,6 +247,57 @@ private Q_SLOTS:
         QCOMPARE(jsonString(QString::fromUtf8("\xf0\x9f\x98\x80")), QByteArray("\"\xf0\x9f\x98\x80\""));
         QCOMPARE(formatRows({}, Format::Jsonl), QByteArray());
         QCOMPARE(formatRows({}, Format::Csv), QByteArray());
+    }
+
+    // What a sender wrote stays inert: CSV cells that a spreadsheet would run
+    // get a "'" first (--raw-cells keeps them), and on a terminal every format
+    // shows control and bidi characters as escapes.
+    void rowSafety_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<bool>("rawCells");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("csv to a file") << int(Format::Csv) << false << false
+                                       << QByteArray("\"'=HYPERLINK(\"\"http://x\"\")\"\r\n\"'+1\"\r\n\"'-2\"\r\n"
+                                                     "\"'@SUM(A1)\"\r\n\"'\tindent\"\r\n\"plain\"\r\n"
+                                                     "\"\x1b]52;c;ZXZpbA==\x07\x1b[2J\"\r\n");
+        QTest::newRow("csv, raw cells") << int(Format::Csv) << false << true
+                                        << QByteArray("\"=HYPERLINK(\"\"http://x\"\")\"\r\n\"+1\"\r\n\"-2\"\r\n"
+                                                      "\"@SUM(A1)\"\r\n\"\tindent\"\r\n\"plain\"\r\n"
+                                                      "\"\x1b]52;c;ZXZpbA==\x07\x1b[2J\"\r\n");
+        QTest::newRow("text on a terminal") << int(Format::Text) << true << false
+                                            << QByteArray("=HYPERLINK(\"http://x\")\r\n+1\r\n-2\r\n@SUM(A1)\r\n"
+                                                          "\tindent\r\nplain\r\n\\x1b]52;c;ZXZpbA==\\x07\\x1b[2J\r\n");
+        QTest::newRow("jsonl on a terminal") << int(Format::Jsonl) << true << false
+                                             << QByteArray("\"=HYPERLINK(\\\"http://x\\\")\"\n\"+1\"\n\"-2\"\n"
+                                                           "\"@SUM(A1)\"\n\"\\tindent\"\n\"plain\"\n"
+                                                           "\"\\\\x1b]52;c;ZXZpbA==\\\\x07\\\\x1b[2J\"\n");
+    }
+    void rowSafety()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, terminal);
+        QFETCH(bool, rawCells);
+        const QStringList rows{"=HYPERLINK(\"http://x\")",     "+1", "-2", "@SUM(A1)", "\tindent", "plain",
+                               "\x1b]52;c;ZXZpbA==\x07\x1b[2J"};
+        const QByteArray out = formatRows(rows, Format(format), {terminal, rawCells});
+        QTEST(out, "expected");
+        // The row writer gives the same bytes, message by message.
+        QByteArray written;
+        RowWriter w(Format(format), QString(),
+                    [&written](const QByteArray &b) {
+                        written += b;
+                        return true;
+                    },
+                    {terminal, rawCells});
+        w.add(rows.mid(0, 3));
+        w.add(rows.mid(3));
+        QVERIFY(w.finish());
+        QCOMPARE(written, out);
+        // A padded layout on a terminal measures the escaped rows.
+        if (terminal)
+            QVERIFY(!formatRows(rows, Format::Space, {true, false}).contains('\x1b'));
     }
 
     void exitStatuses()
@@ -420,7 +473,9 @@ private Q_SLOTS:
         Options o = parsed("--user u --password-env VC_TEST_CLI_PW");
         qputenv("VC_TEST_CLI_PW", "s3cr\xc3\xa9t");
         QCOMPARE(readPassword(o, &error).value_or(QString()), QString::fromUtf8("s3cr\xc3\xa9t"));
-        qunsetenv("VC_TEST_CLI_PW");
+        // Read once and gone from the environment: a program started later
+        // (a token command, a browser) does not inherit it.
+        QVERIFY(!qEnvironmentVariableIsSet("VC_TEST_CLI_PW"));
         QVERIFY(!readPassword(o, &error));
         QVERIFY(error.contains(QStringLiteral("VC_TEST_CLI_PW")));
 

@@ -128,11 +128,11 @@ private Q_SLOTS:
         QVERIFY(boxes->boxes.isEmpty());
 
         // One record per fetch, the failed one carrying the component's text
-        // (line breaks and all).
+        // (its line break written as an escape, so the record stays one line).
         const QList<QByteArray> recs = records(readFile(logPath));
         QCOMPARE(recs.size(), 4);
         QVERIFY(recs[0].endsWith(" : FetchSingle: OK 1"));
-        QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\r\nsecond line"));
+        QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\\x0d\\x0asecond line"));
         QVERIFY(recs[3].endsWith(" : FetchSingle: OK 4"));
     }
 
@@ -349,7 +349,7 @@ private Q_SLOTS:
     {
         const QDateTime t(QDate(2024, 1, 2), QTime(3, 4, 5));
         const QByteArray withText = errorlog::recordBytes(t, QStringLiteral("x\r\ny"));
-        QCOMPARE(withText, errorlog::timestampText(t).toLocal8Bit() + " : x\r\ny\r\n" + kStars + "\r\n");
+        QCOMPARE(withText, errorlog::timestampText(t).toLocal8Bit() + " : x\\x0d\\x0ay\r\n" + kStars + "\r\n");
         const QByteArray empty = errorlog::recordBytes(t, QString());
         QVERIFY(empty.endsWith(" : \r\n" + kStars + "\r\n"));
         QCOMPARE(empty.count('\n'), 2);

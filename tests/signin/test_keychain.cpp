@@ -38,8 +38,9 @@ private Q_SLOTS:
     void storesLoadsRemoves()
     {
         const QString key =
-            tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("cid"), QStringLiteral("Tester@Outlook.com"));
-        QCOMPARE(key, QStringLiteral("oauth2:microsoft:cid:tester@outlook.com"));
+            tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("HTTPS://Login.Example.COM:443/t/"),
+                          QStringLiteral("cid"), QStringLiteral("Tester@Outlook.com"));
+        QCOMPARE(key, QStringLiteral("oauth2:microsoft:https://login.example.com/t:cid:tester@outlook.com"));
         KeychainTokenStore a = store();
         a.save(key, QStringLiteral("rt-first"));
         KeychainTokenStore b = store();  // another run of the program
@@ -93,8 +94,8 @@ private Q_SLOTS:
             QVERIFY(notices.isEmpty());
             session.forget();
             KeychainTokenStore check = store();
-            QCOMPARE(check.load(tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("keychain-client"),
-                                              QStringLiteral("tester@outlook.com"))),
+            QCOMPARE(check.load(tokenStoreKey(QStringLiteral("microsoft"), provider->authority(),
+                                              QStringLiteral("keychain-client"), QStringLiteral("tester@outlook.com"))),
                      QString());
         } else {
             QCOMPARE(notices, QStringList{KeychainTokenStore::unavailableText()});

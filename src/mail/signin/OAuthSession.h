@@ -29,6 +29,9 @@ public:
     std::function<void(const QString &)> status;
     // Things to tell the user once (no keychain service).
     std::function<void(const QString &)> notice;
+    // What belongs in the fetch log only: the token command's standard error,
+    // already redacted.
+    std::function<void(const QString &)> log;
     // Replaces the system keychain (tests); not owned.
     void setTokenStore(TokenStore *store) { store_ = store; }
 
@@ -58,7 +61,11 @@ private:
     bool renewOrSignIn(QString *token);
     bool keep(const OAuthTokens &t, QString *token);
     TokenStore *store();
+    QString authority() const;  // the one the settings give, else the provider's
     QString storeKey() const;
+    QString legacyStoreKey() const;
+    bool providersOwnAuthority() const;
+    QString storedRefreshToken();  // from the keychain, an older entry moved first
     bool fail(OAuthFailure failure, const QString &text);
 
     OAuthSettings settings_;
