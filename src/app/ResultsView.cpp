@@ -1,5 +1,8 @@
 #include "app/ResultsView.h"
 
+#include <QItemSelectionModel>
+#include <QPainter>
+
 namespace vc {
 
 ResultsView::ResultsView(QWidget *parent) : QTreeView(parent)
@@ -27,6 +30,33 @@ void ResultsView::reset()
 {
     layoutTimer_.stop();  // the reset lays out what is there
     QTreeView::reset();
+}
+
+void ResultsView::focusInEvent(QFocusEvent *event)
+{
+    if (model() && selectionModel() && !currentIndex().isValid() && model()->rowCount() > 0)
+        selectionModel()->setCurrentIndex(model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    QTreeView::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResultsView::focusOutEvent(QFocusEvent *event)
+{
+    QTreeView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void ResultsView::paintEvent(QPaintEvent *event)
+{
+    QTreeView::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QPainter p(viewport());
+    QPen pen(palette().color(QPalette::Highlight));
+    pen.setWidth(2);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(viewport()->rect().adjusted(1, 1, -1, -1));
 }
 
 }  // namespace vc

@@ -8,7 +8,10 @@ namespace vc {
 // million rows. A tree view lays out all of its rows again after every batch of
 // appended rows; here rows appended at the end are laid out together, at most
 // once per kLayoutGapMs, so a run that appends a batch per message does not pay
-// for a pass over the whole list each time. Everything else is QTreeView's.
+// for a pass over the whole list each time. With the focus the list shows a
+// highlighted frame and a current row (the first, until another is chosen), so
+// a user tabbing to it sees where the keyboard acts. Everything else is
+// QTreeView's.
 class ResultsView : public QTreeView {
     Q_OBJECT
 public:
@@ -23,6 +26,9 @@ public:
 
 protected:
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QTimer layoutTimer_;

@@ -44,6 +44,10 @@ inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
 inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
 // The text-set window's list, its items joined by a separator (see Form3).
 inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
+// The main window's size, place and maximised state (Qt's saved geometry in
+// base64), and the folder of the last file saved from the results.
+inline const Key WindowGeometry{QStringLiteral("WindowGeometry"), QString(), Kind::Text};
+inline const Key SaveFolder{QStringLiteral("SaveFolder"), QString(), Kind::Text};
 // How accounts chose to sign in: "name=password;name=oauth2" (names in lower
 // case); an account not listed signs in the way its address suggests.
 inline const Key SignInMethods{QStringLiteral("SignInMethods"), QString(), Kind::Text};
