@@ -6,6 +6,24 @@
 
 namespace vc {
 
+namespace {
+
+// The bar puts its values in for "%p", "%v" and "%m" and knows no escape: an
+// invisible word joiner after such a "%" keeps the text as it reads.
+QString asFormat(const QString &text)
+{
+    QString f;
+    f.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        f += text[i];
+        if (text[i] == QLatin1Char('%') && i + 1 < text.size() && QStringView(u"pvm").contains(text[i + 1]))
+            f += QChar(0x2060);
+    }
+    return f;
+}
+
+}  // namespace
+
 StatusLine::StatusLine(QProgressBar *bar, const ResultsModel *results) : QObject(bar), bar_(bar), results_(results)
 {
     for (auto signal : {&ResultsModel::rowsInserted, &ResultsModel::rowsRemoved})
@@ -46,10 +64,9 @@ QString StatusLine::shown() const
 void StatusLine::refresh()
 {
     // While a run fills the list, the bar shows the run's own text only.
-    if (!idle_ && bar_->format() == QString(text_).replace(QLatin1Char('%'), QStringLiteral("%%")))
+    if (!idle_ && bar_->format() == asFormat(text_))
         return;
-    QString f = shown();
-    bar_->setFormat(f.replace(QLatin1Char('%'), QStringLiteral("%%")));
+    bar_->setFormat(asFormat(shown()));
 }
 
 }  // namespace vc

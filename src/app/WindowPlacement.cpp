@@ -108,9 +108,11 @@ void placeBeside(QWidget *window, QWidget *mainWindow, const QRect &keepClear)
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != window && w != mainWindow && w->isVisible() && w->windowType() == Qt::Window)
             others << w->frameGeometry();
-    // Before the window was first shown its frame is not known; the client
-    // size stands in for it.
-    const QSize frame = window->frameGeometry().size().expandedTo(window->size());
+    // Before the window was first shown its frame is not known; the main
+    // window's decoration stands in for its own.
+    QSize frame = window->frameGeometry().size();
+    if (frame == window->size())
+        frame += mainWindow->frameGeometry().size() - mainWindow->size();
     const Beside at =
         besidePosition({mainWindow->frameGeometry(), keepClear, frame, screen->availableGeometry(), others});
     if (at.main != mainWindow->frameGeometry().topLeft())
