@@ -2,6 +2,7 @@
 
 #include "app/CmdOutput.h"
 #include "app/Form1Internal.h"
+#include "app/ResultsView.h"
 #include "app/RuleWindow.h"
 #include "app/SettingsStore.h"
 #include "app/StatusLine.h"
@@ -300,7 +301,7 @@ void Form1::Form_Load()
         setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
     });
     trap(130, [&] { results_->setHeader(QStringLiteral("Results")); });
-    trap(132, [&] { resultsList->header()->resizeSection(0, twips(7300)); });
+    trap(132, [&] { static_cast<ResultsView *>(resultsList)->setColumnWidth(twips(7300)); });
     trap(134, [&] { accountBox->setText(settings::readText(settings::key::User)); });
     trap(136, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
     trap(140, [&] { members.mExtractAllEmailData = false; });

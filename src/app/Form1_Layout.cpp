@@ -76,11 +76,10 @@ struct Placer {
     {
         return white<QRadioButton>(p, name, caption, l, t, wd, h);
     }
-    static QLabel *label(QWidget *p, int index, const char *caption, QWidget *buddy, int l, int t, int wd, int h)
+    static QLabel *label(QWidget *p, int index, const char *caption, int l, int t, int wd, int h)
     {
         auto *lb = white<QLabel>(p, index == 0 ? "lblLabels_0" : "lblLabels_1", caption, l, t, wd, h);
         lb->setProperty("index", index);
-        lb->setBuddy(buddy);
         return lb;
     }
     static QLineEdit *text(QWidget *p, const char *name, int l, int t, int wd, int h)
@@ -130,14 +129,18 @@ void Form1::buildLayout()
     QWidget *top = topControls;
 
     loginFrame = P::frame(top, "Frame5", "Login", 120, 120, 7800, 1800);
+    // Each label's box reaches under its text box: the label comes first, so
+    // the text box lies above it.
+    lblLabels[0] = P::label(loginFrame, 0, "&Live ID:", 240, 345, 1320, 270);
     accountBox = P::text(loginFrame, "Text7", 1320, 300, 2880, 345);
-    lblLabels[0] = P::label(loginFrame, 0, "&Live ID:", accountBox, 240, 345, 1320, 270);
+    lblLabels[0]->setBuddy(accountBox);
     rememberMeBox = P::check(loginFrame, "Check1", "&Remember me", 4320, 345, 1575, 255);
     accountSuffixCombo = new QComboBox(loginFrame);
     accountSuffixCombo->setEditable(false);
     P::place(accountSuffixCombo, "Combo1", 7560, 300, 1905, 345);
+    lblLabels[1] = P::label(loginFrame, 1, "&Password:", 240, 795, 1080, 270);
     passwordBox = P::text(loginFrame, "Text6", 1320, 750, 2880, 345);
-    lblLabels[1] = P::label(loginFrame, 1, "&Password:", passwordBox, 240, 795, 1080, 270);
+    lblLabels[1]->setBuddy(passwordBox);
     passwordBox->setEchoMode(QLineEdit::Password);
     passwordBox->setAttribute(Qt::WA_InputMethodEnabled, false);
     autoConnectBox = P::check(loginFrame, "Check2", "&Autoconnect when software loads", 4320, 795, 3255, 255);

@@ -1,5 +1,6 @@
 #include "app/ResultsView.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
 
@@ -57,6 +58,28 @@ void ResultsView::paintEvent(QPaintEvent *event)
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     p.drawRect(viewport()->rect().adjusted(1, 1, -1, -1));
+}
+
+void ResultsView::setColumnWidth(int width)
+{
+    columnAtLeast_ = width;
+    givenAt_ = this->width();
+    followed_ = width;
+    header()->resizeSection(0, width);
+}
+
+void ResultsView::resizeEvent(QResizeEvent *event)
+{
+    QTreeView::resizeEvent(event);
+    QHeaderView *h = header();
+    if (followed_ < 0 || !model() || h->count() == 0)
+        return;
+    if (h->sectionSize(0) != followed_) {  // sized by hand: it stays so
+        followed_ = -1;
+        return;
+    }
+    followed_ = std::max(columnAtLeast_, columnAtLeast_ + this->width() - givenAt_);
+    h->resizeSection(0, followed_);
 }
 
 }  // namespace vc

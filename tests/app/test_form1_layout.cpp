@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -142,9 +143,18 @@ private Q_SLOTS:
         const QList<QWidget *> all = controls(w.form.get());
         for (QWidget *a : all)
             for (QWidget *b : all)
-                if (a < b && a->parentWidget() == b->parentWidget())
+                if (a < b && a->parentWidget() == b->parentWidget()) {
                     QVERIFY2(!inkRect(a).intersects(inkRect(b)),
                              qPrintable(a->objectName() + " overlaps " + b->objectName()));
+                    // Where a box reaches under another control, that control lies above it.
+                    if (a->geometry().intersects(b->geometry())) {
+                        QWidget *under = inkRect(a) != a->geometry() ? a : b;
+                        QWidget *over = under == a ? b : a;
+                        const QObjectList order = a->parentWidget()->children();
+                        QVERIFY2(order.indexOf(over) > order.indexOf(under),
+                                 qPrintable(under->objectName() + " covers " + over->objectName()));
+                    }
+                }
         // The menu bar is above every control.
         for (QWidget *c : all)
             QVERIFY2(inForm(c, w.form.get()).top() >= w->menus()->bar()->geometry().bottom(),
@@ -246,6 +256,8 @@ private Q_SLOTS:
         QTRY_COMPARE(w->size(), was + grow);
 
         QCOMPARE(inForm(w->ListView1, form).size(), before[w->ListView1].size() + grow);
+        // Its column shows as much more of each row.
+        QCOMPARE(w->ListView1->header()->sectionSize(0), twips(7300) + grow.width());
         QCOMPARE(inForm(w->ProgressBar1, form),
                  before[w->ProgressBar1].translated(0, grow.height()).adjusted(0, 0, grow.width(), 0));
         for (QPushButton *b : {w->PushButton6, w->PushButton9, w->PushButton3})
@@ -264,6 +276,12 @@ private Q_SLOTS:
         w->showMaximized();
         QTRY_VERIFY(w->isMaximized() && w->height() > was.height() + grow.height());
         QVERIFY(w->ListView1->height() > before[w->ListView1].height() + grow.height());
+        // A column sized by hand keeps its size.
+        w->ListView1->header()->resizeSection(0, 900);
+        w->showNormal();
+        w->resize(was);
+        QTRY_COMPARE(w->size(), was);
+        QCOMPARE(w->ListView1->header()->sectionSize(0), 900);
     }
 
     // Shorter than its laid-out size, the window gives up list rows first; then
