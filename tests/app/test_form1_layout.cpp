@@ -199,7 +199,7 @@ private Q_SLOTS:
         const int menu = w->menus()->bar()->height();
         if (avail.height() >= w->sizeHint().height() + 40) {
             QCOMPARE(w->size(), w->sizeHint());
-            // Below the menu bar everything is where the design puts it.
+            // Below the menu bar every control is at its laid-out place.
             QCOMPARE(w->sizeHint(), QSize(twips(8040), menu + twips(10305)));
             QCOMPARE(inForm(w->Frame5, w.form.get()), twipsRect(120, 120, 7800, 1800).translated(0, menu));
             QCOMPARE(inForm(w->ListView1, w.form.get()), twipsRect(120, 6570, 7800, 1575).translated(0, menu));
