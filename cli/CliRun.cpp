@@ -57,7 +57,7 @@ public:
     void messageListed(const clsChilkatIMAP &c) override
     {
         progress_.show(progressText(c));
-        passRowsOn();
+        progress_.aside([this] { passRowsOn(); });
     }
     bool stopRequested() override { return interruptRequested(); }
     // "Done." only after a complete run; otherwise what is missing, and why.

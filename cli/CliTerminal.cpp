@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iterator>
 #include <optional>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -191,20 +192,54 @@ void clearInterrupt()
     g_interrupt.store(false);
 }
 
-ProgressPrinter::ProgressPrinter(bool on) : on_(on), tty_(::isatty(STDERR_FILENO)) {}
+namespace {
+
+// True when both descriptors are the same terminal.
+bool sameTerminal(int a, int b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::isatty(a) && ::isatty(b) && ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
+}
+
+}  // namespace
+
+ProgressPrinter::ProgressPrinter(bool on)
+    : on_(on), tty_(::isatty(STDERR_FILENO)), sharesTerminal_(sameTerminal(STDOUT_FILENO, STDERR_FILENO))
+{}
 
 void ProgressPrinter::show(const QString &text)
 {
     if (!on_ || text == last_)
         return;
     last_ = text;
-    const QByteArray bytes = text.toLocal8Bit();
+    draw();
+}
+
+void ProgressPrinter::draw()
+{
+    const QByteArray bytes = last_.toLocal8Bit();
     if (tty_)
         std::fprintf(stderr, "\r%s\033[K", bytes.constData());
     else
         std::fprintf(stderr, "%s\n", bytes.constData());
     std::fflush(stderr);
     open_ = tty_;
+}
+
+void ProgressPrinter::aside(const std::function<void()> &write)
+{
+    const bool clear = open_ && sharesTerminal_;
+    if (clear) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        open_ = false;
+    }
+    write();
+    if (clear) {
+        std::fflush(stdout);
+        draw();
+    }
 }
 
 void ProgressPrinter::finish()

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace vc::cli {
@@ -48,9 +49,17 @@ public:
     explicit ProgressPrinter(bool on);
     void show(const QString &text);
     void finish();  // ends a line left open on a terminal
+    // Runs `write`, which writes rows to standard output. When standard output
+    // is the terminal the progress line is drawn on, the line is cleared
+    // first, so the rows start at the beginning of a line, and drawn again
+    // below them afterwards.
+    void aside(const std::function<void()> &write);
 
 private:
+    void draw();
+
     bool on_, tty_;
+    bool sharesTerminal_;  // standard output goes to the same terminal
     bool open_ = false;
     QString last_;
 };

@@ -3,9 +3,12 @@
 #include "app/CmdOutput.h"
 #include "app/Form1Internal.h"
 #include "app/PasswordKeeper.h"
+#include "app/ResultsView.h"
 #include "app/RuleWindow.h"
 #include "app/SettingsStore.h"
+#include "app/StatusLine.h"
 #include "app/WindowHelpers.h"
+#include "app/WindowPlacement.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/Product.h"
@@ -70,11 +73,14 @@ int checkValue(const QCheckBox *box)
 ActiveCommand::ActiveCommand(Form1 *f) : form_(f)
 {
     ++form_->activeCommands_;
+    form_->commandsChanged();
 }
 ActiveCommand::~ActiveCommand()
 {
-    if (form_)
+    if (form_) {
         --form_->activeCommands_;
+        form_->commandsChanged();
+    }
 }
 
 Form1 *Form1::instance()
@@ -88,8 +94,8 @@ void Form1::setComponentFactory(ComponentFactory factory)
 }
 
 Form1::Form1(Form1Options options, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       options_(std::move(options))
 {
     gInstance = this;
@@ -101,6 +107,8 @@ Form1::Form1(Form1Options options, QWidget *parent)
     tipCutOffCaptions(this);
     wireHandlers();
     buildSignInMenu();
+    buildMenus();
+    resize(openingSize());
     // The rule windows' "Start Extracting" runs as a start command of this window.
     RuleWindow::setStartAction(
         [this](QPushButton *button, const QString &caption, QWidget *window, Rule rule, const QString &location) {
@@ -122,14 +130,17 @@ Form1::~Form1()
 
 QString Form1::statusText() const
 {
-    QString f = progressBar->format();
-    return f.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return statusLine_->text();
 }
 
 void Form1::setStatusText(const QString &text)
 {
-    QString f = text;
-    progressBar->setFormat(f.replace(QLatin1Char('%'), QStringLiteral("%%")));
+    statusLine_->setText(text);
+}
+
+void Form1::commandsChanged()
+{
+    statusLine_->setIdle(!commandActive());
 }
 
 std::array<Form1::FolderOption, 5> Form1::folderOptions() const
@@ -191,8 +202,9 @@ void Form1::wireHandlers()
         pointer_->hover(w, pointer::Custom);
     for (QWidget *w : {containingButton, linesByNumberButton, notContainingButton, allEmailDataButton})
         pointer_->hover(w, pointer::Custom, true);
-    for (QWidget *w : std::initializer_list<QWidget *>{this, folderFrame, loginFrame, betweenOptionFrame, passwordBox,
-                                                       accountBox, resultsList->viewport()})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{this, topControls, resultsArea, folderFrame, loginFrame, betweenOptionFrame,
+                                          passwordBox, accountBox, resultsList->viewport()})
         pointer_->hover(w, pointer::Default);
 }
 
@@ -282,7 +294,11 @@ void Form1::Form_Load()
         if (options_.onlineCheck)
             CheckOnline();
     });
-    trap(104, [&] { CenterForm(this); });
+    trap(104, [&] {
+        resize(openingSize());
+        CenterForm(this);
+        restoreWindowPlace();
+    });
     bool hand = false;
     trap(106, [&] { hand = FileExists(handCursorFile()); });
     if (hand)
@@ -292,7 +308,7 @@ void Form1::Form_Load()
         setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
     });
     trap(130, [&] { results_->setHeader(QStringLiteral("Results")); });
-    trap(132, [&] { resultsList->header()->resizeSection(0, twips(7300)); });
+    trap(132, [&] { static_cast<ResultsView *>(resultsList)->setColumnWidth(twips(7300)); });
     trap(134, [&] { accountBox->setText(settings::readText(settings::key::User)); });
     readLegacyPassword(trap);
     trap(140, [&] { members.mExtractAllEmailData = false; });
@@ -353,6 +369,7 @@ void Form1::loadFolderAndSuffix(ErrorTrap &trap)
         trap(666, [&] { accountSuffixCombo->addItem(product::kAccountSuffixes.value(2)); });
         accountSuffixCombo->setCurrentIndex(-1);
     }
+    placeSuffixList();  // now that the list knows its longest item
     trap(777, [&] {
         const int index = settings::readInt16(settings::key::Combo1);
         if (index < -1 || index >= accountSuffixCombo->count())
@@ -392,6 +409,8 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     flushPassword();
     event->accept();
+    if (geometryTimer_->isActive())
+        storeWindowPlace();
     const bool busy = commandActive() || onExtractEmail;
     if (exitHandler_) {
         exitHandler_(busy);

@@ -25,6 +25,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTimer;
 class QTreeView;
 
@@ -32,6 +33,8 @@ namespace vc {
 
 class ImapComponent;
 class PasswordKeeper;
+class StatusLine;
+class WindowMenus;
 class WindowPointer;
 
 // What the command line decides for the main window.
@@ -79,9 +82,20 @@ public:
     ImapComponent *ChilkatImap1 = nullptr;     // the program's one component instance (owned)
     std::shared_ptr<clsChilkatIMAP> oChilkat;  // current connection object, or null
 
-    // The status line (the progress bar's text).
+    // The status line (the progress bar's text); while the window is idle the
+    // bar also shows the number of rows and ticked rows (statusLine()->shown()).
     QString statusText() const;
     void setStatusText(const QString &text);
+    StatusLine *statusLine() const { return statusLine_; }
+    // The menu bar above the controls; other commands add their entries here.
+    WindowMenus *menus() const { return menus_; }
+    // The laid-out size: every control at its place, the menu bar above them.
+    QSize sizeHint() const override;
+    // The size the window opens at: the laid-out size, smaller where the
+    // screen is (the results list gives up rows first, then the top area scrolls).
+    QSize openingSize() const;
+    // The results list with the commands and the status line below it, on the screen.
+    QRect resultsAreaOnScreen() const;
     ResultsModel &results() { return *results_; }
     WindowPointer *pointer() const { return pointer_; }
     const Form1Options &options() const { return options_; }
@@ -126,6 +140,12 @@ public:
     QPushButton *copyTabsButton = nullptr, *&PushButton3 = copyTabsButton;
     QPushButton *copySpacesButton = nullptr, *&PushButton14 = copySpacesButton;
     QProgressBar *progressBar = nullptr, *&ProgressBar1 = progressBar;
+    // The areas the controls sit in: the top area (frames, start commands;
+    // it scrolls when the window is too short) and the results area (list,
+    // output commands, status line), which takes what the window grows by.
+    QScrollArea *topArea = nullptr;
+    QWidget *topControls = nullptr;
+    QWidget *resultsArea = nullptr;
     // The sign-in menu (right-click on the login frame or on "1. Connect"):
     // password or OAuth 2.0 for the account in the boxes, the client ID, forget.
     QMenu *signInMenu = nullptr;
@@ -197,6 +217,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -213,6 +236,16 @@ private:
     void buildLayout();  // Form1_Layout.cpp
     void buildResultsList();
     void buildProgressBar();
+    void setReadingOrder();
+    void placeSuffixList();
+    void tabToTickedFolder();
+    int menuBarHeight(int width) const;
+    int resultsAreaMinimumHeight() const;
+    void layOutWindow();
+    void restoreWindowPlace();  // the size and place the window had last time
+    void storeWindowPlace();
+    void buildMenus();       // Form1_Menus.cpp
+    void commandsChanged();  // a command started or ended: the status line follows
     void wireHandlers();
     void ApplySkin();
     void loadAccount(ErrorTrap &trap);  // start-up steps of the login frame
@@ -253,6 +286,9 @@ private:
     QTimer *passwordSave_ = nullptr;
     std::unique_ptr<PasswordKeeper> passwords_;
     QPointer<QWidget> runWindow_;  // the window whose command started the current run
+    WindowMenus *menus_ = nullptr;
+    StatusLine *statusLine_ = nullptr;
+    QTimer *geometryTimer_ = nullptr;  // stores the window's place a moment after it last moved
 
     friend class ActiveCommand;
 };

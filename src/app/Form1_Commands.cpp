@@ -8,6 +8,7 @@
 #include "app/Form3.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
+#include "app/WindowPlacement.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
 #include "core/Product.h"
@@ -19,10 +20,13 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStandardPaths>
 
 namespace vc {
 
@@ -40,17 +44,27 @@ public:
         cb->clear();
         cb->setText(text);
     }
+    // The folder of the last save; the first time, the user's documents.
+    QString saveFolder() const override
+    {
+        const QString last = settings::readText(settings::key::SaveFolder);
+        if (!last.isEmpty() && QFileInfo(last).isDir())
+            return last;
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    }
+    void rememberSaveFolder(const QString &folder) override { settings::save(settings::key::SaveFolder, folder); }
 
 private:
     Form1 *f_;
 };
 
-// A rule window opens beside the main window, not over its commands; one
-// that is open already only comes to the front.
-void showWindow(QWidget *w, QWidget *mainWindow)
+// A rule window opens beside the main window, clear of its results and of
+// the other rule window; one that is open already only comes to the front.
+void showWindow(QWidget *w, Form1 *mainWindow)
 {
     if (!w->isVisible())
-        placeBeside(w, mainWindow);
+        placeBeside(w, mainWindow, mainWindow->resultsAreaOnScreen());
     w->show();
     w->raise();
     w->activateWindow();
@@ -184,6 +198,20 @@ void runOutputCommand(Form1 *f, void (*command)(OutputHost &, const ResultsModel
     command(host, f->results());
 }
 
+const QString kNothingTicked = QStringLiteral("No rows are ticked: tick rows, or right-click the list and tick all.");
+const QString kNothingToCopy = QStringLiteral("The results list is empty: there is nothing to copy.");
+
+// A copy command copies the ticked rows: with none, a box says so and the
+// clipboard and the status line stay as they were.
+bool rowsToCopy(const ResultsModel &results, const QString &location)
+{
+    if (results.count() > 0 && results.checkedCount() > 0)
+        return true;
+    ErrorTrap trap(location);
+    trap(100, [&] { dialogs().messageBox(results.count() == 0 ? kNothingToCopy : kNothingTicked); });
+    return false;
+}
+
 // A help button: one box with its text, under the button's own error location.
 void showHelp(const QString &location, QString (*text)())
 {
@@ -195,17 +223,20 @@ void showHelp(const QString &location, QString (*text)())
 
 void Form1::PushButton14_Click()
 {
-    runOutputCommand(this, copyWithSpaces);
+    if (rowsToCopy(*results_, location::Form1::PushButton14_Click))
+        runOutputCommand(this, copyWithSpaces);
 }
 
 void Form1::PushButton3_Click()
 {
-    runOutputCommand(this, copyWithTabs);
+    if (rowsToCopy(*results_, location::Form1::PushButton3_Click))
+        runOutputCommand(this, copyWithTabs);
 }
 
 void Form1::PushButton1_Click()
 {
-    runOutputCommand(this, copyLines);
+    if (rowsToCopy(*results_, location::Form1::PushButton1_Click))
+        runOutputCommand(this, copyLines);
 }
 
 void Form1::PushButton6_Click()

@@ -53,6 +53,10 @@ inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
 // holds it) and the file it was last opened from or saved to.
 inline const Key FieldsTemplate{QStringLiteral("FieldsTemplate"), QString(), Kind::Text};
 inline const Key FieldsTemplateFile{QStringLiteral("FieldsTemplateFile"), QString(), Kind::Text};
+// The main window's size, place and maximised state (Qt's saved geometry in
+// base64), and the folder of the last file saved from the results.
+inline const Key WindowGeometry{QStringLiteral("WindowGeometry"), QString(), Kind::Text};
+inline const Key SaveFolder{QStringLiteral("SaveFolder"), QString(), Kind::Text};
 // How accounts chose to sign in: "name=password;name=oauth2" (names in lower
 // case); an account not listed signs in the way its address suggests.
 inline const Key SignInMethods{QStringLiteral("SignInMethods"), QString(), Kind::Text};

@@ -101,11 +101,26 @@ void copyCommand(OutputHost &host, const ResultsModel &results, const QString &l
     trap(110, [&] { host.setStatus(output::kIdleStatus); });
 }
 
+// The save dialog of a save command: it opens in the folder of the last save
+// and proposes the format's file name; a name typed without an extension gets
+// the chosen filter's. Empty when the user cancels.
+QString chooseSaveFile(OutputHost &host, bool commaDelimited)
+{
+    const SaveFileRequest request{output::kSaveTitle, commaDelimited ? output::kCommaSaveFilter : output::kSaveFilter,
+                                  host.saveFolder(), commaDelimited ? output::kCommaFileName : output::kTextFileName};
+    const SaveFileChoice choice = dialogs().saveFile(request);
+    if (choice.path.isEmpty())
+        return QString();
+    const QString path = withFilterExtension(choice.path, request.filter, choice.filter);
+    host.rememberSaveFolder(QFileInfo(path).absolutePath());
+    return path;
+}
+
 void saveCommand(OutputHost &host, const ResultsModel &results, const QString &location, bool commaDelimited)
 {
     ErrorTrap trap(location);
     QString name;
-    trap(100, [&] { name = dialogs().saveFileName(output::kSaveTitle, output::kSaveFilter); });
+    trap(100, [&] { name = chooseSaveFile(host, commaDelimited); });
     if (name.isEmpty())
         return;
     bool go = false;

@@ -31,6 +31,18 @@ QString ScriptedDialogs::saveFileName(const QString &title, const QString &filte
     return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
 }
 
+SaveFileChoice ScriptedDialogs::saveFile(const SaveFileRequest &request)
+{
+    Box box{Box::SaveFile, request.filter, request.title};
+    box.folder = request.folder;
+    box.proposedName = request.proposedName;
+    boxes.append(box);
+    SaveFileChoice choice;
+    choice.path = saveNames.isEmpty() ? QString() : saveNames.takeFirst();
+    choice.filter = saveFilters.isEmpty() ? 0 : saveFilters.takeFirst();
+    return choice;
+}
+
 QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &filter)
 {
     boxes.append({Box::OpenFiles, filter, title});

@@ -18,6 +18,8 @@ public:
         QString text, title;
         BoxButtons buttons = BoxButtons::Ok;
         BoxIcon icon = BoxIcon::None;
+        QString folder = QString();        // where a save dialog opens
+        QString proposedName = QString();  // the name it proposes
     };
 
     ScriptedDialogs();
@@ -26,6 +28,7 @@ public:
     BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
+    SaveFileChoice saveFile(const SaveFileRequest &request) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
     bool openUrl(const QUrl &url) override;
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,
@@ -35,6 +38,7 @@ public:
     QList<BoxAnswer> answers;      // for message boxes with Yes/No (default: No)
     QStringList inputs;            // for input boxes (default: empty = Cancel)
     QStringList saveNames;         // for save dialogs (default: cancel)
+    QList<int> saveFilters;        // the filter chosen with each save name (default: the first)
     QList<QStringList> openNames;  // for open dialogs (default: cancel)
 
     // Sign-in: openUrl answers `browserOpens`; with `playBrowser` the browser
