@@ -1,5 +1,6 @@
 #pragma once
 #include "app/SettingsStore.h"
+#include "app/WindowState.h"
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
@@ -30,6 +31,7 @@ class QTreeView;
 namespace vc {
 
 class ImapComponent;
+class SignInUi;
 class WindowPointer;
 
 // What the command line decides for the main window.
@@ -71,10 +73,11 @@ public:
                       const QString &trapLocation);
 
     // --- members other parts rely on -------------------------------------
-    RuleMembers members;                       // the six rule members
-    bool onExtractEmail = false;               // a run is in progress
+    RuleMembers members;                       // the six rule members, views of the run's rule
     ImapComponent *ChilkatImap1 = nullptr;     // the program's one component instance (owned)
     std::shared_ptr<clsChilkatIMAP> oChilkat;  // current connection object, or null
+    const WindowState &state() const { return state_; }
+    const RunInProgress onExtractEmail{state_};  // the run guard, a view of the state
 
     // The status line (the progress bar's text).
     QString statusText() const;
@@ -157,14 +160,15 @@ public:
     std::shared_ptr<clsChilkatIMAP> connection() override { return oChilkat; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { oChilkat = std::move(c); }
     Account account() override;
-    ListingTarget listing() override { return {members, *params_, *results_}; }
     QString folderName() override;
     void setBusy(bool busy) override;
+    void clearResults() override;
     void resetProgress() override;
-    void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
-    void messageListed(const clsChilkatIMAP &c) override;
-    QString runWindowTitle() override;
+    void showProgress(const RunProgress &progress) override;   // oChilkat_ScrapProgress
+    void messageDelivered(const MailRecord &record) override;  // oChilkat_MailExtractListing
     void showSignInStatus(const QString &text) override;
+    // The run's rule with its parameters as the windows show them now.
+    ExtractionRule currentRule() const;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
@@ -213,8 +217,11 @@ private:
     void setOption(QRadioButton *button, bool on);
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
-    void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
-    void clearResults();
+    void runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWindow, Rule rule);
+    // The connect command's caption follows whether a connection is open.
+    void setConnected(bool connected);
+    // The title of the window whose command started the run ("Done." carries it).
+    QString runWindowTitle() const;
     void buildSignInMenu();   // Form1_SignIn.cpp
     void updateSignInView();  // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
@@ -227,10 +234,10 @@ private:
     ResultsModel *results_ = nullptr;
     WindowPointer *pointer_ = nullptr;
     std::unique_ptr<ImapComponent> component_;
-    std::unique_ptr<RuleParams> params_;
+    std::unique_ptr<SignInUi> signInUi_;  // what a sign-in shows: boxes, the browser
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
-    bool connecting_ = false;      // the connect command waits for the server
+    WindowState state_;
     QPointer<QWidget> runWindow_;  // the window whose command started the current run
 
     friend class ActiveCommand;

@@ -139,7 +139,7 @@ private Q_SLOTS:
         QCOMPARE(w->results().count(), 1);
         QVERIFY(w.fake->fetched.isEmpty());
         QVERIFY(!w->onExtractEmail);
-        QVERIFY(!w->members.mExtractAllEmailData);
+        QVERIFY(!w->members.mExtractAllEmailData());
     }
 
     void fullRun()
@@ -172,7 +172,7 @@ private Q_SLOTS:
         QVERIFY(w->results().contains(QStringLiteral("first")));
         QVERIFY(w->results().contains(QStringLiteral("a\r\nb")));
         QVERIFY(w->results().contains(QStringLiteral("d")));
-        QVERIFY(w->members.mExtractAllEmailData);
+        QVERIFY(w->members.mExtractAllEmailData());
         QVERIFY(!w->onExtractEmail);
         QVERIFY(w->oChilkat == nullptr);  // a run drops its connection object
         QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
@@ -233,8 +233,8 @@ private Q_SLOTS:
         QCOMPARE(otherCaption, QStringLiteral("Extract All Lines Containing This Text:"));
         QCOMPARE(runningCaption, QStringLiteral("Stop"));
         QVERIFY(guardAfter);  // the refused command did not clear the guard
-        QVERIFY(w->members.mExtractAllEmailData);
-        QVERIFY(!w->members.mExtractAllEmailDataContaining);
+        QVERIFY(w->members.mExtractAllEmailData());
+        QVERIFY(!w->members.mExtractAllEmailDataContaining());
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
         QCOMPARE(d.texts(), QStringList{kDone});
     }
@@ -260,7 +260,7 @@ private Q_SLOTS:
         w->results().append(QStringLiteral("old"));
         w->Text5->setText(entry);
         w->PushButton7->click();
-        QVERIFY(w->members.mExtractAllEmailDataLineNumber);
+        QVERIFY(w->members.mExtractAllEmailDataLineNumber());
         QCOMPARE(w.fake->fetched.isEmpty(), !runs);
         QCOMPARE(d.texts(), runs ? QStringList{kDone} : QStringList{kBadNumbers});
         if (!runs)
@@ -280,8 +280,8 @@ private Q_SLOTS:
         between->Text3->setText(QStringLiteral("<"));
         between->Text4->setText(QStringLiteral(">"));
         between->PushButton4->click();
-        QVERIFY(w->members.mExtractAllEmailDataStartsWith);
-        QVERIFY(!w->members.mExtractAllEmailData);
+        QVERIFY(w->members.mExtractAllEmailDataStartsWith());
+        QVERIFY(!w->members.mExtractAllEmailData());
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
         QCOMPARE(d.texts(), QStringList{kDone});
         QCOMPARE(between->PushButton4->text(), QStringLiteral("Start Extracting"));
@@ -294,15 +294,19 @@ private Q_SLOTS:
         ScriptedDialogs d;
         Window w(threeMessages);
         prepare(w, true);
+        bool clicked = false;
         w.fake->onFetch = [&](int n) {
-            if (n == 1)
+            if (n == 1 && !clicked) {
+                clicked = true;
                 w->PushButton17->click();
+            }
         };
         w->PushButton13->click();
         QCOMPARE(w->PushButton17->text(), kConnect);
         QVERIFY(w->oChilkat == nullptr);
-        // The run still ends with "Done.", followed by what it could not read.
-        QCOMPARE(d.texts().size(), 1);
+        // The run still ends with "Done." (the walk signed in again for the
+        // message it lost), followed by what it could not read, if anything.
+        QVERIFY2(d.texts().size() == 1, qPrintable(d.texts().join(u'|')));
         QVERIFY2(d.texts().first().startsWith(kDone), qPrintable(d.texts().first()));
         QVERIFY(!w->onExtractEmail);
         QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
