@@ -15,7 +15,7 @@ class OAuthSession;
 struct Account {
     ImapComponent *component = nullptr;  // not owned
     ConnectionConfig config;             // host and port, and how the client behaves
-    bool ssl = false;                    // the connection set-up turns it on
+    bool ssl = true;
     QString username, password;
     QString errorLogPath;  // empty: the default error log
     // Non-null: the account signs in with OAuth 2.0 tokens from this session

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "app/Form2.h"
 #include "app/WindowHelpers.h"
+#include "extract/ErrorLog.h"
 #include "output/HelpTexts.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vc;
@@ -189,6 +191,64 @@ private Q_SLOTS:
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
         QVERIFY(w.fake->logins.size() > loginsBefore);
         QCOMPARE(d.texts(), QStringList{kDone});
+    }
+
+    // How a run that goes wrong ends in the window: its boxes, in order, with
+    // their titles ("Done." carries the window's), and the window idle again.
+    void runsThatGoWrong_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QStringList>("boxes");
+        const QString walkFailed = QStringLiteral("Connection failed. Check username and password.");
+        const QString noEmails = QStringLiteral("There are no emails in the Folder you selected.");
+        QTest::newRow("the walk's sign-in refused") << 0 << QStringList{kInvalidLogin, walkFailed, kDone};
+        QTest::newRow("the walk's select refused") << 1 << QStringList{kInvalidLogin, kDone};
+        QTest::newRow("no folder option selected") << 2 << QStringList{kInvalidLogin, noEmails};
+        QTest::newRow("an empty folder") << 3 << QStringList{noEmails};
+        QTest::newRow("a message that cannot be read")
+            << 4 << QStringList{kDone + QStringLiteral("\r1 of 3 messages could not be read (see %1)")};
+    }
+    void runsThatGoWrong()
+    {
+        QFETCH(int, fault);
+        QFETCH(QStringList, boxes);
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        // The run uses the connection of the connect command; the only
+        // connect during the run is the walk's.
+        w.fake->onConnect = [&] {
+            if (fault == 0)
+                w.fake->loginOk = false;
+            if (fault == 1)
+                w.fake->refuseSelect << QStringLiteral("Inbox");
+        };
+        if (fault == 2) {
+            for (QRadioButton *o : {w->Option3, w->Option5, w->Option6, w->Option7, w->Option9}) {
+                o->setAutoExclusive(false);
+                o->setChecked(false);
+            }
+        }
+        if (fault == 3)
+            w->Option5->setChecked(true);  // Drafts: empty
+        if (fault == 4)
+            w.fake->folder(QStringLiteral("Inbox")).messages[1].reset();
+        QTemporaryDir logs;
+        const QString log = logs.filePath(QStringLiteral("errorlog.txt"));
+        vc::errorlog::overrideFolders(logs.path(), logs.path());
+        w->PushButton13->click();
+        vc::errorlog::overrideFolders(QString(), QString());
+        for (QString &b : boxes)
+            b = b.contains(QLatin1String("%1")) ? b.arg(log) : b;
+        QCOMPARE(d.texts(), boxes);
+        for (const ScriptedDialogs::Box &b : d.boxes) {
+            QCOMPARE(b.icon, BoxIcon::None);
+            QCOMPARE(b.title, b.text.startsWith(kDone) ? w->windowTitle() : QString());
+        }
+        QVERIFY(!w->onExtractEmail);
+        QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+        QCOMPARE(w->PushButton17->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
     }
 
     void stopDuringRun()
