@@ -1,5 +1,6 @@
 #include "extract/SignInStep.h"
 
+#include "core/AppError.h"
 #include "mail/ImapComponent.h"
 #include "mail/signin/OAuthSession.h"
 #include "mail/signin/Sasl.h"
@@ -14,7 +15,14 @@ const QString kIdCommand = QStringLiteral("ID (\"GUID\" \"1\")");
 
 }  // namespace
 
-SignInStep::SignInStep(ImapComponent &imap, const Account &account) : imap_(imap), account_(account) {}
+SignInStep::SignInStep(ImapComponent &imap, const Account &account) : imap_(&imap), account_(account) {}
+
+ImapComponent &SignInStep::component() const
+{
+    if (!imap_)
+        raise(err::ObjectNotSet);
+    return *imap_;
+}
 
 StepFault SignInStep::faultOf(RunStage stage, const ImapFault &fault) const
 {
@@ -23,7 +31,7 @@ StepFault SignInStep::faultOf(RunStage stage, const ImapFault &fault) const
     f.fault = fault;
     f.host = account_.config.host;
     f.port = account_.config.port;
-    f.certificateErrors = imap_.certificateErrors();
+    f.certificateErrors = component().certificateErrors();
     return f;
 }
 
@@ -62,13 +70,13 @@ StepResult<void> SignInStep::run()
 // command ends the step.
 StepResult<void> SignInStep::open()
 {
-    imap_.setSsl(account_.ssl);
-    imap_.setPort(account_.config.port);
-    if (ImapResult<void> connected = imap_.Connect(account_.config.host); !connected)
+    component().setSsl(account_.ssl);
+    component().setPort(account_.config.port);
+    if (ImapResult<void> connected = component().Connect(account_.config.host); !connected)
         return faultOf(RunStage::Connect, connected.fault());
-    if (!imap_.Capabilities().contains(QStringLiteral("ID"), Qt::CaseInsensitive))
+    if (!component().Capabilities().contains(QStringLiteral("ID"), Qt::CaseInsensitive))
         return {};
-    const ImapResult<QString> reply = imap_.SendRawCommand(kIdCommand);
+    const ImapResult<QString> reply = component().SendRawCommand(kIdCommand);
     if (!reply && reply.fault().kind != ImapFailure::Refusal)
         return faultOf(RunStage::Connect, reply.fault());
     return {};
@@ -76,18 +84,18 @@ StepResult<void> SignInStep::open()
 
 StepResult<void> SignInStep::logInWithPassword()
 {
-    const ImapResult<void> login = imap_.Login(account_.username, account_.password);
+    const ImapResult<void> login = component().Login(account_.username, account_.password);
     if (login)
         return {};
     StepFault f = faultOf(RunStage::Login, login.fault());
-    if (!account_.tokenHint.isEmpty() && sasl::offersTokens(imap_.Capabilities()))
+    if (!account_.tokenHint.isEmpty() && sasl::offersTokens(component().Capabilities()))
         f.hint = account_.tokenHint;
     return f;
 }
 
 StepResult<void> SignInStep::logInWithToken(const QString &token)
 {
-    const ImapResult<void> login = imap_.LoginWithToken(account_.username, token);
+    const ImapResult<void> login = component().LoginWithToken(account_.username, token);
     if (login)
         return {};
     // The token may have expired or been revoked since it was issued.
@@ -105,10 +113,10 @@ StepResult<void> SignInStep::renewAndRetry(const ImapFault &refusal)
     }
     if (!got)
         return signInFault(account_.signIn->lastError(), true, refusal);
-    imap_.Disconnect();
+    component().Disconnect();
     if (StepResult<void> opened = open(); !opened)
         return opened;
-    const ImapResult<void> again = imap_.LoginWithToken(account_.username, renewed);
+    const ImapResult<void> again = component().LoginWithToken(account_.username, renewed);
     if (again)
         return {};
     StepFault f = faultOf(RunStage::SignIn, again.fault());

@@ -1,10 +1,11 @@
 #pragma once
 #include "extract/Account.h"
 #include "extract/StepFault.h"
+#include "mail/ImapComponent.h"
+
+#include <QPointer>
 
 namespace vc {
-
-class ImapComponent;
 
 // Connecting and signing in, as one step: connect (SSL and port from the
 // account), the ID command where the server offers it, then the login with
@@ -19,7 +20,9 @@ public:
     // True while the step waits for a token (the browser, the code, a renewal).
     bool waiting() const { return waiting_; }
 
-    ImapComponent &component() const { return imap_; }
+    // The component; AppError "Object variable ... not set" once it has gone.
+    ImapComponent &component() const;
+    const ImapComponent *componentOrNull() const { return imap_.data(); }
     // The fault of `stage` for what the component reported, with the server
     // asked and, when it refused a certificate, why.
     StepFault faultOf(RunStage stage, const ImapFault &fault) const;
@@ -31,7 +34,7 @@ private:
     StepResult<void> renewAndRetry(const ImapFault &refusal);
     StepFault signInFault(const QString &why, bool tokenRefused, const ImapFault &refusal = {}) const;
 
-    ImapComponent &imap_;
+    QPointer<ImapComponent> imap_;
     const Account &account_;
     bool waiting_ = false;
 };

@@ -74,7 +74,7 @@ ImapComponent &clsChilkatIMAP::component()
 {
     if (!component_)
         raise(err::ObjectNotSet);
-    if (!step_ || &step_->component() != component_.data())
+    if (!step_ || step_->componentOrNull() != component_.data())
         step_ = std::make_unique<SignInStep>(*component_, account_);
     return *component_;
 }

@@ -251,6 +251,23 @@ private Q_SLOTS:
         QCOMPARE(w->statusText(), QStringLiteral("Progress Bar"));
     }
 
+    // The rule's text is read for every message: an edit during the run applies
+    // to the messages delivered after it.
+    void editDuringRunAppliesToLaterMessages()
+    {
+        ScriptedDialogs d;
+        Window w(threeMessages);
+        prepare(w, true);
+        w->Text1->setText(QStringLiteral("second"));
+        w.fake->onFetch = [&](int n) {
+            if (n == 2)
+                w->Text1->setText(QStringLiteral("third"));  // before message 2 is listed
+        };
+        w->PushButton2->click();
+        QCOMPARE(w->results().texts(), QStringList{QStringLiteral("third")});
+        QCOMPARE(d.texts(), QStringList{kDone});
+    }
+
     void stopDuringRun()
     {
         ScriptedDialogs d;
