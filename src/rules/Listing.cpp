@@ -5,25 +5,44 @@
 
 namespace vc {
 
+namespace {
+
+// The line of the listing handler each rule runs at, as its error box names it.
+int lineOf(Rule rule)
+{
+    switch (rule) {
+    case Rule::AllEmailData: return 100;
+    case Rule::Containing: return 102;
+    case Rule::ContainingList: return 104;
+    case Rule::NotContaining: return 106;
+    case Rule::Between: return 108;
+    case Rule::LineNumber: return 110;
+    }
+    return 100;
+}
+
+}  // namespace
+
+QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule, const rules::ListedPredicate &alreadyListed)
+{
+    switch (rule.rule) {
+    case Rule::AllEmailData: return rules::allEmailData(message);
+    case Rule::Containing: return rules::linesContaining(message, rule.containing);
+    case Rule::ContainingList: return rules::textSetLines(message, rule.textSet);
+    case Rule::NotContaining: return rules::linesNotContaining(message, rule.notContaining);
+    case Rule::Between:
+        return rules::betweenMarkers(message, rule.startMarker, rule.endMarker, rule.showDuplicates, alreadyListed);
+    case Rule::LineNumber: return rules::linesByNumber(message.PlainTextBody, rule.lineNumbers);
+    }
+    return {};
+}
+
 QStringList listMessage(const MailRecord &message, const ExtractionRule &rule,
                         const rules::ListedPredicate &alreadyListed)
 {
     ErrorTrap trap(location::Form1::MailExtractListing);
     QStringList rows;
-    switch (rule.rule) {
-    case Rule::AllEmailData: trap(100, [&] { rows = rules::allEmailData(message); }); break;
-    case Rule::Containing: trap(102, [&] { rows = rules::linesContaining(message, rule.containing); }); break;
-    case Rule::ContainingList: trap(104, [&] { rows = rules::textSetLines(message, rule.textSet); }); break;
-    case Rule::NotContaining: trap(106, [&] { rows = rules::linesNotContaining(message, rule.notContaining); }); break;
-    case Rule::Between:
-        trap(108, [&] {
-            rows = rules::betweenMarkers(message, rule.startMarker, rule.endMarker, rule.showDuplicates, alreadyListed);
-        });
-        break;
-    case Rule::LineNumber:
-        trap(110, [&] { rows = rules::linesByNumber(message.PlainTextBody, rule.lineNumbers); });
-        break;
-    }
+    trap(lineOf(rule.rule), [&] { rows = rowsOf(message, rule, alreadyListed); });
     return rows;
 }
 

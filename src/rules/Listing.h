@@ -40,11 +40,15 @@ struct RuleMembers {
     bool mExtractAllEmailDataLineNumber() const { return rule == Rule::LineNumber; }
 };
 
-// The rows one delivered message gives by `rule`, in the order the rule gives
-// them (oChilkat_MailExtractListing). `alreadyListed` tells the between rule
-// which items earlier messages have listed; the other rules ignore it. A
-// failure inside the rule shows the "Application Error" box and the message
-// gives no rows.
+// The rows one message gives by `rule`, in the order the rule gives them: a
+// function of its inputs only. `alreadyListed` tells the between rule which
+// items earlier messages have listed; the other rules ignore it.
+QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule,
+                   const rules::ListedPredicate &alreadyListed = {});
+
+// The listing handler (oChilkat_MailExtractListing): rowsOf() under the
+// program's error convention. A failure inside the rule shows the
+// "Application Error" box with the rule's line, and the message gives no rows.
 QStringList listMessage(const MailRecord &message, const ExtractionRule &rule,
                         const rules::ListedPredicate &alreadyListed = {});
 
