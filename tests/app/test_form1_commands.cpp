@@ -153,6 +153,8 @@ private Q_SLOTS:
         int barDuringFetch = -1;
         QString captionDuringFetch;
         bool guardDuringFetch = false;
+        WindowState::Phase phaseDuringFetch = WindowState::Phase::Idle;
+        QCOMPARE(w->state().phase(), WindowState::Phase::Connected);
         w.fake->onFetch = [&](int n) {
             if (n != 2)
                 return;
@@ -161,8 +163,11 @@ private Q_SLOTS:
             barDuringFetch = w->ProgressBar1->value();
             captionDuringFetch = w->PushButton13->text();
             guardDuringFetch = w->onExtractEmail;
+            phaseDuringFetch = w->state().phase();
         };
         w->PushButton13->click();
+        QCOMPARE(phaseDuringFetch, WindowState::Phase::Running);
+        QCOMPARE(w->state().phase(), WindowState::Phase::Connected);
         QCOMPARE(d.texts(), QStringList{kDone});
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
         QCOMPARE(statusDuringFetch, QStringLiteral("Reading mail 2 of 3"));
@@ -273,16 +278,24 @@ private Q_SLOTS:
         ScriptedDialogs d;
         Window w(threeMessages);
         prepare(w, true);
-        QString captionAfterStop;
+        QString captionAfterStop, captionAfterSecondClick;
+        WindowState::Phase phaseAfterStop = WindowState::Phase::Idle;
         w.fake->fetchHonoursAbort = false;  // the fetch in progress still returns its message
         w.fake->onFetch = [&](int n) {
             if (n == 2) {
                 w->PushButton13->click();  // reads "Stop": a stop request
                 captionAfterStop = w->PushButton13->text();
+                phaseAfterStop = w->state().phase();
+                // Clicked again while the run ends: no second stop, no second run.
+                w->PushButton13->click();
+                captionAfterSecondClick = w->PushButton13->text();
             }
         };
         w->PushButton13->click();
         QCOMPARE(captionAfterStop, QStringLiteral("Extract All Email Data"));
+        QCOMPARE(phaseAfterStop, WindowState::Phase::Stopping);
+        QCOMPARE(captionAfterSecondClick, QStringLiteral("Extract All Email Data"));
+        QCOMPARE(w->state().phase(), WindowState::Phase::Connected);
         QCOMPARE(w.fake->fetched, (QList<int>{1, 2}));
         QCOMPARE(d.texts(), QStringList{kDone});
         // Rows of the first message stay; nothing of the third arrived.
