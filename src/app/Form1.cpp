@@ -14,6 +14,7 @@
 #include "core/Product.h"
 #include "core/TrapLocations.h"
 #include "mail/ImapComponent.h"
+#include "mail/signin/SignInUi.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -102,7 +103,7 @@ Form1::Form1(Form1Options options, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     results_ = new ResultsModel(this);
     pointer_ = new WindowPointer(this);
-    params_ = makeWindowRuleParams(this);
+    signInUi_ = makeWindowSignInUi();
     buildLayout();
     tipCutOffCaptions(this);
     wireHandlers();
@@ -311,12 +312,7 @@ void Form1::Form_Load()
     trap(132, [&] { static_cast<ResultsView *>(resultsList)->setColumnWidth(twips(7300)); });
     trap(134, [&] { accountBox->setText(settings::readText(settings::key::User)); });
     readLegacyPassword(trap);
-    trap(140, [&] { members.mExtractAllEmailData = false; });
-    trap(142, [&] { members.mExtractAllEmailDataContaining = false; });
-    trap(144, [&] { members.mExtractAllEmailDataContaininglist = false; });
-    trap(146, [&] { members.mExtractAllEmailDataNotContaining = false; });
-    trap(148, [&] { members.mExtractAllEmailDataStartsWith = false; });
-    trap(150, [&] { members.mExtractAllEmailDataLineNumber = false; });
+    trap(140, [&] { members.rule.reset(); });  // no rule member is set
     trap(152, [&] {
         component_ = createComponent(options_.connection);
         ChilkatImap1 = component_.get();

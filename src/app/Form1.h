@@ -1,5 +1,6 @@
 #pragma once
 #include "app/SettingsStore.h"
+#include "app/WindowState.h"
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
@@ -33,6 +34,7 @@ namespace vc {
 
 class ImapComponent;
 class PasswordKeeper;
+class SignInUi;
 class StatusLine;
 class WindowMenus;
 class WindowPointer;
@@ -77,10 +79,11 @@ public:
                       const QString &trapLocation);
 
     // --- members other parts rely on -------------------------------------
-    RuleMembers members;                       // the six rule members
-    bool onExtractEmail = false;               // a run is in progress
+    RuleMembers members;                       // the six rule members, views of the run's rule
     ImapComponent *ChilkatImap1 = nullptr;     // the program's one component instance (owned)
     std::shared_ptr<clsChilkatIMAP> oChilkat;  // current connection object, or null
+    const WindowState &state() const { return state_; }
+    const RunInProgress onExtractEmail{state_};  // the run guard, a view of the state
 
     // The status line (the progress bar's text); while the window is idle the
     // bar also shows the number of rows and ticked rows (statusLine()->shown()).
@@ -180,14 +183,15 @@ public:
     std::shared_ptr<clsChilkatIMAP> connection() override { return oChilkat; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { oChilkat = std::move(c); }
     Account account() override;
-    ListingTarget listing() override { return {members, *params_, *results_}; }
     QString folderName() override;
     void setBusy(bool busy) override;
+    void clearResults() override;
     void resetProgress() override;
-    void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
-    void messageListed(const clsChilkatIMAP &c) override;
-    QString runWindowTitle() override;
+    void showProgress(const RunProgress &progress) override;   // oChilkat_ScrapProgress
+    void messageDelivered(const MailRecord &record) override;  // oChilkat_MailExtractListing
     void showSignInStatus(const QString &text) override;
+    // The run's rule with its parameters as the windows show them now.
+    ExtractionRule currentRule() const;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
@@ -254,8 +258,11 @@ private:
     void setOption(QRadioButton *button, bool on);
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
-    void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
-    void clearResults();
+    void runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWindow, Rule rule);
+    // The connect command's caption follows whether a connection is open.
+    void setConnected(bool connected);
+    // The title of the window whose command started the run ("Done." carries it).
+    QString runWindowTitle() const;
     // Form1_Password.cpp: the password lives in the box; with "Remember me"
     // it is also kept in the keychain, never in the settings file.
     PasswordKeeper &passwords();
@@ -265,8 +272,8 @@ private:
     void readLegacyPassword(ErrorTrap &trap);  // start-up: what an older settings file held
     void restorePassword(ErrorTrap &trap);     // start-up: the keychain's, once the account is known
     void flushPassword();                      // a change still waiting goes to the keychain now
-    void buildSignInMenu();                    // Form1_SignIn.cpp
-    void updateSignInView();                   // the password box and the menu follow the account's method
+    void buildSignInMenu();   // Form1_SignIn.cpp
+    void updateSignInView();  // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
     bool cancelSignIn();  // true: a sign-in was waiting and is now cancelled
     // The server as the status line names it: the provider's name for the
@@ -277,10 +284,10 @@ private:
     ResultsModel *results_ = nullptr;
     WindowPointer *pointer_ = nullptr;
     std::unique_ptr<ImapComponent> component_;
-    std::unique_ptr<RuleParams> params_;
+    std::unique_ptr<SignInUi> signInUi_;  // what a sign-in shows: boxes, the browser
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
-    bool connecting_ = false;      // the connect command waits for the server
+    WindowState state_;
     bool loadingAccount_ = false;  // start-up fills the login boxes: nothing to remember yet
     QString legacyPassword_;       // start-up: the password an older settings file held
     QTimer *passwordSave_ = nullptr;

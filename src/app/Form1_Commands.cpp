@@ -6,6 +6,7 @@
 #include "app/Form1Internal.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
+#include "app/RunMessages.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
 #include "app/WindowPlacement.h"
@@ -44,6 +45,7 @@ public:
         cb->clear();
         cb->setText(text);
     }
+    Dialogs &boxes() override { return dialogs(); }
     // The folder of the last save; the first time, the user's documents.
     QString saveFolder() const override
     {
@@ -58,6 +60,13 @@ public:
 private:
     Form1 *f_;
 };
+
+// The box of a failed step, when there is one to show.
+void tellFailure(const StepFault &failure)
+{
+    if (const std::optional<WindowBox> box = failureBox(failure))
+        showBoxes({*box});
+}
 
 // A rule window opens beside the main window, clear of its results and of
 // the other rule window; one that is open already only comes to the front.
@@ -82,15 +91,15 @@ void Form1::PushButton17_Click()
         return;
     // A click while the command still waits for the server (a double click)
     // changes nothing, so the caption and the status line always agree.
-    if (connecting_)
+    if (state_.connecting)
         return;
-    connecting_ = true;
-    const auto done = qScopeGuard([this] { connecting_ = false; });
+    state_.connecting = true;
+    const auto done = qScopeGuard([this] { state_.connecting = false; });
     ActiveCommand active(this);
     ErrorTrap trap(location::Form1::PushButton17_Click);
     trap(100, [&] { setBusy(true); });
     bool connecting = false;
-    trap(102, [&] { connecting = connectButton->text() == kConnectCaption; });
+    trap(102, [&] { connecting = !state_.connected; });
 
     bool failed = false;  // a failed connect continues with the tail of the disconnect
     if (connecting) {
@@ -101,7 +110,7 @@ void Form1::PushButton17_Click()
         if (!existing)
             failed = !openConnection(trap);
         if (!failed)
-            trap(138, [&] { connectButton->setText(kDisconnectCaption); });
+            trap(138, [&] { setConnected(true); });
     } else {
         trap(140, [&] { setStatusText(QStringLiteral("Disconnecting from %1...").arg(serverLabel())); });
         bool forget = false;
@@ -115,7 +124,7 @@ void Form1::PushButton17_Click()
         trap(152, [&] {
             if (!ChilkatImap1)
                 vc::raise(err::ObjectNotSet);
-            ChilkatImap1->Disconnect();
+            ChilkatImap1->Disconnect();  // its answer does not matter
         });
     }
     if (!connecting || failed)
@@ -124,7 +133,8 @@ void Form1::PushButton17_Click()
 }
 
 // A new connection object with the entered account, logged in; the folders
-// are listed twice and then let go. False when the login failed.
+// are listed twice and then let go. False when the login failed. Each
+// failure shows its box.
 bool Form1::openConnection(ErrorTrap &trap)
 {
     std::shared_ptr<clsChilkatIMAP> c;
@@ -136,14 +146,24 @@ bool Form1::openConnection(ErrorTrap &trap)
     if (!trap(122, [&] {
             if (!c)
                 vc::raise(err::ObjectNotSet);
-            ok = c->Connect();
+            const StepResult<void> connected = c->Connect();
+            ok = connected.ok();
+            if (!ok)
+                tellFailure(connected.fault());
         }))
         ok = false;
     if (!ok)
         return false;
     std::optional<QStringList> folders;
-    trap(126, [&] { folders = c->EnumMailFolders(); });
-    trap(128, [&] { folders = c->EnumMailFolders(); });
+    const auto listFolders = [&] {
+        const StepResult<QStringList> listed = c->EnumMailFolders();
+        if (listed)
+            folders = *listed;
+        else
+            tellFailure(listed.fault());
+    };
+    trap(126, listFolders);
+    trap(128, listFolders);
     trap(130, [&] { setStatusText(QStringLiteral("Enumerating folders...")); });
     trap(132, [&] { folders.reset(); });
     trap(134, [&] { setStatusText(QStringLiteral("Connected to %1. Please select folder.").arg(serverLabel())); });
@@ -153,12 +173,18 @@ bool Form1::openConnection(ErrorTrap &trap)
 void Form1::disconnectTail(ErrorTrap &trap)
 {
     trap(154, [&] { clearResults(); });
-    trap(156, [&] { connectButton->setText(kConnectCaption); });
+    trap(156, [&] { setConnected(false); });
     int stay = 0;
     if (trap(158, [&] { stay = settings::readInt16(settings::key::StayConnected); }))
         trap(stay != 0 ? 160 : 162, [&] { rememberMeBox->setCheckState(stay != 0 ? Qt::Checked : Qt::Unchecked); });
     trap(164, [&] { oChilkat.reset(); });
     trap(166, [&] { setStatusText(QStringLiteral("Disconnected from %1.").arg(serverLabel())); });
+}
+
+void Form1::setConnected(bool connected)
+{
+    state_.connected = connected;
+    connectButton->setText(connected ? kDisconnectCaption : kConnectCaption);
 }
 
 QString Form1::serverLabel() const

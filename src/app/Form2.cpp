@@ -16,7 +16,7 @@ namespace vc {
 
 Form2::Form2()
     : SingleRuleWindow(QStringLiteral("Form2"), QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745,
-                       Rule::StartsWith, location::Form2::PushButton4_Click)
+                       Rule::Between, location::Form2::PushButton4_Click)
 {
     using namespace formdesign;
     helpButton = pushButton(this, "PushButton11", QStringLiteral("Help"), 120, 120, 7800, 405);

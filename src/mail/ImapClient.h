@@ -54,29 +54,27 @@ public:
     // ImapComponent
     void setSsl(bool on) override { ssl_ = on; }
     void setPort(int port) override { port_ = port; }
-    int Connect(const QString &host) override;
-    QString SendRawCommand(const QString &cmd) override;
+    ImapResult<void> Connect(const QString &host) override;
+    ImapResult<QString> SendRawCommand(const QString &cmd) override;
     // LOGIN; AUTHENTICATE PLAIN where the server has disabled LOGIN.
-    int Login(const QString &user, const QString &password) override;
-    std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
-    int SelectMailbox(const QString &mailbox) override;
+    ImapResult<void> Login(const QString &user, const QString &password) override;
+    ImapResult<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
+    ImapResult<MailboxStatus> SelectMailbox(const QString &mailbox) override;
     int NumMessages() override;
-    std::unique_ptr<MailRecord> FetchSingle(int number, bool bUid) override;
+    ImapResult<MailRecord> FetchSingle(int number, bool bUid) override;
     QString LastErrorText() const override { return session_.lastError(); }
-    int Disconnect() override;
+    ImapResult<void> Disconnect() override;
     // AUTHENTICATE OAUTHBEARER (preferred) or XOAUTH2, with the initial response
     // on the command line when the server has SASL-IR. A refused token fails
     // with kind Refusal and the server's decoded reason; the token (plain or
     // encoded) never appears in an error text.
-    int LoginWithToken(const QString &user, const QString &token) override;
+    ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
-
-    // The kind of failure of the last operation (None after a success), and,
-    // when the server's certificate was refused, the reasons (QSslError texts).
-    ImapFailure lastFailure() const override { return session_.lastFailure(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
-    quint32 uidValidity() const override { return uidValidity_; }
 
+    // The kind of failure of the last operation (None after a success); the
+    // operations' results carry the same.
+    ImapFailure lastFailure() const { return session_.lastFailure(); }
     // Configuration; each applies to the next operation (the CA file to the next Connect).
     void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }
     int timeoutMs() const { return session_.timeoutMs; }
@@ -109,6 +107,8 @@ public:
     QStringList capabilities() const { return session_.capabilities(); }
     // The mailbox selected last, as the caller named it; empty when none is selected.
     QString selectedMailbox() const { return session_.selected(); }
+    // The UIDVALIDITY of the mailbox selected last (0 when unknown).
+    quint32 uidValidity() const { return uidValidity_; }
 
     // --- Waiting for news of the selected mailbox (ImapClientIdle.cpp) ---
     //
@@ -214,7 +214,15 @@ private:
     Outcome drainReadAhead(const QString &op);
     void forgetReadAhead();  // the planner's and the decoder's
 
+    // The result of an operation that ended with `outcome`: its value on
+    // success, else the fault of the session's last outcome. After Destroyed
+    // nothing of this client is touched.
+    ImapResult<void> ended(Outcome outcome) const;
+    ImapResult<void> failed() const { return session_.lastFault(); }
+    static ImapFault destroyedFault();
+
     // Fetching (ImapClientFetch.cpp)
+    std::unique_ptr<MailRecord> fetchOne(int number, bool bUid);
     std::unique_ptr<MailRecord> fetchInWalk(int number, const QString &op, bool *askAlone);
     std::unique_ptr<MailRecord> fetchAlone(int number, bool bUid, const QString &op);
     std::unique_ptr<MailRecord> takeKept(int number, const QString &op);
@@ -248,21 +256,21 @@ private:
     QByteArray uidFetchItems() const;
 
     // AUTHENTICATE `mechanism` with the raw (not yet base64) initial response.
-    int authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
+    ImapResult<void> authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
 
     bool ssl_ = true;
     int port_ = 993;
     QString host_;  // as given to the last Connect
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-    quint32 uidValidity_ = 0;  // of the mailbox selected last
-    ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
+    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
     AheadMode aheadMode_ = AheadMode::Sequence;
     UidSet walkUids_;           // the UID walk's UIDs, position p at index p - 1
     QString walkMailbox_;       // its mailbox, as selected
     quint32 walkValidity_ = 0;  // and that mailbox's UIDVALIDITY
+    quint32 uidValidity_ = 0;   // of the mailbox selected last (0: unknown)
     UidWalkOptions walkOptions_;
     std::map<int, QStringList> walkLabels_;  // X-GM-LABELS of messages not yet handed out, by position
     ImapSession session_;

@@ -20,6 +20,15 @@ QString describe(const ImapResponse &r)
     return QString::fromUtf8(s);
 }
 
+// What the server said in a status response: its code in brackets, then its text.
+QString serverWords(const ImapResponse &r)
+{
+    QByteArray s = r.code.isEmpty() ? QByteArray() : '[' + r.code + ']';
+    if (!r.text.isEmpty())
+        s += (s.isEmpty() ? "" : " ") + r.text;
+    return QString::fromUtf8(s);
+}
+
 QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
 {
     QStringList caps;
@@ -307,13 +316,14 @@ void ImapSession::succeed(const QString &op)
 
 void ImapSession::fail(const QString &op, const ImapFault &fault)
 {
-    setOutcome(redact(op + QStringLiteral(" failed: ") + fault.reason), fault.kind);
+    setOutcome(redact(op + QStringLiteral(" failed: ") + fault.reason), fault.kind, redact(fault.serverText));
 }
 
-void ImapSession::setOutcome(const QString &text, ImapFailure kind)
+void ImapSession::setOutcome(const QString &text, ImapFailure kind, const QString &serverText)
 {
     lastError_ = text;
     lastFailure_ = kind;
+    lastServerText_ = serverText;
 }
 
 QString ImapSession::redact(QString text) const
@@ -363,7 +373,8 @@ void ImapSession::greeted(const ImapResponse &r)
     if (r.kind == ImapResponse::Untagged && (r.status == "OK" || r.status == "PREAUTH"))
         complete(true);
     else if (r.kind == ImapResponse::Untagged && r.status == "BYE")
-        abandon({ImapFailure::Refusal, QStringLiteral("the server refused the connection: ") + describe(r)});
+        abandon({ImapFailure::Refusal, QStringLiteral("the server refused the connection: ") + describe(r),
+                 serverWords(r)});
     else
         abandon({ImapFailure::Protocol,
                  QStringLiteral("the server's greeting is not IMAP: ") + QString::fromUtf8(r.raw.left(120))});
@@ -435,7 +446,7 @@ void ImapSession::received(ImapResponse &r)
             break;  // not ours (a late answer of an abandoned command cannot come: we reconnect)
         {
             const bool ok = r.status == "OK";
-            const ImapFault fault = ok ? ImapFault() : ImapFault{ImapFailure::Refusal, describe(r)};
+            const ImapFault fault = ok ? ImapFault() : ImapFault{ImapFailure::Refusal, describe(r), serverWords(r)};
             p->tagged = std::move(r);
             complete(ok, fault);
         }
@@ -446,8 +457,10 @@ void ImapSession::received(ImapResponse &r)
 void ImapSession::dropped(const ImapFault &fault)
 {
     ImapFault why = fault;
-    if (!bye_.isEmpty() && connection_.certificateErrors().isEmpty())
+    if (!bye_.isEmpty() && connection_.certificateErrors().isEmpty()) {
         why.reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+        why.serverText = QString::fromUtf8(bye_);
+    }
     if (hooks.losing)
         hooks.losing(why, 0);
     abandon(why);

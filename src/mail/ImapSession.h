@@ -91,9 +91,12 @@ public:
     // --- Outcome of the last operation.
     void succeed(const QString &op);
     void fail(const QString &op, const ImapFault &fault);  // the password, if any, is masked
-    void setOutcome(const QString &text, ImapFailure kind);
+    void setOutcome(const QString &text, ImapFailure kind, const QString &serverText = QString());
     QString lastError() const { return lastError_; }
     ImapFailure lastFailure() const { return lastFailure_; }
+    // The last outcome as a fault value: the kind, the error text as its
+    // reason, and what the server said (its NO, BAD or BYE text), if anything.
+    ImapFault lastFault() const { return {lastFailure_, lastError_, lastServerText_}; }
 
     // --- State.
     bool isOpen() const { return connection_.isOpen(); }
@@ -144,6 +147,7 @@ private:
 
     QString lastError_;
     ImapFailure lastFailure_ = ImapFailure::None;
+    QString lastServerText_;
     QStringList capabilities_;
     QString selected_;
     int exists_ = 0;

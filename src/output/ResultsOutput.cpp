@@ -70,8 +70,9 @@ bool copyPadded(OutputHost &host, const RowSource &rows, const QString &location
     PaddedShape shape;
     trap(102, [&] { shape = measurePadded(rows, padding); });
     if (shape.utf8Bytes > output::kClipboardLimitBytes) {
-        trap(104,
-             [&] { dialogs().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning); });
+        trap(104, [&] {
+            host.boxes().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning);
+        });
         return false;
     }
     QString out;
@@ -96,7 +97,7 @@ void copyCommand(OutputHost &host, const ResultsModel &results, const QString &l
         copied = copy(host, rows);
     });
     if (copied)
-        trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
+        trap(106, [&] { host.boxes().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
     trap(108, [&] { host.setBusy(false); });
     trap(110, [&] { host.setStatus(output::kIdleStatus); });
 }
@@ -108,7 +109,7 @@ QString chooseSaveFile(OutputHost &host, bool commaDelimited)
 {
     const SaveFileRequest request{output::kSaveTitle, commaDelimited ? output::kCommaSaveFilter : output::kSaveFilter,
                                   host.saveFolder(), commaDelimited ? output::kCommaFileName : output::kTextFileName};
-    const SaveFileChoice choice = dialogs().saveFile(request);
+    const SaveFileChoice choice = host.boxes().saveFile(request);
     if (choice.path.isEmpty())
         return QString();
     const QString path = withFilterExtension(choice.path, request.filter, choice.filter);
@@ -126,7 +127,7 @@ void saveCommand(OutputHost &host, const ResultsModel &results, const QString &l
     bool go = false;
     trap(102, [&] {
         go = !QFileInfo::exists(name)
-             || dialogs().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
+             || host.boxes().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
                     == BoxAnswer::Yes;
     });
     if (!go)

@@ -9,6 +9,7 @@
 
 namespace vc {
 
+class Dialogs;
 class ResultsModel;
 
 // The rows the output commands read: any number of columns, a tick state per row.
@@ -90,6 +91,7 @@ public:
     virtual void setStatus(const QString &text) = 0;         // the progress bar's text
     virtual void setBusy(bool busy) = 0;                     // hourglass / default pointer
     virtual void setClipboardText(const QString &text) = 0;  // clear the clipboard, then set the text
+    virtual Dialogs &boxes() = 0;                            // the confirmation, the save dialog, questions
     // The folder the save dialog opens in (empty: the dialog's own), and the
     // folder of a file the user chose to save to.
     virtual QString saveFolder() const { return QString(); }

@@ -65,9 +65,9 @@ private Q_SLOTS:
         QVERIFY(w->ChilkatImap1 != nullptr);
         QVERIFY(w->oChilkat == nullptr);
         const RuleMembers &m = w->members;
-        QVERIFY(!m.mExtractAllEmailData && !m.mExtractAllEmailDataContaining && !m.mExtractAllEmailDataContaininglist
-                && !m.mExtractAllEmailDataNotContaining && !m.mExtractAllEmailDataStartsWith
-                && !m.mExtractAllEmailDataLineNumber);
+        QVERIFY(!m.mExtractAllEmailData() && !m.mExtractAllEmailDataContaining()
+                && !m.mExtractAllEmailDataContaininglist() && !m.mExtractAllEmailDataNotContaining()
+                && !m.mExtractAllEmailDataStartsWith() && !m.mExtractAllEmailDataLineNumber());
         QVERIFY(w.fake->logins.isEmpty());  // no auto-connect
         QVERIFY(d.boxes.isEmpty());
     }

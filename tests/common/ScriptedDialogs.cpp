@@ -75,6 +75,30 @@ void ScriptedDialogs::closeSignInCode()
     cancelSignIn = nullptr;
 }
 
+void ScriptedDialogs::notice(const QString &text)
+{
+    messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+}
+
+SignInUi &installedDialogsUi()
+{
+    struct Forward : SignInUi {
+        bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
+        void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                            std::function<void()> cancel) override
+        {
+            dialogs().showSignInCode(message, code, address, std::move(cancel));
+        }
+        void closeSignInCode() override { dialogs().closeSignInCode(); }
+        void notice(const QString &text) override
+        {
+            dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+        }
+    };
+    static Forward forward;
+    return forward;
+}
+
 QStringList ScriptedDialogs::texts() const
 {
     QStringList out;

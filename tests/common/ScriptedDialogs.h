@@ -1,6 +1,7 @@
 #pragma once
 #include "ScriptedBrowser.h"
 #include "core/Dialogs.h"
+#include "mail/signin/SignInUi.h"
 
 #include <QList>
 #include <QString>
@@ -10,8 +11,9 @@ namespace vc::test {
 
 // A Dialogs that never shows anything: it records every box and answers from a
 // script (queued answers first, then the defaults). Installs itself for its
-// lifetime.
-class ScriptedDialogs : public Dialogs {
+// lifetime. As a sign-in's UI it records the same way (a notice is an
+// information box).
+class ScriptedDialogs : public Dialogs, public SignInUi {
 public:
     struct Box {
         enum Kind { Message, Input, SaveFile, OpenFiles } kind = Message;
@@ -34,6 +36,7 @@ public:
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,
                         std::function<void()> cancel) override;
     void closeSignInCode() override;
+    void notice(const QString &text) override;
 
     QList<BoxAnswer> answers;      // for message boxes with Yes/No (default: No)
     QStringList inputs;            // for input boxes (default: empty = Cancel)
@@ -67,5 +70,9 @@ public:
 private:
     Dialogs *previous_ = nullptr;
 };
+
+// A sign-in UI that hands everything to the Dialogs installed when it is used
+// (the test's ScriptedDialogs), as the programs' own UIs do.
+SignInUi &installedDialogsUi();
 
 }  // namespace vc::test

@@ -73,12 +73,14 @@ private Q_SLOTS:
         conn.setUsername(QStringLiteral("u"));
         conn.setPassword(QStringLiteral("p"));
         conn.setErrorLogPath(log);
-        QList<int> delivered;
-        connect(&conn, &clsChilkatIMAP::MailExtractListing, this,
-                [&](const MailRecord &record) { delivered << record.uID; });
+        struct Delivered : WalkObserver {
+            QList<int> numbers;
+            void delivered(const MailRecord &record) override { numbers << record.uID; }
+        } delivered;
         conn.setCurrentLocation(1);
         conn.setMaxRecord(3);
-        conn.StartMailExtraction(QStringLiteral("INBOX"));
+        conn.StartMailExtraction(QStringLiteral("INBOX"), &delivered);
+        QCOMPARE(delivered.numbers, (QList<int>{1, 3}));
         QCOMPARE(server.count("FETCH"), 3);
 
         const QByteArray bytes = readFile(log);

@@ -333,7 +333,7 @@ void RuleWindowsTest::startExtractingHandsOverTheRule()
     QCOMPARE(calls[0].button, f2->PushButton4);
     QCOMPARE(calls[0].caption, QStringLiteral("Start Extracting"));
     QCOMPARE(calls[0].window, static_cast<QWidget *>(f2));
-    QVERIFY(calls[0].rule == Rule::StartsWith);
+    QVERIFY(calls[0].rule == Rule::Between);
     QCOMPARE(calls[0].location, QStringLiteral("Vellumcast.Form2.PushButton4_Click"));
     QCOMPARE(calls[1].button, f3->PushButton4);
     QCOMPARE(calls[1].window, static_cast<QWidget *>(f3));

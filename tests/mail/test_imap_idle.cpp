@@ -74,9 +74,9 @@ void TestImapIdle::cleanup()
 
 bool TestImapIdle::toSelected()
 {
-    return client->Connect(QStringLiteral("127.0.0.1")) == 1
-           && client->Login(QStringLiteral("u"), QStringLiteral("pw")) == 1
-           && client->SelectMailbox(QStringLiteral("INBOX")) == 1;
+    return client->Connect(QStringLiteral("127.0.0.1")).ok()
+           && client->Login(QStringLiteral("u"), QStringLiteral("pw")).ok()
+           && client->SelectMailbox(QStringLiteral("INBOX")).ok();
 }
 
 ImapClient::ChangeHandler TestImapIdle::recordAndStopAt(const QString &last)
@@ -256,8 +256,8 @@ void TestImapIdle::notOfferedOrNotSelected()
     QCOMPARE(ended.fault().kind, ImapFailure::BadRequest);
     QCOMPARE(ended.fault().reason, QStringLiteral("the server does not offer IDLE"));
 
-    QVERIFY(client->Connect(QStringLiteral("127.0.0.1")) == 1);
-    QVERIFY(client->Login(QStringLiteral("u"), QStringLiteral("pw")) == 1);
+    QVERIFY(client->Connect(QStringLiteral("127.0.0.1")).ok());
+    QVERIFY(client->Login(QStringLiteral("u"), QStringLiteral("pw")).ok());
     ended = client->idle({});
     QCOMPARE(ended.fault().kind, ImapFailure::NotSelected);
     ended = client->poll({}, 100);
@@ -298,9 +298,9 @@ void TestImapIdle::pollingEndsOnItsPeriod()
         ++noops;
         server->send(tag + " OK NOOP completed\r\n");
     };
-    QVERIFY(client->Connect(QStringLiteral("127.0.0.1")) == 1);
-    QVERIFY(client->Login(QStringLiteral("u"), QStringLiteral("pw")) == 1);
-    QVERIFY(client->SelectMailbox(QStringLiteral("INBOX")) == 1);
+    QVERIFY(client->Connect(QStringLiteral("127.0.0.1")).ok());
+    QVERIFY(client->Login(QStringLiteral("u"), QStringLiteral("pw")).ok());
+    QVERIFY(client->SelectMailbox(QStringLiteral("INBOX")).ok());
     const auto ended = client->poll({}, 100, 450);
     QVERIFY2(ended, qPrintable(ended.fault().reason));
     QCOMPARE(*ended, WaitEnd::Period);

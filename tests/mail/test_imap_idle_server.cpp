@@ -52,9 +52,9 @@ bool TestImapIdleServer::signIn(ImapClient &client)
 {
     client.configure(TestServer::config());
     client.setPort(TestServer::port());
-    return client.Connect(TestServer::config().host) == 1
-           && client.Login(TestServer::user(), TestServer::password()) == 1
-           && client.SelectMailbox(QStringLiteral("Inbox")) == 1;
+    return client.Connect(TestServer::config().host).ok()
+           && client.Login(TestServer::user(), TestServer::password()).ok()
+           && client.SelectMailbox(QStringLiteral("Inbox")).ok();
 }
 
 QList<qint64> TestImapIdleServer::deliverWhileWaiting(ImapClient &client, bool idle, const QByteArray &subject,

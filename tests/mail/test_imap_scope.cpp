@@ -60,8 +60,8 @@ private:
 bool TestImapScope::open(ImapClient &client, bool select)
 {
     vc::test::connectPlain(client, *server);
-    return client.Connect(QStringLiteral("127.0.0.1")) == 1
-           && (!select || client.SelectMailbox(QStringLiteral("INBOX")) == 1);
+    return client.Connect(QStringLiteral("127.0.0.1")).ok()
+           && (!select || client.SelectMailbox(QStringLiteral("INBOX")).ok());
 }
 
 void TestImapScope::search_data()
@@ -184,7 +184,7 @@ void TestImapScope::searchRefusedBeforeTheWire()
     QVERIFY(open(client, false));
     QCOMPARE(client.searchUids(f).fault().reason, QStringLiteral("UID SEARCH failed: no mailbox is selected"));
     QCOMPARE(failureName(client.lastFailure()), "NotSelected");
-    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("INBOX")).ok());
     f.gmailLabel = QStringLiteral("Work");
     const auto label = client.searchUids(f);
     QCOMPARE(label.fault().reason, QStringLiteral("UID SEARCH failed: labels are a feature of Gmail, and this server "

@@ -108,8 +108,8 @@ bool TestImapScopeServer::open(ImapClient &client, const QString &folder)
 {
     client.configure(TestServer::config());
     client.setPort(TestServer::port());
-    return client.Connect(TestServer::config().host) == 1
-           && client.Login(TestServer::user(), TestServer::password()) == 1 && client.SelectMailbox(folder) == 1;
+    return client.Connect(TestServer::config().host).ok()
+           && client.Login(TestServer::user(), TestServer::password()).ok() && client.SelectMailbox(folder).ok();
 }
 
 void TestImapScopeServer::foldersWithAwkwardNames()
@@ -138,7 +138,7 @@ void TestImapScopeServer::foldersWithAwkwardNames()
         QVERIFY2(status, qPrintable(status.fault().reason));
         QCOMPARE(status->messages, i + 1);
         QCOMPARE(status->uidNext, quint32(i + 2));
-        QCOMPARE(client.SelectMailbox(awkward[i]), 1);
+        QVERIFY(client.SelectMailbox(awkward[i]).ok());
         QCOMPARE(status->uidValidity, client.uidValidity());
         const auto all = client.searchUids({});
         QVERIFY2(all, qPrintable(all.fault().reason));
@@ -298,8 +298,8 @@ void TestImapScopeServer::uidWalkOverAFolderWithHoles()
     QCOMPARE(failed,
              (QStringList{QStringLiteral("20"), QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("299")}));
     QVERIFY(client.isConnected());
-    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
-    QCOMPARE(client.Disconnect(), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("INBOX")).ok());
+    QVERIFY(client.Disconnect().ok());
 }
 
 QTEST_GUILESS_MAIN(TestImapScopeServer)

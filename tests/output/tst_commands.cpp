@@ -33,6 +33,8 @@ public:
     bool failClipboard = false;
     void setStatus(const QString &t) override { calls << "status:" + t; }
     void setBusy(bool b) override { calls << (b ? "busy" : "idle"); }
+    // The boxes go to whatever Dialogs the test installed (ScriptedDialogs).
+    Dialogs &boxes() override { return dialogs(); }
     void setClipboardText(const QString &t) override
     {
         calls << "clipboard";

@@ -78,7 +78,7 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs d;
         QString first, second;
         {
-            OAuthSession session(s, QStringLiteral("tester@outlook.com"));
+            OAuthSession session(s, QStringLiteral("tester@outlook.com"), vc::test::installedDialogsUi());
             session.notice = [this](const QString &t) { notices << t; };
             QVERIFY2(session.accessToken(&first), qPrintable(session.lastError()));
         }
@@ -86,7 +86,7 @@ private Q_SLOTS:
         OAuthSession::clearMemory();
         OAuthSettings quiet = s;
         quiet.interactive = false;
-        OAuthSession session(quiet, QStringLiteral("tester@outlook.com"));
+        OAuthSession session(quiet, QStringLiteral("tester@outlook.com"), vc::test::installedDialogsUi());
         session.notice = [this](const QString &t) { notices << t; };
         QCOMPARE(session.accessToken(&second), present);
         if (present) {

@@ -186,7 +186,7 @@ private Q_SLOTS:
         d.browserOpens = false;
         d.enterSignInCodes = true;
         d.playBrowser = true;
-        OAuthFlows f(s, QStringLiteral("tester@gmail.com"), {}, {});
+        OAuthFlows f(s, QStringLiteral("tester@gmail.com"), {}, {}, vc::test::installedDialogsUi());
         OAuthTokens t;
         QVERIFY2(f.signIn(&t), qPrintable(f.error()));
         QCOMPARE(d.signInCodes.size(), 1);
@@ -202,7 +202,7 @@ private Q_SLOTS:
                  QStringLiteral("not-so-secret"));
         // Google asked for the device code flow explicitly: a clear refusal.
         s.flow = OAuthFlow::Device;
-        OAuthFlows g(s, QStringLiteral("tester@gmail.com"), {}, {});
+        OAuthFlows g(s, QStringLiteral("tester@gmail.com"), {}, {}, vc::test::installedDialogsUi());
         QVERIFY(!g.signIn(&t));
         QCOMPARE(g.failure(), OAuthFailure::Setup);
         QVERIFY(g.error().contains(QStringLiteral("Google offers no sign-in with a code")));

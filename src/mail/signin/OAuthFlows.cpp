@@ -1,9 +1,9 @@
 #include "mail/signin/OAuthFlows.h"
 
-#include "core/Dialogs.h"
 #include "mail/signin/LoopbackRedirect.h"
 #include "mail/signin/Pkce.h"
 #include "mail/signin/Sasl.h"
+#include "mail/signin/SignInUi.h"
 #include "mail/signin/SignInWait.h"
 
 #include <QDeadlineTimer>
@@ -29,19 +29,23 @@ qint64 numberMember(const QJsonObject &o, const char *key, qint64 min, qint64 ma
 
 // Closes the sign-in code box when the flow ends, however it ends.
 struct CodeBox {
+    explicit CodeBox(SignInUi &ui) : ui_(ui) {}
     bool shown = false;
     ~CodeBox()
     {
         if (shown)
-            dialogs().closeSignInCode();
+            ui_.closeSignInCode();
     }
+
+private:
+    SignInUi &ui_;
 };
 
 }  // namespace
 
 OAuthFlows::OAuthFlows(const OAuthSettings &settings, const QString &account, std::function<bool()> aborted,
-                       std::function<void(const QString &)> status)
-    : settings_(settings), account_(account), aborted_(std::move(aborted)), status_(std::move(status)),
+                       std::function<void(const QString &)> status, SignInUi &ui)
+    : settings_(settings), account_(account), aborted_(std::move(aborted)), status_(std::move(status)), ui_(ui),
       http_(settings.requestTimeoutMs, [this] { return aborted_ && aborted_(); })
 {}
 
@@ -175,17 +179,17 @@ bool OAuthFlows::browserFlow(OAuthTokens *out)
 bool OAuthFlows::waitForBrowser(LoopbackRedirect &listener, const QUrl &url, OAuthTokens *out,
                                 const QByteArray &verifier)
 {
-    CodeBox box;
+    CodeBox box(ui_);
     bool cancelled = false;
-    if (!dialogs().openUrl(url)) {
+    if (!ui_.openUrl(url)) {
         if (provider_->hasDeviceFlow() && !endpoints_.deviceCode.isEmpty()) {
             listener.close();
             return deviceFlow(out);
         }
         box.shown = true;
-        dialogs().showSignInCode(QStringLiteral("No web browser could be opened. Open this address in a browser "
-                                                "on this computer to sign in:"),
-                                 QString(), url, [&cancelled] { cancelled = true; });
+        ui_.showSignInCode(QStringLiteral("No web browser could be opened. Open this address in a browser "
+                                          "on this computer to sign in:"),
+                           QString(), url, [&cancelled] { cancelled = true; });
     }
     say(QStringLiteral("Waiting for sign-in in your browser..."));
     const WaitOutcome outcome =
@@ -258,10 +262,10 @@ bool OAuthFlows::deviceFlow(OAuthTokens *out)
     QString message = r.json.value(QLatin1String("message")).toString();
     if (message.isEmpty())
         message = QStringLiteral("To sign in, open %1 in a web browser and enter the code %2.").arg(address, userCode);
-    CodeBox box;
+    CodeBox box(ui_);
     bool cancelled = false;
     box.shown = true;
-    dialogs().showSignInCode(message, userCode, QUrl(address), [&cancelled] { cancelled = true; });
+    ui_.showSignInCode(message, userCode, QUrl(address), [&cancelled] { cancelled = true; });
     say(QStringLiteral("Waiting for sign-in: enter the code %1 at %2").arg(userCode, address));
     const auto aborted = aborted_;
     aborted_ = [&cancelled, aborted] { return cancelled || (aborted && aborted()); };

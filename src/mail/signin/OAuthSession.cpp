@@ -3,6 +3,7 @@
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
 #include "mail/signin/Sasl.h"
+#include "mail/signin/SignInUi.h"
 #include "mail/signin/TokenCommand.h"
 #include "mail/signin/TokenStore.h"
 
@@ -22,8 +23,9 @@ QHash<QString, OAuthSession::Cached *> &OAuthSession::memory()
     return m;
 }
 
-OAuthSession::OAuthSession(OAuthSettings settings, QString account)
-    : settings_(std::move(settings)), account_(std::move(account))
+OAuthSession::OAuthSession(OAuthSettings settings, QString account, SignInUi &ui)
+    : notice([&ui](const QString &text) { ui.notice(text); }), settings_(std::move(settings)),
+      account_(std::move(account)), ui_(ui)
 {}
 
 OAuthSession::~OAuthSession() = default;
@@ -147,7 +149,7 @@ bool OAuthSession::renewOrSignIn(QString *token)
 {
     Cached &c = cached();
     c.accessToken.clear();
-    OAuthFlows flows(settings_, account_, aborted, status);
+    OAuthFlows flows(settings_, account_, aborted, status, ui_);
     if (!flows.prepare())
         return fail(flows.failure(), flows.error());
     QString refresh = c.refreshToken;
