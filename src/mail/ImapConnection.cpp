@@ -51,6 +51,11 @@ qint64 ImapConnection::pendingMessageNumber() const
     return headNumber(parser_.pendingHead());
 }
 
+qint64 ImapConnection::bufferedBytes() const
+{
+    return socket_ ? socket_->bytesAvailable() : 0;
+}
+
 std::optional<ImapFault> ImapConnection::trust(const QString &caFile)
 {
     if (!QSslSocket::supportsSsl())
@@ -87,6 +92,7 @@ std::optional<ImapFault> ImapConnection::open(const QString &host, int port, boo
     }
     auto *s = new QSslSocket(this);
     socket_ = s;
+    s->setReadBufferSize(readBufferLimit());
     connect(s, &QSslSocket::readyRead, this, &ImapConnection::readSocket);
     connect(s, &QSslSocket::errorOccurred, this, &ImapConnection::socketError);
     connect(s, &QSslSocket::disconnected, this, &ImapConnection::socketClosed);

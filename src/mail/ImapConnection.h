@@ -61,6 +61,15 @@ public:
     // The reasons the server's certificate was refused at the last open (QSslError texts).
     QStringList certificateErrors() const { return sslErrors_; }
 
+    // The most the socket keeps read and not yet handed to the parser: one
+    // response's budget and a margin. Once that much waits (while a handler of
+    // a response runs the event loop, say), the socket stops reading and the
+    // server waits.
+    static constexpr qint64 kReadMargin = qint64(1) << 20;
+    qint64 readBufferLimit() const { return parser_.maxResponseBytes() + kReadMargin; }
+    // What the socket holds read and not yet handed to the parser.
+    qint64 bufferedBytes() const;
+
 private:
     std::optional<ImapFault> trust(const QString &caFile);
     void readSocket();
