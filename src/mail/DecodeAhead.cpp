@@ -27,7 +27,7 @@ void DecodeAhead::start(int number, const QByteArray &raw)
         return;
     Job job;
     job.raw = raw;
-    job.result = QtConcurrent::run(&pool_, [raw] { return decodeMessage(raw); });
+    job.result = QtConcurrent::run(&pool_, [raw, needs = needs_] { return decodeMessage(raw, needs); });
     bytes_ += raw.size();
     jobs_.emplace(number, std::move(job));
 }
@@ -45,6 +45,14 @@ std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
     ++handedOut_;
     // A job that has not started yet runs here rather than being waited for.
     return job.result.result();
+}
+
+void DecodeAhead::setNeeds(const DecodeNeeds &needs)
+{
+    if (needs == needs_)
+        return;
+    clear();
+    needs_ = needs;
 }
 
 void DecodeAhead::clear()

@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/ImapComponent.h"
+#include "mail/MimeDecode.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -14,7 +15,8 @@ namespace vc {
 // streaming, so that a walk mostly finds the message it asks for decoded
 // already. The client drives it from its own thread: start() a message that
 // has fully arrived ahead of the caller, take() it when the caller asks for it.
-// The result is the one decodeMessage() gives on the caller's thread.
+// The result is the one decodeMessage() gives on the caller's thread for the
+// same needs.
 //
 // Bounded: the raw messages being decoded or decoded and not yet taken hold at
 // most `limit` bytes (wants() says whether one more fits; one message always
@@ -28,6 +30,10 @@ public:
 
     void setLimit(qint64 bytes) { limit_ = qMax<qint64>(1, bytes); }
     qint64 limit() const { return limit_; }
+    // What the messages started from now on are decoded for; messages started
+    // for other needs are forgotten.
+    void setNeeds(const DecodeNeeds &needs);
+    const DecodeNeeds &needs() const { return needs_; }
 
     // Whether a raw message of `size` bytes may start now.
     bool wants(qint64 size) const { return jobs_.empty() || bytes_ + size <= limit_; }
@@ -55,6 +61,7 @@ private:
     qint64 bytes_ = 0;
     qint64 handedOut_ = 0;
     qint64 limit_;
+    DecodeNeeds needs_;
     QThreadPool pool_;
 };
 
