@@ -530,6 +530,16 @@ void TestMimeDecode::htmlToText_data()
                                             << "bold x";
     QTest::newRow("empty") << ""
                            << "";
+    QTest::newRow("words, breaks and spaces mixed")
+        << "<P>Hello  <B>world</B>,\r\n  how<BR>are\tyou?&nbsp;Fine&amp;well</P> end"
+        << QStringLiteral("Hello world, how\r\nare you? Fine&well\r\nend");
+    QTest::newRow("no-break space inside a word") << QStringLiteral("ab\u00A0cd \u00A0 e") << "ab cd   e";
+    QTest::newRow("tag names longer than the known ones") << "a<blockquotes>b</blockquotes><paragraphs-longer>c<br>d"
+                                                          << "abc\r\nd";
+    QTest::newRow("pre: spaces kept, line ends made CR LF") << "<pre>  x\r\r\n\n y </pre>"
+                                                            << "  x\r\n\r\n y";
+    QTest::newRow("astral characters and references")
+        << QStringLiteral("\U0001F600 &#x1F601;x") << QStringLiteral("\U0001F600 \U0001F601x");
 }
 
 void TestMimeDecode::htmlToText()
