@@ -246,6 +246,16 @@ namespace {
 // Bytes in pieces, as a file is written.
 using ByteSink = std::function<void(const QByteArray &)>;
 
+// The system encoding as an encoder that writes into the caller's buffer. Qt
+// takes the system encoding to be UTF-8 everywhere but on Windows, and its
+// UTF-8 encoder writes in place, where the system one builds a byte array of
+// every piece first and copies that.
+#ifdef Q_OS_WIN
+constexpr QStringConverter::Encoding kSystemEncoding = QStringConverter::System;
+#else
+constexpr QStringConverter::Encoding kSystemEncoding = QStringConverter::Utf8;
+#endif
+
 // Text in the system encoding, appended piece by piece with one encoder for the
 // whole text, so the bytes are those of the pieces encoded in one go (a
 // surrogate pair or a lone surrogate at a piece's end included). Without a sink
@@ -285,7 +295,7 @@ public:
     QByteArray takeWithRoom() { return std::move(out_); }
 
 private:
-    QStringEncoder encoder_{QStringConverter::System};
+    QStringEncoder encoder_{kSystemEncoding};
     ByteSink sink_;
     QByteArray out_;
 };
