@@ -3,10 +3,13 @@
 #include "mail/MimeDecode.h"
 
 #include <QByteArray>
-#include <QFuture>
 #include <QThreadPool>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace vc {
@@ -17,6 +20,11 @@ namespace vc {
 // has fully arrived ahead of the caller, take() it when the caller asks for it.
 // The result is the one decodeMessage() gives on the caller's thread for the
 // same needs.
+//
+// The messages started wait in one queue that the workers drain: a worker
+// takes the next message as soon as it is done with one, and only a queue
+// that no worker serves wakes one up, so messages that arrive in a burst cost
+// one hand-off between threads, not one each.
 //
 // Bounded: the raw messages being decoded or decoded and not yet taken hold at
 // most `limit` bytes (wants() says whether one more fits; one message always
@@ -54,10 +62,24 @@ public:
 
 private:
     struct Job {
-        QFuture<MailRecord> result;
         QByteArray raw;  // held, so its bytes stay where they are
+        DecodeNeeds needs;
+        // Guarded by mutex_:
+        enum State { Queued, Running, Done } state = Queued;
+        std::optional<MailRecord> result;
     };
-    std::map<int, Job> jobs_;
+    // What the workers share with the caller's thread.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::deque<std::shared_ptr<Job>> queue;
+        int workers = 0;  // running the drain loop
+    };
+    static void drain(const std::shared_ptr<Shared> &shared);
+
+    std::map<int, std::shared_ptr<Job>> jobs_;  // started, not taken; the caller's thread only
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    int maxWorkers_ = 1;
     qint64 bytes_ = 0;
     qint64 handedOut_ = 0;
     qint64 limit_;

@@ -81,6 +81,27 @@ private Q_SLOTS:
         QVERIFY(withHtml >= 2);  // the samples have HTML bodies that were left out
     }
 
+    // Taken while the workers are still at it: some waiting in the queue, some
+    // being decoded, some done; each is its own message, whatever the state.
+    void takenWhileTheWorkersRun()
+    {
+        const QList<QByteArray> raw = fixtures();
+        DecodeAhead ahead(qint64(1) << 30);
+        const int count = 40 * int(raw.size());
+        for (int n = 1; n <= count + 3; ++n) {
+            if (n <= count)
+                ahead.start(n, raw.at(n % raw.size()));
+            const int due = n - 3;  // a few behind, as a walk takes them
+            if (due < 1)
+                continue;
+            const std::optional<MailRecord> got = ahead.take(due, raw.at(due % raw.size()));
+            QVERIFY(got);
+            QCOMPARE(got->Subject, decodeMessage(raw.at(due % raw.size())).Subject);
+        }
+        QCOMPARE(ahead.messages(), 0);
+        QCOMPARE(ahead.handedOut(), qint64(count));
+    }
+
     void takenOnceInAnyOrder()
     {
         DecodeAhead ahead;
