@@ -214,17 +214,25 @@ private:
 
     // The end of the characters from `i` on that character() would add as
     // text one by one: no markup, no white space (outside <pre>), no line
-    // break (inside), no no-break space.
+    // break (inside), no no-break space. Outside <pre> a single blank between
+    // two such characters comes along: character() would keep it as one.
     qsizetype plainRunEnd(qsizetype i) const
     {
         const QChar *s = in_.constData();
-        while (i < n_) {
-            const char16_t u = s[i].unicode();
+        const auto plain = [&](qsizetype k) {
+            const char16_t u = s[k].unicode();
             if (u == '<' || u == '&' || u == 0xA0)
+                return false;
+            return pre_ > 0 ? u != '\r' && u != '\n' : !isHtmlSpace(s[k]);
+        };
+        const qsizetype start = i;
+        while (i < n_) {
+            if (plain(i))
+                ++i;
+            else if (pre_ == 0 && i > start && s[i].unicode() == ' ' && i + 1 < n_ && plain(i + 1))
+                i += 2;
+            else
                 break;
-            if (pre_ > 0 ? (u == '\r' || u == '\n') : isHtmlSpace(s[i]))
-                break;
-            ++i;
         }
         return i;
     }
