@@ -484,11 +484,13 @@ constexpr qsizetype kFieldCopyLimit = qsizetype(1) << 20;
 // it starts with a mailbox "From " line, or when it is larger than
 // kFieldCopyLimit: there its fields are a small part of the cost, and a copy
 // of the message would not be.
-QByteArray withRecordFieldsOnly(const QByteArray &raw)
+const QByteArray &withRecordFieldsOnly(const QByteArray &raw)
 {
     if (raw.size() > kFieldCopyLimit || raw.startsWith("From "))
         return raw;
-    QByteArray out;
+    // One buffer per thread, its room kept from message to message; the copy
+    // the caller holds is gone before the next message comes.
+    thread_local QByteArray trimmed;
     qsizetype copiedUpTo = 0;  // raw[copiedUpTo, at) is kept and not yet copied
     bool keep = true;          // whether the field being read stays, for its folded lines
     qsizetype at = 0;
@@ -507,17 +509,17 @@ QByteArray withRecordFieldsOnly(const QByteArray &raw)
             keep = isRecordField(*name);
         }
         if (!keep) {
-            if (out.isNull())
-                out.reserve(raw.size());
-            out.append(raw.constData() + copiedUpTo, at - copiedUpTo);
+            if (copiedUpTo == 0)
+                trimmed.truncate(0);
+            trimmed.append(raw.constData() + copiedUpTo, at - copiedUpTo);
             copiedUpTo = next;
         }
         at = next;
     }
     if (copiedUpTo == 0)
         return raw;
-    out.append(raw.constData() + copiedUpTo, raw.size() - copiedUpTo);
-    return out;
+    trimmed.append(raw.constData() + copiedUpTo, raw.size() - copiedUpTo);
+    return trimmed;
 }
 
 QDateTime decodeDate(GMimeMessage *message)
@@ -527,7 +529,14 @@ QDateTime decodeDate(GMimeMessage *message)
         return {};
     const qint64 seconds = g_date_time_to_unix(date);
     const int offsetSeconds = int(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND);
-    return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(offsetSeconds));
+    // Mail of one folder mostly comes from a few offsets: the zone of the last one is kept.
+    thread_local int lastOffset = 0;
+    thread_local QTimeZone lastZone(0);
+    if (offsetSeconds != lastOffset) {
+        lastZone = QTimeZone(offsetSeconds);
+        lastOffset = offsetSeconds;
+    }
+    return QDateTime::fromSecsSinceEpoch(seconds, lastZone);
 }
 
 // Every header field of the message, values unfolded and decoded.
@@ -568,7 +577,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
     GMimeParserOptions *options = parserOptions();
     // Both share the bytes of `message` when they change nothing.
     const QByteArray whole = withHeaderBlockEnd(message);
-    const QByteArray raw = needs.headers ? whole : withRecordFieldsOnly(whole);
+    const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole);
     tInvalidContentTypes = 0;
 
     // The memory stream reads the caller's bytes in place: it does not own the
