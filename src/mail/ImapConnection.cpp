@@ -209,9 +209,17 @@ void ImapConnection::readSocket()
     reading_ = true;
     QPointer<ImapConnection> self(this);
     while (socket_ && socket_->bytesAvailable() > 0) {
-        const QByteArray data = socket_->readAll();
+        // Everything that waits, read straight to where the parser keeps it.
+        for (qint64 left = socket_->bytesAvailable(); left > 0;) {
+            qsizetype room = 0;
+            char *to = parser_.room(qsizetype(qMin<qint64>(left, kReadPiece)), &room);
+            const qint64 got = to ? socket_->read(to, room) : 0;
+            parser_.filled(qsizetype(qMax<qint64>(0, got)));
+            if (got <= 0)
+                break;
+            left -= got;
+        }
         receiver_.heard();
-        parser_.feed(data);
         while (parser_.hasResponse()) {
             ImapResponse r = parser_.takeResponse();
             receiver_.received(r);

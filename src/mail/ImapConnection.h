@@ -67,6 +67,8 @@ public:
     // a response runs the event loop, say), the socket stops reading and the
     // server waits.
     static constexpr qint64 kReadMargin = qint64(1) << 20;
+    // Read from the socket in pieces of at most this many bytes.
+    static constexpr qint64 kReadPiece = qint64(4) << 20;
     qint64 readBufferLimit() const { return parser_.maxResponseBytes() + kReadMargin; }
     // What the socket holds read and not yet handed to the parser.
     qint64 bufferedBytes() const;
