@@ -280,6 +280,30 @@ public:
         if (sink_ && out_.size() >= kChunkBytes)
             flush();
     }
+    // Every row followed by `separator`, as append() of each would give: the
+    // room for a group of short rows is made once, not once a piece.
+    void appendRows(const QStringList &rows, QStringView separator)
+    {
+        constexpr qsizetype kGroupUnits = 16 * 1024;
+        const qsizetype n = rows.size();
+        for (qsizetype first = 0; first < n;) {
+            qsizetype units = rows.at(first).size() + separator.size();
+            qsizetype end = first + 1;
+            while (end < n && units + rows.at(end).size() + separator.size() <= kGroupUnits)
+                units += rows.at(end++).size() + separator.size();
+            const qsizetype at = out_.size();
+            out_.resize(at + encoder_.requiredSpace(units));
+            char *p = out_.data() + at;
+            for (qsizetype r = first; r < end; ++r) {
+                p = encoder_.appendToBuffer(p, rows.at(r));
+                p = encoder_.appendToBuffer(p, separator);
+            }
+            out_.truncate(p - out_.constData());
+            if (sink_ && out_.size() >= kChunkBytes)
+                flush();
+            first = end;
+        }
+    }
     void flush()
     {
         if (sink_ && !out_.isEmpty()) {
@@ -361,10 +385,7 @@ QByteArray commaFileBytes(const RowSource &rows)
 void appendRowBytes(const QStringList &rows, QStringView separator, QByteArray &out)
 {
     SystemText text(std::move(out));
-    for (const QString &row : rows) {
-        text.append(row);
-        text.append(separator);
-    }
+    text.appendRows(rows, separator);
     out = text.takeWithRoom();
 }
 
