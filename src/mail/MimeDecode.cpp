@@ -323,7 +323,8 @@ void findTextParts(GMimeObject *object, GMimePart **plain, GMimePart **html, int
 
 // A multipart whose boundary is missing (or never occurs) has no parts. Its
 // content is then shown as it stands: everything after the message's header
-// block, line ends untouched.
+// block, line ends untouched. `raw` is the message with all its header fields
+// (where the header block ends is looked for in it).
 QString unsplitMultipartText(GMimeObject *object, const QByteArray &raw)
 {
     if (!object || !GMIME_IS_MULTIPART(object) || g_mime_multipart_get_count(GMIME_MULTIPART(object)) > 0)
@@ -616,7 +617,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
                 if (needs.htmlBody)
                     email.HTMLTextBody = std::move(htmlText);
             } else {
-                email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), raw);
+                email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), whole);
             }
         }
     }

@@ -444,6 +444,9 @@ void TestMimeDecode::needsDecodeAlike_data()
     QTest::newRow("mailbox From line") << QByteArray("From a@example.org Mon Jun  2 10:00:00 2025\r\nX-A: "
                                                      "1\r\nSubject: s\r\n\r\nb\r\n");
     QTest::newRow("fields only, no blank line") << QByteArray("X-A: 1\r\nSubject: s\r\nX-B: 2");
+    QTest::newRow("multipart without its boundary, a field left out before the blank line")
+        << QByteArray("Subject: s\r\nContent-Type: multipart/mixed; boundary=\"open\r\nX-A: 1\n\r\nbody\r\n\r\n"
+                      "more\r\n");
     QTest::newRow("folded line first") << QByteArray(" lead\r\nX-A: 1\r\nSubject: s\r\n\r\nb\r\n");
     QTest::newRow("upper and lower case")
         << QByteArray("SUBJECT: up\r\nx-a: 1\r\ncontent-type: text/plain; charset=iso-8859-1\r\n"
