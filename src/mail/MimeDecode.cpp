@@ -441,10 +441,10 @@ QByteArray withHeaderBlockEnd(const QByteArray &raw)
 }
 
 // The header fields the record is made of, and those that say how the message
-// is built.
+// is built (Content-*; GMime reads a message's structure from them alone).
 bool isRecordField(QByteArrayView name)
 {
-    static const QByteArrayView kept[] = {"from", "subject", "date", "message-id", "mime-version"};
+    static const QByteArrayView kept[] = {"from", "subject", "date", "message-id"};
     if (name.size() >= 8 && qstrnicmp(name.data(), "content-", 8) == 0)
         return true;
     for (const QByteArrayView k : kept) {
