@@ -41,7 +41,7 @@ const QList<NamedRule> &rules()
          {QStringLiteral("lines")},
          {}},
         {QStringLiteral("between"),
-         Rule::StartsWith,
+         Rule::Between,
          QStringLiteral("each text between --start and --end"),
          {QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("show-duplicates")},
          {{QStringLiteral("start")}, {QStringLiteral("end")}}},
@@ -149,24 +149,23 @@ QList<cmdline::Option> ruleOptions(State *s)
              QStringLiteral("Sent"), &o.folder),
         choice(QStringLiteral("rule"), QStringLiteral("RULE"),
                QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
-               QStringLiteral("between"), rules(), &o.rule),
+               QStringLiteral("between"), rules(), &o.rule.rule),
         parameter(s, QStringLiteral("text"), QStringLiteral("TEXT"),
                   QStringLiteral("containing, not-containing: the text to look for\n(letter case does not matter)"),
-                  QStringLiteral("invoice"),
-                  [&o](const QString &v) { o.params.containing = o.params.notContaining = v; }),
+                  QStringLiteral("invoice"), [&o](const QString &v) { o.rule.containing = o.rule.notContaining = v; }),
         parameter(s, QStringLiteral("lines"), QStringLiteral("LIST"),
                   QStringLiteral("lines: body line numbers separated by commas"), QStringLiteral("1,3"),
-                  [&o](const QString &v) { o.params.lines = v; }),
+                  [&o](const QString &v) { o.rule.lineNumbers = v; }),
         parameter(s, QStringLiteral("start"), QStringLiteral("X"), QStringLiteral("between: the start marker"),
-                  QStringLiteral("'remove='"), [&o](const QString &v) { o.params.start = v; }),
+                  QStringLiteral("'remove='"), [&o](const QString &v) { o.rule.startMarker = v; }),
         parameter(s, QStringLiteral("end"), QStringLiteral("Y"), QStringLiteral("between: the end marker"),
-                  QStringLiteral("'\"'"), [&o](const QString &v) { o.params.end = v; }),
+                  QStringLiteral("'\"'"), [&o](const QString &v) { o.rule.endMarker = v; }),
         parameter(s, QStringLiteral("show-duplicates"), QString(),
                   QStringLiteral("between: also list items that are listed already"), QString(),
-                  [&o](const QString &) { o.params.duplicates = true; }),
+                  [&o](const QString &) { o.rule.showDuplicates = true; }),
         parameter(s, QStringLiteral("item"), QStringLiteral("TEXT"),
                   QStringLiteral("text-set: one search text (may be given again)"), QStringLiteral("invoice"),
-                  [&o](const QString &v) { o.params.items.append(v); }),
+                  [&o](const QString &v) { o.rule.textSet.append(v); }),
         parameter(s, QStringLiteral("items-file"), QStringLiteral("FILE"),
                   QStringLiteral("text-set: search texts, one a line (may be given again)"),
                   QStringLiteral("items.txt"), [&o](const QString &v) { o.itemFiles.append(v); }),
@@ -186,6 +185,10 @@ QList<cmdline::Option> outputOptions(State *s)
         text(QStringLiteral("error-log"), QStringLiteral("FILE"),
              QStringLiteral("append the fetch log to FILE instead of errorlog.txt"), QStringLiteral("fetch.log"),
              &o.errorLog, true),
+        flag(QStringLiteral("raw-cells"),
+             QStringLiteral("csv: write cells that begin with =, +, -, @, a tab or a CR\nas they are (by default a ' "
+                            "goes before them, so that a\nspreadsheet does not take them for formulas)"),
+             &o.rawCells),
         flag(QStringLiteral("progress"), QStringLiteral("show \"Reading mail n of m\" on standard error"), &o.progress),
     };
 }
@@ -246,7 +249,7 @@ QString checkRuleParameters(const State &s)
 {
     const NamedRule *rule = nullptr;
     for (const NamedRule &r : rules())
-        if (r.value == s.o.rule)
+        if (r.value == s.o.rule.rule)
             rule = &r;
     for (const QString &given : s.given) {
         if (rule->parameters.contains(given))
@@ -267,7 +270,7 @@ QString checkRuleParameters(const State &s)
     }
     if (!missing.isEmpty())
         return QStringLiteral("--rule %1 needs %2").arg(rule->name, missing.join(QStringLiteral(" and ")));
-    if (s.o.rule == Rule::LineNumber && !rules::isLineNumberEntry(s.o.params.lines))
+    if (s.o.rule.rule == Rule::LineNumber && !rules::isLineNumberEntry(s.o.rule.lineNumbers))
         return QStringLiteral("Entry must be number or numbers separated by commas.");
     return {};
 }
@@ -303,6 +306,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--user is required");
         else if (!s.o.passwordEnv.isEmpty() && !s.o.passwordFile.isEmpty())
             r.error = QStringLiteral("--password-env and --password-file exclude each other");
+        else if (s.o.rawCells && s.o.format != Format::Csv)
+            r.error = QStringLiteral("--raw-cells is used only with --format csv");
         else
             r.error = checkRuleParameters(s);
         if (r.error.isEmpty())
@@ -318,7 +323,7 @@ std::optional<QString> loadItemFiles(Options &options)
 {
     for (const QString &file : options.itemFiles) {
         try {
-            options.params.items.append(readItemFile(file));
+            options.rule.textSet.append(readItemFile(file));
         } catch (const AppError &e) {
             return QStringLiteral("cannot read items file '%1': %2").arg(file, e.description());
         }

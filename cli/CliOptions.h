@@ -31,12 +31,12 @@ struct Options {
     ConnectionConfig config;  // config.host: where the plan says to connect
     SignInPlan plan;          // how --user signs in, decided from all of the above
     QString folder = QStringLiteral("Inbox");
-    Rule rule = Rule::AllEmailData;
-    FixedRuleParams params;  // text / lines / markers / items / duplicates
-    QStringList itemFiles;   // read into params.items by loadItemFiles()
+    ExtractionRule rule;    // the rule and its text / lines / markers / items / duplicates
+    QStringList itemFiles;  // read into rule.textSet by loadItemFiles()
     Format format = Format::Text;
-    QString output;    // empty: standard output
-    QString errorLog;  // empty: the default error log
+    QString output;         // empty: standard output
+    QString errorLog;       // empty: the default error log
+    bool rawCells = false;  // CSV cells that look like formulas stay as they are
     bool progress = false;
     bool help = false;
     bool version = false;

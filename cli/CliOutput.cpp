@@ -1,7 +1,9 @@
 #include "CliOutput.h"
 
 #include "CliTerminal.h"
+#include "core/JsonText.h"
 #include "output/ResultsOutput.h"
+#include "output/SafeText.h"
 
 #include <cstdio>
 
@@ -16,59 +18,16 @@ QByteArray csvField(const QString &text)
 
 QByteArray jsonString(const QString &text)
 {
-    QByteArray out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    auto escape16 = [&](char16_t u) {
-        static const char hex[] = "0123456789abcdef";
-        out += "\\u";
-        out += hex[(u >> 12) & 0xF];
-        out += hex[(u >> 8) & 0xF];
-        out += hex[(u >> 4) & 0xF];
-        out += hex[u & 0xF];
-    };
-    const qsizetype n = text.size();
-    qsizetype run = 0;  // start of the pending stretch of plain characters
-    auto flush = [&](qsizetype end) {
-        if (end > run)
-            out += QStringView(text).mid(run, end - run).toUtf8();
-    };
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
-        const char *esc = nullptr;
-        switch (c) {
-        case u'"': esc = "\\\""; break;
-        case u'\\': esc = "\\\\"; break;
-        case u'\b': esc = "\\b"; break;
-        case u'\f': esc = "\\f"; break;
-        case u'\n': esc = "\\n"; break;
-        case u'\r': esc = "\\r"; break;
-        case u'\t': esc = "\\t"; break;
-        default: break;
-        }
-        if (esc) {
-            flush(i);
-            out += esc;
-            run = i + 1;
-        } else if (c < 0x20) {
-            flush(i);
-            escape16(c);
-            run = i + 1;
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
-            ++i;  // a valid pair stays in the plain stretch
-        } else if (QChar::isSurrogate(c)) {
-            flush(i);
-            escape16(c);  // a lone surrogate has no UTF-8 form; keep it as an escape
-            run = i + 1;
-        }
-    }
-    flush(n);
-    out += '"';
-    return out;
+    return json::stringLiteral(text);
 }
 
-QByteArray formatRows(const QStringList &rows, Format format)
+QByteArray formatRows(const QStringList &given, Format format, RowSafety safety)
 {
+    QStringList rows = given;
+    if (safety.terminal) {
+        for (QString &row : rows)
+            row = safetext::forTerminal(row);
+    }
     const ResultsRowSource source(rows, true);
     switch (format) {
     case Format::Text: return textFileBytes(source);
@@ -78,7 +37,7 @@ QByteArray formatRows(const QStringList &rows, Format format)
     case Format::Csv: {
         QByteArray out;
         for (const QString &row : rows)
-            out += csvField(row) + "\r\n";
+            out += csvField(safety.rawCells ? row : safetext::neutraliseFormula(row)) + "\r\n";
         return out;
     }
     case Format::Jsonl: {
@@ -97,9 +56,19 @@ bool writeToStdout(const QByteArray &bytes)
     return n == size_t(bytes.size()) && std::fflush(stdout) == 0;
 }
 
-RowWriter::RowWriter(Format format, QString path, OutputSink sink)
-    : format_(format), path_(std::move(path)), sink_(std::move(sink))
+RowWriter::RowWriter(Format format, QString path, OutputSink sink, RowSafety safety)
+    : format_(format), safety_(safety), path_(std::move(path)), sink_(std::move(sink))
 {}
+
+QStringList RowWriter::safeRows(const QStringList &rows) const
+{
+    if (!safety_.terminal)
+        return rows;
+    QStringList out = rows;
+    for (QString &row : out)
+        row = safetext::forTerminal(row);
+    return out;
+}
 
 RowWriter::~RowWriter() = default;
 
@@ -108,17 +77,17 @@ void RowWriter::add(const QStringList &rows)
     if (rows.isEmpty())
         return;
     if (!streaming()) {
-        kept_ += rows;
+        kept_ += safeRows(rows);
         return;
     }
     if (format_ == Format::Text || format_ == Format::Comma) {
         // The line of the comma format ends once, at the end.
-        appendRowBytes(rows, format_ == Format::Text ? QStringView(u"\r\n") : QStringView(u","), buffer_);
+        appendRowBytes(safeRows(rows), format_ == Format::Text ? QStringView(u"\r\n") : QStringView(u","), buffer_);
         write(buffer_);
         buffer_.truncate(0);  // keeps its room for the next message
         return;
     }
-    write(formatRows(rows, format_));
+    write(formatRows(rows, format_, safety_));
 }
 
 bool RowWriter::finish()

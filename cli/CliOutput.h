@@ -11,8 +11,18 @@ namespace vc::cli {
 
 enum class Format { Text, Comma, Space, Tab, Csv, Jsonl };
 
+// How rows are made safe for where they go.
+struct RowSafety {
+    // A terminal reads the output: control and bidi characters of the rows
+    // are written as escapes (safetext::forTerminal).
+    bool terminal = false;
+    // CSV cells that a spreadsheet would take for formulas (=, +, -, @ ...)
+    // are written as they are; otherwise a "'" goes before them.
+    bool rawCells = false;
+};
+
 // The bytes written for the result rows in one output format.
-QByteArray formatRows(const QStringList &rows, Format format);
+QByteArray formatRows(const QStringList &rows, Format format, RowSafety safety = {});
 
 // One RFC 4180 field (always quoted) and one JSON string literal.
 QByteArray csvField(const QString &text);
@@ -30,7 +40,7 @@ bool writeToStdout(const QByteArray &bytes);
 // old file only when the run has something to write (see finish()).
 class RowWriter {
 public:
-    RowWriter(Format format, QString path, OutputSink sink);
+    RowWriter(Format format, QString path, OutputSink sink, RowSafety safety = {});
     ~RowWriter();
 
     bool streaming() const { return format_ != Format::Space && format_ != Format::Tab; }
@@ -52,7 +62,11 @@ private:
     void writePaddedRows();
     void fail(const QString &reason);
 
+    // The rows as the chosen destination gets them (escaped for a terminal).
+    QStringList safeRows(const QStringList &rows) const;
+
     Format format_;
+    RowSafety safety_;
     QString path_;
     OutputSink sink_;
     std::unique_ptr<QSaveFile> file_;

@@ -1,33 +1,54 @@
 #include "CliRun.h"
 
+#include "CliOutcome.h"
 #include "CliTerminal.h"
 #include "core/Dialogs.h"
+#include "core/SecretMemory.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
-#include "rules/ResultsModel.h"
+#include "mail/signin/OAuthSession.h"
+#include "mail/signin/SignInUi.h"
+
+#include <QSet>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace vc::cli {
 
 namespace {
 
+// The sign-in's questions on the terminal: the address to open and the code
+// to enter go to standard error, as every box of this program does.
+class TerminalSignInUi : public SignInUi {
+public:
+    bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
+    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                        std::function<void()> cancel) override
+    {
+        dialogs().showSignInCode(message, code, address, std::move(cancel));
+    }
+    void closeSignInCode() override { dialogs().closeSignInCode(); }
+    void notice(const QString &text) override
+    {
+        dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+    }
+};
+
 // The command-line program as the host of a run: the account and rule come
-// from the options, the rows go to the writer as each message is listed,
-// progress to standard error, and Ctrl+C stops the walk like the Stop button.
+// from the options, each message's rows go straight to the writer, progress
+// to standard error, and Ctrl+C stops the walk like the Stop button.
 class CliHost : public RunHost {
 public:
     CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
             std::shared_ptr<OAuthSession> signIn)
         : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
-          signIn_(std::move(signIn))
-    {
-        members_.select(o.rule);
-        // The between rule without duplicates looks for each item among all
-        // rows listed so far; every other rule lets rows go once written.
-        keepRows_ = !writer.streaming() || (o.rule == Rule::StartsWith && !o.params.duplicates);
-    }
+          signIn_(std::move(signIn)),
+          // The between rule without duplicates looks for each item among all
+          // rows listed so far; every other rule lets rows go once written.
+          keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
+    {}
     ~CliHost() override { progress_.finish(); }
 
     std::shared_ptr<clsChilkatIMAP> connection() override { return conn_; }
@@ -47,56 +68,34 @@ public:
                                          "(--oauth-client-id ID; see \"Signing in with OAuth 2.0\" in README.md).");
         return a;
     }
-    ListingTarget listing() override { return {members_, options_.params, results_}; }
     QString folderName() override { return options_.folder; }
     void setBusy(bool) override {}
+    void clearResults() override {}
     void resetProgress() override { progress_.finish(); }
     void showProgress(const RunProgress &p) override { progress_.show(p.text); }
-    void messageListed(const clsChilkatIMAP &c) override
+    void messageDelivered(const MailRecord &record) override
     {
-        progress_.show(progressText(c));
-        passRowsOn();
+        const QStringList rows =
+            listMessage(record, options_.rule, [this](const QString &item) { return listed_.contains(item); });
+        if (keepListed_) {
+            for (const QString &row : rows)
+                listed_.insert(row);
+        }
+        progress_.show(progressText(record.position, record.total));
+        progress_.aside([&] { writer_.add(rows); });
     }
     bool stopRequested() override { return interruptRequested(); }
-    // "Done." only after a complete run; otherwise what is missing, and why.
-    void sayDone(const QString &shortfall) override
-    {
-        progress_.finish();
-        dialogs().messageBox(shortfall.isEmpty() ? QStringLiteral("Done.") : shortfall);
-    }
-
-    // At the end: the rows of a padded layout, all at once.
-    void passAllRowsOn()
-    {
-        if (!writer_.streaming())
-            writer_.add(results_.texts());
-    }
 
 private:
-    // Hands the rows not yet written to the writer.
-    void passRowsOn()
-    {
-        if (!writer_.streaming())
-            return;
-        writer_.add(results_.texts().mid(written_));
-        written_ = results_.count();
-        if (!keepRows_) {
-            results_.clear();
-            written_ = 0;
-        }
-    }
-
     const Options &options_;
     ImapComponent &component_;
     QString password_;
-    RuleMembers members_;
-    ResultsModel results_;
     ProgressPrinter progress_;
     RowWriter &writer_;
-    bool keepRows_ = true;
-    qsizetype written_ = 0;
-    std::shared_ptr<clsChilkatIMAP> conn_;
     std::shared_ptr<OAuthSession> signIn_;
+    bool keepListed_;
+    QSet<QString> listed_;
+    std::shared_ptr<clsChilkatIMAP> conn_;
 };
 
 const QString kClientIdHelp = QStringLiteral("Give it with --oauth-client-id ID or the environment variable %1.")
@@ -104,7 +103,7 @@ const QString kClientIdHelp = QStringLiteral("Give it with --oauth-client-id ID 
 
 // The OAuth 2.0 session of --user when it signs in that way; null otherwise.
 // *error: a usage error (a missing client ID or client secret).
-std::shared_ptr<OAuthSession> signInSession(const Options &o, QString *error)
+std::shared_ptr<OAuthSession> signInSession(const Options &o, SignInUi &ui, QString *error)
 {
     if (o.plan.method != SignInMethod::OAuth2)
         return nullptr;
@@ -119,7 +118,17 @@ std::shared_ptr<OAuthSession> signInSession(const Options &o, QString *error)
         *error = OAuthFlows::missingClientIdText(p ? p->name : s.provider, kClientIdHelp);
         return nullptr;
     }
-    return std::make_shared<OAuthSession>(s, o.user);
+    return std::make_shared<OAuthSession>(s, o.user, ui);
+}
+
+// Rows that go to standard output on a terminal are escaped; CSV cells are
+// neutralised unless --raw-cells.
+RowSafety rowSafety(const Options &o, const OutputSink &sink)
+{
+    using Writer = bool (*)(const QByteArray &);
+    const Writer *target = sink.target<Writer>();
+    const bool toStdout = o.output.isEmpty() && target && *target == &writeToStdout;
+    return {toStdout && ::isatty(STDOUT_FILENO), o.rawCells};
 }
 
 // Usage errors, --help and --version, the item files, the password; a status
@@ -158,42 +167,30 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
 
 }  // namespace
 
-int exitStatus(RunOutcome outcome, bool interrupted)
-{
-    if (interrupted)
-        return exitcode::Interrupted;
-    switch (outcome) {
-    case RunOutcome::Done:
-    case RunOutcome::NoMessages: return exitcode::Completed;
-    case RunOutcome::ConnectFailed: return exitcode::ConnectFailed;
-    case RunOutcome::FolderNotSelected: return exitcode::FolderNotSelected;
-    case RunOutcome::Stopped:
-    case RunOutcome::Incomplete:
-    case RunOutcome::Failed: return exitcode::Failure;
-    }
-    return exitcode::Failure;
-}
-
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
     QString error;
-    std::shared_ptr<OAuthSession> signIn = signInSession(options, &error);
+    TerminalSignInUi ui;
+    std::shared_ptr<OAuthSession> signIn = signInSession(options, ui, &error);
     if (!error.isEmpty()) {
         printError(error);
         return exitcode::Usage;
     }
-    RowWriter writer(options.format, options.output, sink);
+    RowWriter writer(options.format, options.output, sink, rowSafety(options, sink));
     if (!writer.open())
         return exitcode::Failure;
-    CliHost host(options, component, password, writer, signIn);
-    const RunOutcome outcome = ExtractEmail(host);
-    host.resetProgress();
+    RunOutcome outcome;
+    {
+        CliHost host(options, component, password, writer, signIn);
+        outcome = ExtractEmail(host);
+    }
+    for (const QString &message : outcomeMessages(outcome))
+        dialogs().messageBox(message);
     const int status = exitStatus(outcome, interruptRequested());
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
         writer.discard();
         return status;
     }
-    host.passAllRowsOn();
     if (!writer.finish())
         return exitcode::Failure;
     return status;
@@ -202,11 +199,13 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
 int cliMain(const QStringList &args)
 {
     ParseResult parsed = parseArguments(args);
+    if (parsed.ok() && !parsed.options.help && !parsed.options.version)
+        keepSecretsOutOfDumps();  // a password or tokens follow
     QString password;
     if (const std::optional<int> status = prepare(parsed, &password))
         return *status;
 
-    StderrDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
+    TerminalDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
     Dialogs *previous = setDialogs(&boxes);
     installInterruptHandler();
     ImapClient client;

@@ -1,5 +1,6 @@
 #pragma once
 #include "CliOptions.h"
+#include "CliOutcome.h"
 #include "CliOutput.h"
 #include "extract/ExtractionRun.h"
 
@@ -12,11 +13,9 @@ class ImapComponent;
 
 namespace vc::cli {
 
-// The exit status for how a run ended; an interrupt wins over everything.
-int exitStatus(RunOutcome outcome, bool interrupted);
-
-// Runs one extraction with `component` (the caller configures it) and writes
-// the rows. Engine boxes go through vc::dialogs(). Returns the exit status.
+// Runs one extraction with `component` (the caller configures it), writes the
+// rows and says how it ended (through vc::dialogs(), standard error in the
+// program). Returns the exit status.
 int runExtraction(const Options &options, ImapComponent &component, const QString &password,
                   const OutputSink &sink = writeToStdout);
 

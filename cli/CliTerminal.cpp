@@ -1,5 +1,7 @@
 #include "CliTerminal.h"
 
+#include "output/SafeText.h"
+
 #include <QFile>
 
 #include <atomic>
@@ -7,6 +9,7 @@
 #include <cstdio>
 #include <iterator>
 #include <optional>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -114,9 +117,32 @@ QByteArray readStdinLine()
 
 }  // namespace
 
+QString forStream(const QString &text, int fd)
+{
+    if (!::isatty(fd))
+        return text;
+    QStringList lines = boxTextForDisplay(text).split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = safetext::forTerminal(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+BoxAnswer TerminalDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title)
+{
+    return StderrDialogs::messageBox(forStream(text, STDERR_FILENO), buttons, icon, title);
+}
+
+void TerminalDialogs::showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                                     std::function<void()> cancel)
+{
+    StderrDialogs::showSignInCode(forStream(message, STDERR_FILENO), forStream(code, STDERR_FILENO), address,
+                                  std::move(cancel));
+}
+
 void printError(const QString &text)
 {
-    const QByteArray line = (QLatin1String(kProgramName) + QStringLiteral(": ") + text).toLocal8Bit();
+    const QByteArray line =
+        (QLatin1String(kProgramName) + QStringLiteral(": ") + forStream(text, STDERR_FILENO)).toLocal8Bit();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
 }
@@ -128,7 +154,10 @@ std::optional<QString> readPassword(const Options &o, QString *error)
             *error = QStringLiteral("environment variable %1 is not set").arg(o.passwordEnv);
             return std::nullopt;
         }
-        return QString::fromLocal8Bit(qgetenv(o.passwordEnv.toLocal8Bit().constData()));
+        const QByteArray name = o.passwordEnv.toLocal8Bit();
+        const QString password = QString::fromLocal8Bit(qgetenv(name.constData()));
+        qunsetenv(name.constData());
+        return password;
     }
     if (!o.passwordFile.isEmpty()) {
         QFile f(o.passwordFile);
@@ -163,20 +192,54 @@ void clearInterrupt()
     g_interrupt.store(false);
 }
 
-ProgressPrinter::ProgressPrinter(bool on) : on_(on), tty_(::isatty(STDERR_FILENO)) {}
+namespace {
+
+// True when both descriptors are the same terminal.
+bool sameTerminal(int a, int b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::isatty(a) && ::isatty(b) && ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
+}
+
+}  // namespace
+
+ProgressPrinter::ProgressPrinter(bool on)
+    : on_(on), tty_(::isatty(STDERR_FILENO)), sharesTerminal_(sameTerminal(STDOUT_FILENO, STDERR_FILENO))
+{}
 
 void ProgressPrinter::show(const QString &text)
 {
     if (!on_ || text == last_)
         return;
     last_ = text;
-    const QByteArray bytes = text.toLocal8Bit();
+    draw();
+}
+
+void ProgressPrinter::draw()
+{
+    const QByteArray bytes = last_.toLocal8Bit();
     if (tty_)
         std::fprintf(stderr, "\r%s\033[K", bytes.constData());
     else
         std::fprintf(stderr, "%s\n", bytes.constData());
     std::fflush(stderr);
     open_ = tty_;
+}
+
+void ProgressPrinter::aside(const std::function<void()> &write)
+{
+    const bool clear = open_ && sharesTerminal_;
+    if (clear) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        open_ = false;
+    }
+    write();
+    if (clear) {
+        std::fflush(stdout);
+        draw();
+    }
 }
 
 void ProgressPrinter::finish()

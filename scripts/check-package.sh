@@ -41,6 +41,7 @@ dpkg --root="$root" --log=/dev/null "${force[@]}" --install "$deb" >"$work/insta
 expect=(
     usr/bin/vellumcast
     usr/bin/vellumcast-cli
+    usr/libexec/vellumcast/vellumcast-pdftext
     usr/share/applications/example.quillmark.vellumcast.desktop
     usr/share/icons/hicolor/scalable/apps/example.quillmark.vellumcast.svg
     usr/share/metainfo/example.quillmark.vellumcast.metainfo.xml
@@ -64,6 +65,10 @@ version=$("$root/usr/bin/vellumcast-cli" --version) || fail "the installed vellu
 echo "installed: $version"
 grep -qE '^vellumcast-cli [0-9]+\.[0-9]+' <<<"$version" || fail "unexpected version text: $version"
 "$root/usr/bin/vellumcast" --version >/dev/null || fail "the installed vellumcast --version failed"
+# The PDF text helper runs where the programs look for it; what is not a PDF it says is unreadable (4).
+status=0
+printf 'not a PDF' | "$root/usr/libexec/vellumcast/vellumcast-pdftext" >/dev/null || status=$?
+[ "$status" -eq 4 ] || fail "the installed vellumcast-pdftext answered $status for a file that is not a PDF"
 
 echo "files:"
 dpkg --root="$root" --listfiles vellumcast | while IFS= read -r f; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: a throw-away IMAP server (scripts/test-server.sh) holding the demo mailbox
 # (scripts/demo-mailbox.py, about 200 made-up messages in Inbox, Sent and Junk), and
-# Vellumcast signed in to it. Expects built programs in build/bin (scripts/build.sh).
+# Vellumcast signed in to it. Expects built programs in build/bin (scripts/build.sh), or in
+# the folder that VC_BIN_DIR names (a build elsewhere, as the tests give).
 #
 #   demo.sh [--state DIR] [PROGRAM OPTION ...]   run the demo (DIR defaults to build/demo)
 #   demo.sh start DIR                            server up, mailbox loaded, settings written
@@ -12,12 +13,13 @@
 #
 # State in DIR: server/ (the test server's state: port, ca.pem, password-demo, ...),
 # mailbox/ (the generated messages), vellumcast-demo.ini (the window's settings, used
-# instead of the user's own), window-arguments (the window's command line, one argument
+# instead of the user's own; the password is not in it: the window reads it from
+# server/password-demo), window-arguments (the window's command line, one argument
 # a line), window.pid, errorlog.txt (the fetch log of the command-line runs).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/bin
+bin=${VC_BIN_DIR:-$root/build/bin}
 DEMO_USER=demo
 
 die() { echo "demo.sh: $*" >&2; exit 1; }
@@ -30,16 +32,16 @@ as_root() {
 server() { as_root bash "$root/scripts/test-server.sh" "$@"; }
 
 # Settings the window starts with: the demo account remembered and connected at
-# start-up, Inbox chosen, and the rule entries ready for the three things to try.
+# start-up (its password comes with --password-file), Inbox chosen, and the rule
+# entries ready for the three things to try.
 write_settings() {
-    local file=$1 password=$2
+    local file=$1
     rm -f "$file"
     (
         umask 077
         cat > "$file" <<EOF
 [Vellumcast]
 User="$DEMO_USER"
-Password="$password"
 StayConnected=1
 AutoConnect=1
 Combo1=0
@@ -68,10 +70,11 @@ cmd_start() {
     for folder in Inbox Sent Junk; do
         server load "$state/server" "$folder" "$state/mailbox/$folder" "$DEMO_USER" >/dev/null
     done
-    write_settings "$state/vellumcast-demo.ini" "$(cat "$state/server/password-demo")"
+    write_settings "$state/vellumcast-demo.ini"
     # The window's command line, one argument per line.
-    printf '%s\n' --settings "$state/vellumcast-demo.ini" --server "127.0.0.1:$(cat "$state/server/port")" \
-        --ca-file "$state/server/ca.pem" --no-online-check > "$state/window-arguments"
+    printf '%s\n' --settings "$state/vellumcast-demo.ini" --password-file "$state/server/password-demo" \
+        --server "127.0.0.1:$(cat "$state/server/port")" --ca-file "$state/server/ca.pem" --no-online-check \
+        > "$state/window-arguments"
     echo "demo server on 127.0.0.1:$(cat "$state/server/port") (user $DEMO_USER, state in $state)"
 }
 

@@ -35,6 +35,13 @@ Control commands (one JSON object, any of these keys):
   {"stall": ["token", "devicecode", "authorize", "discovery"] or "all" or []}
                                    those endpoints accept the request and never answer
   {"client_secret": "s"}           token requests must carry this client_secret
+  {"refresh_script": ["temporarily_unavailable", "server_error", "http_503", ...]}
+                                   answers of the next refresh_token grants, in order: an OAuth
+                                   error answer (HTTP 400, or 500 for server_error), or "http_503"
+                                   (a 503 page that is not JSON)
+  {"token_fields": {...}}          members put into every token answer (e.g. "expires_in")
+  {"device_fields": {...}}         members put into every device authorization answer
+  {"issuer": "https://..."}        the issuer that discovery names (default: the authority asked)
 
 Usage: oauth-provider.py [--port N] [--port-file FILE]
 Prints "port N" on its first line of output once it listens.
@@ -70,6 +77,10 @@ class State:
         self.device_script = []
         self.stall = set()
         self.client_secret = None
+        self.refresh_script = []
+        self.token_fields = {}
+        self.device_fields = {}
+        self.issuer = None
         self.codes = {}      # code -> dict
         self.devices = {}    # device_code -> dict
         self.access = {}     # access token -> dict
@@ -112,8 +123,10 @@ def issue_tokens(username, client_id, scope):
                             "exp": now + STATE.access_ttl, "revoked": False}
     STATE.refresh[refresh] = {"username": username, "client_id": client_id, "scope": scope,
                               "revoked": False}
-    return {"token_type": "Bearer", "scope": scope, "expires_in": STATE.access_ttl,
-            "ext_expires_in": STATE.access_ttl, "access_token": access, "refresh_token": refresh}
+    answer = {"token_type": "Bearer", "scope": scope, "expires_in": STATE.access_ttl,
+              "ext_expires_in": STATE.access_ttl, "access_token": access, "refresh_token": refresh}
+    answer.update(STATE.token_fields)
+    return answer
 
 
 def oauth_error(error, description):
@@ -228,12 +241,15 @@ class Handler(BaseHTTPRequestHandler):
 
     # --- endpoints ------------------------------------------------------
     def discovery(self, path):
-        prefix = path[: -len("/.well-known/openid-configuration")]
+        authority = path[: -len("/.well-known/openid-configuration")]
+        prefix = authority
         if prefix.endswith("/v2.0"):
             prefix = prefix[: -len("/v2.0")]
         base = self.base_url() + prefix
+        with STATE.lock:
+            issuer = STATE.issuer or self.base_url() + authority
         self.send_json(200, {
-            "issuer": base + "/v2.0",
+            "issuer": issuer,
             "authorization_endpoint": base + "/oauth2/v2.0/authorize",
             "token_endpoint": base + "/oauth2/v2.0/token",
             "device_authorization_endpoint": base + "/oauth2/v2.0/devicecode",
@@ -286,12 +302,15 @@ class Handler(BaseHTTPRequestHandler):
                 "expires": time.time() + STATE.device_expires, "interval": STATE.device_interval,
                 "state": "pending", "username": None, "last_poll": 0.0, "polls": 0}
             interval, expires = STATE.device_interval, STATE.device_expires
+            fields = dict(STATE.device_fields)
         uri = self.base_url() + "/device"
-        self.send_json(200, {
+        answer = {
             "device_code": device_code, "user_code": user_code, "verification_uri": uri,
             "expires_in": expires, "interval": interval,
             "message": "To sign in, use a web browser to open the page %s and enter the code %s "
-                       "to authenticate." % (uri, user_code)})
+                       "to authenticate." % (uri, user_code)}
+        answer.update(fields)
+        self.send_json(200, answer)
 
     def device_page(self, q):
         with STATE.lock:
@@ -318,6 +337,13 @@ class Handler(BaseHTTPRequestHandler):
         if grant == DEVICE_GRANT:
             return self.send_json(*self.device_grant(form))
         if grant == "refresh_token":
+            with STATE.lock:
+                step = STATE.refresh_script.pop(0) if STATE.refresh_script else None
+            if step == "http_503":
+                return self.send_text(503, "<h1>Service Unavailable</h1>")
+            if step is not None:
+                status, body = oauth_error(step, "Scripted answer: %s." % step)
+                return self.send_json(500 if step == "server_error" else status, body)
             return self.send_json(*self.refresh_grant(form))
         return self.send_json(*oauth_error("unsupported_grant_type", "grant_type %r" % grant))
 
@@ -403,6 +429,14 @@ class Handler(BaseHTTPRequestHandler):
                 STATE.device_script = list(cmd["device_script"])
             if "client_secret" in cmd:
                 STATE.client_secret = cmd["client_secret"]
+            if "refresh_script" in cmd:
+                STATE.refresh_script = list(cmd["refresh_script"])
+            if "token_fields" in cmd:
+                STATE.token_fields = dict(cmd["token_fields"])
+            if "device_fields" in cmd:
+                STATE.device_fields = dict(cmd["device_fields"])
+            if "issuer" in cmd:
+                STATE.issuer = cmd["issuer"]
             if cmd.get("expire") == "all":
                 for a in STATE.access.values():
                     a["exp"] = 0

@@ -8,7 +8,8 @@
 # but those of the windowed program (label "window"), the demo and the package
 # (labels "demo", "package"), and the whole-program runs against the test server
 # that the client, engine and sign-in tests already cover (vellumcast-cli's
-# formats, fault walks and OAuth 2.0 sign-in, the test server's own checks).
+# formats, fault walks and OAuth 2.0 sign-in, the test server's own checks and
+# its script's link check).
 # SANITIZE_ALL=1 builds and runs everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_
 filter=()
 targets=()
 if [ "${SANITIZE_ALL:-0}" != 1 ]; then
-  filter=(-LE '^(window|demo|package)$' -E '^(test_cli_server|test_cli_walk_faults|test_cli_oauth|test_cli_oauth_keyring|test_test_server)$')
+  filter=(-LE '^(window|demo|package)$' -E '^(test_cli_server|test_cli_walk_faults|test_cli_oauth|test_cli_oauth_keyring|test_test_server|test_server_foreign_link)$')
   # A test's program is the target of its name (a fuzz target's seed test is
   # TARGET_seeds); tests that run a script have none.
   mapfile -t targets < <(cd build-asan && ctest -N "${filter[@]}" | sed -n 's/^ *Test *#[0-9]*: //p' |

@@ -9,6 +9,7 @@
 #   test-server.sh load    DIR FOLDER SRCDIR [USER]  every file of SRCDIR, in name order, unseen
 #   test-server.sh kick    DIR [USER]                kill USER's IMAP processes: their connections drop
 #   test-server.sh restart DIR                       crash (connections drop) and start again: same port, CA, mail
+#   test-server.sh doveadm DIR ARGS...               doveadm with the server's configuration (search, expunge, flags)
 #
 # USER defaults to "tester"; FOLDER "Inbox" (any case) means INBOX.
 #
@@ -38,7 +39,7 @@
 set -euo pipefail
 
 die() { echo "test-server.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 [ $# -ge 2 ] || usage
 cmd=$1
@@ -356,7 +357,9 @@ create_folders() {
 wait_ready() {
     local port=$1 i out
     for i in $(seq 1 60); do
-        if ! master_pid >/dev/null; then
+        # The daemon writes its pid file a moment after the dovecot command has
+        # returned: no file yet is not an end, a file whose process is gone is.
+        if ! master_pid >/dev/null && { [ -f "$dir/run/master.pid" ] || [ "$i" -gt 8 ]; }; then
             tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
             die "dovecot ended during start-up (see $dir/dovecot.log)"
         fi
@@ -377,12 +380,20 @@ cmd_start() {
     stop_server
     stop_provider
     chmod 755 "$dir"
-    # Every start begins with empty mailboxes.
-    local old
-    old=$(readlink "$dir/mail" 2>/dev/null || true)
-    case $old in
-        /var/tmp/vc-test-server.*/mail) rm -rf "${old%/mail}" ;;
-    esac
+    # Every start begins with empty mailboxes. The area an earlier start made
+    # in /var/tmp goes too, but only when the link really leads to one of ours:
+    # resolved, it must be /var/tmp/vc-test-server.XXXXXX/mail exactly, in a
+    # folder of ours (a link with "..", through another link or to any other
+    # place loses only the link itself).
+    local old area_dir
+    if [ -L "$dir/mail" ] && old=$(realpath -e "$dir/mail" 2>/dev/null); then
+        area_dir=${old%/mail}
+        if [ "$old" = "$area_dir/mail" ] && [ "$(dirname "$area_dir")" = /var/tmp ] &&
+            [[ $(basename "$area_dir") =~ ^vc-test-server\.[A-Za-z0-9]{6}$ ]] &&
+            [ "$(stat -c %u "$area_dir")" = "$(id -u)" ]; then
+            rm -rf "$area_dir"
+        fi
+    fi
     rm -rf "$dir/mail" "$dir/state"
     mkdir -p "$dir/run" "$dir/state"
     chmod 755 "$dir/run"
@@ -588,5 +599,6 @@ case $cmd in
     load) cmd_load "$@" ;;
     kick) cmd_kick "$@" ;;
     restart) cmd_restart ;;
+    doveadm) master_pid >/dev/null || die "the server is not running"; doveadm_ "$@" ;;
     *) usage ;;
 esac

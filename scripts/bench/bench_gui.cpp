@@ -59,52 +59,58 @@ public:
     GeneratedImap(int messages, int lines) : messages_(messages), lines_(lines) {}
     void setSsl(bool) override {}
     void setPort(int) override {}
-    int Connect(const QString &) override { return ok(); }
-    QString SendRawCommand(const QString &) override
+    ImapResult<void> Connect(const QString &) override { return ok(); }
+    ImapResult<QString> SendRawCommand(const QString &) override
     {
         ok();
         return QStringLiteral("* ID NIL\r\nA1 OK ID completed");
     }
-    int Login(const QString &, const QString &) override { return ok(); }
-    std::unique_ptr<MailboxList> ListMailboxes(const QString &, const QString &) override
+    ImapResult<void> Login(const QString &, const QString &) override { return ok(); }
+    ImapResult<MailboxList> ListMailboxes(const QString &, const QString &) override
     {
         ok();
-        return std::make_unique<MailboxList>(QList<MailboxInfo>{{QStringLiteral("INBOX"), {}}});
+        return MailboxList(QList<MailboxInfo>{{QStringLiteral("INBOX"), QStringLiteral("/"), {}}});
     }
-    int SelectMailbox(const QString &) override { return ok(); }
+    ImapResult<MailboxStatus> SelectMailbox(const QString &) override
+    {
+        ok();
+        MailboxStatus status;
+        status.exists = messages_;
+        return status;
+    }
     int NumMessages() override { return messages_; }
-    std::unique_ptr<MailRecord> FetchSingle(int number, bool) override
+    ImapResult<MailRecord> FetchSingle(int number, bool) override
     {
         int abort = 0;
         Q_EMIT AbortCheck(abort);
         if (abort != 0) {
             error_ = QStringLiteral("FETCH: aborted");
-            return nullptr;
+            return ImapFault(ImapFailure::Aborted, error_);
         }
         Q_EMIT PercentDone(100);
-        auto e = std::make_unique<MailRecord>();
-        e->From = QStringLiteral("Sender %1 <sender%1@example.org>").arg(number % 97);
-        e->FromName = QStringLiteral("Sender %1").arg(number % 97);
-        e->FromAddress = QStringLiteral("sender%1@example.org").arg(number % 97);
-        e->Subject = QStringLiteral("Generated message %1").arg(number);
-        e->date = QDateTime(QDate(2025, 6, 2), QTime(number / 3600 % 24, number / 60 % 60, number % 60));
-        e->ReceivedDate = dateToText(e->date);
+        MailRecord e;
+        e.From = QStringLiteral("Sender %1 <sender%1@example.org>").arg(number % 97);
+        e.FromName = QStringLiteral("Sender %1").arg(number % 97);
+        e.FromAddress = QStringLiteral("sender%1@example.org").arg(number % 97);
+        e.Subject = QStringLiteral("Generated message %1").arg(number);
+        e.date = QDateTime(QDate(2025, 6, 2), QTime(number / 3600 % 24, number / 60 % 60, number % 60));
+        e.ReceivedDate = dateToText(e.date);
         QString body;
         body.reserve(lines_ * 64);
         for (int i = 1; i <= lines_; ++i)
             body += QStringLiteral("%1. body line of message %2 with words to look for\r\n").arg(i).arg(number);
-        e->PlainTextBody = body;
+        e.PlainTextBody = body;
         error_ = QStringLiteral("FETCH %1: OK").arg(number);
         return e;
     }
     QString LastErrorText() const override { return error_; }
-    int Disconnect() override { return ok(); }
+    ImapResult<void> Disconnect() override { return ok(); }
 
 private:
-    int ok()
+    ImapResult<void> ok()
     {
         error_ = QStringLiteral("OK");
-        return 1;
+        return {};
     }
     int messages_, lines_;
     QString error_;

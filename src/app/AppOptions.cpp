@@ -11,12 +11,21 @@ cmdline::Program appProgram(AppOptions &options)
     rows += {
         {QStringLiteral("settings"), QStringLiteral("FILE"),
          QStringLiteral("keep every entry in FILE (an INI file, created with\nmode 0600) instead of the "
-                        "per-user settings file"),
-         QStringLiteral("demo.ini"),
+                        "per-user settings file;\na link, or a file or folder of another user, is refused"),
+         QStringLiteral("~/.config/vellumcast-demo.ini"),
          [o](const QString &v) {
              if (v.isEmpty())
                  return QStringLiteral("option --settings needs a value");
              o->settingsFile = v;
+             return QString();
+         }},
+        {QStringLiteral("password-file"), QStringLiteral("FILE"),
+         QStringLiteral("the password of this run is the first line of FILE; it is\nkept in memory only"),
+         QStringLiteral("~/.imap-password"),
+         [o](const QString &v) {
+             if (v.isEmpty())
+                 return QStringLiteral("option --password-file needs a value");
+             o->window.passwordFile = v;
              return QString();
          }},
         {QStringLiteral("no-online-check"), QString(), QStringLiteral("skip the connectivity check at start-up"),
@@ -39,7 +48,7 @@ cmdline::Program appProgram(AppOptions &options)
         {{QStringLiteral("Against a self-hosted server with its own CA"),
           QStringLiteral("vellumcast --server mail.example.org --ca-file /etc/ssl/example-ca.pem")},
          {QStringLiteral("A demonstration that leaves the user's own settings alone"),
-          QStringLiteral("vellumcast --settings /tmp/demo.ini --no-online-check")}},
+          QStringLiteral("vellumcast --settings ~/.config/vellumcast-demo.ini --no-online-check")}},
     };
 }
 

@@ -2,13 +2,19 @@
 
 #include "app/CmdOutput.h"
 #include "app/Form1Internal.h"
+#include "app/PasswordKeeper.h"
+#include "app/ResultsView.h"
 #include "app/RuleWindow.h"
 #include "app/SettingsStore.h"
+#include "app/StatusLine.h"
 #include "app/WindowHelpers.h"
+#include "app/WindowPlacement.h"
 #include "core/AppError.h"
+#include "core/Dialogs.h"
 #include "core/Product.h"
 #include "core/TrapLocations.h"
 #include "mail/ImapComponent.h"
+#include "mail/signin/SignInUi.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -68,11 +74,14 @@ int checkValue(const QCheckBox *box)
 ActiveCommand::ActiveCommand(Form1 *f) : form_(f)
 {
     ++form_->activeCommands_;
+    form_->commandsChanged();
 }
 ActiveCommand::~ActiveCommand()
 {
-    if (form_)
+    if (form_) {
         --form_->activeCommands_;
+        form_->commandsChanged();
+    }
 }
 
 Form1 *Form1::instance()
@@ -86,19 +95,21 @@ void Form1::setComponentFactory(ComponentFactory factory)
 }
 
 Form1::Form1(Form1Options options, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       options_(std::move(options))
 {
     gInstance = this;
     setObjectName(QStringLiteral("Form1"));
     results_ = new ResultsModel(this);
     pointer_ = new WindowPointer(this);
-    params_ = makeWindowRuleParams(this);
+    signInUi_ = makeWindowSignInUi();
     buildLayout();
     tipCutOffCaptions(this);
     wireHandlers();
     buildSignInMenu();
+    buildMenus();
+    resize(openingSize());
     // The rule windows' "Start Extracting" runs as a start command of this window.
     RuleWindow::setStartAction(
         [this](QPushButton *button, const QString &caption, QWidget *window, Rule rule, const QString &location) {
@@ -120,14 +131,17 @@ Form1::~Form1()
 
 QString Form1::statusText() const
 {
-    QString f = progressBar->format();
-    return f.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return statusLine_->text();
 }
 
 void Form1::setStatusText(const QString &text)
 {
-    QString f = text;
-    progressBar->setFormat(f.replace(QLatin1Char('%'), QStringLiteral("%%")));
+    statusLine_->setText(text);
+}
+
+void Form1::commandsChanged()
+{
+    statusLine_->setIdle(!commandActive());
 }
 
 std::array<Form1::FolderOption, 5> Form1::folderOptions() const
@@ -189,8 +203,9 @@ void Form1::wireHandlers()
         pointer_->hover(w, pointer::Custom);
     for (QWidget *w : {containingButton, linesByNumberButton, notContainingButton, allEmailDataButton})
         pointer_->hover(w, pointer::Custom, true);
-    for (QWidget *w : std::initializer_list<QWidget *>{this, folderFrame, loginFrame, betweenOptionFrame, passwordBox,
-                                                       accountBox, resultsList->viewport()})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{this, topControls, resultsArea, folderFrame, loginFrame, betweenOptionFrame,
+                                          passwordBox, accountBox, resultsList->viewport()})
         pointer_->hover(w, pointer::Default);
 }
 
@@ -198,15 +213,17 @@ void Form1::Text7_Change()
 {
     settings::save(settings::key::User, accountBox->text());
 }
+// The password is never written to the settings file (see Form1_Password.cpp).
 void Form1::Text6_Change()
 {
-    settings::save(settings::key::Password, passwordBox->text());
+    passwordChanged();
 }
 
 void Form1::Check1_Click()
 {
     settings::saveNumber(settings::key::StayConnected, checkValue(rememberMeBox) == 1 ? 1 : 0);
     autoConnectBox->setEnabled(checkValue(rememberMeBox) == 1);
+    rememberMeChanged(checkValue(rememberMeBox) == 1);
 }
 
 void Form1::Check2_Click()
@@ -269,13 +286,20 @@ void Form1::ApplySkin()
 
 void Form1::Form_Load()
 {
+    if (const std::optional<QString> why = settings::refusal())
+        dialogs().messageBox(*why, BoxButtons::Ok, BoxIcon::Warning, QString());
     ErrorTrap trap(location::Form1::Form_Load);
+    loadingAccount_ = true;
     trap(100, [&] { ApplySkin(); });
     trap(102, [&] {
         if (options_.onlineCheck)
             CheckOnline();
     });
-    trap(104, [&] { CenterForm(this); });
+    trap(104, [&] {
+        resize(openingSize());
+        CenterForm(this);
+        restoreWindowPlace();
+    });
     bool hand = false;
     trap(106, [&] { hand = FileExists(handCursorFile()); });
     if (hand)
@@ -285,15 +309,10 @@ void Form1::Form_Load()
         setWindowIcon(QIcon(QStringLiteral(":/vellumcast.png")));
     });
     trap(130, [&] { results_->setHeader(QStringLiteral("Results")); });
-    trap(132, [&] { resultsList->header()->resizeSection(0, twips(7300)); });
+    trap(132, [&] { static_cast<ResultsView *>(resultsList)->setColumnWidth(twips(7300)); });
     trap(134, [&] { accountBox->setText(settings::readText(settings::key::User)); });
-    trap(136, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
-    trap(140, [&] { members.mExtractAllEmailData = false; });
-    trap(142, [&] { members.mExtractAllEmailDataContaining = false; });
-    trap(144, [&] { members.mExtractAllEmailDataContaininglist = false; });
-    trap(146, [&] { members.mExtractAllEmailDataNotContaining = false; });
-    trap(148, [&] { members.mExtractAllEmailDataStartsWith = false; });
-    trap(150, [&] { members.mExtractAllEmailDataLineNumber = false; });
+    readLegacyPassword(trap);
+    trap(140, [&] { members.rule.reset(); });  // no rule member is set
     trap(152, [&] {
         component_ = createComponent(options_.connection);
         ChilkatImap1 = component_.get();
@@ -301,15 +320,18 @@ void Form1::Form_Load()
     loadAccount(trap);
     loadFolderAndSuffix(trap);
     loadParameterBoxes(trap);
+    restorePassword(trap);
+    loadingAccount_ = false;
     bool autoConnect = false;
     trap(198, [&] { autoConnect = checkValue(autoConnectBox) == 1; });
     if (autoConnect)
         trap(200, [&] { PushButton17_Click(); });
 }
 
-// "Remember me" decides whether the stored password comes back or is erased;
-// the account name always comes back (the boxes' change handlers store what
-// they are set to).
+// "Remember me" decides whether the remembered password comes back (from an
+// older settings file here, from the keychain in restorePassword()); the
+// account name always comes back (its box's change handler stores what it is
+// set to).
 void Form1::loadAccount(ErrorTrap &trap)
 {
     int stay = 0;
@@ -317,7 +339,7 @@ void Form1::loadAccount(ErrorTrap &trap)
         if (stay != 0) {
             trap(156, [&] { setCheckValue(rememberMeBox, 1); });
             trap(158, [&] { accountBox->setText(settings::readText(settings::key::User)); });
-            trap(160, [&] { passwordBox->setText(settings::readText(settings::key::Password)); });
+            trap(160, [&] { passwordBox->setText(legacyPassword_); });
         } else {
             // Without "Remember me" the account name stays and the password goes.
             trap(162, [&] { setCheckValue(rememberMeBox, 0); });
@@ -343,6 +365,7 @@ void Form1::loadFolderAndSuffix(ErrorTrap &trap)
         trap(666, [&] { accountSuffixCombo->addItem(product::kAccountSuffixes.value(2)); });
         accountSuffixCombo->setCurrentIndex(-1);
     }
+    placeSuffixList();  // now that the list knows its longest item
     trap(777, [&] {
         const int index = settings::readInt16(settings::key::Combo1);
         if (index < -1 || index >= accountSuffixCombo->count())
@@ -380,7 +403,10 @@ std::unique_ptr<ImapComponent> createComponent(const ConnectionConfig &config)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    flushPassword();
     event->accept();
+    if (geometryTimer_->isActive())
+        storeWindowPlace();
     const bool busy = commandActive() || onExtractEmail;
     if (exitHandler_) {
         exitHandler_(busy);

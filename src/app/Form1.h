@@ -1,5 +1,6 @@
 #pragma once
 #include "app/SettingsStore.h"
+#include "app/WindowState.h"
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
@@ -25,17 +26,24 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
+class QTimer;
 class QTreeView;
 
 namespace vc {
 
 class ImapComponent;
+class PasswordKeeper;
+class SignInUi;
+class StatusLine;
+class WindowMenus;
 class WindowPointer;
 
 // What the command line decides for the main window.
 struct Form1Options {
     ConnectionConfig connection;  // server, CA file, time-out of the IMAP client
     bool onlineCheck = true;      // false: start-up skips the connectivity check
+    QString passwordFile;         // non-empty: the password of this run is this file's first line
 };
 
 // The main window: login and folder frames, the extraction commands, the
@@ -71,14 +79,26 @@ public:
                       const QString &trapLocation);
 
     // --- members other parts rely on -------------------------------------
-    RuleMembers members;                       // the six rule members
-    bool onExtractEmail = false;               // a run is in progress
+    RuleMembers members;                       // the six rule members, views of the run's rule
     ImapComponent *ChilkatImap1 = nullptr;     // the program's one component instance (owned)
     std::shared_ptr<clsChilkatIMAP> oChilkat;  // current connection object, or null
+    const WindowState &state() const { return state_; }
+    const RunInProgress onExtractEmail{state_};  // the run guard, a view of the state
 
-    // The status line (the progress bar's text).
+    // The status line (the progress bar's text); while the window is idle the
+    // bar also shows the number of rows and ticked rows (statusLine()->shown()).
     QString statusText() const;
     void setStatusText(const QString &text);
+    StatusLine *statusLine() const { return statusLine_; }
+    // The menu bar above the controls; other commands add their entries here.
+    WindowMenus *menus() const { return menus_; }
+    // The laid-out size: every control at its place, the menu bar above them.
+    QSize sizeHint() const override;
+    // The size the window opens at: the laid-out size, smaller where the
+    // screen is (the results list gives up rows first, then the top area scrolls).
+    QSize openingSize() const;
+    // The results list with the commands and the status line below it, on the screen.
+    QRect resultsAreaOnScreen() const;
     ResultsModel &results() { return *results_; }
     WindowPointer *pointer() const { return pointer_; }
     const Form1Options &options() const { return options_; }
@@ -123,6 +143,12 @@ public:
     QPushButton *copyTabsButton = nullptr, *&PushButton3 = copyTabsButton;
     QPushButton *copySpacesButton = nullptr, *&PushButton14 = copySpacesButton;
     QProgressBar *progressBar = nullptr, *&ProgressBar1 = progressBar;
+    // The areas the controls sit in: the top area (frames, start commands;
+    // it scrolls when the window is too short) and the results area (list,
+    // output commands, status line), which takes what the window grows by.
+    QScrollArea *topArea = nullptr;
+    QWidget *topControls = nullptr;
+    QWidget *resultsArea = nullptr;
     // The sign-in menu (right-click on the login frame or on "1. Connect"):
     // password or OAuth 2.0 for the account in the boxes, the client ID, forget.
     QMenu *signInMenu = nullptr;
@@ -157,14 +183,15 @@ public:
     std::shared_ptr<clsChilkatIMAP> connection() override { return oChilkat; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override { oChilkat = std::move(c); }
     Account account() override;
-    ListingTarget listing() override { return {members, *params_, *results_}; }
     QString folderName() override;
     void setBusy(bool busy) override;
+    void clearResults() override;
     void resetProgress() override;
-    void showProgress(const RunProgress &progress) override;  // oChilkat_ScrapProgress
-    void messageListed(const clsChilkatIMAP &c) override;
-    QString runWindowTitle() override;
+    void showProgress(const RunProgress &progress) override;   // oChilkat_ScrapProgress
+    void messageDelivered(const MailRecord &record) override;  // oChilkat_MailExtractListing
     void showSignInStatus(const QString &text) override;
+    // The run's rule with its parameters as the windows show them now.
+    ExtractionRule currentRule() const;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
@@ -175,6 +202,11 @@ public:
     void askClientId();
     // Forgets the account's OAuth 2.0 sign-in (memory and keychain).
     void forgetSignIn();
+
+    // --- the password (Form1_Password.cpp) ----------------------------------
+    // With "Remember me" ticked and a password account, puts the password in
+    // the box into the keychain now (a change waits for a pause in typing).
+    void rememberPassword();
 
     // --- seams for tests -------------------------------------------------------
     // Creates the IMAP component at start-up; the default builds our IMAP client
@@ -189,6 +221,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -205,6 +240,16 @@ private:
     void buildLayout();  // Form1_Layout.cpp
     void buildResultsList();
     void buildProgressBar();
+    void setReadingOrder();
+    void placeSuffixList();
+    void tabToTickedFolder();
+    int menuBarHeight(int width) const;
+    int resultsAreaMinimumHeight() const;
+    void layOutWindow();
+    void restoreWindowPlace();  // the size and place the window had last time
+    void storeWindowPlace();
+    void buildMenus();       // Form1_Menus.cpp
+    void commandsChanged();  // a command started or ended: the status line follows
     void wireHandlers();
     void ApplySkin();
     void loadAccount(ErrorTrap &trap);  // start-up steps of the login frame
@@ -213,8 +258,20 @@ private:
     void setOption(QRadioButton *button, bool on);
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
-    void runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule);
-    void clearResults();
+    void runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWindow, Rule rule);
+    // The connect command's caption follows whether a connection is open.
+    void setConnected(bool connected);
+    // The title of the window whose command started the run ("Done." carries it).
+    QString runWindowTitle() const;
+    // Form1_Password.cpp: the password lives in the box; with "Remember me"
+    // it is also kept in the keychain, never in the settings file.
+    PasswordKeeper &passwords();
+    void passwordChanged();
+    void rememberMeChanged(bool ticked);
+    void forgetPassword();
+    void readLegacyPassword(ErrorTrap &trap);  // start-up: what an older settings file held
+    void restorePassword(ErrorTrap &trap);     // start-up: the keychain's, once the account is known
+    void flushPassword();                      // a change still waiting goes to the keychain now
     void buildSignInMenu();   // Form1_SignIn.cpp
     void updateSignInView();  // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
@@ -227,11 +284,18 @@ private:
     ResultsModel *results_ = nullptr;
     WindowPointer *pointer_ = nullptr;
     std::unique_ptr<ImapComponent> component_;
-    std::unique_ptr<RuleParams> params_;
+    std::unique_ptr<SignInUi> signInUi_;  // what a sign-in shows: boxes, the browser
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;
-    bool connecting_ = false;      // the connect command waits for the server
+    WindowState state_;
+    bool loadingAccount_ = false;  // start-up fills the login boxes: nothing to remember yet
+    QString legacyPassword_;       // start-up: the password an older settings file held
+    QTimer *passwordSave_ = nullptr;
+    std::unique_ptr<PasswordKeeper> passwords_;
     QPointer<QWidget> runWindow_;  // the window whose command started the current run
+    WindowMenus *menus_ = nullptr;
+    StatusLine *statusLine_ = nullptr;
+    QTimer *geometryTimer_ = nullptr;  // stores the window's place a moment after it last moved
 
     friend class ActiveCommand;
 };

@@ -11,6 +11,7 @@ namespace vc {
 
 class Form1;
 class ImapComponent;
+class SignInUi;
 
 // Run-time error "Invalid property value" (a control refused a value).
 inline constexpr int kInvalidPropertyValue = 380;
@@ -32,8 +33,8 @@ private:
     Form1 *form_;
 };
 
-// The rules' parameters read live from the windows at every call.
-std::unique_ptr<RuleParams> makeWindowRuleParams(Form1 *form);
+// What a sign-in shows in the window (Form1_SignIn.cpp).
+std::unique_ptr<SignInUi> makeWindowSignInUi();
 
 // The component instance of the program: the test factory when one is
 // installed, otherwise our IMAP client configured from `config`.

@@ -6,6 +6,7 @@
 #include "app/Form1Internal.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
+#include "app/RunMessages.h"
 #include "app/WindowHelpers.h"
 #include "core/AppError.h"
 #include "core/Dialogs.h"
@@ -26,23 +27,6 @@ namespace vc {
 
 namespace {
 
-// Parameters of the rules, read from the windows at every call so that an edit
-// during a run applies to the messages delivered after it.
-class WindowRuleParams : public RuleParams {
-public:
-    explicit WindowRuleParams(Form1 *f) : f_(f) {}
-    QString containingText() const override { return f_->containingBox->text(); }
-    QString notContainingText() const override { return f_->notContainingBox->text(); }
-    QString lineNumbers() const override { return f_->lineNumbersBox->text(); }
-    QString startMarker() const override { return Form2::instance()->startMarker(); }
-    QString endMarker() const override { return Form2::instance()->endMarker(); }
-    QStringList textSet() const override { return Form3::instance()->items(); }
-    bool showDuplicates() const override { return f_->showDuplicatesBox->isChecked(); }
-
-private:
-    Form1 *f_;
-};
-
 // The pointer of the window a start command belongs to.
 void setWindowBusy(QWidget *window, bool busy)
 {
@@ -59,11 +43,6 @@ void setWindowBusy(QWidget *window, bool busy)
 }
 
 }  // namespace
-
-std::unique_ptr<RuleParams> makeWindowRuleParams(Form1 *form)
-{
-    return std::make_unique<WindowRuleParams>(form);
-}
 
 std::unique_ptr<ImapComponent> defaultComponent(const ConnectionConfig &config)
 {
@@ -119,15 +98,46 @@ void Form1::showProgress(const RunProgress &progress)
     yieldToEvents();
 }
 
-void Form1::messageListed(const clsChilkatIMAP &c)
+// Parameters are read from the windows for every message, so that an edit
+// during a run applies to the messages delivered after it. Only the window
+// the rule reads is asked (a rule window is created on first use).
+ExtractionRule Form1::currentRule() const
 {
-    if (c.MaxRecord() <= 0)
-        return;
-    progressBar->setRange(0, c.MaxRecord());
-    progressBar->setValue(qBound(0, c.CurrentLocation(), c.MaxRecord()));
+    ExtractionRule r;
+    r.rule = members.rule.value_or(Rule::AllEmailData);
+    switch (r.rule) {
+    case Rule::Containing: r.containing = containingBox->text(); break;
+    case Rule::NotContaining: r.notContaining = notContainingBox->text(); break;
+    case Rule::LineNumber: r.lineNumbers = lineNumbersBox->text(); break;
+    case Rule::Between:
+        r.startMarker = Form2::instance()->startMarker();
+        r.endMarker = Form2::instance()->endMarker();
+        r.showDuplicates = showDuplicatesBox->isChecked();
+        break;
+    case Rule::ContainingList: r.textSet = Form3::instance()->items(); break;
+    case Rule::AllEmailData: break;
+    }
+    return r;
 }
 
-QString Form1::runWindowTitle()
+// oChilkat_MailExtractListing: the rows of the message, in one batch at the
+// end of the list; the between rule looks for its items among all rows.
+void Form1::messageDelivered(const MailRecord &record)
+{
+    ErrorTrap trap(location::Form1::MailExtractListing);
+    QStringList rows;
+    trap(100, [&] {
+        rows = listMessage(record, currentRule(), [this](const QString &item) { return results_->contains(item); });
+    });
+    trap(112, [&] { results_->appendRows(rows); });
+    trap(114, [] { yieldToEvents(); });
+    if (record.total <= 0)
+        return;
+    progressBar->setRange(0, int(record.total));
+    progressBar->setValue(int(qBound<qint64>(0, record.position, record.total)));
+}
+
+QString Form1::runWindowTitle() const
 {
     return runWindow_ ? runWindow_->windowTitle() : windowTitle();
 }
@@ -141,9 +151,10 @@ void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWid
     ErrorTrap trap(trapLocation);
     const QPointer<QPushButton> guardButton(button);
     bool stopRequest = false;
-    trap(100, [&] { stopRequest = button->text() == kStopCaption; });
+    trap(100, [&] { stopRequest = state_.isStopRequest(button); });
     if (stopRequest) {
         trap(102, [&] {
+            state_.run = WindowState::Run::Stopping;
             if (oChilkat)
                 oChilkat->AbortProcess = true;
         });
@@ -153,26 +164,30 @@ void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWid
     trap(106, [&] { button->setText(kStopCaption); });
 
     bool notConnected = false;
-    trap(108, [&] { notConnected = connectButton->text() == kConnectCaption; });
+    trap(108, [&] { notConnected = !state_.connected; });
     if (notConnected)
         trap(110,
              [&] { dialogs().messageBox(QStringLiteral("Please connect first (Step 1) before using this feature.")); });
     else if (!onExtractEmail)
-        runCommand(trap, commandWindow, rule);
+        runCommand(trap, button, commandWindow, rule);
     // The window may have gone while the run yielded; the button goes with it.
     if (guardButton)
         trap(128, [&] { button->setText(normalCaption); });
 }
 
 // The run of a start command that may start: guard, rule, cleared list, the
-// number-list check of the lines-by-number rule, the run itself.
-void Form1::runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule)
+// number-list check of the lines-by-number rule, the run itself and what the
+// user is told about how it ended.
+void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWindow, Rule rule)
 {
     ActiveCommand active(this);
     runWindow_ = commandWindow;
     trap(112, [&] { setWindowBusy(commandWindow, true); });
-    trap(114, [&] { onExtractEmail = true; });
-    trap(116, [&] { members.select(rule); });
+    trap(114, [&] {
+        state_.run = WindowState::Run::Running;
+        state_.runButton = button;
+    });
+    trap(116, [&] { members.rule = rule; });
     trap(118, [&] { clearResults(); });
     bool run = true;
     if (rule == Rule::LineNumber) {
@@ -184,9 +199,15 @@ void Form1::runCommand(ErrorTrap &trap, QWidget *commandWindow, Rule rule)
         });
     }
     if (run)
-        trap(122, [&] { ExtractEmail(*this); });
+        trap(122, [&] {
+            const RunOutcome outcome = ExtractEmail(*this);
+            showBoxes(outcomeBoxes(outcome, runWindowTitle()));
+        });
     trap(124, [&] { setWindowBusy(commandWindow, false); });
-    trap(126, [&] { onExtractEmail = false; });
+    trap(126, [&] {
+        state_.run = WindowState::Run::None;
+        state_.runButton = nullptr;
+    });
     runWindow_ = nullptr;
 }
 

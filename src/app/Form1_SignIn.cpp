@@ -11,6 +11,7 @@
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
 #include "mail/signin/OAuthSession.h"
+#include "mail/signin/SignInUi.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -61,7 +62,29 @@ QString providerName(const QString &provider)
     return p ? p->name : provider;
 }
 
+// What a sign-in shows in the window: the browser, the sign-in code box and
+// notices, all through the program's dialogs.
+class WindowSignInUi : public SignInUi {
+public:
+    bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
+    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                        std::function<void()> cancel) override
+    {
+        dialogs().showSignInCode(message, code, address, std::move(cancel));
+    }
+    void closeSignInCode() override { dialogs().closeSignInCode(); }
+    void notice(const QString &text) override
+    {
+        dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+    }
+};
+
 }  // namespace
+
+std::unique_ptr<SignInUi> makeWindowSignInUi()
+{
+    return std::make_unique<WindowSignInUi>();
+}
 
 SignInPlan Form1::signInPlan() const
 {
@@ -132,7 +155,7 @@ std::shared_ptr<OAuthSession> Form1::signInSession(const SignInPlan &plan, const
     s.remember = rememberMeBox->isChecked();
     s.requestTimeoutMs = options_.connection.timeoutMs;
     s.clientIdHelp = kClientIdHelp;
-    return std::make_shared<OAuthSession>(s, account);
+    return std::make_shared<OAuthSession>(s, account, *signInUi_);
 }
 
 Account Form1::account()

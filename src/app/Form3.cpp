@@ -1,5 +1,6 @@
 #include "app/Form3.h"
 
+#include "app/Anchors.h"
 #include "app/SettingsStore.h"
 #include "app/WindowHelpers.h"
 #include "core/AppError.h"
@@ -9,21 +10,29 @@
 #include "extract/ItemFiles.h"
 #include "output/HelpTexts.h"
 
+#include <QAbstractItemDelegate>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QListView>
 #include <QPushButton>
 
 namespace vc {
 
 const QString Form3::kSeparator = QStringLiteral("!!!MORVA!!!");
 
+namespace {
+// The window's laid-out height with the list of items below the commands.
+constexpr int kHeightTwips = 5520;
+}  // namespace
+
 Form3::Form3()
-    : SingleRuleWindow(QStringLiteral("Form3"), QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 3000,
-                       Rule::ContainingList, location::Form3::PushButton4_Click)
+    : SingleRuleWindow(QStringLiteral("Form3"), QStringLiteral("Extract Lines Containing These Text Sets"), 8040,
+                       kHeightTwips, Rule::ContainingList, location::Form3::PushButton4_Click)
 {
     using namespace formdesign;
     helpButton = pushButton(this, "PushButton11", QStringLiteral("Help"), 120, 120, 7800, 405);
-    itemsFrame = frame(this, "Frame2", QStringLiteral("Containing Text"), 120, 570, 7800, 800);
+    itemsFrame = frame(this, "Frame2", QStringLiteral("&Containing Text"), 120, 570, 7800, 800);
     itemsCombo = new QComboBox(itemsFrame);  // a drop-down list: pick an entry, no typing
     itemsCombo->setObjectName(QStringLiteral("Combo1"));
     itemsCombo->setEditable(false);
@@ -34,13 +43,26 @@ Form3::Form3()
     loadFilesButton =
         pushButton(this, "PushButton3", QStringLiteral("Load Multiple Items From Text File"), 4080, 1980, 3840, 405);
     startButton = pushButton(this, "PushButton4", kStartCaption, 120, 2485, 7800, 405);
+    buildItemsList();
 
-    // Tab indexes: Combo1 0, PushButton3 1, PushButton2 2, PushButton1 3,
-    // PushButton5 4, PushButton4 5, PushButton11 6, Frame2 7.
-    formdesign::setTabOrder({itemsCombo, loadFilesButton, addItemButton, removeItemButton, clearItemsButton,
+    // Wider or taller, the list of items takes the room; the commands share the width.
+    auto *anchors = new Anchors(this, size());
+    for (QWidget *w : QList<QWidget *>{helpButton, itemsFrame, startButton})
+        anchors->add(w, Anchors::kWidth);
+    for (QWidget *w : QList<QWidget *>{addItemButton, clearItemsButton})
+        anchors->add(w, Anchors::kLeftColumn);
+    for (QWidget *w : QList<QWidget *>{removeItemButton, loadFilesButton})
+        anchors->add(w, Anchors::kRightColumn);
+    anchors->add(itemsListFrame, Anchors::kBoth);
+    (new Anchors(itemsFrame, itemsFrame->size()))->add(itemsCombo, Anchors::kWidth);
+    (new Anchors(itemsListFrame, itemsListFrame->size()))->add(itemsList, Anchors::kBoth);
+
+    // Tab order: Combo1, the list of items, PushButton3, PushButton2,
+    // PushButton1, PushButton5, PushButton4, PushButton11.
+    formdesign::setTabOrder({itemsCombo, itemsList, loadFilesButton, addItemButton, removeItemButton, clearItemsButton,
                              startButton, helpButton, itemsFrame});
     setHoverPointers({helpButton, addItemButton, removeItemButton, clearItemsButton, loadFilesButton, startButton},
-                     {itemsFrame});
+                     {itemsFrame, itemsListFrame});
 
     connect(addItemButton, &QPushButton::clicked, this, &Form3::PushButton2_Click);
     connect(removeItemButton, &QPushButton::clicked, this, &Form3::PushButton1_Click);
@@ -48,6 +70,32 @@ Form3::Form3()
     connect(loadFilesButton, &QPushButton::clicked, this, &Form3::PushButton3_Click);
     connect(helpButton, &QPushButton::clicked, this, &Form3::PushButton11_Click);
     connect(startButton, &QPushButton::clicked, this, &Form3::PushButton4_Click);
+}
+
+void Form3::buildItemsList()
+{
+    itemsListFrame = formdesign::frame(this, "itemsListFrame", QStringLiteral("&Items"), 120, 2985, 7800, 2415);
+    itemsList = new QListView(itemsListFrame);
+    itemsList->setObjectName(QStringLiteral("itemsList"));
+    itemsList->setGeometry(twipsRect(240, 300, 7320, 1995));
+    itemsList->setModel(itemsCombo->model());
+    itemsList->setSelectionMode(QAbstractItemView::SingleSelection);
+    itemsList->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    itemsList->setToolTip(QStringLiteral("Double-click an item (or press F2) to change it."));
+    connect(
+        itemsList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this](const QModelIndex &current) { itemsCombo->setCurrentIndex(current.isValid() ? current.row() : -1); });
+    connect(itemsCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) {
+            itemsList->selectionModel()->clear();
+            return;
+        }
+        itemsList->setCurrentIndex(itemsCombo->model()->index(index, 0));
+    });
+    // After the view has put the edited text into the item.
+    connect(
+        itemsList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+        [this] { SaveComboToRegistry(itemsCombo); }, Qt::QueuedConnection);
 }
 
 void Form3::Form_Load()

@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QListView;
 class QPushButton;
 
 namespace vc {
@@ -45,6 +46,11 @@ public:
     QPushButton *clearItemsButton = nullptr, *&PushButton5 = clearItemsButton;
     QPushButton *loadFilesButton = nullptr, *&PushButton3 = loadFilesButton;
     QPushButton *startButton = nullptr, *&PushButton4 = startButton;
+    // Every item of the set in view below the commands, in Combo1's order; the
+    // row chosen here is Combo1's selected item and the other way round, and
+    // an item edited here (double-click, F2) is stored like any other change.
+    QGroupBox *itemsListFrame = nullptr;
+    QListView *itemsList = nullptr;
 
     void PushButton2_Click();   // "Add Item"
     void PushButton1_Click();   // "Remove Selected Item"
@@ -56,6 +62,7 @@ public:
 private:
     // Appends without moving the selection (a fresh item is not selected).
     void appendItem(const QString &text);
+    void buildItemsList();
 };
 
 }  // namespace vc

@@ -9,6 +9,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace vc {
 
 namespace {
@@ -68,9 +70,25 @@ QString GuiDialogs::inputBox(const QString &prompt, const QString &title, const 
 
 QString GuiDialogs::saveFileName(const QString &title, const QString &filter)
 {
+    return saveFile({title, filter, QString(), QString()}).path;
+}
+
+SaveFileChoice GuiDialogs::saveFile(const SaveFileRequest &request)
+{
+    QFileDialog dialog(parentWindow(), request.title, request.folder);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
     // The program asks its own overwrite question.
-    return QFileDialog::getSaveFileName(parentWindow(), title, QString(), qtFilter(filter), nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    QStringList filters;
+    for (const auto &pair : filterPairs(request.filter))
+        filters << pair.first;  // the description already names its patterns
+    dialog.setNameFilters(filters);
+    if (!request.proposedName.isEmpty())
+        dialog.selectFile(request.proposedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return {dialog.selectedFiles().constFirst(), std::max(0, int(filters.indexOf(dialog.selectedNameFilter())))};
 }
 
 QStringList GuiDialogs::openFileNames(const QString &title, const QString &filter)

@@ -19,6 +19,9 @@ public:
     BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
+    // Qt's save dialog in the request's folder with its name proposed. The
+    // commands ask their own question before replacing a file.
+    SaveFileChoice saveFile(const SaveFileRequest &request) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
     bool openUrl(const QUrl &url) override;
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,

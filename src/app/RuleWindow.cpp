@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace vc {
 
@@ -26,6 +27,9 @@ RuleWindow::RuleWindow(const QString &objectName, const QString &caption, int wi
 {
     setObjectName(objectName);
     formdesign::setUpWindow(this, caption, widthTwips, heightTwips);
+    // Esc takes the window off the screen, as its close box does.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void RuleWindow::setHoverPointers(const QList<QWidget *> &commands, const QList<QWidget *> &frames)

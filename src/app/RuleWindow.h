@@ -19,11 +19,12 @@ class WindowPointer;
 using StartAction = std::function<void(QPushButton *button, const QString &normalCaption, QWidget *window, Rule rule,
                                        const QString &trapLocation)>;
 
-// What the between window and the text-set window share: a fixed-size tool
-// window in the design look with a pointer of its own, the look applied at
-// load (system colours, the hand pointer file, centred), a close that only
-// hides (the window and its entries live until the program ends), and the
-// "Start Extracting" command handed to the start action.
+// What the between window and the text-set window share: a tool window in the
+// design look (its laid-out size is also its smallest) with a pointer of its
+// own, the look applied at load (system colours, the hand pointer file,
+// centred), a close (close box, Esc) that only hides (the window and its
+// entries live until the program ends), and the "Start Extracting" command
+// handed to the start action.
 class RuleWindow : public QWidget {
     Q_OBJECT
 public:

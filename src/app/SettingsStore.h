@@ -2,13 +2,16 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace vc {
 
 // The per-user settings store: application "Quillmark", section "Vellumcast",
 // then the value name. Every value is a text. The file (INI, user scope) holds
-// the password in plain text, so it is created with mode 0600 and kept so; each
-// write reaches the file at once.
+// what the user typed (never a password: see PasswordKeeper), so it is created
+// with mode 0600 and kept so; each write reaches the file at once. A file that
+// is a symbolic link, belongs to another user or lies in a folder that others
+// may change is neither read nor written (see refusal()).
 namespace settings {
 
 // How a stored text is read back.
@@ -26,6 +29,8 @@ struct Key {
 // or its default.
 namespace key {
 inline const Key User{QStringLiteral("User"), QString(), Kind::Text};
+// The password as older versions kept it, in plain text. It is read once at
+// start-up, moved to the keychain and erased; nothing writes it any more.
 inline const Key Password{QStringLiteral("Password"), QString(), Kind::Text};
 inline const Key StayConnected{QStringLiteral("StayConnected"), QStringLiteral("0"), Kind::Int16};
 inline const Key AutoConnect{QStringLiteral("AutoConnect"), QStringLiteral("0"), Kind::Int16};
@@ -44,6 +49,14 @@ inline const Key StartWith{QStringLiteral("StartWith"), QString(), Kind::Text};
 inline const Key EndWith{QStringLiteral("EndWith"), QString(), Kind::Text};
 // The text-set window's list, its items joined by a separator (see Form3).
 inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
+// The fields window: the template being edited (its JSON, as a template file
+// holds it) and the file it was last opened from or saved to.
+inline const Key FieldsTemplate{QStringLiteral("FieldsTemplate"), QString(), Kind::Text};
+inline const Key FieldsTemplateFile{QStringLiteral("FieldsTemplateFile"), QString(), Kind::Text};
+// The main window's size, place and maximised state (Qt's saved geometry in
+// base64), and the folder of the last file saved from the results.
+inline const Key WindowGeometry{QStringLiteral("WindowGeometry"), QString(), Kind::Text};
+inline const Key SaveFolder{QStringLiteral("SaveFolder"), QString(), Kind::Text};
 // How accounts chose to sign in: "name=password;name=oauth2" (names in lower
 // case); an account not listed signs in the way its address suggests.
 inline const Key SignInMethods{QStringLiteral("SignInMethods"), QString(), Kind::Text};
@@ -57,6 +70,8 @@ inline const Key OAuthClientIdCustom{QStringLiteral("OAuthClientIdCustom"), QStr
 }  // namespace key
 
 void save(const Key &key, const QString &text);
+// Erases the value from the file (nothing is written when it is absent).
+void remove(const Key &key);
 void saveNumber(const Key &key, int number);  // decimal text
 void saveFlag(const Key &key, bool flag);     // "True" / "False"
 
@@ -75,6 +90,9 @@ bool readBool(const Key &key);
 void useFile(const QString &path);
 // The file behind the store.
 QString filePath();
+// Why the file is not used, for the user; nothing while it is. A refused file
+// is left alone: values then live in memory until the program ends.
+std::optional<QString> refusal();
 // How many values have been written since the program started.
 int writeCount();
 

@@ -1,6 +1,7 @@
 #include "app/SignInCodeBox.h"
 
 #include "core/Product.h"
+#include "mail/signin/OAuthProviders.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -21,12 +22,26 @@ SignInCodeBox::SignInCodeBox(const QString &message, const QString &code, const 
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    auto *text = new QLabel(message, this);
+    // The message comes from the sign-in service: shown as the text it is,
+    // never as markup or links.
+    auto *text = new QLabel(this);
     text->setObjectName(QStringLiteral("SignInCodeMessage"));
+    text->setTextFormat(Qt::PlainText);
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Only an https:// address (or a loopback one) is offered to open or copy.
+    const bool addressAllowed = isAllowedOAuthUrl(address);
+    QString shownMessage = message;
+    if (!addressAllowed)
+        shownMessage = QStringLiteral("The sign-in service named a page that is not an https:// address (%1), so it "
+                                      "is not offered here. Cancel the sign-in.")
+                           .arg(address.toDisplayString());
+    text->setText(shownMessage);
 
-    field_ = new QLineEdit(code.isEmpty() ? address.toString(QUrl::FullyEncoded) : code, this);
+    const QString fieldText = !addressAllowed  ? QString()
+                              : code.isEmpty() ? address.toString(QUrl::FullyEncoded)
+                                               : code;
+    field_ = new QLineEdit(fieldText, this);
     field_->setObjectName(QStringLiteral("SignInCodeText"));
     field_->setReadOnly(true);
     if (!code.isEmpty()) {
@@ -38,6 +53,7 @@ SignInCodeBox::SignInCodeBox(const QString &message, const QString &code, const 
     }
     copyButton_ = new QPushButton(code.isEmpty() ? QStringLiteral("Copy address") : QStringLiteral("Copy code"), this);
     copyButton_->setObjectName(QStringLiteral("SignInCodeCopy"));
+    copyButton_->setEnabled(addressAllowed);
     connect(copyButton_, &QPushButton::clicked, this, &SignInCodeBox::copy);
 
     auto *cancelButton = new QPushButton(QStringLiteral("Cancel"), this);

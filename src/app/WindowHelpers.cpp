@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -32,43 +33,6 @@ void CenterForm(QWidget *window)
                  avail.y() + int((avail.height() - size.height()) / 2.0));
 }
 
-Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available)
-{
-    QPoint main = mainFrame.topLeft();
-    const int roomRight = available.right() + 1 - (mainFrame.right() + 1);
-    const int roomLeft = mainFrame.left() - available.left();
-    int x;
-    if (roomRight >= windowFrame.width()) {
-        x = mainFrame.right() + 1;
-    } else if (roomLeft >= windowFrame.width()) {
-        x = mainFrame.left() - windowFrame.width();
-    } else if (mainFrame.width() + windowFrame.width() <= available.width()) {
-        x = available.right() + 1 - windowFrame.width();
-        main.setX(x - mainFrame.width());
-    } else if (roomRight >= roomLeft) {
-        x = available.right() + 1 - windowFrame.width();
-    } else {
-        x = available.left();
-    }
-    const int lowest = available.bottom() + 1 - windowFrame.height();
-    const int y = std::max(available.top(), std::min(main.y(), lowest));
-    return {{std::max(available.left(), x), y}, main};
-}
-
-void placeBeside(QWidget *window, QWidget *mainWindow)
-{
-    QScreen *screen = mainWindow->screen() ? mainWindow->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // Before the window was first shown its frame is not known; the client
-    // size stands in for it.
-    const QSize frame = window->frameGeometry().size().expandedTo(window->size());
-    const Beside at = besidePosition(mainWindow->frameGeometry(), frame, screen->availableGeometry());
-    if (at.main != mainWindow->frameGeometry().topLeft())
-        mainWindow->move(at.main);
-    window->move(at.window);
-}
-
 namespace {
 
 // Keeps the tool tips of the watched buttons: the whole caption while it does
@@ -78,7 +42,7 @@ public:
     using QObject::QObject;
     static void update(QAbstractButton *b)
     {
-        const bool cutOff = b->sizeHint().width() > b->width();
+        const bool cutOff = captionWidth(b) > b->width();
         b->setToolTip(cutOff ? b->text() : QString());
     }
 
@@ -106,6 +70,40 @@ void tipCutOffCaptions(QWidget *window)
             continue;  // a tool tip of its own stays
         b->installEventFilter(tips);
         CaptionTips::update(b);
+    }
+}
+
+int captionWidth(const QWidget *control)
+{
+    if (const auto *b = qobject_cast<const QPushButton *>(control)) {
+        const QStyle *st = b->style();
+        const int frame = st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+        const int margin = st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+        return b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 2 * frame + margin;
+    }
+    return control->sizeHint().width();
+}
+
+void widenToCaptions(QWidget *window)
+{
+    constexpr int kGap = 3;  // kept free before the next control
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (!qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLabel *>(w))
+            continue;
+        const int needed = captionWidth(w);
+        if (needed <= w->width())
+            continue;
+        const QRect wider(w->pos(), QSize(needed, w->height()));
+        bool free = w->parentWidget()->rect().contains(wider);
+        for (QObject *o : w->parentWidget()->children()) {
+            auto *sibling = qobject_cast<QWidget *>(o);
+            if (free && sibling && sibling != w && !sibling->isWindow()
+                && sibling->geometry().intersects(wider.adjusted(0, 0, kGap, 0))
+                && !sibling->geometry().intersects(w->geometry()))
+                free = false;
+        }
+        if (free)
+            w->resize(needed, w->height());
     }
 }
 
@@ -222,7 +220,7 @@ void paintWhite(QWidget *w)
 void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips)
 {
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                           | Qt::WindowCloseButtonHint);
     window->setWindowTitle(caption);
     // Closing a rule window never ends the program.
     window->setAttribute(Qt::WA_QuitOnClose, false);
@@ -230,7 +228,8 @@ void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int he
     window->setWindowIcon(QApplication::windowIcon());
     window->setFont(designFont());
     paintWhite(window);
-    window->setFixedSize(twips(widthTwips), twips(heightTwips));
+    window->resize(twips(widthTwips), twips(heightTwips));
+    window->setMinimumSize(window->size());
 }
 
 QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)

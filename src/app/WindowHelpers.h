@@ -46,19 +46,16 @@ QString handCursorFile();
 // boxes, frames and labels.
 void ApplyFormColors(QWidget *window);
 
-// Where a window of `windowFrame` size goes beside `mainFrame` on a screen
-// whose free area is `available`: to the right of the main window, else to its
-// left; when neither side has room but the two fit side by side, the main
-// window moves left to make room on its right; otherwise the side with more
-// room, kept on the screen. The window's top is level with the main window's.
-// Frames include the window decoration.
-struct Beside {
-    QPoint window;  // the window's new top-left
-    QPoint main;    // the main window's top-left (moved only to make room)
-};
-Beside besidePosition(const QRect &mainFrame, const QSize &windowFrame, const QRect &available);
-// Moves `window` beside `mainWindow` (besidePosition on the main window's screen).
-void placeBeside(QWidget *window, QWidget *mainWindow);
+// The width a command, check box, option button or label needs to show its
+// whole caption (for a command: the text and the button's frame and margins,
+// without the style's least width for buttons).
+int captionWidth(const QWidget *control);
+
+// Every command, check box, option button and label of `window` whose box is
+// narrower than its caption gets as wide as the caption, keeping its left
+// edge, where that leaves it inside its frame and clear of the controls beside
+// it (nothing moves).
+void widenToCaptions(QWidget *window);
 
 // Every push button, check box and option button of `window` whose caption
 // does not fit gets the whole caption as its tool tip (kept up to date as
@@ -101,8 +98,9 @@ QFont designFont();
 QFont buttonFont();
 // The white design background.
 void paintWhite(QWidget *w);
-// Fixed-size tool window of the given client size in twips: single border, no
-// minimize or maximize button, the application icon, Arial 9 pt bold, white.
+// Tool window of the given laid-out client size in twips (also its smallest
+// size): no minimize or maximize button, the application icon, Arial 9 pt
+// bold, white.
 void setUpWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips);
 // A push button in Arial 11.25 pt bold.
 QPushButton *pushButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h);

@@ -4,6 +4,7 @@
 #include "app/SettingsStore.h"
 #include "core/Dialogs.h"
 #include "core/Product.h"
+#include "core/SecretMemory.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -32,7 +33,12 @@ int main(int argc, char **argv)
         std::printf("vellumcast %s\n", VELLUMCAST_VERSION);
         return 0;
     }
+    // The window may hold a password or tokens from here on.
+    vc::keepSecretsOutOfDumps();
     vc::settings::useFile(options.settingsFile);
+    // The window says so too, in a box at start-up.
+    if (const std::optional<QString> why = vc::settings::refusal())
+        std::fprintf(stderr, "vellumcast: %s\n", qPrintable(*why));
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(vc::product::kSettingsOrganisation);

@@ -1,5 +1,8 @@
 #include "core/Dialogs.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
+
 #include <cstdio>
 
 namespace vc {
@@ -27,6 +30,29 @@ QString boxTextForDisplay(const QString &text)
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return t;
+}
+
+QList<QPair<QString, QString>> filterPairs(const QString &pipeFilter)
+{
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QList<QPair<QString, QString>> out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out.append({parts[i], parts[i + 1]});
+    return out;
+}
+
+QString withFilterExtension(const QString &path, const QString &pipeFilter, int filter)
+{
+    const QList<QPair<QString, QString>> pairs = filterPairs(pipeFilter);
+    if (path.isEmpty() || filter < 0 || filter >= pairs.size())
+        return path;
+    static const QRegularExpression plainExtension(QStringLiteral("^\\*\\.([A-Za-z0-9_-]+)$"));
+    const QRegularExpressionMatch m = plainExtension.match(pairs[filter].second.trimmed());
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    if (!m.hasMatch() || name.isEmpty() || name.contains(QLatin1Char('.')) || info.isDir())
+        return path;
+    return path + QLatin1Char('.') + m.captured(1);
 }
 
 BoxAnswer StderrDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon, const QString &)

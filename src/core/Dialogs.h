@@ -1,4 +1,6 @@
 #pragma once
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -10,6 +12,24 @@ namespace vc {
 enum class BoxIcon { None, Warning, Information, Critical, Question };
 enum class BoxButtons { Ok, YesNo };
 enum class BoxAnswer { Ok, Yes, No };
+
+// What a save dialog is asked to show: its title, its filter as pairs of a
+// description and a pattern ("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|",
+// the first pair chosen), the folder it opens in and the file name it proposes
+// (both may be empty: the dialog's own choice).
+struct SaveFileRequest {
+    QString title;
+    QString filter;
+    QString folder;
+    QString proposedName;
+};
+
+// What the user chose in a save dialog: the path (empty when cancelled) and
+// the pair of the filter that was chosen (0 for the first).
+struct SaveFileChoice {
+    QString path;
+    int filter = 0;
+};
 
 // Every message box, input box and file dialog of the program goes through this
 // interface. The windows use Qt's dialogs, the command-line program writes to
@@ -28,6 +48,13 @@ public:
 
     // A save dialog; cancel gives the empty text.
     virtual QString saveFileName(const QString &title, const QString &filter) = 0;
+
+    // A save dialog opening in a folder with a name proposed. By default the
+    // plain dialog above, with the first filter taken as chosen.
+    virtual SaveFileChoice saveFile(const SaveFileRequest &request)
+    {
+        return {saveFileName(request.title, request.filter), 0};
+    }
 
     // An open dialog allowing several files; cancel gives an empty list.
     virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
@@ -69,6 +96,16 @@ public:
 private:
     QString prefix_;
 };
+
+// `path` with the extension of the filter's pair `filter` (0-based) when its
+// file name has no dot: "results" and "*.txt" give "results.txt". A pattern
+// without one plain extension ("*.*", "*.txt *.log") adds nothing, nor does a
+// name that has a dot already, nor a path that is a folder.
+QString withFilterExtension(const QString &path, const QString &pipeFilter, int filter);
+
+// The pairs of a filter: "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" gives
+// {"Text Files (*.txt)", "*.txt"}, {"All Files (*.*)", "*.*"}.
+QList<QPair<QString, QString>> filterPairs(const QString &pipeFilter);
 
 // A box text with its CRs (and CR LF pairs) turned into plain line feeds, for display.
 QString boxTextForDisplay(const QString &text);

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/DateText.h"
+#include "output/SafeText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +12,10 @@
 
 #include <limits>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vc::errorlog {
 
@@ -34,6 +39,30 @@ struct OpenLog {
 };
 OpenLog g_open;
 
+// Opens the log for appending, created owner-only when it is missing. A link
+// in its place is not followed (someone else could point it at any file of
+// ours), and only a regular file is written to.
+std::unique_ptr<QFile> openLog(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto f = std::make_unique<QFile>();
+    // Unbuffered: each record goes to the file with its own write call.
+    if (!f->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return f;
+}
+
 bool writeWhole(QFile &f, const QByteArray &bytes)
 {
     return f.write(bytes) == bytes.size() && f.error() == QFileDevice::NoError;
@@ -50,9 +79,8 @@ bool appendTo(const QString &path, const QByteArray &bytes)
         g_open.close();
         return false;
     }
-    auto f = std::make_unique<QFile>(path);
-    // Unbuffered: each record goes to the file with its own write call.
-    if (!f->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    std::unique_ptr<QFile> f = openLog(path);
+    if (!f)
         return false;
     const bool ok = writeWhole(*f, bytes);
     if (ok && g_open.sessions > 0) {
@@ -77,9 +105,17 @@ QString currentTimestamp()
     return text;
 }
 
+// The error text as one line of the log: a server's text may carry line
+// breaks and control characters, which would otherwise start records of their
+// own; they are written as escapes ("\x0d\x0a").
+QString loggedText(const QString &errorText)
+{
+    return safetext::forTerminal(errorText);
+}
+
 QByteArray recordWithTimestamp(const QString &timestamp, const QString &errorText)
 {
-    const QString text = timestamp + QStringLiteral(" : ") + errorText + QStringLiteral("\r\n")
+    const QString text = timestamp + QStringLiteral(" : ") + loggedText(errorText) + QStringLiteral("\r\n")
                          + QString(kSeparatorLength, u'*') + QStringLiteral("\r\n");
     return text.toLocal8Bit();
 }

@@ -8,7 +8,10 @@ namespace vc {
 // The fetch log: one record appended after every fetch of the message walk.
 // Record: "<local date-time> : <last-error text>" CR LF, 52 asterisks, CR LF,
 // in the system encoding, written with one write call, so every record is in
-// the file when append returns. The file is only ever appended to.
+// the file when append returns. The error text stays on its one line: line
+// breaks and other control characters in it are written as escapes ("\x0d").
+// The file is only ever appended to; it is created readable by its owner only,
+// and a symbolic link in its place is refused, not followed.
 namespace errorlog {
 
 inline constexpr int kSeparatorLength = 52;

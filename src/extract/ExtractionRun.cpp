@@ -1,7 +1,6 @@
 #include "extract/ExtractionRun.h"
 
 #include "core/AppError.h"
-#include "core/Dialogs.h"
 #include "core/TrapLocations.h"
 
 namespace vc {
@@ -10,30 +9,23 @@ namespace {
 
 // One run between its trapped steps. The run holds its own reference to the
 // connection object: a disconnect during the walk drops the host's reference,
-// and the object must outlive the walk that is using it.
-class Run {
+// and the object must outlive the walk that is using it. The walk's messages
+// and progress go straight on to the host.
+class Run : private WalkObserver {
 public:
     explicit Run(RunHost &host) : host_(host) {}
 
     RunOutcome go()
     {
         trap_(100, [&] { host_.setBusy(true); });
-        trap_(102, [&] { host_.listing().results.clear(); });
-        trap_(104, [&] { runFailed_ = false; });
+        trap_(102, [&] { host_.clearResults(); });
         if (connect())
             countAndWalk();
         trap_(122, [&] { host_.setConnection(nullptr); });
         trap_(124, [&] { host_.resetProgress(); });
         trap_(126, [&] { host_.setBusy(false); });
-        trap_(128, [&] {
-            if (!runFailed_)
-                host_.sayDone(shortfall_);
-        });
-        if (outcome_ == RunOutcome::Done && conn_ && conn_->AbortProcess)
-            outcome_ = RunOutcome::Stopped;
-        if (outcome_ == RunOutcome::Done && trap_.failures() > 0)
-            outcome_ = RunOutcome::Failed;
-        return outcome_;
+        out_.runTimeErrors = trap_.failures();
+        return out_;
     }
 
 private:
@@ -42,6 +34,13 @@ private:
         if (!conn_)
             raise(err::ObjectNotSet);
         return *conn_;
+    }
+
+    void fail(const StepFault &failure, bool inWalk)
+    {
+        out_.kind = RunOutcome::Kind::Failed;
+        out_.failure = failure;
+        out_.inWalk = inWalk;
     }
 
     // Uses the host's connection object, or sets one up and logs in. False
@@ -55,10 +54,9 @@ private:
                 return;
             conn_ = setUpConnection(host_);
             host_.setConnection(conn_);
-            if (!object().Connect()) {
-                runFailed_ = true;
+            if (const StepResult<void> r = object().Connect(); !r) {
+                fail(r.fault(), false);
                 connected = false;
-                outcome_ = RunOutcome::ConnectFailed;
             }
         });
         return connected;
@@ -67,46 +65,52 @@ private:
     void countAndWalk()
     {
         QString folder;
+        std::optional<StepFault> notSelected;
         trap_(108, [&] { folder = host_.folderName(); });
         trap_(110, [&] { object().setCurrentLocation(1); });
-        trap_(112, [&] { object().setMaxRecord(object().GetTotalMessage(folder)); });
+        trap_(112, [&] {
+            const StepResult<int> count = object().GetTotalMessage(folder);
+            object().setMaxRecord(count ? *count : 0);
+            if (!count)
+                notSelected = count.fault();
+        });
         bool walk = false;
         trap_(114, [&] { walk = object().MaxRecord() > 0; });
         if (walk) {
-            trap_(116, [&] {
-                object().StartMailExtraction(folder);
-                noteWalkEnd(object().lastWalkEnd());
-            });
-            return;
+            out_.walked = true;
+            trap_(116, [&] { noteWalk(object().StartMailExtraction(folder, this)); });
+        } else if (notSelected) {
+            fail(*notSelected, false);
+        } else {
+            out_.kind = RunOutcome::Kind::NoMessages;
         }
-        trap_(118, [&] {
-            if (conn_)
-                outcome_ = conn_->lastResult() == 1 ? RunOutcome::NoMessages : RunOutcome::FolderNotSelected;
-            dialogs().messageBox(QStringLiteral("There are no emails in the Folder you selected."));
-        });
-        trap_(120, [&] { runFailed_ = true; });
     }
 
-    void noteWalkEnd(clsChilkatIMAP::WalkEnd end)
+    void noteWalk(const WalkOutcome &w)
     {
-        switch (end) {
-        case clsChilkatIMAP::WalkEnd::ConnectFailed: outcome_ = RunOutcome::ConnectFailed; break;
-        case clsChilkatIMAP::WalkEnd::SelectFailed: outcome_ = RunOutcome::FolderNotSelected; break;
-        case clsChilkatIMAP::WalkEnd::Aborted: outcome_ = RunOutcome::Stopped; break;
-        default:
-            shortfall_ = shortfallText(object().lastWalk());
-            if (object().lastWalk().unread() > 0)
-                outcome_ = RunOutcome::Incomplete;
+        out_.walk = w.stats;
+        switch (w.end) {
+        case WalkOutcome::End::ConnectFailed:
+        case WalkOutcome::End::SelectFailed: fail(*w.failure, true); break;
+        case WalkOutcome::End::Stopped:
+            out_.kind = RunOutcome::Kind::Stopped;
+            out_.stoppedAt = w.lastVisited;
+            break;
+        case WalkOutcome::End::Completed:
+        case WalkOutcome::End::Broken:
+            out_.kind = w.stats.unread() > 0 ? RunOutcome::Kind::Incomplete : RunOutcome::Kind::Completed;
             break;
         }
     }
 
+    // WalkObserver
+    void progress(const RunProgress &p) override { host_.showProgress(p); }
+    void delivered(const MailRecord &record) override { host_.messageDelivered(record); }
+
     RunHost &host_;
     ErrorTrap trap_{location::Form1::ExtractEmail};
     std::shared_ptr<clsChilkatIMAP> conn_;
-    QString shortfall_;  // what the walk could not read, for the closing box
-    bool runFailed_ = false;
-    RunOutcome outcome_ = RunOutcome::Done;
+    RunOutcome out_;
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "extract/FailureMessage.h"
 
+#include "extract/ErrorLog.h"
+#include "extract/FolderWalk.h"
+
 namespace vc {
 
 QString serverName(const QString &host, int port)
@@ -37,6 +40,38 @@ QString failureMessage(ImapFailure kind, const QString &host, int port, const QS
     case ImapFailure::Local: return QStringLiteral("The connection to %1 failed%2.").arg(server, because);
     default: return kInvalidLoginMessage;
     }
+}
+
+QString failureText(const StepFault &failure)
+{
+    const ImapFault &f = failure.fault;
+    if (failure.stage == RunStage::SignIn) {
+        if (!failure.tokenRefused)
+            return QStringLiteral("Sign-in failed: ") + f.reason;
+        if (!failure.renewal.isEmpty())
+            return QStringLiteral("The mail server refused the sign-in: %1\r\rRenewing it failed too: %2")
+                .arg(f.reason, failure.renewal);
+        return QStringLiteral("The mail server refused the sign-in: ") + f.reason;
+    }
+    QString text = failureMessage(f.kind, failure.host, failure.port, failure.certificateErrors, f.reason);
+    if (!failure.hint.isEmpty())
+        text += QStringLiteral("\r\r") + failure.hint;
+    return text;
+}
+
+QString shortfallText(const WalkStats &walk)
+{
+    QStringList lines;
+    if (walk.unread() > 0)
+        lines << QStringLiteral("%1 of %2 messages could not be read (see %3)")
+                     .arg(walk.unread())
+                     .arg(walk.asked)
+                     .arg(walk.logPath.isEmpty() ? errorlog::programFolderPath() : walk.logPath);
+    if (!walk.endReason.isEmpty())
+        lines << walk.endReason;
+    if (walk.folderChanged)
+        lines << QStringLiteral("The folder changed while it was being read.");
+    return lines.join(QLatin1Char('\r'));
 }
 
 }  // namespace vc

@@ -1,10 +1,10 @@
-// What the message walk does when a fetch fails: reconnect after a lost
+// What the folder walk does when a fetch fails: reconnect after a lost
 // connection and resume, skip a message that broke the stream, and end with a
 // reason instead of fetching on when nothing more can come.
-#include "extract/clsChilkatIMAP.h"
+#include "extract/FolderWalk.h"
 
-#include "core/AppError.h"
-#include "extract/ErrorLog.h"
+#include "extract/SignInStep.h"
+#include "mail/ImapComponent.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -40,111 +40,97 @@ FetchFault classify(ImapFailure kind)
 
 }  // namespace
 
-clsChilkatIMAP::Resume clsChilkatIMAP::afterFailedFetch(const QString &FolderName, qint64 n)
+FolderWalk::Resume FolderWalk::afterFailedFetch(ImapFailure kind, qint64 n)
 {
-    if (!ChilkatImap1)
-        raise(err::ObjectNotSet);
-    ImapComponent &imap = *ChilkatImap1;
-    if (AbortProcess)
+    if (stopping_())
         return Resume::Next;
-    const FetchFault fault = classify(imap.lastFailure());
-    walk_.failedInRow = fault == FetchFault::NoMessage ? walk_.failedInRow + 1 : 0;
+    const FetchFault fault = classify(kind);
+    stats_.failedInRow = fault == FetchFault::NoMessage ? stats_.failedInRow + 1 : 0;
     switch (fault) {
     case FetchFault::LostLine:
         // The message itself may be fine: ask for it again on a new connection.
-        return reconnectWalk(FolderName, imap.LastErrorText()) ? Resume::Again : Resume::End;
+        return reconnect(imap().LastErrorText()) ? Resume::Again : Resume::End;
     case FetchFault::BrokenMessage:
         // This message broke the stream and would again; the walk goes on after it.
-        return reconnectWalk(FolderName, imap.LastErrorText()) ? Resume::Next : Resume::End;
+        return reconnect(imap().LastErrorText()) ? Resume::Next : Resume::End;
     case FetchFault::Closed:
-        walk_.endReason = QStringLiteral("The connection was closed during the run.");
+        stats_.endReason = QStringLiteral("The connection was closed during the run.");
         return Resume::End;
-    case FetchFault::NoMessage:
-        if (walk_.failedInRow < kDoubtfulRun)
-            return Resume::Next;
-        break;
+    case FetchFault::NoMessage: return stats_.failedInRow < kDoubtfulRun ? Resume::Next : recount(n);
     case FetchFault::Other: return Resume::Next;
     }
-    // Many messages in a row are missing: the count the walk relies on is doubtful.
-    imap.SendRawCommand(QStringLiteral("NOOP"));  // brings the server's current count
-    WriteErrorLog();
-    const int now = imap.NumMessages();
+    return Resume::Next;
+}
+
+// Many messages in a row are missing: the count the walk relies on is doubtful.
+FolderWalk::Resume FolderWalk::recount(qint64 n)
+{
+    imap().SendRawCommand(QStringLiteral("NOOP"));  // brings the server's current count
+    exchanged();
+    const int now = imap().NumMessages();
     if (n > now)
-        walk_.endReason = QStringLiteral("The folder holds only %1 messages now.").arg(now);
+        stats_.endReason = QStringLiteral("The folder holds only %1 messages now.").arg(now);
     else
-        walk_.endReason = QStringLiteral("The server reported %1 messages in the folder, but sent none of messages "
-                                         "%2 to %3.")
-                              .arg(now)
-                              .arg(n - walk_.failedInRow + 1)
-                              .arg(n);
-    walk_.folderChanged = walk_.folderChanged || n > now;
+        stats_.endReason = QStringLiteral("The server reported %1 messages in the folder, but sent none of messages "
+                                          "%2 to %3.")
+                               .arg(now)
+                               .arg(n - stats_.failedInRow + 1)
+                               .arg(n);
+    stats_.folderChanged = stats_.folderChanged || n > now;
     return Resume::End;
 }
 
-bool clsChilkatIMAP::reconnectWalk(const QString &FolderName, const QString &why)
+// Signs in again and selects the folder, within the walk's attempts; `why` is
+// the failure that lost the connection.
+bool FolderWalk::reconnect(const QString &why)
 {
     QString lastError = why;
-    while (walk_.reconnects < kMaxReconnects) {
-        ++walk_.reconnects;
-        if (!pauseBeforeReconnect(walk_.reconnects))
+    while (stats_.reconnects < kMaxReconnects) {
+        ++stats_.reconnects;
+        if (!pauseBeforeReconnect(stats_.reconnects))
             return false;
-        const bool ok = openSession(false) && selectFolder(FolderName) == 1;
-        WriteErrorLog();  // every attempt leaves its record
-        if (!ChilkatImap1)
-            raise(err::ObjectNotSet);
-        if (!ok) {
-            lastError = ChilkatImap1->LastErrorText();
+        std::optional<ImapResult<MailboxStatus>> selected;
+        if (signIn_.run())
+            selected = selectFolder(imap(), folder_);
+        exchanged();  // every attempt leaves its record
+        if (!selected || !*selected) {
+            lastError = imap().LastErrorText();
             continue;
         }
         // Another UIDVALIDITY, or fewer messages: the numbers no longer name
         // the messages they named when the walk began.
-        const quint32 validity = ChilkatImap1->uidValidity();
-        if ((walk_.uidValidity != 0 && validity != walk_.uidValidity) || ChilkatImap1->NumMessages() < walk_.count)
-            walk_.folderChanged = true;
+        const quint32 validity = (*selected)->uidValidity;
+        if ((stats_.uidValidity != 0 && validity != stats_.uidValidity) || imap().NumMessages() < stats_.count)
+            stats_.folderChanged = true;
         return true;
     }
-    if (walk_.endReason.isEmpty())
-        walk_.endReason = QStringLiteral("The connection to the server was lost and could not be restored after %1 "
-                                         "attempts (last: %2).")
-                              .arg(kMaxReconnects)
-                              .arg(lastError);
+    if (stats_.endReason.isEmpty())
+        stats_.endReason = QStringLiteral("The connection to the server was lost and could not be restored after %1 "
+                                          "attempts (last: %2).")
+                               .arg(kMaxReconnects)
+                               .arg(lastError);
     return false;
 }
 
-bool clsChilkatIMAP::pauseBeforeReconnect(int attempt)
+bool FolderWalk::pauseBeforeReconnect(int attempt)
 {
     const qint64 ms = qint64(reconnectPauseMs_) << (attempt - 1);
-    if (ms > 0 && !AbortProcess) {
+    if (ms > 0 && !stopping_()) {
         QElapsedTimer since;
         since.start();
         QEventLoop loop;
         QTimer tick;
         tick.setInterval(50);
-        connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (AbortProcess || since.elapsed() >= ms)
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (stopping_() || since.elapsed() >= ms)
                 loop.quit();
         });
         tick.start();
         loop.exec();
     }
-    if (AbortProcess)
-        walk_.endReason = QStringLiteral("The run was stopped while the connection was being restored.");
-    return !AbortProcess;
-}
-
-QString shortfallText(const clsChilkatIMAP::WalkStats &walk)
-{
-    QStringList lines;
-    if (walk.unread() > 0)
-        lines << QStringLiteral("%1 of %2 messages could not be read (see %3)")
-                     .arg(walk.unread())
-                     .arg(walk.asked)
-                     .arg(walk.logPath.isEmpty() ? errorlog::programFolderPath() : walk.logPath);
-    if (!walk.endReason.isEmpty())
-        lines << walk.endReason;
-    if (walk.folderChanged)
-        lines << QStringLiteral("The folder changed while it was being read.");
-    return lines.join(QLatin1Char('\r'));
+    if (stopping_())
+        stats_.endReason = QStringLiteral("The run was stopped while the connection was being restored.");
+    return !stopping_();
 }
 
 }  // namespace vc

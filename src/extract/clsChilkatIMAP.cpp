@@ -1,152 +1,116 @@
 #include "extract/clsChilkatIMAP.h"
 
 #include "core/AppError.h"
-#include "core/Dialogs.h"
 #include "core/Yield.h"
-#include "extract/ErrorLog.h"
 #include "extract/FailureMessage.h"
-#include "mail/signin/Sasl.h"
+#include "extract/FetchLog.h"
+#include "extract/SignInStep.h"
+#include "mail/ImapComponent.h"
+#include "mail/signin/OAuthSession.h"
 
-#include <QHash>
+#include <QScopeGuard>
 
 namespace vc {
 
-namespace {
+// The component's abort check and progress reach this object while one of its
+// operations runs, and only then: another connection object on the same
+// component hears nothing of this one's work.
+class clsChilkatIMAP::Binding {
+public:
+    explicit Binding(clsChilkatIMAP &c) : c_(c)
+    {
+        ImapComponent &imap = c_.component();  // raises before anything is bound
+        if (c_.bindings_++ > 0)
+            return;
+        abort_ = QObject::connect(&imap, &ImapComponent::AbortCheck, &c_, &clsChilkatIMAP::ChilkatImap1_AbortCheck,
+                                  Qt::DirectConnection);
+        percent_ = QObject::connect(&imap, &ImapComponent::PercentDone, &c_, &clsChilkatIMAP::ChilkatImap1_PercentDone,
+                                    Qt::DirectConnection);
+    }
+    ~Binding()
+    {
+        if (--c_.bindings_ > 0)
+            return;
+        QObject::disconnect(abort_);
+        QObject::disconnect(percent_);
+    }
+    Binding(const Binding &) = delete;
+    Binding &operator=(const Binding &) = delete;
 
-const QString kIdCommand = QStringLiteral("ID (\"GUID\" \"1\")");
+private:
+    clsChilkatIMAP &c_;
+    QMetaObject::Connection abort_, percent_;
+};
 
-// Which connection object receives each component's events. Only the object
-// that bound last does, so an older object that still exists stays quiet.
-QHash<const ImapComponent *, QPointer<clsChilkatIMAP>> &boundObjects()
+clsChilkatIMAP::clsChilkatIMAP()
 {
-    static QHash<const ImapComponent *, QPointer<clsChilkatIMAP>> bound;
-    return bound;
+    account_.config.host.clear();
+    account_.config.port = 0;
+    account_.ssl = false;
 }
 
-}  // namespace
-
-clsChilkatIMAP::clsChilkatIMAP(QObject *parent) : QObject(parent) {}
+clsChilkatIMAP::clsChilkatIMAP(Account account, QObject *parent) : QObject(parent), account_(std::move(account))
+{
+    component_ = account_.component;
+    // Stop, Disconnect and Ctrl+C end a wait for the browser or the code.
+    if (account_.signIn)
+        account_.signIn->aborted = [this] { return stopping(); };
+}
 
 clsChilkatIMAP::~clsChilkatIMAP()
 {
-    if (ChilkatImap1) {
-        QObject::disconnect(ChilkatImap1, nullptr, this, nullptr);
-        auto &bound = boundObjects();
-        const auto it = bound.find(ChilkatImap1.data());
-        if (it != bound.end() && (it.value().isNull() || it.value() == this))
-            bound.erase(it);
-    }
-    ChilkatImap1 = nullptr;
-    object_ = nullptr;
+    if (account_.signIn)
+        account_.signIn->aborted = nullptr;
 }
 
-void clsChilkatIMAP::bind()
+void clsChilkatIMAP::setChilkatIMAPObject(ImapComponent *ObjValue)
 {
-    if (ChilkatImap1)
-        QObject::disconnect(ChilkatImap1, nullptr, this, nullptr);
-    ChilkatImap1 = object_;
-    if (!ChilkatImap1)
-        return;
-    auto &bound = boundObjects();
-    QPointer<clsChilkatIMAP> &holder = bound[ChilkatImap1.data()];
-    if (holder && holder != this)
-        QObject::disconnect(ChilkatImap1, nullptr, holder.data(), nullptr);
-    holder = this;
-    connect(ChilkatImap1, &ImapComponent::AbortCheck, this, &clsChilkatIMAP::ChilkatImap1_AbortCheck,
-            Qt::DirectConnection);
-    connect(ChilkatImap1, &ImapComponent::PercentDone, this, &clsChilkatIMAP::ChilkatImap1_PercentDone,
-            Qt::DirectConnection);
+    component_ = ObjValue;
+    account_.component = ObjValue;
+    step_.reset();
 }
 
-void clsChilkatIMAP::GetLastError()
+ImapComponent &clsChilkatIMAP::component()
 {
-    reportFailure(QString());
-}
-
-void clsChilkatIMAP::reportFailure(const QString &hint)
-{
-    QString message = kInvalidLoginMessage;
-    if (ChilkatImap1)
-        message = failureMessage(ChilkatImap1->lastFailure(), server_, port_, ChilkatImap1->certificateErrors(),
-                                 ChilkatImap1->LastErrorText());
-    if (!hint.isEmpty())
-        message += QStringLiteral("\r\r") + hint;
-    dialogs().messageBox(message, BoxButtons::Ok, BoxIcon::None, QString());
-    if (!ChilkatImap1)
+    if (!component_)
         raise(err::ObjectNotSet);
-    // The log keeps what the box said; a log that cannot be written changes
-    // nothing here (the box has told the user).
-    try {
-        errorlog::append(errorLogPath_, QString(message).replace(QLatin1Char('\r'), QLatin1Char(' ')));
-    } catch (const AppError &) {}
+    if (!step_ || step_->componentOrNull() != component_.data())
+        step_ = std::make_unique<SignInStep>(*component_, account_);
+    return *component_;
 }
 
-bool clsChilkatIMAP::Connect()
+bool clsChilkatIMAP::stopping()
 {
-    return openSession(true);
+    if (!AbortProcess && stopRequest_ && stopRequest_())
+        AbortProcess = true;
+    return AbortProcess;
 }
 
-bool clsChilkatIMAP::openSession(bool report)
+StepFault clsChilkatIMAP::failed(StepFault fault)
 {
-    bind();
-    if (!ChilkatImap1)
-        raise(err::ObjectNotSet);
-    // A token first: the user may take a while in the browser, longer than a
-    // server keeps a connection that has not signed in.
-    QString token;
-    if (signIn_ && !obtainToken(&token))
-        return false;
-    if (!openAndIdentify(report))
-        return false;
-    if (signIn_)
-        return logInWithToken(token);
-    lastResult_ = ChilkatImap1->Login(username_, password_);
-    if (lastResult_ == 1)
-        return true;
-    if (report)
-        passwordRefused();
-    return false;
+    lastError_ = fault;
+    if (fault.stage != RunStage::SignIn)
+        FetchLog::recordFailure(account_.errorLogPath, failureText(fault));
+    return fault;
 }
 
-bool clsChilkatIMAP::openAndIdentify(bool report)
+StepResult<void> clsChilkatIMAP::Connect()
 {
-    ChilkatImap1->setSsl(ssl_);
-    ChilkatImap1->setPort(port_);
-    lastResult_ = ChilkatImap1->Connect(server_);
-    if (lastResult_ != 1) {
-        if (report)
-            GetLastError();
-        return false;
-    }
-    if (!ChilkatImap1)
-        raise(err::ObjectNotSet);
-    const QString reply = ChilkatImap1->SendRawCommand(kIdCommand);
-    if (reply.isEmpty()) {
-        if (report)
-            GetLastError();
-        return false;
-    }
-    if (!ChilkatImap1)
-        raise(err::ObjectNotSet);
-    return true;
+    const Binding bound(*this);
+    lastError_.reset();
+    StepResult<void> r = step_->run();
+    if (!r)
+        return failed(r.fault());
+    return r;
 }
 
-void clsChilkatIMAP::passwordRefused()
+StepResult<QStringList> clsChilkatIMAP::EnumMailFolders()
 {
-    const bool takesTokens = !tokenHint_.isEmpty() && sasl::offersTokens(ChilkatImap1->Capabilities());
-    reportFailure(takesTokens ? tokenHint_ : QString());
-}
-
-std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()
-{
-    bind();
-    if (!ChilkatImap1)
-        raise(err::ObjectNotSet);
-    const std::unique_ptr<MailboxList> list = ChilkatImap1->ListMailboxes(QString(), QStringLiteral("*"));
-    if (!list) {
-        GetLastError();
-        return std::nullopt;
-    }
+    const Binding bound(*this);
+    lastError_.reset();
+    const ImapResult<MailboxList> list = component().ListMailboxes(QString(), QStringLiteral("*"));
+    if (!list)
+        return failed(step_->faultOf(RunStage::List, list.fault()));
     QStringList names;
     for (int i = 0; i < list->Count(); ++i) {
         names << list->GetName(i);
@@ -155,22 +119,49 @@ std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()
     return names;
 }
 
-void clsChilkatIMAP::noteStopRequest()
+StepResult<int> clsChilkatIMAP::GetTotalMessage(const QString &FolderName)
 {
-    if (stopRequest_ && stopRequest_())
-        AbortProcess = true;
+    const Binding bound(*this);
+    lastError_.reset();
+    const ImapResult<MailboxStatus> selected = selectFolder(component(), FolderName);
+    if (!selected)
+        return failed(step_->faultOf(RunStage::Select, selected.fault()));
+    return component().NumMessages();
+}
+
+WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkObserver *observer)
+{
+    const Binding bound(*this);
+    lastError_.reset();
+    FetchLog log(account_.errorLogPath);
+    QList<WalkObserver *> observers{&log};
+    if (observer)
+        observers << observer;
+    FolderWalk walk(*step_, FolderName, observers, [this] { return stopping(); });
+    walk.setReconnectPauseMs(reconnectPauseMs_);
+    walk_ = &walk;
+    const auto done = qScopeGuard([this] { walk_ = nullptr; });
+    WalkOutcome out = walk.run(CurrentLocation(), MaxRecord());
+    if (out.lastVisited > 0)
+        currentLocation_ = int(out.lastVisited);
+    out.stats.logPath = log.path();
+    if (out.failure)
+        failed(*out.failure);
+    return out;
 }
 
 void clsChilkatIMAP::ChilkatImap1_AbortCheck(int &abort)
 {
-    noteStopRequest();
-    abort = AbortProcess ? -1 : 0;
+    if (stopping())
+        abort = -1;
     yieldToEvents();
 }
 
 void clsChilkatIMAP::ChilkatImap1_PercentDone(int pctDone)
 {
-    Q_EMIT ScrapProgress(pctDone);
+    stopping();
+    if (walk_)
+        walk_->percentDone(pctDone);
     yieldToEvents();
 }
 

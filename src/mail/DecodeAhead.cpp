@@ -84,8 +84,8 @@ std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
 
 void DecodeAhead::setNeeds(const DecodeNeeds &needs)
 {
-    if (needs == needs_)
-        return;
+    // Needs cannot be compared (the attachment sink is a function): every
+    // change starts afresh, which costs only the messages decoded ahead.
     clear();
     needs_ = needs;
 }

@@ -39,7 +39,7 @@ public:
     void setLimit(qint64 bytes) { limit_ = qMax<qint64>(1, bytes); }
     qint64 limit() const { return limit_; }
     // What the messages started from now on are decoded for; messages started
-    // for other needs are forgotten.
+    // before are forgotten.
     void setNeeds(const DecodeNeeds &needs);
     const DecodeNeeds &needs() const { return needs_; }
 

@@ -1,5 +1,6 @@
 #include "mail/ImapClient.h"
 
+#include "mail/ImapResponses.h"
 #include "mail/ModifiedUtf7.h"
 #include "mail/signin/Sasl.h"
 
@@ -11,6 +12,20 @@ constexpr int kLogoutTimeoutMs = 5000;
 
 }  // namespace
 
+ImapFault ImapClient::destroyedFault()
+{
+    return {ImapFailure::Disconnected, QStringLiteral("the IMAP component went away while the operation waited")};
+}
+
+ImapResult<void> ImapClient::ended(Outcome outcome) const
+{
+    if (outcome == Outcome::Destroyed)
+        return destroyedFault();
+    if (outcome == Outcome::Failed)
+        return failed();
+    return {};
+}
+
 ImapClient::ImapClient(QObject *parent) : ImapComponent(parent)
 {
     ImapSession::Hooks &hooks = session_.hooks;
@@ -21,7 +36,10 @@ ImapClient::ImapClient(QObject *parent) : ImapComponent(parent)
     };
     hooks.percentDone = [this](int pct) { Q_EMIT PercentDone(pct); };
     hooks.claim = [this](ImapResponse &r) { return claimForReadAhead(r); };
-    hooks.losing = [this](const ImapFault &loss, qint64 failedAt) { ahead_.keep(loss, failedAt); };
+    // failedAt is a sequence number, which a UID walk's positions are not.
+    hooks.losing = [this](const ImapFault &loss, qint64 failedAt) {
+        ahead_.keep(loss, aheadMode_ == AheadMode::Uid ? 0 : failedAt);
+    };
     hooks.closed = [this] { ahead_.reset(); };
 }
 
@@ -49,6 +67,7 @@ void ImapClient::forgetReadAhead()
     ahead_.forget();
     decode_.clear();
     decodeNext_ = 0;
+    walkLabels_.clear();
 }
 
 ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
@@ -67,53 +86,53 @@ ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
     return Outcome::Ok;
 }
 
-int ImapClient::Connect(const QString &host)
+ImapResult<void> ImapClient::Connect(const QString &host)
 {
     const QString op = QStringLiteral("Connect to %1:%2").arg(host).arg(port_);
     if (!session_.begin(op))
-        return 0;
+        return failed();
     ahead_.dropKept();
     host_ = host;
-    if (session_.open(op, host, port_, ssl_, caFile_, maxMessageBytes_) != Outcome::Ok)
-        return 0;
+    if (const Outcome opened = session_.open(op, host, port_, ssl_, caFile_, maxMessageBytes_); opened != Outcome::Ok)
+        return ended(opened);
     if (session_.capabilities().isEmpty()) {
         const Outcome outcome = session_.run(QStringLiteral("CAPABILITY"), ImapCommand("CAPABILITY"));
         if (outcome == Outcome::Failed)
             session_.close();
         if (outcome != Outcome::Ok)
-            return 0;
+            return ended(outcome);
     }
     session_.succeed(op);
-    return 1;
+    return {};
 }
 
-QString ImapClient::SendRawCommand(const QString &cmd)
+ImapResult<QString> ImapClient::SendRawCommand(const QString &cmd)
 {
     const QString op = cmd.section(QLatin1Char(' '), 0, 0).toUpper();
     if (!session_.begin(op) || !requireConnection(op))
-        return {};
+        return session_.lastFault();
     const QByteArray bytes = cmd.toUtf8();
     if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
         session_.setOutcome(op + QStringLiteral(" failed: a command must be one line of text"),
                             ImapFailure::BadRequest);
-        return {};
+        return session_.lastFault();
     }
-    if (drainReadAhead(op) != Outcome::Ok)
-        return {};
+    if (const Outcome drained = drainReadAhead(op); drained != Outcome::Ok)
+        return ended(drained).fault();
     QList<QByteArray> lines;
     ImapResponse tagged;
     const auto onLine = [&lines](ImapResponse &r) { lines << r.raw; };
-    if (session_.run(op, ImapCommand(bytes), onLine, &tagged) != Outcome::Ok)
-        return {};
+    if (const Outcome outcome = session_.run(op, ImapCommand(bytes), onLine, &tagged); outcome != Outcome::Ok)
+        return ended(outcome).fault();
     lines << tagged.raw;
     return QString::fromUtf8(lines.join("\r\n"));
 }
 
-int ImapClient::Login(const QString &user, const QString &password)
+ImapResult<void> ImapClient::Login(const QString &user, const QString &password)
 {
     const QString op = QStringLiteral("LOGIN");
     if (!prepare(op))
-        return 0;
+        return failed();
     session_.setSecret(password);
     if (session_.hasCapability("LOGINDISABLED") && session_.hasCapability("AUTH=PLAIN")) {
         const QByteArray plain = sasl::plain(user, password);
@@ -123,22 +142,22 @@ int ImapClient::Login(const QString &user, const QString &password)
     const bool literalPlus = session_.hasCapability("LITERAL+");
     ImapCommand c("LOGIN ");
     c.astring(user.toUtf8(), literalPlus).text(" ").astring(password.toUtf8(), literalPlus);
-    return session_.run(op, c) == Outcome::Ok ? 1 : 0;
+    return ended(session_.run(op, c));
 }
 
-int ImapClient::LoginWithToken(const QString &user, const QString &token)
+ImapResult<void> ImapClient::LoginWithToken(const QString &user, const QString &token)
 {
     const QByteArray mechanism = sasl::tokenMechanism(session_.capabilities());
     const QString op = mechanism.isEmpty() ? QStringLiteral("AUTHENTICATE")
                                            : QStringLiteral("AUTHENTICATE ") + QString::fromLatin1(mechanism);
     if (!prepare(op))
-        return 0;
+        return failed();
     session_.setSecret(token);
     if (mechanism.isEmpty()) {
         session_.setOutcome(QStringLiteral("AUTHENTICATE failed: the server offers no sign-in with a token "
                                            "(neither AUTH=OAUTHBEARER nor AUTH=XOAUTH2)"),
                             ImapFailure::Refusal);
-        return 0;
+        return failed();
     }
     const QByteArray response =
         mechanism == "OAUTHBEARER" ? sasl::oauthBearer(user, token, host_, port_) : sasl::xoauth2(user, token);
@@ -147,13 +166,13 @@ int ImapClient::LoginWithToken(const QString &user, const QString &token)
                                 + QStringLiteral(" failed: the user name or the token cannot be sent (control "
                                                  "characters or spaces)"),
                             ImapFailure::BadRequest);
-        return 0;
+        return failed();
     }
     session_.addSecret(QString::fromLatin1(response.toBase64()));
     return authenticate(op, mechanism, response);
 }
 
-int ImapClient::authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response)
+ImapResult<void> ImapClient::authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response)
 {
     // With SASL-IR the response goes on the command line; otherwise it answers
     // the server's first (empty) challenge. A challenge after the response is
@@ -174,60 +193,49 @@ int ImapClient::authenticate(const QString &op, const QByteArray &mechanism, con
     };
     ImapResponse tagged;
     const Outcome outcome = session_.run(op, c, {}, &tagged);
-    if (outcome == Outcome::Ok)
-        return 1;
     if (outcome == Outcome::Failed && session_.lastFailure() == ImapFailure::Refusal && !report.isEmpty()) {
         const QString why = sasl::describe(sasl::decodeErrorChallenge(report));
-        session_.setOutcome(session_.lastError() + QStringLiteral(" (") + why + QLatin1Char(')'), ImapFailure::Refusal);
+        session_.setOutcome(session_.lastError() + QStringLiteral(" (") + why + QLatin1Char(')'), ImapFailure::Refusal,
+                            session_.lastFault().serverText);
     }
-    return 0;
+    return ended(outcome);
 }
 
-std::unique_ptr<MailboxList> ImapClient::ListMailboxes(const QString &reference, const QString &pattern)
+ImapResult<MailboxList> ImapClient::ListMailboxes(const QString &reference, const QString &pattern)
 {
     const QString op = QStringLiteral("LIST");
     if (!prepare(op))
-        return nullptr;
+        return session_.lastFault();
     const bool literalPlus = session_.hasCapability("LITERAL+");
     ImapCommand c("LIST ");
     c.astring(encodeMailboxName(reference), literalPlus).text(" ").astring(encodeMailboxName(pattern), literalPlus);
     QList<MailboxInfo> boxes;
     const auto onList = [&boxes](ImapResponse &r) {
-        if (r.name() != "LIST" || r.values.size() < 4 || r.values[3].kind == ImapValue::Nil
-            || r.values[3].kind == ImapValue::List)
-            return;
-        MailboxInfo box;
-        box.name = decodeMailboxName(r.values[3].text);
-        for (const ImapValue &flag : r.values[1].list)
-            box.flags << QString::fromUtf8(flag.text);
-        boxes << box;
+        if (std::optional<MailboxInfo> box = parseListResponse(r))
+            boxes << std::move(*box);
     };
-    if (session_.run(op, c, onList) != Outcome::Ok)
-        return nullptr;
-    return std::make_unique<MailboxList>(std::move(boxes));
+    if (const Outcome outcome = session_.run(op, c, onList); outcome != Outcome::Ok)
+        return ended(outcome).fault();
+    return MailboxList(std::move(boxes));
 }
 
-int ImapClient::SelectMailbox(const QString &mailbox)
+ImapResult<MailboxStatus> ImapClient::SelectMailbox(const QString &mailbox)
 {
     const QString op = QStringLiteral("SELECT ") + mailbox;
     if (!prepare(op))
-        return 0;
+        return session_.lastFault();
     const bool isInbox = mailbox.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0;
     ImapCommand c("SELECT ");
     c.astring(isInbox ? QByteArray("INBOX") : encodeMailboxName(mailbox), session_.hasCapability("LITERAL+"));
     session_.setSelected(QString(), 0);
     uidValidity_ = 0;
-    qint64 exists = 0;
-    const auto onExists = [&](ImapResponse &r) {
-        if (r.name() == "EXISTS")
-            exists = r.number();
-        else if (r.status == "OK" && r.code.toUpper().startsWith("UIDVALIDITY "))
-            uidValidity_ = r.code.mid(12).trimmed().toUInt();
-    };
-    if (session_.run(op, c, onExists) != Outcome::Ok)
-        return 0;
-    session_.setSelected(mailbox, exists);
-    return 1;
+    MailboxStatus status;
+    const auto onUntagged = [&status](ImapResponse &r) { takeSelectResponse(r, status); };
+    if (const Outcome outcome = session_.run(op, c, onUntagged); outcome != Outcome::Ok)
+        return ended(outcome).fault();
+    session_.setSelected(mailbox, status.exists);
+    uidValidity_ = status.uidValidity;
+    return status;
 }
 
 int ImapClient::NumMessages()
@@ -235,34 +243,34 @@ int ImapClient::NumMessages()
     return session_.selected().isEmpty() ? 0 : session_.exists();
 }
 
-int ImapClient::Disconnect()
+ImapResult<void> ImapClient::Disconnect()
 {
     if (session_.isBusy()) {
         session_.abandon({ImapFailure::Disconnected, QStringLiteral("the connection was closed by Disconnect")});
         session_.setOutcome(QStringLiteral("Disconnect: the connection was closed while an operation waited"),
                             ImapFailure::None);
-        return 1;
+        return {};
     }
     if (!session_.isOpen()) {
         session_.setOutcome(QStringLiteral("Disconnect: not connected"), ImapFailure::NotConnected);
-        return 0;
+        return failed();
     }
     const QString op = QStringLiteral("LOGOUT");
     const Outcome drained = drainReadAhead(op);
     if (drained != Outcome::Ok) {
         if (drained == Outcome::Failed)
             session_.setSecret(QString());
-        return 0;
+        return ended(drained);
     }
     const int saved = session_.timeoutMs;
     session_.timeoutMs = qMin(saved, kLogoutTimeoutMs);
     const Outcome outcome = session_.run(op, ImapCommand("LOGOUT"));
     if (outcome == Outcome::Destroyed)
-        return 0;
+        return ended(outcome);
     session_.timeoutMs = saved;
     session_.close();
     session_.setSecret(QString());
-    return outcome == Outcome::Ok ? 1 : 0;
+    return ended(outcome);
 }
 
 }  // namespace vc

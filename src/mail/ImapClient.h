@@ -3,13 +3,23 @@
 #include "mail/DecodeAhead.h"
 #include "mail/ImapComponent.h"
 #include "mail/ImapFailure.h"
+#include "mail/ImapFolders.h"
 #include "mail/ImapParser.h"
+#include "mail/ImapSearch.h"
 #include "mail/ImapSession.h"
 #include "mail/ReadAheadPlanner.h"
 
 #include <QStringList>
 
+#include <functional>
+#include <map>
+
 namespace vc {
+
+// What a UID walk fetches besides each message.
+struct UidWalkOptions {
+    bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
+};
 
 // Our IMAP4rev1 client on QSslSocket: one connection, one operation at a time.
 //
@@ -44,29 +54,27 @@ public:
     // ImapComponent
     void setSsl(bool on) override { ssl_ = on; }
     void setPort(int port) override { port_ = port; }
-    int Connect(const QString &host) override;
-    QString SendRawCommand(const QString &cmd) override;
+    ImapResult<void> Connect(const QString &host) override;
+    ImapResult<QString> SendRawCommand(const QString &cmd) override;
     // LOGIN; AUTHENTICATE PLAIN where the server has disabled LOGIN.
-    int Login(const QString &user, const QString &password) override;
-    std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
-    int SelectMailbox(const QString &mailbox) override;
+    ImapResult<void> Login(const QString &user, const QString &password) override;
+    ImapResult<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
+    ImapResult<MailboxStatus> SelectMailbox(const QString &mailbox) override;
     int NumMessages() override;
-    std::unique_ptr<MailRecord> FetchSingle(int number, bool bUid) override;
+    ImapResult<MailRecord> FetchSingle(int number, bool bUid) override;
     QString LastErrorText() const override { return session_.lastError(); }
-    int Disconnect() override;
+    ImapResult<void> Disconnect() override;
     // AUTHENTICATE OAUTHBEARER (preferred) or XOAUTH2, with the initial response
     // on the command line when the server has SASL-IR. A refused token fails
     // with kind Refusal and the server's decoded reason; the token (plain or
     // encoded) never appears in an error text.
-    int LoginWithToken(const QString &user, const QString &token) override;
+    ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
-
-    // The kind of failure of the last operation (None after a success), and,
-    // when the server's certificate was refused, the reasons (QSslError texts).
-    ImapFailure lastFailure() const override { return session_.lastFailure(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
-    quint32 uidValidity() const override { return uidValidity_; }
 
+    // The kind of failure of the last operation (None after a success); the
+    // operations' results carry the same.
+    ImapFailure lastFailure() const { return session_.lastFailure(); }
     // Configuration; each applies to the next operation (the CA file to the next Connect).
     void setTimeoutMs(int ms) { session_.timeoutMs = ms > 0 ? ms : 1; }
     int timeoutMs() const { return session_.timeoutMs; }
@@ -103,9 +111,103 @@ public:
     QStringList capabilities() const { return session_.capabilities(); }
     // The mailbox selected last, as the caller named it; empty when none is selected.
     QString selectedMailbox() const { return session_.selected(); }
+    // The UIDVALIDITY of the mailbox selected last (0 when unknown).
+    quint32 uidValidity() const { return uidValidity_; }
+
+    // --- Waiting for news of the selected mailbox (ImapClientIdle.cpp) ---
+    //
+    // What the server said about the selected mailbox while the client waited:
+    // "* n EXISTS" (the mailbox now holds n messages), "* n EXPUNGE" (message n
+    // is gone, those after it move down one) or "* n RECENT".
+    struct MailboxChange {
+        enum Kind { Exists, Expunge, Recent };
+        Kind kind = Exists;
+        qint64 number = 0;
+    };
+    // Called as each change arrives; it may call stopWaiting().
+    using ChangeHandler = std::function<void(const MailboxChange &)>;
+    // Why a wait ended, when it ended without a fault; the connection is then
+    // still open and the mailbox still selected.
+    enum class WaitEnd {
+        Stopped,   // stopWaiting() was called
+        Period,    // the period is over: call again to go on waiting
+        Aborted,   // AbortCheck answered non-zero
+        ByServer,  // the server ended the IDLE on its own
+    };
+    // RFC 2177 asks clients to renew an IDLE at least every 29 minutes; we do sooner.
+    static constexpr int kIdlePeriodMs = 25 * 60 * 1000;
+
+    // Whether the server offers IDLE.
+    bool canIdle() const { return session_.hasCapability("IDLE"); }
+    // IDLE on the selected mailbox: each EXISTS, EXPUNGE and RECENT goes to
+    // `onChange` as it comes (a count that changed without an answer of the
+    // wait's own, as an EXISTS when it is seen). Left with DONE (and the server's answer awaited)
+    // when stopWaiting() is called, when `periodMs` have passed and when
+    // AbortCheck answers non-zero. The silence time-out does not apply while
+    // the server idles, only to its answers. A dropped connection, a refusal
+    // or a server that does not answer DONE is the fault.
+    ImapResult<WaitEnd> idle(const ChangeHandler &onChange, int periodMs = kIdlePeriodMs);
+    // NOOP every `intervalMs` for servers without IDLE, the changes as with
+    // idle(), until stopWaiting(), AbortCheck or `periodMs`. Between the NOOPs
+    // nothing is sent; changes the server sends of its own accord still arrive.
+    ImapResult<WaitEnd> poll(const ChangeHandler &onChange, int intervalMs, int periodMs = kIdlePeriodMs);
+    // One NOOP; its changes to `onChange`.
+    ImapResult<void> noop(const ChangeHandler &onChange = {});
+    // Ends the idle() or poll() under way (from its change handler, a timer or
+    // a window event); nothing when none is under way.
+    void stopWaiting();
+    bool isWaiting() const { return waiting_ != nullptr; }
+    // --- Scope: which folders there are and which of their messages a walk
+    // reads (ImapClientScope.cpp). Each fails with the fault of its command;
+    // LastErrorText says the same.
+    //
+    // Whether the server is Gmail's (X-GM-EXT-1: labels, X-GM-RAW searches).
+    bool isGmail() const { return session_.hasCapability("X-GM-EXT-1"); }
+    // The UIDs of the selected mailbox that `filter` selects (all of them for
+    // an empty filter), in one command: UID SEARCH, with RETURN (ALL) where the
+    // server has ESEARCH. When the server refuses the search, the fault names
+    // the key it refused.
+    ImapResult<UidSet> searchUids(const SearchFilter &filter);
+    // STATUS (MESSAGES UIDNEXT UIDVALIDITY) of a folder.
+    ImapResult<FolderStatus> folderStatus(const QString &folder);
+    // Every folder (LIST "" "*"), with special-use attributes (RETURN
+    // (SPECIAL-USE) where offered) and, when `withCounts`, message counts of
+    // the selectable ones (in the LIST answer where the server has
+    // LIST-STATUS, else one STATUS each).
+    ImapResult<QList<FolderInfo>> listFolders(bool withCounts);
+
+    // --- The UID walk (ImapClientUidWalk.cpp): the given UIDs of the mailbox
+    // selected now, in ascending order, read ahead as a walk by sequence
+    // number is. fetchUidWalk(p) for position p = 1, 2, ... hands out each
+    // message once, with its UID and the folder's UIDVALIDITY filled in;
+    // positions out of order are fetched on their own. Each fetch answers for
+    // its own message (error text "UID FETCH 1234 failed: ...", progress,
+    // abort check, time-out); a UID the server no longer has is a failed fetch
+    // of that UID. After a lost line the messages that had fully arrived are
+    // still handed out, then the loss; once the same mailbox is selected
+    // again (same UIDVALIDITY) the walk goes on from any position.
+    ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {});
+    ImapResult<MailRecord> fetchUidWalk(qint64 position);
+    // Leaves the walk; ranges still on their way are waited for by the next command.
+    void endUidWalk();
+    qint64 uidWalkSize() const { return walkUids_.size(); }
+    quint32 uidWalkAt(qint64 position) const { return walkUids_.at(position - 1); }
 
 private:
     using Outcome = ImapSession::Outcome;
+
+    struct Waiting;  // the idle() or poll() under way
+    // A wait answers AbortCheck itself (it leaves cleanly instead of closing
+    // the connection) and watches its period; endWaiting() puts things back.
+    void beginWaiting(Waiting &w, int periodMs);
+    void endWaiting(Waiting &w);
+    // A change of the message count that came outside the wait's own answers
+    // (after a tagged answer, between two commands) goes to `onChange` as an
+    // EXISTS. False when the handler destroyed this client.
+    bool catchUp(Waiting &w, const ChangeHandler &onChange);
+    // Sends DONE once the IDLE has its go-ahead and the wait is to end.
+    void leaveIdle(Waiting &w);
+    Waiting *waiting_ = nullptr;
 
     // Ready for a command of its own: nothing waits, connected, no read-ahead left.
     bool prepare(const QString &op);
@@ -116,7 +218,15 @@ private:
     Outcome drainReadAhead(const QString &op);
     void forgetReadAhead();  // the planner's and the decoder's
 
+    // The result of an operation that ended with `outcome`: its value on
+    // success, else the fault of the session's last outcome. After Destroyed
+    // nothing of this client is touched.
+    ImapResult<void> ended(Outcome outcome) const;
+    ImapResult<void> failed() const { return session_.lastFault(); }
+    static ImapFault destroyedFault();
+
     // Fetching (ImapClientFetch.cpp)
+    std::unique_ptr<MailRecord> fetchOne(int number, bool bUid);
     std::unique_ptr<MailRecord> fetchInWalk(int number, const QString &op, bool *askAlone);
     std::unique_ptr<MailRecord> fetchAlone(int number, bool bUid, const QString &op);
     std::unique_ptr<MailRecord> takeKept(int number, const QString &op);
@@ -132,18 +242,41 @@ private:
     // Files a FETCH response or range answer of the read-ahead; false when it is not one.
     bool claimForReadAhead(ImapResponse &r);
 
+    // Scope (ImapClientScope.cpp)
+    ImapFault lastFault() const { return {session_.lastFailure(), session_.lastError()}; }
+    ImapResult<UidSet> runSearch(const QString &op, const std::vector<SearchKey> &keys);
+    // After a refused search of several keys: the first key refused on its own.
+    const SearchKey *refusedKey(const QString &op, const std::vector<SearchKey> &keys);
+
+    // The UID walk (ImapClientUidWalk.cpp). The read-ahead serves one kind of
+    // walk at a time; switching forgets what it holds.
+    enum class AheadMode { Sequence, Uid };
+    bool useAhead(AheadMode mode, const QString &op);
+    bool canFetchInUidWalk(const QString &op);
+    std::unique_ptr<MailRecord> fetchUidInWalk(int position, const QString &op, bool *askAlone);
+    std::unique_ptr<MailRecord> fetchUidAlone(int position, quint32 uid, const QString &op);
+    void topUpUids(int from);
+    bool claimForUidWalk(ImapResponse &r);
+    QByteArray uidFetchItems() const;
+
     // AUTHENTICATE `mechanism` with the raw (not yet base64) initial response.
-    int authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
+    ImapResult<void> authenticate(const QString &op, const QByteArray &mechanism, const QByteArray &response);
 
     bool ssl_ = true;
     int port_ = 993;
     QString host_;  // as given to the last Connect
     QString caFile_;
     qint64 maxMessageBytes_ = ImapParser::kDefaultMaxLiteral;
-    quint32 uidValidity_ = 0;  // of the mailbox selected last
-    ReadAheadPlanner ahead_;   // before session_: the session's hooks reach it until the end
+    ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
+    AheadMode aheadMode_ = AheadMode::Sequence;
+    UidSet walkUids_;           // the UID walk's UIDs, position p at index p - 1
+    QString walkMailbox_;       // its mailbox, as selected
+    quint32 walkValidity_ = 0;  // and that mailbox's UIDVALIDITY
+    quint32 uidValidity_ = 0;   // of the mailbox selected last (0: unknown)
+    UidWalkOptions walkOptions_;
+    std::map<int, QStringList> walkLabels_;  // X-GM-LABELS of messages not yet handed out, by position
     ImapSession session_;
 };
 

@@ -1,37 +1,27 @@
 // ImapClient: fetching one message, on its own or from the read-ahead of a walk.
 #include "mail/ImapClient.h"
 
+#include "mail/ImapResponses.h"
 #include "mail/MimeDecode.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 
 namespace vc {
 
-namespace {
-
-// BODY[] of a FETCH response about message `number` (its sequence number, or
-// its UID when `byUid`); nullptr when the response is about something else.
-ImapValue *bodyOf(ImapResponse &r, int number, bool byUid)
+ImapResult<MailRecord> ImapClient::FetchSingle(int number, bool bUid)
 {
-    if (r.name() != "FETCH" || r.values.size() < 3 || r.values[2].kind != ImapValue::List)
-        return nullptr;
-    ImapValue &items = r.values[2];
-    if (byUid) {
-        const ImapValue *uid = items.item("UID");
-        if (!uid || uid->text.toLongLong() != number)
-            return nullptr;
-    } else if (r.number() != number) {
-        return nullptr;
-    }
-    return items.item("BODY[]");
+    const QPointer<ImapClient> self(this);
+    std::unique_ptr<MailRecord> record = fetchOne(number, bUid);
+    if (record)
+        return std::move(*record);
+    return self ? failed().fault() : destroyedFault();
 }
 
-}  // namespace
-
-std::unique_ptr<MailRecord> ImapClient::FetchSingle(int number, bool bUid)
+std::unique_ptr<MailRecord> ImapClient::fetchOne(int number, bool bUid)
 {
     const QString op = (bUid ? QStringLiteral("UID FETCH ") : QStringLiteral("FETCH ")) + QString::number(number);
-    if (!session_.begin(op))
+    if (!session_.begin(op) || !useAhead(AheadMode::Sequence, op))
         return nullptr;
     if (!bUid && ahead_.keeps(number) && !session_.isOpen())
         return takeKept(number, op);
@@ -96,14 +86,14 @@ std::unique_ptr<MailRecord> ImapClient::fetchAlone(int number, bool bUid, const 
     bool got = false;
     bool gone = false;
     const auto onFetch = [&](ImapResponse &r) {
-        ImapValue *b = bodyOf(r, number, bUid);
-        if (!b)
+        std::optional<FetchResponse> f = takeFetchResponse(r);
+        if (!f || (bUid ? f->uid != quint32(number) : f->number != number) || f->has == FetchResponse::Body::Missing)
             return;
-        if (b->kind == ImapValue::Nil || b->kind == ImapValue::List) {
+        if (f->has == FetchResponse::Body::Nil) {
             gone = true;
             return;
         }
-        body = std::move(b->text);
+        body = std::move(f->body);
         got = true;
     };
     QElapsedTimer took;
@@ -174,18 +164,16 @@ void ImapClient::topUp(int from)
 
 bool ImapClient::claimForReadAhead(ImapResponse &r)
 {
+    if (aheadMode_ == AheadMode::Uid)
+        return claimForUidWalk(r);
     if (!ahead_.rangesOutstanding())
         return false;
     if (r.kind == ImapResponse::Tagged)
         return ahead_.answered(r.tag);
     if (r.kind != ImapResponse::Untagged || r.isStatus() || r.name() != "FETCH")
         return false;
-    QByteArray *body = nullptr;
-    if (r.values.size() >= 3 && r.values[2].kind == ImapValue::List) {
-        ImapValue *b = r.values[2].item("BODY[]");
-        if (b && (b->kind == ImapValue::String || b->kind == ImapValue::Atom))
-            body = &b->text;
-    }
+    std::optional<FetchResponse> f = takeFetchResponse(r);
+    QByteArray *body = f && f->has == FetchResponse::Body::Present ? &f->body : nullptr;
     if (!ahead_.arrived(r.number(), body))
         return false;
     decodeArrived();

@@ -20,6 +20,9 @@ struct ImapCommand {
 
     QList<QByteArray> pieces{QByteArray()};
     ChallengeAnswer answerChallenge;
+    // For a command that stays open after its go-ahead until the client ends it
+    // (IDLE): called with the request's text instead of answering it.
+    std::function<void(const QByteArray &text)> onGoAhead;
 
     ImapCommand() = default;
     explicit ImapCommand(const QByteArray &text) : pieces{text} {}

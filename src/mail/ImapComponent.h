@@ -1,6 +1,7 @@
 #pragma once
 #include "core/MailRecord.h"
 #include "mail/ImapFailure.h"
+#include "mail/ImapResponses.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -11,13 +12,6 @@
 
 namespace vc {
 
-// One mailbox of a LIST answer: its name (decoded, hierarchy separators kept)
-// and its attributes as the server sent them ("\HasNoChildren", "\Sent", ...).
-struct MailboxInfo {
-    QString name;
-    QStringList flags;
-};
-
 // The answer of ListMailboxes: names by 0-based index.
 class MailboxList {
 public:
@@ -27,7 +21,7 @@ public:
     QString GetName(int index) const { return boxes_.value(index).name; }
     bool HasFlag(int index, const QString &flag) const
     {
-        return boxes_.value(index).flags.contains(flag, Qt::CaseInsensitive);
+        return boxes_.value(index).attributes.contains(flag, Qt::CaseInsensitive);
     }
     const QList<MailboxInfo> &boxes() const { return boxes_; }
 
@@ -35,11 +29,12 @@ private:
     QList<MailboxInfo> boxes_;
 };
 
-// The IMAP component: exactly the operations the program relies on. Numeric
-// answers are 1 for success; an empty reply or a missing object is a failure.
-// While an operation waits, the component raises AbortCheck (at least every
-// 100 ms; a non-zero answer abandons the operation, which then fails) and
-// PercentDone as data of the operation arrives. Both are delivered on the
+// The IMAP component: exactly the operations the program relies on. Each
+// operation gives its value or the fault it ended with (ImapResult); the
+// last-error text (LastErrorText) describes the latest operation, success or
+// not. While an operation waits, the component raises AbortCheck (at least
+// every 100 ms; a non-zero answer abandons the operation, which then fails)
+// and PercentDone as data of the operation arrives. Both are delivered on the
 // calling thread; connect them with Qt::DirectConnection.
 class ImapComponent : public QObject {
     Q_OBJECT
@@ -47,32 +42,32 @@ public:
     using QObject::QObject;
     ~ImapComponent() override = default;
 
-    virtual void setSsl(bool on) = 0;                                     // applies to the next Connect
-    virtual void setPort(int port) = 0;                                   // applies to the next Connect
-    virtual int Connect(const QString &host) = 0;                         // 1 = connected
-    virtual QString SendRawCommand(const QString &cmd) = 0;               // the server's reply; empty = failure
-    virtual int Login(const QString &user, const QString &password) = 0;  // 1 = logged in
-    virtual std::unique_ptr<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
-    virtual int SelectMailbox(const QString &mailbox) = 0;                       // 1 = selected
-    virtual int NumMessages() = 0;                                               // of the selected mailbox
-    virtual std::unique_ptr<MailRecord> FetchSingle(int number, bool bUid) = 0;  // decoded; nullptr = failure
+    virtual void setSsl(bool on) = 0;    // applies to the next Connect
+    virtual void setPort(int port) = 0;  // applies to the next Connect
+    virtual ImapResult<void> Connect(const QString &host) = 0;
+    virtual ImapResult<QString> SendRawCommand(const QString &cmd) = 0;  // the server's reply
+    virtual ImapResult<void> Login(const QString &user, const QString &password) = 0;
+    virtual ImapResult<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
+    virtual ImapResult<MailboxStatus> SelectMailbox(const QString &mailbox) = 0;
+    // The message count of the selected mailbox as the server last reported
+    // it (EXISTS and EXPUNGE keep it up to date); 0 when none is selected.
+    virtual int NumMessages() = 0;
+    virtual ImapResult<MailRecord> FetchSingle(int number, bool bUid) = 0;  // decoded
     virtual QString LastErrorText() const = 0;
-    virtual int Disconnect() = 0;
+    virtual ImapResult<void> Disconnect() = 0;
 
     // Signs in with an OAuth 2.0 access token instead of a password (SASL
     // OAUTHBEARER or XOAUTH2, whichever the server offers, OAUTHBEARER first).
-    // 1 = signed in. A component without token sign-in refuses.
-    virtual int LoginWithToken(const QString &user, const QString &token) { return 0; }
+    // A component without token sign-in refuses.
+    virtual ImapResult<void> LoginWithToken(const QString &user, const QString &token)
+    {
+        return ImapFault{ImapFailure::Refusal, QStringLiteral("this component cannot sign in with a token")};
+    }
     // The server's capabilities as last reported (upper case); empty when unknown.
     virtual QStringList Capabilities() const { return {}; }
-    // Beyond the operations above, so callers can name a problem and a walk can
-    // outlive a lost connection: why the last operation failed (None after a
-    // success; a component that cannot tell answers None), the reasons a
-    // server's certificate was refused (QSslError texts), and the UIDVALIDITY of
-    // the mailbox selected last (0 when unknown).
-    virtual ImapFailure lastFailure() const { return ImapFailure::None; }
+    // The reasons the server's certificate was refused at the last Connect
+    // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }
-    virtual quint32 uidValidity() const { return 0; }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

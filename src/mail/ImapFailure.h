@@ -32,21 +32,31 @@ enum class ImapFailure {
     Network,         // any other socket error
 };
 
-// Why a step failed: the kind, and the reason as error texts word it
-// ("timed out after 60 s without an answer from the server").
+// Why a step failed: the kind, the reason as error texts word it ("timed out
+// after 60 s without an answer from the server"), and the server's own words
+// when it answered NO, BAD or BYE ("[AUTHENTICATIONFAILED] Invalid
+// credentials"; empty when it said nothing).
 struct ImapFault {
+    ImapFault() = default;
+    ImapFault(ImapFailure k, QString why, QString said = QString())
+        : kind(k), reason(std::move(why)), serverText(std::move(said))
+    {}
+
     ImapFailure kind = ImapFailure::None;
     QString reason;
+    QString serverText;
 };
 
 // What an operation gives back: its value, or the fault it ended with (the
 // kind, and the reason as the last-error text words it). Callers test it
-// (`if (!r) ... r.fault()`) and read the value only after a success.
-template <class T>
+// (`if (!r) ... r.fault()`) and read the value only after a success. Steps
+// above the IMAP client that need more than an ImapFault to say why they
+// failed use their own fault type.
+template <class T, class Fault = ImapFault>
 class ImapResult {
 public:
     ImapResult(T value) : value_(std::move(value)) {}
-    ImapResult(ImapFault fault) : fault_(std::move(fault)) {}
+    ImapResult(Fault fault) : fault_(std::move(fault)) {}
 
     bool ok() const { return value_.has_value(); }
     explicit operator bool() const { return ok(); }
@@ -57,27 +67,27 @@ public:
     T *operator->() { return &*value_; }
     const T &operator*() const & { return *value_; }
     T &operator*() & { return *value_; }
-    // The fault; kind None after a success.
-    const ImapFault &fault() const { return fault_; }
+    // The fault; a default one after a success.
+    const Fault &fault() const { return fault_; }
 
 private:
     std::optional<T> value_;
-    ImapFault fault_;
+    Fault fault_;
 };
 
 // An operation with nothing to give back but its success.
-template <>
-class ImapResult<void> {
+template <class Fault>
+class ImapResult<void, Fault> {
 public:
     ImapResult() = default;
-    ImapResult(ImapFault fault) : fault_(std::move(fault)), ok_(false) {}
+    ImapResult(Fault fault) : fault_(std::move(fault)), ok_(false) {}
 
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
-    const ImapFault &fault() const { return fault_; }
+    const Fault &fault() const { return fault_; }
 
 private:
-    ImapFault fault_;
+    Fault fault_;
     bool ok_ = true;
 };
 

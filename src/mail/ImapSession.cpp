@@ -20,12 +20,38 @@ QString describe(const ImapResponse &r)
     return QString::fromUtf8(s);
 }
 
+// What the server said in a status response: its code in brackets, then its text.
+QString serverWords(const ImapResponse &r)
+{
+    QByteArray s = r.code.isEmpty() ? QByteArray() : '[' + r.code + ']';
+    if (!r.text.isEmpty())
+        s += (s.isEmpty() ? "" : " ") + r.text;
+    return QString::fromUtf8(s);
+}
+
 QStringList capabilityList(const std::vector<ImapValue> &values, size_t from)
 {
     QStringList caps;
     for (size_t i = from; i < values.size(); ++i)
         caps << QString::fromLatin1(values[i].text).toUpper();
     return caps;
+}
+
+// The UID item of a FETCH response's head ("* 7 FETCH (UID 1234 BODY[] "), else 0.
+quint32 uidInFetchHead(const QByteArray &head)
+{
+    const qsizetype open = head.indexOf('(');
+    if (open < 0)
+        return 0;
+    const QList<QByteArray> words = head.mid(open + 1).split(' ');
+    for (qsizetype i = 0; i + 1 < words.size(); ++i) {
+        if (words[i].compare("UID", Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const quint32 uid = words[i + 1].toUInt(&ok);
+            return ok ? uid : 0;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -36,6 +62,7 @@ struct ImapSession::Pending {
     QList<QByteArray> pieces;  // the command's pieces, each sent after a go-ahead
     int next = 0;
     ImapCommand::ChallengeAnswer answerChallenge;
+    std::function<void(const QByteArray &)> onGoAhead;
     UntaggedHandler onUntagged;
     std::function<bool()> until;  // waits without a command of its own: done when true
     ImapResponse tagged;
@@ -111,6 +138,7 @@ ImapSession::Outcome ImapSession::run(const QString &op, ImapCommand cmd, const 
     p.pieces = std::move(cmd.pieces);
     p.pieces.first().prepend(p.tag + ' ');
     p.answerChallenge = std::move(cmd.answerChallenge);
+    p.onGoAhead = std::move(cmd.onGoAhead);
     p.onUntagged = onUntagged;
     followProgress(progress);
     const Outcome outcome = wait(p);
@@ -119,13 +147,28 @@ ImapSession::Outcome ImapSession::run(const QString &op, ImapCommand cmd, const 
     return outcome;
 }
 
-ImapSession::Outcome ImapSession::waitUntil(const QString &op, std::function<bool()> until)
+ImapSession::Outcome ImapSession::waitUntil(const QString &op, std::function<bool()> until,
+                                            const UntaggedHandler &onUntagged)
 {
     Pending p;
     p.op = op;
     p.tag = "*";  // no command of its own: never matches a tagged answer
     p.until = std::move(until);
+    p.onUntagged = onUntagged;
     return wait(p);
+}
+
+void ImapSession::writeLine(const QByteArray &line)
+{
+    if (connection_.isOpen())
+        connection_.write(line + "\r\n");
+}
+
+void ImapSession::holdTimeout(bool hold)
+{
+    timeoutHeld_ = hold;
+    if (!hold)
+        silence_.restart();
 }
 
 QByteArray ImapSession::send(const QByteArray &command)
@@ -156,6 +199,7 @@ ImapSession::Outcome ImapSession::wait(Pending &p)
         return Outcome::Destroyed;  // touch nothing
     ticker.stop();
     p.loop = nullptr;
+    timeoutHeld_ = false;
     if (pending_ == &p)
         pending_ = nullptr;
     if (!p.ok) {
@@ -204,7 +248,7 @@ void ImapSession::tick()
     if (!self)
         return;
     Pending *p = pending_;
-    if (p && !p->done && silence_.elapsed() > timeoutMs) {
+    if (p && !p->done && !timeoutHeld_ && silence_.elapsed() > timeoutMs) {
         abandon(
             {ImapFailure::TimedOut,
              QStringLiteral("timed out after %1 s without an answer from the server").arg((timeoutMs + 999) / 1000)});
@@ -214,6 +258,8 @@ void ImapSession::tick()
             return;
         if (answer != 0 && pending_ == p && !p->done)
             abandon({ImapFailure::Aborted, QStringLiteral("aborted")});
+        else if (pending_ == p && !p->done && p->until && p->until())
+            complete(true);
     }
     ticking_ = false;
 }
@@ -221,7 +267,14 @@ void ImapSession::tick()
 void ImapSession::followProgress(int message)
 {
     progressFor_ = message;
+    progressUid_ = 0;
     lastPct_ = message != 0 ? -1 : 100;
+}
+
+void ImapSession::followUidProgress(quint32 uid)
+{
+    followProgress(-1);
+    progressUid_ = uid;
 }
 
 void ImapSession::readChunk()
@@ -233,6 +286,8 @@ void ImapSession::readChunk()
     if (!parser.inLiteral() || parser.literalSize() <= 0)
         return;
     if (progressFor_ > 0 && connection_.pendingMessageNumber() != progressFor_)
+        return;
+    if (progressUid_ > 0 && uidInFetchHead(parser.pendingHead()) != progressUid_)
         return;
     const int pct = int(parser.literalReceived() * 100 / parser.literalSize());
     if (pct == lastPct_)
@@ -261,13 +316,14 @@ void ImapSession::succeed(const QString &op)
 
 void ImapSession::fail(const QString &op, const ImapFault &fault)
 {
-    setOutcome(redact(op + QStringLiteral(" failed: ") + fault.reason), fault.kind);
+    setOutcome(redact(op + QStringLiteral(" failed: ") + fault.reason), fault.kind, redact(fault.serverText));
 }
 
-void ImapSession::setOutcome(const QString &text, ImapFailure kind)
+void ImapSession::setOutcome(const QString &text, ImapFailure kind, const QString &serverText)
 {
     lastError_ = text;
     lastFailure_ = kind;
+    lastServerText_ = serverText;
 }
 
 QString ImapSession::redact(QString text) const
@@ -299,6 +355,10 @@ void ImapSession::answerContinuation(Pending &p, const ImapResponse &r)
         sendNextPiece();
         return;
     }
+    if (p.onGoAhead) {
+        p.onGoAhead(r.text);
+        return;
+    }
     std::optional<QByteArray> line;
     if (p.answerChallenge)
         line = p.answerChallenge(r.text);
@@ -313,7 +373,8 @@ void ImapSession::greeted(const ImapResponse &r)
     if (r.kind == ImapResponse::Untagged && (r.status == "OK" || r.status == "PREAUTH"))
         complete(true);
     else if (r.kind == ImapResponse::Untagged && r.status == "BYE")
-        abandon({ImapFailure::Refusal, QStringLiteral("the server refused the connection: ") + describe(r)});
+        abandon({ImapFailure::Refusal, QStringLiteral("the server refused the connection: ") + describe(r),
+                 serverWords(r)});
     else
         abandon({ImapFailure::Protocol,
                  QStringLiteral("the server's greeting is not IMAP: ") + QString::fromUtf8(r.raw.left(120))});
@@ -385,7 +446,7 @@ void ImapSession::received(ImapResponse &r)
             break;  // not ours (a late answer of an abandoned command cannot come: we reconnect)
         {
             const bool ok = r.status == "OK";
-            const ImapFault fault = ok ? ImapFault() : ImapFault{ImapFailure::Refusal, describe(r)};
+            const ImapFault fault = ok ? ImapFault() : ImapFault{ImapFailure::Refusal, describe(r), serverWords(r)};
             p->tagged = std::move(r);
             complete(ok, fault);
         }
@@ -396,8 +457,10 @@ void ImapSession::received(ImapResponse &r)
 void ImapSession::dropped(const ImapFault &fault)
 {
     ImapFault why = fault;
-    if (!bye_.isEmpty() && connection_.certificateErrors().isEmpty())
+    if (!bye_.isEmpty() && connection_.certificateErrors().isEmpty()) {
         why.reason += QStringLiteral(" (BYE %1)").arg(QString::fromUtf8(bye_));
+        why.serverText = QString::fromUtf8(bye_);
+    }
     if (hooks.losing)
         hooks.losing(why, 0);
     abandon(why);

@@ -62,11 +62,18 @@ public:
     // response; -1 reports any literal.
     Outcome run(const QString &op, ImapCommand cmd, const UntaggedHandler &onUntagged = {},
                 ImapResponse *tagged = nullptr, int progress = 0);
-    // Waits without a command of its own until `until` holds after a claimed
-    // response. Progress follows what followProgress() set last.
-    Outcome waitUntil(const QString &op, std::function<bool()> until);
+    // Waits without a command of its own until `until` holds, asked after each
+    // claimed response and at every tick; untagged responses that nothing
+    // claims go to `onUntagged`. Progress follows what followProgress() set last.
+    Outcome waitUntil(const QString &op, std::function<bool()> until, const UntaggedHandler &onUntagged = {});
     // Sends a command without waiting for it (a pipelined one); its tag.
     QByteArray send(const QByteArray &command);
+    // Writes one line as it stands, CR LF added ("DONE", which ends an IDLE).
+    void writeLine(const QByteArray &line);
+    // While held, the waiting operation has no silence time-out: the server may
+    // rightly say nothing for minutes during an IDLE. Released, the silence is
+    // counted afresh. A hold ends with the wait it was set in (or the next one).
+    void holdTimeout(bool hold);
     // Fails the waiting operation (if any) and closes the connection.
     void abandon(const ImapFault &fault);
     void close();
@@ -74,6 +81,9 @@ public:
     // --- Progress (PercentDone) of the operation at hand.
     // 0: report nothing; n: the literal of message n; -1: any literal.
     void followProgress(int message);
+    // The literal of the FETCH response that carries this UID ahead of it
+    // ("* 7 FETCH (UID 1234 BODY[] {...").
+    void followUidProgress(quint32 uid);
     // Reports 100 unless that was the last report. False when the report
     // destroyed this session.
     bool finishProgress();
@@ -81,9 +91,12 @@ public:
     // --- Outcome of the last operation.
     void succeed(const QString &op);
     void fail(const QString &op, const ImapFault &fault);  // the password, if any, is masked
-    void setOutcome(const QString &text, ImapFailure kind);
+    void setOutcome(const QString &text, ImapFailure kind, const QString &serverText = QString());
     QString lastError() const { return lastError_; }
     ImapFailure lastFailure() const { return lastFailure_; }
+    // The last outcome as a fault value: the kind, the error text as its
+    // reason, and what the server said (its NO, BAD or BYE text), if anything.
+    ImapFault lastFault() const { return {lastFailure_, lastError_, lastServerText_}; }
 
     // --- State.
     bool isOpen() const { return connection_.isOpen(); }
@@ -127,11 +140,14 @@ private:
     QElapsedTimer silence_;
     quint32 tagCounter_ = 0;
     bool ticking_ = false;
-    int progressFor_ = 0;  // see followProgress()
-    int lastPct_ = -1;     // the value reported last; 100 once the operation is done
+    bool timeoutHeld_ = false;
+    int progressFor_ = 0;      // see followProgress()
+    quint32 progressUid_ = 0;  // see followUidProgress()
+    int lastPct_ = -1;         // the value reported last; 100 once the operation is done
 
     QString lastError_;
     ImapFailure lastFailure_ = ImapFailure::None;
+    QString lastServerText_;
     QStringList capabilities_;
     QString selected_;
     int exists_ = 0;

@@ -5,6 +5,7 @@
 
 #include <gmime/gmime.h>
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTimeZone>
 
@@ -484,14 +485,11 @@ constexpr qsizetype kFieldCopyLimit = qsizetype(1) << 20;
 // stays as it is. The message itself when it has no field to leave out, when
 // it starts with a mailbox "From " line, or when it is larger than
 // kFieldCopyLimit: there its fields are a small part of the cost, and a copy
-// of the message would not be.
-const QByteArray &withRecordFieldsOnly(const QByteArray &raw)
+// of the message would not be. The copy goes into `trimmed`.
+const QByteArray &withRecordFieldsOnly(const QByteArray &raw, QByteArray &trimmed)
 {
     if (raw.size() > kFieldCopyLimit || raw.startsWith("From "))
         return raw;
-    // One buffer per thread, its room kept from message to message; the copy
-    // the caller holds is gone before the next message comes.
-    thread_local QByteArray trimmed;
     qsizetype copiedUpTo = 0;  // raw[copiedUpTo, at) is kept and not yet copied
     bool keep = true;          // whether the field being read stays, for its folded lines
     qsizetype at = 0;
@@ -578,7 +576,20 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
     GMimeParserOptions *options = parserOptions();
     // Both share the bytes of `message` when they change nothing.
     const QByteArray whole = withHeaderBlockEnd(message);
-    const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole);
+    // The trimmed copy goes into one buffer per thread that keeps its room
+    // from message to message. An attached message is decoded while the
+    // message around it still reads from that buffer: it gets one of its own.
+    thread_local QByteArray tTrimmed;
+    thread_local bool tTrimmedInUse = false;
+    QByteArray nestedTrimmed;
+    const bool outermost = !tTrimmedInUse;
+    QByteArray &trimmed = outermost ? tTrimmed : nestedTrimmed;
+    tTrimmedInUse = true;
+    const auto release = qScopeGuard([outermost] {
+        if (outermost)
+            tTrimmedInUse = false;
+    });
+    const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole, trimmed);
     tInvalidContentTypes = 0;
 
     // The memory stream reads the caller's bytes in place: it does not own the
@@ -619,6 +630,8 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
             } else {
                 email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), whole);
             }
+            if (needs.attachments || needs.attachmentText || needs.attachmentBytes)
+                readAttachments(GMIME_OBJECT(message.get()), {GMIME_OBJECT(plain), GMIME_OBJECT(html)}, needs, email);
         }
     }
     g_byte_array_free(view, FALSE);  // the data stays the caller's

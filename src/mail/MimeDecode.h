@@ -1,4 +1,5 @@
 #pragma once
+#include "mail/Attachments.h"
 #include "mail/ImapComponent.h"
 
 #include <QByteArray>
@@ -17,8 +18,21 @@ struct DecodeNeeds {
     // message still gets the HTML's visible text).
     bool htmlBody = true;
 
-    bool operator==(const DecodeNeeds &) const = default;
+    // Attachments: their names, content types and decoded sizes into
+    // MailRecord::attachments; with `attachmentText` (which turns the list on
+    // too) also the text of each kind that has text, or why a file gave none,
+    // which PlainTextBody gets after the body as well, each introduced by a
+    // line "--- attachment NAME ---" (pictures and archives get no line).
+    // `attachmentBytes` takes the decoded bytes of the attachments it wants
+    // (to save them) and turns the list on as well.
+    bool attachments = false;
+    bool attachmentText = false;
+    AttachmentSink attachmentBytes = {};
 };
+
+// Changes whenever decodeMessage() gives something else for the same message;
+// records kept from another version are decoded afresh.
+inline constexpr int kDecoderVersion = 1;
 
 // Decodes one raw RFC 5322 message (as fetched with BODY.PEEK[]) into a
 // message record: the sender (whole, name, address), the subject, the date

@@ -70,8 +70,9 @@ bool copyPadded(OutputHost &host, const RowSource &rows, const QString &location
     PaddedShape shape;
     trap(102, [&] { shape = measurePadded(rows, padding); });
     if (shape.utf8Bytes > output::kClipboardLimitBytes) {
-        trap(104,
-             [&] { dialogs().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning); });
+        trap(104, [&] {
+            host.boxes().messageBox(output::tooLargeMessage(shape.utf8Bytes), BoxButtons::Ok, BoxIcon::Warning);
+        });
         return false;
     }
     QString out;
@@ -96,22 +97,37 @@ void copyCommand(OutputHost &host, const ResultsModel &results, const QString &l
         copied = copy(host, rows);
     });
     if (copied)
-        trap(106, [&] { dialogs().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
+        trap(106, [&] { host.boxes().messageBox(output::kCopiedMessage, BoxButtons::Ok, BoxIcon::None); });
     trap(108, [&] { host.setBusy(false); });
     trap(110, [&] { host.setStatus(output::kIdleStatus); });
+}
+
+// The save dialog of a save command: it opens in the folder of the last save
+// and proposes the format's file name; a name typed without an extension gets
+// the chosen filter's. Empty when the user cancels.
+QString chooseSaveFile(OutputHost &host, bool commaDelimited)
+{
+    const SaveFileRequest request{output::kSaveTitle, commaDelimited ? output::kCommaSaveFilter : output::kSaveFilter,
+                                  host.saveFolder(), commaDelimited ? output::kCommaFileName : output::kTextFileName};
+    const SaveFileChoice choice = host.boxes().saveFile(request);
+    if (choice.path.isEmpty())
+        return QString();
+    const QString path = withFilterExtension(choice.path, request.filter, choice.filter);
+    host.rememberSaveFolder(QFileInfo(path).absolutePath());
+    return path;
 }
 
 void saveCommand(OutputHost &host, const ResultsModel &results, const QString &location, bool commaDelimited)
 {
     ErrorTrap trap(location);
     QString name;
-    trap(100, [&] { name = dialogs().saveFileName(output::kSaveTitle, output::kSaveFilter); });
+    trap(100, [&] { name = chooseSaveFile(host, commaDelimited); });
     if (name.isEmpty())
         return;
     bool go = false;
     trap(102, [&] {
         go = !QFileInfo::exists(name)
-             || dialogs().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
+             || host.boxes().messageBox(output::overwriteQuestion(name), BoxButtons::YesNo, BoxIcon::None)
                     == BoxAnswer::Yes;
     });
     if (!go)

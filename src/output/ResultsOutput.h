@@ -9,6 +9,7 @@
 
 namespace vc {
 
+class Dialogs;
 class ResultsModel;
 
 // The rows the output commands read: any number of columns, a tick state per row.
@@ -90,6 +91,11 @@ public:
     virtual void setStatus(const QString &text) = 0;         // the progress bar's text
     virtual void setBusy(bool busy) = 0;                     // hourglass / default pointer
     virtual void setClipboardText(const QString &text) = 0;  // clear the clipboard, then set the text
+    virtual Dialogs &boxes() = 0;                            // the confirmation, the save dialog, questions
+    // The folder the save dialog opens in (empty: the dialog's own), and the
+    // folder of a file the user chose to save to.
+    virtual QString saveFolder() const { return QString(); }
+    virtual void rememberSaveFolder(const QString &folder) { Q_UNUSED(folder) }
 };
 
 // The copy procedures of the three layouts: an empty list leaves the clipboard
@@ -116,6 +122,11 @@ inline const QString kCopiedMessage = QStringLiteral(
     "paste the clipboard.");
 inline const QString kSaveTitle = QStringLiteral("Save");
 inline const QString kSaveFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+// The comma-delimited file is offered as a .csv first; the text filter follows.
+inline const QString kCommaSaveFilter = QStringLiteral("Comma Delimited Files (*.csv)|*.csv|") + kSaveFilter;
+// The names the save dialogs propose.
+inline const QString kTextFileName = QStringLiteral("vellumcast-results.txt");
+inline const QString kCommaFileName = QStringLiteral("vellumcast-results.csv");
 QString overwriteQuestion(const QString &fileName);
 // The largest padded text (in UTF-8) the two padded copy commands put on the clipboard.
 inline constexpr qint64 kClipboardLimitBytes = qint64(256) << 20;

@@ -1,60 +1,55 @@
 #pragma once
 #include "core/MailRecord.h"
-#include "rules/ResultsModel.h"
+#include "rules/Rules.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace vc {
 
 // The extraction rules a run can apply.
-enum class Rule { AllEmailData, Containing, ContainingList, NotContaining, StartsWith, LineNumber };
+enum class Rule { AllEmailData, Containing, ContainingList, NotContaining, Between, LineNumber };
 
-// The six rule members of the main window; during a run exactly one is set.
+// One rule with its parameters: what a run applies to every message. The
+// window fills it from its boxes for each message (an edit during a run
+// applies to the messages after it); the command-line program from its options.
+struct ExtractionRule {
+    Rule rule = Rule::AllEmailData;
+    QString containing;           // lines containing (Text1)
+    QString notContaining;        // lines not containing (Text2)
+    QString lineNumbers;          // lines by number (Text5)
+    QString startMarker;          // between X (Form2.Text3) ...
+    QString endMarker;            // ... and Y (Form2.Text4)
+    QStringList textSet;          // text sets (Form3.Combo1 items)
+    bool showDuplicates = false;  // between: list items listed already (Check3)
+};
+
+// The six rule members of the main window, as views of the rule of the
+// current (or last) run: exactly one is true once a run has chosen its rule,
+// none before the first.
 struct RuleMembers {
-    bool mExtractAllEmailData = false;
-    bool mExtractAllEmailDataContaining = false;
-    bool mExtractAllEmailDataContaininglist = false;
-    bool mExtractAllEmailDataNotContaining = false;
-    bool mExtractAllEmailDataStartsWith = false;
-    bool mExtractAllEmailDataLineNumber = false;
+    std::optional<Rule> rule;
 
-    // Sets the member of `rule` and clears the other five.
-    void select(Rule rule);
+    bool mExtractAllEmailData() const { return rule == Rule::AllEmailData; }
+    bool mExtractAllEmailDataContaining() const { return rule == Rule::Containing; }
+    bool mExtractAllEmailDataContaininglist() const { return rule == Rule::ContainingList; }
+    bool mExtractAllEmailDataNotContaining() const { return rule == Rule::NotContaining; }
+    bool mExtractAllEmailDataStartsWith() const { return rule == Rule::Between; }
+    bool mExtractAllEmailDataLineNumber() const { return rule == Rule::LineNumber; }
 };
 
-// The rules' parameters, read afresh at every use (the windows may change them
-// during a run; the command-line program gives fixed values).
-class RuleParams {
-public:
-    virtual ~RuleParams() = default;
-    virtual QString containingText() const = 0;     // Text1
-    virtual QString notContainingText() const = 0;  // Text2
-    virtual QString lineNumbers() const = 0;        // Text5
-    virtual QString startMarker() const = 0;        // Form2.Text3
-    virtual QString endMarker() const = 0;          // Form2.Text4
-    virtual QStringList textSet() const = 0;        // Form3.Combo1 items
-    virtual bool showDuplicates() const = 0;        // Check3
-};
+// The rows one message gives by `rule`, in the order the rule gives them: a
+// function of its inputs only. `alreadyListed` tells the between rule which
+// items earlier messages have listed; the other rules ignore it.
+QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule,
+                   const rules::ListedPredicate &alreadyListed = {});
 
-// Fixed parameters (the command-line program, tests).
-struct FixedRuleParams : RuleParams {
-    QString containing, notContaining, lines, start, end;
-    QStringList items;
-    bool duplicates = false;
-    QString containingText() const override { return containing; }
-    QString notContainingText() const override { return notContaining; }
-    QString lineNumbers() const override { return lines; }
-    QString startMarker() const override { return start; }
-    QString endMarker() const override { return end; }
-    QStringList textSet() const override { return items; }
-    bool showDuplicates() const override { return duplicates; }
-};
-
-// Turns one delivered message into rows of the results list by the rule whose
-// member is set (oChilkat_MailExtractListing). Failures inside a rule show the
-// "Application Error" box and the handler goes on with its next step.
-void listMessage(const MailRecord &message, const RuleMembers &members, const RuleParams &params,
-                 ResultsModel &results);
+// The listing handler (oChilkat_MailExtractListing): rowsOf() under the
+// program's error convention. A failure inside the rule shows the
+// "Application Error" box with the rule's line, and the message gives no rows.
+QStringList listMessage(const MailRecord &message, const ExtractionRule &rule,
+                        const rules::ListedPredicate &alreadyListed = {});
 
 }  // namespace vc

@@ -1,5 +1,5 @@
 #pragma once
-#include "rules/Listing.h"
+#include "core/MailRecord.h"
 
 #include <QString>
 #include <QStringList>

@@ -8,6 +8,7 @@
 #include "app/Form2.h"
 #include "app/GuiDialogs.h"
 #include "app/WindowHelpers.h"
+#include "app/WindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -241,7 +242,7 @@ private Q_SLOTS:
         QCOMPARE(w->Text6->text(), QString());
         QVERIFY(!w->Check1->isChecked());
         QCOMPARE(storedValue(settings::key::User), std::optional<QString>(QStringLiteral("alice")));
-        QCOMPARE(storedValue(settings::key::Password), std::optional<QString>(QString()));
+        QCOMPARE(storedValue(settings::key::Password), std::nullopt);
 
         // A disconnect without "Remember me" lets the password go, not the name.
         w->Combo1->setCurrentIndex(w->Combo1->findText(QStringLiteral("@live.com")));
@@ -252,7 +253,7 @@ private Q_SLOTS:
         QCOMPARE(w->Text7->text(), QStringLiteral("alice"));
         QCOMPARE(w->Text6->text(), QString());
         QCOMPARE(storedValue(settings::key::User), std::optional<QString>(QStringLiteral("alice")));
-        QCOMPARE(storedValue(settings::key::Password), std::optional<QString>(QString()));
+        QCOMPARE(storedValue(settings::key::Password), std::nullopt);
     }
 
     // --- the connect command ---------------------------------------------------
@@ -327,41 +328,61 @@ private Q_SLOTS:
     void ruleWindowGoesBesideTheMainWindow_data()
     {
         QTest::addColumn<QRect>("main");
+        QTest::addColumn<QRect>("keepClear");
         QTest::addColumn<QSize>("window");
         QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QList<QRect>>("others");
         QTest::addColumn<QPoint>("expected");
         QTest::addColumn<QPoint>("mainAfter");
         const QRect screen(0, 0, 1920, 1080);
-        QTest::newRow("room on the right")
-            << QRect(300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(840, 100) << QPoint(300, 100);
-        QTest::newRow("room on the left only")
-            << QRect(1300, 100, 540, 720) << QSize(540, 200) << screen << QPoint(760, 100) << QPoint(1300, 100);
+        const QRect big(0, 0, 1280, 1024);
+        const QList<QRect> none;
+        QTest::newRow("room on the right") << QRect(300, 100, 540, 720) << QRect() << QSize(540, 200) << screen << none
+                                           << QPoint(840, 100) << QPoint(300, 100);
+        QTest::newRow("room on the left only") << QRect(1300, 100, 540, 720) << QRect() << QSize(540, 200) << screen
+                                               << none << QPoint(760, 100) << QPoint(1300, 100);
         QTest::newRow("centred on a narrow screen: the main window makes room")
-            << QRect(372, 150, 536, 720) << QSize(536, 200) << QRect(0, 0, 1280, 1024) << QPoint(744, 150)
+            << QRect(372, 150, 536, 720) << QRect() << QSize(536, 200) << big << none << QPoint(744, 150)
             << QPoint(208, 150);
-        QTest::newRow("no room at all: the wider side, on the screen")
-            << QRect(200, 50, 540, 720) << QSize(540, 200) << QRect(0, 0, 1000, 800) << QPoint(460, 50)
-            << QPoint(200, 50);
-        QTest::newRow("kept above the screen's bottom")
-            << QRect(300, 900, 540, 720) << QSize(540, 300) << screen << QPoint(840, 780) << QPoint(300, 900);
-        QTest::newRow("second screen") << QRect(2000, 200, 540, 720) << QSize(540, 200) << QRect(1920, 0, 1920, 1080)
-                                       << QPoint(2540, 200) << QPoint(2000, 200);
+        QTest::newRow("kept above the screen's bottom") << QRect(300, 900, 540, 720) << QRect() << QSize(540, 300)
+                                                        << screen << none << QPoint(840, 780) << QPoint(300, 900);
+        QTest::newRow("second screen") << QRect(2000, 200, 540, 720) << QRect() << QSize(540, 200)
+                                       << QRect(1920, 0, 1920, 1080) << none << QPoint(2540, 200) << QPoint(2000, 200);
+        QTest::newRow("the second rule window goes below the first")
+            << QRect(208, 150, 536, 720) << QRect() << QSize(536, 360) << big << QList<QRect>{{744, 150, 536, 210}}
+            << QPoint(744, 360) << QPoint(208, 150);
+        QTest::newRow("a full column: cascaded over the first")
+            << QRect(300, 100, 540, 720) << QRect() << QSize(540, 500) << screen << QList<QRect>{{840, 100, 540, 600}}
+            << QPoint(840, 132) << QPoint(300, 100);
+        QTest::newRow("no room beside: over the top part, clear of the results")
+            << QRect(200, 50, 540, 720) << QRect(200, 510, 540, 260) << QSize(540, 200) << QRect(0, 0, 1000, 800)
+            << none << QPoint(200, 50) << QPoint(200, 50);
+        QTest::newRow("maximised: at the right end above the results")
+            << big << QRect(0, 460, 1280, 564) << QSize(540, 220) << big << none << QPoint(740, 0) << QPoint(0, 0);
+        QTest::newRow("maximised, the second cascades above the results")
+            << big << QRect(0, 460, 1280, 564) << QSize(540, 380) << big << QList<QRect>{{740, 0, 540, 220}}
+            << QPoint(708, 32) << QPoint(0, 0);
     }
     void ruleWindowGoesBesideTheMainWindow()
     {
         QFETCH(QRect, main);
+        QFETCH(QRect, keepClear);
         QFETCH(QSize, window);
         QFETCH(QRect, screen);
+        QFETCH(QList<QRect>, others);
         QFETCH(QPoint, expected);
         QFETCH(QPoint, mainAfter);
-        const Beside at = besidePosition(main, window, screen);
+        const Beside at = besidePosition({main, keepClear, window, screen, others});
         QCOMPARE(at.window, expected);
         QCOMPARE(at.main, mainAfter);
-        QVERIFY(screen.contains(QRect(at.window, window)));
+        const QRect placed(at.window, window);
+        QVERIFY(screen.contains(placed));
         QVERIFY(screen.contains(QRect(at.main, main.size())) || at.main == main.topLeft());
-        // Beside means not over the main window, whenever the screen allows it.
+        // Beside means not over the main window, whenever the screen allows it,
+        // and never over its results.
         if (main.width() + window.width() <= screen.width())
-            QVERIFY(!QRect(at.main, main.size()).intersects(QRect(at.window, window)));
+            QVERIFY(!QRect(at.main, main.size()).intersects(placed));
+        QVERIFY(!keepClear.translated(at.main - main.topLeft()).intersects(placed));
     }
 
     // "Done." of a run started in the between window carries that window's title.

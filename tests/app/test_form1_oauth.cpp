@@ -151,9 +151,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("said");
-        QTest::newRow("state mismatch") << "bad_state"
-                                        << "Sign-in failed: The answer that reached the program did not belong to "
-                                           "this sign-in (its state did not match), so it was refused.";
         QTest::newRow("declined") << "deny"
                                   << "Sign-in failed: Microsoft refused the sign-in: AADSTS65004: The user declined "
                                      "to consent to access the app.";

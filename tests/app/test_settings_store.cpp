@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vc;
 using namespace vc::test;
@@ -118,6 +121,92 @@ private Q_SLOTS:
         QCOMPARE(settings::filePath(), userFile);
         QCOMPARE(readFile(userFile), userBytes);
         QCOMPARE(settings::readText(settings::key::User), QStringLiteral("user-file account"));
+    }
+
+    // A file that someone else could have placed or could swap is neither read
+    // nor written: the window says why at start-up and keeps its entries in
+    // memory for the run.
+    void filesThatAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");  // part of the box text
+        QTest::newRow("a link") << "link"
+                                << "is a symbolic link";
+        QTest::newRow("another user's file") << "foreign file"
+                                             << "belongs to another user";
+        QTest::newRow("another user's folder") << "foreign folder"
+                                               << "lies in a folder that belongs to another user";
+        QTest::newRow("a folder anyone may change") << "open folder"
+                                                    << "lies in a folder that other users may change";
+    }
+    void filesThatAreRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const bool needsRoot = kind.startsWith(QLatin1String("foreign"));
+        if (needsRoot && ::geteuid() != 0)
+            QSKIP("making a file of another user takes root");
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("settings"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/demo.ini");
+        const QString elsewhere = dir.filePath(QStringLiteral("precious.ini"));
+        const QByteArray precious = "[Vellumcast]\nUser=victim\nStayConnected=1\n";
+        {
+            QFile f(kind == QLatin1String("link") ? elsewhere : path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(precious);
+        }
+        const QByteArray native = QFile::encodeName(path);
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(elsewhere, path));
+        else if (kind == QLatin1String("foreign file"))
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        else if (kind == QLatin1String("foreign folder"))
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        else
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+        const QString target = kind == QLatin1String("link") ? elsewhere : path;
+        const struct stat before = [&] {
+            struct stat st {};
+            ::stat(QFile::encodeName(target).constData(), &st);
+            return st;
+        }();
+
+        settings::useFile(path);
+        {
+            ScriptedDialogs d;
+            Window w;
+            w->Form_Load();
+            QVERIFY(d.texts().value(0).contains(reason));
+            QVERIFY2(d.texts().value(0).endsWith(QStringLiteral("Nothing is read from it or kept in it: entries last "
+                                                                "until Vellumcast ends.")),
+                     qPrintable(d.texts().value(0)));
+            QCOMPARE(w->Text7->text(), QString());  // not read
+            QVERIFY(!w->Check1->isChecked());
+            // Entries work for the run, in memory.
+            w->Text7->setText(QStringLiteral("typed"));
+            QCOMPARE(settings::readText(settings::key::User), QStringLiteral("typed"));
+        }
+        settings::useFile(QString());
+        QCOMPARE(readFile(target), precious);
+        struct stat after {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
+        QCOMPARE(after.st_mode, before.st_mode);  // not even made owner-only
+        QCOMPARE(after.st_uid, before.st_uid);
+    }
+
+    // A shared folder with the sticky bit (as /tmp) is fine: no one can
+    // replace another's file there.
+    void aFileInAStickyFolder()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
+        settings::useFile(dir.filePath(QStringLiteral("demo.ini")));
+        QCOMPARE(settings::refusal(), std::nullopt);
+        settings::save(settings::key::User, QStringLiteral("kept"));
+        QVERIFY(readFile(settings::filePath()).contains("User=kept"));
+        settings::useFile(QString());
     }
 };
 

@@ -78,7 +78,7 @@ class CliOAuthTest : public QObject {
         s.clientId = QStringLiteral("cli-test");
         s.useKeychain = false;
         OAuthSession::clearMemory();
-        OAuthSession session(s, TestServer::user());
+        OAuthSession session(s, TestServer::user(), d);
         QString token;
         if (!session.accessToken(&token))
             qWarning("%s", qPrintable(session.lastError()));

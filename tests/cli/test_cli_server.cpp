@@ -69,7 +69,7 @@ private Q_SLOTS:
         ImapClient imap;
         imap.configure(TestServer::config());
         const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui.log")));
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        QCOMPARE(vc::test::outcomeName(ExtractEmail(*host)), QStringLiteral("Completed"));
         guiRows = host->results.texts();
         QVERIFY(guiRows.size() >= 3 * 4);
     }
@@ -122,8 +122,8 @@ private Q_SLOTS:
         ImapClient imap;
         imap.configure(TestServer::config());
         const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui2.log")), Rule::Containing);
-        host->params.containing = QStringLiteral("QUOTED");
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        host->rule.containing = QStringLiteral("QUOTED");
+        QCOMPARE(vc::test::outcomeName(ExtractEmail(*host)), QStringLiteral("Completed"));
         QVERIFY(!host->results.texts().isEmpty());
 
         const ProcessResult r = cli({"--rule", "containing", "--text", "QUOTED"});

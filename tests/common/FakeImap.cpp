@@ -40,14 +40,15 @@ void FakeImap::setInbox(const QList<MailRecord> &messages)
         inbox.messages << m;
 }
 
-int FakeImap::answer(bool ok, const QString &failure, ImapFailure kind)
+ImapResult<void> FakeImap::answer(bool ok, const QString &failure, ImapFailure kind)
 {
     lastError_ = ok ? QStringLiteral("OK") : failure;
-    lastFailure_ = ok ? ImapFailure::None : kind;
-    return ok ? 1 : 0;
+    if (ok)
+        return {};
+    return ImapFault(kind, failure, kind == ImapFailure::Refusal ? QStringLiteral("refused") : QString());
 }
 
-int FakeImap::Connect(const QString &host)
+ImapResult<void> FakeImap::Connect(const QString &host)
 {
     calls << QStringLiteral("connect");
     hosts << host;
@@ -58,23 +59,26 @@ int FakeImap::Connect(const QString &host)
         onConnect();
     connected_ = connectOk;
     loggedIn_ = false;
+    refusedCertificateNow_ =
+        !connectOk && connectFailure == ImapFailure::TlsRejected ? refusedCertificate : QStringList();
     return answer(connectOk, QStringLiteral("Connect: %1").arg(QLatin1String(failureName(connectFailure))),
                   connectFailure);
 }
 
-QString FakeImap::SendRawCommand(const QString &)
+ImapResult<QString> FakeImap::SendRawCommand(const QString &cmd)
 {
-    calls << QStringLiteral("id");
-    if (!connected_ || !idOk) {
-        answer(false, QStringLiteral("SendRawCommand: no answer"), ImapFailure::Refusal);
-        return {};
+    calls << cmd.section(QLatin1Char(' '), 0, 0).toLower();
+    if (!connected_ || idFailure != ImapFailure::None) {
+        const ImapFailure kind = connected_ ? idFailure : ImapFailure::NotConnected;
+        if (kind != ImapFailure::Refusal)
+            connected_ = loggedIn_ = false;
+        return answer(false, QStringLiteral("SendRawCommand: no answer"), kind).fault();
     }
-    answer(true, {});
     lastError_ = QStringLiteral("SendRawCommand: OK");
     return QStringLiteral("* ID NIL\r\nA1 OK ID completed");
 }
 
-int FakeImap::Login(const QString &u, const QString &p)
+ImapResult<void> FakeImap::Login(const QString &u, const QString &p)
 {
     calls << QStringLiteral("login");
     logins << u + QLatin1Char('|') + p;
@@ -83,21 +87,19 @@ int FakeImap::Login(const QString &u, const QString &p)
     return answer(loggedIn_, QStringLiteral("LOGIN failed: NO [AUTHENTICATIONFAILED]"));
 }
 
-std::unique_ptr<MailboxList> FakeImap::ListMailboxes(const QString &, const QString &)
+ImapResult<MailboxList> FakeImap::ListMailboxes(const QString &, const QString &)
 {
     calls << QStringLiteral("list");
-    if (!loggedIn_ || !listOk) {
-        lastError_ = QStringLiteral("ListMailboxes: failed");
-        return nullptr;
-    }
+    if (!loggedIn_ || !listOk)
+        return answer(false, QStringLiteral("ListMailboxes: failed")).fault();
     QList<MailboxInfo> boxes;
     for (const Folder &f : folders)
-        boxes.append(MailboxInfo{f.name, f.flags});
+        boxes.append(MailboxInfo{f.name, QStringLiteral("/"), f.flags});
     lastError_ = QStringLiteral("ListMailboxes: OK");
-    return std::make_unique<MailboxList>(boxes);
+    return MailboxList(boxes);
 }
 
-int FakeImap::SelectMailbox(const QString &name)
+ImapResult<MailboxStatus> FakeImap::SelectMailbox(const QString &name)
 {
     calls << QStringLiteral("select ") + name;
     selected_ = -1;
@@ -106,10 +108,15 @@ int FakeImap::SelectMailbox(const QString &name)
             if (folders[i].name == name)
                 selected_ = i;
     }
-    return answer(selected_ >= 0, QStringLiteral("SelectMailbox: no such mailbox ") + name);
+    if (const ImapResult<void> r = answer(selected_ >= 0, QStringLiteral("SelectMailbox: no such mailbox ") + name); !r)
+        return r.fault();
+    MailboxStatus status;
+    status.exists = folders[selected_].messages.size();
+    status.uidValidity = 7;
+    return status;
 }
 
-std::unique_ptr<MailRecord> FakeImap::FetchSingle(int number, bool)
+ImapResult<MailRecord> FakeImap::FetchSingle(int number, bool)
 {
     calls << QStringLiteral("fetch %1").arg(number);
     fetched << number;
@@ -122,27 +129,30 @@ std::unique_ptr<MailRecord> FakeImap::FetchSingle(int number, bool)
     Q_EMIT AbortCheck(after);
     if (fetchHonoursAbort && (before != 0 || after != 0)) {
         lastError_ = QStringLiteral("FetchSingle: aborted");
-        return nullptr;
+        return ImapFault(ImapFailure::Aborted, lastError_);
     }
     if (selected_ < 0 || number < 1 || number > folders[selected_].messages.size()
         || !folders[selected_].messages[number - 1]) {
         lastError_ = QStringLiteral("FetchSingle: no message %1\r\nsecond line").arg(number);
-        return nullptr;
+        const ImapFailure kind = !connected_     ? ImapFailure::NotConnected
+                                 : selected_ < 0 ? ImapFailure::NotSelected
+                                                 : ImapFailure::NoMessage;
+        return ImapFault(kind, lastError_);
     }
     Q_EMIT PercentDone(100);
     lastError_ = QStringLiteral("FetchSingle: OK %1").arg(number);
-    auto m = std::make_unique<MailRecord>(*folders[selected_].messages[number - 1]);
-    if (m->ReceivedDate.isEmpty())
-        m->ReceivedDate = dateToText(m->date);  // as the decoder gives it
+    MailRecord m = *folders[selected_].messages[number - 1];
+    if (m.ReceivedDate.isEmpty())
+        m.ReceivedDate = dateToText(m.date);  // as the decoder gives it
     return m;
 }
 
-int FakeImap::Disconnect()
+ImapResult<void> FakeImap::Disconnect()
 {
     calls << QStringLiteral("disconnect");
     connected_ = loggedIn_ = false;
     selected_ = -1;
-    return 1;
+    return {};
 }
 
 }  // namespace vc::test

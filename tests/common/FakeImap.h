@@ -32,7 +32,11 @@ public:
     QList<Folder> folders;
     // The account: with `user` set, only that user with `password` logs in.
     QString user, password;
-    bool connectOk = true, idOk = true, loginOk = true, listOk = true;
+    bool connectOk = true, loginOk = true, listOk = true;
+    // What the server offers; without "ID" the ID command is not for it.
+    QStringList capabilities{QStringLiteral("IMAP4REV1"), QStringLiteral("ID")};
+    // How the ID command fails (None: it is answered).
+    ImapFailure idFailure = ImapFailure::None;
     // Why a refused Connect failed (None: the fake cannot tell, as a component
     // may), and with TlsRejected the certificate's reasons.
     ImapFailure connectFailure = ImapFailure::None;
@@ -44,7 +48,9 @@ public:
     std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the first abort check
 
     // What happened, in order.
-    QStringList calls;   // "connect", "id", "login", "list", "select NAME", "fetch N", "disconnect"
+    // "connect", "id" (and the verb of any other raw command, "noop"), "login",
+    // "list", "select NAME", "fetch N", "disconnect"
+    QStringList calls;
     QStringList logins;  // "user|password" of every Login
     QStringList hosts;   // host, port and SSL switch of every Connect
     QList<int> ports;
@@ -61,29 +67,26 @@ public:
 
     void setSsl(bool on) override { ssl_ = on; }
     void setPort(int port) override { port_ = port; }
-    int Connect(const QString &host) override;
-    QString SendRawCommand(const QString &) override;
-    int Login(const QString &u, const QString &p) override;
-    std::unique_ptr<MailboxList> ListMailboxes(const QString &, const QString &) override;
-    int SelectMailbox(const QString &name) override;
+    ImapResult<void> Connect(const QString &host) override;
+    ImapResult<QString> SendRawCommand(const QString &cmd) override;
+    ImapResult<void> Login(const QString &u, const QString &p) override;
+    ImapResult<MailboxList> ListMailboxes(const QString &, const QString &) override;
+    ImapResult<MailboxStatus> SelectMailbox(const QString &name) override;
     int NumMessages() override { return selected_ >= 0 ? int(folders[selected_].messages.size()) : 0; }
-    std::unique_ptr<MailRecord> FetchSingle(int number, bool) override;
+    ImapResult<MailRecord> FetchSingle(int number, bool) override;
     QString LastErrorText() const override { return lastError_; }
-    int Disconnect() override;
-    ImapFailure lastFailure() const override { return lastFailure_; }
-    QStringList certificateErrors() const override
-    {
-        return lastFailure_ == ImapFailure::TlsRejected ? refusedCertificate : QStringList();
-    }
+    ImapResult<void> Disconnect() override;
+    QStringList Capabilities() const override { return connected_ ? capabilities : QStringList(); }
+    QStringList certificateErrors() const override { return refusedCertificateNow_; }
 
 private:
-    int answer(bool ok, const QString &failure, ImapFailure kind = ImapFailure::Refusal);
+    ImapResult<void> answer(bool ok, const QString &failure, ImapFailure kind = ImapFailure::Refusal);
 
     bool ssl_ = false, connected_ = false, loggedIn_ = false;
     int port_ = 0;
     int selected_ = -1;
     QString lastError_;
-    ImapFailure lastFailure_ = ImapFailure::None;
+    QStringList refusedCertificateNow_;
 };
 
 }  // namespace vc::test

@@ -31,6 +31,18 @@ QString ScriptedDialogs::saveFileName(const QString &title, const QString &filte
     return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
 }
 
+SaveFileChoice ScriptedDialogs::saveFile(const SaveFileRequest &request)
+{
+    Box box{Box::SaveFile, request.filter, request.title};
+    box.folder = request.folder;
+    box.proposedName = request.proposedName;
+    boxes.append(box);
+    SaveFileChoice choice;
+    choice.path = saveNames.isEmpty() ? QString() : saveNames.takeFirst();
+    choice.filter = saveFilters.isEmpty() ? 0 : saveFilters.takeFirst();
+    return choice;
+}
+
 QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &filter)
 {
     boxes.append({Box::OpenFiles, filter, title});
@@ -61,6 +73,30 @@ void ScriptedDialogs::closeSignInCode()
     if (!signInCodes.isEmpty())
         signInCodes.last().open = false;
     cancelSignIn = nullptr;
+}
+
+void ScriptedDialogs::notice(const QString &text)
+{
+    messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+}
+
+SignInUi &installedDialogsUi()
+{
+    struct Forward : SignInUi {
+        bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
+        void showSignInCode(const QString &message, const QString &code, const QUrl &address,
+                            std::function<void()> cancel) override
+        {
+            dialogs().showSignInCode(message, code, address, std::move(cancel));
+        }
+        void closeSignInCode() override { dialogs().closeSignInCode(); }
+        void notice(const QString &text) override
+        {
+            dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
+        }
+    };
+    static Forward forward;
+    return forward;
 }
 
 QStringList ScriptedDialogs::texts() const

@@ -1,6 +1,7 @@
 #pragma once
 #include "ScriptedBrowser.h"
 #include "core/Dialogs.h"
+#include "mail/signin/SignInUi.h"
 
 #include <QList>
 #include <QString>
@@ -10,14 +11,17 @@ namespace vc::test {
 
 // A Dialogs that never shows anything: it records every box and answers from a
 // script (queued answers first, then the defaults). Installs itself for its
-// lifetime.
-class ScriptedDialogs : public Dialogs {
+// lifetime. As a sign-in's UI it records the same way (a notice is an
+// information box).
+class ScriptedDialogs : public Dialogs, public SignInUi {
 public:
     struct Box {
         enum Kind { Message, Input, SaveFile, OpenFiles } kind = Message;
         QString text, title;
         BoxButtons buttons = BoxButtons::Ok;
         BoxIcon icon = BoxIcon::None;
+        QString folder = QString();        // where a save dialog opens
+        QString proposedName = QString();  // the name it proposes
     };
 
     ScriptedDialogs();
@@ -26,15 +30,18 @@ public:
     BoxAnswer messageBox(const QString &text, BoxButtons buttons, BoxIcon icon, const QString &title) override;
     QString inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(const QString &title, const QString &filter) override;
+    SaveFileChoice saveFile(const SaveFileRequest &request) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
     bool openUrl(const QUrl &url) override;
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,
                         std::function<void()> cancel) override;
     void closeSignInCode() override;
+    void notice(const QString &text) override;
 
     QList<BoxAnswer> answers;      // for message boxes with Yes/No (default: No)
     QStringList inputs;            // for input boxes (default: empty = Cancel)
     QStringList saveNames;         // for save dialogs (default: cancel)
+    QList<int> saveFilters;        // the filter chosen with each save name (default: the first)
     QList<QStringList> openNames;  // for open dialogs (default: cancel)
 
     // Sign-in: openUrl answers `browserOpens`; with `playBrowser` the browser
@@ -63,5 +70,9 @@ public:
 private:
     Dialogs *previous_ = nullptr;
 };
+
+// A sign-in UI that hands everything to the Dialogs installed when it is used
+// (the test's ScriptedDialogs), as the programs' own UIs do.
+SignInUi &installedDialogsUi();
 
 }  // namespace vc::test

@@ -4,9 +4,9 @@
 
 namespace vc::test {
 
-TestRunHost::TestRunHost(ImapComponent &component, Rule rule) : imap(component)
+TestRunHost::TestRunHost(ImapComponent &component, Rule r) : imap(component)
 {
-    members.select(rule);
+    rule.rule = r;
 }
 
 std::unique_ptr<TestRunHost> TestRunHost::onTestServer(ImapComponent &imap, const QString &log, Rule rule,
@@ -32,6 +32,7 @@ Account TestRunHost::account()
     Account a;
     a.component = &imap;
     a.config = config;
+    a.ssl = ssl;
     a.username = user;
     a.password = password;
     a.errorLogPath = errorLog;
@@ -55,11 +56,27 @@ void TestRunHost::showProgress(const RunProgress &p)
     progress << p.text;
 }
 
-void TestRunHost::messageListed(const clsChilkatIMAP &c)
+void TestRunHost::messageDelivered(const MailRecord &record)
 {
-    uids << c.CurrentLocation();
+    results.appendRows(listMessage(record, rule, [this](const QString &item) { return results.contains(item); }));
+    uids << record.uID;
+    delivered << record;
     if (onMessage)
-        onMessage(c.CurrentLocation());
+        onMessage(record.uID);
+}
+
+QString outcomeName(const RunOutcome &outcome)
+{
+    static const char *const kinds[] = {"Completed", "Incomplete", "Failed", "Stopped", "NoMessages"};
+    static const char *const stages[] = {"Connect", "Login", "SignIn", "Select", "List"};
+    QString name = QLatin1String(kinds[int(outcome.kind)]);
+    if (outcome.failure)
+        name += QLatin1Char(':') + QLatin1String(stages[int(outcome.failure->stage)]);
+    if (outcome.failure && outcome.inWalk)
+        name += QStringLiteral("+walk");
+    if (outcome.runTimeErrors > 0)
+        name += QStringLiteral("+errors");
+    return name;
 }
 
 }  // namespace vc::test

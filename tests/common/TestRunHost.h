@@ -1,5 +1,7 @@
 #pragma once
 #include "extract/ExtractionRun.h"
+#include "rules/Listing.h"
+#include "rules/ResultsModel.h"
 
 #include <QList>
 #include <QString>
@@ -11,7 +13,8 @@
 namespace vc::test {
 
 // A run host without windows: a component, an account, one rule with fixed
-// parameters and a results list. It records what the run asked of it.
+// parameters and a results list the rows go to. It records what the run
+// asked of it.
 class TestRunHost : public RunHost {
 public:
     explicit TestRunHost(ImapComponent &imap, Rule rule = Rule::AllEmailData);
@@ -25,33 +28,39 @@ public:
     std::shared_ptr<clsChilkatIMAP> connection() override { return conn; }
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override;
     Account account() override;
-    ListingTarget listing() override { return {members, params, results}; }
     QString folderName() override { return folder; }
     void setBusy(bool busy) override;
+    void clearResults() override { results.clear(); }
     void resetProgress() override;
     void showProgress(const RunProgress &p) override;
-    void messageListed(const clsChilkatIMAP &c) override;
+    void messageDelivered(const MailRecord &record) override;
+    void showSignInStatus(const QString &text) override { signInStatus << text; }
 
     ImapComponent &imap;
     ConnectionConfig config;
+    bool ssl = true;
     QString user = QStringLiteral("user"), password = QStringLiteral("pw");
     QString errorLog;                      // empty: the default error log
     std::shared_ptr<OAuthSession> signIn;  // non-null: OAuth 2.0 sign-in
     QString tokenHint;
     QString folder = QStringLiteral("Inbox");
-    RuleMembers members;
-    FixedRuleParams params;
+    ExtractionRule rule;
     ResultsModel results;
     std::shared_ptr<clsChilkatIMAP> conn;
-
-    void showSignInStatus(const QString &text) override { signInStatus << text; }
 
     // "setup" (an account was read), "set", "drop", "busy", "idle", "progress reset".
     QStringList events;
     QStringList progress;                // the progress texts shown
     QStringList signInStatus;            // what the sign-in said it was doing
-    QList<int> uids;                     // the messages listed, by number
+    QList<int> uids;                     // the messages delivered, by number
+    QList<MailRecord> delivered;         // the records themselves
     std::function<void(int)> onMessage;  // after message n was listed
 };
+
+// How a run ended as one word, for comparisons: the kind ("Completed",
+// "Incomplete", "Stopped", "NoMessages"), "Failed:" and the stage ("Failed:Connect",
+// "Failed:Login", "Failed:SignIn", "Failed:Select"), "+walk" when a failure came from
+// the walk, and "+errors" after run-time errors.
+QString outcomeName(const RunOutcome &outcome);
 
 }  // namespace vc::test

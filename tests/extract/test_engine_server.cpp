@@ -5,8 +5,10 @@
 #include "TestRunHost.h"
 #include "TestServer.h"
 
+#include "core/DateText.h"
 #include "extract/ErrorLog.h"
 #include "extract/ExtractionRun.h"
+#include "extract/FailureMessage.h"
 #include "mail/ImapClient.h"
 #include "mail/MimeDecode.h"
 #include "rules/Listing.h"
@@ -17,14 +19,12 @@
 #include <QtTest>
 
 using namespace vc;
+using vc::test::outcomeName;
 using vc::test::readFile;
 using vc::test::TestRunHost;
 using vc::test::TestServer;
 
 namespace {
-
-const QString kNoEmails = QStringLiteral("There are no emails in the Folder you selected.");
-const QString kDone = QStringLiteral("Done.");
 
 QByteArray message(const QByteArray &subject, const QByteArray &body, int minute)
 {
@@ -78,9 +78,14 @@ private Q_SLOTS:
         }
         const auto host = TestRunHost::onTestServer(imap, log);
 
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
-        QCOMPARE(boxes.texts(), QStringList{kDone});
+        const RunOutcome o = ExtractEmail(*host);
+        QCOMPARE(outcomeName(o), QStringLiteral("Completed"));
+        QCOMPARE(o.walk.read, qint64(3));
+        QVERIFY(boxes.boxes.isEmpty());
         QCOMPARE(host->uids, (QList<int>{1, 2, 3}));
+        // Every record knows its UID, the folder and the folder's UIDVALIDITY.
+        QVERIFY(host->delivered[0].uidValidity != 0);
+        QCOMPARE(host->delivered[2].folder, QStringLiteral("Inbox"));
 
         // The rows are those of the same messages decoded locally.
         QStringList expected;
@@ -122,17 +127,16 @@ private Q_SLOTS:
             if (uID == 1)
                 host->conn->AbortProcess = true;
         };
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Stopped);
-        QCOMPARE(boxes.texts(), QStringList{kDone});
+        QCOMPARE(outcomeName(ExtractEmail(*host)), QStringLiteral("Stopped"));
         QCOMPARE(host->uids, QList<int>{1});
         QVERIFY(host->results.texts().contains(QStringLiteral("first")));
         QVERIFY(!host->results.texts().contains(QStringLiteral("second")));
 
         host->onMessage = nullptr;
         host->uids.clear();
-        boxes.clear();
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(*host)), QStringLiteral("Completed"));
         QCOMPARE(host->uids, (QList<int>{1, 2, 3}));
+        QVERIFY(boxes.boxes.isEmpty());
     }
 
     void emptyAndMissingFolders()
@@ -142,15 +146,17 @@ private Q_SLOTS:
         imap.configure(TestServer::config());
         const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("e.txt")));
         host->folder = QStringLiteral("Drafts");
-        QCOMPARE(ExtractEmail(*host), RunOutcome::NoMessages);
-        QCOMPARE(boxes.texts(), QStringList{kNoEmails});
+        QCOMPARE(outcomeName(ExtractEmail(*host)), QStringLiteral("NoMessages"));
 
-        boxes.clear();
         host->folder = QStringLiteral("No Such Folder");
-        QCOMPARE(ExtractEmail(*host), RunOutcome::FolderNotSelected);
-        QCOMPARE(
-            boxes.texts(),
-            (QStringList{QStringLiteral("Invalid login. Please double-check your username and password."), kNoEmails}));
+        const RunOutcome o = ExtractEmail(*host);
+        QCOMPARE(outcomeName(o), QStringLiteral("Failed:Select"));
+        QCOMPARE(o.failure->fault.kind, ImapFailure::Refusal);
+        // Dovecot's own words come with the fault.
+        QVERIFY2(o.failure->fault.serverText.contains(QStringLiteral("Mailbox doesn't exist")),
+                 qPrintable(o.failure->fault.serverText));
+        QCOMPARE(failureText(*o.failure), kInvalidLoginMessage);
+        QVERIFY(boxes.boxes.isEmpty());
     }
 
     void sentResolvesToTheSpecialUseFolder()
@@ -168,8 +174,8 @@ private Q_SLOTS:
         const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("s.txt")), Rule::AllEmailData,
                                                     QStringLiteral("special"), password);
         host->folder = QStringLiteral("Sent");
-        QCOMPARE(ExtractEmail(*host), RunOutcome::Done);
-        QCOMPARE(boxes.texts(), QStringList{kDone});
+        QCOMPARE(outcomeName(ExtractEmail(*host)), QStringLiteral("Completed"));
+        QVERIFY(boxes.boxes.isEmpty());
         QCOMPARE(host->uids, (QList<int>{1, 2}));
         QVERIFY(host->results.texts().contains(QStringLiteral("sent-two")));
     }

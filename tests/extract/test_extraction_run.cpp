@@ -1,12 +1,16 @@
 // The run procedure (ExtractEmail) and the run wiring (connection set-up,
-// listing, progress, stop requests) against the in-memory component.
+// delivery to the host, progress, stop requests) against the in-memory
+// component: the outcome each run ends with. The engine itself shows nothing
+// but the "Application Error" box of a failed step.
 #include "FakeImap.h"
 #include "ScriptedDialogs.h"
 #include "TestRunHost.h"
 
 #include "core/AppError.h"
+#include "core/DateText.h"
 #include "extract/ErrorLog.h"
 #include "extract/ExtractionRun.h"
+#include "extract/FailureMessage.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,15 +18,8 @@
 
 using namespace vc;
 using vc::test::FakeImap;
+using vc::test::outcomeName;
 using vc::test::TestRunHost;
-
-namespace {
-
-const QString kInvalidLogin = QStringLiteral("Invalid login. Please double-check your username and password.");
-const QString kNoEmails = QStringLiteral("There are no emails in the Folder you selected.");
-const QString kDone = QStringLiteral("Done.");
-
-}  // namespace
 
 class ExtractionRunTest : public QObject {
     Q_OBJECT
@@ -56,12 +53,15 @@ private Q_SLOTS:
         auto h = host(imap);
         h->results.append(QStringLiteral("left over"));
 
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        const RunOutcome o = ExtractEmail(*h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Completed"));
+        QVERIFY(o.walked);
+        QCOMPARE(o.walk.read, qint64(3));
+        QCOMPARE(o.walk.asked, qint64(3));
+        QCOMPARE(o.walk.logPath, log);
         QCOMPARE(h->uids, (QList<int>{1, 2, 3}));
         QVERIFY(!h->results.contains(QStringLiteral("left over")));
-        QCOMPARE(boxes.texts(), QStringList{kDone});
-        QCOMPARE(boxes.boxes[0].icon, BoxIcon::None);
-        QCOMPARE(boxes.boxes[0].buttons, BoxButtons::Ok);
+        QVERIFY2(boxes.boxes.isEmpty(), qPrintable(boxes.texts().join(u'|')));
         QVERIFY(!h->conn);  // the run drops its object
         QCOMPARE(h->events, (QStringList{"busy", "setup", "set", "drop", "progress reset", "idle"}));
         // The run's login, then the walk's fresh connect and login.
@@ -77,13 +77,19 @@ private Q_SLOTS:
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 2);
         auto h = host(imap, Rule::Containing);
-        h->params.containing = QStringLiteral("BODY");
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        h->rule.containing = QStringLiteral("BODY");
+        QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QCOMPARE(h->results.texts(), (QStringList{"body 1", "body 2"}));
+        // Each record says where it came from and where it stands in the walk.
+        QCOMPARE(h->delivered.size(), 2);
+        QCOMPARE(h->delivered[1].folder, QStringLiteral("Inbox"));
+        QCOMPARE(h->delivered[1].uidValidity, 7u);
+        QCOMPARE(h->delivered[1].position, qint64(2));
+        QCOMPARE(h->delivered[1].total, qint64(2));
 
         TestRunHost all(imap);
         all.errorLog = log;
-        QCOMPARE(ExtractEmail(all), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(all)), QStringLiteral("Completed"));
         const QString date = dateToText(imap.folder(QStringLiteral("Inbox")).messages[0]->date);
         QCOMPARE(all.results.texts().mid(0, 5),
                  (QStringList{"Ann Example <ann@example.org>", date, "m1", "body 1", "body 1"}));
@@ -97,13 +103,13 @@ private Q_SLOTS:
         FakeImap imap;
         fill(imap, QStringLiteral("Inbox"), 3);
         auto h = host(imap);
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QVERIFY(h->progress.contains(QStringLiteral("Reading mail 1 of 3")));
         QCOMPARE(h->progress.last(), QStringLiteral("Reading mail 3 of 3"));
     }
 
     // A walk that could not read every message is not a success: the run ends
-    // Incomplete and the closing box adds what is missing below "Done.".
+    // Incomplete with the counts, and what is missing in words.
     void unreadMessagesEndIncomplete()
     {
         vc::test::ScriptedDialogs boxes;
@@ -112,17 +118,20 @@ private Q_SLOTS:
         imap.folder(QStringLiteral("Inbox")).messages[1].reset();
         imap.folder(QStringLiteral("Inbox")).messages[3].reset();
         auto h = host(imap);
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Incomplete);
+        const RunOutcome o = ExtractEmail(*h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Incomplete"));
+        QCOMPARE(o.walk.read, qint64(2));
+        QCOMPARE(o.walk.asked, qint64(4));
         QCOMPARE(h->uids, (QList<int>{1, 3}));
-        QCOMPARE(boxes.texts(),
-                 QStringList{kDone + QStringLiteral("\r2 of 4 messages could not be read (see %1)").arg(log)});
+        QCOMPARE(shortfallText(o.walk), QStringLiteral("2 of 4 messages could not be read (see %1)").arg(log));
 
-        // Every message read: "Done." alone.
-        vc::test::ScriptedDialogs again;
+        // Every message read: nothing is missing.
         FakeImap whole;
         fill(whole, QStringLiteral("Inbox"), 2);
-        QCOMPARE(ExtractEmail(*host(whole)), RunOutcome::Done);
-        QCOMPARE(again.texts(), QStringList{kDone});
+        const RunOutcome all = ExtractEmail(*host(whole));
+        QCOMPARE(outcomeName(all), QStringLiteral("Completed"));
+        QCOMPARE(shortfallText(all.walk), QString());
+        QVERIFY(boxes.boxes.isEmpty());
     }
 
     void existingConnectionIsUsedWithoutANewLogin()
@@ -136,7 +145,7 @@ private Q_SLOTS:
         imap.logins.clear();
         h->events.clear();
 
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QVERIFY(!h->events.contains(QStringLiteral("setup")));
         QCOMPARE(imap.logins.size(), 1);  // only the walk's
         QCOMPARE(imap.fetched, (QList<int>{1, 2}));
@@ -152,8 +161,13 @@ private Q_SLOTS:
         imap.loginOk = false;
         auto h = host(imap);
 
-        QCOMPARE(ExtractEmail(*h), RunOutcome::ConnectFailed);
-        QCOMPARE(boxes.texts(), QStringList{kInvalidLogin});
+        const RunOutcome o = ExtractEmail(*h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Failed:Login"));
+        QVERIFY(!o.walked);
+        QCOMPARE(o.failure->fault.kind, ImapFailure::Refusal);
+        QCOMPARE(o.failure->fault.reason, QStringLiteral("LOGIN failed: NO [AUTHENTICATIONFAILED]"));
+        QCOMPARE(failureText(*o.failure), kInvalidLoginMessage);
+        QVERIFY(boxes.boxes.isEmpty());
         QVERIFY(imap.fetched.isEmpty());
         QCOMPARE(imap.count(QStringLiteral("select Inbox")), 0);
         QVERIFY(!h->conn);
@@ -169,8 +183,8 @@ private Q_SLOTS:
             imap.folder(QStringLiteral("Drafts"));
             auto h = host(imap);
             h->folder = QStringLiteral("Drafts");
-            QCOMPARE(ExtractEmail(*h), RunOutcome::NoMessages);
-            QCOMPARE(boxes.texts(), QStringList{kNoEmails});
+            QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("NoMessages"));
+            QVERIFY(boxes.boxes.isEmpty());
             QVERIFY(!h->conn);
         }
         {
@@ -179,8 +193,10 @@ private Q_SLOTS:
             fill(imap, QStringLiteral("Inbox"), 1);
             auto h = host(imap);
             h->folder.clear();  // no folder option selected
-            QCOMPARE(ExtractEmail(*h), RunOutcome::FolderNotSelected);
-            QCOMPARE(boxes.texts(), (QStringList{kInvalidLogin, kNoEmails}));
+            const RunOutcome o = ExtractEmail(*h);
+            QCOMPARE(outcomeName(o), QStringLiteral("Failed:Select"));
+            QCOMPARE(o.failure->fault.reason, QStringLiteral("SelectMailbox: no such mailbox "));
+            QVERIFY(boxes.boxes.isEmpty());
             QVERIFY(imap.fetched.isEmpty());
         }
     }
@@ -195,10 +211,11 @@ private Q_SLOTS:
             if (uID == 1)
                 h->conn->AbortProcess = true;  // Stop clicked while message 1 is listed
         };
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Stopped);
+        const RunOutcome o = ExtractEmail(*h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Stopped"));
+        QCOMPARE(o.stoppedAt, qint64(5));
         QCOMPARE(h->uids, QList<int>{1});
         QVERIFY(h->results.contains(QStringLiteral("m1")));
-        QCOMPARE(boxes.texts(), QStringList{kDone});
         // The component's abort check now answers "abort", so every later
         // fetch fails; the walk still asks for (and logs) each of them.
         QCOMPARE(imap.fetched, (QList<int>{1, 2, 3, 4, 5}));
@@ -210,7 +227,7 @@ private Q_SLOTS:
         boxes.clear();
         h->onMessage = nullptr;
         h->uids.clear();
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QCOMPARE(h->uids.size(), 5);
     }
 
@@ -232,10 +249,9 @@ private Q_SLOTS:
             if (n == 2)
                 h.stop = true;  // arrives while message 2 is being fetched
         };
-        QCOMPARE(ExtractEmail(h), RunOutcome::Stopped);
+        QCOMPARE(outcomeName(ExtractEmail(h)), QStringLiteral("Stopped"));
         QCOMPARE(h.uids, QList<int>{1});
         QCOMPARE(imap.fetched, (QList<int>{1, 2, 3, 4}));
-        QCOMPARE(boxes.texts(), QStringList{kDone});
     }
 
     void disconnectDuringTheWalkDoesNotPullTheObjectAway()
@@ -252,10 +268,9 @@ private Q_SLOTS:
                 QVERIFY(!seen.expired());
             }
         };
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Done);
+        QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QCOMPARE(h->uids, (QList<int>{1, 2, 3}));
         QVERIFY(seen.expired());  // released once the run is over
-        QCOMPARE(boxes.texts(), QStringList{kDone});
     }
 
     void failingWalkIsReportedAndTheRunStillEnds()
@@ -269,16 +284,17 @@ private Q_SLOTS:
         auto h = host(imap);
         h->errorLog = blocker.fileName() + QStringLiteral("/errorlog.txt");
 
-        QCOMPARE(ExtractEmail(*h), RunOutcome::Failed);
+        const RunOutcome o = ExtractEmail(*h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Completed+errors"));
+        QVERIFY(o.walked);  // the walk was reached, and failed with a run-time error
         QVERIFY(h->uids.isEmpty());
-        QCOMPARE(boxes.boxes.size(), 2);
+        QCOMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].title, QStringLiteral("Application Error"));
         QCOMPARE(boxes.boxes[0].icon, BoxIcon::Warning);
-        QVERIFY2(
-            boxes.boxes[0].text.startsWith(AppError::standardDescription(err::PathFileAccess)
-                                           + QStringLiteral("\r\nin Vellumcast2/19/2015.Form1.ExtractEmail at line ")),
-            qPrintable(boxes.boxes[0].text));
-        QCOMPARE(boxes.boxes[1].text, kDone);
+        QVERIFY2(boxes.boxes[0].text.startsWith(
+                     AppError::standardDescription(err::PathFileAccess)
+                     + QStringLiteral("\r\nin Vellumcast2/19/2015.Form1.ExtractEmail at line 116")),
+                 qPrintable(boxes.boxes[0].text));
         QVERIFY(!h->conn);
     }
 
@@ -293,14 +309,16 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
         BrokenHost h(imap);
-        QCOMPARE(ExtractEmail(h), RunOutcome::Failed);
+        const RunOutcome o = ExtractEmail(h);
+        QCOMPARE(outcomeName(o), QStringLiteral("NoMessages+errors"));
+        QVERIFY(!o.walked);
         QVERIFY(boxes.boxes.size() >= 2);
         QCOMPARE(boxes.boxes[0].title, QStringLiteral("Application Error"));
         QVERIFY(boxes.boxes[0].text.startsWith(AppError::standardDescription(err::InvalidCall)));
         QVERIFY(boxes.boxes[0].text.contains(QStringLiteral(" at line 106\r\r")));
         // Steps that need the missing object report "Object variable ..." each.
         QVERIFY(boxes.boxes[1].text.startsWith(AppError::standardDescription(err::ObjectNotSet)));
-        QCOMPARE(boxes.count(kDone), 0);  // no walk happened: the empty-folder path ends the run
+        QCOMPARE(o.runTimeErrors, int(boxes.boxes.size()));
         QVERIFY(h.events.contains(QStringLiteral("progress reset")));
     }
 

@@ -1,9 +1,12 @@
-// The message walk, the folder count and the fetch log against the in-memory component.
+// The message walk, the folder count and the fetch log against the in-memory
+// component: what the walk delivers to its observer, how it ends, and the
+// records it leaves.
 #include "FakeImap.h"
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
 
 #include "core/AppError.h"
+#include "core/DateText.h"
 #include "extract/ErrorLog.h"
 #include "extract/clsChilkatIMAP.h"
 
@@ -26,6 +29,19 @@ const QByteArray kStars(52, '*');
 struct Delivered {
     QStringList fields;  // From, FromName, FromAddress, Subject, ReceivedDate, Plain, HTML
     int uID;
+};
+
+// The observer of a walk: what it delivered, and what the log held at each delivery.
+struct Recorder : vc::WalkObserver {
+    QList<Delivered> records;
+    std::function<void()> onDelivery;
+    void delivered(const MailRecord &m) override
+    {
+        records.append(
+            {{m.From, m.FromName, m.FromAddress, m.Subject, m.ReceivedDate, m.PlainTextBody, m.HTMLTextBody}, m.uID});
+        if (onDelivery)
+            onDelivery();
+    }
 };
 
 // Splits the log into records at the separator lines.
@@ -53,8 +69,14 @@ class MessageWalkTest : public QObject {
     QString logPath;
     FakeImap *imap = nullptr;
     clsChilkatIMAP *conn = nullptr;
-    QList<Delivered> delivered;
+    Recorder recorder;
+    QList<Delivered> &delivered = recorder.records;
     vc::test::ScriptedDialogs *boxes = nullptr;
+
+    WalkOutcome walk(const QString &folder = QStringLiteral("Inbox"))
+    {
+        return conn->StartMailExtraction(folder, &recorder);
+    }
 
     void fillInbox(int n)
     {
@@ -84,15 +106,13 @@ private Q_SLOTS:
         QFile::remove(logPath);
         conn->setErrorLogPath(logPath);
         delivered.clear();
-        connect(conn, &clsChilkatIMAP::MailExtractListing, this, [this](const MailRecord &m) {
-            delivered.append(
-                {{m.From, m.FromName, m.FromAddress, m.Subject, m.ReceivedDate, m.PlainTextBody, m.HTMLTextBody},
-                 m.uID});
-        });
+        recorder.onDelivery = nullptr;
     }
 
     void cleanup()
     {
+        // The walk shows nothing; its failures are values.
+        QVERIFY2(boxes->boxes.isEmpty(), qPrintable(boxes->texts().join(u'|')));
         delete conn;
         delete imap;
         delete boxes;
@@ -105,9 +125,11 @@ private Q_SLOTS:
 
         QVERIFY(conn->Connect());  // counting works on an open connection
         conn->setCurrentLocation(1);
-        conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
+        const StepResult<int> count = conn->GetTotalMessage(QStringLiteral("Inbox"));
+        QVERIFY(count);
+        conn->setMaxRecord(*count);
         QCOMPARE(conn->MaxRecord(), 4);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        const WalkOutcome out = walk();
 
         QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4}));
         QCOMPARE(delivered.size(), 3);
@@ -120,19 +142,20 @@ private Q_SLOTS:
                  (QStringList{expected.From, expected.FromName, expected.FromAddress, expected.Subject,
                               dateToText(expected.date), expected.PlainTextBody, expected.HTMLTextBody}));
         QCOMPARE(conn->CurrentLocation(), 4);
-        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Completed);
+        QCOMPARE(out.end, WalkOutcome::End::Completed);
+        QCOMPARE(out.stats.read, qint64(3));
+        QCOMPARE(out.stats.unread(), qint64(1));
         // The walk logged in afresh before selecting.
         QCOMPARE(imap->logins.size(), 2);
         QVERIFY(imap->calls.lastIndexOf(QStringLiteral("login"))
                 < imap->calls.lastIndexOf(QStringLiteral("select Inbox")));
-        QVERIFY(boxes->boxes.isEmpty());
 
         // One record per fetch, the failed one carrying the component's text
-        // (line breaks and all).
+        // (its line break written as an escape, so the record stays one line).
         const QList<QByteArray> recs = records(readFile(logPath));
         QCOMPARE(recs.size(), 4);
         QVERIFY(recs[0].endsWith(" : FetchSingle: OK 1"));
-        QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\r\nsecond line"));
+        QVERIFY(recs[1].endsWith(" : FetchSingle: no message 2\\x0d\\x0asecond line"));
         QVERIFY(recs[3].endsWith(" : FetchSingle: OK 4"));
     }
 
@@ -146,13 +169,14 @@ private Q_SLOTS:
         };
         conn->setCurrentLocation(1);
         conn->setMaxRecord(4);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        const WalkOutcome out = walk();
 
         QCOMPARE(imap->fetched, (QList<int>{1, 2}));
         QCOMPARE(delivered.size(), 1);
         QCOMPARE(delivered[0].uID, 1);
         QCOMPARE(records(readFile(logPath)).size(), 2);  // message 2 logged, not delivered
-        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
+        QCOMPARE(out.end, WalkOutcome::End::Stopped);
+        QCOMPARE(out.lastVisited, qint64(2));
     }
 
     void stopWhileRemainingFetchesFailWalksToTheEnd()
@@ -164,12 +188,12 @@ private Q_SLOTS:
         };
         conn->setCurrentLocation(1);
         conn->setMaxRecord(5);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        const WalkOutcome out = walk();
 
         QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
         QCOMPARE(delivered.size(), 1);
         QCOMPARE(records(readFile(logPath)).size(), 5);
-        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::Aborted);
+        QCOMPARE(out.end, WalkOutcome::End::Stopped);
     }
 
     void messagesRemovedAfterTheCountAreSkipped()
@@ -177,12 +201,12 @@ private Q_SLOTS:
         fillInbox(5);
         QVERIFY(conn->Connect());  // counting works on an open connection
         conn->setCurrentLocation(1);
-        conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")));
+        conn->setMaxRecord(conn->GetTotalMessage(QStringLiteral("Inbox")).value());
         // Two messages go away between the count and the walk.
         auto &msgs = imap->folder(QStringLiteral("Inbox")).messages;
         msgs.removeAt(1);
         msgs.removeAt(1);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
 
         QCOMPARE(imap->fetched, (QList<int>{1, 2, 3, 4, 5}));
         QCOMPARE(delivered.size(), 3);
@@ -195,7 +219,7 @@ private Q_SLOTS:
         fillInbox(3);
         conn->setCurrentLocation(1);
         conn->setMaxRecord(0);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
 
         QCOMPARE(imap->count(QStringLiteral("login")), 1);
         QCOMPARE(imap->count(QStringLiteral("select Inbox")), 1);
@@ -209,41 +233,39 @@ private Q_SLOTS:
         fillInbox(5);
         conn->setCurrentLocation(3);
         conn->setMaxRecord(4);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
         QCOMPARE(imap->fetched, (QList<int>{3, 4}));
         QCOMPARE(delivered.size(), 2);
         QCOMPARE(delivered[0].uID, 3);
     }
 
-    void connectFailureEndsTheWalkWithTwoBoxes()
+    // A walk whose own sign-in or select fails ends there, with the failure as
+    // a value (and in the fetch log, as the user is told it).
+    void walkEndsAtItsSignInOrSelect()
     {
         fillInbox(2);
         imap->loginOk = false;
         conn->setCurrentLocation(1);
         conn->setMaxRecord(2);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
-
-        QCOMPARE(boxes->texts(),
-                 (QStringList{kInvalidLogin, QStringLiteral("Connection failed. Check username and password.")}));
-        QCOMPARE(boxes->boxes.last().icon, BoxIcon::None);
-        QVERIFY(boxes->boxes.last().title.isEmpty());
+        WalkOutcome out = walk();
+        QCOMPARE(out.end, WalkOutcome::End::ConnectFailed);
+        QCOMPARE(out.failure->stage, RunStage::Login);
+        QCOMPARE(conn->GetLastError()->stage, RunStage::Login);
         QVERIFY(imap->fetched.isEmpty());
         QCOMPARE(imap->count(QStringLiteral("select Inbox")), 0);
-        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::ConnectFailed);
-    }
 
-    void selectFailureInTheWalk()
-    {
-        fillInbox(2);
+        imap->loginOk = true;
         imap->refuseSelect << QStringLiteral("Inbox");
-        conn->setCurrentLocation(1);
-        conn->setMaxRecord(2);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
-
-        QCOMPARE(boxes->texts(), QStringList{kInvalidLogin});
+        out = walk();
+        QCOMPARE(out.end, WalkOutcome::End::SelectFailed);
+        QCOMPARE(out.failure->stage, RunStage::Select);
+        QCOMPARE(out.failure->fault.reason, QStringLiteral("SelectMailbox: no such mailbox Inbox"));
         QVERIFY(imap->fetched.isEmpty());
         QCOMPARE(imap->count(QStringLiteral("list")), 0);  // Inbox has no stand-in folder
-        QCOMPARE(conn->lastWalkEnd(), clsChilkatIMAP::WalkEnd::SelectFailed);
+
+        const QList<QByteArray> recs = records(readFile(logPath));
+        QCOMPARE(recs.size(), 2);
+        QVERIFY(recs[0].endsWith(" : " + kInvalidLogin.toUtf8()));
     }
 
     void specialUseFolders_data()
@@ -274,18 +296,17 @@ private Q_SLOTS:
             for (int k = 0; k <= i; ++k)  // folder i holds i+1 messages: the count tells which was selected
                 f.messages << FakeImap::message(parts[0]);
         }
-        QVERIFY(imap->Connect(QString()) == 1 && imap->Login(QString(), QString()) == 1);
+        QVERIFY(imap->Connect(QString()) && imap->Login(QString(), QString()));
 
-        const int count = conn->GetTotalMessage(asked);
+        const StepResult<int> count = conn->GetTotalMessage(asked);
         if (expected.isEmpty()) {
-            QCOMPARE(count, 0);
-            QCOMPARE(boxes->texts(), QStringList{kInvalidLogin});
-            QVERIFY(conn->lastResult() != 1);
+            QVERIFY(!count);
+            QCOMPARE(count.fault().stage, RunStage::Select);
+            QCOMPARE(count.fault().fault.reason, QStringLiteral("SelectMailbox: no such mailbox ") + asked);
         } else {
-            QCOMPARE(count, int(imap->folder(expected).messages.size()));
-            QVERIFY(boxes->boxes.isEmpty());
+            QVERIFY(count);
+            QCOMPARE(*count, int(imap->folder(expected).messages.size()));
             QCOMPARE(imap->calls.last(), QStringLiteral("select ") + expected);
-            QCOMPARE(conn->lastResult(), 1);
         }
     }
 
@@ -295,10 +316,9 @@ private Q_SLOTS:
         sent.messages << FakeImap::message(QStringLiteral("s1")) << FakeImap::message(QStringLiteral("s2"));
         conn->setCurrentLocation(1);
         conn->setMaxRecord(2);
-        conn->StartMailExtraction(QStringLiteral("Sent"));
+        walk(QStringLiteral("Sent"));
         QCOMPARE(delivered.size(), 2);
         QCOMPARE(delivered[1].fields[3], QStringLiteral("s2"));
-        QVERIFY(boxes->boxes.isEmpty());
     }
 
     void countWithoutComponentRaises()
@@ -322,7 +342,7 @@ private Q_SLOTS:
         conn->setCurrentLocation(1);
         conn->setMaxRecord(3);
         try {
-            conn->StartMailExtraction(QStringLiteral("Inbox"));
+            walk();
             QFAIL("no error raised");
         } catch (const AppError &e) {
             QCOMPARE(e.number(), err::PathFileAccess);
@@ -349,7 +369,7 @@ private Q_SLOTS:
     {
         const QDateTime t(QDate(2024, 1, 2), QTime(3, 4, 5));
         const QByteArray withText = errorlog::recordBytes(t, QStringLiteral("x\r\ny"));
-        QCOMPARE(withText, errorlog::timestampText(t).toLocal8Bit() + " : x\r\ny\r\n" + kStars + "\r\n");
+        QCOMPARE(withText, errorlog::timestampText(t).toLocal8Bit() + " : x\\x0d\\x0ay\r\n" + kStars + "\r\n");
         const QByteArray empty = errorlog::recordBytes(t, QString());
         QVERIFY(empty.endsWith(" : \r\n" + kStars + "\r\n"));
         QCOMPARE(empty.count('\n'), 2);
@@ -366,9 +386,9 @@ private Q_SLOTS:
         fillInbox(2);
         conn->setCurrentLocation(1);
         conn->setMaxRecord(2);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
         conn->setCurrentLocation(1);  // the walk leaves it at the last number
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
         const QByteArray log = readFile(logPath);
         QVERIFY(log.startsWith(earlier));
         QCOMPARE(records(log).size(), 1 + 4);
@@ -380,17 +400,16 @@ private Q_SLOTS:
     {
         fillInbox(3);
         QList<int> seen;
-        connect(conn, &clsChilkatIMAP::MailExtractListing, this,
-                [&](const MailRecord &) { seen << int(records(readFile(logPath)).size()); });
+        recorder.onDelivery = [&] { seen << int(records(readFile(logPath)).size()); };
         conn->setCurrentLocation(1);
         conn->setMaxRecord(3);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
         QCOMPARE(seen, (QList<int>{1, 2, 3}));
 
         QVERIFY(QFile::remove(logPath));
         seen.clear();
         conn->setCurrentLocation(1);
-        conn->StartMailExtraction(QStringLiteral("Inbox"));
+        walk();
         QCOMPARE(seen, (QList<int>{1, 2, 3}));
         QCOMPARE(records(readFile(logPath)).size(), 3);
     }

@@ -25,14 +25,17 @@ QByteArray message(int n, int bodyBytes = 40)
 enum class Fault { DropOnce, DropAlways, StallOnce, TooLarge, ClaimsMore, NewUidValidity };
 
 // One walk over a fake INBOX of five messages with a fault of the server's.
-struct Walk {
+struct Walk : vc::WalkObserver {
     FakeImapServer server;
     ImapClient client;
     clsChilkatIMAP conn;
     QTemporaryDir dir;
-    QList<int> delivered;
+    QList<int> uids;
+    vc::WalkOutcome outcome;
     int fetches = 0;
     int selects = 0;
+
+    void delivered(const vc::MailRecord &record) override { uids << record.uID; }
 
     explicit Walk(Fault fault)
     {
@@ -49,8 +52,6 @@ struct Walk {
         conn.setPassword(QStringLiteral("p"));
         conn.setErrorLogPath(dir.filePath(QStringLiteral("errorlog.txt")));
         conn.setReconnectPauseMs(10);
-        QObject::connect(&conn, &clsChilkatIMAP::MailExtractListing,
-                         [this](const vc::MailRecord &record) { delivered << record.uID; });
         server.handlers["SELECT"] = [this, fault](const QByteArray &tag, const QByteArray &) {
             ++selects;
             const int exists = fault == Fault::ClaimsMore ? 40 : int(server.messages.size());
@@ -79,7 +80,7 @@ struct Walk {
     {
         conn.setCurrentLocation(1);
         conn.setMaxRecord(last);
-        conn.StartMailExtraction(QStringLiteral("INBOX"));
+        outcome = conn.StartMailExtraction(QStringLiteral("INBOX"), this);
     }
 
     int logRecords()
@@ -110,8 +111,8 @@ void TestWalkRecovery::faults_data()
     QTest::addColumn<QString>("reason");
 
     const QList<int> all{1, 2, 3, 4, 5};
-    const int completed = int(clsChilkatIMAP::WalkEnd::Completed);
-    const int broken = int(clsChilkatIMAP::WalkEnd::Broken);
+    const int completed = int(vc::WalkOutcome::End::Completed);
+    const int broken = int(vc::WalkOutcome::End::Broken);
     QTest::newRow("dropped mid-literal once: resumes at that message")
         << int(Fault::DropOnce) << 5 << all << completed << 1 << 6 << false << QString();
     QTest::newRow("stalled once: resumes at that message")
@@ -137,9 +138,9 @@ void TestWalkRecovery::faults()
     vc::test::ScriptedDialogs boxes;
     Walk walk{Fault(fault)};
     walk.run(last);
-    QCOMPARE(walk.delivered, delivered);
-    QTEST(int(walk.conn.lastWalkEnd()), "end");
-    const clsChilkatIMAP::WalkStats &stats = walk.conn.lastWalk();
+    QCOMPARE(walk.uids, delivered);
+    QTEST(int(walk.outcome.end), "end");
+    const vc::WalkStats &stats = walk.outcome.stats;
     QTEST(stats.reconnects, "reconnects");
     QTEST(walk.fetches, "fetches");
     QTEST(stats.folderChanged, "folderChanged");

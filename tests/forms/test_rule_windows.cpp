@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,20 +47,25 @@ const QList<Control> kForm2 = {
 const QList<Control> kForm3 = {
     {"PushButton11", "QPushButton", "Form3", "Help", 120, 120, 7800, 405, 6},
     {"Frame2", "QGroupBox", "Form3", "Containing Text", 120, 570, 7800, 800, 7},
-    {"Combo1", "QComboBox", "Frame2", "", 240, 300, 7320, 345, 0},
+    {"Combo1", "QComboBox", "Frame2", "", 240, 300, 7320, 345, -1},
     {"PushButton2", "QPushButton", "Form3", "Add Item", 120, 1485, 3840, 405, 2},
     {"PushButton1", "QPushButton", "Form3", "Remove Selected Item", 4080, 1485, 3840, 405, 3},
     {"PushButton5", "QPushButton", "Form3", "Clear All Items", 120, 1985, 3840, 405, 4},
     {"PushButton3", "QPushButton", "Form3", "Load Multiple Items From Text File", 4080, 1980, 3840, 405, 1},
     {"PushButton4", "QPushButton", "Form3", "Start Extracting", 120, 2485, 7800, 405, 5},
+    {"itemsListFrame", "QGroupBox", "Form3", "Items", 120, 2985, 7800, 2415, 8},
+    {"itemsList", "QListView", "itemsListFrame", "<0 rows>", 240, 300, 7320, 1995, 0},
 };
 
+// A caption as it reads on the screen (the underlined letter's "&" left out).
 QString captionOf(QWidget *w)
 {
     if (auto *b = qobject_cast<QPushButton *>(w))
-        return b->text();
+        return QString(b->text()).remove(QLatin1Char('&'));
     if (auto *g = qobject_cast<QGroupBox *>(w))
-        return g->title();
+        return QString(g->title()).remove(QLatin1Char('&'));
+    if (auto *v = qobject_cast<QAbstractItemView *>(w))
+        return QStringLiteral("<%1 rows>").arg(v->model()->rowCount());
     if (auto *e = qobject_cast<QLineEdit *>(w))
         return e->text();
     if (auto *c = qobject_cast<QComboBox *>(w))
@@ -99,13 +105,16 @@ void checkDesign(QWidget *window, const QList<Control> &table)
     QCOMPARE(chain, expected);
 }
 
-void checkWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips)
+// The window opens at its laid-out size, which is also its smallest; it can
+// grow (Form2 only wider: it has nothing to show in more height).
+void checkWindow(QWidget *window, const QString &caption, int widthTwips, int heightTwips, bool taller)
 {
     QCOMPARE(window->windowTitle(), caption);
     const QSize size(twips(widthTwips), twips(heightTwips));
     QCOMPARE(window->size(), size);
     QCOMPARE(window->minimumSize(), size);
-    QCOMPARE(window->maximumSize(), size);
+    QVERIFY(window->maximumWidth() > 2 * size.width());
+    QCOMPARE(window->maximumHeight() > size.height(), taller);
     const Qt::WindowFlags flags = window->windowFlags();
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
@@ -164,6 +173,11 @@ private Q_SLOTS:
     void textSetAndAccountComboKeptApart();
     void form3HelpAndClose();
 
+    void widerWindowsWidenTheirBoxes();
+    void itemsListShowsTheSet();
+    void itemEditedInTheListIsStored();
+    void escapeHidesTheWindow();
+
 private:
     QTemporaryDir dir_;
 };
@@ -196,7 +210,7 @@ void RuleWindowsTest::cleanup()
 void RuleWindowsTest::form2Design()
 {
     Form2 w;  // as built, before its load
-    checkWindow(&w, QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745);
+    checkWindow(&w, QStringLiteral("Extract Between X and Y (Repeatedly)"), 8040, 2745, false);
     checkDesign(&w, kForm2);
     QCOMPARE(background(&w), QColor(Qt::white));
     QCOMPARE(background(w.Frame1), QColor(Qt::white));
@@ -206,7 +220,7 @@ void RuleWindowsTest::form2Design()
 void RuleWindowsTest::form3Design()
 {
     Form3 w;
-    checkWindow(&w, QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 3000);
+    checkWindow(&w, QStringLiteral("Extract Lines Containing These Text Sets"), 8040, 5520, true);
     checkDesign(&w, kForm3);
     QVERIFY(!w.Combo1->isEditable());  // a drop-down list: no typing
     QCOMPARE(w.Combo1->count(), 0);
@@ -319,7 +333,7 @@ void RuleWindowsTest::startExtractingHandsOverTheRule()
     QCOMPARE(calls[0].button, f2->PushButton4);
     QCOMPARE(calls[0].caption, QStringLiteral("Start Extracting"));
     QCOMPARE(calls[0].window, static_cast<QWidget *>(f2));
-    QVERIFY(calls[0].rule == Rule::StartsWith);
+    QVERIFY(calls[0].rule == Rule::Between);
     QCOMPARE(calls[0].location, QStringLiteral("Vellumcast.Form2.PushButton4_Click"));
     QCOMPARE(calls[1].button, f3->PushButton4);
     QCOMPARE(calls[1].window, static_cast<QWidget *>(f3));
@@ -590,6 +604,95 @@ void RuleWindowsTest::form3HelpAndClose()
     QCOMPARE(Form3::instance(), w);
     QCOMPARE(w->items(), (QStringList{"a", "b"}));
     QCOMPARE(stored(settings::key::TextSet), QStringLiteral("a!!!MORVA!!!b"));
+}
+
+// Wider, the boxes, frames and commands share the width; Form3's list of items
+// also takes the height.
+void RuleWindowsTest::widerWindowsWidenTheirBoxes()
+{
+    Form2 *f2 = Form2::instance();
+    f2->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f2));
+    const QRect text3 = f2->Text3->geometry(), start = f2->PushButton4->geometry(), close = f2->PushButton1->geometry();
+    f2->resize(f2->width() + 200, f2->height() + 100);
+    QTRY_COMPARE(f2->width(), twips(8040) + 200);
+    QCOMPARE(f2->height(), twips(2745));  // nothing to use more height for
+    QCOMPARE(f2->Text3->geometry(), text3.adjusted(0, 0, 200, 0));
+    QCOMPARE(f2->Text4->width(), text3.width() + 200);
+    QCOMPARE(f2->PushButton4->geometry(), start.adjusted(0, 0, 100, 0));
+    QCOMPARE(f2->PushButton1->geometry(), close.adjusted(100, 0, 200, 0));
+
+    Form3 *f3 = Form3::instance();
+    f3->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f3));
+    const QRect list = f3->itemsList->geometry(), combo = f3->Combo1->geometry(), load = f3->PushButton3->geometry();
+    f3->resize(f3->size() + QSize(120, 150));
+    QTRY_COMPARE(f3->size(), QSize(twips(8040) + 120, twips(5520) + 150));
+    QCOMPARE(f3->itemsList->geometry(), list.adjusted(0, 0, 120, 150));
+    QCOMPARE(f3->Combo1->geometry(), combo.adjusted(0, 0, 120, 0));
+    QCOMPARE(f3->PushButton3->geometry(), load.adjusted(60, 0, 120, 0));
+}
+
+// The list below the commands shows every item of the set; choosing a row
+// there selects that item for "Remove Selected Item", and the other way round.
+void RuleWindowsTest::itemsListShowsTheSet()
+{
+    ScriptedDialogs d;
+    settings::save(settings::key::TextSet, QStringLiteral("alpha!!!MORVA!!!beta!!!MORVA!!!gamma"));
+    Form3 *w = Form3::instance();
+    QAbstractItemModel *m = w->itemsList->model();
+    QCOMPARE(m->rowCount(), 3);
+    QCOMPARE(m->index(2, 0).data().toString(), QStringLiteral("gamma"));
+    QVERIFY(!w->itemsList->currentIndex().isValid());
+
+    w->itemsList->setCurrentIndex(m->index(1, 0));
+    QCOMPARE(w->Combo1->currentIndex(), 1);
+    QTest::mouseClick(w->PushButton1, Qt::LeftButton);
+    QCOMPARE(w->items(), (QStringList{"alpha", "gamma"}));
+    QCOMPARE(m->rowCount(), 2);
+    QVERIFY(w->itemsList->selectionModel()->selectedIndexes().isEmpty());
+
+    w->Combo1->setCurrentIndex(1);
+    QCOMPARE(w->itemsList->currentIndex().row(), 1);
+    QVERIFY(w->itemsList->selectionModel()->isSelected(m->index(1, 0)));
+
+    d.inputs = {QStringLiteral("delta")};
+    QTest::mouseClick(w->PushButton2, Qt::LeftButton);
+    QCOMPARE(m->rowCount(), 3);
+    QCOMPARE(m->index(2, 0).data().toString(), QStringLiteral("delta"));
+    QTest::mouseClick(w->PushButton5, Qt::LeftButton);
+    QCOMPARE(m->rowCount(), 0);
+}
+
+void RuleWindowsTest::itemEditedInTheListIsStored()
+{
+    settings::save(settings::key::TextSet, QStringLiteral("alpha!!!MORVA!!!beta"));
+    Form3 *w = Form3::instance();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->itemsList->setFocus();
+    w->itemsList->setCurrentIndex(w->itemsList->model()->index(1, 0));
+    QTest::keyClick(w->itemsList, Qt::Key_F2);
+    auto *editor = w->itemsList->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("Tracking number"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(w->items(), (QStringList{"alpha", "Tracking number"}));
+    QTRY_COMPARE(stored(settings::key::TextSet), QStringLiteral("alpha!!!MORVA!!!Tracking number"));
+    Form3::destroyInstance();
+    QCOMPARE(Form3::instance()->items(), (QStringList{"alpha", "Tracking number"}));
+}
+
+void RuleWindowsTest::escapeHidesTheWindow()
+{
+    for (RuleWindow *w : QList<RuleWindow *>{Form2::instance(), Form3::instance()}) {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w, Qt::Key_Escape);
+        QTRY_VERIFY(w->isHidden());
+    }
+    QCOMPARE(Form2::instance()->startMarker(), QString());
 }
 
 QTEST_MAIN(RuleWindowsTest)

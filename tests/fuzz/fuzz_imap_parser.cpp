@@ -3,6 +3,7 @@
 // the same responses, the same error. Small limits let literal floods and deep
 // lines reach the response budget within a short input.
 #include "mail/ImapParser.h"
+#include "mail/ImapSearch.h"
 
 #include <QList>
 
@@ -22,6 +23,13 @@ void touch(const vc::ImapResponse &r)
     (void)r.number();
     for (const vc::ImapValue &v : r.values)
         (void)v.item("BODY[]");
+    // SEARCH and ESEARCH answers: a UID set read back from its own text is the same set.
+    if (const auto s = vc::searchAnswer(r);
+        s && s->ok() && vc::UidSet::parse((*s)->toImap()).value_or(vc::UidSet()) != **s)
+        __builtin_trap();
+    if (const auto e = vc::esearchAnswer(r);
+        e && e->uids.ok() && !e->uids->isEmpty() && vc::UidSet::parse(e->uids->toImap()) != *e->uids)
+        __builtin_trap();
 }
 
 Result parse(const QByteArray &stream, quint16 chunking)

@@ -97,9 +97,11 @@ private Q_SLOTS:
         ImapClient client;
         client.setTimeoutMs(2000);
         connectPlain(client, server);
-        QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
-        QCOMPARE(client.LoginWithToken(kUser, kToken), ok ? 1 : 0);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
+        const vc::ImapResult<void> login = client.LoginWithToken(kUser, kToken);
+        QCOMPARE(login.ok(), ok);
         QCOMPARE(client.LastErrorText(), error);
+        QCOMPARE(login.fault().reason, ok ? QString() : error);
         QCOMPARE(failureName(client.lastFailure()), kind.constData());
         QVERIFY(!client.LastErrorText().contains(kToken));
         QCOMPARE(server.scriptError(), QString());
@@ -111,8 +113,8 @@ private Q_SLOTS:
         server.scripts = {greeting("SASL-IR AUTH=XOAUTH2")};
         ImapClient client;
         connectPlain(client, server);
-        QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
-        QCOMPARE(client.LoginWithToken(kUser, QStringLiteral("tok\r\nV0002 LOGOUT")), 0);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
+        QVERIFY(!client.LoginWithToken(kUser, QStringLiteral("tok\r\nV0002 LOGOUT")));
         QCOMPARE(failureName(client.lastFailure()), "BadRequest");
         QVERIFY(!client.LastErrorText().contains(QStringLiteral("LOGOUT")));
         QCOMPARE(server.scriptError(), QString());  // nothing went on the wire
@@ -137,8 +139,8 @@ private Q_SLOTS:
         server.scripts = {script};
         ImapClient client;
         connectPlain(client, server);
-        QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
-        QCOMPARE(client.Login(QStringLiteral("u"), QStringLiteral("secret-pw")), 1);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
+        QVERIFY(client.Login(QStringLiteral("u"), QStringLiteral("secret-pw")));
         QCOMPARE(server.scriptError(), QString());
     }
 
@@ -148,7 +150,7 @@ private Q_SLOTS:
         server.scripts = {greeting("SASL-IR AUTH=XOAUTH2")};
         ImapClient client;
         connectPlain(client, server);
-        QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
         const vc::ImapComponent &component = client;
         QVERIFY(component.Capabilities().contains(QStringLiteral("AUTH=XOAUTH2")));
     }

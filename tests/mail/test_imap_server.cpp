@@ -1,6 +1,7 @@
 // The IMAP client and the connection object against the real test server (TLS).
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
+#include "extract/FailureMessage.h"
 #include "extract/clsChilkatIMAP.h"
 #include "mail/ImapClient.h"
 #include "mail/ImapConnection.h"
@@ -53,7 +54,7 @@ class TestImapServer : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void connectLogsInAndListsFolders();
-    void wrongPasswordOrClosedPortShowOneBox();
+    void wrongPasswordOrClosedPort();
     void connectTwiceRunsEverythingTwice();
     void passwordWithQuoteBackslashAndAccent();
     void fetchLeavesMessageUnseen();
@@ -78,8 +79,8 @@ void TestImapServer::connectLogsInAndListsFolders()
     QVERIFY2(conn.Connect(), qPrintable(client.LastErrorText()));
     QVERIFY(dialogs.boxes.isEmpty());
     QCOMPARE(client.LastErrorText(), QStringLiteral("LOGIN: OK"));
-    const std::optional<QStringList> folders = conn.EnumMailFolders();
-    QVERIFY(folders.has_value());
+    const vc::StepResult<QStringList> folders = conn.EnumMailFolders();
+    QVERIFY(folders);
     for (const char *name : {"INBOX", "Drafts", "Sent", "Junk", "Deleted"})
         QVERIFY2(folders->contains(QLatin1String(name)), qPrintable(folders->join(QLatin1Char(','))));
     const auto list = client.ListMailboxes(QString(), QStringLiteral("*"));
@@ -88,25 +89,31 @@ void TestImapServer::connectLogsInAndListsFolders()
         if (list->GetName(i) == QLatin1String("Sent"))
             QVERIFY(list->HasFlag(i, QStringLiteral("\\Sent")));
     }
-    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
-    QCOMPARE(client.Disconnect(), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("Inbox")));
+    QVERIFY(client.Disconnect());
     QVERIFY(!client.isConnected());
 }
 
-void TestImapServer::wrongPasswordOrClosedPortShowOneBox()
+// A wrong password and a closed port end the connect with a failure that says
+// which, and show nothing.
+void TestImapServer::wrongPasswordOrClosedPort()
 {
     vc::test::ScriptedDialogs dialogs;
     ImapClient client;
     clsChilkatIMAP conn;
     const QString wrong = QStringLiteral("not-the-password");
     setUp(conn, client, TestServer::user(), wrong);
-    QVERIFY(!conn.Connect());
-    QCOMPARE(dialogs.texts(), QStringList{kInvalidLogin});
-    QVERIFY2(client.LastErrorText().startsWith(QStringLiteral("LOGIN failed: NO")), qPrintable(client.LastErrorText()));
-    QVERIFY(!client.LastErrorText().contains(wrong));
-    QCOMPARE(failureName(client.lastFailure()), "Refusal");
+    const vc::StepResult<void> refused = conn.Connect();
+    QVERIFY(!refused);
+    QCOMPARE(refused.fault().stage, vc::RunStage::Login);
+    QCOMPARE(vc::failureText(refused.fault()), kInvalidLogin);
+    QVERIFY2(refused.fault().fault.reason.startsWith(QStringLiteral("LOGIN failed: NO")),
+             qPrintable(refused.fault().fault.reason));
+    QVERIFY(!refused.fault().fault.reason.contains(wrong));
+    QVERIFY2(refused.fault().fault.serverText.contains(QStringLiteral("AUTHENTICATIONFAILED")),
+             qPrintable(refused.fault().fault.serverText));
+    QCOMPARE(failureName(refused.fault().fault.kind), "Refusal");
 
-    dialogs.clear();
     quint16 closedPort = 0;
     {
         QTcpServer probe;
@@ -115,10 +122,13 @@ void TestImapServer::wrongPasswordOrClosedPortShowOneBox()
     }
     conn.setPORT(closedPort);
     conn.setPassword(TestServer::password());
-    QVERIFY(!conn.Connect());
-    QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("127.0.0.1 refused the connection on port %1.\rPlease "
-                                                         "check the server name and port; the server may be down.")
-                                              .arg(closedPort)});
+    const vc::StepResult<void> closed = conn.Connect();
+    QVERIFY(!closed);
+    QCOMPARE(closed.fault().stage, vc::RunStage::Connect);
+    QCOMPARE(vc::failureText(closed.fault()), QStringLiteral("127.0.0.1 refused the connection on port %1.\rPlease "
+                                                             "check the server name and port; the server may be down.")
+                                                  .arg(closedPort));
+    QVERIFY(dialogs.boxes.isEmpty());
 }
 
 void TestImapServer::connectTwiceRunsEverythingTwice()
@@ -129,10 +139,10 @@ void TestImapServer::connectTwiceRunsEverythingTwice()
     setUp(conn, client, TestServer::user(), TestServer::password());
     const int before = loginsLogged(TestServer::user());
     QVERIFY(conn.Connect());
-    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("INBOX")));
     QVERIFY(conn.Connect());
     QVERIFY(client.selectedMailbox().isEmpty());  // a new session, nothing selected yet
-    QCOMPARE(client.SelectMailbox(QStringLiteral("INBOX")), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("INBOX")));
     QVERIFY(dialogs.boxes.isEmpty());
     if (before >= 0 && QFile::exists(TestServer::dir() + QStringLiteral("/dovecot.log"))) {
         QTRY_COMPARE(loginsLogged(TestServer::user()), before + 2);
@@ -166,9 +176,9 @@ void TestImapServer::fetchLeavesMessageUnseen()
     ImapClient client;
     clsChilkatIMAP conn;
     setUp(conn, client, TestServer::user(), TestServer::password());
-    QSignalSpy progress(&conn, &clsChilkatIMAP::ScrapProgress);
+    QSignalSpy progress(&client, &ImapClient::PercentDone);
     QVERIFY(conn.Connect());
-    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+    QVERIFY(client.SelectMailbox(QStringLiteral("Inbox")));
     QCOMPARE(client.NumMessages(), 1);
     const auto m = client.FetchSingle(1, false);
     QVERIFY2(m, qPrintable(client.LastErrorText()));
@@ -177,7 +187,7 @@ void TestImapServer::fetchLeavesMessageUnseen()
     QVERIFY(progress.count() >= 1);
     QCOMPARE(progress.last().at(0).toInt(), 100);
 
-    QString flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS UID)"));
+    QString flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS UID)")).value();
     QVERIFY(flags.contains(QStringLiteral("FLAGS (")));
     QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags));
 
@@ -188,7 +198,7 @@ void TestImapServer::fetchLeavesMessageUnseen()
     QCOMPARE(byUid->Subject, QStringLiteral("unseen check"));
     QVERIFY(!client.FetchSingle(uid.captured(1).toInt() + 100, true));
 
-    flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS)"));
+    flags = client.SendRawCommand(QStringLiteral("FETCH 1 (FLAGS)")).value();
     QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags));
     QVERIFY(!client.FetchSingle(2, false));
 }
@@ -209,9 +219,8 @@ void TestImapServer::readAheadWalkMatchesOneByOne()
         client.setReadAheadBudget(budget);
         client.setSsl(true);
         client.setPort(TestServer::port());
-        if (client.Connect(TestServer::config().host) != 1
-            || client.Login(TestServer::user(), TestServer::password()) != 1
-            || client.SelectMailbox(QStringLiteral("Inbox")) != 1 || client.NumMessages() != count) {
+        if (!client.Connect(TestServer::config().host) || !client.Login(TestServer::user(), TestServer::password())
+            || !client.SelectMailbox(QStringLiteral("Inbox")) || client.NumMessages() != count) {
             fields << client.LastErrorText();
             return fields;
         }
@@ -250,8 +259,8 @@ void TestImapServer::readAheadWalkMatchesOneByOne()
     clsChilkatIMAP conn;
     setUp(conn, client, TestServer::user(), TestServer::password());
     QVERIFY(conn.Connect());
-    QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
-    const QString flags = client.SendRawCommand(QStringLiteral("FETCH 1:* (FLAGS)"));
+    QVERIFY(client.SelectMailbox(QStringLiteral("Inbox")));
+    const QString flags = client.SendRawCommand(QStringLiteral("FETCH 1:* (FLAGS)")).value();
     QCOMPARE(int(flags.count(QStringLiteral(" FETCH (FLAGS ("))), count);
     QVERIFY2(!flags.contains(QStringLiteral("\\Seen")), qPrintable(flags.left(400)));
 }
@@ -262,7 +271,7 @@ void TestImapServer::untrustedCertificateIsRefused()
     client.setTimeoutMs(10000);  // no CA file: only the system's CAs
     client.setSsl(true);
     client.setPort(TestServer::port());
-    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(!client.Connect(QStringLiteral("127.0.0.1")));
     const QString err = client.LastErrorText();
     QVERIFY2(err.contains(QStringLiteral("certificate was not accepted: ")), qPrintable(err));
     QVERIFY(err.size() > QStringLiteral("certificate was not accepted: ").size() + 30);
@@ -275,13 +284,13 @@ void TestImapServer::untrustedCertificateIsRefused()
              qPrintable(err));
 
     client.setCaFile(TestServer::dir() + QStringLiteral("/no-such-ca.pem"));
-    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY(!client.Connect(QStringLiteral("127.0.0.1")));
     QVERIFY(client.LastErrorText().contains(QStringLiteral("no-such-ca.pem")));
     QCOMPARE(failureName(client.lastFailure()), "Local");
 
     // With the CA the same client gets in.
     client.setCaFile(TestServer::caFile());
-    QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+    QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
     QCOMPARE(failureName(client.lastFailure()), "None");
     QVERIFY(client.certificateErrors().isEmpty());
 }
@@ -321,10 +330,10 @@ void TestImapServer::caFileAndSystemCas()
     client.setSsl(true);
     client.setPort(TestServer::port());
     client.setCaFile(TestServer::dir() + u'/' + caFile);
-    QCOMPARE(client.Connect(host), accepted ? 1 : 0);
+    QCOMPARE(bool(client.Connect(host)), accepted);
     if (accepted) {
         QVERIFY(client.certificateErrors().isEmpty());
-        QCOMPARE(client.Login(TestServer::user(), TestServer::password()), 1);
+        QVERIFY(client.Login(TestServer::user(), TestServer::password()));
         return;
     }
     QCOMPARE(failureName(client.lastFailure()), "TlsRejected");

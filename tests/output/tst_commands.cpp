@@ -1,12 +1,14 @@
 // The output commands of the main window: copy, save, their boxes and failures.
 #include "ScriptedDialogs.h"
 #include "core/AppError.h"
+#include "core/Dialogs.h"
 #include "core/Product.h"
 #include "output/ResultsOutput.h"
 #include "rules/ResultsModel.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,11 +24,17 @@ const QString CRLF = QStringLiteral("\r\n");
 // Records what the commands do to the window, in order.
 class FakeHost : public OutputHost {
 public:
+    QString folder;  // where the save dialog is to open
+    QStringList rememberedFolders;
+    QString saveFolder() const override { return folder; }
+    void rememberSaveFolder(const QString &f) override { rememberedFolders << f; }
     QStringList calls;
     QStringList clipboard;  // every text put on the clipboard
     bool failClipboard = false;
     void setStatus(const QString &t) override { calls << "status:" + t; }
     void setBusy(bool b) override { calls << (b ? "busy" : "idle"); }
+    // The boxes go to whatever Dialogs the test installed (ScriptedDialogs).
+    Dialogs &boxes() override { return dialogs(); }
     void setClipboardText(const QString &t) override
     {
         calls << "clipboard";
@@ -71,6 +79,9 @@ private Q_SLOTS:
     void saveFailureKeepsOldFile();
     void saveIntoUnusablePathShowsReason();
     void bigSaveIsWrittenInPieces();
+    void filterExtension_data();
+    void filterExtension();
+    void saveDialogProposesNameAndFolder();
 };
 
 void TestCommands::copyCommandsShowConfirmation_data()
@@ -217,8 +228,10 @@ void TestCommands::saveCancelWritesNothing()
     for (const auto &b : boxes.boxes) {
         QCOMPARE(b.kind, test::ScriptedDialogs::Box::SaveFile);
         QCOMPARE(b.title, QStringLiteral("Save"));
-        QCOMPARE(b.text, QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"));
     }
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"));
+    QCOMPARE(boxes.boxes[1].text,
+             QStringLiteral("Comma Delimited Files (*.csv)|*.csv|Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"));
     QVERIFY(host.calls.isEmpty());
     QVERIFY(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
@@ -227,7 +240,7 @@ void TestCommands::saveNewFileWithoutQuestion()
 {
     test::ScriptedDialogs boxes;
     QTemporaryDir dir;
-    const QString text = dir.filePath("out");  // no extension is added
+    const QString text = dir.filePath("out.txt");
     const QString comma = dir.filePath("out.csv");
     boxes.saveNames = {text, comma};
     ResultsModel results;
@@ -364,6 +377,66 @@ void TestCommands::saveIntoUnusablePathShowsReason()
     QCOMPARE(boxes.boxes.last().title, QStringLiteral("Application Error"));
     QVERIFY(QFileInfo(folder).isDir());
     QCOMPARE(readAll(folder + "/inside"), QByteArray("kept"));
+}
+
+void TestCommands::filterExtension_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QString>("expected");
+    const QString text = output::kSaveFilter, comma = output::kCommaSaveFilter;
+    QTest::newRow("no extension") << "/tmp/results" << text << 0 << "/tmp/results.txt";
+    QTest::newRow("all files chosen") << "/tmp/results" << text << 1 << "/tmp/results";
+    QTest::newRow("an extension of its own") << "/tmp/results.log" << text << 0 << "/tmp/results.log";
+    QTest::newRow("a dot in the folder only") << "/tmp/a.d/results" << text << 0 << "/tmp/a.d/results.txt";
+    QTest::newRow("a hidden file") << "/tmp/.results" << text << 0 << "/tmp/.results";
+    QTest::newRow("comma-delimited") << "/tmp/rows" << comma << 0 << "/tmp/rows.csv";
+    QTest::newRow("comma-delimited as text") << "/tmp/rows" << comma << 1 << "/tmp/rows.txt";
+    QTest::newRow("a filter beyond the list") << "/tmp/rows" << comma << 7 << "/tmp/rows";
+    QTest::newRow("several patterns") << "/tmp/rows"
+                                      << "Logs (*.log *.txt)|*.log *.txt|" << 0 << "/tmp/rows";
+    QTest::newRow("cancelled") << "" << text << 0 << "";
+}
+
+void TestCommands::filterExtension()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, filter);
+    QFETCH(int, chosen);
+    QFETCH(QString, expected);
+    QCOMPARE(withFilterExtension(typed, filter, chosen), expected);
+}
+
+// The save dialog opens in the host's folder with the format's name proposed;
+// a name typed without an extension is saved with the chosen filter's, asked
+// about first when that file exists, and its folder is remembered.
+void TestCommands::saveDialogProposesNameAndFolder()
+{
+    test::ScriptedDialogs boxes;
+    QTemporaryDir dir;
+    ResultsModel results;
+    results.appendRows({"r1", "r2"});
+    FakeHost host;
+    host.folder = dir.path();
+    writeFile(dir.filePath("taken.csv"), "old");
+    boxes.saveNames = {dir.filePath("typed"), dir.filePath("taken"), dir.filePath("plain")};
+    boxes.saveFilters = {0, 0, 1};
+    boxes.answers = {BoxAnswer::Yes};
+    saveAsText(host, results);
+    saveAsCommaDelimited(host, results);
+    saveAsCommaDelimited(host, results);  // "Text Files" chosen: .txt
+
+    QCOMPARE(boxes.boxes.size(), 4);
+    QCOMPARE(boxes.boxes[0].proposedName, QStringLiteral("vellumcast-results.txt"));
+    QCOMPARE(boxes.boxes[0].folder, dir.path());
+    QCOMPARE(boxes.boxes[1].proposedName, QStringLiteral("vellumcast-results.csv"));
+    QCOMPARE(boxes.boxes[2].text, output::overwriteQuestion(dir.filePath("taken.csv")));
+    QCOMPARE(readAll(dir.filePath("typed.txt")), QByteArray("r1\r\nr2\r\n"));
+    QCOMPARE(readAll(dir.filePath("taken.csv")), QByteArray("r1,r2,\r\n"));
+    QCOMPARE(readAll(dir.filePath("plain.txt")), QByteArray("r1,r2,\r\n"));
+    QVERIFY(!QFileInfo::exists(dir.filePath("typed")));
+    QCOMPARE(host.rememberedFolders, QStringList(3, QFileInfo(dir.path()).absoluteFilePath()));
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

@@ -1,9 +1,11 @@
-// The listing handler: dispatch, one batch per message, duplicates across
-// messages and the error convention.
+// The listing handler: one rule value in, the message's rows out; duplicates
+// across messages through the "already listed" test it is given; the error
+// convention; and the results model the window appends the rows to.
 #include "ScriptedDialogs.h"
 #include "TestMail.h"
 #include "core/AppError.h"
 #include "rules/Listing.h"
+#include "rules/ResultsModel.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -13,17 +15,18 @@ using namespace vc;
 using vc::test::mail;
 
 namespace {
-RuleMembers only(Rule r)
+ExtractionRule only(Rule r)
 {
-    RuleMembers m;
-    m.select(r);
-    return m;
+    ExtractionRule rule;
+    rule.rule = r;
+    return rule;
 }
 
-// Parameters whose line-number entry cannot be read.
-struct BrokenParams : FixedRuleParams {
-    QString lineNumbers() const override { throw AppError(err::ObjectNotSet); }
-};
+// The between rule's rows, appended to `results` as the window appends them.
+void listInto(ResultsModel &results, const MailRecord &m, const ExtractionRule &rule)
+{
+    results.appendRows(listMessage(m, rule, [&](const QString &item) { return results.contains(item); }));
+}
 
 const QString kLocation = QStringLiteral("Vellumcast12/4/2014.Form1.oChilkat_MailExtractListing");
 }  // namespace
@@ -31,34 +34,37 @@ const QString kLocation = QStringLiteral("Vellumcast12/4/2014.Form1.oChilkat_Mai
 class TestListing : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void selectSetsExactlyOne();
+    void membersAreViewsOfTheRule();
     void eachRuleThroughTheHandler_data();
     void eachRuleThroughTheHandler();
     void oneBatchPerMessage();
     void betweenDuplicatesAcrossMessages();
     void duplicatesKnownAcrossAppendsAndClear();
     void clearingABigListLeavesCopiesIntact();
-    void failedStepShowsBoxAndRestGoesOn();
+    void failedRuleShowsBoxAndGivesNoRows();
     void outOfRangeLineNumberRaisesNothing();
     void tickManyRowsAtOnce();
 };
 
-void TestListing::selectSetsExactlyOne()
+void TestListing::membersAreViewsOfTheRule()
 {
     const QList<Rule> all{Rule::AllEmailData,  Rule::Containing, Rule::ContainingList,
-                          Rule::NotContaining, Rule::StartsWith, Rule::LineNumber};
+                          Rule::NotContaining, Rule::Between,    Rule::LineNumber};
+    RuleMembers m;
+    const auto flags = [&m] {
+        return QList<bool>{m.mExtractAllEmailData(),
+                           m.mExtractAllEmailDataContaining(),
+                           m.mExtractAllEmailDataContaininglist(),
+                           m.mExtractAllEmailDataNotContaining(),
+                           m.mExtractAllEmailDataStartsWith(),
+                           m.mExtractAllEmailDataLineNumber()};
+    };
+    QCOMPARE(flags().count(true), 0);  // before the first run
     for (Rule r : all) {
-        RuleMembers m;
-        m.select(Rule::LineNumber);  // a previous run's choice must be cleared
-        m.select(r);
-        const QList<bool> flags{m.mExtractAllEmailData,
-                                m.mExtractAllEmailDataContaining,
-                                m.mExtractAllEmailDataContaininglist,
-                                m.mExtractAllEmailDataNotContaining,
-                                m.mExtractAllEmailDataStartsWith,
-                                m.mExtractAllEmailDataLineNumber};
-        QCOMPARE(flags.count(true), 1);
-        QVERIFY(flags.at(all.indexOf(r)));
+        m.rule = Rule::LineNumber;  // a previous run's choice is replaced
+        m.rule = r;
+        QCOMPARE(flags().count(true), 1);
+        QVERIFY(flags().at(all.indexOf(r)));
     }
 }
 
@@ -71,7 +77,7 @@ void TestListing::eachRuleThroughTheHandler_data()
     QTest::newRow("containing") << int(Rule::Containing) << QStringList{"Hello [x]", "one [x]", "  two"};
     QTest::newRow("not containing") << int(Rule::NotContaining) << QStringList{"Ann", "Hello [x]", "one [x]", ""};
     QTest::newRow("text set") << int(Rule::ContainingList) << QStringList{"Ann", "two"};
-    QTest::newRow("between") << int(Rule::StartsWith) << QStringList{"x"};
+    QTest::newRow("between") << int(Rule::Between) << QStringList{"x"};
     QTest::newRow("line numbers") << int(Rule::LineNumber) << QStringList{"one [x]", ""};
 }
 
@@ -80,32 +86,30 @@ void TestListing::eachRuleThroughTheHandler()
     QFETCH(int, rule);
     QFETCH(QStringList, rows);
     test::ScriptedDialogs boxes;
-    FixedRuleParams p;
-    p.containing = QStringLiteral("O");     // Text1
-    p.notContaining = QStringLiteral("T");  // Text2
-    p.lines = QStringLiteral("3,1");
-    p.start = QStringLiteral("[");
-    p.end = QStringLiteral("]");
-    p.items = QStringList{QStringLiteral("ANN"), QStringLiteral("tw")};
-    ResultsModel results;
-    listMessage(mail("Ann", "", "Hello [x]", "one [x]\r\n  two\r\n"), only(Rule(rule)), p, results);
-    QCOMPARE(results.texts(), rows);
+    ExtractionRule r = only(Rule(rule));
+    r.containing = QStringLiteral("O");     // Text1
+    r.notContaining = QStringLiteral("T");  // Text2
+    r.lineNumbers = QStringLiteral("3,1");
+    r.startMarker = QStringLiteral("[");
+    r.endMarker = QStringLiteral("]");
+    r.textSet = QStringList{QStringLiteral("ANN"), QStringLiteral("tw")};
+    QCOMPARE(listMessage(mail("Ann", "", "Hello [x]", "one [x]\r\n  two\r\n"), r), rows);
     QVERIFY(boxes.boxes.isEmpty());
 }
 
+// The rows of a message reach the list in one model operation; a message
+// without rows touches nothing.
 void TestListing::oneBatchPerMessage()
 {
     test::ScriptedDialogs boxes;
     ResultsModel results;
     results.append(QStringLiteral("earlier"));
     QSignalSpy inserted(&results, &QAbstractItemModel::rowsInserted);
-    FixedRuleParams p;
-    listMessage(mail("F", "", "S", "a\r\nb\r\nc"), only(Rule::AllEmailData), p, results);
+    listInto(results, mail("F", "", "S", "a\r\nb\r\nc"), only(Rule::AllEmailData));
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.at(0).at(1).toInt(), 1);
     QCOMPARE(inserted.at(0).at(2).toInt(), 6);
-    // A message without rows touches nothing.
-    listMessage(mail("", "", "", ""), only(Rule::Containing), p, results);
+    listInto(results, mail("", "", "", ""), only(Rule::Containing));
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(results.count(), 7);
 }
@@ -113,23 +117,27 @@ void TestListing::oneBatchPerMessage()
 void TestListing::betweenDuplicatesAcrossMessages()
 {
     test::ScriptedDialogs boxes;
-    FixedRuleParams p;
-    p.start = QStringLiteral("p");
-    p.end = QStringLiteral("n");
+    ExtractionRule r = only(Rule::Between);
+    r.startMarker = QStringLiteral("p");
+    r.endMarker = QStringLiteral("n");
     const MailRecord first = mail("", "", "", "The rain in spain falls mainly on the plain.");
     const MailRecord second = mail("", "", "Spain and pain", "plain PAIN");
 
     ResultsModel clear;  // Check3 clear
-    listMessage(first, only(Rule::StartsWith), p, clear);
-    listMessage(second, only(Rule::StartsWith), p, clear);
+    listInto(clear, first, r);
+    listInto(clear, second, r);
     // The second message: "ai" twice (subject, known), "lai" (known), "AI" (differs in case).
     QCOMPARE(clear.texts(), (QStringList{"ai", "lai", "AI"}));
 
-    p.duplicates = true;  // Check3 set
+    r.showDuplicates = true;  // Check3 set
     ResultsModel all;
-    listMessage(first, only(Rule::StartsWith), p, all);
-    listMessage(second, only(Rule::StartsWith), p, all);
+    listInto(all, first, r);
+    listInto(all, second, r);
     QCOMPARE(all.texts(), (QStringList{"ai", "lai", "ai", "ai", "lai", "AI"}));
+    // The test of what is listed already is the caller's: one that knows
+    // nothing lets every item of a message through once.
+    r.showDuplicates = false;
+    QCOMPARE(listMessage(second, r, [](const QString &) { return false; }), (QStringList{"ai", "lai", "AI"}));
     QVERIFY(boxes.boxes.isEmpty());
 }
 
@@ -138,18 +146,18 @@ void TestListing::betweenDuplicatesAcrossMessages()
 void TestListing::duplicatesKnownAcrossAppendsAndClear()
 {
     test::ScriptedDialogs boxes;
-    FixedRuleParams p;
-    p.start = QStringLiteral("<");
-    p.end = QStringLiteral(">");
+    ExtractionRule r = only(Rule::Between);
+    r.startMarker = QStringLiteral("<");
+    r.endMarker = QStringLiteral(">");
     ResultsModel results;
     results.appendRows({"a", "b"});
-    listMessage(mail("", "", "", "<a><c>"), only(Rule::StartsWith), p, results);
+    listInto(results, mail("", "", "", "<a><c>"), r);
     QCOMPARE(results.texts(), (QStringList{"a", "b", "c"}));
     results.append(QStringLiteral("d"));
-    listMessage(mail("", "", "", "<d><c><e>"), only(Rule::StartsWith), p, results);
+    listInto(results, mail("", "", "", "<d><c><e>"), r);
     QCOMPARE(results.texts(), (QStringList{"a", "b", "c", "d", "e"}));
     results.clear();
-    listMessage(mail("", "", "", "<a><e>"), only(Rule::StartsWith), p, results);
+    listInto(results, mail("", "", "", "<a><e>"), r);
     QCOMPARE(results.texts(), (QStringList{"a", "e"}));
     QVERIFY(results.contains(QStringLiteral("e")));
     QVERIFY(!results.contains(QStringLiteral("d")));
@@ -177,36 +185,34 @@ void TestListing::clearingABigListLeavesCopiesIntact()
     QCOMPARE(results.texts(), QStringList{"again"});
 }
 
-void TestListing::failedStepShowsBoxAndRestGoesOn()
+// A failure inside the rule (here the caller's test of listed items) shows the
+// "Application Error" box of the listing handler; the message gives no rows
+// and the next message is listed as usual.
+void TestListing::failedRuleShowsBoxAndGivesNoRows()
 {
     test::ScriptedDialogs boxes;
-    BrokenParams p;
-    p.containing = QStringLiteral("b");
-    RuleMembers m;
-    m.mExtractAllEmailDataContaining = true;
-    m.mExtractAllEmailDataLineNumber = true;  // its entry cannot be read
-    ResultsModel results;
-    listMessage(mail("", "", "", "a\r\nb"), m, p, results);
+    ExtractionRule r = only(Rule::Between);
+    r.startMarker = QStringLiteral("<");
+    r.endMarker = QStringLiteral(">");
+    const rules::ListedPredicate broken = [](const QString &) -> bool { throw AppError(err::ObjectNotSet); };
+    QCOMPARE(listMessage(mail("", "", "", "<a>"), r, broken), QStringList());
     QCOMPARE(boxes.boxes.size(), 1);
     const auto &box = boxes.boxes.first();
     QCOMPARE(box.title, QStringLiteral("Application Error"));
     QCOMPARE(box.icon, BoxIcon::Warning);
     QVERIFY2(
-        box.text.startsWith(AppError::standardDescription(err::ObjectNotSet) + "\r\nin " + kLocation + " at line "),
+        box.text.startsWith(AppError::standardDescription(err::ObjectNotSet) + "\r\nin " + kLocation + " at line 108"),
         qPrintable(box.text));
-    // The rows of the step before the failure still reach the list.
-    QCOMPARE(results.texts(), QStringList{"b"});
+    QCOMPARE(listMessage(mail("", "", "", "<a>"), r), QStringList{"a"});
 }
 
 void TestListing::outOfRangeLineNumberRaisesNothing()
 {
     test::ScriptedDialogs boxes;
-    FixedRuleParams p;
-    p.lines = QStringLiteral("99999,-40000,2");
-    ResultsModel results;
-    listMessage(mail("", "", "", "a\r\nb"), only(Rule::LineNumber), p, results);
+    ExtractionRule r = only(Rule::LineNumber);
+    r.lineNumbers = QStringLiteral("99999,-40000,2");
+    QCOMPARE(listMessage(mail("", "", "", "a\r\nb"), r), QStringList{"b"});
     QVERIFY(boxes.boxes.isEmpty());
-    QCOMPARE(results.texts(), QStringList{"b"});
 }
 
 // Tick all, untick all, invert, and Space on a selection: each is one change

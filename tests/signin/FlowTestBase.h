@@ -2,6 +2,7 @@
 // What the flow tests share: the provider stand-in, reset before each test, and
 // sign-in settings and flows pointed at it.
 #include "OAuthTestProvider.h"
+#include "ScriptedDialogs.h"
 #include "mail/signin/OAuthFlows.h"
 
 #include <QObject>
@@ -33,8 +34,9 @@ protected:
     }
     OAuthFlows flows(const OAuthSettings &s, std::function<bool()> aborted = {})
     {
-        return OAuthFlows(s, QStringLiteral("tester@outlook.com"), std::move(aborted),
-                          [this](const QString &t) { statuses << t; });
+        return OAuthFlows(
+            s, QStringLiteral("tester@outlook.com"), std::move(aborted), [this](const QString &t) { statuses << t; },
+            installedDialogsUi());
     }
 
 private Q_SLOTS:

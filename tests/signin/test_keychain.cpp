@@ -38,8 +38,9 @@ private Q_SLOTS:
     void storesLoadsRemoves()
     {
         const QString key =
-            tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("cid"), QStringLiteral("Tester@Outlook.com"));
-        QCOMPARE(key, QStringLiteral("oauth2:microsoft:cid:tester@outlook.com"));
+            tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("HTTPS://Login.Example.COM:443/t/"),
+                          QStringLiteral("cid"), QStringLiteral("Tester@Outlook.com"));
+        QCOMPARE(key, QStringLiteral("oauth2:microsoft:https://login.example.com/t:cid:tester@outlook.com"));
         KeychainTokenStore a = store();
         a.save(key, QStringLiteral("rt-first"));
         KeychainTokenStore b = store();  // another run of the program
@@ -77,7 +78,7 @@ private Q_SLOTS:
         vc::test::ScriptedDialogs d;
         QString first, second;
         {
-            OAuthSession session(s, QStringLiteral("tester@outlook.com"));
+            OAuthSession session(s, QStringLiteral("tester@outlook.com"), vc::test::installedDialogsUi());
             session.notice = [this](const QString &t) { notices << t; };
             QVERIFY2(session.accessToken(&first), qPrintable(session.lastError()));
         }
@@ -85,7 +86,7 @@ private Q_SLOTS:
         OAuthSession::clearMemory();
         OAuthSettings quiet = s;
         quiet.interactive = false;
-        OAuthSession session(quiet, QStringLiteral("tester@outlook.com"));
+        OAuthSession session(quiet, QStringLiteral("tester@outlook.com"), vc::test::installedDialogsUi());
         session.notice = [this](const QString &t) { notices << t; };
         QCOMPARE(session.accessToken(&second), present);
         if (present) {
@@ -93,8 +94,8 @@ private Q_SLOTS:
             QVERIFY(notices.isEmpty());
             session.forget();
             KeychainTokenStore check = store();
-            QCOMPARE(check.load(tokenStoreKey(QStringLiteral("microsoft"), QStringLiteral("keychain-client"),
-                                              QStringLiteral("tester@outlook.com"))),
+            QCOMPARE(check.load(tokenStoreKey(QStringLiteral("microsoft"), provider->authority(),
+                                              QStringLiteral("keychain-client"), QStringLiteral("tester@outlook.com"))),
                      QString());
         } else {
             QCOMPARE(notices, QStringList{KeychainTokenStore::unavailableText()});

@@ -7,7 +7,9 @@
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/SignInWait.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrlQuery>
 #include <QtTest>
 
 using namespace vc;
@@ -81,9 +83,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("page");
-        QTest::newRow("state mismatch") << "bad_state"
-                                        << "state did not match"
-                                        << "was refused";
         QTest::newRow("user declined") << "deny"
                                        << "Microsoft refused the sign-in: AADSTS65004"
                                        << "The sign-in was refused";
@@ -105,6 +104,56 @@ private Q_SLOTS:
         QTRY_COMPARE(d.browser.finished, 1);
         QFETCH(QString, page);
         QVERIFY2(d.browser.lastPage.contains(page), qPrintable(d.browser.lastPage));
+    }
+
+    // Another page that found the listener's port answers first with a state
+    // of its own: it is refused (400) and the real answer still signs in.
+    void wrongStateThenTheRightOne()
+    {
+        ScriptedDialogs d;
+        d.playBrowser = true;
+        QUrl real;
+        QList<int> statuses;
+        d.browser.rewrite = [&](const QUrl &u) {
+            if (u.port() == provider->port() || real.isValid())
+                return u;
+            real = u;  // the provider's redirect to the listener: send a forged one first
+            QUrl forged = u;
+            QUrlQuery q(u);
+            q.removeAllQueryItems(QStringLiteral("state"));
+            q.addQueryItem(QStringLiteral("state"), QStringLiteral("forged"));
+            forged.setQuery(q);
+            return forged;
+        };
+        connect(&d.browser, &vc::test::ScriptedBrowser::pageLoaded, this, [&] {
+            statuses << d.browser.lastStatus;
+            if (statuses.size() == 1)
+                d.browser.open(real);
+        });
+        OAuthFlows f = flows(settings());
+        OAuthTokens t;
+        QVERIFY2(f.signIn(&t), qPrintable(f.error()));
+        QTRY_COMPARE(statuses, (QList<int>{400, 200}));
+        QVERIFY(d.browser.lastPage.contains(QStringLiteral("You can close this window")));
+        QCOMPARE(provider->requests(QStringLiteral("token")).size(), 1);
+    }
+
+    // A listener that only ever gets wrong answers waits to its time-out and says so.
+    void onlyWrongStatesTimeOut()
+    {
+        QVERIFY(provider->control({{QStringLiteral("authorize"), QStringLiteral("bad_state")}}));
+        ScriptedDialogs d;
+        d.playBrowser = true;
+        OAuthSettings s = settings();
+        s.signInTimeoutMs = 1500;
+        OAuthFlows f = flows(s);
+        OAuthTokens t;
+        QVERIFY(!f.signIn(&t));
+        QCOMPARE(f.failure(), OAuthFailure::Expired);
+        QVERIFY2(f.error().contains(QStringLiteral("1 answer(s) that did not belong to this sign-in")),
+                 qPrintable(f.error()));
+        QCOMPARE(d.browser.lastStatus, 400);
+        QVERIFY(provider->requests(QStringLiteral("token")).isEmpty());
     }
 
     void noBrowserFallsBackToDeviceCode()
@@ -137,7 +186,7 @@ private Q_SLOTS:
         d.browserOpens = false;
         d.enterSignInCodes = true;
         d.playBrowser = true;
-        OAuthFlows f(s, QStringLiteral("tester@gmail.com"), {}, {});
+        OAuthFlows f(s, QStringLiteral("tester@gmail.com"), {}, {}, vc::test::installedDialogsUi());
         OAuthTokens t;
         QVERIFY2(f.signIn(&t), qPrintable(f.error()));
         QCOMPARE(d.signInCodes.size(), 1);
@@ -153,7 +202,7 @@ private Q_SLOTS:
                  QStringLiteral("not-so-secret"));
         // Google asked for the device code flow explicitly: a clear refusal.
         s.flow = OAuthFlow::Device;
-        OAuthFlows g(s, QStringLiteral("tester@gmail.com"), {}, {});
+        OAuthFlows g(s, QStringLiteral("tester@gmail.com"), {}, {}, vc::test::installedDialogsUi());
         QVERIFY(!g.signIn(&t));
         QCOMPARE(g.failure(), OAuthFailure::Setup);
         QVERIFY(g.error().contains(QStringLiteral("Google offers no sign-in with a code")));
@@ -249,11 +298,37 @@ private Q_SLOTS:
         QCOMPARE(provider->requests(QStringLiteral("devicecode")).first().value(QLatin1String("path")).toString(),
                  QStringLiteral("/realm/oauth2/v2.0/devicecode"));
         QCOMPARE(t.scope, QStringLiteral("imap"));
+
+        // A document that names another issuer is not the authority's own.
+        QVERIFY(provider->control({{QStringLiteral("issuer"), QStringLiteral("https://other.example.org/realm")}}));
+        OAuthFlows other = flows(s);
+        QVERIFY(!other.signIn(&t));
+        QCOMPARE(other.failure(), OAuthFailure::Setup);
+        QVERIFY2(other.error().contains(QStringLiteral("belongs to https://other.example.org/realm")),
+                 qPrintable(other.error()));
+        QCOMPARE(provider->requests(QStringLiteral("devicecode")).size(), 1);  // nothing more was asked
     }
 
+    void loopbackListener_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("another path") << QByteArray("GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n")
+                                      << QByteArray("404");
+        QTest::newRow("no code") << QByteArray("GET /?foo=1 HTTP/1.1\r\n\r\n") << QByteArray("404");
+        QTest::newRow("not a GET") << QByteArray("POST /?code=1&state=s1 HTTP/1.1\r\n\r\n") << QByteArray("400");
+        QTest::newRow("garbage") << QByteArray("nonsense\r\n\r\n") << QByteArray("400");
+        QTest::newRow("wrong state") << QByteArray("GET /?code=c&state=s2 HTTP/1.1\r\n\r\n") << QByteArray("400");
+        QTest::newRow("no state") << QByteArray("GET /?code=c HTTP/1.1\r\n\r\n") << QByteArray("400");
+        QTest::newRow("error, wrong state")
+            << QByteArray("GET /?error=access_denied&state=x HTTP/1.1\r\n\r\n") << QByteArray("400");
+    }
+    // Whatever comes first, the listener answers it and goes on waiting for the
+    // answer with its state; that one ends the wait.
     void loopbackListener()
     {
-        // Other paths and requests without a code leave it waiting; garbage is answered and dropped.
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, status);
         LoopbackRedirect l;
         QString why;
         QVERIFY(l.listen(&why));
@@ -270,11 +345,10 @@ private Q_SLOTS:
             waitUntil([&] { return closed; }, 5000, {});
             return answer;
         };
-        QVERIFY(send("GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n").startsWith("HTTP/1.1 404"));
-        QVERIFY(send("GET /?foo=1 HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404"));
-        QVERIFY(send("POST /?code=1 HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 400"));
-        QVERIFY(send("nonsense\r\n\r\n").startsWith("HTTP/1.1 400"));
+        const QByteArray first = send(request);
+        QVERIFY2(first.startsWith("HTTP/1.1 " + status), first.constData());
         QVERIFY(!l.hasAnswer());
+        QVERIFY(listening(l.port()));
         const QByteArray ok = send("GET /?code=c%2B1&state=s1 HTTP/1.1\r\nHost: localhost\r\n\r\n");
         QVERIFY2(ok.startsWith("HTTP/1.1 200"), ok.constData());
         QVERIFY(ok.contains("You can close this window"));
@@ -282,6 +356,35 @@ private Q_SLOTS:
         QCOMPARE(l.answer().code, QStringLiteral("c+1"));
         QVERIFY(l.answer().stateMatches);
         QVERIFY(!listening(l.port()));
+    }
+
+    // A "localhost" redirect may reach either address: both listen on the one
+    // port, and a port whose ::1 side is taken is given up for another.
+    void localhostOnBothAddresses()
+    {
+        QTcpServer blocker;
+        if (!blocker.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("no IPv6 loopback here");
+        QTcpServer spare;
+        QVERIFY(spare.listen(QHostAddress::LocalHost, 0));
+        const quint16 sparePort = spare.serverPort();
+        spare.close();
+        LoopbackRedirect l;
+        l.setPortCandidates({blocker.serverPort(), sparePort});
+        QString why;
+        QVERIFY2(l.listen(&why), qPrintable(why));
+        QCOMPARE(l.port(), sparePort);
+        for (const QHostAddress &a :
+             {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+            QTcpSocket s;
+            s.connectToHost(a, l.port());
+            QVERIFY2(s.waitForConnected(2000), qPrintable(a.toString()));
+        }
+        // 127.0.0.1 alone for a redirect address that names it.
+        LoopbackRedirect v4;
+        v4.setPortCandidates({blocker.serverPort()});
+        QVERIFY(v4.listen(&why, LoopbackRedirect::Families::Ipv4Only));
+        QCOMPARE(v4.port(), blocker.serverPort());
     }
 };
 

@@ -115,6 +115,89 @@ private Q_SLOTS:
         QVERIFY(provider->control({{QStringLiteral("stall"), QJsonArray()}}));
     }
 
+    // What the service sends is checked before it is used: the page the user
+    // is sent to must be https://, and numbers must be in range (an answer's
+    // absurd number counts as absent).
+    void deviceAnswerChecks_data()
+    {
+        QTest::addColumn<QJsonObject>("fields");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("plain http page") << QJsonObject{{"verification_uri", "http://sign-in.example.org/device"}}
+                                         << false;
+        QTest::newRow("script address") << QJsonObject{{"verification_uri", "javascript:alert(1)"}} << false;
+        QTest::newRow("huge lifetime") << QJsonObject{{"expires_in", 1e300}, {"interval", "1"}} << true;
+        QTest::newRow("negative lifetime") << QJsonObject{{"expires_in", -40}, {"interval", 1}} << true;
+    }
+    void deviceAnswerChecks()
+    {
+        QFETCH(QJsonObject, fields);
+        QFETCH(bool, ok);
+        QVERIFY(provider->control({{QStringLiteral("device_fields"), fields},
+                                   {QStringLiteral("device_script"),
+                                    QJsonArray{QStringLiteral("authorization_pending"), QStringLiteral("approve")}}}));
+        ScriptedDialogs d;
+        OAuthFlows f = flows(settings(OAuthFlow::Device));
+        OAuthTokens t;
+        QCOMPARE(f.signIn(&t), ok);
+        if (ok) {
+            QCOMPARE(provider->requests(QStringLiteral("token")).size(), 2);
+            return;
+        }
+        QCOMPARE(f.failure(), OAuthFailure::Network);
+        QVERIFY2(f.error().contains(QStringLiteral("not an https:// address")), qPrintable(f.error()));
+        QVERIFY(d.signInCodes.isEmpty());  // nothing was shown
+        QVERIFY(provider->requests(QStringLiteral("token")).isEmpty());
+    }
+
+    void tokenLifetimeOutOfRange_data()
+    {
+        QTest::addColumn<QJsonValue>("expiresIn");
+        QTest::newRow("huge") << QJsonValue(1e300);
+        QTest::newRow("negative") << QJsonValue(-5);
+    }
+    void tokenLifetimeOutOfRange()
+    {
+        QFETCH(QJsonValue, expiresIn);
+        QVERIFY(provider->control({{QStringLiteral("token_fields"), QJsonObject{{"expires_in", expiresIn}}},
+                                   {QStringLiteral("device_script"), QJsonArray{QStringLiteral("approve")}}}));
+        ScriptedDialogs d;
+        OAuthFlows f = flows(settings(OAuthFlow::Device));
+        OAuthTokens t;
+        QVERIFY2(f.signIn(&t), qPrintable(f.error()));
+        // The usual hour applies.
+        const qint64 left = QDateTime::currentDateTimeUtc().secsTo(t.expiresAt);
+        QVERIFY2(left > 3500 && left <= 3600, qPrintable(QString::number(left)));
+    }
+
+    // Only invalid_grant says the refresh token is dead; anything else leaves
+    // it usable, and the next refresh with it works.
+    void refreshFailures_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("failure");
+        QTest::newRow("temporarily_unavailable") << "temporarily_unavailable" << int(OAuthFailure::Network);
+        QTest::newRow("server_error (500)") << "server_error" << int(OAuthFailure::Network);
+        QTest::newRow("503 without JSON") << "http_503" << int(OAuthFailure::Network);
+        QTest::newRow("invalid_client") << "invalid_client" << int(OAuthFailure::Refused);
+        QTest::newRow("invalid_grant") << "invalid_grant" << int(OAuthFailure::InvalidGrant);
+    }
+    void refreshFailures()
+    {
+        QFETCH(QString, answer);
+        QVERIFY(provider->control({{QStringLiteral("device_script"), QJsonArray{QStringLiteral("approve")}}}));
+        ScriptedDialogs d;
+        OAuthFlows f = flows(settings(OAuthFlow::Device));
+        OAuthTokens first, second;
+        QVERIFY(f.signIn(&first));
+        QVERIFY(provider->control({{QStringLiteral("refresh_script"), QJsonArray{answer}}}));
+        QVERIFY(!f.refresh(first.refreshToken, &second));
+        QTEST(int(f.failure()), "failure");
+        QVERIFY(!f.error().contains(first.refreshToken));
+        if (f.failure() != OAuthFailure::InvalidGrant)
+            QVERIFY2(f.error().contains(QStringLiteral("The remembered sign-in is kept")), qPrintable(f.error()));
+        QVERIFY2(f.refresh(first.refreshToken, &second), qPrintable(f.error()));
+    }
+
     void refresh()
     {
         QVERIFY(provider->control({{QStringLiteral("device_script"), QJsonArray{QStringLiteral("approve")}}}));

@@ -27,19 +27,20 @@ class OAuthServerTest : public QObject {
         s.authority = provider->authority();
         s.clientId = QStringLiteral("server-test");
         s.useKeychain = false;
-        OAuthSession session(s, login.isEmpty() ? TestServer::user() : login);
+        OAuthSession session(s, login.isEmpty() ? TestServer::user() : login, vc::test::installedDialogsUi());
         QString token;
         if (!session.accessToken(&token))
             qWarning("%s", qPrintable(session.lastError()));
         return token;
     }
+    // 1: signed in, 0: the token was refused, -1: no connection.
     int login(ImapClient &client, const QString &token, const QString &user = TestServer::user())
     {
         client.configure(TestServer::config());
         client.setPort(TestServer::port());
-        if (client.Connect(QStringLiteral("127.0.0.1")) != 1)
+        if (!client.Connect(QStringLiteral("127.0.0.1")))
             return -1;
-        return client.LoginWithToken(user, token);
+        return client.LoginWithToken(user, token) ? 1 : 0;
     }
 
 private Q_SLOTS:
@@ -63,7 +64,7 @@ private Q_SLOTS:
         ImapClient client;
         QCOMPARE(login(client, token), 1);
         QCOMPARE(client.LastErrorText(), QStringLiteral("AUTHENTICATE OAUTHBEARER: OK"));
-        QCOMPARE(client.SelectMailbox(QStringLiteral("Inbox")), 1);
+        QVERIFY(client.SelectMailbox(QStringLiteral("Inbox")));
         client.Disconnect();
         // Dovecot asked the provider about exactly this token.
         const QList<QJsonObject> asked = provider->requests(QStringLiteral("introspect"));
@@ -101,7 +102,7 @@ private Q_SLOTS:
         // The connection is still usable for another attempt.
         OAuthSession::clearMemory();
         const QString fresh = signIn(QStringLiteral("tester"));
-        QCOMPARE(client.LoginWithToken(TestServer::user(), fresh), 1);
+        QVERIFY(client.LoginWithToken(TestServer::user(), fresh));
     }
 
     void passwordUsersStayAsTheyWere()
@@ -109,9 +110,9 @@ private Q_SLOTS:
         ImapClient client;
         client.configure(TestServer::config());
         client.setPort(TestServer::port());
-        QCOMPARE(client.Connect(QStringLiteral("127.0.0.1")), 1);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
         QVERIFY(client.Capabilities().contains(QStringLiteral("AUTH=XOAUTH2")));
-        QCOMPARE(client.Login(TestServer::user(), TestServer::password()), 1);
+        QVERIFY(client.Login(TestServer::user(), TestServer::password()));
         QCOMPARE(client.LastErrorText(), QStringLiteral("LOGIN: OK"));
         // The password is no token.
         ImapClient other;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -25,6 +26,30 @@ private Q_SLOTS:
         SignInCodeBox withAddress(QStringLiteral("Open this address"), QString(), address, {});
         withAddress.findChild<QPushButton *>(QStringLiteral("SignInCodeCopy"))->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), address.toString());
+    }
+
+    // The service's message is text, not markup; a page that is not https://
+    // (loopback aside) is neither shown nor copied, and neither is its code.
+    void showsOnlyWhatIsSafe()
+    {
+        const QString markup = QStringLiteral("<b>Sign in</b> at <a href=\"https://evil.example\">here</a>");
+        SignInCodeBox box(markup, QStringLiteral("ABCD1234"), QUrl(QStringLiteral("https://example.org/device")), {});
+        auto *label = box.findChild<QLabel *>(QStringLiteral("SignInCodeMessage"));
+        QCOMPARE(label->text(), markup);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+
+        for (const char *address : {"http://example.org/device", "javascript:alert(1)", "file:///etc/passwd"}) {
+            SignInCodeBox refused(QStringLiteral("Enter ABCD1234"), QStringLiteral("ABCD1234"),
+                                  QUrl(QLatin1String(address)), {});
+            QVERIFY(refused.copyText().isEmpty());
+            QVERIFY(!refused.findChild<QPushButton *>(QStringLiteral("SignInCodeCopy"))->isEnabled());
+            QVERIFY(refused.findChild<QLabel *>(QStringLiteral("SignInCodeMessage"))
+                        ->text()
+                        .contains(QStringLiteral("not an https:// address")));
+        }
+        SignInCodeBox loopback(QStringLiteral("m"), QString(), QUrl(QStringLiteral("http://127.0.0.1:8080/device")),
+                               {});
+        QCOMPARE(loopback.copyText(), QStringLiteral("http://127.0.0.1:8080/device"));
     }
 
     void cancelOnlyWhenTheUserGivesUp()

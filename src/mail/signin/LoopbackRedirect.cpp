@@ -14,6 +14,7 @@ namespace {
 
 constexpr qint64 kMaxRequestBytes = 16 * 1024;
 constexpr int kRequestTimeoutMs = 10000;
+constexpr int kBindAttempts = 20;
 
 QString page(const QString &heading, const QString &text)
 {
@@ -42,28 +43,49 @@ QString LoopbackRedirect::failedPage(const QString &why)
     return page(QStringLiteral("Sign-in not completed"), why + QStringLiteral(" You can close this window."));
 }
 
-bool LoopbackRedirect::listen(QString *error)
+bool LoopbackRedirect::listen(QString *error, Families families)
 {
     close();
-    auto *v4 = new QTcpServer(this);
-    if (!v4->listen(QHostAddress::LocalHost, 0)) {
-        *error = QStringLiteral("could not listen on 127.0.0.1: %1").arg(v4->errorString());
-        delete v4;
-        return false;
-    }
-    port_ = v4->serverPort();
-    servers_ << v4;
-    // "localhost" may resolve to ::1 first; take the same port there when we can.
-    auto *v6 = new QTcpServer(this);
-    if (v6->listen(QHostAddress::LocalHostIPv6, port_))
-        servers_ << v6;
-    else
-        delete v6;
-    for (QTcpServer *s : std::as_const(servers_))
-        connect(s, &QTcpServer::newConnection, this, [this, s] { accept(s); });
     answered_ = false;
     answer_ = Answer();
-    return true;
+    // "localhost" may resolve to ::1 or to 127.0.0.1, whichever the browser
+    // likes: both must answer on the one port of the redirect address. When
+    // ::1 is taken on the port that 127.0.0.1 got, another port is tried.
+    for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
+        auto *v4 = new QTcpServer(this);
+        const quint16 wanted = attempt < portCandidates_.size() ? portCandidates_[attempt] : 0;
+        if (!v4->listen(QHostAddress::LocalHost, wanted)) {
+            const QString why = v4->errorString();
+            delete v4;
+            if (wanted != 0)
+                continue;
+            *error = QStringLiteral("could not listen on 127.0.0.1: %1").arg(why);
+            return false;
+        }
+        port_ = v4->serverPort();
+        servers_ << v4;
+        if (families == Families::Both) {
+            auto *v6 = new QTcpServer(this);
+            if (v6->listen(QHostAddress::LocalHostIPv6, port_)) {
+                servers_ << v6;
+            } else {
+                const QAbstractSocket::SocketError e = v6->serverError();
+                delete v6;
+                // A system without IPv6 has no ::1 that a browser could reach.
+                const bool noIpv6 = e == QAbstractSocket::UnsupportedSocketOperationError
+                                    || e == QAbstractSocket::SocketAddressNotAvailableError;
+                if (!noIpv6) {
+                    close();
+                    continue;
+                }
+            }
+        }
+        for (QTcpServer *s : std::as_const(servers_))
+            connect(s, &QTcpServer::newConnection, this, [this, s] { accept(s); });
+        return true;
+    }
+    *error = QStringLiteral("could not listen on one port of both 127.0.0.1 and ::1 after %1 tries").arg(kBindAttempts);
+    return false;
 }
 
 QUrl LoopbackRedirect::redirectUri(const QString &host) const
@@ -130,18 +152,24 @@ void LoopbackRedirect::readRequest(QTcpSocket *socket)
         respond(socket, 404, failedPage(QStringLiteral("There is nothing here.")));
         return;
     }
+    // Only the answer with this sign-in's state counts. Anything else (another
+    // page on this computer that found the port, a stale tab) is refused, and
+    // the listener keeps waiting for the real one.
     Answer a;
     a.code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
     a.state = query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
     a.error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
     a.errorDescription = query.queryItemValue(QStringLiteral("error_description"), QUrl::FullyDecoded);
     a.stateMatches = !state_.isEmpty() && a.state == QString::fromLatin1(state_);
-    if (!a.stateMatches)
+    if (!a.stateMatches) {
+        ++refused_;
         respond(socket, 400,
                 failedPage(QStringLiteral("This answer does not belong to the sign-in that %1 started, so it "
                                           "was refused.")
                                .arg(product::kAppTitle)));
-    else if (!a.error.isEmpty())
+        return;
+    }
+    if (!a.error.isEmpty())
         respond(socket, 200,
                 failedPage(QStringLiteral("The sign-in was refused: %1.")
                                .arg(a.errorDescription.isEmpty() ? a.error : a.errorDescription)));

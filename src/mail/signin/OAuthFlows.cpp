@@ -1,9 +1,9 @@
 #include "mail/signin/OAuthFlows.h"
 
-#include "core/Dialogs.h"
 #include "mail/signin/LoopbackRedirect.h"
 #include "mail/signin/Pkce.h"
 #include "mail/signin/Sasl.h"
+#include "mail/signin/SignInUi.h"
 #include "mail/signin/SignInWait.h"
 
 #include <QDeadlineTimer>
@@ -16,32 +16,36 @@ namespace {
 
 const QString kDeviceGrant = QStringLiteral("urn:ietf:params:oauth:grant-type:device_code");
 
-// A number that services send as a JSON number or as a numeric string.
-int intMember(const QJsonObject &o, const char *key, int fallback)
+// Lifetimes and pauses that services send; anything outside these ranges (or
+// not a number) counts as absent and the usual value applies.
+constexpr qint64 kMaxTokenLifetimeSecs = qint64(366) * 24 * 3600;
+constexpr qint64 kMaxCodeLifetimeSecs = 24 * 3600;
+constexpr qint64 kMaxPollIntervalSecs = 3600;
+
+qint64 numberMember(const QJsonObject &o, const char *key, qint64 min, qint64 max, qint64 fallback)
 {
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isDouble())
-        return int(v.toDouble());
-    bool ok = false;
-    const int n = v.toString().toInt(&ok);
-    return ok ? n : fallback;
+    return boundedNumber(o.value(QLatin1String(key)), min, max).value_or(fallback);
 }
 
 // Closes the sign-in code box when the flow ends, however it ends.
 struct CodeBox {
+    explicit CodeBox(SignInUi &ui) : ui_(ui) {}
     bool shown = false;
     ~CodeBox()
     {
         if (shown)
-            dialogs().closeSignInCode();
+            ui_.closeSignInCode();
     }
+
+private:
+    SignInUi &ui_;
 };
 
 }  // namespace
 
 OAuthFlows::OAuthFlows(const OAuthSettings &settings, const QString &account, std::function<bool()> aborted,
-                       std::function<void(const QString &)> status)
-    : settings_(settings), account_(account), aborted_(std::move(aborted)), status_(std::move(status)),
+                       std::function<void(const QString &)> status, SignInUi &ui)
+    : settings_(settings), account_(account), aborted_(std::move(aborted)), status_(std::move(status)), ui_(ui),
       http_(settings.requestTimeoutMs, [this] { return aborted_ && aborted_(); })
 {}
 
@@ -118,6 +122,14 @@ bool OAuthFlows::discover(const QString &authority)
     if (!r.ok())
         return fail(r.failure == OAuthReply::Aborted ? OAuthFailure::Cancelled : OAuthFailure::Network,
                     QStringLiteral("The sign-in service's configuration could not be read: %1.").arg(r.reason()));
+    // The document must be the authority's own (OpenID Connect Discovery 1.0,
+    // section 4.3): one that names another issuer is not used.
+    const QString issuer = r.json.value(QLatin1String("issuer")).toString();
+    if (normalisedAuthority(issuer) != normalisedAuthority(base))
+        return fail(OAuthFailure::Setup,
+                    QStringLiteral("The sign-in service's configuration belongs to %1, not to the authority %2, so "
+                                   "it was not used.")
+                        .arg(issuer.isEmpty() ? QStringLiteral("no named issuer") : issuer, base));
     endpoints_.authorize = QUrl(r.json.value(QLatin1String("authorization_endpoint")).toString());
     endpoints_.token = QUrl(r.json.value(QLatin1String("token_endpoint")).toString());
     endpoints_.deviceCode = QUrl(r.json.value(QLatin1String("device_authorization_endpoint")).toString());
@@ -141,7 +153,8 @@ bool OAuthFlows::browserFlow(OAuthTokens *out)
         return false;
     LoopbackRedirect listener;
     QString why;
-    if (!listener.listen(&why))
+    const bool localhost = provider_->redirectHost == QLatin1String("localhost");
+    if (!listener.listen(&why, localhost ? LoopbackRedirect::Families::Both : LoopbackRedirect::Families::Ipv4Only))
         return fail(OAuthFailure::Setup, QStringLiteral("The sign-in could not start: %1.").arg(why));
     const QByteArray verifier = pkce::makeVerifier();
     const QByteArray state = pkce::makeState();
@@ -166,17 +179,17 @@ bool OAuthFlows::browserFlow(OAuthTokens *out)
 bool OAuthFlows::waitForBrowser(LoopbackRedirect &listener, const QUrl &url, OAuthTokens *out,
                                 const QByteArray &verifier)
 {
-    CodeBox box;
+    CodeBox box(ui_);
     bool cancelled = false;
-    if (!dialogs().openUrl(url)) {
+    if (!ui_.openUrl(url)) {
         if (provider_->hasDeviceFlow() && !endpoints_.deviceCode.isEmpty()) {
             listener.close();
             return deviceFlow(out);
         }
         box.shown = true;
-        dialogs().showSignInCode(QStringLiteral("No web browser could be opened. Open this address in a browser "
-                                                "on this computer to sign in:"),
-                                 QString(), url, [&cancelled] { cancelled = true; });
+        ui_.showSignInCode(QStringLiteral("No web browser could be opened. Open this address in a browser "
+                                          "on this computer to sign in:"),
+                           QString(), url, [&cancelled] { cancelled = true; });
     }
     say(QStringLiteral("Waiting for sign-in in your browser..."));
     const WaitOutcome outcome =
@@ -188,15 +201,17 @@ bool OAuthFlows::waitForBrowser(LoopbackRedirect &listener, const QUrl &url, OAu
     listener.close();
     if (outcome == WaitOutcome::Aborted)
         return fail(OAuthFailure::Cancelled, QStringLiteral("The sign-in was cancelled."));
-    if (outcome == WaitOutcome::TimedOut)
-        return fail(OAuthFailure::Expired, QStringLiteral("No sign-in came back from the browser within %1 minutes; "
-                                                          "the sign-in was abandoned.")
-                                               .arg(qMax(1, settings_.signInTimeoutMs / 60000)));
+    if (outcome == WaitOutcome::TimedOut) {
+        QString text = QStringLiteral("No sign-in came back from the browser within %1 minutes; the sign-in was "
+                                      "abandoned.")
+                           .arg(qMax(1, settings_.signInTimeoutMs / 60000));
+        if (listener.refusedAnswers() > 0)
+            text += QStringLiteral(" %1 answer(s) that did not belong to this sign-in (another state) were refused.")
+                        .arg(listener.refusedAnswers());
+        return fail(OAuthFailure::Expired, text);
+    }
+    // The listener takes only the answer that carries this sign-in's state.
     const LoopbackRedirect::Answer a = listener.answer();
-    if (!a.stateMatches)
-        return fail(OAuthFailure::Refused,
-                    QStringLiteral("The answer that reached the program did not belong to "
-                                   "this sign-in (its state did not match), so it was refused."));
     if (!a.error.isEmpty() || a.code.isEmpty())
         return fail(OAuthFailure::Refused,
                     QStringLiteral("%1 refused the sign-in: %2.")
@@ -238,18 +253,25 @@ bool OAuthFlows::deviceFlow(OAuthTokens *out)
         address = r.json.value(QLatin1String("verification_url")).toString();
     if (deviceCode.isEmpty() || userCode.isEmpty() || address.isEmpty())
         return fail(OAuthFailure::Network, QStringLiteral("%1 sent an incomplete sign-in code.").arg(provider_->name));
+    // The user is sent to this address to type the code: it must be the
+    // service's own over https (a loopback address aside).
+    if (!isAllowedOAuthUrl(QUrl(address)))
+        return fail(OAuthFailure::Network, QStringLiteral("%1 named a sign-in page that is not an https:// address, "
+                                                          "so it was not shown.")
+                                               .arg(provider_->name));
     QString message = r.json.value(QLatin1String("message")).toString();
     if (message.isEmpty())
         message = QStringLiteral("To sign in, open %1 in a web browser and enter the code %2.").arg(address, userCode);
-    CodeBox box;
+    CodeBox box(ui_);
     bool cancelled = false;
     box.shown = true;
-    dialogs().showSignInCode(message, userCode, QUrl(address), [&cancelled] { cancelled = true; });
+    ui_.showSignInCode(message, userCode, QUrl(address), [&cancelled] { cancelled = true; });
     say(QStringLiteral("Waiting for sign-in: enter the code %1 at %2").arg(userCode, address));
     const auto aborted = aborted_;
     aborted_ = [&cancelled, aborted] { return cancelled || (aborted && aborted()); };
-    const bool ok =
-        pollDeviceToken(deviceCode, intMember(r.json, "interval", 5), intMember(r.json, "expires_in", 900), out);
+    const int interval = int(numberMember(r.json, "interval", 0, kMaxPollIntervalSecs, 5));
+    const int expiresIn = int(numberMember(r.json, "expires_in", 1, kMaxCodeLifetimeSecs, 900));
+    const bool ok = pollDeviceToken(deviceCode, interval, expiresIn, out);
     aborted_ = aborted;
     return ok;
 }
@@ -303,9 +325,22 @@ bool OAuthFlows::refresh(const QString &refreshToken, OAuthTokens *out)
                          {QStringLiteral("scope"), scope_}};
     addSecret(form);
     const OAuthReply r = http_.postForm(endpoints_.token, form);
-    if (r.failure == OAuthReply::None && !r.error.isEmpty())
+    // Only invalid_grant says that the refresh token itself is dead. Anything
+    // else (the service is busy or broken, the client is refused) leaves the
+    // token as good as it was: the next attempt tries it again.
+    if (r.failure == OAuthReply::None && r.error == QLatin1String("invalid_grant"))
         return fail(OAuthFailure::InvalidGrant,
                     QStringLiteral("%1 no longer accepts the stored sign-in: %2.").arg(provider_->name, r.reason()));
+    if (r.failure != OAuthReply::Aborted && !r.ok()) {
+        const OAuthFailure f = r.failure == OAuthReply::None && r.httpStatus < 500
+                                       && r.error != QLatin1String("temporarily_unavailable")
+                                       && r.error != QLatin1String("server_error")
+                                   ? OAuthFailure::Refused
+                                   : OAuthFailure::Network;
+        return fail(f, QStringLiteral("%1 could not renew the sign-in: %2. The remembered sign-in is kept; the next "
+                                      "attempt tries again.")
+                           .arg(provider_->name, r.reason()));
+    }
     if (!takeTokens(r, out, QStringLiteral("renewal")))
         return false;
     if (out->refreshToken.isEmpty())
@@ -326,7 +361,8 @@ bool OAuthFlows::takeTokens(const OAuthReply &r, OAuthTokens *out, const QString
     t.accessToken = r.json.value(QLatin1String("access_token")).toString();
     t.refreshToken = r.json.value(QLatin1String("refresh_token")).toString();
     t.scope = r.json.value(QLatin1String("scope")).toString();
-    t.expiresAt = QDateTime::currentDateTimeUtc().addSecs(qMax(0, intMember(r.json, "expires_in", 3600)));
+    t.expiresAt =
+        QDateTime::currentDateTimeUtc().addSecs(numberMember(r.json, "expires_in", 0, kMaxTokenLifetimeSecs, 3600));
     if (!sasl::isBearerToken(t.accessToken)
         || (!type.isEmpty() && type.compare(QLatin1String("bearer"), Qt::CaseInsensitive) != 0))
         return fail(OAuthFailure::Network,

@@ -8,15 +8,17 @@
 namespace vc {
 
 class LoopbackRedirect;
+class SignInUi;
 
 // The OAuth 2.0 exchanges of one sign-in: the browser flow (authorisation code
 // with PKCE S256 and a loopback redirect), the device-code flow (RFC 8628) and
-// the refresh. Browser launches and the device-code box go through dialogs().
+// the refresh. Browser launches and the device-code box go through the
+// program's SignInUi.
 // Every wait runs a local event loop with the abort check, so Stop cancels.
 class OAuthFlows {
 public:
     OAuthFlows(const OAuthSettings &settings, const QString &account, std::function<bool()> aborted,
-               std::function<void(const QString &)> status);
+               std::function<void(const QString &)> status, SignInUi &ui);
     OAuthFlows(const OAuthFlows &) = delete;
     OAuthFlows &operator=(const OAuthFlows &) = delete;
 
@@ -51,6 +53,7 @@ private:
     QString account_;
     std::function<bool()> aborted_;
     std::function<void(const QString &)> status_;
+    SignInUi &ui_;
     OAuthHttp http_;
     const OAuthProvider *provider_ = nullptr;
     OAuthEndpoints endpoints_;

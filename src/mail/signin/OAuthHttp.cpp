@@ -10,10 +10,30 @@
 #include <QNetworkRequest>
 #include <QPointer>
 
+#include <cmath>
+
 namespace vc {
 
 namespace {
 constexpr qint64 kMaxAnswerBytes = qint64(1) << 20;
+}
+
+std::optional<qint64> boundedNumber(const QJsonValue &value, qint64 min, qint64 max)
+{
+    if (value.isDouble()) {
+        const double d = value.toDouble();
+        // Compared as doubles first: converting an out-of-range double is undefined.
+        if (!std::isfinite(d) || d < double(min) || d > double(max))
+            return std::nullopt;
+        return qint64(d);
+    }
+    if (!value.isString())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 n = value.toString().trimmed().toLongLong(&ok);
+    if (!ok || n < min || n > max)
+        return std::nullopt;
+    return n;
 }
 
 QString OAuthReply::firstLine(const QString &description)

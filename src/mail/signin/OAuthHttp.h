@@ -6,7 +6,9 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
+class QJsonValue;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -27,6 +29,11 @@ struct OAuthReply {
     // The first line of a service's error description, without its closing full stop.
     static QString firstLine(const QString &description);
 };
+
+// A whole number that a service sends as a JSON number or as a numeric
+// string, when it lies within [min, max]; nothing when it is absent, not a
+// number or out of range. A fraction is cut off.
+std::optional<qint64> boundedNumber(const QJsonValue &value, qint64 min, qint64 max);
 
 // Form posts and JSON gets for the sign-in flows, each waited for in a local
 // event loop (see waitUntil) with a time-out and an abort check. Answers larger

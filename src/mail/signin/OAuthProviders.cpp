@@ -121,6 +121,23 @@ bool isAllowedOAuthUrl(const QUrl &url)
     return !address.isNull() && address.isLoopback();
 }
 
+QString normalisedAuthority(const QString &authority)
+{
+    QUrl url(authority.trimmed());
+    if (!url.isValid() || url.host().isEmpty())
+        return authority.trimmed();
+    url.setScheme(url.scheme().toLower());
+    url.setHost(url.host().toLower());
+    if ((url.scheme() == QLatin1String("https") && url.port() == 443)
+        || (url.scheme() == QLatin1String("http") && url.port() == 80))
+        url.setPort(-1);
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path);
+    return url.toString(QUrl::FullyEncoded);
+}
+
 bool resolveOAuthEndpoints(const OAuthProvider &provider, const QString &authorityOverride, OAuthEndpoints *out,
                            QString *error)
 {

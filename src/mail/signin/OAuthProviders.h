@@ -51,6 +51,10 @@ struct OAuthEndpoints {
 // address (127.0.0.0/8, ::1, localhost).
 bool isAllowedOAuthUrl(const QUrl &url);
 
+// An authority as one text, the same however it was written: scheme and host
+// in lower case, the scheme's default port left out, no trailing "/".
+QString normalisedAuthority(const QString &authority);
+
 // The endpoints of `provider` under `authorityOverride` (empty: the provider's
 // own authority). False with *error set when an address is missing or not
 // allowed. Providers with discovery cannot be resolved here (see OAuthClient).

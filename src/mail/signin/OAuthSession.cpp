@@ -1,7 +1,9 @@
 #include "mail/signin/OAuthSession.h"
 
 #include "mail/signin/OAuthFlows.h"
+#include "mail/signin/OAuthProviders.h"
 #include "mail/signin/Sasl.h"
+#include "mail/signin/SignInUi.h"
 #include "mail/signin/TokenCommand.h"
 #include "mail/signin/TokenStore.h"
 
@@ -21,8 +23,9 @@ QHash<QString, OAuthSession::Cached *> &OAuthSession::memory()
     return m;
 }
 
-OAuthSession::OAuthSession(OAuthSettings settings, QString account)
-    : settings_(std::move(settings)), account_(std::move(account))
+OAuthSession::OAuthSession(OAuthSettings settings, QString account, SignInUi &ui)
+    : notice([&ui](const QString &text) { ui.notice(text); }), settings_(std::move(settings)),
+      account_(std::move(account)), ui_(ui)
 {}
 
 OAuthSession::~OAuthSession() = default;
@@ -33,16 +36,53 @@ void OAuthSession::clearMemory()
     memory().clear();
 }
 
+QString OAuthSession::authority() const
+{
+    if (!settings_.authority.trimmed().isEmpty())
+        return settings_.authority.trimmed();
+    const OAuthProvider *p = findOAuthProvider(settings_.provider);
+    return p ? p->authority : QString();
+}
+
 QString OAuthSession::storeKey() const
 {
-    return tokenStoreKey(settings_.provider.toLower(), settings_.clientId, account_);
+    return tokenStoreKey(settings_.provider.toLower(), authority(), settings_.clientId, account_);
+}
+
+QString OAuthSession::legacyStoreKey() const
+{
+    return legacyTokenStoreKey(settings_.provider.toLower(), settings_.clientId, account_);
+}
+
+bool OAuthSession::providersOwnAuthority() const
+{
+    const OAuthProvider *p = findOAuthProvider(settings_.provider);
+    return p && !p->authority.isEmpty() && normalisedAuthority(authority()) == normalisedAuthority(p->authority);
+}
+
+QString OAuthSession::storedRefreshToken()
+{
+    TokenStore *s = store();
+    if (!s)
+        return {};
+    QString token = s->load(storeKey());
+    // An entry of an earlier version has no authority in its key. It can only
+    // have come from the provider's own service, so it moves to that
+    // authority's key; under any other authority it is not used.
+    if (token.isEmpty() && providersOwnAuthority()) {
+        token = s->load(legacyStoreKey());
+        if (!token.isEmpty()) {
+            s->save(storeKey(), token);
+            s->remove(legacyStoreKey());
+        }
+    }
+    return token;
 }
 
 OAuthSession::Cached &OAuthSession::cached()
 {
     // The authority is part of the key: a token of one service is no use at another.
-    const QString key = storeKey() + QLatin1Char('|') + settings_.authority;
-    Cached *&c = memory()[key];
+    Cached *&c = memory()[storeKey()];
     if (!c)
         c = new Cached;
     return *c;
@@ -71,6 +111,8 @@ bool OAuthSession::fromCommand(QString *token)
     if (status)
         status(QStringLiteral("Running the token command..."));
     const TokenCommandResult r = runTokenCommand(settings_.tokenCommand, settings_.requestTimeoutMs, aborted);
+    if (!r.log.isEmpty() && log)
+        log(QStringLiteral("The token command wrote: ") + r.log);
     if (!r.ok)
         return fail(r.aborted ? OAuthFailure::Cancelled : OAuthFailure::Setup, r.error);
     if (!sasl::isBearerToken(r.token))
@@ -107,12 +149,12 @@ bool OAuthSession::renewOrSignIn(QString *token)
 {
     Cached &c = cached();
     c.accessToken.clear();
-    OAuthFlows flows(settings_, account_, aborted, status);
+    OAuthFlows flows(settings_, account_, aborted, status, ui_);
     if (!flows.prepare())
         return fail(flows.failure(), flows.error());
     QString refresh = c.refreshToken;
-    if (refresh.isEmpty() && store())
-        refresh = store()->load(storeKey());
+    if (refresh.isEmpty())
+        refresh = storedRefreshToken();
     OAuthTokens t;
     if (!refresh.isEmpty()) {
         if (flows.refresh(refresh, &t))
@@ -152,11 +194,15 @@ void OAuthSession::forget()
     cached() = Cached();
     // An entry of an earlier run that remembered goes too; quietly when there
     // is no keychain, as this run never asked for one.
+    const auto removeFrom = [this](TokenStore &s) {
+        s.remove(storeKey());
+        s.remove(legacyStoreKey());
+    };
     if (store_) {
-        store_->remove(storeKey());
+        removeFrom(*store_);
     } else if (settings_.useKeychain) {
         KeychainTokenStore quiet;
-        quiet.remove(storeKey());
+        removeFrom(quiet);
     }
 }
 

@@ -9,6 +9,7 @@
 
 namespace vc {
 
+class SignInUi;
 class TokenStore;
 
 // Keeps one account signed in: hands out access tokens, renews them with the
@@ -20,15 +21,21 @@ class TokenStore;
 // access token instead.
 class OAuthSession {
 public:
-    OAuthSession(OAuthSettings settings, QString account);
+    // `ui` (not owned) shows what the person signing in must see or do; it
+    // outlives the session.
+    OAuthSession(OAuthSettings settings, QString account, SignInUi &ui);
     ~OAuthSession();
 
     // Stop, Disconnect: true cancels any wait.
     std::function<bool()> aborted;
     // What is happening, for the status line ("Waiting for sign-in in your browser...").
     std::function<void(const QString &)> status;
-    // Things to tell the user once (no keychain service).
+    // Things to tell the user once (no keychain service); the UI's notice
+    // unless replaced.
     std::function<void(const QString &)> notice;
+    // What belongs in the fetch log only: the token command's standard error,
+    // already redacted.
+    std::function<void(const QString &)> log;
     // Replaces the system keychain (tests); not owned.
     void setTokenStore(TokenStore *store) { store_ = store; }
 
@@ -58,11 +65,16 @@ private:
     bool renewOrSignIn(QString *token);
     bool keep(const OAuthTokens &t, QString *token);
     TokenStore *store();
+    QString authority() const;  // the one the settings give, else the provider's
     QString storeKey() const;
+    QString legacyStoreKey() const;
+    bool providersOwnAuthority() const;
+    QString storedRefreshToken();  // from the keychain, an older entry moved first
     bool fail(OAuthFailure failure, const QString &text);
 
     OAuthSettings settings_;
     QString account_;
+    SignInUi &ui_;
     TokenStore *store_ = nullptr;
     std::unique_ptr<TokenStore> ownStore_;
     QString error_;

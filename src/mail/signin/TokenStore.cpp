@@ -1,6 +1,7 @@
 #include "mail/signin/TokenStore.h"
 
 #include "core/Product.h"
+#include "mail/signin/OAuthProviders.h"
 #include "mail/signin/SignInWait.h"
 
 #include <QEventLoop>
@@ -31,7 +32,14 @@ bool runJob(QKeychain::Job *job, int timeoutMs)
 
 }  // namespace
 
-QString tokenStoreKey(const QString &provider, const QString &clientId, const QString &account)
+QString tokenStoreKey(const QString &provider, const QString &authority, const QString &clientId,
+                      const QString &account)
+{
+    return QStringLiteral("oauth2:%1:%2:%3:%4")
+        .arg(provider, normalisedAuthority(authority), clientId, account.trimmed().toLower());
+}
+
+QString legacyTokenStoreKey(const QString &provider, const QString &clientId, const QString &account)
 {
     return QStringLiteral("oauth2:%1:%2:%3").arg(provider, clientId, account.trimmed().toLower());
 }
@@ -47,6 +55,11 @@ QString KeychainTokenStore::unavailableText()
         .arg(product::kAppTitle);
 }
 
+bool KeychainTokenStore::noticeGiven()
+{
+    return g_noticeGiven;
+}
+
 void KeychainTokenStore::resetNotice()
 {
     g_noticeGiven = false;
@@ -55,10 +68,11 @@ void KeychainTokenStore::resetNotice()
 void KeychainTokenStore::unavailable()
 {
     available_ = false;
-    if (!g_noticeGiven) {
+    // A store without a notice (one that only forgets) leaves the notice to
+    // the next store that has one.
+    if (!g_noticeGiven && notice_) {
         g_noticeGiven = true;
-        if (notice_)
-            notice_(unavailableText());
+        notice_(unavailableText());
     }
 }
 

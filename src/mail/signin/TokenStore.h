@@ -32,6 +32,8 @@ public:
     bool available() const { return available_; }
     // The text of that notice.
     static QString unavailableText();
+    // Whether the notice was given in this run already.
+    static bool noticeGiven();
     // Forgets that the notice was given (tests).
     static void resetNotice();
 
@@ -43,8 +45,14 @@ private:
     bool available_ = true;
 };
 
-// The key of an account's refresh token: "oauth2:<provider>:<client id>:<account>"
-// (account in lower case).
-QString tokenStoreKey(const QString &provider, const QString &clientId, const QString &account);
+// The key of an account's refresh token:
+// "oauth2:<provider>:<authority>:<client id>:<account>" (the authority
+// normalised, the account in lower case). A token is only ever sent back to
+// the authority that issued it.
+QString tokenStoreKey(const QString &provider, const QString &authority, const QString &clientId,
+                      const QString &account);
+// The key earlier versions used, without the authority:
+// "oauth2:<provider>:<client id>:<account>".
+QString legacyTokenStoreKey(const QString &provider, const QString &clientId, const QString &account);
 
 }  // namespace vc

@@ -1,0 +1,152 @@
+// The folder walk: sign-in, select, one fetch per message, each message
+// delivered once to the observers.
+#include "extract/FolderWalk.h"
+
+#include "core/AppError.h"
+#include "core/Yield.h"
+#include "extract/SignInStep.h"
+#include "mail/ImapComponent.h"
+
+namespace vc {
+
+namespace {
+
+// The special-use attribute of the folder that stands for one of the
+// program's fixed folder names on accounts that name it differently.
+QString specialUseFor(const QString &folderName)
+{
+    static const struct {
+        const char16_t *name;
+        const char16_t *flag;
+    } map[] = {{u"Sent", u"\\Sent"}, {u"Drafts", u"\\Drafts"}, {u"Junk", u"\\Junk"}, {u"Deleted", u"\\Trash"}};
+    for (const auto &m : map) {
+        if (folderName.compare(QString::fromUtf16(m.name), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf16(m.flag);
+    }
+    return {};
+}
+
+}  // namespace
+
+QString progressText(qint64 current, qint64 total)
+{
+    return QStringLiteral("Reading mail %1 of %2").arg(current).arg(total);
+}
+
+ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName)
+{
+    ImapResult<MailboxStatus> selected = imap.SelectMailbox(folderName);
+    const QString flag = selected ? QString() : specialUseFor(folderName);
+    if (flag.isEmpty())
+        return selected;
+    const ImapResult<MailboxList> boxes = imap.ListMailboxes(QString(), QStringLiteral("*"));
+    if (!boxes)
+        return selected;
+    for (int i = 0; i < boxes->Count(); ++i) {
+        if (boxes->HasFlag(i, flag))
+            return imap.SelectMailbox(boxes->GetName(i));
+    }
+    return selected;
+}
+
+FolderWalk::FolderWalk(SignInStep &signIn, QString folder, QList<WalkObserver *> observers,
+                       std::function<bool()> stopping)
+    : signIn_(signIn), imap_(&signIn.component()), folder_(std::move(folder)), observers_(std::move(observers)),
+      stopping_(std::move(stopping))
+{}
+
+ImapComponent &FolderWalk::imap()
+{
+    if (!imap_)
+        raise(err::ObjectNotSet);
+    return *imap_;
+}
+
+bool FolderWalk::begin(WalkOutcome &out)
+{
+    if (StepResult<void> signedIn = signIn_.run(); !signedIn) {
+        out.end = WalkOutcome::End::ConnectFailed;
+        out.failure = signedIn.fault();
+        return false;
+    }
+    const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
+    if (!selected) {
+        out.end = WalkOutcome::End::SelectFailed;
+        out.failure = signIn_.faultOf(RunStage::Select, selected.fault());
+        return false;
+    }
+    stats_.uidValidity = selected->uidValidity;
+    stats_.count = imap().NumMessages();
+    return true;
+}
+
+WalkOutcome FolderWalk::run(qint64 first, qint64 last)
+{
+    stats_ = WalkStats();
+    WalkOutcome out;
+    if (!begin(out))
+        return out;
+    // Both bounds are read once; a 64-bit counter keeps a last number of
+    // INT_MAX from wrapping around.
+    last_ = last;
+    stats_.asked = qMax<qint64>(0, last - first + 1);
+    out.end = WalkOutcome::End::Completed;
+    for (qint64 n = first; n <= last; ++n) {
+        yieldToEvents();
+        current_ = n;
+        out.lastVisited = n;
+        ImapResult<MailRecord> email = imap().FetchSingle(int(n), false);
+        exchanged();
+        if (!email) {
+            const Resume resume = afterFailedFetch(email.fault().kind, n);
+            if (resume == Resume::End) {
+                out.end = stopping_() ? WalkOutcome::End::Stopped : WalkOutcome::End::Broken;
+                break;
+            }
+            if (resume == Resume::Again)
+                --n;
+            continue;
+        }
+        stats_.failedInRow = 0;
+        if (stopping_()) {
+            out.end = WalkOutcome::End::Stopped;
+            break;
+        }
+        deliver(*email, n, first);
+        yieldToEvents();
+    }
+    if (out.end == WalkOutcome::End::Completed && stopping_())
+        out.end = WalkOutcome::End::Stopped;
+    out.stats = stats_;
+    return out;
+}
+
+void FolderWalk::deliver(MailRecord &record, qint64 n, qint64 first)
+{
+    ++stats_.read;
+    record.uID = int(n);
+    record.folder = folder_;
+    record.uidValidity = stats_.uidValidity;
+    record.position = n - first + 1;
+    record.total = stats_.asked;
+    for (WalkObserver *o : observers_)
+        o->delivered(record);
+}
+
+void FolderWalk::exchanged()
+{
+    const QString text = imap().LastErrorText();
+    for (WalkObserver *o : observers_)
+        o->exchanged(text);
+}
+
+void FolderWalk::percentDone(int percent)
+{
+    if (current_ == 0)
+        return;  // not fetching yet
+    const RunProgress p{percent, int(current_), int(last_), progressText(current_, last_)};
+    for (WalkObserver *o : observers_)
+        o->progress(p);
+}
+
+}  // namespace vc

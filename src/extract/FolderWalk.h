@@ -1,0 +1,114 @@
+#pragma once
+#include "core/MailRecord.h"
+#include "extract/StepFault.h"
+#include "mail/ImapComponent.h"
+#include "mail/ImapResponses.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace vc {
+
+class SignInStep;
+
+// Where a walk stands while a message is fetched.
+struct RunProgress {
+    int percent = 0;  // the component's percentage of the current fetch
+    int current = 0;  // the message being fetched
+    int total = 0;    // the last message of the walk
+    QString text;     // "Reading mail n of m"
+};
+
+// "Reading mail n of m": the message being read and the last one of the walk.
+QString progressText(qint64 current, qint64 total);
+
+// What a walk tells as it goes, in this order for each message: the exchange
+// with the server (its record), the progress of the fetch, the message.
+class WalkObserver {
+public:
+    virtual ~WalkObserver() = default;
+    // The walk asked the server something (a fetch, a reconnect, the count
+    // again); `lastError` is the component's last-error text after it.
+    virtual void exchanged(const QString &lastError) {}
+    virtual void progress(const RunProgress &progress) {}
+    // One message, delivered once: source fields, position and total filled in.
+    virtual void delivered(const MailRecord &record) {}
+};
+
+// What a walk did.
+struct WalkStats {
+    qint64 asked = 0;            // messages from the first number to the last
+    qint64 read = 0;             // messages delivered
+    int reconnects = 0;          // reconnect attempts made
+    bool folderChanged = false;  // a reconnect found another UIDVALIDITY or fewer messages
+    QString endReason;           // why the walk ended before its last message
+    int failedInRow = 0;         // fetches in a row that found no message
+    quint32 uidValidity = 0;
+    int count = 0;    // the folder's message count when the walk began
+    QString logPath;  // where the fetch log went
+    qint64 unread() const { return asked - read; }
+};
+
+// How a walk ended.
+struct WalkOutcome {
+    enum class End { Completed, Stopped, ConnectFailed, SelectFailed, Broken };
+    End end = End::Completed;
+    WalkStats stats;
+    std::optional<StepFault> failure;  // ConnectFailed, SelectFailed
+    qint64 lastVisited = 0;            // the number of the last message asked for
+};
+
+// Selects `folderName`, or, when the server refuses that name, the folder that
+// carries the special-use attribute (RFC 6154) standing for it: "\Sent" for
+// Sent, "\Drafts", "\Junk", "\Trash" for Deleted. The first folder with the
+// attribute is taken. A name without a stand-in fails with its own answer.
+ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName);
+
+// One walk over messages `first` to `last` of a folder: a fresh sign-in, the
+// folder selected, then one fetch per message in ascending order. A fetch that
+// fails is retried on a new connection when the line was lost (at most
+// kMaxReconnects times per walk), skipped when the message broke the stream,
+// and the walk ends with a reason when nothing more can come.
+class FolderWalk {
+public:
+    static constexpr int kMaxReconnects = 3;
+
+    // `stopping` is asked after every fetch; true ends the walk (the message in
+    // hand is not delivered). The observers hear of everything, in list order.
+    FolderWalk(SignInStep &signIn, QString folder, QList<WalkObserver *> observers, std::function<bool()> stopping);
+
+    // Before the k-th reconnect the walk pauses firstPauseMs * 2^(k-1).
+    void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
+    WalkOutcome run(qint64 first, qint64 last);
+    // The component's percentage of the fetch in hand.
+    void percentDone(int percent);
+
+private:
+    enum class Resume { Next, Again, End };  // after a failed fetch
+    bool begin(WalkOutcome &out);            // sign-in and select; false with the failure set
+    void deliver(MailRecord &record, qint64 n, qint64 first);
+    void exchanged();
+    Resume afterFailedFetch(ImapFailure kind, qint64 n);  // WalkRecovery.cpp
+    bool reconnect(const QString &why);
+    bool pauseBeforeReconnect(int attempt);
+    Resume recount(qint64 n);
+
+    // The component, which must not go away during the walk: AppError
+    // "Object variable ... not set" if it does.
+    ImapComponent &imap();
+
+    SignInStep &signIn_;
+    QPointer<ImapComponent> imap_;
+    QString folder_;
+    QList<WalkObserver *> observers_;
+    std::function<bool()> stopping_;
+    int reconnectPauseMs_ = 1000;
+    WalkStats stats_;
+    qint64 current_ = 0, last_ = 0;
+};
+
+}  // namespace vc
