@@ -193,6 +193,11 @@ int cliMain(const QStringList &args)
     installInterruptHandler();
     ImapClient client;
     client.configure(parsed.options.config);
+    // The rules read the plain-text body only: a message's HTML part is not
+    // decoded when it has a plain-text one.
+    DecodeNeeds needs;
+    needs.htmlBody = false;
+    client.setDecodeNeeds(needs);
     const int status = runExtraction(parsed.options, client, password);
     client.Disconnect();
     setDialogs(previous);
