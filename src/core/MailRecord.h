@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -21,6 +22,10 @@ struct AttachmentInfo {
     qint64 size = 0;      // decoded bytes
     QString text;         // its text, when the run asked for attachment text and the kind has text
     QString problem;      // why no text could be taken ("the PDF is encrypted"); empty otherwise
+    // Its decoded bytes, only while a run that saves attachments holds them
+    // between the decoder and the save; the run empties it before anything
+    // else sees the record.
+    QByteArray bytes;
 };
 
 // One message as the walk delivers it: the eight values the listing handler

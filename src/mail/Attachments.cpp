@@ -212,6 +212,7 @@ private:
     {
         return needs_.attachmentBytes && (!needs_.attachmentBytes.wants || needs_.attachmentBytes.wants(info));
     }
+    bool keeps(const AttachmentInfo &info) const { return needs_.keepBytes && needs_.keepBytes(info); }
 
     void part(GMimePart *part)
     {
@@ -220,7 +221,8 @@ private:
         info.contentType = contentTypeOf(GMIME_OBJECT(part));
         const TextKind kind = kindOf(info.contentType, info.name);
         const bool wantText = needs_.attachmentText && kind != TextKind::None;
-        const bool wantBytes = sinkWants(info);
+        const bool keep = keeps(info);
+        const bool wantBytes = sinkWants(info) || keep;
         if (!wantText && !wantBytes) {
             GMimeDataWrapper *content = g_mime_part_get_content(part);
             info.size = content ? decodedSize(content) : 0;
@@ -230,7 +232,7 @@ private:
         QByteArray bytes;
         const bool held = decodedBytes(part, wantBytes ? std::numeric_limits<qint64>::max() : kAttachmentTextMaxBytes,
                                        &bytes, &info.size);
-        if (wantBytes && held)
+        if (wantBytes && held && sinkWants(info))
             needs_.attachmentBytes.take(info, bytes);
         if (wantText) {
             if (!held || info.size > kAttachmentTextMaxBytes)
@@ -238,6 +240,8 @@ private:
             else
                 readText(kind, bytes, GMIME_OBJECT(part), info);
         }
+        if (keep && held)
+            info.bytes = std::move(bytes);
         add(std::move(info));
     }
 
@@ -256,7 +260,9 @@ private:
         }
         info.contentType = contentTypeOf(object);
         const bool wantText = needs_.attachmentText;
-        const bool wantBytes = sinkWants(info);
+        const bool keep = keeps(info);
+        const bool toSink = sinkWants(info);
+        const bool wantBytes = toSink || keep;
         if (!message) {
             add(std::move(info));
             return;
@@ -273,7 +279,7 @@ private:
         const QByteArray raw = bytesOf(sink.get());
         sink.reset();
         info.size = raw.size();
-        if (wantBytes)
+        if (toSink)
             needs_.attachmentBytes.take(info, raw);
         if (wantText) {
             if (info.size > kAttachmentTextMaxBytes)
@@ -281,6 +287,8 @@ private:
             else
                 info.text = messageText(raw, needs_);
         }
+        if (keep)
+            info.bytes = raw;
         add(std::move(info));
     }
 

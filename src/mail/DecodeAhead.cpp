@@ -27,7 +27,7 @@ void DecodeAhead::start(int number, const QByteArray &raw)
         return;
     Job job;
     job.raw = raw;
-    job.result = QtConcurrent::run(&pool_, [raw] { return decodeMessage(raw); });
+    job.result = QtConcurrent::run(&pool_, [raw, needs = needs_] { return decodeMessage(raw, needs); });
     bytes_ += raw.size();
     jobs_.emplace(number, std::move(job));
 }

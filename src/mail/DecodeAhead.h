@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/ImapComponent.h"
+#include "mail/MimeDecode.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -27,6 +28,9 @@ public:
     DecodeAhead &operator=(const DecodeAhead &) = delete;
 
     void setLimit(qint64 bytes) { limit_ = qMax<qint64>(1, bytes); }
+    // What the messages started from now on are decoded into.
+    void setNeeds(const DecodeNeeds &needs) { needs_ = needs; }
+    const DecodeNeeds &needs() const { return needs_; }
     qint64 limit() const { return limit_; }
 
     // Whether a raw message of `size` bytes may start now.
@@ -55,6 +59,7 @@ private:
     qint64 bytes_ = 0;
     qint64 handedOut_ = 0;
     qint64 limit_;
+    DecodeNeeds needs_;
     QThreadPool pool_;
 };
 

@@ -71,6 +71,8 @@ public:
     ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
+    // Messages read ahead and not yet handed out are decoded afresh.
+    void setDecodeNeeds(const DecodeNeeds &needs) override;
 
     // The kind of failure of the last operation (None after a success); the
     // operations' results carry the same.
