@@ -265,6 +265,9 @@ cmdline::Program program(State *s)
          {QStringLiteral("The link of every unsubscribe line in Junk, with progress"),
           QStringLiteral("vellumcast-cli --user me@example.org --folder Junk --rule between --start 'remove=' "
                          "--end '\"' --progress")},
+         {QStringLiteral("The total line of every PDF invoice in Invoices, the PDFs saved in invoices/"),
+          QStringLiteral("vellumcast-cli --user me@example.org --folder Invoices --attachments --rule containing "
+                         "--text Total --save-attachments invoices --attachment-glob '*.pdf'")},
          {QStringLiteral("An Outlook.com account: OAuth 2.0 with a code to enter in any browser"),
           QStringLiteral("VC_OAUTH_CLIENT_ID=<your app's client ID> vellumcast-cli --user me@outlook.com")}},
     };
