@@ -41,8 +41,8 @@ MailRecord record(quint32 uid, int bodyLines = 20, quint32 uidValidity = 700)
     r.ReceivedDate = vc::dateToText(r.date);
     r.headers = {{QStringLiteral("From"), r.From}, {QStringLiteral("X-Note"), QStringLiteral("é\tx")}};
     r.attachments = {
-        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), 1234, QStringLiteral("pdf text"), QString(), {}},
-        {QString(), QStringLiteral("image/png"), 9, QString(), QStringLiteral("no text"), {}}};
+        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), 1234, QStringLiteral("pdf text"), QString()},
+        {QString(), QStringLiteral("image/png"), 9, QString(), QStringLiteral("no text")}};
     r.gmailLabels = {QStringLiteral("\\Inbox"), QStringLiteral("Big Clients")};
     return r;
 }
