@@ -22,10 +22,6 @@ struct AttachmentInfo {
     qint64 size = 0;      // decoded bytes
     QString text;         // its text, when the run asked for attachment text and the kind has text
     QString problem;      // why no text could be taken ("the PDF is encrypted"); empty otherwise
-    // Its decoded bytes, only while a run that saves attachments holds them
-    // between the decoder and the save; the run empties it before anything
-    // else sees the record.
-    QByteArray bytes;
 };
 
 // One message as the walk delivers it: the eight values the listing handler
@@ -52,6 +48,10 @@ struct MailRecord {
     // The attachments in message order (names and types always; their text
     // only when the run asked for it).
     QList<AttachmentInfo> attachments;
+    // The decoded bytes of attachments (same index; null where not held), only
+    // while a run that saves attachments holds them between the decoder and the
+    // save; the run empties it before anything else sees the record.
+    QList<QByteArray> heldAttachmentBytes;
     QStringList gmailLabels;  // X-GM-LABELS, when the server has them and the run asked
 
     // The walk's progress when the message was delivered: it is `position` of

@@ -39,22 +39,24 @@ DecodeNeeds AttachmentStep::needs() const
 void AttachmentStep::handle(MailRecord &record)
 {
     const quint32 id = record.uid != 0 ? record.uid : quint32(qMax(0, record.uID));
-    for (AttachmentInfo &a : record.attachments) {
+    for (qsizetype i = 0; i < record.attachments.size(); ++i) {
+        const AttachmentInfo &a = record.attachments[i];
+        const QByteArray bytes = record.heldAttachmentBytes.value(i);
         if (!a.problem.isEmpty()) {
             ++textProblems_;
             log(QStringLiteral("message %1: attachment %2: %3").arg(id).arg(a.name, a.problem));
         }
-        if (!request_.saver || a.bytes.isNull())
+        if (!request_.saver || bytes.isNull())
             continue;
         QString error;
-        if (!request_.saver->save(id, a.name, a.bytes, &error).isEmpty()) {
+        if (!request_.saver->save(id, a.name, bytes, &error).isEmpty()) {
             ++saved_;
         } else {
             ++saveFailures_;
             log(QStringLiteral("message %1: attachment not saved: %2").arg(id).arg(error));
         }
-        a.bytes = QByteArray();
     }
+    record.heldAttachmentBytes.clear();
 }
 
 void AttachmentStep::log(const QString &text)

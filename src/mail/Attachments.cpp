@@ -219,9 +219,7 @@ private:
             else
                 readText(kind, bytes, GMIME_OBJECT(part), info);
         }
-        if (keep && held)
-            info.bytes = std::move(bytes);
-        add(std::move(info));
+        add(std::move(info), keep && held ? std::move(bytes) : QByteArray());
     }
 
     void attachedMessage(GMimeMessagePart *part)
@@ -266,9 +264,7 @@ private:
             else
                 info.text = messageText(raw, needs_);
         }
-        if (keep)
-            info.bytes = raw;
-        add(std::move(info));
+        add(std::move(info), keep ? raw : QByteArray());
     }
 
     void readText(TextKind kind, const QByteArray &bytes, GMimeObject *object, AttachmentInfo &info)
@@ -288,8 +284,12 @@ private:
         }
     }
 
-    void add(AttachmentInfo info)
+    void add(AttachmentInfo info, QByteArray held = QByteArray())
     {
+        if (!held.isNull()) {
+            record_.heldAttachmentBytes.resize(record_.attachments.size());
+            record_.heldAttachmentBytes.append(std::move(held));
+        }
         if (needs_.attachmentText && (!info.text.isEmpty() || !info.problem.isEmpty())) {
             QString &body = record_.PlainTextBody;
             if (!body.isEmpty() && !body.endsWith(QLatin1String("\r\n")))

@@ -22,7 +22,7 @@ struct DecodeNeeds {
     bool attachmentText = false;
     AttachmentSink attachmentBytes = {};
     // Asked with the name and content type of each attachment: true keeps its
-    // decoded bytes in AttachmentInfo::bytes (for whoever saves it once the
+    // decoded bytes in MailRecord::heldAttachmentBytes (for whoever saves it once the
     // message's UID is known). Called on the decoding thread; turns the list on.
     std::function<bool(const AttachmentInfo &)> keepBytes = {};
 
