@@ -201,7 +201,8 @@ private:
         const TextKind kind = kindOf(info.contentType, info.name);
         const bool wantText = needs_.attachmentText && kind != TextKind::None;
         const bool keep = keeps(info);
-        const bool wantBytes = sinkWants(info) || keep;
+        const bool toSink = sinkWants(info);
+        const bool wantBytes = toSink || keep;
         if (!wantText && !wantBytes) {
             GMimeDataWrapper *content = g_mime_part_get_content(part);
             info.size = content ? decodedSize(content) : 0;
@@ -211,7 +212,7 @@ private:
         QByteArray bytes;
         const bool held = decodedBytes(part, wantBytes ? std::numeric_limits<qint64>::max() : kAttachmentTextMaxBytes,
                                        &bytes, &info.size);
-        if (wantBytes && held && sinkWants(info))
+        if (toSink && held)
             needs_.attachmentBytes.take(info, bytes);
         if (wantText) {
             if (!held || info.size > kAttachmentTextMaxBytes)
