@@ -193,6 +193,31 @@ QList<cmdline::Option> outputOptions(State *s)
     };
 }
 
+QList<cmdline::Option> attachmentOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        flag(QStringLiteral("attachments"),
+             QStringLiteral("the rules also search the text of each attachment (text,\nCSV, HTML, PDF, attached "
+                            "messages), after the body,\neach introduced by a line \"--- attachment NAME ---\""),
+             &o.attachments),
+        text(QStringLiteral("save-attachments"), QStringLiteral("DIR"),
+             QStringLiteral("write the attachments of every message read into DIR as\nUID-NAME (safe names, "
+                            "existing files never replaced)"),
+             QStringLiteral("invoices"), &o.saveAttachments, true),
+        {QStringLiteral("attachment-glob"), QStringLiteral("PATTERN"),
+         QStringLiteral("save only attachments whose name matches PATTERN (may be\ngiven again; letter case does "
+                        "not matter)"),
+         QStringLiteral("'*.pdf'"),
+         [&o](const QString &v) {
+             if (v.trimmed().isEmpty())
+                 return QStringLiteral("option --attachment-glob needs a value");
+             o.attachmentGlobs << v;
+             return QString();
+         }},
+    };
+}
+
 cmdline::Program program(State *s)
 {
     Options &o = s->o;
@@ -218,6 +243,7 @@ cmdline::Program program(State *s)
     rows += connectionOptions(o.config);
     rows += ruleOptions(s);
     rows += outputOptions(s);
+    rows += attachmentOptions(s);
     return {
         QLatin1String(kProgramName),
         QStringLiteral("--user NAME [OPTION]..."),
@@ -239,6 +265,9 @@ cmdline::Program program(State *s)
          {QStringLiteral("The link of every unsubscribe line in Junk, with progress"),
           QStringLiteral("vellumcast-cli --user me@example.org --folder Junk --rule between --start 'remove=' "
                          "--end '\"' --progress")},
+         {QStringLiteral("The total line of every PDF invoice in Invoices, the PDFs saved in invoices/"),
+          QStringLiteral("vellumcast-cli --user me@example.org --folder Invoices --attachments --rule containing "
+                         "--text Total --save-attachments invoices --attachment-glob '*.pdf'")},
          {QStringLiteral("An Outlook.com account: OAuth 2.0 with a code to enter in any browser"),
           QStringLiteral("VC_OAUTH_CLIENT_ID=<your app's client ID> vellumcast-cli --user me@outlook.com")}},
     };
@@ -306,6 +335,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--user is required");
         else if (!s.o.passwordEnv.isEmpty() && !s.o.passwordFile.isEmpty())
             r.error = QStringLiteral("--password-env and --password-file exclude each other");
+        else if (!s.o.attachmentGlobs.isEmpty() && s.o.saveAttachments.isEmpty())
+            r.error = QStringLiteral("--attachment-glob is used only with --save-attachments");
         else if (s.o.rawCells && s.o.format != Format::Csv)
             r.error = QStringLiteral("--raw-cells is used only with --format csv");
         else

@@ -38,6 +38,11 @@ struct Options {
     QString errorLog;       // empty: the default error log
     bool rawCells = false;  // CSV cells that look like formulas stay as they are
     bool progress = false;
+    // Attachments: their text searched by the rules; the matching ones saved
+    // into a folder (every one when no glob is given).
+    bool attachments = false;
+    QString saveAttachments;
+    QStringList attachmentGlobs;
     bool help = false;
     bool version = false;
 };

@@ -5,6 +5,7 @@
 #include "core/Dialogs.h"
 #include "core/DialogsSignInUi.h"
 #include "core/SecretMemory.h"
+#include "extract/AttachmentSaver.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
@@ -25,9 +26,9 @@ namespace {
 class CliHost : public RunHost {
 public:
     CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
-            std::shared_ptr<OAuthSession> signIn)
+            std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver)
         : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
-          signIn_(std::move(signIn)),
+          signIn_(std::move(signIn)), saver_(saver),
           // The between rule without duplicates looks for each item among all
           // rows listed so far; every other rule lets rows go once written.
           keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
@@ -68,6 +69,7 @@ public:
         progress_.aside([&] { writer_.add(rows); });
     }
     bool stopRequested() override { return interruptRequested(); }
+    AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
 
 private:
     const Options &options_;
@@ -76,6 +78,7 @@ private:
     ProgressPrinter progress_;
     RowWriter &writer_;
     std::shared_ptr<OAuthSession> signIn_;
+    AttachmentSaver *saver_;
     bool keepListed_;
     QSet<QString> listed_;
     std::shared_ptr<clsChilkatIMAP> conn_;
@@ -148,6 +151,35 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
     return std::nullopt;
 }
 
+// The folder of --save-attachments, opened; null without the option. *error:
+// why it cannot be used.
+std::unique_ptr<AttachmentSaver> openAttachmentFolder(const Options &o, QString *error)
+{
+    if (o.saveAttachments.isEmpty())
+        return nullptr;
+    auto saver = std::make_unique<AttachmentSaver>(o.saveAttachments, o.attachmentGlobs);
+    if (!saver->open(error))
+        return nullptr;
+    return saver;
+}
+
+// What the run did with attachments, on standard error; a failed save makes a
+// run that would have completed end with status 1.
+int noteAttachments(const RunOutcome &outcome, int status)
+{
+    if (outcome.attachmentTextProblems > 0)
+        dialogs().messageBox(QStringLiteral("%1 attachment(s) gave no text or only part of it; the error log says "
+                                            "which and why.")
+                                 .arg(outcome.attachmentTextProblems));
+    if (outcome.attachmentSaveFailures == 0)
+        return status;
+    dialogs().messageBox(QStringLiteral("%1 attachment(s) could not be saved (%2 saved); the error log says which "
+                                        "and why.")
+                             .arg(outcome.attachmentSaveFailures)
+                             .arg(outcome.attachmentsSaved));
+    return status == exitcode::Completed ? exitcode::Failure : status;
+}
+
 }  // namespace
 
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
@@ -159,17 +191,22 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         printError(error);
         return exitcode::Usage;
     }
+    const std::unique_ptr<AttachmentSaver> saver = openAttachmentFolder(options, &error);
+    if (!error.isEmpty()) {
+        printError(QStringLiteral("--save-attachments: ") + error);
+        return exitcode::Failure;
+    }
     RowWriter writer(options.format, options.output, sink, rowSafety(options, sink));
     if (!writer.open())
         return exitcode::Failure;
     RunOutcome outcome;
     {
-        CliHost host(options, component, password, writer, signIn);
+        CliHost host(options, component, password, writer, signIn, saver.get());
         outcome = ExtractEmail(host);
     }
     for (const QString &message : outcomeMessages(outcome))
         dialogs().messageBox(message);
-    const int status = exitStatus(outcome, interruptRequested());
+    const int status = noteAttachments(outcome, exitStatus(outcome, interruptRequested()));
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
         writer.discard();
         return status;

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -47,6 +48,10 @@ struct MailRecord {
     // The attachments in message order (names and types always; their text
     // only when the run asked for it).
     QList<AttachmentInfo> attachments;
+    // The decoded bytes of attachments (same index; null where not held), only
+    // while a run that saves attachments holds them between the decoder and the
+    // save; the run empties it before anything else sees the record.
+    QList<QByteArray> heldAttachmentBytes;
     QStringList gmailLabels;  // X-GM-LABELS, when the server has them and the run asked
 
     // The walk's progress when the message was delivered: it is `position` of

@@ -131,6 +131,7 @@ AttachmentSaver::AttachmentSaver(const QString &folder, const QStringList &globs
     for (const QString &glob : globs) {
         if (glob.trimmed().isEmpty())
             continue;
+        patterns_ << glob.trimmed();
         globs_ << QRegularExpression(QRegularExpression::wildcardToRegularExpression(glob.trimmed()),
                                      QRegularExpression::CaseInsensitiveOption);
     }

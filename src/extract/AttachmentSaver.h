@@ -31,6 +31,7 @@ public:
     // cannot be made or is not a writable folder; nothing is saved then.
     bool open(QString *error);
     QString folder() const { return folder_; }
+    QStringList globs() const { return patterns_; }
 
     // Whether an attachment of this name is saved.
     bool matches(const QString &name) const;
@@ -51,6 +52,7 @@ private:
 
     QString folder_;  // absolute and canonical once open
     bool open_ = false;
+    QStringList patterns_;
     QList<QRegularExpression> globs_;
     mutable QMutex mutex_;
     QStringList saved_;

@@ -19,8 +19,11 @@ public:
     {
         trap_(100, [&] { host_.setBusy(true); });
         trap_(102, [&] { host_.clearResults(); });
-        if (connect())
+        if (connect()) {
+            askForAttachments();
             countAndWalk();
+            doneWithAttachments();
+        }
         trap_(122, [&] { host_.setConnection(nullptr); });
         trap_(124, [&] { host_.resetProgress(); });
         trap_(126, [&] { host_.setBusy(false); });
@@ -60,6 +63,43 @@ private:
             }
         });
         return connected;
+    }
+
+    // The decoder is told what the run needs before the walk, and set back
+    // after it, so that the next run on the same component starts plain.
+    void askForAttachments()
+    {
+        trap_(107, [&] {
+            const AttachmentRequest request = host_.attachmentRequest();
+            if (!request.any())
+                return;
+            attachments_.emplace(request, object().ErrorLogPath());
+            if (ImapComponent *c = object().ChilkatIMAPObject()) {
+                // The attachments come on top of what the host asked the
+                // decoder for; what it asked for is given back after the walk.
+                if (const DecodeNeeds *before = c->decodeNeeds())
+                    needsBefore_ = *before;
+                DecodeNeeds needs = attachments_->needs();
+                needs.headers = needsBefore_.headers;
+                needs.htmlBody = needsBefore_.htmlBody;
+                needs.attachments = needs.attachments || needsBefore_.attachments;
+                needs.attachmentText = needs.attachmentText || needsBefore_.attachmentText;
+                c->setDecodeNeeds(needs);
+            }
+        });
+    }
+
+    void doneWithAttachments()
+    {
+        if (!attachments_)
+            return;
+        trap_(118, [&] {
+            out_.attachmentsSaved = attachments_->saved();
+            out_.attachmentSaveFailures = attachments_->saveFailures();
+            out_.attachmentTextProblems = attachments_->textProblems();
+            if (ImapComponent *c = object().ChilkatIMAPObject())
+                c->setDecodeNeeds(needsBefore_);
+        });
     }
 
     void countAndWalk()
@@ -105,12 +145,19 @@ private:
 
     // WalkObserver
     void progress(const RunProgress &p) override { host_.showProgress(p); }
+    void arriving(MailRecord &record) override
+    {
+        if (attachments_)
+            attachments_->handle(record);
+    }
     void delivered(const MailRecord &record) override { host_.messageDelivered(record); }
 
     RunHost &host_;
     ErrorTrap trap_{location::Form1::ExtractEmail};
     std::shared_ptr<clsChilkatIMAP> conn_;
     RunOutcome out_;
+    std::optional<AttachmentStep> attachments_;
+    DecodeNeeds needsBefore_;  // the decoder's needs before the attachments were added
 };
 
 }  // namespace

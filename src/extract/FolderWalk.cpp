@@ -130,6 +130,8 @@ void FolderWalk::deliver(MailRecord &record, qint64 n, qint64 first)
     record.position = n - first + 1;
     record.total = stats_.asked;
     for (WalkObserver *o : observers_)
+        o->arriving(record);
+    for (WalkObserver *o : observers_)
         o->delivered(record);
 }
 

@@ -35,6 +35,9 @@ public:
     // again); `lastError` is the component's last-error text after it.
     virtual void exchanged(const QString &lastError) {}
     virtual void progress(const RunProgress &progress) {}
+    // One message about to be delivered, source fields filled in: the one
+    // chance to change it (the run saves and drops held attachment bytes).
+    virtual void arriving(MailRecord &record) {}
     // One message, delivered once: source fields, position and total filled in.
     virtual void delivered(const MailRecord &record) {}
 };

@@ -25,6 +25,11 @@ struct RunOutcome {
     qint64 stoppedAt = 0;   // Stopped: the number of the last message asked for
     bool walked = false;    // the run reached its walk (which may have failed)
     int runTimeErrors = 0;  // steps that failed with a run-time error, each reported where it happened
+    // Attachments: files written, attachments that could not be saved, and
+    // attachments whose text could not be read (each also in the error log).
+    int attachmentsSaved = 0;
+    int attachmentSaveFailures = 0;
+    int attachmentTextProblems = 0;
 };
 
 }  // namespace vc

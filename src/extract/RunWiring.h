@@ -1,5 +1,6 @@
 #pragma once
 #include "extract/Account.h"
+#include "extract/AttachmentStep.h"
 #include "extract/clsChilkatIMAP.h"
 
 #include <QString>
@@ -32,6 +33,9 @@ public:
     virtual void showProgress(const RunProgress &progress) = 0;
     // One message of the walk, once; the host turns it into rows.
     virtual void messageDelivered(const MailRecord &record) = 0;
+
+    // What the run does with attachments (read at the start of a run).
+    virtual AttachmentRequest attachmentRequest() { return {}; }
 
     // What an OAuth 2.0 sign-in is doing ("Waiting for sign-in in your browser...").
     virtual void showSignInStatus(const QString &text) {}

@@ -191,6 +191,7 @@ private:
     {
         return needs_.attachmentBytes && (!needs_.attachmentBytes.wants || needs_.attachmentBytes.wants(info));
     }
+    bool keeps(const AttachmentInfo &info) const { return needs_.keepBytes && needs_.keepBytes(info); }
 
     void part(GMimePart *part)
     {
@@ -199,7 +200,9 @@ private:
         info.contentType = contentTypeOf(GMIME_OBJECT(part));
         const TextKind kind = kindOf(info.contentType, info.name);
         const bool wantText = needs_.attachmentText && kind != TextKind::None;
-        const bool wantBytes = sinkWants(info);
+        const bool keep = keeps(info);
+        const bool toSink = sinkWants(info);
+        const bool wantBytes = toSink || keep;
         if (!wantText && !wantBytes) {
             GMimeDataWrapper *content = g_mime_part_get_content(part);
             info.size = content ? decodedSize(content) : 0;
@@ -209,7 +212,7 @@ private:
         QByteArray bytes;
         const bool held = decodedBytes(part, wantBytes ? std::numeric_limits<qint64>::max() : kAttachmentTextMaxBytes,
                                        &bytes, &info.size);
-        if (wantBytes && held)
+        if (toSink && held)
             needs_.attachmentBytes.take(info, bytes);
         if (wantText) {
             if (!held || info.size > kAttachmentTextMaxBytes)
@@ -217,7 +220,7 @@ private:
             else
                 readText(kind, bytes, GMIME_OBJECT(part), info);
         }
-        add(std::move(info));
+        add(std::move(info), keep && held ? std::move(bytes) : QByteArray());
     }
 
     void attachedMessage(GMimeMessagePart *part)
@@ -235,7 +238,9 @@ private:
         }
         info.contentType = contentTypeOf(object);
         const bool wantText = needs_.attachmentText;
-        const bool wantBytes = sinkWants(info);
+        const bool keep = keeps(info);
+        const bool toSink = sinkWants(info);
+        const bool wantBytes = toSink || keep;
         if (!message) {
             add(std::move(info));
             return;
@@ -252,7 +257,7 @@ private:
         const QByteArray raw = bytesOf(sink.get());
         sink.reset();
         info.size = raw.size();
-        if (wantBytes)
+        if (toSink)
             needs_.attachmentBytes.take(info, raw);
         if (wantText) {
             if (info.size > kAttachmentTextMaxBytes)
@@ -260,7 +265,7 @@ private:
             else
                 info.text = messageText(raw, needs_);
         }
-        add(std::move(info));
+        add(std::move(info), keep ? raw : QByteArray());
     }
 
     void readText(TextKind kind, const QByteArray &bytes, GMimeObject *object, AttachmentInfo &info)
@@ -280,8 +285,12 @@ private:
         }
     }
 
-    void add(AttachmentInfo info)
+    void add(AttachmentInfo info, QByteArray held = QByteArray())
     {
+        if (!held.isNull()) {
+            record_.heldAttachmentBytes.resize(record_.attachments.size());
+            record_.heldAttachmentBytes.append(std::move(held));
+        }
         if (needs_.attachmentText && (!info.text.isEmpty() || !info.problem.isEmpty())) {
             QString &body = record_.PlainTextBody;
             if (!body.isEmpty() && !body.endsWith(QLatin1String("\r\n")))

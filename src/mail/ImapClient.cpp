@@ -70,6 +70,13 @@ void ImapClient::forgetReadAhead()
     walkLabels_.clear();
 }
 
+void ImapClient::setDecodeNeeds(const DecodeNeeds &needs)
+{
+    decode_.clear();
+    decodeNext_ = 0;
+    decode_.setNeeds(needs);
+}
+
 ImapClient::Outcome ImapClient::drainReadAhead(const QString &op)
 {
     if (ahead_.rangesOutstanding() && session_.isOpen()) {

@@ -71,6 +71,11 @@ public:
     ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
+    // Messages read ahead and not yet handed out are decoded afresh.
+    // What the run reads of each message (the defaults: everything); what it
+    // does not read is not decoded. Applies from the next message on.
+    void setDecodeNeeds(const DecodeNeeds &needs) override;
+    const DecodeNeeds *decodeNeeds() const override { return &decode_.needs(); }
 
     // The kind of failure of the last operation (None after a success); the
     // operations' results carry the same.
@@ -96,10 +101,6 @@ public:
     qint64 readAheadBytes() const { return ahead_.bytes(); }
     // Messages handed out that had been decoded ahead on a worker thread.
     qint64 messagesDecodedAhead() const { return decode_.handedOut(); }
-    // What the run reads of each message (the defaults: everything); what it
-    // does not read is not decoded. Applies from the next message on.
-    void setDecodeNeeds(const DecodeNeeds &needs) { decode_.setNeeds(needs); }
-    const DecodeNeeds &decodeNeeds() const { return decode_.needs(); }
     // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
     void configure(const ConnectionConfig &config);
 

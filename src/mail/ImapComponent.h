@@ -12,6 +12,8 @@
 
 namespace vc {
 
+struct DecodeNeeds;
+
 // The answer of ListMailboxes: names by 0-based index.
 class MailboxList {
 public:
@@ -65,6 +67,13 @@ public:
     }
     // The server's capabilities as last reported (upper case); empty when unknown.
     virtual QStringList Capabilities() const { return {}; }
+    // What the messages fetched from now on are decoded into besides the
+    // sender, subject, date and bodies (header fields, attachments and their
+    // text, attachment bytes to save). A component that hands out records it
+    // did not decode itself may leave it alone.
+    virtual void setDecodeNeeds(const DecodeNeeds &needs) {}
+    // The needs in force; null for a component that leaves them alone.
+    virtual const DecodeNeeds *decodeNeeds() const { return nullptr; }
     // The reasons the server's certificate was refused at the last Connect
     // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }

@@ -630,7 +630,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
             } else {
                 email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), whole);
             }
-            if (needs.attachments || needs.attachmentText || needs.attachmentBytes)
+            if (needs.wantsAttachments())
                 readAttachments(GMIME_OBJECT(message.get()), {GMIME_OBJECT(plain), GMIME_OBJECT(html)}, needs, email);
         }
     }

@@ -28,6 +28,12 @@ struct DecodeNeeds {
     bool attachments = false;
     bool attachmentText = false;
     AttachmentSink attachmentBytes = {};
+    // Asked with the name and content type of each attachment: true keeps its
+    // decoded bytes in MailRecord::heldAttachmentBytes (for whoever saves it once the
+    // message's UID is known). Called on the decoding thread; turns the list on.
+    std::function<bool(const AttachmentInfo &)> keepBytes = {};
+
+    bool wantsAttachments() const { return attachments || attachmentText || attachmentBytes || keepBytes; }
 };
 
 // Changes whenever decodeMessage() gives something else for the same message;

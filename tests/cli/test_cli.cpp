@@ -125,6 +125,13 @@ private Q_SLOTS:
         const Options e = parsed("--user u --rule not-containing --text=");
         QCOMPARE(e.rule.rule, Rule::NotContaining);
         QVERIFY(e.rule.notContaining.isEmpty());
+        const Options a = parsed("--user u --attachments --save-attachments d --attachment-glob *.pdf "
+                                 "--attachment-glob=*.CSV");
+        QVERIFY(a.attachments);
+        QCOMPARE(a.saveAttachments, QStringLiteral("d"));
+        QCOMPARE(a.attachmentGlobs, (QStringList{"*.pdf", "*.CSV"}));
+        QVERIFY(!parsed("--user u").attachments);
+
         QVERIFY(parseArguments({"--help"}).options.help);
         QVERIFY(parseArguments({"--version"}).options.version);
     }
@@ -183,6 +190,12 @@ private Q_SLOTS:
                                                << "--rule lines";
         QTest::newRow("raw cells without csv") << "--user u --raw-cells"
                                                << "--raw-cells is used only with --format csv";
+        QTest::newRow("glob without folder") << "--user u --attachment-glob *.pdf"
+                                             << "--attachment-glob is used only with --save-attachments";
+        QTest::newRow("empty glob") << "--user u --save-attachments d --attachment-glob="
+                                    << "--attachment-glob needs a value";
+        QTest::newRow("empty attachment folder") << "--user u --save-attachments="
+                                                 << "--save-attachments needs a value";
     }
 
     void usageErrors()
