@@ -1,5 +1,6 @@
 #pragma once
 #include "mail/ConnectionConfig.h"
+#include "mail/MimeDecode.h"
 
 #include <QString>
 
@@ -24,6 +25,9 @@ struct Account {
     // Added to a refused password when the server takes tokens: how to turn
     // OAuth 2.0 sign-in on in the program at hand.
     QString tokenHint;
+    // What the decoder gives each message of a walk beyond its sender,
+    // subject, date and bodies (a template's header fields, attachments).
+    DecodeNeeds decodeNeeds;
 };
 
 }  // namespace vc

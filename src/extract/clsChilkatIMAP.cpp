@@ -133,6 +133,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
 {
     const Binding bound(*this);
     lastError_.reset();
+    component().setDecodeNeeds(account_.decodeNeeds);
     FetchLog log(account_.errorLogPath);
     QList<WalkObserver *> observers{&log};
     if (observer)

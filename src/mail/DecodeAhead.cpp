@@ -6,7 +6,7 @@
 
 namespace vc {
 
-DecodeAhead::DecodeAhead(qint64 limit) : limit_(qMax<qint64>(1, limit))
+DecodeAhead::DecodeAhead(qint64 limit) : limit_(qMax<qint64>(1, limit)), needs_(std::make_shared<DecodeNeeds>())
 {
     // The caller's thread has work of its own (the connection, the rules): on
     // two cores one worker, on more one fewer than there are.
@@ -27,7 +27,7 @@ void DecodeAhead::start(int number, const QByteArray &raw)
         return;
     Job job;
     job.raw = raw;
-    job.result = QtConcurrent::run(&pool_, [raw] { return decodeMessage(raw); });
+    job.result = QtConcurrent::run(&pool_, [raw, needs = needs_] { return decodeMessage(raw, *needs); });
     bytes_ += raw.size();
     jobs_.emplace(number, std::move(job));
 }
@@ -45,6 +45,12 @@ std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
     ++handedOut_;
     // A job that has not started yet runs here rather than being waited for.
     return job.result.result();
+}
+
+void DecodeAhead::setNeeds(const DecodeNeeds &needs)
+{
+    clear();
+    needs_ = std::make_shared<const DecodeNeeds>(needs);
 }
 
 void DecodeAhead::clear()

@@ -1,11 +1,12 @@
 #pragma once
-#include "mail/ImapComponent.h"
+#include "mail/MimeDecode.h"
 
 #include <QByteArray>
 #include <QFuture>
 #include <QThreadPool>
 
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace vc {
@@ -25,6 +26,10 @@ public:
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead &) = delete;
     DecodeAhead &operator=(const DecodeAhead &) = delete;
+
+    // What the messages started from now on are decoded with; those decoded
+    // with other needs are forgotten.
+    void setNeeds(const DecodeNeeds &needs);
 
     void setLimit(qint64 bytes) { limit_ = qMax<qint64>(1, bytes); }
     qint64 limit() const { return limit_; }
@@ -55,6 +60,7 @@ private:
     qint64 bytes_ = 0;
     qint64 handedOut_ = 0;
     qint64 limit_;
+    std::shared_ptr<const DecodeNeeds> needs_;
     QThreadPool pool_;
 };
 

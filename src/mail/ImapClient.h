@@ -71,6 +71,8 @@ public:
     ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
+    // Messages decoded ahead with other needs are decoded afresh.
+    void setDecodeNeeds(const DecodeNeeds &needs) override;
 
     // The kind of failure of the last operation (None after a success); the
     // operations' results carry the same.
@@ -266,6 +268,7 @@ private:
     ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
+    DecodeNeeds decodeNeeds_;
     AheadMode aheadMode_ = AheadMode::Sequence;
     UidSet walkUids_;           // the UID walk's UIDs, position p at index p - 1
     QString walkMailbox_;       // its mailbox, as selected

@@ -128,6 +128,13 @@ std::unique_ptr<MailRecord> ImapClient::takeKept(int number, const QString &op)
     return nullptr;
 }
 
+void ImapClient::setDecodeNeeds(const DecodeNeeds &needs)
+{
+    decodeNeeds_ = needs;
+    decode_.setNeeds(needs);
+    decodeNext_ = 0;  // what is held is started afresh with these needs
+}
+
 std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, const QByteArray &body)
 {
     session_.succeed(op);
@@ -135,7 +142,7 @@ std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, c
         return nullptr;  // the report destroyed this client
     if (std::optional<MailRecord> decoded = decode_.take(number, body))
         return std::make_unique<MailRecord>(std::move(*decoded));
-    return std::make_unique<MailRecord>(decodeMessage(body));
+    return std::make_unique<MailRecord>(decodeMessage(body, decodeNeeds_));
 }
 
 void ImapClient::decodeArrived()

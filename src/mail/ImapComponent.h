@@ -12,6 +12,8 @@
 
 namespace vc {
 
+struct DecodeNeeds;
+
 // The answer of ListMailboxes: names by 0-based index.
 class MailboxList {
 public:
@@ -68,6 +70,10 @@ public:
     // The reasons the server's certificate was refused at the last Connect
     // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }
+    // What FetchSingle decodes beyond the sender, subject, date and bodies
+    // (header fields, attachments), from the next fetch on. A run sets it
+    // before its walk; a component that decodes nothing itself ignores it.
+    virtual void setDecodeNeeds(const DecodeNeeds &needs) { Q_UNUSED(needs); }
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

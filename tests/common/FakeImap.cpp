@@ -1,6 +1,7 @@
 #include "FakeImap.h"
 
 #include "core/DateText.h"
+#include "mail/MimeDecode.h"
 
 namespace vc::test {
 
@@ -145,6 +146,11 @@ ImapResult<MailRecord> FakeImap::FetchSingle(int number, bool)
     if (m.ReceivedDate.isEmpty())
         m.ReceivedDate = dateToText(m.date);  // as the decoder gives it
     return m;
+}
+
+void FakeImap::setDecodeNeeds(const DecodeNeeds &needs)
+{
+    decodeNeeds = std::array<bool, 3>{needs.headers, needs.attachments, needs.attachmentText};
 }
 
 ImapResult<void> FakeImap::Disconnect()

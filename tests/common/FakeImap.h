@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -56,6 +57,9 @@ public:
     QList<int> ports;
     QList<bool> ssl;
     QList<int> fetched;
+    // What the last setDecodeNeeds asked for (header fields, attachment list,
+    // attachment text); nothing before the first.
+    std::optional<std::array<bool, 3>> decodeNeeds;
 
     // The folder of that name, created (empty) when there is none.
     Folder &folder(const QString &name, const QStringList &flags = {});
@@ -78,6 +82,7 @@ public:
     ImapResult<void> Disconnect() override;
     QStringList Capabilities() const override { return connected_ ? capabilities : QStringList(); }
     QStringList certificateErrors() const override { return refusedCertificateNow_; }
+    void setDecodeNeeds(const DecodeNeeds &needs) override;
 
 private:
     ImapResult<void> answer(bool ok, const QString &failure, ImapFailure kind = ImapFailure::Refusal);
