@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -184,32 +183,6 @@ private Q_SLOTS:
                                                << "--rule lines";
         QTest::newRow("raw cells without csv") << "--user u --raw-cells"
                                                << "--raw-cells is used only with --format csv";
-        QTest::newRow("template and rule") << "--user u --template orders --rule all"
-                                           << "--template and --rule exclude each other";
-        QTest::newRow("template in a padded format") << "--user u --template orders --format space"
-                                                     << "--template writes --format csv, jsonl or xlsx";
-        QTest::newRow("template with a rule parameter") << "--user u --template orders --text x"
-                                                        << "--text";
-        QTest::newRow("source on a template") << "--user u --template orders --with-source"
-                                              << "--with-source is used only with --rule";
-        QTest::newRow("source in text") << "--user u --with-source"
-                                        << "--with-source writes --format csv, jsonl or xlsx";
-        QTest::newRow("excel without csv") << "--user u --excel --format jsonl"
-                                           << "--excel is used only with --format csv";
-        QTest::newRow("raw cells in jsonl") << "--user u --template orders --format jsonl --raw-cells"
-                                            << "--raw-cells is used only with --format csv or xlsx";
-    }
-
-    void recordOptions()
-    {
-        // A template writes CSV unless a format is given; --rule's default is untouched.
-        QCOMPARE(parsed("--user u --template orders").format, vc::cli::Format::Csv);
-        QCOMPARE(parsed("--user u --template orders --format xlsx").format, vc::cli::Format::Xlsx);
-        QCOMPARE(parsed("--user u").format, vc::cli::Format::Text);
-        QVERIFY(!vc::cli::writesRecords(parsed("--user u --format csv")));
-        QVERIFY(vc::cli::writesRecords(parsed("--user u --format csv --with-source")));
-        QVERIFY(vc::cli::writesRecords(parsed("--user u --format xlsx")));
-        QVERIFY(parseArguments(args("--user u --template orders --excel --raw-cells")).ok());
     }
 
     void usageErrors()
@@ -219,48 +192,6 @@ private Q_SLOTS:
         const ParseResult r = parseArguments(line.split(u' ', Qt::SkipEmptyParts));
         QVERIFY2(!r.ok(), qPrintable(line));
         QVERIFY2(r.error.contains(message), qPrintable(r.error));
-    }
-
-    // A template that cannot be used stops the program before it connects:
-    // status 2, the reason with the field, the --output file left alone.
-    void refusedTemplates_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("bad JSON") << QByteArray("{\"version\": 1,\n \"fields\": [}") << "line 2";
-        QTest::newRow("unknown key") << QByteArray(R"({"fields": [{"name": "a", "regex": "x", "end": "y"}]})")
-                                     << "field 1 \"a\"";
-        QTest::newRow("bad expression") << QByteArray(R"({"fields": [{"name": "total", "regex": "(["}]})")
-                                        << "field 1 \"total\": the regular expression does not compile";
-        QTest::newRow("duplicate names") << QByteArray(
-            R"({"fields": [{"name": "a", "regex": "x"}, {"name": "a", "regex": "y"}]})")
-                                         << "\"a\"";
-        QTest::newRow("match without repeat")
-            << QByteArray(R"({"rows": "match", "fields": [{"name": "a", "regex": "x"}]})") << "repeat";
-    }
-
-    void refusedTemplates()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, message);
-        const QString file = tmp.filePath(QStringLiteral("refused.json"));
-        const QString output = tmp.filePath(QStringLiteral("refused.csv"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(json);
-        f.close();
-        QFile::remove(output);
-        QProcess p;
-        p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        p.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"),
-                {QStringLiteral("--user"), QStringLiteral("u"), QStringLiteral("--server"),
-                 QStringLiteral("127.0.0.1:1"), QStringLiteral("--template"), file, QStringLiteral("--output"),
-                 output});
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 2);
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(err.contains(message), qPrintable(err));
-        QVERIFY(!QFile::exists(output));
     }
 
     void linesEntriesThatPass()
@@ -471,57 +402,6 @@ private Q_SLOTS:
         QCOMPARE(between, QByteArray("\" \"\"\"\r\n"));
         const QByteArray dups = run("--user u --rule between --start bye, --end all --show-duplicates --format csv");
         QCOMPARE(dups.count("\r\n"), 4);
-    }
-
-    // A template's rows and rule rows with their source go through the record
-    // writers; the run asks the decoder for header fields only when a field
-    // reads one.
-    void recordRuns()
-    {
-        vc::test::ScriptedDialogs boxes;
-        const QString file = tmp.filePath(QStringLiteral("t.json"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"version": 1, "fields": [
-            {"name": "n", "between": {"start": "hello ", "end": "\n"}},
-            {"name": "list", "header": "List-Id"}]})");
-        f.close();
-        const auto run = [&](const char *line, FakeImap &imap, QByteArray *out) {
-            Options o = parsed(line);
-            o.errorLog = tmp.filePath(QStringLiteral("rec.log"));
-            o.templateFile.replace(QStringLiteral("FILE"), file);
-            if (const auto err = vc::cli::loadTemplate(o))
-                qWarning("%s", qPrintable(*err));
-            return runExtraction(o, imap, QString(), [out](const QByteArray &b) {
-                *out += b;
-                return true;
-            });
-        };
-        FakeImap imap;
-        fill(imap, 2);
-        auto &inbox = imap.folder(QStringLiteral("Inbox"));
-        inbox.messages[0]->headers = {{QStringLiteral("List-Id"), QStringLiteral("=news <n.example>")}};
-        inbox.messages[1]->uid = 72;
-        inbox.messages[1]->folder = QStringLiteral("INBOX");
-        inbox.messages[1]->messageId = QStringLiteral("a@b");
-        QByteArray out;
-        QCOMPARE(run("--user u --template FILE --excel", imap, &out), 0);
-        QCOMPARE(out, QByteArray("\xEF\xBB\xBFn,list\r\n1,'=news <n.example>\r\n2,\r\n"));
-        QVERIFY(imap.decodeNeeds.has_value());
-        QCOMPARE(*imap.decodeNeeds, (std::array<bool, 3>{true, false, false}));
-
-        FakeImap plain;
-        fill(plain, 2);
-        plain.folder(QStringLiteral("Inbox")).messages[1] = *inbox.messages[1];
-        out.clear();
-        QCOMPARE(run("--user u --rule lines --lines 1 --with-source --format jsonl", plain, &out), 0);
-        const QList<QByteArray> lines = out.split('\n');
-        QCOMPARE(lines.size(), 3);
-        QVERIFY2(
-            lines[1].startsWith(
-                R"({"text":"hello 2","folder":"INBOX","uid":"72","message_id":"a@b","date":"2024-03-05T14:07:09+00:00","from":"Ann Example <ann@example.org>"})"),
-            lines[1].constData());
-        QCOMPARE(*plain.decodeNeeds, (std::array<bool, 3>{false, false, false}));
     }
 
     void interruptKeepsTheRowsSoFar()
