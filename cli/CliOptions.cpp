@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "core/Product.h"
 #include "extract/ItemFiles.h"
+#include "extract/RunTemplate.h"
 #include "rules/Rules.h"
 
 #include <QSet>
@@ -68,7 +69,9 @@ const QList<NamedFormat> &formats()
         {QStringLiteral("space"), Format::Space, QStringLiteral("rows padded with blanks to one width")},
         {QStringLiteral("tab"), Format::Tab, QStringLiteral("rows padded with blanks, then a tab")},
         {QStringLiteral("csv"), Format::Csv, QStringLiteral("one quoted field per row")},
-        {QStringLiteral("jsonl"), Format::Jsonl, QStringLiteral("one JSON string per row")},
+        {QStringLiteral("jsonl"), Format::Jsonl,
+         QStringLiteral("one JSON string per row (with --template or --with-source\none JSON object per row)")},
+        {QStringLiteral("xlsx"), Format::Xlsx, QStringLiteral("a workbook: one sheet, a header row, text cells")},
     };
     return table;
 }
@@ -111,11 +114,23 @@ cmdline::Option flag(const QString &name, const QString &description, bool *targ
             }};
 }
 
-// Parsing state: the options filled in, and which rule parameters were given.
+// Parsing state: the options filled in, which rule parameters were given,
+// and which other options whose defaults matter.
 struct State {
     Options o;
     QSet<QString> given;
+    QSet<QString> named;
 };
+
+// The option, remembered in State::named once given.
+cmdline::Option noted(State *s, cmdline::Option option)
+{
+    option.apply = [s, name = option.name, apply = option.apply](const QString &v) {
+        s->named.insert(name);
+        return apply(v);
+    };
+    return option;
+}
 
 // A row whose value is stored as given (empty values refused when `nonEmpty`).
 cmdline::Option text(const QString &name, const QString &valueName, const QString &description, const QString &example,
@@ -147,9 +162,9 @@ QList<cmdline::Option> ruleOptions(State *s)
         text(QStringLiteral("folder"), QStringLiteral("NAME"),
              QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name"),
              QStringLiteral("Sent"), &o.folder),
-        choice(QStringLiteral("rule"), QStringLiteral("RULE"),
-               QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
-               QStringLiteral("between"), rules(), &o.rule.rule),
+        noted(s, choice(QStringLiteral("rule"), QStringLiteral("RULE"),
+                        QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
+                        QStringLiteral("between"), rules(), &o.rule.rule)),
         parameter(s, QStringLiteral("text"), QStringLiteral("TEXT"),
                   QStringLiteral("containing, not-containing: the text to look for\n(letter case does not matter)"),
                   QStringLiteral("invoice"), [&o](const QString &v) { o.rule.containing = o.rule.notContaining = v; }),
@@ -176,9 +191,10 @@ QList<cmdline::Option> outputOptions(State *s)
 {
     Options &o = s->o;
     return {
-        choice(QStringLiteral("format"), QStringLiteral("FORMAT"),
-               QStringLiteral("how the rows are written: one of the formats below\n(default text)"),
-               QStringLiteral("csv"), formats(), &o.format),
+        noted(s, choice(QStringLiteral("format"), QStringLiteral("FORMAT"),
+                        QStringLiteral("how the rows are written: one of the formats below\n(default text, csv "
+                                       "with --template)"),
+                        QStringLiteral("csv"), formats(), &o.format)),
         text(QStringLiteral("output"), QStringLiteral("FILE"),
              QStringLiteral("write the rows to FILE (replaced as a whole) instead of\nstandard output"),
              QStringLiteral("rows.csv"), &o.output, true),
@@ -186,8 +202,9 @@ QList<cmdline::Option> outputOptions(State *s)
              QStringLiteral("append the fetch log to FILE instead of errorlog.txt"), QStringLiteral("fetch.log"),
              &o.errorLog, true),
         flag(QStringLiteral("raw-cells"),
-             QStringLiteral("csv: write cells that begin with =, +, -, @, a tab or a CR\nas they are (by default a ' "
-                            "goes before them, so that a\nspreadsheet does not take them for formulas)"),
+             QStringLiteral(
+                 "csv, xlsx: write cells that begin with =, +, -, @, a tab or\na CR as they are (by default a "
+                 "' goes before them, so that\na spreadsheet does not take them for formulas)"),
              &o.rawCells),
         flag(QStringLiteral("progress"), QStringLiteral("show \"Reading mail n of m\" on standard error"), &o.progress),
     };
@@ -218,6 +235,52 @@ QList<cmdline::Option> attachmentOptions(State *s)
     };
 }
 
+QList<cmdline::Option> recordOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        text(QStringLiteral("template"), QStringLiteral("FILE"),
+             QStringLiteral("extract the fields of a template (a JSON file, or the\nname of one that comes with the "
+                            "program: addresses,\nmentioned-addresses, orders, shipping) instead of a rule:\none row "
+                            "per message or per match, a column per field"),
+             QStringLiteral("orders.json"), &o.templateFile, true),
+        flag(QStringLiteral("with-source"),
+             QStringLiteral("csv, jsonl, xlsx: each rule row with where it came from:\ntext, folder, uid, message_id, "
+                            "date, from (csv with a\nheader row)"),
+             &o.withSource),
+        flag(QStringLiteral("excel"),
+             QStringLiteral("csv: begin with a UTF-8 byte-order mark, so that\nspreadsheet programs read accents "
+                            "right"),
+             &o.excel),
+    };
+}
+
+// The record options fit each other and the format; a template's format is
+// csv unless one is given.
+QString checkRecordOptions(State &s)
+{
+    Options &o = s.o;
+    o.formatGiven = s.named.contains(QStringLiteral("format"));
+    if (!o.templateFile.isEmpty()) {
+        if (s.named.contains(QStringLiteral("rule")))
+            return QStringLiteral("--template and --rule exclude each other");
+        if (o.withSource)
+            return QStringLiteral("--with-source is used only with --rule (a template names its own columns, "
+                                  "e.g. the builtins folder, uid and message_id)");
+        if (!o.formatGiven)
+            o.format = Format::Csv;
+    }
+    const bool records = !o.templateFile.isEmpty() || o.withSource;
+    if (records && o.format != Format::Csv && o.format != Format::Jsonl && o.format != Format::Xlsx)
+        return QStringLiteral("--%1 writes --format csv, jsonl or xlsx")
+            .arg(o.withSource ? QStringLiteral("with-source") : QStringLiteral("template"));
+    if (o.rawCells && o.format != Format::Csv && o.format != Format::Xlsx)
+        return QStringLiteral("--raw-cells is used only with --format csv or xlsx");
+    if (o.excel && o.format != Format::Csv)
+        return QStringLiteral("--excel is used only with --format csv");
+    return {};
+}
+
 cmdline::Program program(State *s)
 {
     Options &o = s->o;
@@ -244,6 +307,7 @@ cmdline::Program program(State *s)
     rows += ruleOptions(s);
     rows += outputOptions(s);
     rows += attachmentOptions(s);
+    rows += recordOptions(s);
     return {
         QLatin1String(kProgramName),
         QStringLiteral("--user NAME [OPTION]..."),
@@ -268,6 +332,8 @@ cmdline::Program program(State *s)
          {QStringLiteral("The total line of every PDF invoice in Invoices, the PDFs saved in invoices/"),
           QStringLiteral("vellumcast-cli --user me@example.org --folder Invoices --attachments --rule containing "
                          "--text Total --save-attachments invoices --attachment-glob '*.pdf'")},
+         {QStringLiteral("The number, date, address and total of each order mail, as a workbook"),
+          QStringLiteral("vellumcast-cli --user me@example.org --template orders --format xlsx --output orders.xlsx")},
          {QStringLiteral("An Outlook.com account: OAuth 2.0 with a code to enter in any browser"),
           QStringLiteral("VC_OAUTH_CLIENT_ID=<your app's client ID> vellumcast-cli --user me@outlook.com")}},
     };
@@ -337,9 +403,9 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--password-env and --password-file exclude each other");
         else if (!s.o.attachmentGlobs.isEmpty() && s.o.saveAttachments.isEmpty())
             r.error = QStringLiteral("--attachment-glob is used only with --save-attachments");
-        else if (s.o.rawCells && s.o.format != Format::Csv)
-            r.error = QStringLiteral("--raw-cells is used only with --format csv");
         else
+            r.error = checkRecordOptions(s);
+        if (r.error.isEmpty())
             r.error = checkRuleParameters(s);
         if (r.error.isEmpty())
             r.error = decideSignIn(s.o);
@@ -348,6 +414,22 @@ ParseResult parseArguments(const QStringList &args)
     r.options.help = parsed.help;
     r.options.version = parsed.version;
     return r;
+}
+
+std::optional<QString> loadTemplate(Options &options)
+{
+    if (options.templateFile.isEmpty())
+        return std::nullopt;
+    OpenedTemplate opened = openTemplate(options.templateFile);
+    if (!opened.ok())
+        return opened.error;
+    options.compiledTemplate = std::move(opened.compiled);
+    return std::nullopt;
+}
+
+bool writesRecords(const Options &options)
+{
+    return !options.templateFile.isEmpty() || options.withSource || options.format == Format::Xlsx;
 }
 
 std::optional<QString> loadItemFiles(Options &options)

@@ -4,6 +4,7 @@
 #include "mail/ConnectionConfig.h"
 #include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
+#include "rules/Template.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,7 +37,14 @@ struct Options {
     Format format = Format::Text;
     QString output;         // empty: standard output
     QString errorLog;       // empty: the default error log
-    bool rawCells = false;  // CSV cells that look like formulas stay as they are
+    bool rawCells = false;  // CSV and XLSX cells that look like formulas stay as they are
+    // Records: a template's rows, or the rule's rows with where each came from,
+    // through the record writers (CSV with a header row, JSON lines, XLSX).
+    QString templateFile;                               // --template: a file or a template's name
+    std::optional<records::Template> compiledTemplate;  // read by loadTemplate()
+    bool withSource = false;                            // --with-source
+    bool excel = false;                                 // --excel: CSV with a UTF-8 byte-order mark
+    bool formatGiven = false;
     bool progress = false;
     // Attachments: their text searched by the rules; the matching ones saved
     // into a folder (every one when no glob is given).
@@ -62,6 +70,14 @@ ParseResult parseArguments(const QStringList &args);
 // Appends the items of every --items-file to the rule's item list (after the
 // --item values). Returns an error text, or nothing.
 std::optional<QString> loadItemFiles(Options &options);
+
+// Reads and compiles the --template file (when given) into
+// compiledTemplate. Returns why it cannot be used, or nothing.
+std::optional<QString> loadTemplate(Options &options);
+
+// Whether the rows go through the record writers: a template, --with-source
+// or --format xlsx.
+bool writesRecords(const Options &options);
 
 // The text --help prints.
 QString usageText();

@@ -46,6 +46,7 @@ QByteArray formatRows(const QStringList &given, Format format, RowSafety safety)
             out += jsonString(row) + '\n';
         return out;
     }
+    case Format::Xlsx: break;
     }
     return {};
 }
@@ -109,6 +110,8 @@ bool RowWriter::open()
 {
     if (!path_.isEmpty() && !file_)
         write(QByteArray());
+    if (byteOrderMark_)
+        write(QByteArrayLiteral("\xEF\xBB\xBF"));
     if (failed_)
         printError(error_);
     return !failed_;

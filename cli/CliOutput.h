@@ -9,7 +9,8 @@
 
 namespace vc::cli {
 
-enum class Format { Text, Comma, Space, Tab, Csv, Jsonl };
+// Xlsx is written only through the record writers (see CliRecords.h).
+enum class Format { Text, Comma, Space, Tab, Csv, Jsonl, Xlsx };
 
 // How rows are made safe for where they go.
 struct RowSafety {
@@ -48,6 +49,8 @@ public:
     // Opens the --output file (if any) before anything is fetched, so an
     // unusable path fails at once; false with the reason printed.
     bool open();
+    // --excel: the output begins with a UTF-8 byte-order mark (written by open()).
+    void setByteOrderMark(bool on) { byteOrderMark_ = on; }
     void add(const QStringList &rows);
     // Writes what is left and commits the output file; false (with the
     // reason printed) when anything could not be written.
@@ -73,6 +76,7 @@ private:
     QStringList kept_;
     QByteArray buffer_;  // the text and comma formats' bytes of one message
     bool failed_ = false;
+    bool byteOrderMark_ = false;
     QString error_;
 };
 

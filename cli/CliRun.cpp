@@ -1,11 +1,13 @@
 #include "CliRun.h"
 
 #include "CliOutcome.h"
+#include "CliRecords.h"
 #include "CliTerminal.h"
 #include "core/Dialogs.h"
 #include "core/DialogsSignInUi.h"
 #include "core/SecretMemory.h"
 #include "extract/AttachmentSaver.h"
+#include "extract/RunTemplate.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
@@ -26,9 +28,9 @@ namespace {
 class CliHost : public RunHost {
 public:
     CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
-            std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver)
+            RecordOutput *records, std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver)
         : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
-          signIn_(std::move(signIn)), saver_(saver),
+          records_(records), signIn_(std::move(signIn)), saver_(saver),
           // The between rule without duplicates looks for each item among all
           // rows listed so far; every other rule lets rows go once written.
           keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
@@ -59,6 +61,11 @@ public:
     void showProgress(const RunProgress &p) override { progress_.show(p.text); }
     void messageDelivered(const MailRecord &record) override
     {
+        if (options_.compiledTemplate) {
+            progress_.show(progressText(record.position, record.total));
+            progress_.aside([&] { records_->addMessage(record); });
+            return;
+        }
         const QStringList rows =
             listMessage(record, options_.rule, [this](const QString &item) { return listed_.contains(item); });
         if (keepListed_) {
@@ -66,7 +73,12 @@ public:
                 listed_.insert(row);
         }
         progress_.show(progressText(record.position, record.total));
-        progress_.aside([&] { writer_.add(rows); });
+        progress_.aside([&] {
+            if (records_)
+                records_->addRuleRows(record, rows);
+            else
+                writer_.add(rows);
+        });
     }
     bool stopRequested() override { return interruptRequested(); }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
@@ -77,6 +89,7 @@ private:
     QString password_;
     ProgressPrinter progress_;
     RowWriter &writer_;
+    RecordOutput *records_;  // a template's rows, or rule rows as records; null: rule rows by `writer_`
     std::shared_ptr<OAuthSession> signIn_;
     AttachmentSaver *saver_;
     bool keepListed_;
@@ -117,6 +130,24 @@ RowSafety rowSafety(const Options &o, const OutputSink &sink)
     return {toStdout && ::isatty(STDOUT_FILENO), o.rawCells};
 }
 
+// A run through the record writers opens its output; null with `status` set
+// when it ends here. Rule rows in the plain formats need none.
+std::unique_ptr<RecordOutput> openRecords(const Options &o, const OutputSink &sink, bool terminal, int *status)
+{
+    *status = exitcode::Completed;
+    if (!writesRecords(o))
+        return nullptr;
+    if (o.format == Format::Xlsx && terminal) {
+        printError(QStringLiteral("a workbook is not written to a terminal; give --output FILE"));
+        *status = exitcode::Usage;
+        return nullptr;
+    }
+    std::unique_ptr<RecordOutput> out = RecordOutput::open(o, sink, terminal);
+    if (!out)
+        *status = exitcode::Failure;
+    return out;
+}
+
 // Usage errors, --help and --version, the item files, the password; a status
 // when the program ends here, nothing when it goes on to the run.
 std::optional<int> prepare(ParseResult &parsed, QString *password)
@@ -136,6 +167,10 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
         return exitcode::Completed;
     }
     if (const auto err = loadItemFiles(o)) {
+        printError(*err);
+        return exitcode::Usage;
+    }
+    if (const auto err = loadTemplate(o)) {
         printError(*err);
         return exitcode::Usage;
     }
@@ -196,22 +231,31 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         printError(QStringLiteral("--save-attachments: ") + error);
         return exitcode::Failure;
     }
-    RowWriter writer(options.format, options.output, sink, rowSafety(options, sink));
-    if (!writer.open())
+    const RowSafety safety = rowSafety(options, sink);
+    int opened = exitcode::Completed;
+    std::unique_ptr<RecordOutput> records = openRecords(options, sink, safety.terminal, &opened);
+    if (opened != exitcode::Completed)
+        return opened;
+    RowWriter writer(options.format, records ? QString() : options.output, sink, safety);
+    writer.setByteOrderMark(options.excel);
+    if (!records && !writer.open())
         return exitcode::Failure;
     RunOutcome outcome;
     {
-        CliHost host(options, component, password, writer, signIn, saver.get());
+        CliHost host(options, component, password, writer, records.get(), signIn, saver.get());
         outcome = ExtractEmail(host);
     }
     for (const QString &message : outcomeMessages(outcome))
         dialogs().messageBox(message);
     const int status = noteAttachments(outcome, exitStatus(outcome, interruptRequested()));
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
-        writer.discard();
+        if (records)
+            records->discard();
+        else
+            writer.discard();
         return status;
     }
-    if (!writer.finish())
+    if (records ? !records->finish() : !writer.finish())
         return exitcode::Failure;
     return status;
 }
@@ -230,9 +274,11 @@ int cliMain(const QStringList &args)
     installInterruptHandler();
     ImapClient client;
     client.configure(parsed.options.config);
-    // The rules read the plain-text body only: a message's HTML part is not
-    // decoded when it has a plain-text one.
-    DecodeNeeds needs;
+    // The rules and templates read the plain-text body only: a message's HTML
+    // part is not decoded when it has a plain-text one. A template may want
+    // header fields and the attachment list besides.
+    DecodeNeeds needs =
+        parsed.options.compiledTemplate ? decodeNeedsOf(*parsed.options.compiledTemplate) : DecodeNeeds();
     needs.htmlBody = false;
     client.setDecodeNeeds(needs);
     const int status = runExtraction(parsed.options, client, password);
