@@ -7,6 +7,8 @@
 #include "extract/SignInStep.h"
 #include "mail/ImapComponent.h"
 
+#include <QScopeGuard>
+
 namespace vc {
 
 namespace {
@@ -80,12 +82,47 @@ bool FolderWalk::begin(WalkOutcome &out)
     return true;
 }
 
+bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
+{
+    const ImapResult<UidSet> uids = imap().searchUids(filter_);
+    exchanged();
+    std::optional<ImapFault> fault;
+    if (!uids)
+        fault = uids.fault();
+    else if (ImapResult<void> started = imap().startUidWalk(*uids); !started)
+        fault = started.fault();
+    if (fault) {
+        out.end = WalkOutcome::End::SelectFailed;
+        out.failure = signIn_.faultOf(RunStage::Select, *fault);
+        return false;
+    }
+    // Unfiltered, the folder's UIDs are its messages in order; a search that
+    // found more than the count the caller had goes no further than it.
+    last = filter_.isEmpty() ? qMin<qint64>(last, uids->size()) : uids->size();
+    stats_.byUid = true;
+    return true;
+}
+
+ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
+{
+    if (byUid_)
+        return imap().fetchUidWalk(n);
+    return imap().FetchSingle(int(n), false);
+}
+
 WalkOutcome FolderWalk::run(qint64 first, qint64 last)
 {
     stats_ = WalkStats();
     WalkOutcome out;
     if (!begin(out))
         return out;
+    byUid_ = imap().canWalkByUid();
+    if (byUid_ && !beginUidWalk(out, last))
+        return out;
+    const auto leave = qScopeGuard([this] {
+        if (byUid_ && imap_)
+            imap_->endUidWalk();
+    });
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
     last_ = last;
@@ -95,7 +132,7 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
         yieldToEvents();
         current_ = n;
         out.lastVisited = n;
-        ImapResult<MailRecord> email = imap().FetchSingle(int(n), false);
+        ImapResult<MailRecord> email = fetch(n);
         exchanged();
         if (!email) {
             const Resume resume = afterFailedFetch(email.fault().kind, n);

@@ -2,6 +2,7 @@
 #include "core/MailRecord.h"
 #include "mail/ImapFailure.h"
 #include "mail/ImapResponses.h"
+#include "mail/ImapSearch.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -13,6 +14,11 @@
 namespace vc {
 
 // The answer of ListMailboxes: names by 0-based index.
+// What a UID walk fetches besides each message.
+struct UidWalkOptions {
+    bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
+};
+
 class MailboxList {
 public:
     MailboxList() = default;
@@ -68,6 +74,25 @@ public:
     // The reasons the server's certificate was refused at the last Connect
     // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }
+
+    // Walking a folder by UID. A component that cannot (canWalkByUid() false)
+    // is walked by sequence number; the others learn the folder's UIDs with
+    // searchUids() and hand out position p = 1, 2, ... of the walk with
+    // fetchUidWalk(p), each message with its UID and UIDVALIDITY filled in.
+    virtual bool canWalkByUid() const { return false; }
+    virtual ImapResult<UidSet> searchUids(const SearchFilter &filter)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot search by UID")};
+    }
+    virtual ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {})
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
+    }
+    virtual ImapResult<MailRecord> fetchUidWalk(qint64 position)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
+    }
+    virtual void endUidWalk() {}
 
 Q_SIGNALS:
     void AbortCheck(int &abort);
