@@ -86,19 +86,17 @@ bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
 {
     const ImapResult<UidSet> uids = imap().searchUids(filter_);
     exchanged();
-    std::optional<ImapFault> fault;
-    if (!uids)
-        fault = uids.fault();
-    else if (ImapResult<void> started = imap().startUidWalk(*uids); !started)
-        fault = started.fault();
-    if (fault) {
+    if (!uids) {
         out.end = WalkOutcome::End::SelectFailed;
-        out.failure = signIn_.faultOf(RunStage::Select, *fault);
+        out.failure = signIn_.faultOf(RunStage::Search, uids.fault());
         return false;
     }
-    // Unfiltered, the folder's UIDs are its messages in order; a search that
-    // found more than the count the caller had goes no further than it.
-    last = filter_.isEmpty() ? qMin<qint64>(last, uids->size()) : uids->size();
+    if (ImapResult<void> started = imap().startUidWalk(*uids); !started) {
+        out.end = WalkOutcome::End::SelectFailed;
+        out.failure = signIn_.faultOf(RunStage::Select, started.fault());
+        return false;
+    }
+    last = uids->size();
     stats_.byUid = true;
     return true;
 }
@@ -116,7 +114,13 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     WalkOutcome out;
     if (!begin(out))
         return out;
-    byUid_ = imap().canWalkByUid();
+    // Only a filter makes the walk go by UID: the server picks the messages
+    // with UID SEARCH and the walk fetches those UIDs. Unfiltered, the folder's
+    // messages are 1 to its count, so the walk goes by number: no search to
+    // wait for first, and the walk by number reads ahead on the wire. A
+    // component that cannot search fails the filtered walk rather than read
+    // messages the filter leaves out.
+    byUid_ = !filter_.isEmpty();
     if (byUid_ && !beginUidWalk(out, last))
         return out;
     const auto leave = qScopeGuard([this] {

@@ -70,12 +70,10 @@ struct WalkOutcome {
 ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName);
 
 // One walk over messages `first` to `last` of a folder: a fresh sign-in, the
-// folder selected, then one fetch per message in ascending order. Where the
-// component walks by UID, the folder's UIDs come first (UID SEARCH with the
-// walk's filter, all of them when it is empty) and the walk fetches those by
-// UID, in ascending order: unfiltered, message n of the walk is the folder's
-// n-th message, as in a walk by number; filtered, the walk runs over the
-// messages the server selected, `first` to the last of them. A fetch that
+// folder selected, then one fetch per message in ascending order. With a
+// filter, the server selects the messages first (UID SEARCH) and the walk
+// fetches those by UID, in ascending order, `first` to the last of them;
+// without one it fetches messages `first` to `last` by number. A fetch that
 // fails is retried on a new connection when the line was lost (at most
 // kMaxReconnects times per walk), skipped when the message broke the stream,
 // and the walk ends with a reason when nothing more can come.
@@ -89,7 +87,7 @@ public:
 
     // Before the k-th reconnect the walk pauses firstPauseMs * 2^(k-1).
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
-    // Which messages the server is to select for the walk (by UID only).
+    // Which messages the server is to select for the walk; empty: all of them.
     void setFilter(SearchFilter filter) { filter_ = std::move(filter); }
     WalkOutcome run(qint64 first, qint64 last);
     // The component's percentage of the fetch in hand.

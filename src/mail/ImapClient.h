@@ -159,7 +159,6 @@ public:
     // server has ESEARCH. When the server refuses the search, the fault names
     // the key it refused.
     ImapResult<UidSet> searchUids(const SearchFilter &filter) override;
-    bool canWalkByUid() const override { return true; }
     // STATUS (MESSAGES UIDNEXT UIDVALIDITY) of a folder.
     ImapResult<FolderStatus> folderStatus(const QString &folder);
     // Every folder (LIST "" "*"), with special-use attributes (RETURN

@@ -13,11 +13,12 @@
 
 namespace vc {
 
-// The answer of ListMailboxes: names by 0-based index.
 // What a UID walk fetches besides each message.
 struct UidWalkOptions {
     bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
 };
+
+// The answer of ListMailboxes: names by 0-based index.
 
 class MailboxList {
 public:
@@ -75,20 +76,20 @@ public:
     // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }
 
-    // Walking a folder by UID. A component that cannot (canWalkByUid() false)
-    // is walked by sequence number; the others learn the folder's UIDs with
-    // searchUids() and hand out position p = 1, 2, ... of the walk with
-    // fetchUidWalk(p), each message with its UID and UIDVALIDITY filled in.
-    virtual bool canWalkByUid() const { return false; }
-    virtual ImapResult<UidSet> searchUids(const SearchFilter &filter)
+    // Walking the messages a search selected, by UID: searchUids() asks the
+    // server for them, startUidWalk() begins the walk over them and
+    // fetchUidWalk(p) hands out position p = 1, 2, ... of it, each message
+    // with its UID and UIDVALIDITY filled in. A component without them fails
+    // the search, so a filtered walk never reads what its filter leaves out.
+    virtual ImapResult<UidSet> searchUids(const SearchFilter & /*filter*/)
     {
         return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot search by UID")};
     }
-    virtual ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {})
+    virtual ImapResult<void> startUidWalk(const UidSet & /*uids*/, UidWalkOptions /*options*/ = {})
     {
         return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
     }
-    virtual ImapResult<MailRecord> fetchUidWalk(qint64 position)
+    virtual ImapResult<MailRecord> fetchUidWalk(qint64 /*position*/)
     {
         return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
     }

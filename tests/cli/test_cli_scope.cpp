@@ -6,6 +6,7 @@
 #include "TestServer.h"
 
 #include "extract/ExtractionRun.h"
+#include "extract/FailureMessage.h"
 #include "mail/ImapClient.h"
 
 #include <QTemporaryDir>
@@ -70,11 +71,13 @@ private Q_SLOTS:
                             message("Cy <cy@example.net>", "delta-invoice", "Wed, 01 May 2024 10:00:00 +0000", 100));
     }
 
-    void recordsCarryTheirUids()
+    // A filtered walk goes by UID: every record carries its UID and the folder's UIDVALIDITY.
+    void filteredRecordsCarryTheirUids()
     {
         ImapClient imap;
         imap.configure(TestServer::config());
         const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui.log")));
+        host->filter.since = QDate(2000, 1, 1);
         QCOMPARE(vc::test::outcomeName(ExtractEmail(*host)), QStringLiteral("Completed"));
         QCOMPARE(host->delivered.size(), 4);
         quint32 previous = 0;
@@ -85,6 +88,22 @@ private Q_SLOTS:
             previous = r.uid;
         }
         QCOMPARE(host->uids, (QList<int>{1, 2, 3, 4}));
+    }
+
+    // The window's run: a refused search fails at the search, in words that say so.
+    void refusedSearchFailsTheRun()
+    {
+        ImapClient imap;
+        imap.configure(TestServer::config());
+        const auto host = TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("gui.log")));
+        host->filter.raw = QStringLiteral("XYZZYKEY 1");
+        const RunOutcome outcome = ExtractEmail(*host);
+        QCOMPARE(vc::test::outcomeName(outcome), QStringLiteral("Failed:Search+walk"));
+        QVERIFY(host->delivered.isEmpty());
+        QVERIFY(outcome.failure);
+        const QString text = failureText(*outcome.failure);
+        QVERIFY2(text.startsWith(QStringLiteral("The server refused the search")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("XYZZYKEY")), qPrintable(text));
     }
 
     void filtersSelectOnTheServer_data()
@@ -129,9 +148,10 @@ private Q_SLOTS:
         const ProcessResult r = cli({"--search", "XYZZYKEY 1"});
         QCOMPARE(r.code, 4);
         QVERIFY(r.out.isEmpty());
-        // The end-of-run text still words a failed search as a refused login.
-        QEXPECT_FAIL("", "a refused search is worded as a refused login", Continue);
+        QVERIFY2(r.err.contains("The server refused the search"), r.err.constData());
         QVERIFY2(r.err.contains("XYZZYKEY"), r.err.constData());
+        QVERIFY2(!r.err.contains("Invalid login"), r.err.constData());
+        QVERIFY2(!r.err.contains("There are no emails"), r.err.constData());
     }
 
     void badKeysAreUsageErrors_data()
