@@ -3,12 +3,12 @@
 #include "CliOutcome.h"
 #include "CliTerminal.h"
 #include "core/Dialogs.h"
+#include "core/DialogsSignInUi.h"
 #include "core/SecretMemory.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
 #include "mail/signin/OAuthSession.h"
-#include "mail/signin/SignInUi.h"
 
 #include <QSet>
 
@@ -18,23 +18,6 @@
 namespace vc::cli {
 
 namespace {
-
-// The sign-in's questions on the terminal: the address to open and the code
-// to enter go to standard error, as every box of this program does.
-class TerminalSignInUi : public SignInUi {
-public:
-    bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
-    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
-                        std::function<void()> cancel) override
-    {
-        dialogs().showSignInCode(message, code, address, std::move(cancel));
-    }
-    void closeSignInCode() override { dialogs().closeSignInCode(); }
-    void notice(const QString &text) override
-    {
-        dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
-    }
-};
 
 // The command-line program as the host of a run: the account and rule come
 // from the options, each message's rows go straight to the writer, progress
@@ -171,7 +154,7 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
 {
     QString error;
-    TerminalSignInUi ui;
+    DialogsSignInUi ui;  // on the terminal: standard error, as every box of this program
     std::shared_ptr<OAuthSession> signIn = signInSession(options, ui, &error);
     if (!error.isEmpty()) {
         printError(error);
@@ -211,6 +194,11 @@ int cliMain(const QStringList &args)
     installInterruptHandler();
     ImapClient client;
     client.configure(parsed.options.config);
+    // The rules read the plain-text body only: a message's HTML part is not
+    // decoded when it has a plain-text one.
+    DecodeNeeds needs;
+    needs.htmlBody = false;
+    client.setDecodeNeeds(needs);
     const int status = runExtraction(parsed.options, client, password);
     client.Disconnect();
     setDialogs(previous);

@@ -1,4 +1,4 @@
-# Shared by bench-walk.sh and bench-latency.sh (sourced, not run).
+# Shared by the bench-*.sh scripts (sourced, not run).
 #
 # Expects: root (the repository), here (scripts/bench), bin (holds vellumcast-cli),
 # state (the server's state folder), runs (timed runs per command).
@@ -20,25 +20,80 @@ server_running() {  # the state folder's server answers on its port
     [ -s "$state/port" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(cat "$state/port")") 2>/dev/null
 }
 
-# bench_folder FOLDER COUNT: starts the server unless it runs and fills FOLDER of
-# "tester" with COUNT generated messages. A folder filled with that count by an
-# earlier call on the same running server is kept (filling 100,000 takes minutes).
+# bench_folder FOLDER COUNT [SHAPE]: starts the server unless it runs and fills
+# FOLDER of "tester" with COUNT generated messages of SHAPE (see shape_folder).
+# A folder filled with that count and shape by an earlier call on the same
+# running server is kept (filling 100,000 takes minutes).
 bench_folder() {
-    local folder=$1 count=$2 mark="$state/bench-filled-$1"
+    local folder=$1 count=$2 shape=${3:-varied} mark="$state/bench-filled-$1"
     if ! server_running; then
         rm -f "$state"/bench-filled-*
         bash "$root/scripts/test-server.sh" start "$state" >/dev/null
         bench_started=1
     fi
-    if [ "$(cat "$mark" 2>/dev/null)" != "$(cat "$state/port") $count" ]; then
+    if [ "$(cat "$mark" 2>/dev/null)" != "$(cat "$state/port") $count $shape" ]; then
         local box=$folder
         [ "${box^^}" = INBOX ] && box=INBOX
         doveadm -c "$state/dovecot.conf" expunge -u tester mailbox "$box" all 2>/dev/null || true
-        bash "$root/scripts/test-server.sh" fill "$state" "$folder" "$count" tester
-        echo "$(cat "$state/port") $count" >"$mark"
+        case $shape in
+            varied) bash "$root/scripts/test-server.sh" fill "$state" "$folder" "$count" tester ;;
+            small)
+                local gen
+                gen=$(mktemp -d)
+                python3 "$here/gen_small_mail.py" "$gen" "$count"
+                bash "$root/scripts/test-server.sh" load "$state" "$folder" "$gen" tester
+                rm -rf "$gen"
+                ;;
+            *) echo "unknown shape $shape (varied or small)" >&2; exit 2 ;;
+        esac
+        echo "$(cat "$state/port") $count $shape" >"$mark"
     fi
     port=$(cat "$state/port")
     log="$state/bench-errorlog.txt"
+}
+
+# The two shapes of mail, each in a folder of its own: "varied" (test-server.sh
+# fill: a few KiB each, every 50th about 200 KiB, plain, multipart, quoted-
+# printable and base64 bodies) in Inbox, "small" (gen_small_mail.py: many small
+# messages of short lines, every 20th large, the header block of real mail) in
+# "Small". shape_folder SHAPE prints the folder, shape_subject SHAPE the start of
+# each message's subject.
+shape_folder() { if [ "$1" = small ]; then echo Small; else echo Inbox; fi; }
+shape_subject() { if [ "$1" = small ]; then echo "Small message "; else echo "Generated message "; fi; }
+
+# The second vellumcast-cli timed beside the first: BEFORE_BIN_DIR (an older build).
+before=""
+if [ -n "${BEFORE_BIN_DIR:-}" ]; then
+    before="$(cd "$BEFORE_BIN_DIR" && pwd)/vellumcast-cli"
+    [ -x "$before" ] || { echo "no vellumcast-cli in $BEFORE_BIN_DIR" >&2; exit 1; }
+fi
+# A command line of vellumcast-cli run with the older build.
+with_before() { echo "$before ${1#"$cli "}"; }
+
+# Waits (up to BENCH_WAIT seconds, default 900) until the machine's one-minute
+# load is below BENCH_MAX_LOAD (default 1.0; 0 does not wait): on a shared
+# machine wall times taken under load say little.
+wait_quiet() {
+    local max=${BENCH_MAX_LOAD:-1.0} waited=0 limit=${BENCH_WAIT:-900}
+    awk -v m="$max" 'BEGIN { exit !(m > 0) }' || return 0
+    while awk -v l="$(cut -d' ' -f1 /proc/loadavg)" -v m="$max" 'BEGIN { exit !(l >= m) }'; do
+        if [ "$waited" -ge "$limit" ]; then
+            echo "(load still $(cut -d' ' -f1 /proc/loadavg) after ${limit} s: measuring anyway)" >&2
+            return 0
+        fi
+        sleep 15
+        waited=$((waited + 15))
+    done
+}
+
+# After a measurement: a warning when the load rose meanwhile beyond what the
+# benchmark itself adds (the program and the server keep up to two cores busy,
+# so the one-minute load after a table is about 2 on an otherwise idle machine).
+load_warning() {
+    local max=${BENCH_MAX_LOAD:-1.0}
+    if awk -v l="$(cut -d' ' -f1 /proc/loadavg)" -v m="$max" 'BEGIN { exit !(m > 0 && l >= m + 2) }'; then
+        echo "warning: load $(cut -d' ' -f1 /proc/loadavg) above $max + 2: other work ran meanwhile, repeat these figures"
+    fi
 }
 
 # start_proxy DELAY_MS: a delaying proxy in front of the server; sets proxy_port.
@@ -99,4 +154,4 @@ measure() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 
-load_note() { echo "load: $(uptime | sed 's/.*load average: //') (1, 5, 15 min) on $(nproc) cores"; }
+load_note() { echo "uptime: $(uptime) ($(nproc) cores)"; }

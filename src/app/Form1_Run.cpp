@@ -201,7 +201,7 @@ void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWin
     if (run)
         trap(122, [&] {
             const RunOutcome outcome = ExtractEmail(*this);
-            showBoxes(outcomeBoxes(outcome, runWindowTitle()));
+            showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()));
         });
     trap(124, [&] { setWindowBusy(commandWindow, false); });
     trap(126, [&] {

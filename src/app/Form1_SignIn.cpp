@@ -6,12 +6,12 @@
 
 #include "app/SettingsStore.h"
 #include "core/Dialogs.h"
+#include "core/DialogsSignInUi.h"
 #include "core/Product.h"
 #include "extract/RunWiring.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
 #include "mail/signin/OAuthSession.h"
-#include "mail/signin/SignInUi.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -62,28 +62,11 @@ QString providerName(const QString &provider)
     return p ? p->name : provider;
 }
 
-// What a sign-in shows in the window: the browser, the sign-in code box and
-// notices, all through the program's dialogs.
-class WindowSignInUi : public SignInUi {
-public:
-    bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
-    void showSignInCode(const QString &message, const QString &code, const QUrl &address,
-                        std::function<void()> cancel) override
-    {
-        dialogs().showSignInCode(message, code, address, std::move(cancel));
-    }
-    void closeSignInCode() override { dialogs().closeSignInCode(); }
-    void notice(const QString &text) override
-    {
-        dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
-    }
-};
-
 }  // namespace
 
 std::unique_ptr<SignInUi> makeWindowSignInUi()
 {
-    return std::make_unique<WindowSignInUi>();
+    return std::make_unique<DialogsSignInUi>();
 }
 
 SignInPlan Form1::signInPlan() const

@@ -23,8 +23,14 @@ std::optional<WindowBox> failureBox(const StepFault &failure);
 
 // The boxes that tell how a run ended, in the order they are shown: the
 // failure, what it meant for the run, and "Done." (titled `doneTitle`, with
-// what the walk missed below it) after a run that reached its walk.
-QList<WindowBox> outcomeBoxes(const RunOutcome &outcome, const QString &doneTitle);
+// what the walk missed below it) after a run that reached its walk. `rows` is
+// the number of rows in the results list: a walk that found none says so, and
+// a stopped run says where it stopped and that the rows found so far stay.
+QList<WindowBox> outcomeBoxes(const RunOutcome &outcome, const QString &doneTitle, qint64 rows = -1);
+
+// The end of a run's "Done." box when no rows were found, and the box of a stop.
+QString noRowsText(qint64 messages);
+QString stoppedText(const RunOutcome &outcome, qint64 rows);
 
 // Shows the boxes one after the other (OK buttons).
 void showBoxes(const QList<WindowBox> &boxes);

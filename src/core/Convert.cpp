@@ -91,4 +91,28 @@ bool toBool(const QString &text)
     return *v != 0.0;
 }
 
+QString withCrLf(const QString &text, bool formFeedEndsLine)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 32 + 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1String("\r\n");
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\r\n");
+        } else if (c == QLatin1Char('\f') && formFeedEndsLine) {
+            if (!out.isEmpty() && !out.endsWith(QLatin1String("\r\n")))
+                out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    if (!out.isEmpty() && !out.endsWith(QLatin1String("\r\n")))
+        out += QLatin1String("\r\n");
+    return out;
+}
+
 }  // namespace vc::convert

@@ -32,4 +32,9 @@ inline QString boolText(bool b)
     return b ? QStringLiteral("True") : QStringLiteral("False");
 }
 
+// The text with every line ending in CR LF, the last one too (CR, LF and CR LF
+// each end a line). With `formFeedEndsLine`, a form feed (between pages) ends
+// a line that has not ended itself and is dropped.
+QString withCrLf(const QString &text, bool formFeedEndsLine = false);
+
 }  // namespace vc::convert

@@ -13,19 +13,24 @@
 namespace vc {
 
 // What a kept record holds beyond what every record has (sender, subject,
-// date, both bodies, Message-ID). A run that needs more than a record holds
+// date, plain-text body, Message-ID). A run that needs more than a record holds
 // fetches the message again.
 struct CacheContent {
     bool headers = false;         // every header field
     bool attachments = false;     // the attachments' names, types and sizes
     bool attachmentText = false;  // the text of the attachments that have text
     bool gmailLabels = false;     // X-GM-LABELS
+    bool htmlBody = false;        // the HTML body (a run may leave it out)
 
     quint32 bits() const
     {
-        return (headers ? 1u : 0u) | (attachmentText ? 2u : 0u) | (gmailLabels ? 4u : 0u) | (attachments ? 8u : 0u);
+        return (headers ? 1u : 0u) | (attachmentText ? 2u : 0u) | (gmailLabels ? 4u : 0u) | (attachments ? 8u : 0u)
+               | (htmlBody ? 16u : 0u);
     }
-    static CacheContent fromBits(quint32 b) { return {(b & 1u) != 0, (b & 8u) != 0, (b & 2u) != 0, (b & 4u) != 0}; }
+    static CacheContent fromBits(quint32 b)
+    {
+        return {(b & 1u) != 0, (b & 8u) != 0, (b & 2u) != 0, (b & 4u) != 0, (b & 16u) != 0};
+    }
     // Whether a record with this content serves a run that needs `need`.
     bool covers(const CacheContent &need) const { return (bits() & need.bits()) == need.bits(); }
 };
@@ -38,6 +43,7 @@ inline CacheContent contentOf(const DecodeNeeds &needs, bool gmailLabels = false
     c.attachments = needs.attachments || needs.attachmentText;
     c.attachmentText = needs.attachmentText;
     c.gmailLabels = gmailLabels;
+    c.htmlBody = needs.htmlBody;
     return c;
 }
 

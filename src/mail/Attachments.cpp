@@ -1,5 +1,6 @@
 #include "mail/Attachments.h"
 
+#include "core/Convert.h"
 #include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 #include "mail/PdfText.h"
@@ -78,28 +79,6 @@ QString contentTypeOf(GMimeObject *object)
     return text;
 }
 
-// Every line ending in CR LF, the last one too.
-QString withCrLf(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 32 + 2);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\r')) {
-            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-                ++i;
-            out += QLatin1String("\r\n");
-        } else if (c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
-        } else {
-            out += c;
-        }
-    }
-    if (!out.isEmpty() && !out.endsWith(QLatin1String("\r\n")))
-        out += QLatin1String("\r\n");
-    return out;
-}
-
 QByteArray bytesOf(GMimeStream *mem)
 {
     GByteArray *array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
@@ -156,7 +135,7 @@ QString messageText(const QByteArray &raw, const DecodeNeeds &outer)
     if (!inner.ReceivedDate.isEmpty())
         text += QStringLiteral("Date: ") + inner.ReceivedDate + QLatin1String("\r\n");
     text += QStringLiteral("Subject: ") + inner.Subject + QLatin1String("\r\n\r\n");
-    return text + withCrLf(inner.PlainTextBody);
+    return text + convert::withCrLf(inner.PlainTextBody);
 }
 
 // Attached messages are written out with CR LF line ends, as mail travels.
@@ -289,8 +268,8 @@ private:
         const QByteArray charset = g_mime_object_get_content_type_parameter(object, "charset");
         switch (kind) {
         case TextKind::None: break;
-        case TextKind::Plain: info.text = withCrLf(decodeCharset(bytes, charset)); break;
-        case TextKind::Html: info.text = withCrLf(htmlToPlainText(decodeCharset(bytes, charset))); break;
+        case TextKind::Plain: info.text = convert::withCrLf(decodeCharset(bytes, charset)); break;
+        case TextKind::Html: info.text = convert::withCrLf(htmlToPlainText(decodeCharset(bytes, charset))); break;
         case TextKind::Message: info.text = messageText(bytes, needs_); break;
         case TextKind::Pdf: {
             PdfText pdf = readPdfText(bytes);

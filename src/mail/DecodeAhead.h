@@ -1,11 +1,15 @@
 #pragma once
 #include "mail/ImapComponent.h"
+#include "mail/MimeDecode.h"
 
 #include <QByteArray>
-#include <QFuture>
 #include <QThreadPool>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace vc {
@@ -14,7 +18,13 @@ namespace vc {
 // streaming, so that a walk mostly finds the message it asks for decoded
 // already. The client drives it from its own thread: start() a message that
 // has fully arrived ahead of the caller, take() it when the caller asks for it.
-// The result is the one decodeMessage() gives on the caller's thread.
+// The result is the one decodeMessage() gives on the caller's thread for the
+// same needs.
+//
+// The messages started wait in one queue that the workers drain: a worker
+// takes the next message as soon as it is done with one, and only a queue
+// that no worker serves wakes one up, so messages that arrive in a burst cost
+// one hand-off between threads, not one each.
 //
 // Bounded: the raw messages being decoded or decoded and not yet taken hold at
 // most `limit` bytes (wants() says whether one more fits; one message always
@@ -28,6 +38,10 @@ public:
 
     void setLimit(qint64 bytes) { limit_ = qMax<qint64>(1, bytes); }
     qint64 limit() const { return limit_; }
+    // What the messages started from now on are decoded for; messages started
+    // before are forgotten.
+    void setNeeds(const DecodeNeeds &needs);
+    const DecodeNeeds &needs() const { return needs_; }
 
     // Whether a raw message of `size` bytes may start now.
     bool wants(qint64 size) const { return jobs_.empty() || bytes_ + size <= limit_; }
@@ -48,13 +62,28 @@ public:
 
 private:
     struct Job {
-        QFuture<MailRecord> result;
         QByteArray raw;  // held, so its bytes stay where they are
+        DecodeNeeds needs;
+        // Guarded by mutex_:
+        enum State { Queued, Running, Done } state = Queued;
+        std::optional<MailRecord> result;
     };
-    std::map<int, Job> jobs_;
+    // What the workers share with the caller's thread.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::deque<std::shared_ptr<Job>> queue;
+        int workers = 0;  // running the drain loop
+    };
+    static void drain(const std::shared_ptr<Shared> &shared);
+
+    std::map<int, std::shared_ptr<Job>> jobs_;  // started, not taken; the caller's thread only
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    int maxWorkers_ = 1;
     qint64 bytes_ = 0;
     qint64 handedOut_ = 0;
     qint64 limit_;
+    DecodeNeeds needs_;
     QThreadPool pool_;
 };
 

@@ -75,25 +75,70 @@ bool isAsciiAlnum(QChar c)
 
 enum class TagKind { Other, Break, Block, Cell, Pre, SkipContent };
 
-TagKind kindOf(const QString &name)
+// The longest tag name with a kind of its own is shorter than this.
+constexpr qsizetype kMaxKnownTagName = 12;
+
+// `name`: lower case, at most kMaxKnownTagName - 1 letters and digits.
+TagKind kindOf(QLatin1StringView name)
 {
-    static const QHash<QString, TagKind> kinds = [] {
-        QHash<QString, TagKind> k;
-        k.insert(QStringLiteral("br"), TagKind::Break);
-        for (const char *n : {"p",     "div",      "li",     "tr",      "h1",         "h2",   "h3",      "h4",
-                              "h5",    "h6",       "ul",     "ol",      "dl",         "dt",   "dd",      "table",
-                              "thead", "tbody",    "tfoot",  "caption", "blockquote", "hr",   "address", "article",
-                              "aside", "section",  "header", "footer",  "nav",        "main", "figure",  "figcaption",
-                              "form",  "fieldset", "legend", "center",  "body",       "html"})
-            k.insert(QString::fromLatin1(n), TagKind::Block);
-        k.insert(QStringLiteral("td"), TagKind::Cell);
-        k.insert(QStringLiteral("th"), TagKind::Cell);
-        k.insert(QStringLiteral("pre"), TagKind::Pre);
-        for (const char *n : {"script", "style", "title", "template", "noscript", "textarea"})
-            k.insert(QString::fromLatin1(n), TagKind::SkipContent);
-        return k;
-    }();
-    return kinds.value(name, TagKind::Other);
+    static const struct {
+        const char *name;
+        TagKind kind;
+    } kinds[] = {
+        {"br", TagKind::Break},
+        {"p", TagKind::Block},
+        {"div", TagKind::Block},
+        {"li", TagKind::Block},
+        {"tr", TagKind::Block},
+        {"h1", TagKind::Block},
+        {"h2", TagKind::Block},
+        {"h3", TagKind::Block},
+        {"h4", TagKind::Block},
+        {"h5", TagKind::Block},
+        {"h6", TagKind::Block},
+        {"ul", TagKind::Block},
+        {"ol", TagKind::Block},
+        {"dl", TagKind::Block},
+        {"dt", TagKind::Block},
+        {"dd", TagKind::Block},
+        {"table", TagKind::Block},
+        {"thead", TagKind::Block},
+        {"tbody", TagKind::Block},
+        {"tfoot", TagKind::Block},
+        {"caption", TagKind::Block},
+        {"blockquote", TagKind::Block},
+        {"hr", TagKind::Block},
+        {"address", TagKind::Block},
+        {"article", TagKind::Block},
+        {"aside", TagKind::Block},
+        {"section", TagKind::Block},
+        {"header", TagKind::Block},
+        {"footer", TagKind::Block},
+        {"nav", TagKind::Block},
+        {"main", TagKind::Block},
+        {"figure", TagKind::Block},
+        {"figcaption", TagKind::Block},
+        {"form", TagKind::Block},
+        {"fieldset", TagKind::Block},
+        {"legend", TagKind::Block},
+        {"center", TagKind::Block},
+        {"body", TagKind::Block},
+        {"html", TagKind::Block},
+        {"td", TagKind::Cell},
+        {"th", TagKind::Cell},
+        {"pre", TagKind::Pre},
+        {"script", TagKind::SkipContent},
+        {"style", TagKind::SkipContent},
+        {"title", TagKind::SkipContent},
+        {"template", TagKind::SkipContent},
+        {"noscript", TagKind::SkipContent},
+        {"textarea", TagKind::SkipContent},
+    };
+    for (const auto &k : kinds) {
+        if (name == QLatin1StringView(k.name))
+            return k.kind;
+    }
+    return TagKind::Other;
 }
 
 class HtmlText {
@@ -105,11 +150,14 @@ public:
         qsizetype i = 0;
         while (i < n_) {
             const QChar c = in_.at(i);
-            if (c == QLatin1Char('<'))
+            if (c == QLatin1Char('<')) {
                 i = tag(i);
-            else if (c == QLatin1Char('&'))
+            } else if (c == QLatin1Char('&')) {
                 i = reference(i);
-            else {
+            } else if (const qsizetype end = plainRunEnd(i); end > i) {
+                text(QStringView(in_).mid(i, end - i));  // what character() does for each, in one go
+                i = end;
+            } else {
                 character(c);
                 ++i;
             }
@@ -164,6 +212,31 @@ private:
         text(QStringView(&c, 1));
     }
 
+    // The end of the characters from `i` on that character() would add as
+    // text one by one: no markup, no white space (outside <pre>), no line
+    // break (inside), no no-break space. Outside <pre> a single blank between
+    // two such characters comes along: character() would keep it as one.
+    qsizetype plainRunEnd(qsizetype i) const
+    {
+        const QChar *s = in_.constData();
+        const auto plain = [&](qsizetype k) {
+            const char16_t u = s[k].unicode();
+            if (u == '<' || u == '&' || u == 0xA0)
+                return false;
+            return pre_ > 0 ? u != '\r' && u != '\n' : !isHtmlSpace(s[k]);
+        };
+        const qsizetype start = i;
+        while (i < n_) {
+            if (plain(i))
+                ++i;
+            else if (pre_ == 0 && i > start && s[i].unicode() == ' ' && i + 1 < n_ && plain(i + 1))
+                i += 2;
+            else
+                break;
+        }
+        return i;
+    }
+
     qsizetype indexOfCi(QLatin1StringView needle, qsizetype from) const
     {
         return in_.indexOf(needle, from, Qt::CaseInsensitive);
@@ -172,7 +245,7 @@ private:
     // At '<': a comment, a declaration, a tag, or a plain '<'. Returns the next index.
     qsizetype tag(qsizetype i)
     {
-        if (in_.mid(i, 4) == QLatin1String("<!--")) {
+        if (QStringView(in_).mid(i, 4) == QLatin1String("<!--")) {
             const qsizetype end = in_.indexOf(QLatin1String("-->"), i + 4);
             return end < 0 ? n_ : end + 3;
         }
@@ -193,7 +266,14 @@ private:
             character(in_.at(i));  // not a tag: "a < b"
             return i + 1;
         }
-        const QString name = in_.mid(nameStart, j - nameStart).toLower();
+        // The name in lower case; a longer one than any known has no kind of its own.
+        char lower[kMaxKnownTagName];
+        const qsizetype nameLength = j - nameStart;
+        if (nameLength < kMaxKnownTagName) {
+            for (qsizetype k = 0; k < nameLength; ++k)
+                lower[k] = char(in_.at(nameStart + k).toLower().unicode());
+        }
+        const QLatin1StringView name(lower, nameLength < kMaxKnownTagName ? nameLength : 0);
         // Attributes up to '>', quoted values may contain '>'.
         QChar quote;
         while (j < n_) {
@@ -209,7 +289,7 @@ private:
             ++j;
         }
         const qsizetype after = j < n_ ? j + 1 : n_;
-        switch (kindOf(name)) {
+        switch (nameLength < kMaxKnownTagName ? kindOf(name) : TagKind::Other) {
         case TagKind::Break: lineBreak(); break;
         case TagKind::Block: blockBoundary(); break;
         case TagKind::Cell:
@@ -223,7 +303,7 @@ private:
         case TagKind::SkipContent:
             if (!closing) {
                 // Raw text up to the matching end tag is not shown.
-                const QString endTag = QLatin1String("</") + name;
+                const QString endTag = QLatin1String("</") + QString(name);
                 const qsizetype end = in_.indexOf(endTag, after, Qt::CaseInsensitive);
                 if (end < 0)
                     return n_;
@@ -304,8 +384,13 @@ private:
             text(QStringView(u" "));
             return;
         }
-        const char32_t ucs4[1] = {code};
-        text(QString::fromUcs4(ucs4, 1));
+        if (QChar::requiresSurrogates(code)) {
+            const char16_t pair[2] = {QChar::highSurrogate(code), QChar::lowSurrogate(code)};
+            text(QStringView(pair, 2));
+        } else {
+            const char16_t one = char16_t(code);
+            text(QStringView(&one, 1));
+        }
     }
 
     const QString &in_;

@@ -91,6 +91,10 @@ public:
     qint64 readAheadBytes() const { return ahead_.bytes(); }
     // Messages handed out that had been decoded ahead on a worker thread.
     qint64 messagesDecodedAhead() const { return decode_.handedOut(); }
+    // What the run reads of each message (the defaults: everything); what it
+    // does not read is not decoded. Applies from the next message on.
+    void setDecodeNeeds(const DecodeNeeds &needs) { decode_.setNeeds(needs); }
+    const DecodeNeeds &decodeNeeds() const { return decode_.needs(); }
     // Takes the CA file and the time-out of `config` (host and port go to Connect/setPort).
     void configure(const ConnectionConfig &config);
 

@@ -135,7 +135,7 @@ std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, c
         return nullptr;  // the report destroyed this client
     if (std::optional<MailRecord> decoded = decode_.take(number, body))
         return std::make_unique<MailRecord>(std::move(*decoded));
-    return std::make_unique<MailRecord>(decodeMessage(body));
+    return std::make_unique<MailRecord>(decodeMessage(body, decode_.needs()));
 }
 
 void ImapClient::decodeArrived()

@@ -51,28 +51,51 @@ qint64 ImapConnection::pendingMessageNumber() const
     return headNumber(parser_.pendingHead());
 }
 
+qint64 ImapConnection::bufferedBytes() const
+{
+    return socket_ ? socket_->bytesAvailable() : 0;
+}
+
+namespace {
+
+QList<QSslCertificate> g_systemCasOverride;
+
+}  // namespace
+
+void ImapConnection::overrideSystemCaCertificates(const QList<QSslCertificate> &cas)
+{
+    g_systemCasOverride = cas;
+}
+
 std::optional<ImapFault> ImapConnection::trust(const QString &caFile)
 {
     if (!QSslSocket::supportsSsl())
         return ImapFault{ImapFailure::Local, QStringLiteral("TLS is not available on this system")};
-    // Reading and parsing the system's CA bundle costs a noticeable moment,
-    // and a run connects more than once: keep the list for this CA file.
-    // Without a CA file nothing is read here: the default configuration looks
-    // up the system's CAs as the handshake needs them.
-    if (trustedLoaded_ && trustedFor_ == caFile)
+    // A run connects more than once: the CA file is read once, and so is the
+    // system's CA bundle when a handshake needs it with the file.
+    if (caFileLoaded_ && caFileFor_ == caFile)
         return std::nullopt;
-    QList<QSslCertificate> cas;
+    QList<QSslCertificate> fileCas;
     if (!caFile.isEmpty()) {
-        const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
-        if (extra.isEmpty())
+        fileCas = QSslCertificate::fromPath(caFile, QSsl::Pem);
+        if (fileCas.isEmpty())
             return ImapFault{ImapFailure::Local,
                              QStringLiteral("no certificate could be read from the CA file %1").arg(caFile)};
-        cas = QSslConfiguration::systemCaCertificates() + extra;
     }
-    trusted_ = std::move(cas);
-    trustedFor_ = caFile;
-    trustedLoaded_ = true;
+    caFileCas_ = std::move(fileCas);
+    caFileFor_ = caFile;
+    caFileLoaded_ = true;
+    allCas_.clear();
     return std::nullopt;
+}
+
+const QList<QSslCertificate> &ImapConnection::allCas()
+{
+    // Reading and parsing the system's CA bundle costs tens of milliseconds.
+    if (allCas_.isEmpty())
+        allCas_ = (g_systemCasOverride.isEmpty() ? QSslConfiguration::systemCaCertificates() : g_systemCasOverride)
+                  + caFileCas_;
+    return allCas_;
 }
 
 std::optional<ImapFault> ImapConnection::open(const QString &host, int port, bool ssl, const QString &caFile,
@@ -85,8 +108,22 @@ std::optional<ImapFault> ImapConnection::open(const QString &host, int port, boo
         if (std::optional<ImapFault> fault = trust(caFile))
             return fault;
     }
+    host_ = host;
+    port_ = port;
+    // With a CA file the first handshake trusts that file alone: when it
+    // vouches for the server, as it is there to, the system's CA bundle is
+    // never read. When it does not, the handshake is made again with the
+    // system's CAs and the file's together (retryWithAllCas).
+    startSocket(!ssl ? Trust::None : caFile.isEmpty() ? Trust::System : Trust::CaFileFirst);
+    return std::nullopt;
+}
+
+void ImapConnection::startSocket(Trust trust)
+{
     auto *s = new QSslSocket(this);
     socket_ = s;
+    trustNow_ = trust;
+    s->setReadBufferSize(readBufferLimit());
     connect(s, &QSslSocket::readyRead, this, &ImapConnection::readSocket);
     connect(s, &QSslSocket::errorOccurred, this, &ImapConnection::socketError);
     connect(s, &QSslSocket::disconnected, this, &ImapConnection::socketClosed);
@@ -97,20 +134,37 @@ std::optional<ImapFault> ImapConnection::open(const QString &host, int port, boo
         for (const QSslError &e : errors)
             sslErrors_ << e.errorString();
     });
-    if (ssl) {
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        if (!trustedFor_.isEmpty())
-            conf.setCaCertificates(trusted_);
-        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        s->setSslConfiguration(conf);
-        s->connectToHostEncrypted(host, quint16(port));
-    } else {
-        s->connectToHost(host, quint16(port));
+    if (trust == Trust::None) {
+        s->connectToHost(host_, quint16(port_));
+        return;
     }
-    return std::nullopt;
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    if (trust == Trust::CaFileFirst)
+        conf.setCaCertificates(caFileCas_);
+    else if (trust == Trust::SystemAndCaFile)
+        conf.setCaCertificates(allCas());
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    s->setSslConfiguration(conf);
+    s->connectToHostEncrypted(host_, quint16(port_));
+}
+
+bool ImapConnection::retryWithAllCas()
+{
+    if (trustNow_ != Trust::CaFileFirst || sslErrors_.isEmpty())
+        return false;
+    dropSocket();
+    sslErrors_.clear();
+    startSocket(Trust::SystemAndCaFile);
+    return true;
 }
 
 void ImapConnection::close()
+{
+    dropSocket();
+    parser_.reset();
+}
+
+void ImapConnection::dropSocket()
 {
     if (socket_) {
         QSslSocket *s = socket_;
@@ -134,7 +188,6 @@ void ImapConnection::close()
             s->deleteLater();
         }
     }
-    parser_.reset();
 }
 
 void ImapConnection::write(const QByteArray &bytes)
@@ -156,9 +209,17 @@ void ImapConnection::readSocket()
     reading_ = true;
     QPointer<ImapConnection> self(this);
     while (socket_ && socket_->bytesAvailable() > 0) {
-        const QByteArray data = socket_->readAll();
+        // Everything that waits, read straight to where the parser keeps it.
+        for (qint64 left = socket_->bytesAvailable(); left > 0;) {
+            qsizetype room = 0;
+            char *to = parser_.room(qsizetype(qMin<qint64>(left, kReadPiece)), &room);
+            const qint64 got = to ? socket_->read(to, room) : 0;
+            parser_.filled(qsizetype(qMax<qint64>(0, got)));
+            if (got <= 0)
+                break;
+            left -= got;
+        }
         receiver_.heard();
-        parser_.feed(data);
         while (parser_.hasResponse()) {
             ImapResponse r = parser_.takeResponse();
             receiver_.received(r);
@@ -183,7 +244,7 @@ void ImapConnection::readSocket()
 
 void ImapConnection::socketError()
 {
-    if (!socket_)
+    if (!socket_ || retryWithAllCas())
         return;
     ImapFault fault;
     if (!sslErrors_.isEmpty()) {
@@ -199,7 +260,7 @@ void ImapConnection::socketError()
 
 void ImapConnection::socketClosed()
 {
-    if (!socket_)
+    if (!socket_ || retryWithAllCas())
         return;
     receiver_.dropped({ImapFailure::ClosedByServer, QStringLiteral("the connection was closed by the server")});
 }

@@ -15,8 +15,9 @@ namespace vc {
 // The line to an IMAP server: a QSslSocket, and the parser that turns the bytes
 // it reads into complete responses. TLS certificates are always verified
 // against the system's CAs plus those of the CA file, and the server's name
-// must match. A broken line or stream is reported once, with its kind, and
-// leaves the closing to the owner.
+// must match (a handshake that the CA file alone vouches for needs no more).
+// A broken line or stream is reported once, with its kind, and leaves the
+// closing to the owner.
 class ImapConnection : public QObject {
     Q_OBJECT
 public:
@@ -61,8 +62,33 @@ public:
     // The reasons the server's certificate was refused at the last open (QSslError texts).
     QStringList certificateErrors() const { return sslErrors_; }
 
+    // The most the socket keeps read and not yet handed to the parser: one
+    // response's budget and a margin. Once that much waits (while a handler of
+    // a response runs the event loop, say), the socket stops reading and the
+    // server waits.
+    static constexpr qint64 kReadMargin = qint64(1) << 20;
+    // Read from the socket in pieces of at most this many bytes.
+    static constexpr qint64 kReadPiece = qint64(4) << 20;
+    qint64 readBufferLimit() const { return parser_.maxResponseBytes() + kReadMargin; }
+    // What the socket holds read and not yet handed to the parser.
+    qint64 bufferedBytes() const;
+
+    // Test hook: stands in for the system's CA certificates where a handshake
+    // trusts them together with a CA file (an empty list: the system's again).
+    static void overrideSystemCaCertificates(const QList<QSslCertificate> &cas);
+
 private:
+    // Whom a handshake trusts: nobody (no TLS), the system's CAs (no CA file),
+    // the CA file alone (the first handshake with one), or both.
+    enum class Trust { None, System, CaFileFirst, SystemAndCaFile };
+
     std::optional<ImapFault> trust(const QString &caFile);
+    const QList<QSslCertificate> &allCas();
+    void startSocket(Trust trust);
+    // After the CA file alone did not vouch for the server: a new handshake
+    // with the system's CAs too. False when that is not the case.
+    bool retryWithAllCas();
+    void dropSocket();  // lets go of the socket, as close() does, the parser kept
     void readSocket();
     void socketError();
     void socketClosed();
@@ -72,10 +98,15 @@ private:
     ImapParser parser_;
     QStringList sslErrors_;
     bool reading_ = false;
-    // The trusted CA list built from the system bundle plus a CA file, kept between opens.
-    QList<QSslCertificate> trusted_;
-    QString trustedFor_;
-    bool trustedLoaded_ = false;
+    QString host_;
+    int port_ = 0;
+    Trust trustNow_ = Trust::None;
+    // The CA file's certificates, and the system's plus the file's once a
+    // handshake needed them; kept between opens for the same CA file.
+    QList<QSslCertificate> caFileCas_;
+    QList<QSslCertificate> allCas_;
+    QString caFileFor_;
+    bool caFileLoaded_ = false;
 };
 
 }  // namespace vc

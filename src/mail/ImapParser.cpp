@@ -389,14 +389,43 @@ bool ImapParser::failLine(bool tooLong, bool overBudget)
 
 void ImapParser::feed(const char *data, qsizetype size)
 {
-    if (hasError() || size <= 0)
-        return;
-    // The bulk of a large literal goes straight into the literal, not through buf_.
-    if (inLiteral_ && pos_ >= buf_.size()) {
-        const qsizetype n = qsizetype(qMin<qint64>(size, literalSize_ - literal_.size()));
-        literal_.append(data, n);
+    while (size > 0 && !hasError()) {
+        qsizetype n = 0;
+        char *to = room(size, &n);
+        memcpy(to, data, size_t(n));
+        filled(n);
         data += n;
         size -= n;
+    }
+}
+
+char *ImapParser::room(qsizetype most, qsizetype *size)
+{
+    *size = 0;
+    if (hasError() || most <= 0)
+        return nullptr;
+    // The bulk of a large literal goes straight into the literal, not through buf_.
+    if (inLiteral_ && pos_ >= buf_.size()) {
+        const qsizetype n = qsizetype(qMin<qint64>(most, literalSize_ - literal_.size()));
+        roomAt_ = literal_.size();
+        literal_.resize(roomAt_ + n);
+        *size = n;
+        return literal_.data() + roomAt_;
+    }
+    roomAt_ = buf_.size();
+    buf_.resize(roomAt_ + most);
+    *size = most;
+    return buf_.data() + roomAt_;
+}
+
+void ImapParser::filled(qsizetype n)
+{
+    if (roomAt_ < 0)
+        return;
+    const qsizetype at = roomAt_;
+    roomAt_ = -1;
+    if (inLiteral_ && pos_ >= buf_.size()) {
+        literal_.truncate(at + qMax<qsizetype>(0, n));
         if (literal_.size() == literalSize_) {
             literals_.push_back(std::move(literal_));
             literal_ = QByteArray();
@@ -404,10 +433,11 @@ void ImapParser::feed(const char *data, qsizetype size)
         }
         buf_.clear();
         pos_ = scanFrom_ = 0;
+    } else {
+        buf_.truncate(at + qMax<qsizetype>(0, n));
     }
-    if (size > 0)
-        buf_.append(data, size);
-    parse();
+    if (n > 0)
+        parse();
 }
 
 void ImapParser::parse()

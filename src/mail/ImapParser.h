@@ -57,6 +57,13 @@ public:
 
     void feed(const QByteArray &data) { feed(data.constData(), data.size()); }
     void feed(const char *data, qsizetype size);
+    // feed() without a copy in between: room() says where the next at most
+    // `most` bytes of the stream go (straight into the literal being read,
+    // when nothing else waits) and how many fit there, at least one;
+    // filled() takes the `n` bytes written there, as feed() would. Nothing
+    // (nullptr) once the stream is broken.
+    char *room(qsizetype most, qsizetype *size);
+    void filled(qsizetype n);
 
     bool hasResponse() const { return !ready_.empty(); }
     ImapResponse takeResponse();
@@ -104,6 +111,7 @@ private:
 
     QByteArray buf_;
     qsizetype pos_ = 0;       // first unconsumed byte of buf_
+    qsizetype roomAt_ = -1;   // where room() put the bytes to come: in literal_ when inLiteral_, else buf_
     qsizetype scanFrom_ = 0;  // where the search for the next line end resumes
     qint64 maxLiteral_ = kDefaultMaxLiteral;
     qint64 maxLine_ = kMaxLineLength;

@@ -5,11 +5,13 @@
 
 #include <gmime/gmime.h>
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTimeZone>
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 namespace vc {
 
@@ -68,12 +70,12 @@ QString fromUtf8(const char *s)
     return s ? QString::fromUtf8(s) : QString();
 }
 
-bool isUtf8Label(const QByteArray &cs)
+bool isUtf8Label(QByteArrayView cs)
 {
     return cs == "utf-8" || cs == "utf8";
 }
 
-bool isAsciiLabel(const QByteArray &cs)
+bool isAsciiLabel(QByteArrayView cs)
 {
     return cs == "us-ascii" || cs == "ascii" || cs == "ansi_x3.4-1968" || cs == "iso646-us";
 }
@@ -81,7 +83,7 @@ bool isAsciiLabel(const QByteArray &cs)
 // Latin-1 as mail writers really use it: bytes 0x80-0x9F are the Windows-1252
 // characters (the euro sign, typographic quotes, dashes); the five bytes that
 // Windows-1252 leaves unassigned stay the C1 controls Latin-1 gives them.
-QString fromWindows1252(const QByteArray &bytes)
+QString fromWindows1252(QByteArrayView bytes)
 {
     static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
@@ -97,7 +99,7 @@ QString fromWindows1252(const QByteArray &bytes)
 }
 
 // UTF-8 when the bytes are valid UTF-8, else Latin-1 (read as Windows-1252).
-QString utf8OrLatin1(const QByteArray &bytes)
+QString utf8OrLatin1(QByteArrayView bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(bytes);
@@ -108,7 +110,7 @@ QString utf8OrLatin1(const QByteArray &bytes)
 
 // Converts with iconv; an invalid or truncated sequence becomes U+FFFD and the
 // conversion goes on with the next byte. Returns false when the charset is unknown.
-bool iconvToUnicode(const QByteArray &bytes, const char *charset, QString *out)
+bool iconvToUnicode(QByteArrayView bytes, const char *charset, QString *out)
 {
     iconv_t cd = g_mime_iconv_open("UTF-8", charset);
     if (cd == (iconv_t)-1)
@@ -154,18 +156,85 @@ bool iconvToUnicode(const QByteArray &bytes, const char *charset, QString *out)
     return true;
 }
 
-// The transfer-decoded bytes of a leaf part.
-QByteArray partBytes(GMimePart *part)
+// decodeCharset() on bytes that stay where they are.
+QString textInCharset(QByteArrayView bytes, QByteArrayView charsetLabel)
 {
-    GMimeDataWrapper *content = g_mime_part_get_content(part);
-    if (!content)
+    if (bytes.isEmpty())
         return {};
+    const QByteArray charset = charsetLabel.trimmed().toByteArray().toLower();
+    if (charset.isEmpty() || isAsciiLabel(charset))
+        return utf8OrLatin1(bytes);
+    if (isUtf8Label(charset))
+        return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
+    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1"
+        || charset == "windows-1252" || charset == "cp1252")
+        return fromWindows1252(bytes);
+    QString text;
+    if (iconvToUnicode(bytes, g_mime_charset_iconv_name(charset.constData()), &text))
+        return text;
+    return utf8OrLatin1(bytes);  // a charset nobody knows
+}
+
+// Where a part's content lies in the bytes the parser read: the parser keeps
+// every part as a piece of the memory stream over the message, so a part
+// needs no copy to be read. Nothing when the content lives elsewhere.
+std::optional<QByteArrayView> contentInPlace(GMimeDataWrapper *content, const GByteArray *message)
+{
+    GMimeStream *stream = g_mime_data_wrapper_get_stream(content);
+    if (!stream || !GMIME_IS_STREAM_MEM(stream)
+        || g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream)) != message)
+        return std::nullopt;
+    const gint64 size = gint64(message->len);
+    const gint64 start = qBound<gint64>(0, stream->bound_start, size);
+    const gint64 end = stream->bound_end < 0 ? size : qBound<gint64>(start, stream->bound_end, size);
+    return QByteArrayView(reinterpret_cast<const char *>(message->data) + start, qsizetype(end - start));
+}
+
+// The transfer-decoded bytes of a leaf part, written by GMime's own decoding filter.
+QByteArray partBytesCopied(GMimeDataWrapper *content)
+{
     GRef<GMimeStream> sink(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(content, sink.get());
     GByteArray *array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));
     if (!array || array->len == 0)
         return {};
     return QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len));
+}
+
+// The transfer-decoded bytes of a leaf part: in place in the message, or
+// decoded into a buffer of their own.
+class PartBytes {
+public:
+    explicit PartBytes(QByteArrayView inPlace = {}) : inPlace_(inPlace) {}
+    explicit PartBytes(QByteArray decoded) : decoded_(std::move(decoded)), isDecoded_(true) {}
+    QByteArrayView bytes() const { return isDecoded_ ? QByteArrayView(decoded_) : inPlace_; }
+
+private:
+    QByteArrayView inPlace_;
+    QByteArray decoded_;
+    bool isDecoded_ = false;
+};
+
+// The bytes of a leaf part of the message in `message` (the array the
+// parser's stream reads). Content that needs no transfer decoding is read in
+// place; base64 and quoted-printable go through GMime's decoder in one step;
+// anything else through its decoding filter.
+PartBytes partBytes(GMimePart *part, const GByteArray *message)
+{
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    if (!content)
+        return PartBytes();
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    const std::optional<QByteArrayView> in = contentInPlace(content, message);
+    if (!in || encoding == GMIME_CONTENT_ENCODING_UUENCODE)
+        return PartBytes(partBytesCopied(content));
+    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE)
+        return PartBytes(*in);  // 7bit, 8bit, binary: the bytes as they stand
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    QByteArray decoded(qsizetype(g_mime_encoding_outlen(&state, size_t(in->size()))), Qt::Uninitialized);
+    decoded.truncate(qsizetype(g_mime_encoding_step(&state, in->data(), size_t(in->size()), decoded.data())));
+    return PartBytes(std::move(decoded));
 }
 
 // A part whose Content-Type GMime could not read ("text", "text/", "garbage").
@@ -201,13 +270,14 @@ QByteArray charsetOfInvalidType(GMimeObject *object)
     return name;
 }
 
-QString partText(GMimePart *part)
+QString partText(GMimePart *part, const GByteArray *message)
 {
     GMimeObject *object = GMIME_OBJECT(part);
     const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
+    const PartBytes bytes = partBytes(part, message);
     if (!charset && tInvalidContentTypes > 0 && hasInvalidContentType(object))
-        return decodeCharset(partBytes(part), charsetOfInvalidType(object));
-    return decodeCharset(partBytes(part), QByteArray(charset));
+        return textInCharset(bytes.bytes(), charsetOfInvalidType(object));
+    return textInCharset(bytes.bytes(), QByteArrayView(charset));
 }
 
 // Text/plain, or a type GMime could not read (checked only when the parser met one).
@@ -254,7 +324,8 @@ void findTextParts(GMimeObject *object, GMimePart **plain, GMimePart **html, int
 
 // A multipart whose boundary is missing (or never occurs) has no parts. Its
 // content is then shown as it stands: everything after the message's header
-// block, line ends untouched.
+// block, line ends untouched. `raw` is the message with all its header fields
+// (where the header block ends is looked for in it).
 QString unsplitMultipartText(GMimeObject *object, const QByteArray &raw)
 {
     if (!object || !GMIME_IS_MULTIPART(object) || g_mime_multipart_get_count(GMIME_MULTIPART(object)) > 0)
@@ -269,7 +340,7 @@ QString unsplitMultipartText(GMimeObject *object, const QByteArray &raw)
     if (start < 0)
         return {};
     const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
-    return decodeCharset(raw.mid(start), QByteArray(charset));
+    return textInCharset(QByteArrayView(raw).sliced(start), QByteArrayView(charset));
 }
 
 // The first mailbox of an address list, looking into groups.
@@ -370,6 +441,86 @@ QByteArray withHeaderBlockEnd(const QByteArray &raw)
     return raw.left(stray) + (crlf ? "\r\n" : "\n") + raw.mid(stray);
 }
 
+// The header fields the record is made of, and those that say how the message
+// is built (Content-*; GMime reads a message's structure from them alone).
+bool isRecordField(QByteArrayView name)
+{
+    static const QByteArrayView kept[] = {"from", "subject", "date", "message-id"};
+    if (name.size() >= 8 && qstrnicmp(name.data(), "content-", 8) == 0)
+        return true;
+    for (const QByteArrayView k : kept) {
+        if (name.size() == k.size() && qstrnicmp(name.data(), k.data(), name.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The name of the header field at raw[from, to) when it is one with a plain
+// name (letters, digits, '-', '_', '.'), followed by blanks or not and a colon.
+std::optional<QByteArrayView> plainFieldName(const QByteArray &raw, qsizetype from, qsizetype to)
+{
+    qsizetype i = from;
+    const auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+               || c == '.';
+    };
+    while (i < to && plain(raw[i]))
+        ++i;
+    const qsizetype nameEnd = i;
+    while (i < to && (raw[i] == ' ' || raw[i] == '\t'))
+        ++i;
+    if (nameEnd == from || i >= to || raw[i] != ':')
+        return std::nullopt;
+    return QByteArrayView(raw.constData() + from, nameEnd - from);
+}
+
+// Messages up to this size lose the header fields the record is not made of.
+constexpr qsizetype kFieldCopyLimit = qsizetype(1) << 20;
+
+// The message without the header fields the record is not made of (their
+// folded lines with them): GMime makes an object of every field and decodes
+// its value, and in real mail most fields (Received, DKIM-Signature, List-*,
+// X-*) are never read. Only fields with plain names go; from the first line
+// of the header block that is neither such a field nor a folded line, the rest
+// stays as it is. The message itself when it has no field to leave out, when
+// it starts with a mailbox "From " line, or when it is larger than
+// kFieldCopyLimit: there its fields are a small part of the cost, and a copy
+// of the message would not be. The copy goes into `trimmed`.
+const QByteArray &withRecordFieldsOnly(const QByteArray &raw, QByteArray &trimmed)
+{
+    if (raw.size() > kFieldCopyLimit || raw.startsWith("From "))
+        return raw;
+    qsizetype copiedUpTo = 0;  // raw[copiedUpTo, at) is kept and not yet copied
+    bool keep = true;          // whether the field being read stays, for its folded lines
+    qsizetype at = 0;
+    while (at < raw.size()) {
+        const qsizetype lf = raw.indexOf('\n', at);
+        const qsizetype next = lf < 0 ? raw.size() : lf + 1;
+        qsizetype end = lf < 0 ? raw.size() : lf;
+        if (end > at && raw[end - 1] == '\r')
+            --end;
+        if (end == at)
+            break;  // the blank line: the body follows
+        if (raw[at] != ' ' && raw[at] != '\t') {
+            const std::optional<QByteArrayView> name = plainFieldName(raw, at, end);
+            if (!name)
+                break;
+            keep = isRecordField(*name);
+        }
+        if (!keep) {
+            if (copiedUpTo == 0)
+                trimmed.truncate(0);
+            trimmed.append(raw.constData() + copiedUpTo, at - copiedUpTo);
+            copiedUpTo = next;
+        }
+        at = next;
+    }
+    if (copiedUpTo == 0)
+        return raw;
+    trimmed.append(raw.constData() + copiedUpTo, raw.size() - copiedUpTo);
+    return trimmed;
+}
+
 QDateTime decodeDate(GMimeMessage *message)
 {
     GDateTime *date = g_mime_message_get_date(message);
@@ -377,7 +528,14 @@ QDateTime decodeDate(GMimeMessage *message)
         return {};
     const qint64 seconds = g_date_time_to_unix(date);
     const int offsetSeconds = int(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND);
-    return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(offsetSeconds));
+    // Mail of one folder mostly comes from a few offsets: the zone of the last one is kept.
+    thread_local int lastOffset = 0;
+    thread_local QTimeZone lastZone(0);
+    if (offsetSeconds != lastOffset) {
+        lastZone = QTimeZone(offsetSeconds);
+        lastOffset = offsetSeconds;
+    }
+    return QDateTime::fromSecsSinceEpoch(seconds, lastZone);
 }
 
 // Every header field of the message, values unfolded and decoded.
@@ -407,20 +565,7 @@ QList<HeaderField> decodeHeaders(GMimeObject *object)
 
 QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
 {
-    if (bytes.isEmpty())
-        return {};
-    const QByteArray charset = charsetLabel.trimmed().toLower();
-    if (charset.isEmpty() || isAsciiLabel(charset))
-        return utf8OrLatin1(bytes);
-    if (isUtf8Label(charset))
-        return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
-    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1"
-        || charset == "windows-1252" || charset == "cp1252")
-        return fromWindows1252(bytes);
-    QString text;
-    if (iconvToUnicode(bytes, g_mime_charset_iconv_name(charset.constData()), &text))
-        return text;
-    return utf8OrLatin1(bytes);  // a charset nobody knows
+    return textInCharset(bytes, charsetLabel);
 }
 
 MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
@@ -429,7 +574,22 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
     if (message.isEmpty())
         return email;
     GMimeParserOptions *options = parserOptions();
-    const QByteArray raw = withHeaderBlockEnd(message);  // shares the bytes when nothing is missing
+    // Both share the bytes of `message` when they change nothing.
+    const QByteArray whole = withHeaderBlockEnd(message);
+    // The trimmed copy goes into one buffer per thread that keeps its room
+    // from message to message. An attached message is decoded while the
+    // message around it still reads from that buffer: it gets one of its own.
+    thread_local QByteArray tTrimmed;
+    thread_local bool tTrimmedInUse = false;
+    QByteArray nestedTrimmed;
+    const bool outermost = !tTrimmedInUse;
+    QByteArray &trimmed = outermost ? tTrimmed : nestedTrimmed;
+    tTrimmedInUse = true;
+    const auto release = qScopeGuard([outermost] {
+        if (outermost)
+            tTrimmedInUse = false;
+    });
+    const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole, trimmed);
     tInvalidContentTypes = 0;
 
     // The memory stream reads the caller's bytes in place: it does not own the
@@ -458,14 +618,18 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
             GMimePart *plain = nullptr;
             GMimePart *html = nullptr;
             findTextParts(g_mime_message_get_mime_part(message.get()), &plain, &html);
-            if (html)
-                email.HTMLTextBody = partText(html);
-            if (plain)
-                email.PlainTextBody = partText(plain);
-            else if (html)
-                email.PlainTextBody = htmlToPlainText(email.HTMLTextBody);
-            else
-                email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), raw);
+            if (plain) {
+                email.PlainTextBody = partText(plain, view);
+                if (html && needs.htmlBody)
+                    email.HTMLTextBody = partText(html, view);
+            } else if (html) {
+                QString htmlText = partText(html, view);
+                email.PlainTextBody = htmlToPlainText(htmlText);
+                if (needs.htmlBody)
+                    email.HTMLTextBody = std::move(htmlText);
+            } else {
+                email.PlainTextBody = unsplitMultipartText(g_mime_message_get_mime_part(message.get()), whole);
+            }
             if (needs.attachments || needs.attachmentText || needs.attachmentBytes)
                 readAttachments(GMIME_OBJECT(message.get()), {GMIME_OBJECT(plain), GMIME_OBJECT(html)}, needs, email);
         }

@@ -7,9 +7,16 @@
 
 namespace vc {
 
-// What a run needs decoded beyond the sender, subject, date and text bodies.
+// What a run needs decoded beyond the sender, subject, date and plain-text body.
+// The defaults give every value the message record has always had; a run that
+// reads less says so and its messages cost less to decode.
 struct DecodeNeeds {
     bool headers = false;  // every header field into MailRecord::headers
+    // The HTML body into MailRecord::HTMLTextBody. Without it HTMLTextBody stays
+    // empty and a message with a plain-text part never has its HTML part
+    // decoded; the plain-text body is the same either way (an HTML-only
+    // message still gets the HTML's visible text).
+    bool htmlBody = true;
 
     // Attachments: their names, content types and decoded sizes into
     // MailRecord::attachments; with `attachmentText` (which turns the list on

@@ -1,5 +1,7 @@
 #include "mail/PdfText.h"
 
+#include "core/Convert.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -35,32 +37,6 @@ QString megabytes(qint64 bytes)
     if (bytes % (1 << 20) == 0)
         return QStringLiteral("%1 MB").arg(bytes >> 20);
     return QStringLiteral("%1 MB").arg(double(bytes) / (1 << 20), 0, 'f', 1);
-}
-
-// Lines end in CR LF; a form feed (between pages) ends a line too, when the
-// page has not ended its last line itself.
-QString withCrLf(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 32 + 2);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\r')) {
-            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-                ++i;
-            out += QLatin1String("\r\n");
-        } else if (c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
-        } else if (c == QLatin1Char('\f')) {
-            if (!out.isEmpty() && !out.endsWith(QLatin1String("\r\n")))
-                out += QLatin1String("\r\n");  // a page that ends without its line end
-        } else {
-            out += c;
-        }
-    }
-    if (!out.isEmpty() && !out.endsWith(QLatin1String("\r\n")))
-        out += QLatin1String("\r\n");
-    return out;
 }
 
 template <typename Resource>
@@ -151,7 +127,7 @@ PdfText readPdfText(const QByteArray &pdf, const PdfTextOptions &options)
             out.chop(1);
         if (!out.isEmpty() && uchar(out.back()) >= 0xC0)
             out.chop(1);
-        return {withCrLf(QString::fromUtf8(out)),
+        return {convert::withCrLf(QString::fromUtf8(out), true),
                 QStringLiteral("the PDF's text is longer than %1; the rest was left out")
                     .arg(megabytes(options.maxTextBytes))};
     }
@@ -164,7 +140,7 @@ PdfText readPdfText(const QByteArray &pdf, const PdfTextOptions &options)
         // under the memory limit ends the helper).
         return {{}, QStringLiteral("the PDF could not be read: the PDF reader failed on it")};
     }
-    const QString text = withCrLf(QString::fromUtf8(out));
+    const QString text = convert::withCrLf(QString::fromUtf8(out), true);
     switch (process.exitCode()) {
     case kPdfTextOk: return {text, {}};
     case kPdfTextEncrypted: return {{}, QStringLiteral("the PDF is encrypted; its text cannot be read")};

@@ -262,6 +262,16 @@ namespace {
 // Bytes in pieces, as a file is written.
 using ByteSink = std::function<void(const QByteArray &)>;
 
+// The system encoding as an encoder that writes into the caller's buffer. Qt
+// takes the system encoding to be UTF-8 everywhere but on Windows, and its
+// UTF-8 encoder writes in place, where the system one builds a byte array of
+// every piece first and copies that.
+#ifdef Q_OS_WIN
+constexpr QStringConverter::Encoding kSystemEncoding = QStringConverter::System;
+#else
+constexpr QStringConverter::Encoding kSystemEncoding = QStringConverter::Utf8;
+#endif
+
 // Text in the system encoding, appended piece by piece with one encoder for the
 // whole text, so the bytes are those of the pieces encoded in one go (a
 // surrogate pair or a lone surrogate at a piece's end included). Without a sink
@@ -286,6 +296,30 @@ public:
         if (sink_ && out_.size() >= kChunkBytes)
             flush();
     }
+    // Every row followed by `separator`, as append() of each would give: the
+    // room for a group of short rows is made once, not once a piece.
+    void appendRows(const QStringList &rows, QStringView separator)
+    {
+        constexpr qsizetype kGroupUnits = 16 * 1024;
+        const qsizetype n = rows.size();
+        for (qsizetype first = 0; first < n;) {
+            qsizetype units = rows.at(first).size() + separator.size();
+            qsizetype end = first + 1;
+            while (end < n && units + rows.at(end).size() + separator.size() <= kGroupUnits)
+                units += rows.at(end++).size() + separator.size();
+            const qsizetype at = out_.size();
+            out_.resize(at + encoder_.requiredSpace(units));
+            char *p = out_.data() + at;
+            for (qsizetype r = first; r < end; ++r) {
+                p = encoder_.appendToBuffer(p, rows.at(r));
+                p = encoder_.appendToBuffer(p, separator);
+            }
+            out_.truncate(p - out_.constData());
+            if (sink_ && out_.size() >= kChunkBytes)
+                flush();
+            first = end;
+        }
+    }
     void flush()
     {
         if (sink_ && !out_.isEmpty()) {
@@ -301,7 +335,7 @@ public:
     QByteArray takeWithRoom() { return std::move(out_); }
 
 private:
-    QStringEncoder encoder_{QStringConverter::System};
+    QStringEncoder encoder_{kSystemEncoding};
     ByteSink sink_;
     QByteArray out_;
 };
@@ -367,10 +401,7 @@ QByteArray commaFileBytes(const RowSource &rows)
 void appendRowBytes(const QStringList &rows, QStringView separator, QByteArray &out)
 {
     SystemText text(std::move(out));
-    for (const QString &row : rows) {
-        text.append(row);
-        text.append(separator);
-    }
+    text.appendRows(rows, separator);
     out = text.takeWithRoom();
 }
 

@@ -7,6 +7,7 @@
 #include <QStringMatcher>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace vc::rules {
@@ -101,6 +102,29 @@ QStringList bodyLines(const QString &body)
     return lines;
 }
 
+namespace {
+
+// Four UTF-16 code units read as one 64-bit word, for the ASCII runs that
+// make up most mail: whether all four are ASCII, which are capitals, and the
+// four in lower case (without a carry between them: each is below 0x80).
+constexpr quint64 kLanes = 0x0001000100010001ull;
+quint64 loadFour(const QChar *s)
+{
+    quint64 v;
+    memcpy(&v, static_cast<const void *>(s), sizeof v);
+    return v;
+}
+bool allAscii(quint64 four)
+{
+    return (four & (0xFF80 * kLanes)) == 0;
+}
+quint64 capitals(quint64 asciiFour)  // 0x80 in each lane that holds 'A' to 'Z'
+{
+    return (asciiFour + (0x80 - 'A') * kLanes) & ~(asciiFour + (0x80 - 'Z' - 1) * kLanes) & (0x80 * kLanes);
+}
+
+}  // namespace
+
 QString lowerCase(const QString &text)
 {
     // Up to the first code unit that may change, the text is its own lower case:
@@ -108,17 +132,39 @@ QString lowerCase(const QString &text)
     const QChar *s = text.constData();
     const qsizetype n = text.size();
     qsizetype i = 0;
-    while (i < n && s[i].unicode() < 0x80 && (s[i].unicode() < u'A' || s[i].unicode() > u'Z'))
-        ++i;
+    while (true) {
+        if (i + 4 <= n) {
+            const quint64 four = loadFour(s + i);
+            if (allAscii(four) && capitals(four) == 0) {
+                i += 4;
+                continue;
+            }
+        }
+        if (i < n && s[i].unicode() < 0x80 && (s[i].unicode() < u'A' || s[i].unicode() > u'Z')) {
+            ++i;
+            continue;
+        }
+        break;
+    }
     if (i == n)
         return text;
     QString out = text;
     QChar *d = out.data();
-    for (; i < n; ++i) {
+    while (i < n) {
+        if (i + 4 <= n) {
+            const quint64 four = loadFour(d + i);
+            if (allAscii(four)) {
+                const quint64 lower = four | (capitals(four) >> 2);  // 'A' + 0x20 is 'a'
+                memcpy(static_cast<void *>(d + i), &lower, sizeof lower);
+                i += 4;
+                continue;
+            }
+        }
         const QChar c = d[i];
         if (c.unicode() < 0x80) {
             if (c.unicode() >= u'A' && c.unicode() <= u'Z')
                 d[i] = QChar(char16_t(c.unicode() + (u'a' - u'A')));
+            ++i;
             continue;
         }
         if (c.isHighSurrogate() && i + 1 < n && d[i + 1].isLowSurrogate()) {
@@ -128,14 +174,15 @@ QString lowerCase(const QString &text)
                 d[i] = QChar(QChar::highSurrogate(lc));
                 d[i + 1] = QChar(QChar::lowSurrogate(lc));
             }
-            ++i;
+            i += 2;
             continue;
         }
-        if (c.isSurrogate())
-            continue;
-        const char32_t lc = QChar::toLower(char32_t(c.unicode()));
-        if (!QChar::requiresSurrogates(lc))
-            d[i] = QChar(char16_t(lc));
+        if (!c.isSurrogate()) {
+            const char32_t lc = QChar::toLower(char32_t(c.unicode()));
+            if (!QChar::requiresSurrogates(lc))
+                d[i] = QChar(char16_t(lc));
+        }
+        ++i;
     }
     return out;
 }

@@ -399,7 +399,7 @@ private Q_SLOTS:
         between->startMarkerBox->setText(QStringLiteral("subject "));
         between->endMarkerBox->setText(QStringLiteral("x"));
         between->PushButton4_Click();
-        QCOMPARE(d.boxes.last().text, QStringLiteral("Done."));
+        QCOMPARE(d.boxes.last().text, QStringLiteral("Done. No rows found in 4 messages."));
         QCOMPARE(d.boxes.last().title, QStringLiteral("Extract Between X and Y (Repeatedly)"));
         Form2::destroyInstance();
     }

@@ -1,5 +1,7 @@
 #include "ScriptedDialogs.h"
 
+#include "core/DialogsSignInUi.h"
+
 namespace vc::test {
 
 ScriptedDialogs::ScriptedDialogs()
@@ -82,20 +84,7 @@ void ScriptedDialogs::notice(const QString &text)
 
 SignInUi &installedDialogsUi()
 {
-    struct Forward : SignInUi {
-        bool openUrl(const QUrl &url) override { return dialogs().openUrl(url); }
-        void showSignInCode(const QString &message, const QString &code, const QUrl &address,
-                            std::function<void()> cancel) override
-        {
-            dialogs().showSignInCode(message, code, address, std::move(cancel));
-        }
-        void closeSignInCode() override { dialogs().closeSignInCode(); }
-        void notice(const QString &text) override
-        {
-            dialogs().messageBox(text, BoxButtons::Ok, BoxIcon::Information, QString());
-        }
-    };
-    static Forward forward;
+    static DialogsSignInUi forward;
     return forward;
 }
 

@@ -239,8 +239,15 @@ void TestMailCache::keysAndContentKeepRecordsApart()
     QCOMPARE(cache.cached(kInbox, all, {.headers = true}).size(), 10);
     QVERIFY(cache.cached(kInbox, all, {.headers = true, .attachmentText = true}).isEmpty());
     QVERIFY(cache.cached(kInbox, all, {.attachments = true}).isEmpty());
-    for (quint32 b = 0; b < 16; ++b)
+    for (quint32 b = 0; b < 32; ++b)
         QCOMPARE(CacheContent::fromBits(b).bits(), b);
+    // Records decoded without their HTML body serve only runs that leave it out.
+    QVERIFY(cache.cached(kInbox, all, vc::contentOf(vc::DecodeNeeds{})).isEmpty());
+    vc::DecodeNeeds plainOnly;
+    plainOnly.htmlBody = false;
+    QCOMPARE(cache.cached(kInbox, all, vc::contentOf(plainOnly)).size(), 10);
+    QVERIFY(cache.put(kInbox, records(1, 2), vc::contentOf(vc::DecodeNeeds{})));
+    QCOMPARE(cache.cached(kInbox, all, vc::contentOf(vc::DecodeNeeds{})).toImap(), QByteArray("1:2"));
     QCOMPARE(readAndCheck(cache, kInbox, all, {.gmailLabels = true}), 0);
     // Records of another decoder version count as not kept.
     QVERIFY(sql(file(), {QStringLiteral("UPDATE messages SET decoder = decoder + 1 WHERE uid <= 3")}));

@@ -180,6 +180,28 @@ void TestRunOutcomes::stoppedAndRunTimeErrors()
     QCOMPARE(boxes[0].text, kDone);  // what a stop leaves unread is not listed
     QCOMPARE(boxes[0].title, QStringLiteral("Extract Between X and Y (Repeatedly)"));
 
+    // Given the rows of the list, the window says where the stop came and
+    // that the rows stay; a walk that found nothing says so.
+    const auto shownWithRows = [](const RunOutcome &o, qint64 rows) {
+        QStringList texts;
+        for (const WindowBox &b : outcomeBoxes(o, QString(), rows))
+            texts << b.text;
+        return texts;
+    };
+    stopped.walk.count = 5;
+    QCOMPARE(shownWithRows(stopped, 3), QStringList{"Stopped at message 2 of 5. The 3 rows found so far are kept."});
+    QCOMPARE(shownWithRows(stopped, 1), QStringList{"Stopped at message 2 of 5. The row found so far is kept."});
+    QCOMPARE(shownWithRows(stopped, 0), QStringList{"Stopped at message 2 of 5. No rows were found before the stop."});
+    RunOutcome nothingFound;
+    nothingFound.walked = true;
+    nothingFound.walk.asked = nothingFound.walk.read = nothingFound.walk.count = 7;
+    QCOMPARE(shownWithRows(nothingFound, 0), QStringList{"Done. No rows found in 7 messages."});
+    QCOMPARE(shownWithRows(nothingFound, 4), QStringList{kDone});
+    nothingFound.walk.asked = nothingFound.walk.read = nothingFound.walk.count = 1;
+    QCOMPARE(shownWithRows(nothingFound, 0), QStringList{"Done. No rows found in 1 message."});
+    nothingFound.walk.asked = 3;  // two of three unread: the shortfall follows on its own line
+    QVERIFY(shownWithRows(nothingFound, 0).constFirst().startsWith("Done. No rows found in 1 message.\r"));
+
     RunOutcome walkRaised;  // the walk threw: "Done." all the same, status 1
     walkRaised.walked = true;
     walkRaised.runTimeErrors = 1;

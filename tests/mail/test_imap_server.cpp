@@ -4,15 +4,20 @@
 #include "extract/FailureMessage.h"
 #include "extract/clsChilkatIMAP.h"
 #include "mail/ImapClient.h"
+#include "mail/ImapConnection.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QTcpServer>
 #include <QtTest>
 
 using vc::clsChilkatIMAP;
 using vc::failureName;
 using vc::ImapClient;
+using vc::ImapConnection;
 using vc::test::TestServer;
 
 namespace {
@@ -55,6 +60,8 @@ private Q_SLOTS:
     void fetchLeavesMessageUnseen();
     void readAheadWalkMatchesOneByOne();
     void untrustedCertificateIsRefused();
+    void caFileAndSystemCas_data();
+    void caFileAndSystemCas();
 };
 
 void TestImapServer::initTestCase()
@@ -286,6 +293,55 @@ void TestImapServer::untrustedCertificateIsRefused()
     QVERIFY(client.Connect(QStringLiteral("127.0.0.1")));
     QCOMPARE(failureName(client.lastFailure()), "None");
     QVERIFY(client.certificateErrors().isEmpty());
+}
+
+// Whom a handshake with a CA file trusts: the file, and the system's CAs too
+// (here the test CA stands in for them, or the real ones are used). The file
+// alone is tried first; a refusal by the file alone must not be the answer.
+void TestImapServer::caFileAndSystemCas_data()
+{
+    QTest::addColumn<QString>("caFile");    // in the test server's folder
+    QTest::addColumn<bool>("systemHasCa");  // the test CA stands in for the system's CAs
+    QTest::addColumn<bool>("otherName");    // connect to the address whose certificate names another host
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("the CA file vouches") << "ca.pem" << false << false << true;
+    QTest::newRow("the system's CAs vouch, the CA file does not") << "other-name.pem" << true << false << true;
+    QTest::newRow("neither vouches") << "other-name.pem" << false << false << false;
+    QTest::newRow("the CA file vouches for another name") << "ca.pem" << false << true << false;
+    QTest::newRow("the system's CAs vouch for another name") << "other-name.pem" << true << true << false;
+}
+
+void TestImapServer::caFileAndSystemCas()
+{
+    QFETCH(QString, caFile);
+    QFETCH(bool, systemHasCa);
+    QFETCH(bool, otherName);
+    QFETCH(bool, accepted);
+    const QString host = otherName ? readFile(TestServer::dir() + QStringLiteral("/other-name-host")).trimmed()
+                                   : TestServer::config().host;
+    QVERIFY(!host.isEmpty());
+    ImapConnection::overrideSystemCaCertificates(systemHasCa ? QSslCertificate::fromPath(TestServer::caFile())
+                                                             : QList<QSslCertificate>());
+    const auto restore = qScopeGuard([] { ImapConnection::overrideSystemCaCertificates({}); });
+
+    ImapClient client;
+    client.setTimeoutMs(10000);
+    client.setSsl(true);
+    client.setPort(TestServer::port());
+    client.setCaFile(TestServer::dir() + u'/' + caFile);
+    QCOMPARE(bool(client.Connect(host)), accepted);
+    if (accepted) {
+        QVERIFY(client.certificateErrors().isEmpty());
+        QVERIFY(client.Login(TestServer::user(), TestServer::password()));
+        return;
+    }
+    QCOMPARE(failureName(client.lastFailure()), "TlsRejected");
+    const QStringList reasons = client.certificateErrors();
+    const QString mismatch = QSslError(QSslError::HostNameMismatch).errorString();
+    // The name is refused whoever vouches; an unknown issuer only when nobody does.
+    QCOMPARE(reasons.contains(mismatch), otherName);
+    QCOMPARE(reasons.size() > (otherName ? 1 : 0), !systemHasCa && caFile != QStringLiteral("ca.pem"));
 }
 
 QTEST_GUILESS_MAIN(TestImapServer)

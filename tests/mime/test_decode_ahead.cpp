@@ -58,6 +58,50 @@ private Q_SLOTS:
         QCOMPARE(ahead.bytes(), 0);
     }
 
+    // What the run reads: the workers decode for it, and what was started for
+    // other needs is not handed out.
+    void decodedForTheRunsNeeds()
+    {
+        const QList<QByteArray> raw = fixtures();
+        DecodeAhead ahead(qint64(1) << 30);
+        ahead.start(1, raw.first());
+        DecodeNeeds least;
+        least.htmlBody = false;
+        ahead.setNeeds(least);
+        QVERIFY(!ahead.started(1));
+        int withHtml = 0;
+        for (int i = 0; i < raw.size(); ++i)
+            ahead.start(i + 1, raw.at(i));
+        for (int i = 0; i < raw.size(); ++i) {
+            const std::optional<MailRecord> got = ahead.take(i + 1, raw.at(i));
+            QVERIFY(got);
+            QCOMPARE(fields(*got), fields(decodeMessage(raw.at(i), least)));
+            withHtml += decodeMessage(raw.at(i)).HTMLTextBody.isEmpty() ? 0 : 1;
+        }
+        QVERIFY(withHtml >= 2);  // the samples have HTML bodies that were left out
+    }
+
+    // Taken while the workers are still at it: some waiting in the queue, some
+    // being decoded, some done; each is its own message, whatever the state.
+    void takenWhileTheWorkersRun()
+    {
+        const QList<QByteArray> raw = fixtures();
+        DecodeAhead ahead(qint64(1) << 30);
+        const int count = 40 * int(raw.size());
+        for (int n = 1; n <= count + 3; ++n) {
+            if (n <= count)
+                ahead.start(n, raw.at(n % raw.size()));
+            const int due = n - 3;  // a few behind, as a walk takes them
+            if (due < 1)
+                continue;
+            const std::optional<MailRecord> got = ahead.take(due, raw.at(due % raw.size()));
+            QVERIFY(got);
+            QCOMPARE(got->Subject, decodeMessage(raw.at(due % raw.size())).Subject);
+        }
+        QCOMPARE(ahead.messages(), 0);
+        QCOMPARE(ahead.handedOut(), qint64(count));
+    }
+
     void takenOnceInAnyOrder()
     {
         DecodeAhead ahead;

@@ -3,6 +3,7 @@
 #include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
@@ -33,6 +34,37 @@ QStringList crlfLines(const QString &body)
     return body.split(QStringLiteral("\r\n"));
 }
 
+// The values a record is made of, HTML body apart.
+QStringList recordValues(const MailRecord &e)
+{
+    return {e.From,          e.FromName, e.FromAddress, e.Subject, e.ReceivedDate, e.date.toString(Qt::ISODateWithMs),
+            e.PlainTextBody, e.messageId};
+}
+
+// A run that reads neither every header field nor the HTML body gets every
+// other value of the full decode, and the full decode's HTML body when it asks
+// for that alone.
+void checkNeedsDecodeAlike(const QByteArray &raw)
+{
+    const MailRecord full = decodeMessage(raw, DecodeNeeds{true, true});
+    const MailRecord least = decodeMessage(raw, DecodeNeeds{false, false});
+    QCOMPARE(recordValues(least), recordValues(full));
+    QVERIFY(least.HTMLTextBody.isEmpty());
+    QVERIFY(least.headers.isEmpty());
+    const MailRecord html = decodeMessage(raw, DecodeNeeds{false, true});
+    QCOMPARE(recordValues(html), recordValues(full));
+    QCOMPARE(html.HTMLTextBody, full.HTMLTextBody);
+}
+
+QList<QByteArray> allFixtures()
+{
+    QList<QByteArray> out;
+    const QDir dir(QStringLiteral(VC_FIXTURE_DIR));
+    for (const QString &name : dir.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name))
+        out << fixture(name);
+    return out;
+}
+
 }  // namespace
 
 class TestMimeDecode : public QObject {
@@ -54,6 +86,9 @@ private Q_SLOTS:
     void headerFieldsWhenAskedFor();
     void truncatedPrefixesNeverBreakHeaders();
     void corruptedBytesNeverCrash();
+    void needsDecodeAlike_data();
+    void needsDecodeAlike();
+    void needsDecodeAlikeWhenCorrupted();
     void htmlToText_data();
     void htmlToText();
     void charsets_data();
@@ -385,6 +420,72 @@ void TestMimeDecode::corruptedBytesNeverCrash()
     QVERIFY2(decodedSubjects > 600, qPrintable(QString::number(decodedSubjects)));
 }
 
+void TestMimeDecode::needsDecodeAlike_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    for (const QString &name : QDir(QStringLiteral(VC_FIXTURE_DIR)).entryList({QStringLiteral("*.eml")}))
+        QTest::newRow(qPrintable(name)) << fixture(name);
+    const QByteArray relayed = "Received: from a (a [192.0.2.1])\r\n\tby b; Mon, 2 Jun 2025 10:00:00 +0200\r\n"
+                               "DKIM-Signature: v=1; a=rsa-sha256;\r\n b=abc;\r\n\tbh=def\r\n";
+    QTest::newRow("fields around the record's, folded")
+        << relayed
+               + "From: =?utf-8?q?Ren=C3=A9e?= <r@example.org>\r\nX-Long: one\r\n two\r\n"
+                 "Subject: Caf\xC3\xA9\r\n folded on\r\nList-Id: <l.example.org>\r\nDate: Tue, 3 Jun 2025 "
+                 "12:05:09 +0200\r\nMessage-ID: <m@example.org>\r\nMIME-Version: 1.0\r\nContent-Type: "
+                 "multipart/alternative;\r\n boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
+                 "plain\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--b--\r\n";
+    QTest::newRow("LF only") << QByteArray("X-A: 1\nSubject: s\nX-B: 2\n 3\nFrom: a@example.org\n\nbody\n");
+    QTest::newRow("names that only start like the record's")
+        << QByteArray("From-Address: x@example.org\r\nSubjects: no\r\nDated: no\r\nFrom: a@example.org\r\n"
+                      "Subject: yes\r\n\r\nbody\r\n");
+    QTest::newRow("a line that is no field ends the header block")
+        << QByteArray("X-A: 1\r\nSubject: s\r\nnot a field\r\nX-B: 2\r\nFrom: late@example.org\r\n\r\nb\r\n");
+    QTest::newRow("odd field names stay") << QByteArray("X(A): 1\r\nX-B : 2\r\nSubject: s\r\n\r\nb\r\n");
+    QTest::newRow("mailbox From line") << QByteArray("From a@example.org Mon Jun  2 10:00:00 2025\r\nX-A: "
+                                                     "1\r\nSubject: s\r\n\r\nb\r\n");
+    QTest::newRow("fields only, no blank line") << QByteArray("X-A: 1\r\nSubject: s\r\nX-B: 2");
+    QTest::newRow("multipart without its boundary, a field left out before the blank line")
+        << QByteArray("Subject: s\r\nContent-Type: multipart/mixed; boundary=\"open\r\nX-A: 1\n\r\nbody\r\n\r\n"
+                      "more\r\n");
+    QTest::newRow("folded line first") << QByteArray(" lead\r\nX-A: 1\r\nSubject: s\r\n\r\nb\r\n");
+    QTest::newRow("upper and lower case")
+        << QByteArray("SUBJECT: up\r\nx-a: 1\r\ncontent-type: text/plain; charset=iso-8859-1\r\n"
+                      "CONTENT-TRANSFER-ENCODING: quoted-printable\r\n\r\ncaf=E9\r\n");
+    QByteArray large = "X-A: 1\r\nSubject: large\r\nContent-Type: text/plain\r\n\r\n";
+    large += QByteArray(1100 * 1024, 'x') + "\r\n";
+    QTest::newRow("over a MiB") << large;
+}
+
+void TestMimeDecode::needsDecodeAlike()
+{
+    QFETCH(QByteArray, raw);
+    checkNeedsDecodeAlike(raw);
+    if (QTest::currentTestFailed())
+        return;
+    // Every part the record reads is found the same way when the message ends early.
+    for (qsizetype n = 1; n < qMin<qsizetype>(raw.size(), 3000); n += 7) {
+        checkNeedsDecodeAlike(raw.left(n));
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void TestMimeDecode::needsDecodeAlikeWhenCorrupted()
+{
+    QRandomGenerator rng(20250610);
+    for (const QByteArray &raw : allFixtures()) {
+        for (int round = 0; round < 60; ++round) {
+            QByteArray bad = raw;
+            const int flips = 1 + int(rng.bounded(6));
+            for (int k = 0; k < flips; ++k)
+                bad[qsizetype(rng.bounded(int(bad.size())))] = "\r\n :-\t\0x"[rng.bounded(8)];
+            checkNeedsDecodeAlike(bad);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+}
+
 void TestMimeDecode::htmlToText_data()
 {
     QTest::addColumn<QString>("html");
@@ -432,6 +533,16 @@ void TestMimeDecode::htmlToText_data()
                                             << "bold x";
     QTest::newRow("empty") << ""
                            << "";
+    QTest::newRow("words, breaks and spaces mixed")
+        << "<P>Hello  <B>world</B>,\r\n  how<BR>are\tyou?&nbsp;Fine&amp;well</P> end"
+        << QStringLiteral("Hello world, how\r\nare you? Fine&well\r\nend");
+    QTest::newRow("no-break space inside a word") << QStringLiteral("ab\u00A0cd \u00A0 e") << "ab cd   e";
+    QTest::newRow("tag names longer than the known ones") << "a<blockquotes>b</blockquotes><paragraphs-longer>c<br>d"
+                                                          << "abc\r\nd";
+    QTest::newRow("pre: spaces kept, line ends made CR LF") << "<pre>  x\r\r\n\n y </pre>"
+                                                            << "  x\r\n\r\n y";
+    QTest::newRow("astral characters and references")
+        << QStringLiteral("\U0001F600 &#x1F601;x") << QStringLiteral("\U0001F600 \U0001F601x");
 }
 
 void TestMimeDecode::htmlToText()

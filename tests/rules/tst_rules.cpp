@@ -24,6 +24,7 @@ private Q_SLOTS:
     void containment_data();
     void containment();
     void lowerCaseKeepsPositions();
+    void lowerCaseOfMixedRuns();
     void allEmailData_data();
     void allEmailData();
     void containing_data();
@@ -371,6 +372,60 @@ void TestRules::textSet()
     QFETCH(QStringList, items);
     QFETCH(QStringList, rows);
     QCOMPARE(textSetLines(message, items), rows);
+}
+
+// Runs of ASCII (read four code units at a time) broken by other letters,
+// surrogate pairs and lone surrogates at every offset: each code point in
+// lower case where that keeps its length, as one at a time would give.
+void TestRules::lowerCaseOfMixedRuns()
+{
+    const auto oneByOne = [](const QString &text) {
+        QString out;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                const char32_t cp = QChar::surrogateToUcs4(c, text.at(i + 1));
+                const char32_t lc = QChar::toLower(cp);
+                out += QString::fromUcs4(QChar::requiresSurrogates(lc) ? &lc : &cp, 1);
+                ++i;
+            } else {
+                const char32_t lc = c.isSurrogate() ? c.unicode() : QChar::toLower(char32_t(c.unicode()));
+                out += QChar::requiresSurrogates(lc) ? c : QChar(char16_t(lc));
+            }
+        }
+        return out;
+    };
+    const QStringList pieces{"a",
+                             "Z",
+                             "@",
+                             "[",
+                             "`",
+                             "{",
+                             "Mail",
+                             "0",
+                             " ",
+                             "\r\n",
+                             "\u00C9",
+                             "\u0130",
+                             "\u03A3",
+                             "\u212A",
+                             QString::fromUcs4(U"\U00010400"),
+                             QString(QChar(0xD801)),
+                             QString(QChar(0xDC00)),
+                             "ABCDEFGH"};
+    QRandomGenerator rng(20250611);
+    int unchanged = 0;
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        const int count = int(rng.bounded(14));
+        for (int k = 0; k < count; ++k)
+            text += pieces.at(int(rng.bounded(int(pieces.size()))));
+        const QString low = lowerCase(text);
+        QCOMPARE(low, oneByOne(text));
+        if (low.constData() == text.constData())
+            ++unchanged;  // nothing to change: no copy was made
+    }
+    QVERIFY(unchanged > 100);
 }
 
 // Letters whose lower case is not their case folding, whose full lower case is
