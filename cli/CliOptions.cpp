@@ -187,6 +187,53 @@ QList<cmdline::Option> ruleOptions(State *s)
     };
 }
 
+// A day for a search: 2024-02-01 or 1-Feb-2024.
+cmdline::Option date(const QString &name, const QString &description, QDate *target)
+{
+    return {name, QStringLiteral("DATE"), description, QStringLiteral("2024-02-01"), [name, target](const QString &v) {
+                const std::optional<QDate> d = parseSearchDate(v);
+                if (!d)
+                    return QStringLiteral("--%1 takes a date such as 2024-02-01 or 1-Feb-2024, not '%2'").arg(name, v);
+                *target = *d;
+                return QString();
+            }};
+}
+
+// A message size in bytes.
+cmdline::Option size(const QString &name, const QString &description, qint64 *target)
+{
+    return {name, QStringLiteral("N"), description, QStringLiteral("100000"), [name, target](const QString &v) {
+                bool ok = false;
+                const qint64 n = v.toLongLong(&ok);
+                if (!ok || n < 0 || n > 0xffffffffLL)
+                    return QStringLiteral("--%1 takes a number of bytes, not '%2'").arg(name, v);
+                *target = n;
+                return QString();
+            }};
+}
+
+// Which messages the server selects before anything is downloaded.
+QList<cmdline::Option> scopeOptions(State *s)
+{
+    SearchFilter &f = s->o.filter;
+    return {
+        date(QStringLiteral("since"), QStringLiteral("only messages dated on or after DATE"), &f.since),
+        date(QStringLiteral("before"), QStringLiteral("only messages dated before DATE"), &f.before),
+        text(QStringLiteral("from"), QStringLiteral("TEXT"), QStringLiteral("only messages whose From contains TEXT"),
+             QStringLiteral("billing@"), &f.from, true),
+        text(QStringLiteral("to"), QStringLiteral("TEXT"), QStringLiteral("only messages whose To contains TEXT"),
+             QStringLiteral("me@example.org"), &f.to, true),
+        text(QStringLiteral("subject"), QStringLiteral("TEXT"),
+             QStringLiteral("only messages whose subject contains TEXT"), QStringLiteral("invoice"), &f.subject, true),
+        size(QStringLiteral("larger"), QStringLiteral("only messages of more than N bytes"), &f.larger),
+        size(QStringLiteral("smaller"), QStringLiteral("only messages of fewer than N bytes"), &f.smaller),
+        flag(QStringLiteral("unseen"), QStringLiteral("only messages not yet read"), &f.unseen),
+        text(QStringLiteral("search"), QStringLiteral("KEYS"),
+             QStringLiteral("only messages that IMAP search keys KEYS select (added to\nthe options above)"),
+             QStringLiteral("'OR FLAGGED ANSWERED'"), &f.raw, true),
+    };
+}
+
 QList<cmdline::Option> outputOptions(State *s)
 {
     Options &o = s->o;
@@ -305,6 +352,7 @@ cmdline::Program program(State *s)
     };
     rows += connectionOptions(o.config);
     rows += ruleOptions(s);
+    rows += scopeOptions(s);
     rows += outputOptions(s);
     rows += attachmentOptions(s);
     rows += recordOptions(s);
@@ -407,6 +455,10 @@ ParseResult parseArguments(const QStringList &args)
             r.error = checkRecordOptions(s);
         if (r.error.isEmpty())
             r.error = checkRuleParameters(s);
+        if (r.error.isEmpty()) {
+            if (const ImapResult<std::vector<SearchKey>> keys = searchKeys(s.o.filter); !keys)
+                r.error = keys.fault().reason;
+        }
         if (r.error.isEmpty())
             r.error = decideSignIn(s.o);
     }

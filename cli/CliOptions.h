@@ -2,6 +2,7 @@
 #include "CliOutput.h"
 #include "core/CommandLine.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/ImapSearch.h"
 #include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
 #include "rules/Template.h"
@@ -32,6 +33,7 @@ struct Options {
     ConnectionConfig config;  // config.host: where the plan says to connect
     SignInPlan plan;          // how --user signs in, decided from all of the above
     QString folder = QStringLiteral("Inbox");
+    SearchFilter filter;    // which messages the server selects for the walk
     ExtractionRule rule;    // the rule and its text / lines / markers / items / duplicates
     QStringList itemFiles;  // read into rule.textSet by loadItemFiles()
     Format format = Format::Text;

@@ -42,8 +42,10 @@ int exitStatus(const RunOutcome &outcome, bool interrupted)
     case RunOutcome::Kind::Completed:
     case RunOutcome::Kind::NoMessages: return outcome.runTimeErrors > 0 ? exitcode::Failure : exitcode::Completed;
     case RunOutcome::Kind::Failed:
-        return outcome.failure && outcome.failure->stage == RunStage::Select ? exitcode::FolderNotSelected
-                                                                             : exitcode::ConnectFailed;
+        if (outcome.failure
+            && (outcome.failure->stage == RunStage::Select || outcome.failure->stage == RunStage::Search))
+            return exitcode::FolderNotSelected;
+        return exitcode::ConnectFailed;
     case RunOutcome::Kind::Stopped:
     case RunOutcome::Kind::Incomplete: return exitcode::Failure;
     }

@@ -55,6 +55,7 @@ public:
         return a;
     }
     QString folderName() override { return options_.folder; }
+    SearchFilter searchFilter() override { return options_.filter; }
     void setBusy(bool) override {}
     void clearResults() override {}
     void resetProgress() override { progress_.finish(); }

@@ -118,7 +118,10 @@ private:
         trap_(114, [&] { walk = object().MaxRecord() > 0; });
         if (walk) {
             out_.walked = true;
-            trap_(116, [&] { noteWalk(object().StartMailExtraction(folder, this)); });
+            trap_(116, [&] {
+                object().setSearchFilter(host_.searchFilter());
+                noteWalk(object().StartMailExtraction(folder, this));
+            });
         } else if (notSelected) {
             fail(*notSelected, false);
         } else {
@@ -138,6 +141,11 @@ private:
             break;
         case WalkOutcome::End::Completed:
         case WalkOutcome::End::Broken:
+            if (w.stats.asked == 0 && w.stats.byUid) {
+                out_.kind = RunOutcome::Kind::NoMessages;  // the server selected none
+                out_.walked = false;
+                break;
+            }
             out_.kind = w.stats.unread() > 0 ? RunOutcome::Kind::Incomplete : RunOutcome::Kind::Completed;
             break;
         }

@@ -11,6 +11,26 @@ QString serverName(const QString &host, int port)
     return port == 993 ? shownHost : shownHost + QLatin1Char(':') + QString::number(port);
 }
 
+namespace {
+
+// The kinds failureMessage() words as a connection that failed.
+bool isConnectionFailure(ImapFailure kind)
+{
+    switch (kind) {
+    case ImapFailure::HostNotFound:
+    case ImapFailure::Refused:
+    case ImapFailure::Unreachable:
+    case ImapFailure::TlsRejected:
+    case ImapFailure::TimedOut:
+    case ImapFailure::ClosedByServer:
+    case ImapFailure::Network:
+    case ImapFailure::Local: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
 QString failureMessage(ImapFailure kind, const QString &host, int port, const QStringList &certificateErrors,
                        const QString &detail)
 {
@@ -52,6 +72,14 @@ QString failureText(const StepFault &failure)
             return QStringLiteral("The mail server refused the sign-in: %1\r\rRenewing it failed too: %2")
                 .arg(f.reason, failure.renewal);
         return QStringLiteral("The mail server refused the sign-in: ") + f.reason;
+    }
+    if (failure.stage == RunStage::Search && !isConnectionFailure(f.kind)) {
+        QString why = f.reason;
+        if (!f.serverText.isEmpty() && !why.contains(f.serverText))
+            why += QStringLiteral(" (") + f.serverText + QLatin1Char(')');
+        if (f.kind == ImapFailure::Refusal)
+            return QStringLiteral("The server refused the search for the folder's messages; none were read.\r") + why;
+        return QStringLiteral("The search for the folder's messages failed; none were read.\r") + why;
     }
     QString text = failureMessage(f.kind, failure.host, failure.port, failure.certificateErrors, f.reason);
     if (!failure.hint.isEmpty())

@@ -7,6 +7,8 @@
 #include "extract/SignInStep.h"
 #include "mail/ImapComponent.h"
 
+#include <QScopeGuard>
+
 namespace vc {
 
 namespace {
@@ -80,12 +82,51 @@ bool FolderWalk::begin(WalkOutcome &out)
     return true;
 }
 
+bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
+{
+    const ImapResult<UidSet> uids = imap().searchUids(filter_);
+    exchanged();
+    if (!uids) {
+        out.end = WalkOutcome::End::SelectFailed;
+        out.failure = signIn_.faultOf(RunStage::Search, uids.fault());
+        return false;
+    }
+    if (ImapResult<void> started = imap().startUidWalk(*uids); !started) {
+        out.end = WalkOutcome::End::SelectFailed;
+        out.failure = signIn_.faultOf(RunStage::Select, started.fault());
+        return false;
+    }
+    last = uids->size();
+    stats_.byUid = true;
+    return true;
+}
+
+ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
+{
+    if (byUid_)
+        return imap().fetchUidWalk(n);
+    return imap().FetchSingle(int(n), false);
+}
+
 WalkOutcome FolderWalk::run(qint64 first, qint64 last)
 {
     stats_ = WalkStats();
     WalkOutcome out;
     if (!begin(out))
         return out;
+    // Only a filter makes the walk go by UID: the server picks the messages
+    // with UID SEARCH and the walk fetches those UIDs. Unfiltered, the folder's
+    // messages are 1 to its count, so the walk goes by number: no search to
+    // wait for first, and the walk by number reads ahead on the wire. A
+    // component that cannot search fails the filtered walk rather than read
+    // messages the filter leaves out.
+    byUid_ = !filter_.isEmpty();
+    if (byUid_ && !beginUidWalk(out, last))
+        return out;
+    const auto leave = qScopeGuard([this] {
+        if (byUid_ && imap_)
+            imap_->endUidWalk();
+    });
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
     last_ = last;
@@ -95,7 +136,7 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
         yieldToEvents();
         current_ = n;
         out.lastVisited = n;
-        ImapResult<MailRecord> email = imap().FetchSingle(int(n), false);
+        ImapResult<MailRecord> email = fetch(n);
         exchanged();
         if (!email) {
             const Resume resume = afterFailedFetch(email.fault().kind, n);

@@ -49,6 +49,7 @@ struct WalkStats {
     int reconnects = 0;          // reconnect attempts made
     bool folderChanged = false;  // a reconnect found another UIDVALIDITY or fewer messages
     QString endReason;           // why the walk ended before its last message
+    bool byUid = false;          // the walk went by UID
     int failedInRow = 0;         // fetches in a row that found no message
     quint32 uidValidity = 0;
     int count = 0;    // the folder's message count when the walk began
@@ -72,7 +73,10 @@ struct WalkOutcome {
 ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName);
 
 // One walk over messages `first` to `last` of a folder: a fresh sign-in, the
-// folder selected, then one fetch per message in ascending order. A fetch that
+// folder selected, then one fetch per message in ascending order. With a
+// filter, the server selects the messages first (UID SEARCH) and the walk
+// fetches those by UID, in ascending order, `first` to the last of them;
+// without one it fetches messages `first` to `last` by number. A fetch that
 // fails is retried on a new connection when the line was lost (at most
 // kMaxReconnects times per walk), skipped when the message broke the stream,
 // and the walk ends with a reason when nothing more can come.
@@ -86,6 +90,8 @@ public:
 
     // Before the k-th reconnect the walk pauses firstPauseMs * 2^(k-1).
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
+    // Which messages the server is to select for the walk; empty: all of them.
+    void setFilter(SearchFilter filter) { filter_ = std::move(filter); }
     WalkOutcome run(qint64 first, qint64 last);
     // The component's percentage of the fetch in hand.
     void percentDone(int percent);
@@ -93,6 +99,9 @@ public:
 private:
     enum class Resume { Next, Again, End };  // after a failed fetch
     bool begin(WalkOutcome &out);            // sign-in and select; false with the failure set
+    // UID SEARCH and the start of the UID walk; false with the failure set.
+    bool beginUidWalk(WalkOutcome &out, qint64 &last);
+    ImapResult<MailRecord> fetch(qint64 n);
     void deliver(MailRecord &record, qint64 n, qint64 first);
     void exchanged();
     Resume afterFailedFetch(ImapFailure kind, qint64 n);  // WalkRecovery.cpp
@@ -110,6 +119,8 @@ private:
     QList<WalkObserver *> observers_;
     std::function<bool()> stopping_;
     int reconnectPauseMs_ = 1000;
+    SearchFilter filter_;
+    bool byUid_ = false;  // this walk goes by UID
     WalkStats stats_;
     qint64 current_ = 0, last_ = 0;
 };

@@ -42,6 +42,9 @@ public:
     // True once a stop was asked for from outside the windows (Ctrl+C); the
     // run's connection object then stops as if Stop had been clicked.
     virtual bool stopRequested() { return false; }
+    // Which messages of the folder the server is to select for the walk
+    // (nothing left out when empty).
+    virtual SearchFilter searchFilter() { return {}; }
 };
 
 // The connection set-up shared by the connect command and a run: a new

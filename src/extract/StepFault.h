@@ -13,6 +13,7 @@ enum class RunStage {
     SignIn,   // OAuth 2.0: no token could be had, or the server refused it
     Select,   // the folder could not be selected
     List,     // the folders could not be listed
+    Search,   // the server did not select the walk's messages (UID SEARCH)
 };
 
 // Why a step failed, with what the program needs to say so: the component's

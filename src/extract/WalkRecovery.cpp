@@ -44,6 +44,13 @@ FolderWalk::Resume FolderWalk::afterFailedFetch(ImapFailure kind, qint64 n)
 {
     if (stopping_())
         return Resume::Next;
+    if (byUid_ && kind == ImapFailure::NotSelected) {
+        // The folder came back under another UIDVALIDITY: its UIDs name other messages now.
+        stats_.folderChanged = true;
+        stats_.endReason = QStringLiteral("The folder was replaced on the server during the run; its messages "
+                                          "can no longer be told apart from those read already.");
+        return Resume::End;
+    }
     const FetchFault fault = classify(kind);
     stats_.failedInRow = fault == FetchFault::NoMessage ? stats_.failedInRow + 1 : 0;
     switch (fault) {
@@ -56,7 +63,11 @@ FolderWalk::Resume FolderWalk::afterFailedFetch(ImapFailure kind, qint64 n)
     case FetchFault::Closed:
         stats_.endReason = QStringLiteral("The connection was closed during the run.");
         return Resume::End;
-    case FetchFault::NoMessage: return stats_.failedInRow < kDoubtfulRun ? Resume::Next : recount(n);
+    case FetchFault::NoMessage:
+        // By UID, a message that is gone was expunged; the others keep their UIDs.
+        if (byUid_)
+            return Resume::Next;
+        return stats_.failedInRow < kDoubtfulRun ? Resume::Next : recount(n);
     case FetchFault::Other: return Resume::Next;
     }
     return Resume::Next;

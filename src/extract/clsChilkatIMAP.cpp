@@ -139,6 +139,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
         observers << observer;
     FolderWalk walk(*step_, FolderName, observers, [this] { return stopping(); });
     walk.setReconnectPauseMs(reconnectPauseMs_);
+    walk.setFilter(filter_);
     walk_ = &walk;
     const auto done = qScopeGuard([this] { walk_ = nullptr; });
     WalkOutcome out = walk.run(CurrentLocation(), MaxRecord());

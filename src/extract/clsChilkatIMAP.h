@@ -63,6 +63,8 @@ public:
     // True while Connect waits for a token (the browser, the code, a renewal).
     bool signingIn() const { return step_ && step_->waiting(); }
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
+    // Which messages the next walk asks the server for (by UID only).
+    void setSearchFilter(SearchFilter filter) { filter_ = std::move(filter); }
 
     // Connect, the ID command where the server offers it, login.
     StepResult<void> Connect();
@@ -98,6 +100,7 @@ private:
     FolderWalk *walk_ = nullptr;  // while StartMailExtraction runs
     int bindings_ = 0;
     int reconnectPauseMs_ = 1000;
+    SearchFilter filter_;
 };
 
 }  // namespace vc

@@ -16,11 +16,6 @@
 
 namespace vc {
 
-// What a UID walk fetches besides each message.
-struct UidWalkOptions {
-    bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
-};
-
 // Our IMAP4rev1 client on QSslSocket: one connection, one operation at a time.
 //
 // Every operation waits in a local event loop, so the program's one thread keeps
@@ -168,7 +163,7 @@ public:
     // an empty filter), in one command: UID SEARCH, with RETURN (ALL) where the
     // server has ESEARCH. When the server refuses the search, the fault names
     // the key it refused.
-    ImapResult<UidSet> searchUids(const SearchFilter &filter);
+    ImapResult<UidSet> searchUids(const SearchFilter &filter) override;
     // STATUS (MESSAGES UIDNEXT UIDVALIDITY) of a folder.
     ImapResult<FolderStatus> folderStatus(const QString &folder);
     // Every folder (LIST "" "*"), with special-use attributes (RETURN
@@ -187,10 +182,10 @@ public:
     // of that UID. After a lost line the messages that had fully arrived are
     // still handed out, then the loss; once the same mailbox is selected
     // again (same UIDVALIDITY) the walk goes on from any position.
-    ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {});
-    ImapResult<MailRecord> fetchUidWalk(qint64 position);
+    ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {}) override;
+    ImapResult<MailRecord> fetchUidWalk(qint64 position) override;
     // Leaves the walk; ranges still on their way are waited for by the next command.
-    void endUidWalk();
+    void endUidWalk() override;
     qint64 uidWalkSize() const { return walkUids_.size(); }
     quint32 uidWalkAt(qint64 position) const { return walkUids_.at(position - 1); }
 

@@ -2,6 +2,7 @@
 #include "core/MailRecord.h"
 #include "mail/ImapFailure.h"
 #include "mail/ImapResponses.h"
+#include "mail/ImapSearch.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -13,6 +14,11 @@
 namespace vc {
 
 struct DecodeNeeds;
+
+// What a UID walk fetches besides each message.
+struct UidWalkOptions {
+    bool gmailLabels = false;  // X-GM-LABELS of each message (Gmail only)
+};
 
 // The answer of ListMailboxes: names by 0-based index.
 class MailboxList {
@@ -77,6 +83,25 @@ public:
     // The reasons the server's certificate was refused at the last Connect
     // (QSslError texts), so a refused connection can say why.
     virtual QStringList certificateErrors() const { return {}; }
+
+    // Walking the messages a search selected, by UID: searchUids() asks the
+    // server for them, startUidWalk() begins the walk over them and
+    // fetchUidWalk(p) hands out position p = 1, 2, ... of it, each message
+    // with its UID and UIDVALIDITY filled in. A component without them fails
+    // the search, so a filtered walk never reads what its filter leaves out.
+    virtual ImapResult<UidSet> searchUids(const SearchFilter & /*filter*/)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot search by UID")};
+    }
+    virtual ImapResult<void> startUidWalk(const UidSet & /*uids*/, UidWalkOptions /*options*/ = {})
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
+    }
+    virtual ImapResult<MailRecord> fetchUidWalk(qint64 /*position*/)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
+    }
+    virtual void endUidWalk() {}
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

@@ -68,7 +68,7 @@ void TestRunHost::messageDelivered(const MailRecord &record)
 QString outcomeName(const RunOutcome &outcome)
 {
     static const char *const kinds[] = {"Completed", "Incomplete", "Failed", "Stopped", "NoMessages"};
-    static const char *const stages[] = {"Connect", "Login", "SignIn", "Select", "List"};
+    static const char *const stages[] = {"Connect", "Login", "SignIn", "Select", "List", "Search"};
     QString name = QLatin1String(kinds[int(outcome.kind)]);
     if (outcome.failure)
         name += QLatin1Char(':') + QLatin1String(stages[int(outcome.failure->stage)]);

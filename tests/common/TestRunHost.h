@@ -29,6 +29,7 @@ public:
     void setConnection(std::shared_ptr<clsChilkatIMAP> c) override;
     Account account() override;
     QString folderName() override { return folder; }
+    SearchFilter searchFilter() override { return filter; }
     void setBusy(bool busy) override;
     void clearResults() override { results.clear(); }
     void resetProgress() override;
@@ -44,6 +45,7 @@ public:
     std::shared_ptr<OAuthSession> signIn;  // non-null: OAuth 2.0 sign-in
     QString tokenHint;
     QString folder = QStringLiteral("Inbox");
+    SearchFilter filter;  // empty: the walk goes by number over the whole folder
     ExtractionRule rule;
     ResultsModel results;
     std::shared_ptr<clsChilkatIMAP> conn;
@@ -59,7 +61,7 @@ public:
 
 // How a run ended as one word, for comparisons: the kind ("Completed",
 // "Incomplete", "Stopped", "NoMessages"), "Failed:" and the stage ("Failed:Connect",
-// "Failed:Login", "Failed:SignIn", "Failed:Select"), "+walk" when a failure came from
+// "Failed:Login", "Failed:SignIn", "Failed:Select", "Failed:Search"), "+walk" when a failure came from
 // the walk, and "+errors" after run-time errors.
 QString outcomeName(const RunOutcome &outcome);
 

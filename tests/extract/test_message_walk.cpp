@@ -8,6 +8,7 @@
 #include "core/AppError.h"
 #include "core/DateText.h"
 #include "extract/ErrorLog.h"
+#include "extract/FailureMessage.h"
 #include "extract/clsChilkatIMAP.h"
 
 #include <QFile>
@@ -266,6 +267,30 @@ private Q_SLOTS:
         const QList<QByteArray> recs = records(readFile(logPath));
         QCOMPARE(recs.size(), 2);
         QVERIFY(recs[0].endsWith(" : " + kInvalidLogin.toUtf8()));
+    }
+
+    // A filter needs a component that searches; one that cannot fails the
+    // walk at the search instead of reading what the filter leaves out.
+    void filteredWalkWithoutSearchFailsAtTheSearch()
+    {
+        fillInbox(2);
+        conn->setCurrentLocation(1);
+        conn->setMaxRecord(2);
+        SearchFilter filter;
+        filter.subject = QStringLiteral("Subject 1");
+        conn->setSearchFilter(filter);
+        const WalkOutcome out = walk();
+        QCOMPARE(out.end, WalkOutcome::End::SelectFailed);
+        QCOMPARE(out.failure->stage, RunStage::Search);
+        QVERIFY(imap->fetched.isEmpty());
+        QVERIFY(delivered.isEmpty());
+        const QString text = failureText(*out.failure);
+        QVERIFY2(text.startsWith(QStringLiteral("The search for the folder's messages failed")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("cannot search by UID")), qPrintable(text));
+
+        conn->setSearchFilter({});  // unfiltered: every message, by number
+        QCOMPARE(walk().end, WalkOutcome::End::Completed);
+        QCOMPARE(delivered.size(), 2);
     }
 
     void specialUseFolders_data()
