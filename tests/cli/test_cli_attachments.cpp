@@ -68,12 +68,8 @@ class CliAttachmentsTest : public QObject {
 
     ProcessResult cli(QStringList extra)
     {
-        QStringList a{"--user",          TestServer::user(),
-                      "--server",        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
-                      "--ca-file",       TestServer::caFile(),
-                      "--password-file", TestServer::dir() + "/password",
-                      "--error-log",     tmp.filePath(QStringLiteral("cli.log"))};
-        return runProgram(QStringLiteral("vellumcast-cli"), a + extra);
+        return runProgram(QStringLiteral("vellumcast-cli"),
+                          TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log"))) + extra);
     }
 
     QString log() const

@@ -84,12 +84,8 @@ class CliRecordsTest : public QObject {
 
     ProcessResult cli(const QStringList &extra)
     {
-        const QStringList a{"--user",          TestServer::user(),
-                            "--server",        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
-                            "--ca-file",       TestServer::caFile(),
-                            "--password-file", TestServer::dir() + "/password",
-                            "--error-log",     tmp.filePath(QStringLiteral("cli.log"))};
-        return runProgram(QStringLiteral("vellumcast-cli"), a + extra);
+        return runProgram(QStringLiteral("vellumcast-cli"),
+                          TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log"))) + extra);
     }
 
 private Q_SLOTS:

@@ -37,12 +37,8 @@ class CliScopeTest : public QObject {
 
     ProcessResult cli(QStringList extra)
     {
-        QStringList a{"--user",          TestServer::user(),
-                      "--server",        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
-                      "--ca-file",       TestServer::caFile(),
-                      "--password-file", TestServer::dir() + "/password",
-                      "--error-log",     tmp.filePath(QStringLiteral("cli.log"))};
-        return runProgram(QStringLiteral("vellumcast-cli"), a + extra);
+        return runProgram(QStringLiteral("vellumcast-cli"),
+                          TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log"))) + extra);
     }
 
     // The subjects of kSubjects that appear in `out`, in their order there.

@@ -30,6 +30,15 @@ QString TestServer::caFile()
     return dir() + QStringLiteral("/ca.pem");
 }
 
+QStringList TestServer::cliSignIn(const QString &errorLog)
+{
+    return {QStringLiteral("--user"),          user(),
+            QStringLiteral("--server"),        QStringLiteral("127.0.0.1:%1").arg(port()),
+            QStringLiteral("--ca-file"),       caFile(),
+            QStringLiteral("--password-file"), dir() + QStringLiteral("/password"),
+            QStringLiteral("--error-log"),     errorLog};
+}
+
 QString TestServer::password()
 {
     QFile f(dir() + QStringLiteral("/password"));

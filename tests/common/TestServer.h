@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace vc::test {
 
@@ -16,6 +17,9 @@ struct TestServer {
     static ConnectionConfig config();  // 127.0.0.1:port with the CA file, short time-out
     static QString user() { return QStringLiteral("tester"); }
     static QString password();  // the tester's password
+    // vellumcast-cli's arguments that sign the tester in to this server,
+    // with the fetch log at `errorLog`.
+    static QStringList cliSignIn(const QString &errorLog);
     // Empties every folder of the tester, then creates it afresh.
     static void resetMailbox();
     // Puts a raw RFC 5322 message into a folder ("Inbox", "Sent", ... or any
