@@ -24,12 +24,13 @@ QList<Column> sourceColumns()
 
 Row sourceRow(const QString &text, const MailRecord &m)
 {
+    using records::Builtin;
     const auto cell = [](const QString &t) { return Cell{t, {}}; };
     return {cell(text),
-            cell(m.folder),
-            cell(m.uid ? QString::number(m.uid) : QString()),
-            cell(m.messageId),
-            cell(records::isoDate(m.date)),
+            cell(records::builtinValue(Builtin::Folder, m)),
+            cell(records::builtinValue(Builtin::Uid, m)),
+            cell(records::builtinValue(Builtin::MessageId, m)),
+            cell(records::builtinValue(Builtin::Date, m)),
             cell(m.From)};
 }
 

@@ -131,7 +131,6 @@ AttachmentSaver::AttachmentSaver(const QString &folder, const QStringList &globs
     for (const QString &glob : globs) {
         if (glob.trimmed().isEmpty())
             continue;
-        patterns_ << glob.trimmed();
         globs_ << QRegularExpression(QRegularExpression::wildcardToRegularExpression(glob.trimmed()),
                                      QRegularExpression::CaseInsensitiveOption);
     }
@@ -159,15 +158,29 @@ bool AttachmentSaver::open(QString *error)
     return true;
 }
 
-bool AttachmentSaver::matches(const QString &name) const
+namespace {
+
+bool matchesGlobs(const QList<QRegularExpression> &globs, const QString &name)
 {
-    if (globs_.isEmpty())
+    if (globs.isEmpty())
         return true;
     const QString safe = safeAttachmentName(name);
-    for (const QRegularExpression &glob : globs_)
+    for (const QRegularExpression &glob : globs)
         if (glob.match(safe).hasMatch())
             return true;
     return false;
+}
+
+}  // namespace
+
+bool AttachmentSaver::matches(const QString &name) const
+{
+    return matchesGlobs(globs_, name);
+}
+
+std::function<bool(const QString &name)> AttachmentSaver::matcher() const
+{
+    return [globs = globs_](const QString &name) { return matchesGlobs(globs, name); };
 }
 
 QString AttachmentSaver::save(quint32 uid, const QString &name, const QByteArray &bytes, QString *error)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace vc {
 
 // An attachment's name made safe to use as a file name: only what follows the
@@ -31,10 +33,12 @@ public:
     // cannot be made or is not a writable folder; nothing is saved then.
     bool open(QString *error);
     QString folder() const { return folder_; }
-    QStringList globs() const { return patterns_; }
 
     // Whether an attachment of this name is saved.
     bool matches(const QString &name) const;
+    // The same test as a function of its own (it holds the compiled globs, not
+    // the saver), for the decoder's threads.
+    std::function<bool(const QString &name)> matcher() const;
     // Writes `bytes` for the attachment `name` of message `uid`; the path of
     // the file written, or empty with the reason in *error.
     QString save(quint32 uid, const QString &name, const QByteArray &bytes, QString *error);
@@ -52,7 +56,6 @@ private:
 
     QString folder_;  // absolute and canonical once open
     bool open_ = false;
-    QStringList patterns_;
     QList<QRegularExpression> globs_;
     mutable QMutex mutex_;
     QStringList saved_;

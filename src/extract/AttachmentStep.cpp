@@ -4,8 +4,6 @@
 #include "extract/AttachmentSaver.h"
 #include "extract/ErrorLog.h"
 
-#include <QRegularExpression>
-
 namespace vc {
 
 AttachmentStep::AttachmentStep(AttachmentRequest request, QString errorLogPath)
@@ -17,22 +15,10 @@ DecodeNeeds AttachmentStep::needs() const
     DecodeNeeds needs;
     needs.attachmentText = request_.text;
     needs.attachments = request_.any();
-    if (request_.saver) {
-        // The decoder asks on its worker threads: each call matches against
-        // expressions of its own rather than ones shared with the saver.
-        needs.keepBytes = [globs = request_.saver->globs()](const AttachmentInfo &info) {
-            if (globs.isEmpty())
-                return true;
-            const QString name = safeAttachmentName(info.name);
-            for (const QString &glob : globs) {
-                const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(glob),
-                                            QRegularExpression::CaseInsensitiveOption);
-                if (re.match(name).hasMatch())
-                    return true;
-            }
-            return false;
+    if (request_.saver)
+        needs.keepBytes = [matches = request_.saver->matcher()](const AttachmentInfo &info) {
+            return matches(info.name);
         };
-    }
     return needs;
 }
 

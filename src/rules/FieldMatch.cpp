@@ -336,22 +336,29 @@ void CompiledField::searchRegex(QStringView text, int source, bool all, FieldHit
 
 void CompiledField::builtinValues(const MailRecord &m, FieldHits &out) const
 {
-    const auto one = [&](const QString &v) { addHit(v, Span(), out); };
-    switch (builtin_) {
-    case Builtin::Folder: one(m.folder); break;
-    case Builtin::Uid: one(number(m.uid)); break;
-    case Builtin::UidValidity: one(number(m.uidValidity)); break;
-    case Builtin::Seq: one(number(quint64(qMax(0, m.uID)))); break;
-    case Builtin::MessageId: one(m.messageId); break;
-    case Builtin::Date: one(isoDate(m.date)); break;
-    case Builtin::FromAddress: one(m.FromAddress); break;
-    case Builtin::FromName: one(m.FromName); break;
-    case Builtin::Subject: one(m.Subject); break;
-    case Builtin::AttachmentNames:
-        for (const AttachmentInfo &a : m.attachments)
-            addHit(a.name, Span(), out);
-        break;
+    if (builtin_ != Builtin::AttachmentNames) {
+        addHit(builtinValue(builtin_, m), Span(), out);
+        return;
     }
+    for (const AttachmentInfo &a : m.attachments)
+        addHit(a.name, Span(), out);
+}
+
+QString builtinValue(Builtin b, const MailRecord &m)
+{
+    switch (b) {
+    case Builtin::Folder: return m.folder;
+    case Builtin::Uid: return number(m.uid);
+    case Builtin::UidValidity: return number(m.uidValidity);
+    case Builtin::Seq: return number(quint64(qMax(0, m.uID)));
+    case Builtin::MessageId: return m.messageId;
+    case Builtin::Date: return isoDate(m.date);
+    case Builtin::FromAddress: return m.FromAddress;
+    case Builtin::FromName: return m.FromName;
+    case Builtin::Subject: return m.Subject;
+    case Builtin::AttachmentNames: break;
+    }
+    return QString();
 }
 
 }  // namespace vc::records

@@ -80,4 +80,8 @@ private:
 // The message's date as ISO 8601 with its own offset ("2025-01-06T08:12:00+01:00").
 QString isoDate(const QDateTime &date);
 
+// The value of a built-in that has one value per message (all but
+// AttachmentNames); empty where the message has none (a UID of 0).
+QString builtinValue(Builtin b, const MailRecord &m);
+
 }  // namespace vc::records
