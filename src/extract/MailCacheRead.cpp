@@ -32,7 +32,7 @@ UidSet MailCache::cached(const MailCacheKey &key, const UidSet &uids, CacheConte
                              "AND uid BETWEEN ? AND ?"));
     q.addBindValue(folder);
     q.addBindValue(kDecoderVersion);
-    q.addBindValue(need.bits());
+    q.addBindValue(need.mask());
     q.addBindValue(need.bits());
     q.addBindValue(qint64(uids.first()));
     q.addBindValue(qint64(uids.last()));
