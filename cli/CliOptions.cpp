@@ -289,7 +289,7 @@ QList<cmdline::Option> cacheOptions(State *s)
     return {
         flag(QStringLiteral("no-cache"),
              QStringLiteral("fetch every message, leaving the local mail copy alone\n(also when the environment "
-                            "variable VC_NO_CACHE is set)"),
+                            "variable VC_NO_CACHE is set,\nto anything but 0)"),
              &o.noCache),
         text(QStringLiteral("cache-dir"), QStringLiteral("DIR"),
              QStringLiteral("keep the local mail copy in DIR instead of the per-user\ncache folder"),

@@ -196,6 +196,12 @@ private Q_SLOTS:
                                     << "--attachment-glob needs a value";
         QTest::newRow("empty attachment folder") << "--user u --save-attachments="
                                                  << "--save-attachments needs a value";
+        QTest::newRow("no cache and a cache folder") << "--user u --no-cache --cache-dir d"
+                                                     << "--no-cache and --cache-dir exclude each other";
+        QTest::newRow("no cache and forget it") << "--user u --no-cache --forget-cache"
+                                                << "--no-cache and --forget-cache exclude each other";
+        QTest::newRow("empty cache folder") << "--user u --cache-dir="
+                                            << "option --cache-dir needs a value";
     }
 
     void usageErrors()
