@@ -274,6 +274,30 @@ private Q_SLOTS:
         QCOMPARE(fetchesOfLastRun(), 0);
     }
 
+    // A record that no longer reads back (changed on disk) is fetched again,
+    // on its own, and the rows stay right.
+    void unreadableRecordIsFetchedAgain()
+    {
+        const QString dir = tmp.filePath(QStringLiteral("unreadable"));
+        const QStringList args{"--rule", "all"};
+        const QByteArray plain = cli(QString(), QStringLiteral("Inbox"), args).out;
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("unreadable"));
+            db.setDatabaseName(cacheFile(dir));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("UPDATE messages SET record = zeroblob(64) WHERE uid = (SELECT min(uid) + 2 "
+                                          "FROM messages)")));
+            QCOMPARE(q.numRowsAffected(), 1);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("unreadable"));
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        QCOMPARE(fetchesOfLastRun(), 1);
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        QCOMPARE(fetchesOfLastRun(), 0);
+    }
+
     // Two programs filling one copy at once both give every row.
     void twoProgramsAtOnce()
     {
