@@ -208,6 +208,24 @@ private Q_SLOTS:
         QCOMPARE(q.value(0).toString(), QStringLiteral("1,3"));
     }
 
+    // Mail delivered between runs is all the next run fetches, and its rows
+    // come in their place among the kept ones.
+    void onlyNewMailIsFetched()
+    {
+        const QString folder = QStringLiteral("Cache New");
+        makeFolder(folder, {note("kept-one", "one"), note("kept-two", "two")});
+        const QString dir = tmp.filePath(QStringLiteral("new"));
+        QCOMPARE(cli(dir, folder, {"--rule", "all"}).code, 0);
+        QCOMPARE(fetchesOfLastRun(), 2);
+        TestServer::deliver(folder, note("new-three", "three"));
+        TestServer::deliver(folder, note("new-four", "four"));
+        const ProcessResult after = cli(dir, folder, {"--rule", "all", "--format", "csv"});
+        QCOMPARE(after.code, 0);
+        QCOMPARE(fetchesOfLastRun(), 2);
+        QCOMPARE(after.out, cli(QString(), folder, {"--rule", "all", "--format", "csv"}).out);
+        QVERIFY(after.out.indexOf("kept-two") < after.out.indexOf("new-three"));
+    }
+
     // A folder made afresh under the same name numbers its messages from 1
     // again, under another UIDVALIDITY: the rows are the new messages'.
     void recreatedFolderGivesItsOwnRows()
