@@ -177,6 +177,7 @@ FieldsWindow::FieldsWindow()
     connect(saveButton_, &QPushButton::clicked, this, &FieldsWindow::saveTemplate);
     connect(startButton_, &QPushButton::clicked, this, &FieldsWindow::startExtracting);
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(results_, &FieldsResults::rowOpened, this, &FieldsWindow::openSource);
     connect(editor_, &FieldEditor::edited, this, &FieldsWindow::fieldEdited);
     connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) { selectField(row); });
     connect(rowsMode_, &QComboBox::currentIndexChanged, this, &FieldsWindow::rowsEdited);
@@ -226,6 +227,11 @@ void FieldsWindow::clearResults()
 void FieldsWindow::appendResults(const QList<records::Row> &rows)
 {
     results_->append(rows);
+}
+
+void FieldsWindow::appendResults(const QList<records::Row> &rows, const RowOrigin &source)
+{
+    results_->append(rows, source);
 }
 
 int FieldsWindow::currentField() const

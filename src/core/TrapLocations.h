@@ -45,6 +45,10 @@ inline const QString PushButton3_Click = QStringLiteral("Tarnwick2/19/2015.Form3
 inline const QString PushButton11_Click = QStringLiteral("Tarnwick2/19/2015.Form3.PushButton11_Click");
 }  // namespace Form3
 
+namespace FieldsWindow {
+inline const QString startButton_Click = QStringLiteral("Vellumcast.FieldsWindow.startButton_Click");
+}  // namespace FieldsWindow
+
 // The clipboard helpers shared by the copy commands.
 namespace Main {
 inline const QString CopyListViewToClipboardSpace =
