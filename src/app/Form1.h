@@ -278,6 +278,7 @@ private:
     void removeFieldsHooks();
     void addFieldsMenuEntry();
     void connectionOpened();
+    void askForPreview(bool folderChanged);
     void runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window);
     bool deliverFields(const MailRecord &record);  // false: no template run is going
     bool clearFieldsResults();
@@ -332,6 +333,7 @@ private:
         qint64 count = 0;  // rows so far
     };
     std::unique_ptr<FieldsRun> fieldsRun_;
+    QString previewFolder_;  // the folder the fields window's preview messages came from
 
     friend class ActiveCommand;
 };

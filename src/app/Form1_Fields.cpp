@@ -19,6 +19,7 @@
 
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeView>
 
 namespace vc {
@@ -64,6 +65,11 @@ void Form1::installFieldsHooks()
     FieldsWindow::setPreviewRequest([this](FieldsWindow *window) { fetchPreview(window); });
     FieldsWindow::setSourceAction(
         [this](const RowOrigin &source, const QStringList &cells) { openRowOrigin(source, cells); });
+    for (const FolderOption &o : folderOptions())
+        connect(o.button, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                askForPreview(true);
+        });
     connect(resultsList, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (const RowOrigin *source = index.isValid() ? results_->originOf(index.row()) : nullptr)
             openRowOrigin(*source, {results_->text(index.row())});
@@ -84,12 +90,22 @@ void Form1::addFieldsMenuEntry()
 
 void Form1::connectionOpened()
 {
-    // A fields window that found no connection when it opened gets its
-    // preview once the connect command is over.
+    askForPreview(false);
+}
+
+// Once the command at hand is over, an open fields window gets the messages
+// of the selected folder for its preview: when it has none yet (it was opened
+// before the connection), or, with `folderChanged`, when its messages are from
+// another folder.
+void Form1::askForPreview(bool folderChanged)
+{
     QMetaObject::invokeMethod(
         this,
-        [] {
-            if (FieldsWindow *w = FieldsWindow::existing(); w && w->isVisible() && w->preview()->records().isEmpty())
+        [this, folderChanged] {
+            FieldsWindow *w = FieldsWindow::existing();
+            if (!w || !w->isVisible() || !state_.connected || onExtractEmail)
+                return;
+            if (w->preview()->records().isEmpty() || (folderChanged && previewFolder_ != folderName()))
                 w->requestPreview();
         },
         Qt::QueuedConnection);
@@ -202,6 +218,7 @@ void Form1::fetchPreview(FieldsWindow *window)
         needs.attachmentText = decodeNeedsOf(*t).attachmentText;
     QList<MailRecord> records;
     const QPointer<FieldsWindow> guard(window);
+    previewFolder_ = folderName();
     const QString error = withFolder(folderName(), needs, [&](ImapComponent &c, int count) {
         for (int n = 1; n <= qMin(count, FieldsWindow::kPreviewMessages); ++n) {
             ImapResult<MailRecord> r = c.FetchSingle(n, false);

@@ -238,6 +238,13 @@ private Q_SLOTS:
         QCOMPARE(f->preview()->model().columnCount(), 2);  // the two fields that can be used
         QCOMPARE(f->preview()->model().rowCount(), 20);
         QCOMPARE(w.fake->fetched.size(), 20);
+
+        // Another folder chosen: its first messages instead.
+        w.fake->fetched.clear();
+        w->Option3->setChecked(true);  // Inbox: 3 messages
+        QTRY_COMPARE(f->preview()->records().size(), 3);
+        QCOMPARE(w.fake->fetched, (QList<int>{1, 2, 3}));
+        QCOMPARE(f->preview()->records().at(2).Subject, QStringLiteral("Order 3"));
     }
 
     void rowsKeepTheirSourceAndOpenTheMessage()
