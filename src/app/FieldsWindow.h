@@ -80,6 +80,8 @@ public:
     // Asks for preview messages now (a connection has just been opened, the
     // folder changed); nothing without a preview request.
     void requestPreview();
+    // The check box "Search the text of attachments" follows the stored choice.
+    void showAttachmentText(bool on);
 
     // The run's rows: clearResults() takes the template's columns, then each
     // message's rows are appended as they come.
@@ -129,7 +131,7 @@ private:
     FieldsPreview *preview_;
     FieldsResults *results_;
     QComboBox *rowsMode_, *repeat_;
-    QCheckBox *skipEmpty_, *unique_;
+    QCheckBox *skipEmpty_, *unique_, *attachments_;
     QLabel *templateError_;
     QPushButton *addButton_, *removeButton_, *upButton_, *downButton_;
     QPushButton *openButton_, *saveButton_, *startButton_, *closeButton_;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
@@ -34,6 +35,7 @@ class QTreeView;
 
 namespace vc {
 
+class AttachmentSaver;
 class FieldsWindow;
 class ImapComponent;
 class PasswordKeeper;
@@ -204,6 +206,15 @@ public:
     // viewer, `marks` highlighted; a box says why when it cannot be read.
     void openRowOrigin(const RowOrigin &source, const QStringList &marks);
 
+    // --- attachments (Form1_Attachments.cpp) ---------------------------------
+    // The text of attachments when the stored choice says so; the saver of a
+    // "Save Attachments..." run.
+    AttachmentRequest attachmentRequest() override;
+    // The menu's check entry follows the stored choice.
+    void attachmentTextChanged();
+    // "Save Attachments...": a Stop while its run goes.
+    void saveAttachmentsCommand();
+
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
     SignInPlan signInPlan() const;
@@ -280,7 +291,10 @@ private:
     void connectionOpened();
     void askForPreview(bool folderChanged);
     void runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window);
-    bool deliverFields(const MailRecord &record);  // false: no template run is going
+    void addAttachmentEntries();
+    void runSaveAttachments(ErrorTrap &trap);
+    bool deliverToSaver(const MailRecord &record);  // false: no "Save Attachments..." run is going
+    bool deliverFields(const MailRecord &record);   // false: no template run is going
     bool clearFieldsResults();
     RowOrigin rowOrigin(const MailRecord &record);
     // Selects `folder` on the open connection (signing in again once when the
@@ -333,6 +347,11 @@ private:
         qint64 count = 0;  // rows so far
     };
     std::unique_ptr<FieldsRun> fieldsRun_;
+    QAction *attachmentTextAction_ = nullptr;
+    QAction *saveAttachmentsAction_ = nullptr;
+    std::unique_ptr<QPushButton> saveAttachmentsButton_;  // not shown: carries the save run's Stop
+    AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
+    bool savingAttachments_ = false;
     QString previewFolder_;  // the folder the fields window's preview messages came from
 
     friend class ActiveCommand;

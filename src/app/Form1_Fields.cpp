@@ -3,6 +3,7 @@
 // window's connection), the messages of its preview, and the message a result
 // row came from (fetched again from the server when the row is double-clicked,
 // so nothing of the messages is kept beyond the rows themselves).
+#include "app/AttachmentSettings.h"
 #include "app/FieldsWindow.h"
 #include "app/FieldsWindowPreview.h"
 #include "app/Form1.h"
@@ -136,7 +137,7 @@ void Form1::runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window
         const NeedsFor decoding(ChilkatImap1, needs);
         trap(122, [&] {
             const RunOutcome outcome = ExtractEmail(*this);
-            showBoxes(outcomeBoxes(outcome, runWindowTitle(), fieldsRun_->count));
+            showBoxes(outcomeBoxes(outcome, runWindowTitle(), fieldsRun_->count) + attachmentBoxes(outcome));
         });
     }
     fieldsRun_.reset();
@@ -214,8 +215,9 @@ void Form1::fetchPreview(FieldsWindow *window)
     DecodeNeeds needs;
     needs.headers = true;
     needs.attachments = true;
+    needs.attachmentText = attachmentTextWanted();
     if (const auto &t = window->compiledTemplate())
-        needs.attachmentText = decodeNeedsOf(*t).attachmentText;
+        needs.attachmentText = needs.attachmentText || decodeNeedsOf(*t).attachmentText;
     QList<MailRecord> records;
     const QPointer<FieldsWindow> guard(window);
     previewFolder_ = folderName();

@@ -3,6 +3,8 @@
 // parameters read live from the windows, and the run's window side.
 #include "app/Form1.h"
 
+#include "app/AttachmentSettings.h"
+
 #include "app/Form1Internal.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
@@ -61,7 +63,7 @@ QString Form1::folderName()
 
 void Form1::clearResults()
 {
-    if (clearFieldsResults())
+    if (clearFieldsResults() || savingAttachments_)
         return;
     results_->clear();
 }
@@ -121,7 +123,7 @@ ExtractionRule Form1::currentRule() const
 // end of the list; the between rule looks for its items among all rows.
 void Form1::messageDelivered(const MailRecord &record)
 {
-    if (deliverFields(record))
+    if (deliverFields(record) || deliverToSaver(record))
         return;
     ErrorTrap trap(location::Form1::MailExtractListing);
     QStringList rows;
@@ -207,7 +209,7 @@ void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWin
     if (run)
         trap(122, [&] {
             const RunOutcome outcome = ExtractEmail(*this);
-            showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()));
+            showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()) + attachmentBoxes(outcome));
         });
     trap(124, [&] { setWindowBusy(commandWindow, false); });
     trap(126, [&] {
