@@ -24,6 +24,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace vc;
 using namespace vc::test;
@@ -64,6 +65,65 @@ const QByteArray kHeaderTemplate = R"json({"version": 1, "rows": "message", "fie
     {"name": "emails", "pattern": "email", "all": true, "separator": "; "},
     {"name": "seq", "builtin": "seq"}]})json";
 
+const QString kAttachmentFolder = QStringLiteral("Sent");
+const QByteArray kNotPdf = "%PDF-1.4 cut off here";
+
+// A message with a text attachment (its total is found only with attachment
+// text on) and a "PDF" that is not one (it gives no text, and is saved as it is).
+QByteArray messageWithAttachments()
+{
+    return "From: Shop <shop@example.org>\r\nTo: quoter@example.org\r\nSubject: Invoice 77\r\n"
+           "Date: Mon, 02 Jun 2025 10:00:00 +0200\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+           "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nYour invoice is attached.\r\n"
+           "--b1\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Disposition: attachment; "
+           "filename=\"notes.txt\"\r\n\r\n"
+           "Total: 99.50 EUR\r\n"
+           "--b1\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"invoice.pdf\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n"
+           + kNotPdf.toBase64() + "\r\n--b1--\r\n";
+}
+
+QStringList signInArguments(const QString &errorLog, const QString &folder)
+{
+    return {QStringLiteral("--user"),          kUser,
+            QStringLiteral("--password-file"), passwordFile(),
+            QStringLiteral("--server"),        QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
+            QStringLiteral("--ca-file"),       TestServer::caFile(),
+            QStringLiteral("--folder"),        folder,
+            QStringLiteral("--error-log"),     errorLog};
+}
+
+// The program's standard output; fails the test when it does not end well.
+QByteArray runCli(const QStringList &args)
+{
+    QProcess cli;
+    cli.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"), args);
+    if (!cli.waitForStarted(10000))
+        return "<not started>";
+    cli.closeWriteChannel();
+    if (!cli.waitForFinished(120000))
+        return "<hung>";
+    if (cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0)
+        return "<failed> " + cli.readAllStandardError();
+    return cli.readAllStandardOutput();
+}
+
+// The main window on our IMAP client, signed in to the test account.
+std::unique_ptr<Form1> connectedWindow()
+{
+    Form1Options o;
+    o.onlineCheck = false;
+    o.connection = TestServer::config();
+    auto f = std::make_unique<Form1>(o);
+    f->Form_Load();
+    f->Combo1->setCurrentIndex(0);  // the account name as typed
+    f->Text7->setText(kUser);
+    f->Text6->setText(QString::fromUtf8(readFile(passwordFile())));
+    f->PushButton17->click();
+    return f;
+}
+
 }  // namespace
 
 class TestGuiCliFields : public QObject {
@@ -77,6 +137,7 @@ private Q_SLOTS:
             QSKIP("the test server is not running");
         QVERIFY(tmp.isValid());
         QCOMPARE(serverScript({QStringLiteral("reset"), kUser}), 0);
+        QCOMPARE(serverScript({QStringLiteral("deliver"), kAttachmentFolder, kUser}, messageWithAttachments()), 0);
         const QStringList names = QDir(kFixtures).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
         QVERIFY(names.size() >= 5);
         for (const QString &name : names)
@@ -106,17 +167,10 @@ private Q_SLOTS:
         QFETCH(int, rows);
 
         ScriptedDialogs d;
-        Form1Options o;
-        o.onlineCheck = false;
-        o.connection = TestServer::config();
-        Form1 f(o);
-        f.Form_Load();
-        f.Combo1->setCurrentIndex(0);  // the account name as typed
-        f.Text7->setText(kUser);
-        f.Text6->setText(QString::fromUtf8(readFile(passwordFile())));
-        f.Option7->setChecked(true);  // "Junk"
-        f.PushButton17->click();
+        const std::unique_ptr<Form1> window = connectedWindow();
+        Form1 &f = *window;
         QCOMPARE(f.PushButton17->text(), QStringLiteral("Disconnect"));
+        f.Option7->setChecked(true);  // "Junk"
 
         f.findChild<QAction *>(QStringLiteral("MenuFields"))->trigger();
         FieldsWindow *w = FieldsWindow::existing();
@@ -141,21 +195,56 @@ private Q_SLOTS:
         QCOMPARE(d.texts(), QStringList{QStringLiteral("Done.")});
         const QByteArray windowBytes = readFile(saved);
 
-        QProcess cli;
-        cli.start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"),
-                  {QStringLiteral("--user"), kUser, QStringLiteral("--password-file"), passwordFile(),
-                   QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
-                   QStringLiteral("--ca-file"), TestServer::caFile(), QStringLiteral("--folder"), kFolder,
-                   QStringLiteral("--error-log"), tmp.filePath(QStringLiteral("cli-errorlog.txt")),
-                   QStringLiteral("--template"), file, QStringLiteral("--format"), QStringLiteral("csv")});
-        QVERIFY(cli.waitForStarted(10000));
-        cli.closeWriteChannel();
-        QVERIFY(cli.waitForFinished(120000));
-        const QByteArray err = cli.readAllStandardError();
-        QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0, err.constData());
-        QCOMPARE(cli.readAllStandardOutput(), windowBytes);
+        QCOMPARE(runCli(signInArguments(tmp.filePath(QStringLiteral("cli-errorlog.txt")), kFolder)
+                        + QStringList{QStringLiteral("--template"), file, QStringLiteral("--format"),
+                                      QStringLiteral("csv")}),
+                 windowBytes);
         // A header row and one line per grid row (no cell of these holds a line break).
         QCOMPARE(windowBytes.count("\r\n"), shown + 1);
+    }
+
+    // Attachment text on: the window's rows are the program's with
+    // --attachments; then "Save Attachments..." with a pattern writes the
+    // matching attachment only, byte for byte.
+    void attachmentsAsTheProgramHasThem()
+    {
+        ScriptedDialogs d;
+        const std::unique_ptr<Form1> f = connectedWindow();
+        QCOMPARE(f->PushButton17->text(), QStringLiteral("Disconnect"));
+        f->Option6->setChecked(true);  // "Sent"
+        f->findChild<QAction *>(QStringLiteral("MenuAttachmentText"))->setChecked(true);
+        f->Text1->setText(QStringLiteral("total"));
+        f->PushButton2->click();
+        QCOMPARE(d.texts().size(), 2);
+        QCOMPARE(d.texts().first(), QStringLiteral("Done."));
+        QVERIFY2(d.texts().last().startsWith(QStringLiteral("1 attachment(s) gave no text")),
+                 qPrintable(d.texts().last()));
+        QCOMPARE(f->results().texts(), QStringList{QStringLiteral("Total: 99.50 EUR")});
+
+        const QString saved = tmp.filePath(QStringLiteral("attachment-rows.txt"));
+        d.clear();
+        d.saveNames << saved;
+        f->PushButton6->click();
+        QCOMPARE(runCli(signInArguments(tmp.filePath(QStringLiteral("cli-errorlog.txt")), kAttachmentFolder)
+                        + QStringList{QStringLiteral("--attachments"), QStringLiteral("--rule"),
+                                      QStringLiteral("containing"), QStringLiteral("--text"), QStringLiteral("total")}),
+                 readFile(saved));
+
+        // Off again: the body alone has no total.
+        f->findChild<QAction *>(QStringLiteral("MenuAttachmentText"))->setChecked(false);
+        d.clear();
+        f->PushButton2->click();
+        QCOMPARE(f->results().count(), 0);
+
+        QTemporaryDir into;
+        d.clear();
+        d.folderNames << into.path();
+        d.inputs << QStringLiteral("*.PDF");
+        f->findChild<QAction *>(QStringLiteral("MenuSaveAttachments"))->trigger();
+        QCOMPARE(d.texts().first(),
+                 QStringLiteral("1 attachment(s) saved in %1.").arg(QDir(into.path()).canonicalPath()));
+        QCOMPARE(QDir(into.path()).entryList(QDir::Files), QStringList{QStringLiteral("1-invoice.pdf")});
+        QCOMPARE(readFile(into.filePath(QStringLiteral("1-invoice.pdf"))), kNotPdf);
     }
 };
 
