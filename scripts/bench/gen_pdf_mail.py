@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Writes one raw message carrying a generated PDF invoice of PAGES pages
-(LINES text lines a page, the standard Helvetica font, no compression) to
-standard output, or the PDF alone with --pdf.
+(LINES text lines a page, each a table row of three cells, the standard
+Helvetica font, Flate-compressed page contents) to standard output, or the
+PDF alone with --pdf.
 
     gen_pdf_mail.py [PAGES] [LINES] [--pdf]
 
-Line l of page p reads "Invoice 7001 page p line l: widget 3 x 4.50 = 13.50";
+Line l of page p reads "Invoice 7001 page p line l: widget 3 x 4.50 = 13.50"
+(the cells: that text up to the colon, "widget 3 x 4.50", "= 13.50");
 the last page ends with "Total due: 118.45 EUR". The message: a short plain
 text body and the PDF as a base64 attachment "invoice-7001.pdf"."""
 import argparse
 import base64
 import sys
+import zlib
 
 
 def pdf(pages: int, lines: int) -> bytes:
@@ -25,14 +28,18 @@ def pdf(pages: int, lines: int) -> bytes:
     font = add(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>")
     kids = []
     for p in range(1, pages + 1):
-        text = ["BT /F1 10 Tf 12 TL 50 800 Td"]
+        text = ["BT /F1 10 Tf"]
+        y = 800
         for l in range(1, lines + 1):
-            text.append("(Invoice 7001 page %d line %d: widget 3 x 4.50 = 13.50) Tj T*" % (p, l))
+            text.append("1 0 0 1 50 %d Tm (Invoice 7001 page %d line %d:) Tj" % (y, p, l))
+            text.append("1 0 0 1 250 %d Tm (widget 3 x 4.50) Tj" % y)
+            text.append("1 0 0 1 400 %d Tm (= 13.50) Tj" % y)
+            y -= 12
         if p == pages:
-            text.append("(Total due: 118.45 EUR) Tj T*")
+            text.append("1 0 0 1 50 %d Tm (Total due: 118.45 EUR) Tj" % y)
         text.append("ET")
-        stream = "\n".join(text).encode("ascii")
-        content = add(b"<< /Length %d >>\nstream\n%s\nendstream" % (len(stream), stream))
+        stream = zlib.compress("\n".join(text).encode("ascii"))
+        content = add(b"<< /Length %d /Filter /FlateDecode >>\nstream\n%s\nendstream" % (len(stream), stream))
         kids.append(add(b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 595 842] "
                         b"/Resources << /Font << /F1 %d 0 R >> >> /Contents %d 0 R >>" % (tree, font, content)))
     objects[catalog - 1] = b"<< /Type /Catalog /Pages %d 0 R >>" % tree
