@@ -352,7 +352,9 @@ private:
     std::unique_ptr<QPushButton> saveAttachmentsButton_;  // not shown: carries the save run's Stop
     AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
     bool savingAttachments_ = false;
-    QString previewFolder_;  // the folder the fields window's preview messages came from
+    QString previewFolder_;
+    bool fetching_ = false;  // messages are being read for the preview or the viewer  // the folder the fields window's
+                             // preview messages came from
 
     friend class ActiveCommand;
 };
