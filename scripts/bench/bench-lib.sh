@@ -124,9 +124,10 @@ stop_proxy() {
     proxy_pid=""
 }
 
-# The commands compared, against PORT (and FOLDER).
-cli_all() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule all --format text --error-log $log"; }
-cli_few() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule containing --text no-such-text-anywhere --format text --error-log $log"; }
+# The commands compared, against PORT (and FOLDER). The program's runs fetch
+# every message (--no-cache); bench-cache.sh times the local mail copy.
+cli_all() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule all --format text --error-log $log --no-cache"; }
+cli_few() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule containing --text no-such-text-anywhere --format text --error-log $log --no-cache"; }
 py_bulk() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} --bulk"; }
 py_each() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} ${3:+--limit $3}"; }
 

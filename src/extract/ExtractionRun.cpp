@@ -120,6 +120,7 @@ private:
             out_.walked = true;
             trap_(116, [&] {
                 object().setSearchFilter(host_.searchFilter());
+                object().setMailCache(host_.mailCacheSettings());
                 noteWalk(object().StartMailExtraction(folder, this));
             });
         } else if (notSelected) {
