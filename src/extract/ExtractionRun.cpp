@@ -115,10 +115,12 @@ private:
         QList<int> counts;
         for (const QString &folder : folders) {
             std::optional<StepFault> notSelected;
+            int messages = 0;
             trap_(110, [&] { object().setCurrentLocation(1); });
             trap_(112, [&] {
                 const StepResult<int> count = object().GetTotalMessage(folder);
-                object().setMaxRecord(count ? *count : 0);
+                messages = count ? *count : 0;
+                object().setMaxRecord(messages);
                 if (!count)
                     notSelected = count.fault();
             });
@@ -126,7 +128,7 @@ private:
                 fail(*notSelected, false);
                 return;
             }
-            counts << object().MaxRecord();
+            counts << messages;
         }
         for (qsizetype i = 0; i < folders.size(); ++i) {
             const QString &folder = folders.at(i);
@@ -139,6 +141,7 @@ private:
             if (!walk)
                 continue;
             out_.walked = true;
+            ++walks_;
             bool goOn = true;
             trap_(116, [&] {
                 object().setSearchFilter(host_.searchFilter());
@@ -149,7 +152,7 @@ private:
             if (!goOn)
                 return;
         }
-        if (!walkedMessages_) {
+        if (walks_ == emptyWalks_) {
             out_.kind = RunOutcome::Kind::NoMessages;
             out_.walked = false;
         }
@@ -189,8 +192,10 @@ private:
             return false;
         case WalkOutcome::End::Completed:
         case WalkOutcome::End::Broken:
-            if (w.stats.asked == 0 && w.stats.byUid)
-                return true;  // the server selected none of this folder
+            if (w.stats.asked == 0 && w.stats.byUid) {
+                ++emptyWalks_;  // the server selected none of this folder
+                return true;
+            }
             walkedMessages_ = true;
             out_.kind = out_.walk.unread() > 0 ? RunOutcome::Kind::Incomplete : RunOutcome::Kind::Completed;
             return true;
@@ -232,6 +237,8 @@ private:
     std::optional<AttachmentStep> attachments_;
     DecodeNeeds needsBefore_;      // the decoder's needs before the attachments were added
     bool walkedMessages_ = false;  // some folder's walk has asked for messages
+    int walks_ = 0;                // folder walks begun
+    int emptyWalks_ = 0;           // ...that found the server selected none
 };
 
 }  // namespace

@@ -167,6 +167,20 @@ private Q_SLOTS:
             QStringLiteral("There is no folder Sentt on this server; it has Sent, Inbox, Deleted, Spam and Empty."));
     }
 
+    // Gmail's folder of all mail under its name in another country: found by \\All.
+    void allMailByItsSpecialUse()
+    {
+        FakeImap imap;
+        imap.folder(QStringLiteral("INBOX"));
+        imap.folder(QStringLiteral("[Google Mail]/All Mail"), {QStringLiteral("\\All")}).messages
+            << FakeImap::message(QStringLiteral("all-1"));
+        QVERIFY(imap.Connect(QStringLiteral("host")));
+        QVERIFY(imap.Login(QStringLiteral("user"), QStringLiteral("pw")));
+        const ImapResult<MailboxStatus> selected = selectFolder(imap, QStringLiteral("[Gmail]/All Mail"));
+        QVERIFY(selected);
+        QCOMPARE(imap.calls.last(), QStringLiteral("select [Google Mail]/All Mail"));
+    }
+
     // A folder that is there but will not be selected is not called missing.
     void refusedExistingFolderIsNotMissing()
     {
