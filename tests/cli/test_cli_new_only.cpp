@@ -143,6 +143,24 @@ private Q_SLOTS:
         QCOMPARE(subjects(r.out).size(), 6);
     }
 
+    // Each folder keeps its own mark.
+    void marksPerFolder()
+    {
+        TestServer::deliver("Left", message("left-1"));
+        TestServer::deliver("Right Side", message("right-1"));
+        const QStringList args{"--folder", "Left", "--folder", "Right Side", "--new-only"};
+        ProcessResult r = cli(args);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(subjects(r.out), (QStringList{"left-1", "right-1"}));
+        TestServer::deliver("Right Side", message("right-2"));
+        r = cli(args);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(subjects(r.out), (QStringList{"right-2"}));
+        TestServer::deliver("Left", message("left-2"));
+        r = cli({"--folder", "Left", "--new-only"});
+        QCOMPARE(subjects(r.out), (QStringList{"left-2"}));
+    }
+
     // A run killed in the middle committed no output and moved no mark; the
     // next run reads all of it. An interrupted run wrote what it read and
     // moved the mark that far; the next run reads the rest.
