@@ -62,6 +62,12 @@ struct Options {
     bool attachments = false;
     QString saveAttachments;
     QStringList attachmentGlobs;
+    // The local mail copy: on unless --no-cache (or VC_NO_CACHE in the
+    // environment); --cache-dir puts it elsewhere; --forget-cache drops what
+    // it keeps of this account and ends the program.
+    bool noCache = false;
+    QString cacheDir;
+    bool forgetCache = false;
     bool help = false;
     bool version = false;
 };

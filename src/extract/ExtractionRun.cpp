@@ -145,6 +145,7 @@ private:
             bool goOn = true;
             trap_(116, [&] {
                 object().setSearchFilter(host_.searchFilter());
+                object().setMailCache(host_.mailCacheSettings());
                 object().setNewMailAbove(
                     [this, folder](quint32 validity) { return host_.newMailAbove(folder, validity); });
                 goOn = noteWalk(object().StartMailExtraction(folder, this));
@@ -217,6 +218,13 @@ private:
         run.read += before.read;
         run.reconnects += before.reconnects;
         run.folderChanged = run.folderChanged || before.folderChanged;
+        run.cache.used = run.cache.used || before.cache.used;
+        run.cache.fromDisk += before.cache.fromDisk;
+        run.cache.fetched += before.cache.fetched;
+        run.cache.dropped += before.cache.dropped;
+        for (const QString &warning : before.cache.warnings)
+            if (!run.cache.warnings.contains(warning))
+                run.cache.warnings.prepend(warning);
         if (run.endReason.isEmpty())
             run.endReason = before.endReason;
     }

@@ -110,6 +110,8 @@ bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
 
 ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
 {
+    if (cache_)
+        return fetchThroughCache(n);
     if (byUid_)
         return imap().fetchUidWalk(n);
     return imap().FetchSingle(int(n), false);
@@ -118,6 +120,8 @@ ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
 WalkOutcome FolderWalk::run(qint64 first, qint64 last)
 {
     stats_ = WalkStats();
+    cache_.reset();
+    fromDisk_ = false;
     WalkOutcome out;
     if (!begin(out))
         return out;
@@ -135,11 +139,15 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
         }
     }
     byUid_ = byUid_ || !filter_.isEmpty();
-    if (byUid_ && !beginUidWalk(out, last))
+    const CacheStart cached = cacheSettings_.on ? beginCachedWalk(out, last) : CacheStart::NotUsed;
+    if (cached == CacheStart::Failed)
+        return out;
+    if (cached == CacheStart::NotUsed && byUid_ && !beginUidWalk(out, last))
         return out;
     const auto leave = qScopeGuard([this] {
         if (byUid_ && imap_)
             imap_->endUidWalk();
+        cache_.reset();
     });
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
@@ -151,7 +159,8 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
         current_ = n;
         out.lastVisited = n;
         ImapResult<MailRecord> email = fetch(n);
-        exchanged();
+        if (!fromDisk_)
+            exchanged();
         if (!email) {
             const Resume resume = afterFailedFetch(email.fault().kind, n);
             if (resume == Resume::End) {
@@ -172,6 +181,8 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     }
     if (out.end == WalkOutcome::End::Completed && stopping_())
         out.end = WalkOutcome::End::Stopped;
+    if (cache_)
+        stats_.cache = cache_->finish();
     out.stats = stats_;
     return out;
 }

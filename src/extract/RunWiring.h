@@ -59,6 +59,9 @@ public:
     // (by UID), asked once the walk has selected the folder and knows its
     // UIDVALIDITY; nothing walks the folder as usual.
     virtual std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) { return std::nullopt; }
+    // Whether the walk keeps decoded messages in the local mail copy and
+    // takes those it has from there (off: every message is fetched).
+    virtual MailCacheSettings mailCacheSettings() { return {}; }
 };
 
 // The connection set-up shared by the connect command and a run: a new

@@ -67,6 +67,8 @@ public:
     void setSearchFilter(SearchFilter filter) { filter_ = std::move(filter); }
     // Only new mail for the next walk (FolderWalk::setNewMailAbove); empty: none.
     void setNewMailAbove(std::function<std::optional<quint32>(quint32)> above) { newMailAbove_ = std::move(above); }
+    // Whether the next walk goes through the local mail copy, and where it is.
+    void setMailCache(MailCacheSettings settings) { cache_ = std::move(settings); }
 
     // Connect, the ID command where the server offers it, login.
     StepResult<void> Connect();
@@ -106,6 +108,7 @@ private:
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
     std::function<std::optional<quint32>(quint32)> newMailAbove_;
+    MailCacheSettings cache_;
 };
 
 }  // namespace vc
