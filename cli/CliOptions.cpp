@@ -155,13 +155,13 @@ cmdline::Option parameter(State *s, const QString &name, const QString &valueNam
             }};
 }
 
+cmdline::Option folderOption(State *s);
+
 QList<cmdline::Option> ruleOptions(State *s)
 {
     Options &o = s->o;
     return {
-        text(QStringLiteral("folder"), QStringLiteral("NAME"),
-             QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name"),
-             QStringLiteral("Sent"), &o.folder),
+        folderOption(s),
         noted(s, choice(QStringLiteral("rule"), QStringLiteral("RULE"),
                         QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
                         QStringLiteral("between"), rules(), &o.rule.rule)),
@@ -232,6 +232,64 @@ QList<cmdline::Option> scopeOptions(State *s)
              QStringLiteral("only messages that IMAP search keys KEYS select (added to\nthe options above)"),
              QStringLiteral("'OR FLAGGED ANSWERED'"), &f.raw, true),
     };
+}
+
+// --folder: may be given again, the folders walked in that order.
+cmdline::Option folderOption(State *s)
+{
+    return {QStringLiteral("folder"), QStringLiteral("NAME"),
+            QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name (may "
+                           "be given again: the folders\nare read one after another into the same output)"),
+            QStringLiteral("Sent"), [s](const QString &v) {
+                if (v.isEmpty())
+                    return QStringLiteral("option --folder needs a value");
+                if (s->o.folders.isEmpty())
+                    s->o.folder = v;
+                s->o.folders << v;
+                return QString();
+            }};
+}
+
+// Which folders, and which of their mail: all folders, the list of them, only new mail.
+QList<cmdline::Option> folderOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        flag(QStringLiteral("all-folders"),
+             QStringLiteral("read every folder of the server, except those marked as\ntrash or junk (unless named "
+                            "with --folder)"),
+             &o.allFolders),
+        flag(QStringLiteral("list-folders"),
+             QStringLiteral("print the server's folders, one a line: name, special use\nand message count separated "
+                            "by tabs, and read nothing"),
+             &o.listFolders),
+        flag(QStringLiteral("new-only"),
+             QStringLiteral("read only the mail that came since the last --new-only run\n(per account, server and "
+                            "folder; the rows of a run count once\nthe output is written)"),
+             &o.newOnly),
+        text(QStringLiteral("label"), QStringLiteral("NAME"),
+             QStringLiteral("Gmail only: the messages with label NAME, from \"[Gmail]/All\nMail\" unless --folder "
+                            "is given"),
+             QStringLiteral("Receipts"), &o.filter.gmailLabel, true),
+        flag(QStringLiteral("reset-new-only"),
+             QStringLiteral("forget what --new-only runs have read of the folders (with\n--new-only: then read them "
+                            "whole)"),
+             &o.resetNewOnly),
+    };
+}
+
+// The folder options fit each other.
+QString checkFolderOptions(State &s)
+{
+    Options &o = s.o;
+    if (!o.filter.gmailLabel.isEmpty() && o.folders.isEmpty())
+        o.folder = QStringLiteral("[Gmail]/All Mail");
+    if (!o.filter.gmailLabel.isEmpty() && o.allFolders)
+        return QStringLiteral("--label reads \"[Gmail]/All Mail\" or the --folder given, not --all-folders");
+    if (o.listFolders && (o.allFolders || o.newOnly || o.resetNewOnly || !o.folders.isEmpty()))
+        return QStringLiteral("--list-folders reads no folder: it goes without --folder, --all-folders, "
+                              "--new-only and --reset-new-only");
+    return {};
 }
 
 QList<cmdline::Option> outputOptions(State *s)
@@ -381,6 +439,7 @@ cmdline::Program program(State *s)
     rows += connectionOptions(o.config);
     rows += ruleOptions(s);
     rows += scopeOptions(s);
+    rows += folderOptions(s);
     rows += outputOptions(s);
     rows += attachmentOptions(s);
     rows += recordOptions(s);
@@ -482,6 +541,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--attachment-glob is used only with --save-attachments");
         else
             r.error = checkRecordOptions(s);
+        if (r.error.isEmpty())
+            r.error = checkFolderOptions(s);
         if (r.error.isEmpty())
             r.error = checkCacheOptions(s.o);
         if (r.error.isEmpty())

@@ -1,5 +1,6 @@
 #include "CliRun.h"
 
+#include "CliFolders.h"
 #include "CliOutcome.h"
 #include "CliRecords.h"
 #include "CliTerminal.h"
@@ -65,9 +66,10 @@ void noteCache(const RunOutcome &outcome)
 class CliHost : public RunHost {
 public:
     CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
-            RecordOutput *records, std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver)
+            RecordOutput *records, std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver,
+            NewOnlyRun *newOnly = nullptr)
         : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
-          records_(records), signIn_(std::move(signIn)), saver_(saver),
+          records_(records), signIn_(std::move(signIn)), saver_(saver), newOnly_(newOnly),
           // The between rule without duplicates looks for each item among all
           // rows listed so far; every other rule lets rows go once written.
           keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
@@ -92,6 +94,19 @@ public:
         return a;
     }
     QString folderName() override { return options_.folder; }
+    QStringList folderNames() override
+    {
+        if (options_.allFolders)
+            return options_.folders;  // only those named walk in trash or junk too
+        return options_.folders.isEmpty() ? QStringList{options_.folder} : options_.folders;
+    }
+    bool allFolders() override { return options_.allFolders; }
+    std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) override
+    {
+        if (!newOnly_)
+            return std::nullopt;
+        return newOnly_->above(folder, uidValidity);
+    }
     SearchFilter searchFilter() override { return options_.filter; }
     void setBusy(bool) override {}
     void clearResults() override {}
@@ -102,6 +117,8 @@ public:
         if (options_.compiledTemplate) {
             progress_.show(progressText(record.position, record.total));
             progress_.aside([&] { records_->addMessage(record); });
+            if (newOnly_)
+                newOnly_->delivered(record);
             return;
         }
         const QStringList rows =
@@ -117,6 +134,8 @@ public:
             else
                 writer_.add(rows);
         });
+        if (newOnly_)
+            newOnly_->delivered(record);
     }
     bool stopRequested() override { return interruptRequested(); }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
@@ -131,6 +150,7 @@ private:
     RecordOutput *records_;  // a template's rows, or rule rows as records; null: rule rows by `writer_`
     std::shared_ptr<OAuthSession> signIn_;
     AttachmentSaver *saver_;
+    NewOnlyRun *newOnly_;  // --new-only
     bool keepListed_;
     QSet<QString> listed_;
     std::shared_ptr<clsChilkatIMAP> conn_;
@@ -215,6 +235,10 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
     }
     if (o.forgetCache)
         return forgetCache(o);
+    if (o.resetNewOnly && !o.newOnly) {
+        NewOnlyMark marks;
+        return resetNewOnly(o, marks) ? exitcode::Completed : exitcode::Failure;
+    }
     QString error;
     if (o.plan.method == SignInMethod::OAuth2)
         return std::nullopt;  // no password to read
@@ -256,6 +280,20 @@ int noteAttachments(const RunOutcome &outcome, int status)
     return status == exitcode::Completed ? exitcode::Failure : status;
 }
 
+// --new-only (after --reset-new-only, when given): the marks can be read.
+// False with the reason printed.
+bool startNewOnly(const Options &o, NewOnlyMark &marks, std::optional<NewOnlyRun> &run)
+{
+    if (o.resetNewOnly && !resetNewOnly(o, marks))
+        return false;
+    run.emplace(o, marks);
+    if (const std::optional<QString> error = run->check()) {
+        printError(*error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int runExtraction(const Options &options, ImapComponent &component, const QString &password, const OutputSink &sink)
@@ -272,6 +310,22 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         printError(QStringLiteral("--save-attachments: ") + error);
         return exitcode::Failure;
     }
+    // Signs in before anything is opened to list the folders, or to learn
+    // whether the server has Gmail's labels; the run then goes on with that
+    // connection object.
+    RowWriter none(Format::Text, QString(), sink);
+    CliHost signedIn(options, component, password, none, nullptr, signIn, nullptr);
+    if (options.listFolders)
+        return listFolders(signedIn, component);
+    std::shared_ptr<clsChilkatIMAP> early;
+    if (!options.filter.gmailLabel.isEmpty()) {
+        if (const int status = checkLabels(signedIn, component, early); status != exitcode::Completed)
+            return status;
+    }
+    NewOnlyMark marks;
+    std::optional<NewOnlyRun> newOnly;
+    if (options.newOnly && !startNewOnly(options, marks, newOnly))
+        return exitcode::Failure;
     const RowSafety safety = rowSafety(options, sink);
     int opened = exitcode::Completed;
     std::unique_ptr<RecordOutput> records = openRecords(options, sink, safety.terminal, &opened);
@@ -283,7 +337,9 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return exitcode::Failure;
     RunOutcome outcome;
     {
-        CliHost host(options, component, password, writer, records.get(), signIn, saver.get());
+        CliHost host(options, component, password, writer, records.get(), signIn, saver.get(),
+                     newOnly ? &*newOnly : nullptr);
+        host.setConnection(early);
         outcome = ExtractEmail(host);
     }
     noteCache(outcome);
@@ -298,6 +354,10 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return status;
     }
     if (records ? !records->finish() : !writer.finish())
+        return exitcode::Failure;
+    // The marks move only once the rows are out: a run killed before this
+    // point has committed no output file and moved no mark.
+    if (newOnly && !newOnly->commit())
         return exitcode::Failure;
     return status;
 }

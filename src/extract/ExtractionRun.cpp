@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/TrapLocations.h"
+#include "extract/RunFolders.h"
 
 namespace vc {
 
@@ -102,54 +103,130 @@ private:
         });
     }
 
+    // Counts every folder of the run first (a folder that cannot be selected
+    // ends the run before any is walked), then walks those with messages one
+    // after another; a walk that fails or is stopped ends the run.
     void countAndWalk()
     {
-        QString folder;
-        std::optional<StepFault> notSelected;
-        trap_(108, [&] { folder = host_.folderName(); });
-        trap_(110, [&] { object().setCurrentLocation(1); });
-        trap_(112, [&] {
-            const StepResult<int> count = object().GetTotalMessage(folder);
-            object().setMaxRecord(count ? *count : 0);
-            if (!count)
-                notSelected = count.fault();
-        });
-        bool walk = false;
-        trap_(114, [&] { walk = object().MaxRecord() > 0; });
-        if (walk) {
+        QStringList folders;
+        trap_(108, [&] { folders = host_.folderNames(); });
+        if (!listAllFolders(folders))
+            return;
+        QList<int> counts;
+        for (const QString &folder : folders) {
+            std::optional<StepFault> notSelected;
+            int messages = 0;
+            trap_(110, [&] { object().setCurrentLocation(1); });
+            trap_(112, [&] {
+                const StepResult<int> count = object().GetTotalMessage(folder);
+                messages = count ? *count : 0;
+                object().setMaxRecord(messages);
+                if (!count)
+                    notSelected = count.fault();
+            });
+            if (notSelected) {
+                fail(*notSelected, false);
+                return;
+            }
+            counts << messages;
+        }
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const QString &folder = folders.at(i);
+            bool walk = false;
+            trap_(114, [&] {
+                object().setCurrentLocation(1);
+                object().setMaxRecord(counts.at(i));
+                walk = object().MaxRecord() > 0;
+            });
+            if (!walk)
+                continue;
             out_.walked = true;
+            ++walks_;
+            bool goOn = true;
             trap_(116, [&] {
                 object().setSearchFilter(host_.searchFilter());
                 object().setMailCache(host_.mailCacheSettings());
-                noteWalk(object().StartMailExtraction(folder, this));
+                object().setNewMailAbove(
+                    [this, folder](quint32 validity) { return host_.newMailAbove(folder, validity); });
+                goOn = noteWalk(object().StartMailExtraction(folder, this));
             });
-        } else if (notSelected) {
-            fail(*notSelected, false);
-        } else {
+            if (!goOn)
+                return;
+        }
+        if (walks_ == emptyWalks_) {
             out_.kind = RunOutcome::Kind::NoMessages;
+            out_.walked = false;
         }
     }
 
-    void noteWalk(const WalkOutcome &w)
+    // With allFolders(), the server's folders replace `folders` (those named
+    // are walked even when marked \Trash or \Junk). False when the list failed.
+    bool listAllFolders(QStringList &folders)
     {
-        out_.walk = w.stats;
+        bool all = false;
+        trap_(108, [&] { all = host_.allFolders(); });
+        if (!all)
+            return true;
+        bool listed = true;
+        trap_(108, [&] {
+            const StepResult<QList<MailboxInfo>> boxes = object().ListFolders();
+            if (!boxes) {
+                fail(boxes.fault(), false);
+                listed = false;
+                return;
+            }
+            folders = allFoldersToWalk(*boxes, folders);
+        });
+        return listed;
+    }
+
+    // One folder's walk added to the run's; false when the run ends with it.
+    bool noteWalk(const WalkOutcome &w)
+    {
+        addWalk(out_.walk, w.stats);
         switch (w.end) {
         case WalkOutcome::End::ConnectFailed:
-        case WalkOutcome::End::SelectFailed: fail(*w.failure, true); break;
+        case WalkOutcome::End::SelectFailed: fail(*w.failure, true); return false;
         case WalkOutcome::End::Stopped:
             out_.kind = RunOutcome::Kind::Stopped;
             out_.stoppedAt = w.lastVisited;
-            break;
+            return false;
         case WalkOutcome::End::Completed:
         case WalkOutcome::End::Broken:
             if (w.stats.asked == 0 && w.stats.byUid) {
-                out_.kind = RunOutcome::Kind::NoMessages;  // the server selected none
-                out_.walked = false;
-                break;
+                ++emptyWalks_;  // the server selected none of this folder
+                return true;
             }
-            out_.kind = w.stats.unread() > 0 ? RunOutcome::Kind::Incomplete : RunOutcome::Kind::Completed;
-            break;
+            walkedMessages_ = true;
+            out_.kind = out_.walk.unread() > 0 ? RunOutcome::Kind::Incomplete : RunOutcome::Kind::Completed;
+            return true;
         }
+        return true;
+    }
+
+    // The walks of a run over several folders, as one: counts added up, the
+    // latest folder's UIDVALIDITY, count and log, the last reason to end early.
+    void addWalk(WalkStats &run, const WalkStats &w)
+    {
+        if (!walkedMessages_) {
+            run = w;
+            return;
+        }
+        const WalkStats before = run;
+        run = w;
+        run.asked += before.asked;
+        run.read += before.read;
+        run.reconnects += before.reconnects;
+        run.folderChanged = run.folderChanged || before.folderChanged;
+        run.cache.used = run.cache.used || before.cache.used;
+        run.cache.fromDisk += before.cache.fromDisk;
+        run.cache.fetched += before.cache.fetched;
+        run.cache.dropped += before.cache.dropped;
+        for (const QString &warning : before.cache.warnings)
+            if (!run.cache.warnings.contains(warning))
+                run.cache.warnings.prepend(warning);
+        if (run.endReason.isEmpty())
+            run.endReason = before.endReason;
     }
 
     // WalkObserver
@@ -166,7 +243,10 @@ private:
     std::shared_ptr<clsChilkatIMAP> conn_;
     RunOutcome out_;
     std::optional<AttachmentStep> attachments_;
-    DecodeNeeds needsBefore_;  // the decoder's needs before the attachments were added
+    DecodeNeeds needsBefore_;      // the decoder's needs before the attachments were added
+    bool walkedMessages_ = false;  // some folder's walk has asked for messages
+    int walks_ = 0;                // folder walks begun
+    int emptyWalks_ = 0;           // ...that found the server selected none
 };
 
 }  // namespace

@@ -65,6 +65,8 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
     // Which messages the next walk asks the server for (by UID only).
     void setSearchFilter(SearchFilter filter) { filter_ = std::move(filter); }
+    // Only new mail for the next walk (FolderWalk::setNewMailAbove); empty: none.
+    void setNewMailAbove(std::function<std::optional<quint32>(quint32)> above) { newMailAbove_ = std::move(above); }
     // Whether the next walk goes through the local mail copy, and where it is.
     void setMailCache(MailCacheSettings settings) { cache_ = std::move(settings); }
 
@@ -75,6 +77,8 @@ public:
     const std::optional<StepFault> &GetLastError() const { return lastError_; }
     // All folder names of the account, in the server's order.
     StepResult<QStringList> EnumMailFolders();
+    // The same with each folder's attributes.
+    StepResult<QList<MailboxInfo>> ListFolders();
     // The message count of FolderName (or of the folder standing for it) on
     // the current connection; selects it, neither connects nor logs in.
     StepResult<int> GetTotalMessage(const QString &FolderName);
@@ -103,6 +107,7 @@ private:
     int bindings_ = 0;
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
+    std::function<std::optional<quint32>(quint32)> newMailAbove_;
     MailCacheSettings cache_;
 };
 
