@@ -22,6 +22,7 @@ public:
         if (connect()) {
             askForAttachments();
             countAndWalk();
+            watchAfterWalk();
             doneWithAttachments();
         }
         trap_(122, [&] { host_.setConnection(nullptr); });
@@ -119,7 +120,7 @@ private:
         if (walk) {
             out_.walked = true;
             trap_(116, [&] {
-                object().setSearchFilter(host_.searchFilter());
+                object().setSearchFilter(walkFilter());
                 noteWalk(object().StartMailExtraction(folder, this));
             });
         } else if (notSelected) {
@@ -151,6 +152,35 @@ private:
         }
     }
 
+    // A watch goes on from the highest UID the walk delivered, so its walk
+    // goes by UID even without a filter (every message selected).
+    SearchFilter walkFilter()
+    {
+        watch_ = host_.watchRequest();
+        SearchFilter filter = host_.searchFilter();
+        if (watch_.on && filter.isEmpty())
+            filter.raw = QStringLiteral("ALL");
+        return filter;
+    }
+
+    // After a walk that went through (or a folder found empty), the host may
+    // want the folder watched for new mail; a failed or stopped run ends here.
+    void watchAfterWalk()
+    {
+        if (out_.kind == RunOutcome::Kind::Failed || out_.kind == RunOutcome::Kind::Stopped)
+            return;
+        trap_(117, [&] {
+            if (!out_.walked)
+                watch_ = host_.watchRequest();
+            if (!watch_.on || object().stopping())
+                return;
+            object().setSearchFilter(host_.searchFilter());
+            const quint32 validity = out_.walk.uidValidity;
+            out_.watch = object().WatchFolder(host_.folderName(), watch_, highestUid_, validity, this,
+                                              [this](const WatchEvent &e) { host_.watchEvent(e); });
+        });
+    }
+
     // WalkObserver
     void progress(const RunProgress &p) override { host_.showProgress(p); }
     void arriving(MailRecord &record) override
@@ -158,7 +188,11 @@ private:
         if (attachments_)
             attachments_->handle(record);
     }
-    void delivered(const MailRecord &record) override { host_.messageDelivered(record); }
+    void delivered(const MailRecord &record) override
+    {
+        highestUid_ = qMax(highestUid_, record.uid);
+        host_.messageDelivered(record);
+    }
 
     RunHost &host_;
     ErrorTrap trap_{location::Form1::ExtractEmail};
@@ -166,6 +200,8 @@ private:
     RunOutcome out_;
     std::optional<AttachmentStep> attachments_;
     DecodeNeeds needsBefore_;  // the decoder's needs before the attachments were added
+    WatchRequest watch_;       // what the host asked of a watch after the walk
+    quint32 highestUid_ = 0;   // the highest UID delivered so far
 };
 
 }  // namespace

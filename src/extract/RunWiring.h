@@ -45,6 +45,13 @@ public:
     // Which messages of the folder the server is to select for the walk
     // (nothing left out when empty).
     virtual SearchFilter searchFilter() { return {}; }
+    // Whether the run goes on watching the folder for new mail once the walk
+    // is over, and how (read at the start of a run); by default it does not.
+    virtual WatchRequest watchRequest() { return {}; }
+    // What a watch has to tell as it goes on (that it began, a lost
+    // connection, its return, a replaced folder, its end), each when it
+    // happens; a failure of one kind is told once until the connection is back.
+    virtual void watchEvent(const WatchEvent &event) {}
 };
 
 // The connection set-up shared by the connect command and a run: a new
