@@ -83,6 +83,20 @@ public:
     }
     bool stopRequested() override { return interruptRequested(); }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
+    WatchRequest watchRequest() override
+    {
+        WatchRequest w;
+        w.on = options_.watch;
+        w.pollSeconds = options_.pollSeconds;
+        w.exitAfter = options_.watchExitAfter;
+        w.timeoutSeconds = options_.watchTimeout;
+        return w;
+    }
+    // What the watch tells goes to standard error, a line each.
+    void watchEvent(const WatchEvent &event) override
+    {
+        progress_.aside([&] { dialogs().messageBox(event.text); });
+    }
 
 private:
     const Options &options_;
@@ -199,6 +213,16 @@ std::unique_ptr<AttachmentSaver> openAttachmentFolder(const Options &o, QString 
     return saver;
 }
 
+// SIGTERM is how a watch is meant to end: the run then ends as completed,
+// also when it came during the walk (the rows so far are written).
+int watchStatus(const RunOutcome &outcome, int status)
+{
+    if (!terminateRequested())
+        return status;
+    const int plain = exitStatus(outcome, false);
+    return outcome.kind == RunOutcome::Kind::Stopped ? exitcode::Completed : plain;
+}
+
 // What the run did with attachments, on standard error; a failed save makes a
 // run that would have completed end with status 1.
 int noteAttachments(const RunOutcome &outcome, int status)
@@ -239,6 +263,7 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return opened;
     RowWriter writer(options.format, records ? QString() : options.output, sink, safety);
     writer.setByteOrderMark(options.excel);
+    writer.setAppend(options.watch);
     if (!records && !writer.open())
         return exitcode::Failure;
     RunOutcome outcome;
@@ -246,9 +271,13 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         CliHost host(options, component, password, writer, records.get(), signIn, saver.get());
         outcome = ExtractEmail(host);
     }
-    for (const QString &message : outcomeMessages(outcome))
+    for (const QString &message : outcomeMessages(outcome)) {
+        // A watch that began on an empty folder has said what it read.
+        if (outcome.watch.ran && outcome.kind == RunOutcome::Kind::NoMessages)
+            break;
         dialogs().messageBox(message);
-    const int status = noteAttachments(outcome, exitStatus(outcome, interruptRequested()));
+    }
+    const int status = noteAttachments(outcome, watchStatus(outcome, exitStatus(outcome, interruptRequested())));
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
         if (records)
             records->discard();
@@ -273,6 +302,8 @@ int cliMain(const QStringList &args)
     TerminalDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
     Dialogs *previous = setDialogs(&boxes);
     installInterruptHandler();
+    if (parsed.options.watch)
+        installTerminateHandler();
     ImapClient client;
     client.configure(parsed.options.config);
     // The rules and templates read the plain-text body only: a message's HTML
