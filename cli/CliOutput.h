@@ -56,6 +56,8 @@ public:
     // message's rows in one write, flushed at once, and cut off again when
     // they could not be written whole. Set before open().
     void setAppend(bool on) { append_ = on; }
+    // Something could not be written; nothing more will be.
+    bool failed() const { return failed_; }
     void add(const QStringList &rows);
     // Writes what is left and commits the output file; false (with the
     // reason printed) when anything could not be written.

@@ -81,7 +81,12 @@ public:
                 writer_.add(rows);
         });
     }
-    bool stopRequested() override { return interruptRequested(); }
+    // Output that can no longer be written also ends the run: a watch would
+    // otherwise go on reading mail whose rows go nowhere.
+    bool stopRequested() override
+    {
+        return interruptRequested() || writer_.failed() || (records_ && records_->failed());
+    }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
     WatchRequest watchRequest() override
     {

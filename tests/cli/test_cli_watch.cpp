@@ -230,6 +230,20 @@ private Q_SLOTS:
         QVERIFY2(err.contains("its 1 s were over"), err.constData());
     }
 
+    // Rows that cannot be written end the watch at once, with the reason and
+    // exit status 1, instead of reading on while they go nowhere.
+    void unwritableOutputEndsTheWatch()
+    {
+        TestServer::deliver(QStringLiteral("Inbox"), message("D1"));
+        const auto r = runProgram(QStringLiteral("vellumcast-cli"),
+                                  TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log")))
+                                      + QStringList{"--output", "/dev/full", "--watch", "--watch-timeout", "60"},
+                                  {}, 30000);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("cannot write '/dev/full'"), r.err.constData());
+        QVERIFY2(!r.err.contains("Watching Inbox"), r.err.constData());
+    }
+
     // A watch appends to --output: what the file held stays, and the rows of
     // the new messages come after it.
     void outputIsAppendedTo()
