@@ -4,11 +4,13 @@
 // when the whole server restarts; SIGTERM ends it with 0, Ctrl+C with 130,
 // --watch-exit-after and --watch-timeout on their own; and the options that
 // cannot go with a watch are refused.
+#include "OAuthTestProvider.h"
 #include "TestProcess.h"
 #include "TestServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -17,6 +19,7 @@
 
 #include <signal.h>
 
+using vc::test::OAuthTestProvider;
 using vc::test::runProgram;
 using vc::test::TestServer;
 
@@ -57,15 +60,17 @@ class CliWatchTest : public QObject {
     QByteArray err;
 
     // vellumcast-cli --watch, each message's "Total" line with its UID as JSON lines in `output`.
-    void start(const QStringList &extra = {}, bool freshOutput = true)
+    void start(const QStringList &extra = {}, bool freshOutput = true, QStringList signIn = {})
     {
+        if (signIn.isEmpty())
+            signIn = TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log")));
         output = tmp.filePath(QStringLiteral("%1.jsonl").arg(QTest::currentTestFunction()));
         if (freshOutput)
             QFile::remove(output);
         err.clear();
         p = std::make_unique<QProcess>();
         p->setProgram(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"));
-        p->setArguments(TestServer::cliSignIn(tmp.filePath(QStringLiteral("cli.log")))
+        p->setArguments(signIn
                         + QStringList{"--rule", "containing", "--text", "Total", "--with-source", "--format", "jsonl",
                                       "--output", output, "--watch"}
                         + extra);
@@ -242,6 +247,35 @@ private Q_SLOTS:
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("cannot write '/dev/full'"), r.err.constData());
         QVERIFY2(!r.err.contains("Watching Inbox"), r.err.constData());
+    }
+
+    // Over OAuth 2.0: the token expires while the program watches and the
+    // line drops; the sign-in is renewed with the refresh token, and the
+    // message delivered meanwhile arrives.
+    void oauthSignInIsRenewedDuringTheWatch()
+    {
+        const std::unique_ptr<OAuthTestProvider> provider = OAuthTestProvider::ofTestServer();
+        QVERIFY(provider);
+        QVERIFY(provider->control({{QStringLiteral("reset"), true}}));
+        QVERIFY(provider->control({{QStringLiteral("device_interval"), 1}}));
+        QVERIFY(provider->control({{QStringLiteral("device_script"), QJsonArray{QStringLiteral("approve")}}}));
+        start({"--watch-exit-after", "1"}, true,
+              {"--user", TestServer::user(), "--server", QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
+               "--ca-file", TestServer::caFile(), "--auth", "oauth2", "--oauth-provider", "microsoft",
+               "--oauth-authority", provider->authority(), "--oauth-client-id", "cli-test", "--no-keychain",
+               "--error-log", tmp.filePath(QStringLiteral("oauth.log"))});
+        QVERIFY2(watching(), err.constData());
+        QVERIFY(provider->control({{QStringLiteral("expire"), QStringLiteral("all")}}));
+        QCOMPARE(TestServer::script({QStringLiteral("kick")}), 0);
+        QVERIFY2(deliverAndWait("E1", 20000) >= 0, err.constData());
+        QVERIFY(ended(10000));
+        QCOMPARE(p->exitCode(), 0);
+        checkOnceInOrder({"E1"});
+        const QList<QJsonObject> tokens = provider->requests(QStringLiteral("token"));
+        QVERIFY(!tokens.isEmpty());
+        QCOMPARE(tokens.last().value(QLatin1String("params")).toObject().value(QLatin1String("grant_type")),
+                 QJsonValue(QStringLiteral("refresh_token")));
+        QVERIFY2(err.contains("Signed in again"), err.constData());
     }
 
     // A watch appends to --output: what the file held stays, and the rows of
