@@ -99,7 +99,7 @@ WatchStats WatchStep::run(const WatchRequest &request, quint32 highestUid, quint
     const QString how = imap().canIdle()
                             ? QStringLiteral("the server tells of new mail at once (IDLE)")
                             : QStringLiteral("asking the server every %1 s (NOOP)").arg(request_.pollSeconds);
-    onEvent_({WatchEvent::Started, QStringLiteral("Watching %1 for new mail: %2.").arg(folder_, how)});
+    tell(WatchEvent::Started, QStringLiteral("Watching %1 for new mail: %2.").arg(folder_, how));
 
     // The walk leaves the folder selected; whatever else it left is found out
     // by the first search.
@@ -128,9 +128,8 @@ WatchStats WatchStep::run(const WatchRequest &request, quint32 highestUid, quint
         stats_.end = WatchStats::End::TimedOut;
         why = QStringLiteral("its %1 s were over").arg(request_.timeoutSeconds);
     }
-    onEvent_(
-        {WatchEvent::Ended,
-         QStringLiteral("Stopped watching %1 (%2 new message(s)): %3.").arg(folder_).arg(stats_.delivered).arg(why)});
+    tell(WatchEvent::Ended,
+         QStringLiteral("Stopped watching %1 (%2 new message(s)): %3.").arg(folder_).arg(stats_.delivered).arg(why));
     return stats_;
 }
 
@@ -273,21 +272,20 @@ bool WatchStep::reconnect()
         }
         ++stats_.reconnects;
         toldKinds_.clear();
-        onEvent_(
-            {WatchEvent::Restored, QStringLiteral("Signed in again after %1 attempt(s); watching %2 from UID %3 on.")
+        tell(WatchEvent::Restored, QStringLiteral("Signed in again after %1 attempt(s); watching %2 from UID %3 on.")
                                        .arg(attempt)
                                        .arg(folder_)
-                                       .arg(qint64(stats_.highestUid) + 1)});
+                                       .arg(qint64(stats_.highestUid) + 1));
         const quint32 validity = selected->uidValidity;
         if (validity_ != 0 && validity != 0 && validity != validity_) {
             ++stats_.folderReplaced;
             stats_.highestUid = 0;
-            onEvent_({WatchEvent::FolderReplaced,
-                      QStringLiteral("%1 was replaced on the server (UIDVALIDITY %2, before %3): its messages are "
-                                     "read once more, all of them.")
-                          .arg(folder_)
-                          .arg(validity)
-                          .arg(validity_)});
+            tell(WatchEvent::FolderReplaced,
+                 QStringLiteral("%1 was replaced on the server (UIDVALIDITY %2, before %3): its messages are "
+                                "read once more, all of them.")
+                     .arg(folder_)
+                     .arg(validity)
+                     .arg(validity_));
         }
         if (validity != 0)
             validity_ = validity;
@@ -322,7 +320,12 @@ void WatchStep::lost(const QString &kind, const QString &text)
     if (toldKinds_.contains(kind))
         return;
     toldKinds_.insert(kind);
-    onEvent_({WatchEvent::Lost, text});
+    tell(WatchEvent::Lost, text);
+}
+
+void WatchStep::tell(WatchEvent::Kind kind, const QString &text)
+{
+    onEvent_({kind, text, folder_, stats_.delivered});
 }
 
 void WatchStep::exchanged()

@@ -44,6 +44,8 @@ struct WatchEvent {
     };
     Kind kind = Started;
     QString text;
+    QString folder;        // the folder watched
+    qint64 delivered = 0;  // new messages delivered so far
 };
 
 // How a watch ended and what it did.
@@ -97,6 +99,7 @@ private:
     bool reconnect();
     bool pause(qint64 ms);
     void lost(const QString &kind, const QString &text);
+    void tell(WatchEvent::Kind kind, const QString &text);
     void deliver(MailRecord &record);
     void exchanged();
     bool over();

@@ -263,6 +263,8 @@ void TestWatchStep::newMailIsDeliveredOnceInUidOrder()
     QCOMPARE(w.count(WatchEvent::Started), 1);
     QCOMPARE(w.count(WatchEvent::Ended), 1);
     QVERIFY(w.events.first().text.contains(idle ? QStringLiteral("IDLE") : QStringLiteral("every 1 s")));
+    QCOMPARE(w.events.last().delivered, qint64(3));
+    QCOMPARE(w.events.last().folder, QStringLiteral("INBOX"));
 }
 
 void TestWatchStep::droppedLineIsWaitedOut_data()
