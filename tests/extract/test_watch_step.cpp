@@ -179,6 +179,7 @@ private Q_SLOTS:
     void replacedFolderIsReadWholeAgain();
     void stopEndsAfterTheMessageInHand();
     void timeOutEndsAnEmptyWatch();
+    void idleIsIssuedAfreshEachPeriod();
 };
 
 void TestWatchStep::newMailSearch_data()
@@ -388,6 +389,23 @@ void TestWatchStep::timeOutEndsAnEmptyWatch()
     QVERIFY(w.uids.isEmpty());
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(w.server.count("IDLE"), 1);
+}
+
+// An IDLE lasts one period, then a new one is issued; mail that arrives in
+// the third still comes at once.
+void TestWatchStep::idleIsIssuedAfreshEachPeriod()
+{
+    Watch w(true);
+    w.arriveIn(1000);
+    WatchRequest r;
+    r.idlePeriodMs = 300;
+    r.exitAfter = 1;
+    r.timeoutSeconds = 20;
+    const WatchStats s = w.run(r, 2);
+    QCOMPARE(w.uids, QList<quint32>{3});
+    QCOMPARE(s.end, WatchStats::End::ExitAfter);
+    QVERIFY2(w.server.count("IDLE") >= 3, qPrintable(QString::number(w.server.count("IDLE"))));
+    QCOMPARE(s.reconnects, 0);
 }
 
 QTEST_GUILESS_MAIN(TestWatchStep)
