@@ -346,6 +346,34 @@ QString checkWatchOptions(const State &s)
     }
 }
 
+// The local copy of decoded mail that re-runs over a folder read from.
+QList<cmdline::Option> cacheOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        flag(QStringLiteral("no-cache"),
+             QStringLiteral("fetch every message, leaving the local mail copy alone\n(also when the environment "
+                            "variable VC_NO_CACHE is set)"),
+             &o.noCache),
+        text(QStringLiteral("cache-dir"), QStringLiteral("DIR"),
+             QStringLiteral("keep the local mail copy in DIR instead of the per-user\ncache folder"),
+             QStringLiteral("~/mail-copy"), &o.cacheDir, true),
+        flag(QStringLiteral("forget-cache"),
+             QStringLiteral("drop what the local mail copy keeps of --user on this\nserver, then end (no "
+                            "sign-in, nothing read)"),
+             &o.forgetCache),
+    };
+}
+
+QString checkCacheOptions(const Options &o)
+{
+    if (o.noCache && !o.cacheDir.isEmpty())
+        return QStringLiteral("--no-cache and --cache-dir exclude each other");
+    if (o.noCache && o.forgetCache)
+        return QStringLiteral("--no-cache and --forget-cache exclude each other");
+    return {};
+}
+
 QList<cmdline::Option> recordOptions(State *s)
 {
     Options &o = s->o;
@@ -420,6 +448,7 @@ cmdline::Program program(State *s)
     rows += outputOptions(s);
     rows += attachmentOptions(s);
     rows += recordOptions(s);
+    rows += cacheOptions(s);
     rows += watchOptions(s);
     return {
         QLatin1String(kProgramName),
@@ -521,6 +550,8 @@ ParseResult parseArguments(const QStringList &args)
             r.error = QStringLiteral("--attachment-glob is used only with --save-attachments");
         else
             r.error = checkRecordOptions(s);
+        if (r.error.isEmpty())
+            r.error = checkCacheOptions(s.o);
         if (r.error.isEmpty())
             r.error = checkRuleParameters(s);
         if (r.error.isEmpty())

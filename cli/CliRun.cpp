@@ -8,6 +8,7 @@
 #include "core/SecretMemory.h"
 #include "extract/AttachmentSaver.h"
 #include "extract/RunTemplate.h"
+#include "extract/WalkCache.h"
 #include "mail/ImapClient.h"
 #include "mail/signin/OAuthFlows.h"
 #include "mail/signin/OAuthProviders.h"
@@ -21,6 +22,42 @@
 namespace vc::cli {
 
 namespace {
+
+// Where the run keeps decoded mail; off with --no-cache or VC_NO_CACHE set
+// (to anything but 0) in the environment.
+MailCacheSettings cacheSettings(const Options &o)
+{
+    MailCacheSettings s;
+    const QByteArray off = qgetenv("VC_NO_CACHE");
+    s.on = !o.noCache && (off.isEmpty() || off == "0");
+    s.folder = o.cacheDir;
+    return s;
+}
+
+// --forget-cache: what the local mail copy keeps of the account goes; the
+// exit status.
+int forgetCache(const Options &o)
+{
+    MailCache cache(o.cacheDir);
+    const MailCache::Opened opened = cache.open();
+    if (!opened.warning.isEmpty())
+        printError(opened.warning);
+    if (!opened.ok) {
+        printError(opened.error);
+        return exitcode::Failure;
+    }
+    const MailCacheKey key = mailCacheKey(o.user, o.config.host, o.config.port);
+    const qint64 dropped = cache.forgetAccount(key.account, key.server);
+    printError(QStringLiteral("Forgot %1 cached message(s) of %2 on %3.").arg(dropped).arg(o.user, key.server));
+    return exitcode::Completed;
+}
+
+// Each warning of the local mail copy once, on standard error.
+void noteCache(const RunOutcome &outcome)
+{
+    for (const QString &warning : outcome.walk.cache.warnings)
+        printError(warning);
+}
 
 // The command-line program as the host of a run: the account and rule come
 // from the options, each message's rows go straight to the writer, progress
@@ -102,6 +139,7 @@ public:
     {
         progress_.aside([&] { dialogs().messageBox(event.text); });
     }
+    MailCacheSettings mailCacheSettings() override { return cacheSettings(options_); }
 
 private:
     const Options &options_;
@@ -194,6 +232,8 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
         printError(*err);
         return exitcode::Usage;
     }
+    if (o.forgetCache)
+        return forgetCache(o);
     QString error;
     if (o.plan.method == SignInMethod::OAuth2)
         return std::nullopt;  // no password to read
@@ -276,6 +316,7 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         CliHost host(options, component, password, writer, records.get(), signIn, saver.get());
         outcome = ExtractEmail(host);
     }
+    noteCache(outcome);
     for (const QString &message : outcomeMessages(outcome)) {
         // A watch that began on an empty folder has said what it read.
         if (outcome.watch.ran && outcome.kind == RunOutcome::Kind::NoMessages)

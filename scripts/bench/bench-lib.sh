@@ -37,14 +37,16 @@ bench_folder() {
         doveadm -c "$state/dovecot.conf" expunge -u tester mailbox "$box" all 2>/dev/null || true
         case $shape in
             varied) bash "$root/scripts/test-server.sh" fill "$state" "$folder" "$count" tester ;;
-            small)
+            small | dated)
                 local gen
                 gen=$(mktemp -d)
-                python3 "$here/gen_small_mail.py" "$gen" "$count"
+                local days=()
+                [ "$shape" = dated ] && days=(--days "$bench_dated_days")
+                python3 "$here/gen_small_mail.py" "$gen" "$count" "${days[@]}"
                 bash "$root/scripts/test-server.sh" load "$state" "$folder" "$gen" tester
                 rm -rf "$gen"
                 ;;
-            *) echo "unknown shape $shape (varied or small)" >&2; exit 2 ;;
+            *) echo "unknown shape $shape (varied, small or dated)" >&2; exit 2 ;;
         esac
         echo "$(cat "$state/port") $count $shape" >"$mark"
     fi
@@ -56,10 +58,19 @@ bench_folder() {
 # fill: a few KiB each, every 50th about 200 KiB, plain, multipart, quoted-
 # printable and base64 bodies) in Inbox, "small" (gen_small_mail.py: many small
 # messages of short lines, every 20th large, the header block of real mail) in
-# "Small". shape_folder SHAPE prints the folder, shape_subject SHAPE the start of
-# each message's subject.
-shape_folder() { if [ "$1" = small ]; then echo Small; else echo Inbox; fi; }
-shape_subject() { if [ "$1" = small ]; then echo "Small message "; else echo "Generated message "; fi; }
+# "Small"; "dated" (the small shape spread over bench_dated_days days, the same
+# number of messages each day, see gen_small_mail.py --days) in "Dated".
+# shape_folder SHAPE prints the folder, shape_subject SHAPE the start of each
+# message's subject.
+bench_dated_days=100
+shape_folder() {
+    case $1 in
+        small) echo Small ;;
+        dated) echo Dated ;;
+        *) echo Inbox ;;
+    esac
+}
+shape_subject() { if [ "$1" = varied ]; then echo "Generated message "; else echo "Small message "; fi; }
 
 # The second vellumcast-cli timed beside the first: BEFORE_BIN_DIR (an older build).
 before=""
@@ -113,9 +124,10 @@ stop_proxy() {
     proxy_pid=""
 }
 
-# The commands compared, against PORT (and FOLDER).
-cli_all() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule all --format text --error-log $log"; }
-cli_few() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule containing --text no-such-text-anywhere --format text --error-log $log"; }
+# The commands compared, against PORT (and FOLDER). The program's runs fetch
+# every message (--no-cache); bench-cache.sh times the local mail copy.
+cli_all() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule all --format text --error-log $log --no-cache"; }
+cli_few() { echo "$cli --user tester --password-file $state/password --server 127.0.0.1:$1 --ca-file $state/ca.pem --folder ${2:-Inbox} --rule containing --text no-such-text-anywhere --format text --error-log $log --no-cache"; }
 py_bulk() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} --bulk"; }
 py_each() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca.pem --user tester --password-file $state/password --folder ${2:-INBOX} ${3:+--limit $3}"; }
 

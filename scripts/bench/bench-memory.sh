@@ -32,7 +32,7 @@ run() {
     # time -v writes its report also when the program fails; its exit status is in it.
     bytes=$(/usr/bin/time -v -o "$measures" "$cli" --user tester --password-file "$state/password" \
         --server "127.0.0.1:$port" --ca-file "$state/ca.pem" --folder "$folder" --rule all \
-        --format "$format" --error-log "$log" 2>/dev/null | wc -c || true)
+        --format "$format" --error-log "$log" --no-cache 2>/dev/null | wc -c || true)
     rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$measures")
     wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { print $2 }' "$measures")
     status=$(awk -F': ' '/Exit status/ { print $2 }' "$measures")

@@ -3,7 +3,7 @@
 the order the folder should hold them (file names sort that way); load them
 with `scripts/test-server.sh load STATE FOLDER OUT_DIR`.
 
-    gen_small_mail.py OUT_DIR [COUNT] [--seed N]
+    gen_small_mail.py OUT_DIR [COUNT] [--seed N] [--days D]
 
 The shape: many small messages of short lines. 95% have 20 to 200 lines of
 1 to 8 words (about 30 bytes a line), every 20th is large (600 to 900 lines);
@@ -13,9 +13,16 @@ kinds mail really comes in: plain UTF-8, plain Latin-1 quoted-printable, plain
 base64, multipart/alternative (plain and HTML), HTML only, and plain with a
 small attachment. The same seed gives the same bytes. Subjects read "Small
 message N"; prints "<count> messages, <bytes> bytes, <lines> body lines" on
-standard output."""
+standard output.
+
+With --days D the messages are dated over D days from 1 Jan 2025 on, in
+order, the same number each day (message n on day (n - 1) * D // COUNT, at
+noon give or take an hour): the last P percent of the folder is then what a
+search for mail sent since day D - D * P / 100 finds. Without it every
+message is dated 2 Jun 2025."""
 import argparse
 import base64
+import datetime
 import os
 import quopri
 import random
@@ -44,7 +51,19 @@ def b64_lines(data: bytes) -> str:
     return "".join(s[i:i + 76] + "\r\n" for i in range(0, len(s), 76))
 
 
-def headers(n: int, rng: random.Random) -> str:
+DAYS = ("Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun")
+MONTHS = ("Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec")
+
+
+def date_of(n: int, count: int, days: int) -> str:
+    if days <= 0:
+        return "Mon, 2 Jun 2025 %02d:%02d:%02d +0200" % (n // 3600 % 24, n // 60 % 60, n % 60)
+    d = datetime.date(2025, 1, 1) + datetime.timedelta(days=(n - 1) * days // count)
+    return "%s, %d %s %d %02d:%02d:%02d +0200" % (DAYS[d.weekday()], d.day, MONTHS[d.month - 1], d.year,
+                                                 11 + n % 2, n // 60 % 60, n % 60)
+
+
+def headers(n: int, rng: random.Random, date: str) -> str:
     name = NAMES[n % len(NAMES)]
     addr = name.split()[0].lower().encode("ascii", "ignore").decode() + "%d@example.org" % (n % 31)
     subject = "Small message %d" % n
@@ -68,7 +87,7 @@ def headers(n: int, rng: random.Random) -> str:
     if n % 5 == 0:
         h.append("Cc: team@example.org, \"Bruno Costa\" <bruno@example.org>")
     h.append("Subject: %s" % subject)
-    h.append("Date: Mon, 2 Jun 2025 %02d:%02d:%02d +0200" % (n // 3600 % 24, n // 60 % 60, n % 60))
+    h.append("Date: " + date)
     h.append("Message-ID: <small-%d.%08x@example.org>" % (n, rng.getrandbits(32)))
     if n % 4 == 0:
         h.append("List-Id: <news.example.org>\r\nList-Unsubscribe: <mailto:leave@example.org>")
@@ -77,7 +96,7 @@ def headers(n: int, rng: random.Random) -> str:
     return "\r\n".join(h) + "\r\n"
 
 
-def message(n: int, rng: random.Random):
+def message(n: int, rng: random.Random, date: str):
     large = n % 20 == 0
     count = rng.randint(600, 900) if large else rng.randint(20, 200)
     lines = [line(rng) for _ in range(count)]
@@ -107,7 +126,7 @@ def message(n: int, rng: random.Random):
                 "Content-Disposition: attachment; filename=\"data%d.bin\"\r\n"
                 "Content-Transfer-Encoding: base64\r\n\r\n%s--%s--\r\n") % (
                     b, b, text, b, n, n, b64_lines(rng.randbytes(rng.randint(500, 4000))), b)
-    return (headers(n, rng) + body).encode("utf-8"), count
+    return (headers(n, rng, date) + body).encode("utf-8"), count
 
 
 def main() -> int:
@@ -115,6 +134,7 @@ def main() -> int:
     ap.add_argument("out_dir")
     ap.add_argument("count", nargs="?", type=int, default=10000)
     ap.add_argument("--seed", type=int, default=23)
+    ap.add_argument("--days", type=int, default=0)
     a = ap.parse_args()
     os.makedirs(a.out_dir, exist_ok=True)
     rng = random.Random(a.seed)
@@ -122,7 +142,7 @@ def main() -> int:
     lines = 0
     width = len(str(a.count))
     for n in range(1, a.count + 1):
-        raw, count = message(n, rng)
+        raw, count = message(n, rng, date_of(n, a.count, a.days))
         with open(os.path.join(a.out_dir, "m%0*d.eml" % (width, n)), "wb") as f:
             f.write(raw)
         total += len(raw)

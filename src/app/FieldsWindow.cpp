@@ -1,5 +1,6 @@
 #include "app/FieldsWindow.h"
 
+#include "app/AttachmentSettings.h"
 #include "app/FieldsWindowEditor.h"
 #include "app/FieldsWindowPreview.h"
 #include "app/FieldsWindowResults.h"
@@ -101,6 +102,11 @@ FieldsWindow::FieldsWindow()
     skipEmpty_->setObjectName(QStringLiteral("skipEmpty"));
     unique_ = new QCheckBox(QStringLiteral("Each row once"));
     unique_->setObjectName(QStringLiteral("uniqueRows"));
+    attachments_ = new QCheckBox(QStringLiteral("Search the text of &attachments"));
+    attachments_->setObjectName(QStringLiteral("attachmentsBox"));
+    attachments_->setToolTip(QStringLiteral("The text of each attachment (text, CSV, HTML, PDF, attached messages) "
+                                            "joins the message's text, after the body"));
+    attachments_->setChecked(attachmentTextWanted());
     templateError_ = new QLabel;
     templateError_->setObjectName(QStringLiteral("templateError"));
     templateError_->setStyleSheet(QStringLiteral("color: #b00020;"));
@@ -139,6 +145,7 @@ FieldsWindow::FieldsWindow()
     top->addWidget(repeat_);
     top->addWidget(skipEmpty_);
     top->addWidget(unique_);
+    top->addWidget(attachments_);
     top->addStretch();
     auto *commands = new QVBoxLayout;
     for (QPushButton *b : {addButton_, removeButton_, upButton_, downButton_})
@@ -177,12 +184,19 @@ FieldsWindow::FieldsWindow()
     connect(saveButton_, &QPushButton::clicked, this, &FieldsWindow::saveTemplate);
     connect(startButton_, &QPushButton::clicked, this, &FieldsWindow::startExtracting);
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(results_, &FieldsResults::rowOpened, this, &FieldsWindow::openSource);
     connect(editor_, &FieldEditor::edited, this, &FieldsWindow::fieldEdited);
     connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) { selectField(row); });
     connect(rowsMode_, &QComboBox::currentIndexChanged, this, &FieldsWindow::rowsEdited);
     connect(repeat_, &QComboBox::currentIndexChanged, this, &FieldsWindow::rowsEdited);
     connect(skipEmpty_, &QCheckBox::toggled, this, &FieldsWindow::rowsEdited);
     connect(unique_, &QCheckBox::toggled, this, &FieldsWindow::rowsEdited);
+    connect(attachments_, &QCheckBox::toggled, this, [this](bool on) {
+        setAttachmentTextWanted(on);
+        // The preview's messages were read without (or with) their attachments' text.
+        if (!preview_->records().isEmpty())
+            requestPreview();
+    });
     load();
 }
 
@@ -218,6 +232,12 @@ void FieldsWindow::setPreviewRecords(QList<MailRecord> records)
     templateChanged(false);
 }
 
+void FieldsWindow::showAttachmentText(bool on)
+{
+    const QSignalBlocker block(attachments_);
+    attachments_->setChecked(on);
+}
+
 void FieldsWindow::clearResults()
 {
     results_->setColumns(compiled_ ? compiled_->columns() : QList<records::Column>(), spec_.name);
@@ -226,6 +246,11 @@ void FieldsWindow::clearResults()
 void FieldsWindow::appendResults(const QList<records::Row> &rows)
 {
     results_->append(rows);
+}
+
+void FieldsWindow::appendResults(const QList<records::Row> &rows, const RowOrigin &source)
+{
+    results_->append(rows, source);
 }
 
 int FieldsWindow::currentField() const

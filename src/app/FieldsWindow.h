@@ -1,6 +1,7 @@
 #pragma once
 #include "core/MailRecord.h"
 #include "rules/RecordRows.h"
+#include "rules/ResultsModel.h"
 #include "rules/Template.h"
 #include "rules/TemplateSpec.h"
 
@@ -37,6 +38,8 @@ class FieldsWindow : public QWidget {
     Q_OBJECT
 public:
     static inline const QString kStartCaption = QStringLiteral("Start Extracting");
+    // How many messages of the selected folder the preview shows, from the first.
+    static constexpr int kPreviewMessages = 20;
 
     // What "Start Extracting" does with the click once the template can be
     // used (a click while the caption reads otherwise, "Stop", is handed over
@@ -49,9 +52,15 @@ public:
     // (the first 20 of the selected folder) and hand them to setPreviewRecords().
     using PreviewRequest = std::function<void(FieldsWindow *window)>;
     static void setPreviewRequest(PreviewRequest request);
+    // What double-clicking a row of the results grid does: shows the message
+    // the row came from (`cells`: the row's texts, the clicked one first).
+    using SourceAction = std::function<void(const RowOrigin &source, const QStringList &cells)>;
+    static void setSourceAction(SourceAction action);
 
     // The program's window, created and loaded (the stored template) on first use.
     static FieldsWindow *instance();
+    // The window when it has been created, else null.
+    static FieldsWindow *existing();
     // Shows the window (created if need be) and brings it to the front.
     static FieldsWindow *open();
     // Destroys the window (tests, program end); the next instance() loads anew.
@@ -68,11 +77,17 @@ public:
 
     // The preview's messages, kept until new ones come.
     void setPreviewRecords(QList<MailRecord> records);
+    // Asks for preview messages now (a connection has just been opened, the
+    // folder changed); nothing without a preview request.
+    void requestPreview();
+    // The check box "Search the text of attachments" follows the stored choice.
+    void showAttachmentText(bool on);
 
     // The run's rows: clearResults() takes the template's columns, then each
     // message's rows are appended as they come.
     void clearResults();
     void appendResults(const QList<records::Row> &rows);
+    void appendResults(const QList<records::Row> &rows, const RowOrigin &source);
 
     // The parts, for the run wiring and tests.
     FieldEditor *editor() const { return editor_; }
@@ -100,6 +115,7 @@ private:
     void selectField(int row);
     // Compiles, shows every problem where it belongs, stores the template and refreshes the preview.
     void templateChanged(bool store = true);
+    void openSource(const RowOrigin &source, const QStringList &cells);
     void fillTable();
     void fillRowsControls();
     int currentField() const;
@@ -115,7 +131,7 @@ private:
     FieldsPreview *preview_;
     FieldsResults *results_;
     QComboBox *rowsMode_, *repeat_;
-    QCheckBox *skipEmpty_, *unique_;
+    QCheckBox *skipEmpty_, *unique_, *attachments_;
     QLabel *templateError_;
     QPushButton *addButton_, *removeButton_, *upButton_, *downButton_;
     QPushButton *openButton_, *saveButton_, *startButton_, *closeButton_;

@@ -80,6 +80,7 @@ FieldsResults::FieldsResults(QWidget *parent) : QGroupBox(QStringLiteral("Result
     layout->addWidget(grid_, 1);
     layout->addLayout(buttons);
 
+    connect(grid_, &QTableView::doubleClicked, this, &FieldsResults::openRow);
     connect(copyButton_, &QPushButton::clicked, this, &FieldsResults::copy);
     connect(csvButton_, &QPushButton::clicked, this, [this] { save(records::RecordFormat::Csv); });
     connect(xlsxButton_, &QPushButton::clicked, this, [this] { save(records::RecordFormat::Xlsx); });
@@ -90,6 +91,7 @@ FieldsResults::FieldsResults(QWidget *parent) : QGroupBox(QStringLiteral("Result
 void FieldsResults::setColumns(const QList<records::Column> &columns, const QString &sheetName)
 {
     model_.setColumns(columns);
+    sources_.clear();
     sheetName_ = sheetName;
     rowsChanged();
 }
@@ -97,6 +99,7 @@ void FieldsResults::setColumns(const QList<records::Column> &columns, const QStr
 void FieldsResults::clear()
 {
     model_.clearRows();
+    sources_.clear();
     rowsChanged();
 }
 
@@ -104,6 +107,39 @@ void FieldsResults::append(const QList<records::Row> &rows)
 {
     model_.appendRows(rows);
     rowsChanged();
+}
+
+void FieldsResults::append(const QList<records::Row> &rows, const RowOrigin &source)
+{
+    if (rows.isEmpty())
+        return;
+    sources_.append(source);
+    model_.appendRows(rows, int(sources_.size()) - 1);
+    rowsChanged();
+}
+
+const RowOrigin *FieldsResults::originOf(int shownRow) const
+{
+    if (shownRow < 0 || shownRow >= sorted_->rowCount())
+        return nullptr;
+    const int record = model_.recordOf(sorted_->mapToSource(sorted_->index(shownRow, 0)).row());
+    return record >= 0 && record < sources_.size() ? &sources_.at(record) : nullptr;
+}
+
+void FieldsResults::openRow(const QModelIndex &shown)
+{
+    const RowOrigin *source = shown.isValid() ? originOf(shown.row()) : nullptr;
+    if (!source)
+        return;
+    // The double-clicked cell first: it is the one marked first.
+    const records::Row &row = model_.rowAt(sorted_->mapToSource(shown).row());
+    QStringList cells;
+    if (shown.column() < row.size())
+        cells << row.at(shown.column()).text;
+    for (int c = 0; c < row.size(); ++c)
+        if (c != shown.column())
+            cells << row.at(c).text;
+    Q_EMIT rowOpened(*source, cells);
 }
 
 QList<records::Row> FieldsResults::shownRows() const

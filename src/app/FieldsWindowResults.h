@@ -1,6 +1,7 @@
 #pragma once
 #include "app/FieldsWindowModel.h"
 #include "output/RecordWriters.h"
+#include "rules/ResultsModel.h"
 
 #include <QGroupBox>
 
@@ -23,6 +24,10 @@ public:
     void setColumns(const QList<records::Column> &columns, const QString &sheetName);
     void clear();
     void append(const QList<records::Row> &rows);
+    // The rows of one message, with where they came from.
+    void append(const QList<records::Row> &rows, const RowOrigin &source);
+    // Where the row the grid shows at `shownRow` came from; null when not known.
+    const RowOrigin *originOf(int shownRow) const;
 
     const RecordTableModel &model() const { return model_; }
     QTableView *grid() const { return grid_; }
@@ -36,8 +41,13 @@ public:
     // Asks where (dialogs), then writes every row; false when nothing was written.
     bool save(records::RecordFormat format);
 
+Q_SIGNALS:
+    // A row was double-clicked: where it came from and its cells' texts.
+    void rowOpened(const RowOrigin &source, const QStringList &cells);
+
 private:
     void rowsChanged();
+    void openRow(const QModelIndex &shown);
 
     RecordTableModel model_;
     QSortFilterProxyModel *sorted_;
@@ -45,6 +55,7 @@ private:
     QLabel *status_;
     QPushButton *copyButton_, *csvButton_, *xlsxButton_, *jsonlButton_;
     QString sheetName_;
+    QList<RowOrigin> sources_;  // one per message that gave rows
 };
 
 }  // namespace vc

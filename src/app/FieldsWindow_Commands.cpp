@@ -34,6 +34,12 @@ FieldsWindow::PreviewRequest &previewRequest()
     return request;
 }
 
+FieldsWindow::SourceAction &sourceAction()
+{
+    static FieldsWindow::SourceAction action;
+    return action;
+}
+
 QPointer<FieldsWindow> &slot()
 {
     static QPointer<FieldsWindow> window;
@@ -54,6 +60,25 @@ void FieldsWindow::setPreviewRequest(PreviewRequest request)
     previewRequest() = std::move(request);
 }
 
+void FieldsWindow::setSourceAction(SourceAction action)
+{
+    sourceAction() = std::move(action);
+}
+
+void FieldsWindow::openSource(const RowOrigin &source, const QStringList &cells)
+{
+    if (sourceAction())
+        sourceAction()(source, cells);
+}
+
+void FieldsWindow::requestPreview()
+{
+    if (!previewRequest())
+        return;
+    previewAsked_ = true;
+    previewRequest()(this);
+}
+
 FieldsWindow *FieldsWindow::instance()
 {
     if (!slot())
@@ -68,6 +93,11 @@ FieldsWindow *FieldsWindow::open()
     w->raise();
     w->activateWindow();
     return w;
+}
+
+FieldsWindow *FieldsWindow::existing()
+{
+    return slot().data();
 }
 
 void FieldsWindow::destroyInstance()

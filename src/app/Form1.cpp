@@ -115,6 +115,7 @@ Form1::Form1(Form1Options options, QWidget *parent)
         [this](QPushButton *button, const QString &caption, QWidget *window, Rule rule, const QString &location) {
             startCommand(button, caption, window, rule, location);
         });
+    installFieldsHooks();
 }
 
 Form1::~Form1()
@@ -126,6 +127,7 @@ Form1::~Form1()
     if (gInstance == this) {
         gInstance = nullptr;
         RuleWindow::setStartAction(nullptr);
+        removeFieldsHooks();
     }
 }
 

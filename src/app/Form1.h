@@ -4,8 +4,10 @@
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/MimeDecode.h"
 #include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
+#include "rules/RecordRows.h"
 #include "rules/ResultsModel.h"
 
 #include <QPointer>
@@ -16,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
@@ -32,6 +35,8 @@ class QTreeView;
 
 namespace vc {
 
+class AttachmentSaver;
+class FieldsWindow;
 class ImapComponent;
 class PasswordKeeper;
 class SignInUi;
@@ -193,6 +198,23 @@ public:
     // The run's rule with its parameters as the windows show them now.
     ExtractionRule currentRule() const;
 
+    // --- the fields window and where rows came from (Form1_Fields.cpp) --------
+    // The first messages of the selected folder, fetched for the fields
+    // window's preview; nothing while there is no connection.
+    void fetchPreview(FieldsWindow *window);
+    // Fetches the message a row came from again and shows it in the message
+    // viewer, `marks` highlighted; a box says why when it cannot be read.
+    void openRowOrigin(const RowOrigin &source, const QStringList &marks);
+
+    // --- attachments (Form1_Attachments.cpp) ---------------------------------
+    // The text of attachments when the stored choice says so; the saver of a
+    // "Save Attachments..." run.
+    AttachmentRequest attachmentRequest() override;
+    // The menu's check entry follows the stored choice.
+    void attachmentTextChanged();
+    // "Save Attachments...": a Stop while its run goes.
+    void saveAttachmentsCommand();
+
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
     SignInPlan signInPlan() const;
@@ -259,6 +281,27 @@ private:
     void disconnectTail(ErrorTrap &trap);  // the end of a disconnect or a failed connect
     bool openConnection(ErrorTrap &trap);  // false: the connect failed
     void runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWindow, Rule rule);
+    // What every start command shares: a stop request while it runs, the
+    // caption, the not-connected box and the run guard; `run` does the rest.
+    void startRun(QPushButton *button, const QString &normalCaption, const QString &trapLocation,
+                  const std::function<void(ErrorTrap &)> &run);
+    void installFieldsHooks();  // Form1_Fields.cpp
+    void removeFieldsHooks();
+    void addFieldsMenuEntry();
+    void connectionOpened();
+    void askForPreview(bool folderChanged);
+    void runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window);
+    void addAttachmentEntries();
+    void runSaveAttachments(ErrorTrap &trap);
+    bool deliverToSaver(const MailRecord &record);  // false: no "Save Attachments..." run is going
+    bool deliverFields(const MailRecord &record);   // false: no template run is going
+    bool clearFieldsResults();
+    RowOrigin rowOrigin(const MailRecord &record);
+    // Selects `folder` on the open connection (signing in again once when the
+    // server dropped it) and runs `fetch` with the message count, the decoder
+    // set to `needs` meanwhile; the text of what went wrong, or empty.
+    QString withFolder(const QString &folder, const DecodeNeeds &needs,
+                       const std::function<QString(ImapComponent &, int count)> &fetch);
     // The connect command's caption follows whether a connection is open.
     void setConnected(bool connected);
     // The title of the window whose command started the run ("Done." carries it).
@@ -272,8 +315,8 @@ private:
     void readLegacyPassword(ErrorTrap &trap);  // start-up: what an older settings file held
     void restorePassword(ErrorTrap &trap);     // start-up: the keychain's, once the account is known
     void flushPassword();                      // a change still waiting goes to the keychain now
-    void buildSignInMenu();   // Form1_SignIn.cpp
-    void updateSignInView();  // the password box and the menu follow the account's method
+    void buildSignInMenu();                    // Form1_SignIn.cpp
+    void updateSignInView();                   // the password box and the menu follow the account's method
     std::shared_ptr<OAuthSession> signInSession(const SignInPlan &plan, const QString &account);
     bool cancelSignIn();  // true: a sign-in was waiting and is now cancelled
     // The server as the status line names it: the provider's name for the
@@ -296,6 +339,20 @@ private:
     WindowMenus *menus_ = nullptr;
     StatusLine *statusLine_ = nullptr;
     QTimer *geometryTimer_ = nullptr;  // stores the window's place a moment after it last moved
+    // The template run in progress: the fields window its rows go to, and the
+    // template applied to message after message.
+    struct FieldsRun {
+        QPointer<FieldsWindow> window;
+        records::RecordRows rows;
+        qint64 count = 0;  // rows so far
+    };
+    std::unique_ptr<FieldsRun> fieldsRun_;
+    QAction *attachmentTextAction_ = nullptr;
+    QAction *saveAttachmentsAction_ = nullptr;
+    std::unique_ptr<QPushButton> saveAttachmentsButton_;  // not shown: carries the save run's Stop
+    AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
+    bool savingAttachments_ = false;
+    QString previewFolder_;  // the folder the fields window's preview messages came from
 
     friend class ActiveCommand;
 };

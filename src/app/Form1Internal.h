@@ -7,6 +7,8 @@
 
 #include <memory>
 
+class QWidget;
+
 namespace vc {
 
 class Form1;
@@ -32,6 +34,9 @@ public:
 private:
     Form1 *form_;
 };
+
+// The hourglass (busy) or the default pointer over the window a command belongs to.
+void setWindowBusy(QWidget *window, bool busy);
 
 // What a sign-in shows in the window (Form1_SignIn.cpp).
 std::unique_ptr<SignInUi> makeWindowSignInUi();

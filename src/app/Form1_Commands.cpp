@@ -185,6 +185,8 @@ void Form1::setConnected(bool connected)
 {
     state_.connected = connected;
     connectButton->setText(connected ? kDisconnectCaption : kConnectCaption);
+    if (connected)
+        connectionOpened();
 }
 
 QString Form1::serverLabel() const

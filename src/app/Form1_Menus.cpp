@@ -56,6 +56,8 @@ void Form1::buildMenus()
     m.addButton(M::Extract, "linesByNumberAction", linesByNumberButton, QStringLiteral("By|Stop"));
     m.addButton(M::Extract, "betweenWindowAction", betweenWindowButton, QStringLiteral("X"), true);
     m.addButton(M::Extract, "textSetWindowAction", textSetWindowButton, QStringLiteral("Sets"), true);
+    addFieldsMenuEntry();
+    addAttachmentEntries();
     m.addSeparator(M::Extract);
     QAction *duplicates =
         m.add(M::Extract, "showDuplicatesAction", QStringLiteral("Show &duplicate items in results"), nullptr);

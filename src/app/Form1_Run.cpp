@@ -3,6 +3,8 @@
 // parameters read live from the windows, and the run's window side.
 #include "app/Form1.h"
 
+#include "app/AttachmentSettings.h"
+
 #include "app/Form1Internal.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
@@ -25,9 +27,6 @@
 
 namespace vc {
 
-namespace {
-
-// The pointer of the window a start command belongs to.
 void setWindowBusy(QWidget *window, bool busy)
 {
     if (!window)
@@ -41,8 +40,6 @@ void setWindowBusy(QWidget *window, bool busy)
     else
         window->unsetCursor();
 }
-
-}  // namespace
 
 std::unique_ptr<ImapComponent> defaultComponent(const ConnectionConfig &config)
 {
@@ -66,6 +63,8 @@ QString Form1::folderName()
 
 void Form1::clearResults()
 {
+    if (clearFieldsResults() || savingAttachments_)
+        return;
     results_->clear();
 }
 
@@ -124,12 +123,14 @@ ExtractionRule Form1::currentRule() const
 // end of the list; the between rule looks for its items among all rows.
 void Form1::messageDelivered(const MailRecord &record)
 {
+    if (deliverFields(record) || deliverToSaver(record))
+        return;
     ErrorTrap trap(location::Form1::MailExtractListing);
     QStringList rows;
     trap(100, [&] {
         rows = listMessage(record, currentRule(), [this](const QString &item) { return results_->contains(item); });
     });
-    trap(112, [&] { results_->appendRows(rows); });
+    trap(112, [&] { results_->appendRows(rows, rowOrigin(record)); });
     trap(114, [] { yieldToEvents(); });
     if (record.total <= 0)
         return;
@@ -147,6 +148,13 @@ QString Form1::runWindowTitle() const
 
 void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWidget *commandWindow, Rule rule,
                          const QString &trapLocation)
+{
+    startRun(button, normalCaption, trapLocation,
+             [&](ErrorTrap &trap) { runCommand(trap, button, commandWindow, rule); });
+}
+
+void Form1::startRun(QPushButton *button, const QString &normalCaption, const QString &trapLocation,
+                     const std::function<void(ErrorTrap &)> &run)
 {
     ErrorTrap trap(trapLocation);
     const QPointer<QPushButton> guardButton(button);
@@ -169,7 +177,7 @@ void Form1::startCommand(QPushButton *button, const QString &normalCaption, QWid
         trap(110,
              [&] { dialogs().messageBox(QStringLiteral("Please connect first (Step 1) before using this feature.")); });
     else if (!onExtractEmail)
-        runCommand(trap, button, commandWindow, rule);
+        run(trap);
     // The window may have gone while the run yielded; the button goes with it.
     if (guardButton)
         trap(128, [&] { button->setText(normalCaption); });
@@ -201,7 +209,7 @@ void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWin
     if (run)
         trap(122, [&] {
             const RunOutcome outcome = ExtractEmail(*this);
-            showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()));
+            showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()) + attachmentBoxes(outcome));
         });
     trap(124, [&] { setWindowBusy(commandWindow, false); });
     trap(126, [&] {

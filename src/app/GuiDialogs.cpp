@@ -96,6 +96,11 @@ QStringList GuiDialogs::openFileNames(const QString &title, const QString &filte
     return QFileDialog::getOpenFileNames(parentWindow(), title, QString(), qtFilter(filter));
 }
 
+QString GuiDialogs::folderName(const QString &title)
+{
+    return QFileDialog::getExistingDirectory(parentWindow(), title);
+}
+
 bool GuiDialogs::openUrl(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);

@@ -23,6 +23,7 @@ public:
     // commands ask their own question before replacing a file.
     SaveFileChoice saveFile(const SaveFileRequest &request) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
+    QString folderName(const QString &title) override;
     bool openUrl(const QUrl &url) override;
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,
                         std::function<void()> cancel) override;

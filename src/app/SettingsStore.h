@@ -53,6 +53,11 @@ inline const Key TextSet{QStringLiteral("TextSet"), QString(), Kind::Text};
 // holds it) and the file it was last opened from or saved to.
 inline const Key FieldsTemplate{QStringLiteral("FieldsTemplate"), QString(), Kind::Text};
 inline const Key FieldsTemplateFile{QStringLiteral("FieldsTemplateFile"), QString(), Kind::Text};
+// Attachments: whether their text joins the text every rule and field
+// searches, and the name patterns "Save Attachments..." last saved by
+// (blank-separated, "*.pdf *.csv").
+inline const Key Attachments{QStringLiteral("Attachments"), QStringLiteral("0"), Kind::Bool};
+inline const Key AttachmentGlobs{QStringLiteral("AttachmentGlobs"), QStringLiteral("*.pdf"), Kind::Text};
 // The main window's size, place and maximised state (Qt's saved geometry in
 // base64), and the folder of the last file saved from the results.
 inline const Key WindowGeometry{QStringLiteral("WindowGeometry"), QString(), Kind::Text};

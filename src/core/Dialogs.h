@@ -59,6 +59,10 @@ public:
     // An open dialog allowing several files; cancel gives an empty list.
     virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
 
+    // A dialog choosing a folder (one that exists, or made in it); cancel, and
+    // a program without such a dialog, give the empty text.
+    virtual QString folderName(const QString &title) { return QString(); }
+
     // Opens `url` in the system's web browser; false when none could be started.
     virtual bool openUrl(const QUrl &url) { return false; }
 

@@ -10,6 +10,7 @@ namespace vc::location {
 namespace Form1 {
 inline const QString Form_Load = QStringLiteral("Vellumcast2/19/2015.Form1.Form_Load");
 inline const QString ExtractEmail = QStringLiteral("Vellumcast2/19/2015.Form1.ExtractEmail");
+inline const QString SaveAttachments = QStringLiteral("Vellumcast.Form1.SaveAttachments");
 inline const QString MailExtractListing = QStringLiteral("Vellumcast12/4/2014.Form1.oChilkat_MailExtractListing");
 inline const QString PushButton17_Click = QStringLiteral("Vellumcast2/19/2015.Form1.PushButton17_Click");
 inline const QString PushButton13_Click = QStringLiteral("Vellumcast.Form1.PushButton13_Click");
@@ -44,6 +45,10 @@ inline const QString PushButton5_Click = QStringLiteral("Tarnwick2/19/2015.Form3
 inline const QString PushButton3_Click = QStringLiteral("Tarnwick2/19/2015.Form3.PushButton3_Click");
 inline const QString PushButton11_Click = QStringLiteral("Tarnwick2/19/2015.Form3.PushButton11_Click");
 }  // namespace Form3
+
+namespace FieldsWindow {
+inline const QString startButton_Click = QStringLiteral("Vellumcast.FieldsWindow.startButton_Click");
+}  // namespace FieldsWindow
 
 // The clipboard helpers shared by the copy commands.
 namespace Main {

@@ -121,6 +121,7 @@ private:
             out_.walked = true;
             trap_(116, [&] {
                 object().setSearchFilter(walkFilter());
+                object().setMailCache(host_.mailCacheSettings());
                 noteWalk(object().StartMailExtraction(folder, this));
             });
         } else if (notSelected) {

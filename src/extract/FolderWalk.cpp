@@ -103,6 +103,8 @@ bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
 
 ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
 {
+    if (cache_)
+        return fetchThroughCache(n);
     if (byUid_)
         return imap().fetchUidWalk(n);
     return imap().FetchSingle(int(n), false);
@@ -111,6 +113,8 @@ ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
 WalkOutcome FolderWalk::run(qint64 first, qint64 last)
 {
     stats_ = WalkStats();
+    cache_.reset();
+    fromDisk_ = false;
     WalkOutcome out;
     if (!begin(out))
         return out;
@@ -121,11 +125,15 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     // component that cannot search fails the filtered walk rather than read
     // messages the filter leaves out.
     byUid_ = !filter_.isEmpty();
-    if (byUid_ && !beginUidWalk(out, last))
+    const CacheStart cached = cacheSettings_.on ? beginCachedWalk(out, last) : CacheStart::NotUsed;
+    if (cached == CacheStart::Failed)
+        return out;
+    if (cached == CacheStart::NotUsed && byUid_ && !beginUidWalk(out, last))
         return out;
     const auto leave = qScopeGuard([this] {
         if (byUid_ && imap_)
             imap_->endUidWalk();
+        cache_.reset();
     });
     // Both bounds are read once; a 64-bit counter keeps a last number of
     // INT_MAX from wrapping around.
@@ -137,7 +145,8 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
         current_ = n;
         out.lastVisited = n;
         ImapResult<MailRecord> email = fetch(n);
-        exchanged();
+        if (!fromDisk_)
+            exchanged();
         if (!email) {
             const Resume resume = afterFailedFetch(email.fault().kind, n);
             if (resume == Resume::End) {
@@ -158,6 +167,8 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     }
     if (out.end == WalkOutcome::End::Completed && stopping_())
         out.end = WalkOutcome::End::Stopped;
+    if (cache_)
+        stats_.cache = cache_->finish();
     out.stats = stats_;
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "core/MailRecord.h"
 #include "extract/StepFault.h"
+#include "extract/WalkCache.h"
 #include "mail/ImapComponent.h"
 #include "mail/ImapResponses.h"
 
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vc {
@@ -52,8 +54,9 @@ struct WalkStats {
     bool byUid = false;          // the walk went by UID
     int failedInRow = 0;         // fetches in a row that found no message
     quint32 uidValidity = 0;
-    int count = 0;    // the folder's message count when the walk began
-    QString logPath;  // where the fetch log went
+    int count = 0;       // the folder's message count when the walk began
+    QString logPath;     // where the fetch log went
+    CacheFigures cache;  // what the local mail copy did (nothing when it was off)
     qint64 unread() const { return asked - read; }
 };
 
@@ -92,6 +95,14 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
     // Which messages the server is to select for the walk; empty: all of them.
     void setFilter(SearchFilter filter) { filter_ = std::move(filter); }
+    // With `settings.on` the walk goes by UID, takes the messages the local
+    // mail copy keeps for `key` (its UIDVALIDITY is the folder's, filled in
+    // at the select) from disk and fetches only the others (FolderWalkCache.cpp).
+    void setCache(MailCacheSettings settings, MailCacheKey key)
+    {
+        cacheSettings_ = std::move(settings);
+        cacheKey_ = std::move(key);
+    }
     WalkOutcome run(qint64 first, qint64 last);
     // The component's percentage of the fetch in hand.
     void percentDone(int percent);
@@ -102,6 +113,9 @@ private:
     // UID SEARCH and the start of the UID walk; false with the failure set.
     bool beginUidWalk(WalkOutcome &out, qint64 &last);
     ImapResult<MailRecord> fetch(qint64 n);
+    enum class CacheStart { Started, NotUsed, Failed };
+    CacheStart beginCachedWalk(WalkOutcome &out, qint64 &last);
+    ImapResult<MailRecord> fetchThroughCache(qint64 n);
     void deliver(MailRecord &record, qint64 n, qint64 first);
     void exchanged();
     Resume afterFailedFetch(ImapFailure kind, qint64 n);  // WalkRecovery.cpp
@@ -123,6 +137,11 @@ private:
     bool byUid_ = false;  // this walk goes by UID
     WalkStats stats_;
     qint64 current_ = 0, last_ = 0;
+    MailCacheSettings cacheSettings_;
+    MailCacheKey cacheKey_;
+    std::unique_ptr<WalkCache> cache_;  // while a walk goes through the local copy
+    UidSet walkUids_;                   // that walk's UIDs, by position
+    bool fromDisk_ = false;             // the message in hand came from the local copy
 };
 
 }  // namespace vc

@@ -31,8 +31,12 @@ struct CacheContent {
     {
         return {(b & 1u) != 0, (b & 8u) != 0, (b & 2u) != 0, (b & 4u) != 0, (b & 16u) != 0};
     }
+    // The bits a kept record must match to serve a run that needs this: the
+    // ones needed, and the attachment text either way (it is part of the
+    // plain-text body, so a record with it does not serve a run without it).
+    quint32 mask() const { return bits() | 2u; }
     // Whether a record with this content serves a run that needs `need`.
-    bool covers(const CacheContent &need) const { return (bits() & need.bits()) == need.bits(); }
+    bool covers(const CacheContent &need) const { return (bits() & need.mask()) == need.bits(); }
 };
 
 // What the decoder was asked for, as cached content.
@@ -40,7 +44,7 @@ inline CacheContent contentOf(const DecodeNeeds &needs, bool gmailLabels = false
 {
     CacheContent c;
     c.headers = needs.headers;
-    c.attachments = needs.attachments || needs.attachmentText;
+    c.attachments = needs.wantsAttachments();
     c.attachmentText = needs.attachmentText;
     c.gmailLabels = gmailLabels;
     c.htmlBody = needs.htmlBody;

@@ -45,6 +45,9 @@ public:
     // Which messages of the folder the server is to select for the walk
     // (nothing left out when empty).
     virtual SearchFilter searchFilter() { return {}; }
+    // Whether the walk keeps decoded messages in the local mail copy and
+    // takes those it has from there (off: every message is fetched).
+    virtual MailCacheSettings mailCacheSettings() { return {}; }
     // Whether the run goes on watching the folder for new mail once the walk
     // is over, and how (read at the start of a run); by default it does not.
     virtual WatchRequest watchRequest() { return {}; }

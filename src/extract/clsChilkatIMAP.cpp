@@ -140,6 +140,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     FolderWalk walk(*step_, FolderName, observers, [this] { return stopping(); });
     walk.setReconnectPauseMs(reconnectPauseMs_);
     walk.setFilter(filter_);
+    walk.setCache(cache_, mailCacheKey(account_.username, account_.config.host, account_.config.port, FolderName));
     walk_ = &walk;
     const auto done = qScopeGuard([this] { walk_ = nullptr; });
     WalkOutcome out = walk.run(CurrentLocation(), MaxRecord());

@@ -66,6 +66,8 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
     // Which messages the next walk asks the server for (by UID only).
     void setSearchFilter(SearchFilter filter) { filter_ = std::move(filter); }
+    // Whether the next walk goes through the local mail copy, and where it is.
+    void setMailCache(MailCacheSettings settings) { cache_ = std::move(settings); }
 
     // Connect, the ID command where the server offers it, login.
     StepResult<void> Connect();
@@ -109,6 +111,7 @@ private:
     int bindings_ = 0;
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
+    MailCacheSettings cache_;
 };
 
 }  // namespace vc

@@ -15,6 +15,19 @@ constexpr qsizetype kReleaseElsewhereRows = 20000;
 constexpr qsizetype kDisplayLimit = 2000;
 }  // namespace
 
+RowOrigin RowOrigin::of(const MailRecord &m)
+{
+    RowOrigin s;
+    s.folder = m.folder;
+    s.uid = m.uid;
+    s.uidValidity = m.uidValidity;
+    s.seq = m.uID;
+    s.messageId = m.messageId;
+    s.date = m.date;
+    s.from = m.From;
+    return s;
+}
+
 ResultsModel::ResultsModel(QObject *parent) : QAbstractListModel(parent) {}
 
 int ResultsModel::rowCount(const QModelIndex &parent) const
@@ -122,11 +135,29 @@ void ResultsModel::appendRows(const QStringList &rows)
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
     texts_.append(rows);
     checked_.insert(checked_.size(), rows.size(), false);
+    sourceOf_.insert(sourceOf_.size(), rows.size(), pendingSource_);
     if (indexed_) {
         for (const QString &t : rows)
             ++index_[t];
     }
     endInsertRows();
+}
+
+void ResultsModel::appendRows(const QStringList &rows, const RowOrigin &source)
+{
+    if (rows.isEmpty())
+        return;
+    sources_.append(source);
+    pendingSource_ = int(sources_.size()) - 1;
+    appendRows(rows);
+    pendingSource_ = -1;
+}
+
+const RowOrigin *ResultsModel::originOf(int row) const
+{
+    if (row < 0 || row >= sourceOf_.size() || sourceOf_.at(row) < 0)
+        return nullptr;
+    return &sources_.at(sourceOf_.at(row));
 }
 
 void ResultsModel::clear()
@@ -136,17 +167,21 @@ void ResultsModel::clear()
     beginResetModel();
     QList<QString> texts = std::exchange(texts_, {});
     QHash<QString, int> index = std::exchange(index_, {});
+    QList<RowOrigin> sources = std::exchange(sources_, {});
     checked_.clear();
+    sourceOf_.clear();
     indexed_ = false;
     endResetModel();
     // Freeing a million rows takes longer than the window may stand still: a
     // big list is let go on a worker thread. Texts still shared with a copy
     // held elsewhere are safe: their reference counts are atomic.
     if (texts.size() >= kReleaseElsewhereRows) {
-        QThreadPool::globalInstance()->start([texts = std::move(texts), index = std::move(index)]() mutable {
-            index = {};
-            texts = {};
-        });
+        QThreadPool::globalInstance()->start(
+            [texts = std::move(texts), index = std::move(index), sources = std::move(sources)]() mutable {
+                index = {};
+                texts = {};
+                sources = {};
+            });
     }
 }
 

@@ -1,11 +1,29 @@
 #pragma once
+#include "core/MailRecord.h"
+
 #include <QAbstractListModel>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace vc {
+
+// Where rows came from: the message's folder, UID (0 when the walk went by
+// sequence number), the folder's UIDVALIDITY, sequence number, Message-ID,
+// date and sender. The rows of one message share one.
+struct RowOrigin {
+    QString folder;
+    quint32 uid = 0;
+    quint32 uidValidity = 0;
+    int seq = 0;
+    QString messageId;
+    QDateTime date;
+    QString from;
+
+    static RowOrigin of(const MailRecord &m);
+};
 
 // The results list: one column "Results", each row a text and a tick state.
 // Rows are appended in batches (one model operation per batch), read by the
@@ -40,6 +58,10 @@ public:
 
     void append(const QString &text);
     void appendRows(const QStringList &rows);  // one insert operation for the whole batch
+    // A batch of rows that came from one message; its source is kept once.
+    void appendRows(const QStringList &rows, const RowOrigin &source);
+    // Where the row came from; null when it was appended without a source.
+    const RowOrigin *originOf(int row) const;
     void clear();
 
     // True when a row has exactly this text (case-sensitive, code unit by code unit).
@@ -51,6 +73,9 @@ public:
 private:
     QList<QString> texts_;
     QList<bool> checked_;
+    QList<RowOrigin> sources_;           // one per batch appended with a source
+    QList<int> sourceOf_;                // per row: index into sources_, -1 for none
+    int pendingSource_ = -1;             // the source of the batch being appended
     mutable QHash<QString, int> index_;  // text -> number of rows holding it
     mutable bool indexed_ = false;       // index_ holds every row
     QString header_ = QStringLiteral("Results");

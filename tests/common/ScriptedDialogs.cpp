@@ -51,6 +51,12 @@ QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &
     return openNames.isEmpty() ? QStringList() : openNames.takeFirst();
 }
 
+QString ScriptedDialogs::folderName(const QString &title)
+{
+    boxes.append({Box::Folder, QString(), title});
+    return folderNames.isEmpty() ? QString() : folderNames.takeFirst();
+}
+
 bool ScriptedDialogs::openUrl(const QUrl &url)
 {
     openedUrls << url;

@@ -16,7 +16,7 @@ namespace vc::test {
 class ScriptedDialogs : public Dialogs, public SignInUi {
 public:
     struct Box {
-        enum Kind { Message, Input, SaveFile, OpenFiles } kind = Message;
+        enum Kind { Message, Input, SaveFile, OpenFiles, Folder } kind = Message;
         QString text, title;
         BoxButtons buttons = BoxButtons::Ok;
         BoxIcon icon = BoxIcon::None;
@@ -32,6 +32,7 @@ public:
     QString saveFileName(const QString &title, const QString &filter) override;
     SaveFileChoice saveFile(const SaveFileRequest &request) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
+    QString folderName(const QString &title) override;
     bool openUrl(const QUrl &url) override;
     void showSignInCode(const QString &message, const QString &code, const QUrl &address,
                         std::function<void()> cancel) override;
@@ -43,6 +44,7 @@ public:
     QStringList saveNames;         // for save dialogs (default: cancel)
     QList<int> saveFilters;        // the filter chosen with each save name (default: the first)
     QList<QStringList> openNames;  // for open dialogs (default: cancel)
+    QStringList folderNames;       // for folder dialogs (default: cancel)
 
     // Sign-in: openUrl answers `browserOpens`; with `playBrowser` the browser
     // follows the address (see ScriptedBrowser). A sign-in code box is recorded

@@ -33,13 +33,14 @@ struct UidMailbox {
     QSet<quint32> missing;          // never answered
     QSet<quint32> missingInRanges;  // answered only when asked for alone
     bool reversed = false;
+    int bodyLines = 3;
     QList<QByteArray> sets;  // every UID set asked for
 
     void serve(FakeImapServer &s)
     {
         s.messages.clear();
         for (const quint32 uid : uids)
-            s.messages << message(uid);
+            s.messages << message(uid, bodyLines);
         s.handlers["UID FETCH"] = [this, &s](const QByteArray &tag, const QByteArray &args) {
             const QByteArray text = args.split(' ').value(0);
             sets << text;
@@ -80,6 +81,8 @@ private Q_SLOTS:
     void gmailLabels();
     void progressFollowsTheUidWaitedFor();
     void sequenceFetchesInBetween();
+    void rangesInFlightWithinTheBudget_data();
+    void rangesInFlightWithinTheBudget();
 
 private:
     bool open(ImapClient &client);
@@ -452,6 +455,78 @@ void TestImapUidWalk::sequenceFetchesInBetween()
         if (!range)
             QVERIFY2(server->unanswered[i] == 0, c.constData());
     }
+}
+
+void TestImapUidWalk::rangesInFlightWithinTheBudget_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("bodyLines");
+    QTest::addColumn<int>("budgetMessages");  // the budget in messages of this size; 0: the default
+    QTest::addColumn<int>("mostCommands");    // the most UID FETCH commands the walk may take
+    QTest::addColumn<int>("callerMs");        // how long the caller takes over each message
+
+    // Many small messages: a few large ranges, each asked for while the one before is on its way.
+    QTest::newRow("small messages") << 400 << 3 << 0 << 30 << 0;
+    // Large ones: the budget, not the window, bounds what is asked for ahead.
+    QTest::newRow("large messages, tight budget") << 40 << 2500 << 4 << 40 << 15;
+}
+
+// Over a slow link the walk keeps asking for the next UID ranges while earlier
+// ones are still being answered, as the walk by number does, and never holds
+// more than its budget (plus the one message that always fits).
+void TestImapUidWalk::rangesInFlightWithinTheBudget()
+{
+    QFETCH(int, count);
+    QFETCH(int, bodyLines);
+    QFETCH(int, budgetMessages);
+    QFETCH(int, mostCommands);
+    QFETCH(int, callerMs);
+    UidMailbox box;
+    box.bodyLines = bodyLines;
+    for (int n = 0; n < count; ++n)
+        box.uids.push_back(quint32(100 + 3 * n));  // scattered: every set is a list
+    box.serve(*server);
+    server->latencyMs = 20;
+    const qint64 size = message(box.uids.front(), bodyLines).size();
+    ImapClient client;
+    client.setReadAheadWindow(64);
+    if (budgetMessages > 0)
+        client.setReadAheadBudget(budgetMessages * size);
+    QVERIFY(open(client));
+    QVERIFY(client.startUidWalk(UidSet::of(box.uids)));
+    qint64 mostBytes = 0;
+    int mostHeld = 0;
+    for (qint64 p = 1; p <= count; ++p) {
+        const auto m = client.fetchUidWalk(p);
+        QVERIFY2(m, qPrintable(m.fault().reason));
+        QCOMPARE(m->uid, box.uids[size_t(p - 1)]);
+        QCOMPARE(m->Subject, subject(m->uid));
+        if (callerMs > 0)
+            QTest::qWait(callerMs);  // everything asked for has time to arrive
+        mostBytes = qMax(mostBytes, client.readAheadBytes());
+        mostHeld = qMax(mostHeld, client.readAheadMessages());
+    }
+    client.endUidWalk();
+    QVERIFY(client.SelectMailbox(QStringLiteral("INBOX")).ok());
+
+    int fetches = 0;
+    int pipelined = 0;
+    qint64 asked = 0;
+    for (int i = 0; i < server->commands.size(); ++i) {
+        const QByteArray &c = server->commands[i];
+        if (!c.startsWith("UID FETCH "))
+            continue;
+        ++fetches;
+        pipelined += server->unanswered[i] > 0;
+        asked += UidSet::parse(c.split(' ').value(2))->size();
+    }
+    QCOMPARE(asked, qint64(count));  // each UID once
+    QVERIFY2(pipelined >= 2, qPrintable(QStringLiteral("%1 of %2").arg(pipelined).arg(fetches)));
+    QVERIFY2(fetches <= mostCommands, qPrintable(QString::number(fetches)));
+    QVERIFY2(mostHeld >= 2, qPrintable(QString::number(mostHeld)));
+    QVERIFY2(mostBytes <= client.readAheadBudget() + size,
+             qPrintable(QStringLiteral("%1 held, budget %2").arg(mostBytes).arg(client.readAheadBudget())));
+    QCOMPARE(client.readAheadBytes(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestImapUidWalk)

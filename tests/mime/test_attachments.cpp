@@ -67,6 +67,8 @@ private Q_SLOTS:
     void problemsLeaveTheRestAlone();
     void listWithoutText();
     void attachedMessageNamesAndNesting();
+    void partsAfterAnAttachedMessage_data();
+    void partsAfterAnAttachedMessage();
     void bytesGoToTheSinkOnly();
     void decodingOnSeveralThreads();
 };
@@ -253,6 +255,66 @@ void TestAttachments::attachedMessageNamesAndNesting()
         QVERIFY2(text.contains(QLatin1String(piece)),
                  qPrintable(QLatin1String(piece) + QStringLiteral(" not in ") + text));
     QVERIFY(e.PlainTextBody.startsWith(QStringLiteral("Outer.\r\n--- attachment Fwd: Stock.eml ---\r\n")));
+}
+
+void TestAttachments::partsAfterAnAttachedMessage_data()
+{
+    QTest::addColumn<QList<MailPart>>("parts");
+    QTest::addColumn<QStringList>("texts");  // a piece of each attachment's text, in order
+
+    // Header fields the record does not use, so that each message, the outer
+    // one and the attached one, is decoded from a copy without them. The
+    // attached messages are mostly empty lines: written out with CR LF for
+    // their own decoding, they take nearly twice the room they take inside
+    // the outer message, beyond where the parts after them begin there.
+    const QByteArray relayed = "Received: from relay.example.org by mx.example.org; Mon, 2 Mar 2015 10:00:00 +0000\n"
+                               "X-Mailer: Forwarder 2\n";
+    const QByteArray gap(3000, '\n');
+    const QByteArray fwd1 =
+        relayed + "From: Bob <bob@example.org>\nSubject: First\n\n" + gap + "First forwarded body.\n";
+    const QByteArray fwd2 =
+        relayed + "From: Cy <cy@example.org>\nSubject: Second\n\n" + gap + "Second forwarded body.\n";
+    const MailPart first{"message/rfc822", "attachment; filename=\"first.eml\"", fwd1, "7bit"};
+    const MailPart second{"message/rfc822", "attachment; filename=\"second.eml\"", fwd2, "7bit"};
+    const MailPart notes = attached("text/plain", "notes.txt", "Notes after the forward: ship on Friday.\n");
+    const MailPart pdf = attached("application/pdf", "invoice.pdf", invoicePdf());
+
+    QTest::newRow("text file") << QList<MailPart>{first, notes}
+                               << QStringList{"First forwarded body.", "ship on Friday."};
+    QTest::newRow("another message") << QList<MailPart>{first, second}
+                                     << QStringList{"First forwarded body.", "Second forwarded body."};
+    QTest::newRow("pdf between two messages")
+        << QList<MailPart>{first, pdf, second, notes}
+        << QStringList{"First forwarded body.", "Total due: 118.45 EUR", "Second forwarded body.", "ship on Friday."};
+}
+
+// An attached message is decoded while the message around it is still being
+// read: the parts after it come from the outer message's own bytes, however
+// the attached one was decoded, on a thread that has decoded larger mail before.
+void TestAttachments::partsAfterAnAttachedMessage()
+{
+    QFETCH(QList<MailPart>, parts);
+    QFETCH(QStringList, texts);
+    const QByteArray relayed = "Received: from outside.example.org by mx.example.org; Mon, 2 Mar 2015 10:00:01 +0000\n"
+                               "DKIM-Signature: v=1; a=rsa-sha256; d=example.org;\n\tb=c2lnbmF0dXJl\n";
+    // Mail stored with bare LF line ends, as many servers keep it.
+    QByteArray raw = relayed + mixedMessage("Outer body.", parts);
+    raw.replace("\r\n", "\n");
+    const QByteArray earlier = relayed + "From: Dan <dan@example.org>\nSubject: Earlier\n\n" + QByteArray(64000, 'x');
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(decodeMessage(earlier, withText()).Subject, QStringLiteral("Earlier"));
+        const MailRecord e = decodeMessage(raw, withText());
+        QCOMPARE(e.Subject, QStringLiteral("Invoices"));
+        QCOMPARE(e.attachments.size(), texts.size());
+        for (int i = 0; i < texts.size(); ++i) {
+            QVERIFY2(e.attachments[i].problem.isEmpty(), qPrintable(e.attachments[i].problem));
+            QVERIFY2(e.attachments[i].text.contains(texts[i]),
+                     qPrintable(texts[i] + QStringLiteral(" not in: ") + e.attachments[i].text.right(300)));
+            QVERIFY2(e.PlainTextBody.contains(texts[i]), qPrintable(e.PlainTextBody.right(300)));
+        }
+        QVERIFY(e.PlainTextBody.startsWith(QStringLiteral("Outer body.\r\n--- attachment first.eml ---\r\n")));
+        QVERIFY(!e.PlainTextBody.contains(QStringLiteral("X-Mailer")));
+    }
 }
 
 void TestAttachments::bytesGoToTheSinkOnly()

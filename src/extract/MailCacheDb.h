@@ -1,0 +1,30 @@
+#pragma once
+// What the parts of MailCache share: the connection, and how UIDs go into a statement.
+#include "extract/MailCache.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+
+namespace vc {
+
+struct MailCache::Db {
+    QString name;
+    QSqlDatabase db;
+    QHash<QString, qint64> folderIds;
+
+    ~Db()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+namespace mailcache {
+
+// "1,2,3": the UIDs of `uids` for an IN (...) list.
+QString uidList(const UidSet &uids);
+
+}  // namespace mailcache
+
+}  // namespace vc

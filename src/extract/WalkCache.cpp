@@ -1,0 +1,110 @@
+#include "extract/WalkCache.h"
+
+namespace vc {
+
+MailCacheKey mailCacheKey(const QString &account, const QString &host, int port, const QString &folder)
+{
+    MailCacheKey key;
+    key.account = account;
+    key.server = host.toLower() + QLatin1Char(':') + QString::number(port);
+    key.folder = folder;
+    return key;
+}
+
+WalkCache::WalkCache(const MailCacheSettings &settings, MailCacheKey key, const DecodeNeeds &needs)
+    : settings_(settings), key_(std::move(key)), content_(contentOf(needs)),
+      // Attachment bytes are never kept: a run that saves them fetches every
+      // message, and keeps what it decoded for the runs after it.
+      reusable_(!needs.attachmentBytes && !needs.keepBytes), reading_(settings.folder)
+{
+    reading_.setSizeCap(settings.sizeCap);
+}
+
+WalkCache::~WalkCache()
+{
+    finish();
+}
+
+void WalkCache::noteWarning(const QString &text)
+{
+    if (!text.isEmpty() && !figures_.warnings.contains(text))
+        figures_.warnings << text;
+}
+
+bool WalkCache::open()
+{
+    const MailCache::Opened opened = reading_.open();
+    noteWarning(opened.warning);
+    if (!opened.ok) {
+        noteWarning(opened.error);
+        return false;
+    }
+    figures_.used = true;
+    writer_ = std::make_unique<MailCacheWriter>(settings_.folder, settings_.sizeCap);
+    return true;
+}
+
+void WalkCache::plan(const UidSet &uids, bool wholeFolder)
+{
+    if (wholeFolder)
+        figures_.dropped = reading_.dropMissing(key_, uids);
+    kept_ = reusable_ ? reading_.cached(key_, uids, content_) : UidSet();
+    toFetch_ = uids.minus(kept_);
+    reader_.emplace(reading_.read(key_, kept_, content_));
+    pending_.reset();
+    noteWarning(reading_.takeWarning());
+}
+
+std::optional<MailRecord> WalkCache::take(quint32 uid)
+{
+    if (!reader_ || !kept_.contains(uid))
+        return std::nullopt;
+    while (!pending_ || pending_->uid < uid) {
+        pending_ = reader_->next();
+        if (!pending_)
+            return std::nullopt;
+    }
+    if (pending_->uid != uid || !pending_->record)
+        return std::nullopt;
+    MailRecord record = std::move(*pending_->record);
+    pending_->record.reset();
+    // What this run's decoder would have left out.
+    if (!content_.headers)
+        record.headers.clear();
+    if (!content_.htmlBody)
+        record.HTMLTextBody.clear();
+    if (!content_.attachments)
+        record.attachments.clear();
+    if (!content_.gmailLabels)
+        record.gmailLabels.clear();
+    ++figures_.fromDisk;
+    return record;
+}
+
+void WalkCache::keep(const MailRecord &record)
+{
+    if (!writer_ || record.uid == 0)
+        return;
+    MailRecord copy = record;
+    copy.heldAttachmentBytes.clear();
+    copy.uidValidity = key_.uidValidity;
+    writer_->add(key_, std::move(copy), content_);
+    ++figures_.fetched;
+}
+
+const CacheFigures &WalkCache::finish()
+{
+    if (finished_)
+        return figures_;
+    finished_ = true;
+    reader_.reset();
+    noteWarning(reading_.takeWarning());
+    if (writer_) {
+        const MailCacheWriter::Done done = writer_->finish();
+        noteWarning(done.warning);
+        noteWarning(done.error);
+    }
+    return figures_;
+}
+
+}  // namespace vc

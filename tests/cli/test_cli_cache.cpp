@@ -1,0 +1,321 @@
+// vellumcast-cli with the local mail copy against the throw-away Dovecot: a
+// re-run gives the same bytes as a run that fetches everything and fetches
+// nothing itself; expunged messages and a recreated folder give their own
+// rows; a damaged or foreign file is set aside with one warning; two programs
+// share one copy.
+#include "TestProcess.h"
+#include "TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using vc::test::ProcessResult;
+using vc::test::runProgram;
+using vc::test::TestServer;
+
+namespace {
+
+const QString kFixtures = QStringLiteral(VC_FIXTURE_DIR);
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray note(const QByteArray &subject, const QByteArray &body)
+{
+    return "From: Ann <ann@example.org>\r\nTo: tester@example.org\r\nSubject: " + subject
+           + "\r\nDate: Mon, 05 Feb 2024 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+             "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+           + body + "\r\n";
+}
+
+// The rows without their uid column (CSV with a header row, or JSON lines): a
+// walk by number has no UIDs to show, every other column is the same.
+QByteArray withoutUid(const QByteArray &rows, const QString &format)
+{
+    QByteArray out;
+    if (format == QLatin1String("jsonl")) {
+        for (const QByteArray &line : rows.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonObject o = QJsonDocument::fromJson(line).object();
+            o.remove(QStringLiteral("uid"));
+            out += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+        }
+        return out;
+    }
+    // CSV: cells split at the commas outside quotes, rows at CRLF outside quotes.
+    QList<QList<QByteArray>> table{{QByteArray()}};
+    bool quoted = false;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const char c = rows[i];
+        if (c == '"')
+            quoted = !quoted;
+        if (!quoted && c == ',') {
+            table.last() << QByteArray();
+        } else if (!quoted && c == '\r' && rows.mid(i, 2) == "\r\n") {
+            table << QList<QByteArray>{QByteArray()};
+            ++i;
+        } else {
+            table.last().last() += c;
+        }
+    }
+    const qsizetype column = table.first().indexOf("uid");
+    for (QList<QByteArray> &cells : table) {
+        if (column >= 0 && column < cells.size())
+            cells.removeAt(column);
+        out += cells.join(',') + "\r\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+class CliCacheTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    int logs = 0;
+    QString lastLog;
+
+    // A run on `folder` with the local copy in `cacheDir` (none: --no-cache).
+    ProcessResult cli(const QString &cacheDir, const QString &folder, const QStringList &extra)
+    {
+        lastLog = tmp.filePath(QStringLiteral("fetch-%1.log").arg(++logs));
+        QStringList args = TestServer::cliSignIn(lastLog) + QStringList{"--folder", folder} + extra;
+        args += cacheDir.isEmpty() ? QStringList{"--no-cache"} : QStringList{"--cache-dir", cacheDir};
+        return runProgram(QStringLiteral("vellumcast-cli"), args);
+    }
+
+    // The messages the last run fetched, by its fetch log.
+    int fetchesOfLastRun() const
+    {
+        static const QRegularExpression fetch(QStringLiteral("\\bFETCH\\b"));
+        int n = 0;
+        for (const QByteArray &line : readAll(lastLog).split('\n'))
+            n += QString::fromUtf8(line).contains(fetch) ? 1 : 0;
+        return n;
+    }
+
+    static QString cacheFile(const QString &dir) { return dir + QStringLiteral("/mail-cache.sqlite"); }
+
+    void makeFolder(const QString &name, const QList<QByteArray> &messages)
+    {
+        TestServer::script({"doveadm", "mailbox", "create", "-u", TestServer::user(), name});
+        for (const QByteArray &m : messages)
+            TestServer::deliver(name, m);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!TestServer::available())
+            QSKIP("the test IMAP server is not running");
+        qunsetenv("VC_NO_CACHE");  // the programs run here use their local copy
+        TestServer::resetMailbox();
+        QStringList files;
+        for (const QString &name : QDir(kFixtures).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name))
+            files << kFixtures + u'/' + name;
+        for (const QString &name :
+             QDir(kFixtures + QStringLiteral("/records")).entryList({QStringLiteral("*.eml")}, QDir::Files))
+            files << kFixtures + QStringLiteral("/records/") + name;
+        for (const QString &file : std::as_const(files))
+            TestServer::deliver(QStringLiteral("Inbox"), readAll(file));
+    }
+
+    // Every row of a run through the local copy, first filling it and then
+    // reading from it, is the row of a run that fetches everything. The rows
+    // share one copy, so a record kept for one run's needs (header fields,
+    // attachment text) meets runs with other needs.
+    void rerunGivesTheSameBytes_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("uidColumn");  // the format whose uid column a walk by number leaves empty
+        QTest::newRow("all text") << QStringList{"--rule", "all"} << QString();
+        QTest::newRow("containing csv") << QStringList{"--rule", "containing", "--text", "order", "--format", "csv"}
+                                        << QString();
+        QTest::newRow("not-containing comma")
+            << QStringList{"--rule", "not-containing", "--text", "e", "--format", "comma"} << QString();
+        QTest::newRow("lines space") << QStringList{"--rule", "lines", "--lines", "1,2,5", "--format", "space"}
+                                     << QString();
+        QTest::newRow("between tab") << QStringList{"--rule", "between", "--start",  "<",
+                                                    "--end",  ">",       "--format", "tab"}
+                                     << QString();
+        QTest::newRow("text-set jsonl") << QStringList{"--rule", "text-set", "--item",   "Total",
+                                                       "--item", "@",        "--format", "jsonl"}
+                                        << QString();
+        QTest::newRow("attachment text") << QStringList{"--attachments", "--rule", "all"} << QString();
+        QTest::newRow("all again without attachment text")
+            << QStringList{"--rule", "all", "--format", "csv"} << QString();
+        QTest::newRow("with-source csv") << QStringList{"--with-source", "--format", "csv"} << QStringLiteral("csv");
+        QTest::newRow("orders csv") << QStringList{"--template", "orders"} << QStringLiteral("csv");
+        QTest::newRow("addresses jsonl") << QStringList{"--template", "addresses", "--format", "jsonl"}
+                                         << QStringLiteral("jsonl");
+    }
+    void rerunGivesTheSameBytes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, uidColumn);
+        const QString shared = tmp.filePath(QStringLiteral("shared"));
+        const ProcessResult plain = cli(QString(), QStringLiteral("Inbox"), args);
+        QCOMPARE(plain.code, 0);
+        QVERIFY(fetchesOfLastRun() > 0);
+        const ProcessResult first = cli(shared, QStringLiteral("Inbox"), args);
+        QCOMPARE(first.code, 0);
+        const ProcessResult again = cli(shared, QStringLiteral("Inbox"), args);
+        QCOMPARE(again.code, 0);
+        QCOMPARE(fetchesOfLastRun(), 0);
+        QVERIFY2(!plain.out.isEmpty(), plain.err.constData());
+        QCOMPARE(again.out, first.out);
+        QCOMPARE(again.err, first.err);
+        if (uidColumn.isEmpty()) {
+            QCOMPARE(again.out, plain.out);
+        } else {
+            QVERIFY(again.out != plain.out);  // the walk through the copy knows the UIDs
+            QCOMPARE(withoutUid(again.out, uidColumn), withoutUid(plain.out, uidColumn));
+        }
+    }
+
+    // A message expunged between runs loses its rows, and its record.
+    void expungedMessageIsGone()
+    {
+        const QString folder = QStringLiteral("Cache Expunge");
+        makeFolder(folder, {note("first-note", "one"), note("second-note", "two"), note("third-note", "three")});
+        const QString dir = tmp.filePath(QStringLiteral("expunge"));
+        QVERIFY(cli(dir, folder, {"--rule", "all"}).out.contains("second-note"));
+        QCOMPARE(TestServer::script({"doveadm", "expunge", "-u", TestServer::user(), "mailbox", folder, "uid", "2"}),
+                 0);
+        const ProcessResult after = cli(dir, folder, {"--rule", "all"});
+        QCOMPARE(after.code, 0);
+        QCOMPARE(fetchesOfLastRun(), 0);
+        QVERIFY(!after.out.contains("second-note"));
+        QVERIFY(after.out.contains("first-note") && after.out.contains("third-note"));
+        QCOMPARE(after.out, cli(QString(), folder, {"--rule", "all"}).out);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("expunge"));
+        db.setDatabaseName(cacheFile(dir));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("SELECT group_concat(uid) FROM messages")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("1,3"));
+    }
+
+    // A folder made afresh under the same name numbers its messages from 1
+    // again, under another UIDVALIDITY: the rows are the new messages'.
+    void recreatedFolderGivesItsOwnRows()
+    {
+        const QString folder = QStringLiteral("Cache Recreated");
+        makeFolder(folder, {note("old-one", "old"), note("old-two", "old")});
+        const QString dir = tmp.filePath(QStringLiteral("recreated"));
+        QVERIFY(cli(dir, folder, {"--rule", "all"}).out.contains("old-two"));
+        QCOMPARE(TestServer::script({"doveadm", "mailbox", "delete", "-u", TestServer::user(), folder}), 0);
+        makeFolder(folder, {note("new-one", "new"), note("new-two", "new")});
+        const ProcessResult after = cli(dir, folder, {"--rule", "all"});
+        QCOMPARE(after.code, 0);
+        QVERIFY(fetchesOfLastRun() > 0);
+        QVERIFY2(!after.out.contains("old-"), after.out.constData());
+        QCOMPARE(after.out, cli(QString(), folder, {"--rule", "all"}).out);
+    }
+
+    void damagedFileIsSetAside_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("cut in the middle") << QStringLiteral("cut");
+        QTest::newRow("garbage") << QStringLiteral("garbage");
+        QTest::newRow("another program's database") << QStringLiteral("foreign");
+    }
+    void damagedFileIsSetAside()
+    {
+        QFETCH(QString, damage);
+        const QString dir = tmp.filePath(QStringLiteral("damaged-") + damage);
+        const QStringList args{"--rule", "all", "--format", "csv"};
+        const QByteArray plain = cli(QString(), QStringLiteral("Inbox"), args).out;
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).code, 0);
+        const QString file = cacheFile(dir);
+        QFile f(file);
+        if (damage == QLatin1String("cut")) {
+            const qint64 size = f.size();
+            QVERIFY(size > 8192);
+            QVERIFY(f.resize(size / 2));
+        } else if (damage == QLatin1String("garbage")) {
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QByteArray junk(200000, '\0');
+            for (qsizetype i = 0; i < junk.size(); ++i)
+                junk[i] = char((i * 7919 + 13) % 251);
+            f.write(junk);
+            f.close();
+        } else {
+            QVERIFY(QFile::remove(file));
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), damage);
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TABLE messages (id INTEGER PRIMARY KEY, body TEXT)")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO messages (body) VALUES ('not mail')")));
+            db.close();
+        }
+        const ProcessResult r = cli(dir, QStringLiteral("Inbox"), args);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, plain);
+        QCOMPARE(r.err.count("set aside"), 1);
+        QVERIFY(QFileInfo::exists(file + QStringLiteral(".damaged")));
+        // Made afresh: the next run reads from it, without a word.
+        const ProcessResult next = cli(dir, QStringLiteral("Inbox"), args);
+        QCOMPARE(next.out, plain);
+        QVERIFY2(!next.err.contains("set aside"), next.err.constData());
+        QCOMPARE(fetchesOfLastRun(), 0);
+    }
+
+    // Two programs filling one copy at once both give every row.
+    void twoProgramsAtOnce()
+    {
+        const QString dir = tmp.filePath(QStringLiteral("together"));
+        const QStringList args{"--rule", "all"};
+        const QByteArray plain = cli(QString(), QStringLiteral("Inbox"), args).out;
+        QList<QProcess *> runs;
+        for (int i = 0; i < 2; ++i) {
+            auto *p = new QProcess(this);
+            p->start(qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli"),
+                     TestServer::cliSignIn(tmp.filePath(QStringLiteral("together-%1.log").arg(i)))
+                         + QStringList{"--cache-dir", dir} + args);
+            p->closeWriteChannel();
+            runs << p;
+        }
+        for (QProcess *p : std::as_const(runs)) {
+            QVERIFY(p->waitForFinished(120000));
+            QCOMPARE(p->exitCode(), 0);
+            QCOMPARE(p->readAllStandardOutput(), plain);
+            delete p;
+        }
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        QCOMPARE(fetchesOfLastRun(), 0);
+    }
+
+    // --forget-cache drops the account's records without signing in; the
+    // next run fetches everything again.
+    void forgetCacheDropsTheAccount()
+    {
+        const QString dir = tmp.filePath(QStringLiteral("forget"));
+        const QStringList args{"--rule", "all"};
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).code, 0);
+        const ProcessResult forgot = cli(dir, QStringLiteral("Inbox"), {"--forget-cache"});
+        QCOMPARE(forgot.code, 0);
+        QVERIFY(forgot.out.isEmpty());
+        QVERIFY2(QRegularExpression(QStringLiteral("Forgot [1-9][0-9]* cached message")).match(forgot.err).hasMatch(),
+                 forgot.err.constData());
+        QCOMPARE(readAll(lastLog), QByteArray());  // nothing asked of the server
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).code, 0);
+        QVERIFY(fetchesOfLastRun() > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliCacheTest)
+#include "test_cli_cache.moc"
