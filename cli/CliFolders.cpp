@@ -138,6 +138,20 @@ void NewOnlyRun::delivered(const MailRecord &record)
     ++it->next;
 }
 
+void NewOnlyRun::watched(const MailRecord &record)
+{
+    const auto it = walked_.find(markFolder(record.folder));
+    if (it == walked_.end() || it->gap)
+        return;
+    if (record.uidValidity != it->validity) {
+        it->validity = record.uidValidity;
+        it->mark = 0;
+        it->lastDelivered = record.uid;
+        return;
+    }
+    it->lastDelivered = qMax(it->lastDelivered, record.uid);
+}
+
 bool NewOnlyRun::commit()
 {
     for (auto it = walked_.cbegin(); it != walked_.cend(); ++it) {
@@ -148,6 +162,8 @@ bool NewOnlyRun::commit()
             return false;
         }
     }
+    for (auto it = walked_.begin(); it != walked_.end(); ++it)
+        it->mark = it->lastDelivered;  // written: a later commit need not write it again
     return true;
 }
 

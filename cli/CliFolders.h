@@ -51,6 +51,11 @@ public:
     quint32 above(const QString &folder, quint32 uidValidity);
     // One message whose rows were handed to the output.
     void delivered(const MailRecord &record);
+    // One message a watch delivered after the walk, its rows already written
+    // out: a watch reads new mail in UID order with nothing passed over, so
+    // it moves the folder's run of delivered messages on (after a folder came
+    // back under another UIDVALIDITY, from that message on).
+    void watched(const MailRecord &record);
     // Moves every walked folder's mark to the last message before the first
     // one that did not arrive. False with the reason printed.
     bool commit();

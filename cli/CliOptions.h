@@ -68,6 +68,13 @@ struct Options {
     bool noCache = false;
     QString cacheDir;
     bool forgetCache = false;
+    // Watching the folder for new mail once the walk is over: NOOP every
+    // pollSeconds where the server has no IDLE; the end after so many new
+    // messages or seconds (0: none).
+    bool watch = false;
+    int pollSeconds = 60;
+    qint64 watchExitAfter = 0;
+    qint64 watchTimeout = 0;
     bool help = false;
     bool version = false;
 };

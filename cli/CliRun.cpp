@@ -117,8 +117,7 @@ public:
         if (options_.compiledTemplate) {
             progress_.show(progressText(record.position, record.total));
             progress_.aside([&] { records_->addMessage(record); });
-            if (newOnly_)
-                newOnly_->delivered(record);
+            noteDelivered(record);
             return;
         }
         const QStringList rows =
@@ -134,14 +133,54 @@ public:
             else
                 writer_.add(rows);
         });
-        if (newOnly_)
-            newOnly_->delivered(record);
+        noteDelivered(record);
     }
-    bool stopRequested() override { return interruptRequested(); }
+    // Output that can no longer be written also ends the run: a watch would
+    // otherwise go on reading mail whose rows go nowhere.
+    bool stopRequested() override
+    {
+        return interruptRequested() || writer_.failed() || (records_ && records_->failed());
+    }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
+    WatchRequest watchRequest() override
+    {
+        WatchRequest w;
+        w.on = options_.watch;
+        w.pollSeconds = options_.pollSeconds;
+        w.exitAfter = options_.watchExitAfter;
+        w.timeoutSeconds = options_.watchTimeout;
+        return w;
+    }
+    // What the watch tells goes to standard error, a line each.
+    void watchEvent(const WatchEvent &event) override
+    {
+        progress_.aside([&] { dialogs().messageBox(event.text); });
+        if (event.kind == WatchEvent::Started && !watching_) {
+            watching_ = true;
+            // The walk's rows are out (a watch writes each message's rows at
+            // once): its marks move now, not when the watch ends.
+            if (newOnly_)
+                newOnly_->commit();
+        }
+    }
     MailCacheSettings mailCacheSettings() override { return cacheSettings(options_); }
 
 private:
+    // --new-only: a walked message counts once the run's output is committed;
+    // a watched one as soon as its rows are written, so that a watch ended in
+    // any way neither repeats nor skips a message next time.
+    void noteDelivered(const MailRecord &record)
+    {
+        if (!newOnly_)
+            return;
+        if (!watching_) {
+            newOnly_->delivered(record);
+            return;
+        }
+        newOnly_->watched(record);
+        newOnly_->commit();
+    }
+
     const Options &options_;
     ImapComponent &component_;
     QString password_;
@@ -151,6 +190,7 @@ private:
     std::shared_ptr<OAuthSession> signIn_;
     AttachmentSaver *saver_;
     NewOnlyRun *newOnly_;  // --new-only
+    bool watching_ = false;  // the walk is over and the watch has begun
     bool keepListed_;
     QSet<QString> listed_;
     std::shared_ptr<clsChilkatIMAP> conn_;
@@ -263,6 +303,16 @@ std::unique_ptr<AttachmentSaver> openAttachmentFolder(const Options &o, QString 
     return saver;
 }
 
+// SIGTERM is how a watch is meant to end: the run then ends as completed,
+// also when it came during the walk (the rows so far are written).
+int watchStatus(const RunOutcome &outcome, int status)
+{
+    if (!terminateRequested())
+        return status;
+    const int plain = exitStatus(outcome, false);
+    return outcome.kind == RunOutcome::Kind::Stopped ? exitcode::Completed : plain;
+}
+
 // What the run did with attachments, on standard error; a failed save makes a
 // run that would have completed end with status 1.
 int noteAttachments(const RunOutcome &outcome, int status)
@@ -333,6 +383,7 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return opened;
     RowWriter writer(options.format, records ? QString() : options.output, sink, safety);
     writer.setByteOrderMark(options.excel);
+    writer.setAppend(options.watch);
     if (!records && !writer.open())
         return exitcode::Failure;
     RunOutcome outcome;
@@ -343,9 +394,13 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         outcome = ExtractEmail(host);
     }
     noteCache(outcome);
-    for (const QString &message : outcomeMessages(outcome))
+    for (const QString &message : outcomeMessages(outcome)) {
+        // A watch that began on an empty folder has said what it read.
+        if (outcome.watch.ran && outcome.kind == RunOutcome::Kind::NoMessages)
+            break;
         dialogs().messageBox(message);
-    const int status = noteAttachments(outcome, exitStatus(outcome, interruptRequested()));
+    }
+    const int status = noteAttachments(outcome, watchStatus(outcome, exitStatus(outcome, interruptRequested())));
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
         if (records)
             records->discard();
@@ -374,6 +429,8 @@ int cliMain(const QStringList &args)
     TerminalDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
     Dialogs *previous = setDialogs(&boxes);
     installInterruptHandler();
+    if (parsed.options.watch)
+        installTerminateHandler();
     ImapClient client;
     client.configure(parsed.options.config);
     // The rules and templates read the plain-text body only: a message's HTML

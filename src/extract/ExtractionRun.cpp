@@ -23,6 +23,7 @@ public:
         if (connect()) {
             askForAttachments();
             countAndWalk();
+            watchAfterWalk();
             doneWithAttachments();
         }
         trap_(122, [&] { host_.setConnection(nullptr); });
@@ -112,6 +113,8 @@ private:
         trap_(108, [&] { folders = host_.folderNames(); });
         if (!listAllFolders(folders))
             return;
+        if (folders.size() == 1)
+            watchedFolder_ = folders.first();
         QList<int> counts;
         for (const QString &folder : folders) {
             std::optional<StepFault> notSelected;
@@ -144,7 +147,7 @@ private:
             ++walks_;
             bool goOn = true;
             trap_(116, [&] {
-                object().setSearchFilter(host_.searchFilter());
+                object().setSearchFilter(walkFilter());
                 object().setMailCache(host_.mailCacheSettings());
                 object().setNewMailAbove(
                     [this, folder](quint32 validity) { return host_.newMailAbove(folder, validity); });
@@ -229,6 +232,35 @@ private:
             run.endReason = before.endReason;
     }
 
+    // A watch goes on from the highest UID the walk delivered, so its walk
+    // goes by UID even without a filter (every message selected).
+    SearchFilter walkFilter()
+    {
+        watch_ = host_.watchRequest();
+        SearchFilter filter = host_.searchFilter();
+        if (watch_.on && filter.isEmpty())
+            filter.raw = QStringLiteral("ALL");
+        return filter;
+    }
+
+    // After a walk that went through (or a folder found empty), the host may
+    // want the folder watched for new mail; a failed or stopped run ends here.
+    void watchAfterWalk()
+    {
+        if (out_.kind == RunOutcome::Kind::Failed || out_.kind == RunOutcome::Kind::Stopped)
+            return;
+        trap_(117, [&] {
+            if (!out_.walked)
+                watch_ = host_.watchRequest();
+            if (!watch_.on || watchedFolder_.isEmpty() || object().stopping())
+                return;
+            object().setSearchFilter(host_.searchFilter());
+            const quint32 validity = out_.walk.uidValidity;
+            out_.watch = object().WatchFolder(watchedFolder_, watch_, highestUid_, validity, this,
+                                              [this](const WatchEvent &e) { host_.watchEvent(e); });
+        });
+    }
+
     // WalkObserver
     void progress(const RunProgress &p) override { host_.showProgress(p); }
     void arriving(MailRecord &record) override
@@ -236,7 +268,11 @@ private:
         if (attachments_)
             attachments_->handle(record);
     }
-    void delivered(const MailRecord &record) override { host_.messageDelivered(record); }
+    void delivered(const MailRecord &record) override
+    {
+        highestUid_ = qMax(highestUid_, record.uid);
+        host_.messageDelivered(record);
+    }
 
     RunHost &host_;
     ErrorTrap trap_{location::Form1::ExtractEmail};
@@ -247,6 +283,9 @@ private:
     bool walkedMessages_ = false;  // some folder's walk has asked for messages
     int walks_ = 0;                // folder walks begun
     int emptyWalks_ = 0;           // ...that found the server selected none
+    WatchRequest watch_;           // what the host asked of a watch after the walk
+    quint32 highestUid_ = 0;       // the highest UID delivered so far
+    QString watchedFolder_;        // the run's one folder; a run over several is not watched
 };
 
 }  // namespace

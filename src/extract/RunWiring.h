@@ -62,6 +62,13 @@ public:
     // Whether the walk keeps decoded messages in the local mail copy and
     // takes those it has from there (off: every message is fetched).
     virtual MailCacheSettings mailCacheSettings() { return {}; }
+    // Whether the run goes on watching the folder for new mail once the walk
+    // is over, and how (read at the start of a run); by default it does not.
+    virtual WatchRequest watchRequest() { return {}; }
+    // What a watch has to tell as it goes on (that it began, a lost
+    // connection, its return, a replaced folder, its end), each when it
+    // happens; a failure of one kind is told once until the connection is back.
+    virtual void watchEvent(const WatchEvent &event) {}
 };
 
 // The connection set-up shared by the connect command and a run: a new

@@ -164,6 +164,22 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     return out;
 }
 
+WatchStats clsChilkatIMAP::WatchFolder(const QString &FolderName, const WatchRequest &request, quint32 highestUid,
+                                       quint32 uidValidity, WalkObserver *observer,
+                                       const std::function<void(const WatchEvent &)> &onEvent)
+{
+    const Binding bound(*this);
+    lastError_.reset();
+    FetchLog log(account_.errorLogPath);
+    QList<WalkObserver *> observers{&log};
+    if (observer)
+        observers << observer;
+    WatchStep watch(
+        *step_, FolderName, observers, [this] { return stopping(); }, onEvent);
+    watch.setFilter(filter_);
+    return watch.run(request, highestUid, uidValidity);
+}
+
 void clsChilkatIMAP::ChilkatImap1_AbortCheck(int &abort)
 {
     if (stopping())

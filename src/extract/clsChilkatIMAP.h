@@ -3,6 +3,7 @@
 #include "extract/FolderWalk.h"
 #include "extract/SignInStep.h"
 #include "extract/StepFault.h"
+#include "extract/WatchStep.h"
 #include "mail/ImapComponent.h"
 
 #include <QObject>
@@ -86,6 +87,13 @@ public:
     // to MaxRecord, each message delivered to `observer` (besides the fetch
     // log). Afterwards CurrentLocation holds the last number visited.
     WalkOutcome StartMailExtraction(const QString &FolderName, WalkObserver *observer = nullptr);
+    // Watches FolderName for new mail after a walk (the folder selected on
+    // the current connection, or signed in again when it is not), from
+    // `highestUid` on; the messages to `observer` (besides the fetch log), the
+    // watch's events to `onEvent`. Ends as WatchStep says.
+    WatchStats WatchFolder(const QString &FolderName, const WatchRequest &request, quint32 highestUid,
+                           quint32 uidValidity, WalkObserver *observer,
+                           const std::function<void(const WatchEvent &)> &onEvent);
 
 private:
     class Binding;
