@@ -278,6 +278,30 @@ private Q_SLOTS:
         QVERIFY2(err.contains("Signed in again"), err.constData());
     }
 
+    // With --new-only, a watched message counts as soon as its rows are
+    // written: a watch killed outright (no chance to tidy up) leaves the mark
+    // after the last message it wrote, so the next run reads only what came
+    // after it.
+    void newOnlyWatchKilledOutright()
+    {
+        qputenv("XDG_DATA_HOME", tmp.filePath(QStringLiteral("data")).toUtf8());
+        TestServer::deliver(QStringLiteral("Inbox"), message("F0"));
+        start({"--new-only"});
+        QVERIFY2(watching(), err.constData());
+        QVERIFY(deliverAndWait("F1", 5000) >= 0);
+        QVERIFY(deliverAndWait("F2", 5000) >= 0);
+        p->kill();
+        QVERIFY(p->waitForFinished(10000));
+        checkOnceInOrder({"F0", "F1", "F2"});
+
+        TestServer::deliver(QStringLiteral("Inbox"), message("F3"));
+        start({"--new-only", "--watch-timeout", "1"}, false);
+        QVERIFY(ended(20000));
+        QCOMPARE(p->exitCode(), 0);
+        checkOnceInOrder({"F0", "F1", "F2", "F3"});
+        qunsetenv("XDG_DATA_HOME");
+    }
+
     // A watch appends to --output: what the file held stays, and the rows of
     // the new messages come after it.
     void outputIsAppendedTo()
