@@ -49,7 +49,10 @@ QList<WindowBox> outcomeBoxes(const RunOutcome &outcome, const QString &doneTitl
             boxes << *box;
     }
     if (!outcome.walked) {
-        if (outcome.kind == RunOutcome::Kind::NoMessages || (failure && failure->stage == RunStage::Select))
+        // A folder the server does not have is named as such; "no e-mails"
+        // after that would say something else of it.
+        if (outcome.kind == RunOutcome::Kind::NoMessages
+            || (failure && failure->stage == RunStage::Select && failure->missingFolder.isEmpty()))
             boxes << WindowBox{kNoEmails, BoxIcon::None, QString()};
         return boxes;
     }

@@ -111,7 +111,7 @@ void TestRunOutcomes::outcomes_data()
         << QList<
                QByteArray>{signedIn(1) + refusedInbox
                            + "S: * LIST () \"/\" Archive\nS: * LIST (\\Sent) \"/\" \"Sent Items\"\nS: V0004 OK done\n"}
-        << "Failed:Select" << 4 << QStringList{noInbox} << QStringList{noInbox, kNoEmails};
+        << "Failed:Select" << 4 << QStringList{noInbox} << QStringList{noInbox};
     QTest::newRow("empty folder") << QList<QByteArray>{signedIn(1) + select(3, 0)} << "NoMessages" << 0
                                   << QStringList{kNoEmails} << QStringList{kNoEmails};
     QTest::newRow("the walk's sign-in refused")
