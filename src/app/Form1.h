@@ -4,6 +4,7 @@
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/ImapResponses.h"
 #include "mail/MimeDecode.h"
 #include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
@@ -126,6 +127,8 @@ public:
     QRadioButton *sentOption = nullptr, *&Option6 = sentOption;
     QRadioButton *junkOption = nullptr, *&Option7 = junkOption;
     QRadioButton *deletedOption = nullptr, *&Option9 = deletedOption;
+    // Beside the options: the server's folders, listed after Connect.
+    QComboBox *folderBox = nullptr;
     QPushButton *allEmailDataButton = nullptr, *&PushButton13 = allEmailDataButton;
     QPushButton *containingButton = nullptr, *&PushButton2 = containingButton;
     QLineEdit *containingBox = nullptr, *&Text1 = containingBox;
@@ -215,6 +218,21 @@ public:
     // "Save Attachments...": a Stop while its run goes.
     void saveAttachmentsCommand();
 
+    // --- the local mail copy (Form1_MailCache.cpp) ------------------------------
+    // On as the settings window's check box says (and VC_NO_CACHE allows).
+    MailCacheSettings mailCacheSettings() override;
+    // "Forget Cached Mail...": asks, then drops what the local copy keeps of
+    // the account in the boxes and says how much that freed.
+    void forgetCachedMail();
+
+    // --- folders (Form1_Folders.cpp) -------------------------------------------
+    // "Folders...": the folder chooser, its list the folder box's.
+    void openFolderChooser();
+    // The folders ticked in the chooser (none: the folder box or option decides).
+    QStringList chooserFolders() const;
+    // The chooser's filter row (nothing left out while it is empty or closed).
+    SearchFilter searchFilter() override;
+
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
     SignInPlan signInPlan() const;
@@ -292,6 +310,16 @@ private:
     void askForPreview(bool folderChanged);
     void runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window);
     void addAttachmentEntries();
+    void addMailCacheEntries();
+    void buildFolderBox();  // Form1_Folders.cpp
+    void fillFolderBox();   // after Connect: the server's folders
+    void showOptionInFolderBox();
+    void folderBoxChosen(int index);
+    void loadChosenFolder();  // start-up: the folder the box chose last time
+    void addFolderChooserEntry();
+    void chooserTicksChanged();
+    // False (and a box says why) when the chooser's filter row cannot be read.
+    bool scopeReadable();
     void runSaveAttachments(ErrorTrap &trap);
     bool deliverToSaver(const MailRecord &record);  // false: no "Save Attachments..." run is going
     bool deliverFields(const MailRecord &record);   // false: no template run is going
@@ -352,7 +380,10 @@ private:
     std::unique_ptr<QPushButton> saveAttachmentsButton_;  // not shown: carries the save run's Stop
     AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
     bool savingAttachments_ = false;
-    QString previewFolder_;  // the folder the fields window's preview messages came from
+    QString previewFolder_;             // the folder the fields window's preview messages came from
+    QList<MailboxInfo> serverFolders_;  // the folder box's items: the server's selectable folders
+    QString chosenFolder_;              // the box's folder while no option is ticked
+    bool chooserWired_ = false;
 
     friend class ActiveCommand;
 };

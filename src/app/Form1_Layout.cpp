@@ -174,6 +174,7 @@ void Form1::buildLayout()
     showDuplicatesBox = P::check(betweenOptionFrame, "Check3", "Show d&uplicate items in results", 240, 270, 3135, 255);
     widenToCaptions(topControls);
     placeSuffixList();
+    buildFolderBox();
 
     resultsArea = new QWidget(this);
     resultsArea->setObjectName(QStringLiteral("resultsArea"));
@@ -228,7 +229,7 @@ void Form1::setReadingOrder()
 {
     formdesign::setTabOrder({accountBox,          accountSuffixCombo,  passwordBox,         rememberMeBox,
                              autoConnectBox,      connectButton,       inboxOption,         draftsOption,
-                             sentOption,          junkOption,          deletedOption,       containingBox,
+                             sentOption,          junkOption,          deletedOption,       folderBox,           containingBox,
                              notContainingBox,    lineNumbersBox,      allEmailDataButton,  containingButton,
                              notContainingButton, linesByNumberButton, betweenWindowButton, textSetWindowButton,
                              showDuplicatesBox,   resultsList,         saveTextButton,      saveCommaButton,

@@ -58,7 +58,9 @@ QString Form1::folderName()
     for (const FolderOption &o : folderOptions())
         if (o.button->isChecked())
             return QString::fromLatin1(o.folder);
-    return QString();
+    if (const QStringList ticked = chooserFolders(); !ticked.isEmpty())
+        return ticked.first();
+    return chosenFolder_;  // the folder box's, when no option is ticked
 }
 
 void Form1::clearResults()
@@ -206,6 +208,8 @@ void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWin
             }
         });
     }
+    if (run)
+        trap(120, [&] { run = scopeReadable(); });
     if (run)
         trap(122, [&] {
             const RunOutcome outcome = ExtractEmail(*this);
