@@ -2,6 +2,8 @@
 // behind the settings window's check box and "Forget Cached Mail...".
 #include "AppTestSupport.h"
 #include "TestServer.h"
+#include "app/FolderChooser.h"
+#include "app/SettingsStore.h"
 #include "app/SettingsWindow.h"
 #include "extract/MailCache.h"
 
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -19,13 +22,26 @@ using namespace vc::test;
 
 namespace {
 
-QByteArray mail(int n)
+QByteArray mail(int n, const QString &subject = QStringLiteral("order"), const QString &from = QStringLiteral("ann"),
+                const QString &date = QStringLiteral("Tue, 5 Mar 2024 14:07:09 +0000"))
 {
-    return QStringLiteral("From: Ann <ann@example.org>\r\nTo: tester@example.org\r\nSubject: order %1\r\n"
-                          "Date: Tue, 5 Mar 2024 14:07:09 +0000\r\nMessage-ID: <scope-%1@example.org>\r\n\r\n"
+    return QStringLiteral("From: %2 <%2@example.org>\r\nTo: tester@example.org\r\nSubject: %3 %1\r\n"
+                          "Date: %4\r\nMessage-ID: <scope-%1@example.org>\r\n\r\n"
                           "Order number %1\r\nTotal %1.00\r\n")
         .arg(n)
+        .arg(from, subject, date)
         .toUtf8();
+}
+
+// The order numbers of the rows that are one body line "Order number N", in order.
+QStringList orders(const QStringList &rows)
+{
+    static const QRegularExpression line(QStringLiteral("^Order number (\\d+)$"));
+    QStringList out;
+    for (const QString &row : rows)
+        if (const QRegularExpressionMatch m = line.match(row); m.hasMatch())
+            out << m.captured(1);
+    return out;
 }
 
 qint64 cachedRecords()
@@ -77,7 +93,11 @@ private Q_SLOTS:
         QDir(MailCache::defaultFolder()).removeRecursively();
         TestServer::resetMailbox();
     }
-    void cleanup() { SettingsWindow::destroyInstance(); }
+    void cleanup()
+    {
+        SettingsWindow::destroyInstance();
+        FolderChooser::destroyInstance();
+    }
 
     void checkBoxDecidesAndForgetFreesTheAccountsMail()
     {
@@ -119,6 +139,41 @@ private Q_SLOTS:
             qPrintable(d.texts().at(1)));
         QVERIFY(!d.texts().at(1).contains(QLatin1String("(0 bytes freed)")));
         QCOMPARE(cachedRecords(), 0);
+    }
+
+    // The server selects the messages; the rule runs on those alone.
+    void filterRowNarrowsWhatTheServerSelects()
+    {
+        TestServer::deliver(QStringLiteral("Inbox"), mail(1));
+        TestServer::deliver(QStringLiteral("Inbox"), mail(2, QStringLiteral("invoice"), QStringLiteral("bob"),
+                                                          QStringLiteral("Wed, 10 Jan 2024 09:00:00 +0000")));
+        TestServer::deliver(QStringLiteral("Inbox"), mail(3, QStringLiteral("order"), QStringLiteral("bob"),
+                                                          QStringLiteral("Wed, 20 Mar 2024 09:00:00 +0000")));
+        ScriptedDialogs d;
+        auto f = connectedWindow();
+        settings::saveFlag(settings::key::MailCache, false);
+        action(*f, "foldersAction")->trigger();
+        FolderChooser *c = FolderChooser::existing();
+        QVERIFY(c->folders().contains(QStringLiteral("INBOX")));
+        const struct {
+            const char *since, *before, *from, *subject;
+            QStringList orders;
+        } cases[] = {
+            {"", "", "", "", {"1", "2", "3"}},
+            {"", "", "", "order", {"1", "3"}},
+            {"2024-03-01", "10-Mar-2024", "", "", {"1"}},
+            {"1-Mar-2024", "", "bob", "", {"3"}},
+            {"", "", "bob", "", {"2", "3"}},
+            {"", "", "nobody", "", {}},
+        };
+        for (const auto &k : cases) {
+            c->sinceBox()->setText(QString::fromLatin1(k.since));
+            c->beforeBox()->setText(QString::fromLatin1(k.before));
+            c->fromBox()->setText(QString::fromLatin1(k.from));
+            c->subjectBox()->setText(QString::fromLatin1(k.subject));
+            f->PushButton13->click();
+            QVERIFY2(orders(f->results().texts()) == k.orders, qPrintable(f->results().texts().join(u'|')));
+        }
     }
 };
 
