@@ -8,6 +8,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 namespace vc::cli {
 
 namespace {
@@ -155,13 +157,13 @@ cmdline::Option parameter(State *s, const QString &name, const QString &valueNam
             }};
 }
 
+cmdline::Option folderOption(State *s);
+
 QList<cmdline::Option> ruleOptions(State *s)
 {
     Options &o = s->o;
     return {
-        text(QStringLiteral("folder"), QStringLiteral("NAME"),
-             QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name"),
-             QStringLiteral("Sent"), &o.folder),
+        folderOption(s),
         noted(s, choice(QStringLiteral("rule"), QStringLiteral("RULE"),
                         QStringLiteral("what to extract from each message: one of the rules\nbelow (default all)"),
                         QStringLiteral("between"), rules(), &o.rule.rule)),
@@ -234,6 +236,64 @@ QList<cmdline::Option> scopeOptions(State *s)
     };
 }
 
+// --folder: may be given again, the folders walked in that order.
+cmdline::Option folderOption(State *s)
+{
+    return {QStringLiteral("folder"), QStringLiteral("NAME"),
+            QStringLiteral("the folder to read: Inbox (default), Drafts, Sent, Junk,\nDeleted or any folder name (may "
+                           "be given again: the folders\nare read one after another into the same output)"),
+            QStringLiteral("Sent"), [s](const QString &v) {
+                if (v.isEmpty())
+                    return QStringLiteral("option --folder needs a value");
+                if (s->o.folders.isEmpty())
+                    s->o.folder = v;
+                s->o.folders << v;
+                return QString();
+            }};
+}
+
+// Which folders, and which of their mail: all folders, the list of them, only new mail.
+QList<cmdline::Option> folderOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        flag(QStringLiteral("all-folders"),
+             QStringLiteral("read every folder of the server, except those marked as\ntrash or junk (unless named "
+                            "with --folder)"),
+             &o.allFolders),
+        flag(QStringLiteral("list-folders"),
+             QStringLiteral("print the server's folders, one a line: name, special use\nand message count separated "
+                            "by tabs, and read nothing"),
+             &o.listFolders),
+        flag(QStringLiteral("new-only"),
+             QStringLiteral("read only the mail that came since the last --new-only run\n(per account, server and "
+                            "folder; the rows of a run count once\nthe output is written)"),
+             &o.newOnly),
+        text(QStringLiteral("label"), QStringLiteral("NAME"),
+             QStringLiteral("Gmail only: the messages with label NAME, from \"[Gmail]/All\nMail\" unless --folder "
+                            "is given"),
+             QStringLiteral("Receipts"), &o.filter.gmailLabel, true),
+        flag(QStringLiteral("reset-new-only"),
+             QStringLiteral("forget what --new-only runs have read of the folders (with\n--new-only: then read them "
+                            "whole)"),
+             &o.resetNewOnly),
+    };
+}
+
+// The folder options fit each other.
+QString checkFolderOptions(State &s)
+{
+    Options &o = s.o;
+    if (!o.filter.gmailLabel.isEmpty() && o.folders.isEmpty())
+        o.folder = QStringLiteral("[Gmail]/All Mail");
+    if (!o.filter.gmailLabel.isEmpty() && o.allFolders)
+        return QStringLiteral("--label reads \"[Gmail]/All Mail\" or the --folder given, not --all-folders");
+    if (o.listFolders && (o.allFolders || o.newOnly || o.resetNewOnly || !o.folders.isEmpty()))
+        return QStringLiteral("--list-folders reads no folder: it goes without --folder, --all-folders, "
+                              "--new-only and --reset-new-only");
+    return {};
+}
+
 QList<cmdline::Option> outputOptions(State *s)
 {
     Options &o = s->o;
@@ -243,7 +303,8 @@ QList<cmdline::Option> outputOptions(State *s)
                                        "with --template)"),
                         QStringLiteral("csv"), formats(), &o.format)),
         text(QStringLiteral("output"), QStringLiteral("FILE"),
-             QStringLiteral("write the rows to FILE (replaced as a whole) instead of\nstandard output"),
+             QStringLiteral(
+                 "write the rows to FILE (replaced as a whole; with --watch\nappended to) instead of standard output"),
              QStringLiteral("rows.csv"), &o.output, true),
         text(QStringLiteral("error-log"), QStringLiteral("FILE"),
              QStringLiteral("append the fetch log to FILE instead of errorlog.txt"), QStringLiteral("fetch.log"),
@@ -282,6 +343,69 @@ QList<cmdline::Option> attachmentOptions(State *s)
     };
 }
 
+// A whole number of at least 1 (seconds, messages).
+template <class Number>
+cmdline::Option count(State *s, const QString &name, const QString &valueName, const QString &description,
+                      const QString &example, Number *target)
+{
+    return noted(s, {name, valueName, description, example, [name, valueName, target](const QString &v) {
+                         bool ok = false;
+                         const qint64 n = v.toLongLong(&ok);
+                         if (!ok || n < 1 || n > std::numeric_limits<Number>::max() / 1000)
+                             return QStringLiteral("--%1 takes a whole number of %2 from 1 on, not '%3'")
+                                 .arg(name, valueName.toLower(), v);
+                         *target = Number(n);
+                         return QString();
+                     }});
+}
+
+QList<cmdline::Option> watchOptions(State *s)
+{
+    Options &o = s->o;
+    return {
+        flag(QStringLiteral("watch"),
+             QStringLiteral("after the folder, stay signed in and read each new message\nas it arrives (IDLE, "
+                            "else --poll), its rows written at once;\nends with SIGTERM (exit 0) or Ctrl+C (130); "
+                            "--output\nis then appended to, message by message"),
+             &o.watch),
+        count(s, QStringLiteral("poll"), QStringLiteral("SECONDS"),
+              QStringLiteral("--watch on a server without IDLE: ask for new mail every\nSECONDS (default 60); a "
+                             "server with IDLE tells at once"),
+              QStringLiteral("30"), &o.pollSeconds),
+        count(s, QStringLiteral("watch-exit-after"), QStringLiteral("N"),
+              QStringLiteral("--watch: end (exit 0) once N new messages have been read"), QStringLiteral("10"),
+              &o.watchExitAfter),
+        count(s, QStringLiteral("watch-timeout"), QStringLiteral("SECONDS"),
+              QStringLiteral("--watch: end (exit 0) SECONDS after the watch began"), QStringLiteral("3600"),
+              &o.watchTimeout),
+    };
+}
+
+// The watch options go with --watch, and --watch with a format written as it goes.
+QString checkWatchOptions(const State &s)
+{
+    const Options &o = s.o;
+    if (!o.watch) {
+        for (const char *name : {"poll", "watch-exit-after", "watch-timeout"})
+            if (s.named.contains(QLatin1String(name)))
+                return QStringLiteral("--%1 is used only with --watch").arg(QLatin1String(name));
+        return {};
+    }
+    if (o.allFolders || o.folders.size() > 1)
+        return QStringLiteral("--watch watches one folder: give it with one --folder, without --all-folders");
+    switch (o.format) {
+    case Format::Xlsx:
+        return QStringLiteral("--format xlsx cannot be used with --watch: a workbook is written whole when the run "
+                              "ends, and a watch adds each message's rows as it arrives (use csv or jsonl)");
+    case Format::Comma:
+    case Format::Space:
+    case Format::Tab:
+        return QStringLiteral("--format comma, space and tab are written when the run ends, and a watch adds each "
+                              "message's rows as it arrives: with --watch use text, csv or jsonl");
+    default: return {};
+    }
+}
+
 // The local copy of decoded mail that re-runs over a folder read from.
 QList<cmdline::Option> cacheOptions(State *s)
 {
@@ -289,7 +413,7 @@ QList<cmdline::Option> cacheOptions(State *s)
     return {
         flag(QStringLiteral("no-cache"),
              QStringLiteral("fetch every message, leaving the local mail copy alone\n(also when the environment "
-                            "variable VC_NO_CACHE is set)"),
+                            "variable VC_NO_CACHE is set,\nto anything but 0)"),
              &o.noCache),
         text(QStringLiteral("cache-dir"), QStringLiteral("DIR"),
              QStringLiteral("keep the local mail copy in DIR instead of the per-user\ncache folder"),
@@ -381,10 +505,12 @@ cmdline::Program program(State *s)
     rows += connectionOptions(o.config);
     rows += ruleOptions(s);
     rows += scopeOptions(s);
+    rows += folderOptions(s);
     rows += outputOptions(s);
     rows += attachmentOptions(s);
     rows += recordOptions(s);
     rows += cacheOptions(s);
+    rows += watchOptions(s);
     return {
         QLatin1String(kProgramName),
         QStringLiteral("--user NAME [OPTION]..."),
@@ -409,6 +535,9 @@ cmdline::Program program(State *s)
          {QStringLiteral("The total line of every PDF invoice in Invoices, the PDFs saved in invoices/"),
           QStringLiteral("vellumcast-cli --user me@example.org --folder Invoices --attachments --rule containing "
                          "--text Total --save-attachments invoices --attachment-glob '*.pdf'")},
+         {QStringLiteral("The total line of every PDF invoice that arrives in Invoices, as it arrives"),
+          QStringLiteral("vellumcast-cli --user me@example.org --folder Invoices --watch --attachments --rule "
+                         "containing --text Total --with-source --format jsonl --output totals.jsonl")},
          {QStringLiteral("The number, date, address and total of each order mail, as a workbook"),
           QStringLiteral("vellumcast-cli --user me@example.org --template orders --format xlsx --output orders.xlsx")},
          {QStringLiteral("An Outlook.com account: OAuth 2.0 with a code to enter in any browser"),
@@ -483,9 +612,13 @@ ParseResult parseArguments(const QStringList &args)
         else
             r.error = checkRecordOptions(s);
         if (r.error.isEmpty())
+            r.error = checkFolderOptions(s);
+        if (r.error.isEmpty())
             r.error = checkCacheOptions(s.o);
         if (r.error.isEmpty())
             r.error = checkRuleParameters(s);
+        if (r.error.isEmpty())
+            r.error = checkWatchOptions(s);
         if (r.error.isEmpty()) {
             if (const ImapResult<std::vector<SearchKey>> keys = searchKeys(s.o.filter); !keys)
                 r.error = keys.fault().reason;

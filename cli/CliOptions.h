@@ -33,7 +33,16 @@ struct Options {
     ConnectionConfig config;  // config.host: where the plan says to connect
     SignInPlan plan;          // how --user signs in, decided from all of the above
     QString folder = QStringLiteral("Inbox");
-    SearchFilter filter;    // which messages the server selects for the walk
+    SearchFilter filter;  // which messages the server selects for the walk
+    // Folders: every --folder in the order given (empty: `folder` alone), all
+    // of the server's, or only the list of them; only the mail that is new
+    // since the last --new-only run (its marks forgotten first with
+    // --reset-new-only); a Gmail label (--label) over "[Gmail]/All Mail".
+    QStringList folders;
+    bool allFolders = false;
+    bool listFolders = false;
+    bool newOnly = false;
+    bool resetNewOnly = false;
     ExtractionRule rule;    // the rule and its text / lines / markers / items / duplicates
     QStringList itemFiles;  // read into rule.textSet by loadItemFiles()
     Format format = Format::Text;
@@ -59,6 +68,13 @@ struct Options {
     bool noCache = false;
     QString cacheDir;
     bool forgetCache = false;
+    // Watching the folder for new mail once the walk is over: NOOP every
+    // pollSeconds where the server has no IDLE; the end after so many new
+    // messages or seconds (0: none).
+    bool watch = false;
+    int pollSeconds = 60;
+    qint64 watchExitAfter = 0;
+    qint64 watchTimeout = 0;
     bool help = false;
     bool version = false;
 };

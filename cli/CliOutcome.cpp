@@ -20,7 +20,8 @@ QStringList outcomeMessages(const RunOutcome &outcome)
     if (failure && !failure->cancelled)
         said << failureText(*failure);
     if (!outcome.walked) {
-        if (outcome.kind == RunOutcome::Kind::NoMessages || (failure && failure->stage == RunStage::Select))
+        if (outcome.kind == RunOutcome::Kind::NoMessages
+            || (failure && failure->stage == RunStage::Select && failure->missingFolder.isEmpty()))
             said << kNoEmails;
         return said;
     }

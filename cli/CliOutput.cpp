@@ -101,6 +101,8 @@ bool RowWriter::finish()
         write(QByteArray());  // a run without rows still leaves an (empty) file
     if (file_ && !failed_ && !file_->commit())
         fail(file_->errorString());
+    if (appended_)
+        appended_->close();
     if (failed_)
         printError(error_);
     return !failed_;
@@ -110,7 +112,7 @@ bool RowWriter::open()
 {
     if (!path_.isEmpty() && !file_)
         write(QByteArray());
-    if (byteOrderMark_)
+    if (byteOrderMark_ && !(appended_ && appended_->size() > 0))
         write(QByteArrayLiteral("\xEF\xBB\xBF"));
     if (failed_)
         printError(error_);
@@ -152,6 +154,10 @@ void RowWriter::write(const QByteArray &bytes)
             fail(QStringLiteral("cannot write the results to standard output"));
         return;
     }
+    if (append_) {
+        append(bytes);
+        return;
+    }
     if (!file_) {
         file_ = std::make_unique<QSaveFile>(path_);
         if (!file_->open(QIODevice::WriteOnly)) {
@@ -161,6 +167,26 @@ void RowWriter::write(const QByteArray &bytes)
     }
     if (file_->write(bytes) != bytes.size())
         fail(QStringLiteral("cannot write '%1': %2").arg(path_, file_->errorString()));
+}
+
+void RowWriter::append(const QByteArray &bytes)
+{
+    if (!appended_) {
+        appended_ = std::make_unique<QFile>(path_);
+        if (!appended_->open(QIODevice::WriteOnly | QIODevice::Append)) {
+            fail(QStringLiteral("cannot write '%1': %2").arg(path_, appended_->errorString()));
+            return;
+        }
+    }
+    if (bytes.isEmpty())
+        return;
+    const qint64 before = appended_->size();
+    if (appended_->write(bytes) == bytes.size() && appended_->flush())
+        return;
+    // Part of the message's rows may be in the file: a reader must never see half of them.
+    const QString reason = appended_->errorString();
+    appended_->resize(before);
+    fail(QStringLiteral("cannot write '%1': %2").arg(path_, reason));
 }
 
 void RowWriter::fail(const QString &reason)

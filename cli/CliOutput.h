@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,12 @@ public:
     bool open();
     // --excel: the output begins with a UTF-8 byte-order mark (written by open()).
     void setByteOrderMark(bool on) { byteOrderMark_ = on; }
+    // The --output file is appended to instead of replaced (a watch): each
+    // message's rows in one write, flushed at once, and cut off again when
+    // they could not be written whole. Set before open().
+    void setAppend(bool on) { append_ = on; }
+    // Something could not be written; nothing more will be.
+    bool failed() const { return failed_; }
     void add(const QStringList &rows);
     // Writes what is left and commits the output file; false (with the
     // reason printed) when anything could not be written.
@@ -60,6 +67,7 @@ public:
 
 private:
     void write(const QByteArray &bytes);
+    void append(const QByteArray &bytes);
     // The padded layouts of the kept rows, measured first, then encoded and
     // written in pieces of about 64 KiB: the text is never whole in memory.
     void writePaddedRows();
@@ -73,6 +81,8 @@ private:
     QString path_;
     OutputSink sink_;
     std::unique_ptr<QSaveFile> file_;
+    std::unique_ptr<QFile> appended_;  // the --output file, when appended to
+    bool append_ = false;
     QStringList kept_;
     QByteArray buffer_;  // the text and comma formats' bytes of one message
     bool failed_ = false;

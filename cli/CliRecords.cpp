@@ -67,8 +67,12 @@ std::unique_ptr<RecordOutput> RecordOutput::open(const Options &o, const OutputS
     }
     QString error;
     const records::RecordFormat format = recordFormat(o.format);
-    out->writer_ = o.output.isEmpty() ? records::toSink(format, sink, columns, options, &error)
-                                      : records::replaceFile(format, o.output, columns, options, &error);
+    if (o.output.isEmpty())
+        out->writer_ = records::toSink(format, sink, columns, options, &error);
+    else if (o.watch)  // a watch adds each message's rows to what the file holds
+        out->writer_ = records::appendFile(format, o.output, columns, options, &error);
+    else
+        out->writer_ = records::replaceFile(format, o.output, columns, options, &error);
     if (!out->writer_) {
         printError(error);
         return nullptr;

@@ -38,6 +38,8 @@ public:
     bool finish();
     // Nothing is written, an existing output file stays as it was.
     void discard();
+    // Rows could not be written; no more will be.
+    bool failed() const { return failed_; }
 
 private:
     RecordOutput() = default;

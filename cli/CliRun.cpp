@@ -1,5 +1,6 @@
 #include "CliRun.h"
 
+#include "CliFolders.h"
 #include "CliOutcome.h"
 #include "CliRecords.h"
 #include "CliTerminal.h"
@@ -64,9 +65,10 @@ void noteCache(const RunOutcome &outcome)
 class CliHost : public RunHost {
 public:
     CliHost(const Options &o, ImapComponent &component, const QString &password, RowWriter &writer,
-            RecordOutput *records, std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver)
+            RecordOutput *records, std::shared_ptr<OAuthSession> signIn, AttachmentSaver *saver,
+            NewOnlyRun *newOnly = nullptr)
         : options_(o), component_(component), password_(password), progress_(o.progress), writer_(writer),
-          records_(records), signIn_(std::move(signIn)), saver_(saver),
+          records_(records), signIn_(std::move(signIn)), saver_(saver), newOnly_(newOnly),
           // The between rule without duplicates looks for each item among all
           // rows listed so far; every other rule lets rows go once written.
           keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
@@ -91,6 +93,19 @@ public:
         return a;
     }
     QString folderName() override { return options_.folder; }
+    QStringList folderNames() override
+    {
+        if (options_.allFolders)
+            return options_.folders;  // only those named walk in trash or junk too
+        return options_.folders.isEmpty() ? QStringList{options_.folder} : options_.folders;
+    }
+    bool allFolders() override { return options_.allFolders; }
+    std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) override
+    {
+        if (!newOnly_)
+            return std::nullopt;
+        return newOnly_->above(folder, uidValidity);
+    }
     SearchFilter searchFilter() override { return options_.filter; }
     void setBusy(bool) override {}
     void clearResults() override {}
@@ -101,6 +116,7 @@ public:
         if (options_.compiledTemplate) {
             progress_.show(progressText(record.position, record.total));
             progress_.aside([&] { records_->addMessage(record); });
+            noteDelivered(record);
             return;
         }
         const QStringList rows =
@@ -116,12 +132,54 @@ public:
             else
                 writer_.add(rows);
         });
+        noteDelivered(record);
     }
-    bool stopRequested() override { return interruptRequested(); }
+    // Output that can no longer be written also ends the run: a watch would
+    // otherwise go on reading mail whose rows go nowhere.
+    bool stopRequested() override
+    {
+        return interruptRequested() || writer_.failed() || (records_ && records_->failed());
+    }
     AttachmentRequest attachmentRequest() override { return {options_.attachments, saver_}; }
+    WatchRequest watchRequest() override
+    {
+        WatchRequest w;
+        w.on = options_.watch;
+        w.pollSeconds = options_.pollSeconds;
+        w.exitAfter = options_.watchExitAfter;
+        w.timeoutSeconds = options_.watchTimeout;
+        return w;
+    }
+    // What the watch tells goes to standard error, a line each.
+    void watchEvent(const WatchEvent &event) override
+    {
+        progress_.aside([&] { dialogs().messageBox(event.text); });
+        if (event.kind == WatchEvent::Started && !watching_) {
+            watching_ = true;
+            // The walk's rows are out (a watch writes each message's rows at
+            // once): its marks move now, not when the watch ends.
+            if (newOnly_)
+                newOnly_->commit();
+        }
+    }
     MailCacheSettings mailCacheSettings() override { return cacheSettings(options_); }
 
 private:
+    // --new-only: a walked message counts once the run's output is committed;
+    // a watched one as soon as its rows are written, so that a watch ended in
+    // any way neither repeats nor skips a message next time.
+    void noteDelivered(const MailRecord &record)
+    {
+        if (!newOnly_)
+            return;
+        if (!watching_) {
+            newOnly_->delivered(record);
+            return;
+        }
+        newOnly_->watched(record);
+        newOnly_->commit();
+    }
+
     const Options &options_;
     ImapComponent &component_;
     QString password_;
@@ -130,6 +188,8 @@ private:
     RecordOutput *records_;  // a template's rows, or rule rows as records; null: rule rows by `writer_`
     std::shared_ptr<OAuthSession> signIn_;
     AttachmentSaver *saver_;
+    NewOnlyRun *newOnly_;  // --new-only
+    bool watching_ = false;  // the walk is over and the watch has begun
     bool keepListed_;
     QSet<QString> listed_;
     std::shared_ptr<clsChilkatIMAP> conn_;
@@ -214,6 +274,10 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
     }
     if (o.forgetCache)
         return forgetCache(o);
+    if (o.resetNewOnly && !o.newOnly) {
+        NewOnlyMark marks;
+        return resetNewOnly(o, marks) ? exitcode::Completed : exitcode::Failure;
+    }
     QString error;
     if (o.plan.method == SignInMethod::OAuth2)
         return std::nullopt;  // no password to read
@@ -238,6 +302,16 @@ std::unique_ptr<AttachmentSaver> openAttachmentFolder(const Options &o, QString 
     return saver;
 }
 
+// SIGTERM is how a watch is meant to end: the run then ends as completed,
+// also when it came during the walk (the rows so far are written).
+int watchStatus(const RunOutcome &outcome, int status)
+{
+    if (!terminateRequested())
+        return status;
+    const int plain = exitStatus(outcome, false);
+    return outcome.kind == RunOutcome::Kind::Stopped ? exitcode::Completed : plain;
+}
+
 // What the run did with attachments, on standard error; a failed save makes a
 // run that would have completed end with status 1.
 int noteAttachments(const RunOutcome &outcome, int status)
@@ -253,6 +327,20 @@ int noteAttachments(const RunOutcome &outcome, int status)
                              .arg(outcome.attachmentSaveFailures)
                              .arg(outcome.attachmentsSaved));
     return status == exitcode::Completed ? exitcode::Failure : status;
+}
+
+// --new-only (after --reset-new-only, when given): the marks can be read.
+// False with the reason printed.
+bool startNewOnly(const Options &o, NewOnlyMark &marks, std::optional<NewOnlyRun> &run)
+{
+    if (o.resetNewOnly && !resetNewOnly(o, marks))
+        return false;
+    run.emplace(o, marks);
+    if (const std::optional<QString> error = run->check()) {
+        printError(*error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -271,6 +359,22 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         printError(QStringLiteral("--save-attachments: ") + error);
         return exitcode::Failure;
     }
+    // Signs in before anything is opened to list the folders, or to learn
+    // whether the server has Gmail's labels; the run then goes on with that
+    // connection object.
+    RowWriter none(Format::Text, QString(), sink);
+    CliHost signedIn(options, component, password, none, nullptr, signIn, nullptr);
+    if (options.listFolders)
+        return listFolders(signedIn, component);
+    std::shared_ptr<clsChilkatIMAP> early;
+    if (!options.filter.gmailLabel.isEmpty()) {
+        if (const int status = checkLabels(signedIn, component, early); status != exitcode::Completed)
+            return status;
+    }
+    NewOnlyMark marks;
+    std::optional<NewOnlyRun> newOnly;
+    if (options.newOnly && !startNewOnly(options, marks, newOnly))
+        return exitcode::Failure;
     const RowSafety safety = rowSafety(options, sink);
     int opened = exitcode::Completed;
     std::unique_ptr<RecordOutput> records = openRecords(options, sink, safety.terminal, &opened);
@@ -278,17 +382,24 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return opened;
     RowWriter writer(options.format, records ? QString() : options.output, sink, safety);
     writer.setByteOrderMark(options.excel);
+    writer.setAppend(options.watch);
     if (!records && !writer.open())
         return exitcode::Failure;
     RunOutcome outcome;
     {
-        CliHost host(options, component, password, writer, records.get(), signIn, saver.get());
+        CliHost host(options, component, password, writer, records.get(), signIn, saver.get(),
+                     newOnly ? &*newOnly : nullptr);
+        host.setConnection(early);
         outcome = ExtractEmail(host);
     }
     noteCache(outcome);
-    for (const QString &message : outcomeMessages(outcome))
+    for (const QString &message : outcomeMessages(outcome)) {
+        // A watch that began on an empty folder has said what it read.
+        if (outcome.watch.ran && outcome.kind == RunOutcome::Kind::NoMessages)
+            break;
         dialogs().messageBox(message);
-    const int status = noteAttachments(outcome, exitStatus(outcome, interruptRequested()));
+    }
+    const int status = noteAttachments(outcome, watchStatus(outcome, exitStatus(outcome, interruptRequested())));
     if (status != exitcode::Completed && status != exitcode::Interrupted && status != exitcode::Failure) {
         if (records)
             records->discard();
@@ -297,6 +408,10 @@ int runExtraction(const Options &options, ImapComponent &component, const QStrin
         return status;
     }
     if (records ? !records->finish() : !writer.finish())
+        return exitcode::Failure;
+    // The marks move only once the rows are out: a run killed before this
+    // point has committed no output file and moved no mark.
+    if (newOnly && !newOnly->commit())
         return exitcode::Failure;
     return status;
 }
@@ -313,6 +428,8 @@ int cliMain(const QStringList &args)
     TerminalDialogs boxes(QLatin1String(kProgramName) + QStringLiteral(": "));
     Dialogs *previous = setDialogs(&boxes);
     installInterruptHandler();
+    if (parsed.options.watch)
+        installTerminateHandler();
     ImapClient client;
     client.configure(parsed.options.config);
     // The rules and templates read the plain-text body only: a message's HTML

@@ -25,6 +25,14 @@ extern "C" void onSigint(int)
     g_interrupt.store(true);
 }
 
+std::atomic<bool> g_terminate{false};
+
+extern "C" void onSigterm(int)
+{
+    g_terminate.store(true);
+    g_interrupt.store(true);
+}
+
 QString firstLine(const QByteArray &bytes)
 {
     qsizetype end = bytes.size();
@@ -179,6 +187,20 @@ void installInterruptHandler()
     ::sigaction(SIGINT, &sa, nullptr);
 }
 
+void installTerminateHandler()
+{
+    struct sigaction sa {};
+    sa.sa_handler = onSigterm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND;  // a second SIGTERM ends the program
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool terminateRequested()
+{
+    return g_terminate.load();
+}
+
 bool interruptRequested()
 {
     return g_interrupt.load();
@@ -190,6 +212,7 @@ void requestInterrupt()
 void clearInterrupt()
 {
     g_interrupt.store(false);
+    g_terminate.store(false);
 }
 
 namespace {

@@ -41,6 +41,10 @@ void installInterruptHandler();
 bool interruptRequested();
 void requestInterrupt();  // what the signal handler does; also for tests
 void clearInterrupt();
+// SIGTERM (a watch's usual end): stops the run as Ctrl+C does, and the program
+// then ends as after a completed run; a second one ends it at once.
+void installTerminateHandler();
+bool terminateRequested();
 
 // "Reading mail n of m" on standard error: one line per change, or one line
 // rewritten in place on a terminal.

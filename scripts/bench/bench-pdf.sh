@@ -41,7 +41,7 @@ fi
 pdf_bytes=$(python3 "$here/gen_pdf_mail.py" "$pages" "$lines" --pdf | wc -c)
 
 with=$(cli_few "$port" "$folder" | sed 's/--text no-such-text-anywhere/--text Total/')
-every="$(echo "$with" | sed 's/--text Total/--text line/') --attachments"
+every="${with/--text Total/--text line} --attachments"
 # The attachment's text is there: its last line, and every line of every page.
 out=$($with --attachments 2>/dev/null | tr -d "\r")
 [ "$out" = "Total due: 118.45 EUR" ] || { echo "--attachments did not find the total: $out" >&2; exit 1; }

@@ -55,6 +55,7 @@ for shape in $shapes; do
     folder=$(shape_folder "$shape")
     bench_folder "$folder" "$count" "$shape"
     # The template finds what it should: one row per message, the fields filled.
+    # shellcheck disable=SC2091
     rows=$($(cli_tmpl "$port" "$folder") 2>/dev/null | tail -n +2 | wc -l)
     [ "$rows" -eq "$count" ] || { echo "the template gave $rows rows for $count messages" >&2; exit 1; }
     cmds=("$(py_bulk "$port" "$folder")" "$(cli_all "$port" "$folder")" "$(cli_tmpl "$port" "$folder")"

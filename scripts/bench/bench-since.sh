@@ -31,14 +31,14 @@ state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
 
 folder=$(shape_folder dated)
 bench_folder "$folder" "$count" dated
-# Message n is dated on day (n - 1) * days / count from 1 Jan 2025: the newest
+# Message n is dated on day (n - 1) * span / count from 1 Jan 2025: the newest
 # PERCENT begin on this day.
-days=$bench_dated_days
-first_day=$((days - days * percent / 100))
+span=$bench_dated_days
+first_day=$((span - span * percent / 100))
 since=$(date -u -d "2025-01-01 + $first_day days" +%F)
 expected=0
 for ((n = 1; n <= count; n++)); do
-    (((n - 1) * days / count >= first_day)) && expected=$((expected + 1))
+    (((n - 1) * span / count >= first_day)) && expected=$((expected + 1))
 done
 
 echo

@@ -381,6 +381,7 @@ private:
     AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
     bool savingAttachments_ = false;
     QString previewFolder_;             // the folder the fields window's preview messages came from
+    bool fetching_ = false;             // messages are being read for the preview or the viewer
     QList<MailboxInfo> serverFolders_;  // the folder box's items: the server's selectable folders
     QString chosenFolder_;              // the box's folder while no option is ticked
     bool chooserWired_ = false;

@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTreeView>
 
 namespace vc {
@@ -28,7 +29,7 @@ namespace vc {
 namespace {
 
 const QString kConnectFirst = QStringLiteral("Please connect first (Step 1) before using this feature.");
-const QString kRunGoing = QStringLiteral("Please wait until the extraction in progress has ended.");
+const QString kRunGoing = QStringLiteral("Please wait until the command in progress has ended.");
 
 // The decoder's needs while `fetch` runs, and what they were before afterwards.
 class NeedsFor {
@@ -189,11 +190,13 @@ RowOrigin Form1::rowOrigin(const MailRecord &record)
 QString Form1::withFolder(const QString &folder, const DecodeNeeds &needs,
                           const std::function<QString(ImapComponent &, int)> &fetch)
 {
-    if (onExtractEmail)
+    if (onExtractEmail || fetching_)
         return kRunGoing;
     if (!state_.connected || !ChilkatImap1)
         return kConnectFirst;
     ActiveCommand active(this);
+    // While these fetches wait, no run starts on the same component.
+    const QScopedValueRollback<bool> fetching(fetching_, true);
     const std::shared_ptr<clsChilkatIMAP> conn = oChilkat ? oChilkat : setUpConnection(*this);
     StepResult<int> count = conn->GetTotalMessage(folder);
     if (!count) {
@@ -210,7 +213,7 @@ QString Form1::withFolder(const QString &folder, const DecodeNeeds &needs,
 void Form1::fetchPreview(FieldsWindow *window)
 {
     // Without a connection the preview waits for one (connectionOpened).
-    if (!state_.connected || onExtractEmail)
+    if (!state_.connected || onExtractEmail || fetching_)
         return;
     DecodeNeeds needs;
     needs.headers = true;

@@ -178,7 +178,7 @@ void Form1::startRun(QPushButton *button, const QString &normalCaption, const QS
     if (notConnected)
         trap(110,
              [&] { dialogs().messageBox(QStringLiteral("Please connect first (Step 1) before using this feature.")); });
-    else if (!onExtractEmail)
+    else if (!onExtractEmail && !fetching_)
         run(trap);
     // The window may have gone while the run yielded; the button goes with it.
     if (guardButton)

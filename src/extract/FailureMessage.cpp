@@ -2,6 +2,7 @@
 
 #include "extract/ErrorLog.h"
 #include "extract/FolderWalk.h"
+#include "mail/ImapFolders.h"
 
 namespace vc {
 
@@ -73,6 +74,8 @@ QString failureText(const StepFault &failure)
                 .arg(f.reason, failure.renewal);
         return QStringLiteral("The mail server refused the sign-in: ") + f.reason;
     }
+    if (failure.stage == RunStage::Select && !failure.missingFolder.isEmpty())
+        return noSuchFolderText(failure.missingFolder, failure.existingFolders);
     if (failure.stage == RunStage::Search && !isConnectionFailure(f.kind)) {
         QString why = f.reason;
         if (!f.serverText.isEmpty() && !why.contains(f.serverText))

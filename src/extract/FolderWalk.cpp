@@ -4,6 +4,7 @@
 
 #include "core/AppError.h"
 #include "core/Yield.h"
+#include "extract/RunFolders.h"
 #include "extract/SignInStep.h"
 #include "mail/ImapComponent.h"
 
@@ -20,7 +21,12 @@ QString specialUseFor(const QString &folderName)
     static const struct {
         const char16_t *name;
         const char16_t *flag;
-    } map[] = {{u"Sent", u"\\Sent"}, {u"Drafts", u"\\Drafts"}, {u"Junk", u"\\Junk"}, {u"Deleted", u"\\Trash"}};
+    } map[] = {{u"Sent", u"\\Sent"},
+               {u"Drafts", u"\\Drafts"},
+               {u"Junk", u"\\Junk"},
+               {u"Deleted", u"\\Trash"},
+               // Gmail's folder of all mail, under another name in some countries
+               {u"[Gmail]/All Mail", u"\\All"}};
     for (const auto &m : map) {
         if (folderName.compare(QString::fromUtf16(m.name), Qt::CaseInsensitive) == 0)
             return QString::fromUtf16(m.flag);
@@ -74,7 +80,7 @@ bool FolderWalk::begin(WalkOutcome &out)
     const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
     if (!selected) {
         out.end = WalkOutcome::End::SelectFailed;
-        out.failure = signIn_.faultOf(RunStage::Select, selected.fault());
+        out.failure = explainUnselectable(imap(), folder_, signIn_.faultOf(RunStage::Select, selected.fault()));
         return false;
     }
     stats_.uidValidity = selected->uidValidity;
@@ -91,12 +97,13 @@ bool FolderWalk::beginUidWalk(WalkOutcome &out, qint64 &last)
         out.failure = signIn_.faultOf(RunStage::Search, uids.fault());
         return false;
     }
-    if (ImapResult<void> started = imap().startUidWalk(*uids); !started) {
+    const UidSet walked = filter_.uidAbove > 0 ? uids->above(filter_.uidAbove) : *uids;
+    if (ImapResult<void> started = imap().startUidWalk(walked); !started) {
         out.end = WalkOutcome::End::SelectFailed;
         out.failure = signIn_.faultOf(RunStage::Select, started.fault());
         return false;
     }
-    last = uids->size();
+    last = walked.size();
     stats_.byUid = true;
     return true;
 }
@@ -118,13 +125,20 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     WalkOutcome out;
     if (!begin(out))
         return out;
-    // Only a filter makes the walk go by UID: the server picks the messages
+    // Only a filter (or only new mail) makes the walk go by UID: the server picks the messages
     // with UID SEARCH and the walk fetches those UIDs. Unfiltered, the folder's
     // messages are 1 to its count, so the walk goes by number: no search to
     // wait for first, and the walk by number reads ahead on the wire. A
     // component that cannot search fails the filtered walk rather than read
     // messages the filter leaves out.
-    byUid_ = !filter_.isEmpty();
+    byUid_ = false;
+    if (newMailAbove_) {
+        if (const std::optional<quint32> above = newMailAbove_(stats_.uidValidity)) {
+            filter_.uidAbove = *above;
+            byUid_ = true;
+        }
+    }
+    byUid_ = byUid_ || !filter_.isEmpty();
     const CacheStart cached = cacheSettings_.on ? beginCachedWalk(out, last) : CacheStart::NotUsed;
     if (cached == CacheStart::Failed)
         return out;

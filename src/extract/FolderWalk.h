@@ -71,7 +71,7 @@ struct WalkOutcome {
 
 // Selects `folderName`, or, when the server refuses that name, the folder that
 // carries the special-use attribute (RFC 6154) standing for it: "\Sent" for
-// Sent, "\Drafts", "\Junk", "\Trash" for Deleted. The first folder with the
+// Sent, "\Drafts", "\Junk", "\Trash" for Deleted, "\All" for [Gmail]/All Mail. The first folder with the
 // attribute is taken. A name without a stand-in fails with its own answer.
 ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName);
 
@@ -95,6 +95,13 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
     // Which messages the server is to select for the walk; empty: all of them.
     void setFilter(SearchFilter filter) { filter_ = std::move(filter); }
+    // Only new mail: asked with the folder's UIDVALIDITY once it is selected;
+    // a UID makes the walk go by UID over the messages above it (0: all of
+    // them), nothing leaves the walk as it is.
+    void setNewMailAbove(std::function<std::optional<quint32>(quint32 uidValidity)> above)
+    {
+        newMailAbove_ = std::move(above);
+    }
     // With `settings.on` the walk goes by UID, takes the messages the local
     // mail copy keeps for `key` (its UIDVALIDITY is the folder's, filled in
     // at the select) from disk and fetches only the others (FolderWalkCache.cpp).
@@ -134,6 +141,7 @@ private:
     std::function<bool()> stopping_;
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
+    std::function<std::optional<quint32>(quint32)> newMailAbove_;
     bool byUid_ = false;  // this walk goes by UID
     WalkStats stats_;
     qint64 current_ = 0, last_ = 0;

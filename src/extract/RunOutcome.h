@@ -1,6 +1,7 @@
 #pragma once
 #include "extract/FolderWalk.h"
 #include "extract/StepFault.h"
+#include "extract/WatchStep.h"
 
 #include <optional>
 
@@ -30,6 +31,8 @@ struct RunOutcome {
     int attachmentsSaved = 0;
     int attachmentSaveFailures = 0;
     int attachmentTextProblems = 0;
+    // The watch after the walk, when the host asked for one (watch.ran).
+    WatchStats watch;
 };
 
 }  // namespace vc

@@ -4,8 +4,10 @@
 #include "extract/clsChilkatIMAP.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace vc {
 
@@ -45,9 +47,28 @@ public:
     // Which messages of the folder the server is to select for the walk
     // (nothing left out when empty).
     virtual SearchFilter searchFilter() { return {}; }
+    // The folders the run walks, one after another, every message to
+    // messageDelivered (its record names its folder): folderName() alone
+    // unless the host names several.
+    virtual QStringList folderNames() { return {folderName()}; }
+    // True: the run walks every selectable folder of the server, in the
+    // server's order, except those marked \Trash or \Junk that
+    // folderNames() does not name.
+    virtual bool allFolders() { return false; }
+    // Only new mail: the UID above which the walk of `folder` takes messages
+    // (by UID), asked once the walk has selected the folder and knows its
+    // UIDVALIDITY; nothing walks the folder as usual.
+    virtual std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) { return std::nullopt; }
     // Whether the walk keeps decoded messages in the local mail copy and
     // takes those it has from there (off: every message is fetched).
     virtual MailCacheSettings mailCacheSettings() { return {}; }
+    // Whether the run goes on watching the folder for new mail once the walk
+    // is over, and how (read at the start of a run); by default it does not.
+    virtual WatchRequest watchRequest() { return {}; }
+    // What a watch has to tell as it goes on (that it began, a lost
+    // connection, its return, a replaced folder, its end), each when it
+    // happens; a failure of one kind is told once until the connection is back.
+    virtual void watchEvent(const WatchEvent &event) {}
 };
 
 // The connection set-up shared by the connect command and a run: a new

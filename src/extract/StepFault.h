@@ -31,6 +31,10 @@ struct StepFault {
     bool tokenRefused = false;
     QString renewal;
     bool cancelled = false;  // SignIn: the user gave the sign-in up; nothing to tell
+    // Select: the server has no folder of that name (`missingFolder`); the
+    // names it has, in its order.
+    QString missingFolder;
+    QStringList existingFolders;
 };
 
 template <class T>

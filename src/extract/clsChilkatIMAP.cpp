@@ -4,6 +4,7 @@
 #include "core/Yield.h"
 #include "extract/FailureMessage.h"
 #include "extract/FetchLog.h"
+#include "extract/RunFolders.h"
 #include "extract/SignInStep.h"
 #include "mail/ImapComponent.h"
 #include "mail/signin/OAuthSession.h"
@@ -119,13 +120,23 @@ StepResult<QStringList> clsChilkatIMAP::EnumMailFolders()
     return names;
 }
 
+StepResult<QList<MailboxInfo>> clsChilkatIMAP::ListFolders()
+{
+    const Binding bound(*this);
+    lastError_.reset();
+    const ImapResult<MailboxList> list = component().ListMailboxes(QString(), QStringLiteral("*"));
+    if (!list)
+        return failed(step_->faultOf(RunStage::List, list.fault()));
+    return list->boxes();
+}
+
 StepResult<int> clsChilkatIMAP::GetTotalMessage(const QString &FolderName)
 {
     const Binding bound(*this);
     lastError_.reset();
     const ImapResult<MailboxStatus> selected = selectFolder(component(), FolderName);
     if (!selected)
-        return failed(step_->faultOf(RunStage::Select, selected.fault()));
+        return failed(explainUnselectable(component(), FolderName, step_->faultOf(RunStage::Select, selected.fault())));
     return component().NumMessages();
 }
 
@@ -140,6 +151,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     FolderWalk walk(*step_, FolderName, observers, [this] { return stopping(); });
     walk.setReconnectPauseMs(reconnectPauseMs_);
     walk.setFilter(filter_);
+    walk.setNewMailAbove(newMailAbove_);
     walk.setCache(cache_, mailCacheKey(account_.username, account_.config.host, account_.config.port, FolderName));
     walk_ = &walk;
     const auto done = qScopeGuard([this] { walk_ = nullptr; });
@@ -150,6 +162,22 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     if (out.failure)
         failed(*out.failure);
     return out;
+}
+
+WatchStats clsChilkatIMAP::WatchFolder(const QString &FolderName, const WatchRequest &request, quint32 highestUid,
+                                       quint32 uidValidity, WalkObserver *observer,
+                                       const std::function<void(const WatchEvent &)> &onEvent)
+{
+    const Binding bound(*this);
+    lastError_.reset();
+    FetchLog log(account_.errorLogPath);
+    QList<WalkObserver *> observers{&log};
+    if (observer)
+        observers << observer;
+    WatchStep watch(
+        *step_, FolderName, observers, [this] { return stopping(); }, onEvent);
+    watch.setFilter(filter_);
+    return watch.run(request, highestUid, uidValidity);
 }
 
 void clsChilkatIMAP::ChilkatImap1_AbortCheck(int &abort)

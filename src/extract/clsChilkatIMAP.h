@@ -3,6 +3,7 @@
 #include "extract/FolderWalk.h"
 #include "extract/SignInStep.h"
 #include "extract/StepFault.h"
+#include "extract/WatchStep.h"
 #include "mail/ImapComponent.h"
 
 #include <QObject>
@@ -65,6 +66,8 @@ public:
     void setReconnectPauseMs(int firstPauseMs) { reconnectPauseMs_ = firstPauseMs; }
     // Which messages the next walk asks the server for (by UID only).
     void setSearchFilter(SearchFilter filter) { filter_ = std::move(filter); }
+    // Only new mail for the next walk (FolderWalk::setNewMailAbove); empty: none.
+    void setNewMailAbove(std::function<std::optional<quint32>(quint32)> above) { newMailAbove_ = std::move(above); }
     // Whether the next walk goes through the local mail copy, and where it is.
     void setMailCache(MailCacheSettings settings) { cache_ = std::move(settings); }
 
@@ -75,6 +78,8 @@ public:
     const std::optional<StepFault> &GetLastError() const { return lastError_; }
     // All folder names of the account, in the server's order.
     StepResult<QStringList> EnumMailFolders();
+    // The same with each folder's attributes.
+    StepResult<QList<MailboxInfo>> ListFolders();
     // The message count of FolderName (or of the folder standing for it) on
     // the current connection; selects it, neither connects nor logs in.
     StepResult<int> GetTotalMessage(const QString &FolderName);
@@ -82,6 +87,13 @@ public:
     // to MaxRecord, each message delivered to `observer` (besides the fetch
     // log). Afterwards CurrentLocation holds the last number visited.
     WalkOutcome StartMailExtraction(const QString &FolderName, WalkObserver *observer = nullptr);
+    // Watches FolderName for new mail after a walk (the folder selected on
+    // the current connection, or signed in again when it is not), from
+    // `highestUid` on; the messages to `observer` (besides the fetch log), the
+    // watch's events to `onEvent`. Ends as WatchStep says.
+    WatchStats WatchFolder(const QString &FolderName, const WatchRequest &request, quint32 highestUid,
+                           quint32 uidValidity, WalkObserver *observer,
+                           const std::function<void(const WatchEvent &)> &onEvent);
 
 private:
     class Binding;
@@ -103,6 +115,7 @@ private:
     int bindings_ = 0;
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
+    std::function<std::optional<quint32>(quint32)> newMailAbove_;
     MailCacheSettings cache_;
 };
 

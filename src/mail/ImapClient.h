@@ -112,29 +112,12 @@ public:
 
     // --- Waiting for news of the selected mailbox (ImapClientIdle.cpp) ---
     //
-    // What the server said about the selected mailbox while the client waited:
-    // "* n EXISTS" (the mailbox now holds n messages), "* n EXPUNGE" (message n
-    // is gone, those after it move down one) or "* n RECENT".
-    struct MailboxChange {
-        enum Kind { Exists, Expunge, Recent };
-        Kind kind = Exists;
-        qint64 number = 0;
-    };
-    // Called as each change arrives; it may call stopWaiting().
-    using ChangeHandler = std::function<void(const MailboxChange &)>;
-    // Why a wait ended, when it ended without a fault; the connection is then
-    // still open and the mailbox still selected.
-    enum class WaitEnd {
-        Stopped,   // stopWaiting() was called
-        Period,    // the period is over: call again to go on waiting
-        Aborted,   // AbortCheck answered non-zero
-        ByServer,  // the server ended the IDLE on its own
-    };
+    // (MailboxChange, ChangeHandler and WaitEnd come with ImapComponent.)
     // RFC 2177 asks clients to renew an IDLE at least every 29 minutes; we do sooner.
     static constexpr int kIdlePeriodMs = 25 * 60 * 1000;
 
     // Whether the server offers IDLE.
-    bool canIdle() const { return session_.hasCapability("IDLE"); }
+    bool canIdle() const override { return session_.hasCapability("IDLE"); }
     // IDLE on the selected mailbox: each EXISTS, EXPUNGE and RECENT goes to
     // `onChange` as it comes (a count that changed without an answer of the
     // wait's own, as an EXISTS when it is seen). Left with DONE (and the server's answer awaited)
@@ -142,16 +125,16 @@ public:
     // AbortCheck answers non-zero. The silence time-out does not apply while
     // the server idles, only to its answers. A dropped connection, a refusal
     // or a server that does not answer DONE is the fault.
-    ImapResult<WaitEnd> idle(const ChangeHandler &onChange, int periodMs = kIdlePeriodMs);
+    ImapResult<WaitEnd> idle(const ChangeHandler &onChange, int periodMs = kIdlePeriodMs) override;
     // NOOP every `intervalMs` for servers without IDLE, the changes as with
     // idle(), until stopWaiting(), AbortCheck or `periodMs`. Between the NOOPs
     // nothing is sent; changes the server sends of its own accord still arrive.
-    ImapResult<WaitEnd> poll(const ChangeHandler &onChange, int intervalMs, int periodMs = kIdlePeriodMs);
+    ImapResult<WaitEnd> poll(const ChangeHandler &onChange, int intervalMs, int periodMs = kIdlePeriodMs) override;
     // One NOOP; its changes to `onChange`.
     ImapResult<void> noop(const ChangeHandler &onChange = {});
     // Ends the idle() or poll() under way (from its change handler, a timer or
     // a window event); nothing when none is under way.
-    void stopWaiting();
+    void stopWaiting() override;
     bool isWaiting() const { return waiting_ != nullptr; }
     // --- Scope: which folders there are and which of their messages a walk
     // reads (ImapClientScope.cpp). Each fails with the fault of its command;

@@ -74,6 +74,8 @@ ImapResult<UidSet> ImapClient::searchUids(const SearchFilter &filter)
         return lastFault();
     }
     ImapResult<UidSet> found = runSearch(op, *keys);
+    if (found && filter.uidAbove > 0)
+        return found->above(filter.uidAbove);  // "n+1:*" holds the last UID even when it is below n + 1
     if (found || found.fault().kind != ImapFailure::Refusal || keys->empty())
         return found;
     // Which key did the server refuse? Each on its own tells (only when it failed).

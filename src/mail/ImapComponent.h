@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace vc {
@@ -102,6 +103,41 @@ public:
         return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot walk by UID")};
     }
     virtual void endUidWalk() {}
+
+    // Waiting for news of the selected mailbox, for a run that watches a
+    // folder. A change as the server tells it: "* n EXISTS" (the mailbox now
+    // holds n messages), "* n EXPUNGE" (message n is gone, those after it move
+    // down one) or "* n RECENT".
+    struct MailboxChange {
+        enum Kind { Exists, Expunge, Recent };
+        Kind kind = Exists;
+        qint64 number = 0;
+    };
+    // Called as each change arrives; it may call stopWaiting().
+    using ChangeHandler = std::function<void(const MailboxChange &)>;
+    // Why a wait ended, when it ended without a fault; the connection is then
+    // still open and the mailbox still selected.
+    enum class WaitEnd {
+        Stopped,   // stopWaiting() was called
+        Period,    // the period is over: call again to go on waiting
+        Aborted,   // AbortCheck answered non-zero
+        ByServer,  // the server ended the IDLE on its own
+    };
+    // Whether the server offers IDLE.
+    virtual bool canIdle() const { return false; }
+    // IDLE (RFC 2177) on the selected mailbox for at most `periodMs`; the
+    // changes to `onChange` as they come. A component without it refuses.
+    virtual ImapResult<WaitEnd> idle(const ChangeHandler & /*onChange*/, int /*periodMs*/)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot wait with IDLE")};
+    }
+    // NOOP every `intervalMs` for at most `periodMs`, the changes as with idle().
+    virtual ImapResult<WaitEnd> poll(const ChangeHandler & /*onChange*/, int /*intervalMs*/, int /*periodMs*/)
+    {
+        return ImapFault{ImapFailure::BadRequest, QStringLiteral("this component cannot poll")};
+    }
+    // Ends the idle() or poll() under way; nothing when none is under way.
+    virtual void stopWaiting() {}
 
 Q_SIGNALS:
     void AbortCheck(int &abort);

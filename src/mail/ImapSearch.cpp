@@ -278,7 +278,7 @@ qsizetype UidSet::imapLength() const
 bool SearchFilter::isEmpty() const
 {
     return !since.isValid() && !before.isValid() && from.isEmpty() && to.isEmpty() && subject.isEmpty() && larger < 0
-           && smaller < 0 && !unseen && gmailLabel.isEmpty() && raw.trimmed().isEmpty();
+           && smaller < 0 && !unseen && gmailLabel.isEmpty() && raw.trimmed().isEmpty() && uidAbove == 0;
 }
 
 bool SearchKey::needsUtf8() const
@@ -483,6 +483,11 @@ ImapResult<std::vector<SearchKey>> searchKeys(const SearchFilter &f)
         keys.push_back(atomKey("UNSEEN"));
     if (!f.gmailLabel.isEmpty())
         keys.push_back(textKey("X-GM-RAW", gmailLabelTerm(f.gmailLabel)));
+    if (f.uidAbove > 0) {
+        // "*" alone for the highest UID there is: nothing lies above it.
+        const quint32 above = f.uidAbove;
+        keys.push_back(atomKey("UID", above == 0xffffffffu ? QByteArray("*") : QByteArray::number(above + 1) + ":*"));
+    }
     if (!f.raw.trimmed().isEmpty()) {
         ImapResult<SearchKey> raw = rawKey(f.raw);
         if (!raw)

@@ -84,6 +84,10 @@ struct SearchFilter {
     bool unseen = false;
     QString gmailLabel;  // Gmail only: X-GM-RAW "label:..."
     QString raw;         // search keys as the user wrote them, added as they are
+    // Only UIDs above this one ("UID n+1:*"); 0: no such condition. The server
+    // answers "n+1:*" with its last message even when that is below n + 1, so
+    // whoever asks keeps only the UIDs above n (UidSet::above).
+    quint32 uidAbove = 0;
 
     bool isEmpty() const;
 };

@@ -212,13 +212,24 @@ private Q_SLOTS:
         QCOMPARE(f->findChild<QLabel *>(QStringLiteral("previewStatus"))->text(),
                  QStringLiteral("No messages to preview yet."));
 
-        // Connecting brings the first 20 of the selected folder.
+        // Connecting brings the first 20 of the selected folder; a run asked
+        // for meanwhile does not start on the component in use.
+        bool runDuringPreview = false;
+        w.fake->onFetch = [&](int n) {
+            if (n != 2)
+                return;
+            w->PushButton13->click();
+            runDuringPreview = w->onExtractEmail;
+        };
         connectWindow(w);
         QTRY_COMPARE(f->preview()->records().size(), 20);
         QList<int> first20;
         for (int n = 1; n <= 20; ++n)
             first20 << n;
         QCOMPARE(w.fake->fetched, first20);
+        QVERIFY(!runDuringPreview);
+        QCOMPARE(w->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+        w.fake->onFetch = nullptr;
         QCOMPARE(f->preview()->model().rowCount(), 20);
         QCOMPARE(f->preview()->model().rowAt(19).at(1).text, QStringLiteral("20.00"));
         QCOMPARE(d.texts(), QStringList());

@@ -196,6 +196,12 @@ private Q_SLOTS:
                                     << "--attachment-glob needs a value";
         QTest::newRow("empty attachment folder") << "--user u --save-attachments="
                                                  << "--save-attachments needs a value";
+        QTest::newRow("no cache and a cache folder") << "--user u --no-cache --cache-dir d"
+                                                     << "--no-cache and --cache-dir exclude each other";
+        QTest::newRow("no cache and forget it") << "--user u --no-cache --forget-cache"
+                                                << "--no-cache and --forget-cache exclude each other";
+        QTest::newRow("empty cache folder") << "--user u --cache-dir="
+                                            << "option --cache-dir needs a value";
     }
 
     void usageErrors()
@@ -376,6 +382,48 @@ private Q_SLOTS:
             fill(imap, 1);
             QCOMPARE(runExtraction(o, imap, QString(), [](const QByteArray &) { return false; }), 1);
         }
+    }
+
+    // --folder given again keeps every folder in order; --label reads Gmail's
+    // folder of all mail unless a folder is given; the folder options that
+    // cannot go together are usage errors.
+    void folderOptions()
+    {
+        Options o = parsed("--user u --folder Sent --folder Inbox --folder Sent");
+        QCOMPARE(o.folder, QStringLiteral("Sent"));
+        QCOMPARE(o.folders, (QStringList{"Sent", "Inbox", "Sent"}));
+        o = parsed("--user u --label Receipts");
+        QCOMPARE(o.folder, QStringLiteral("[Gmail]/All Mail"));
+        QCOMPARE(o.filter.gmailLabel, QStringLiteral("Receipts"));
+        o = parsed("--user u --label Receipts --folder INBOX");
+        QCOMPARE(o.folder, QStringLiteral("INBOX"));
+        for (const char *line : {"--user u --list-folders --all-folders", "--user u --list-folders --new-only",
+                                 "--user u --label x --all-folders", "--user u --label="}) {
+            QStringList a = args(line);
+            a << "--auth"
+              << "password";
+            QVERIFY2(!parseArguments(a).ok(), line);
+        }
+    }
+
+    // A server without Gmail's labels: --label is a usage error that says why, and nothing is read.
+    void labelNeedsGmail()
+    {
+        Options o = parsed("--user u --label Receipts");
+        o.errorLog = tmp.filePath(QStringLiteral("label.log"));
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        imap.folder(QStringLiteral("[Gmail]/All Mail"));
+        fill(imap, 1);
+        QByteArray out;
+        QCOMPARE(runExtraction(o, imap, QStringLiteral("pw"),
+                               [&](const QByteArray &b) {
+                                   out += b;
+                                   return true;
+                               }),
+                 2);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(imap.count(QStringLiteral("fetch 1")), 0);
     }
 
     void rowsWrittenPerMessageEqualTheWholeListsBytes()

@@ -4,7 +4,12 @@
 // rows; a damaged or foreign file is set aside with one warning; two programs
 // share one copy.
 #include "TestProcess.h"
+#include "TestRunHost.h"
 #include "TestServer.h"
+
+#include "extract/ExtractionRun.h"
+#include "mail/ImapClient.h"
+#include "mail/MimeDecode.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,6 +213,60 @@ private Q_SLOTS:
         QCOMPARE(q.value(0).toString(), QStringLiteral("1,3"));
     }
 
+    // Mail delivered between runs is all the next run fetches, and its rows
+    // come in their place among the kept ones.
+    void onlyNewMailIsFetched()
+    {
+        const QString folder = QStringLiteral("Cache New");
+        makeFolder(folder, {note("kept-one", "one"), note("kept-two", "two")});
+        const QString dir = tmp.filePath(QStringLiteral("new"));
+        QCOMPARE(cli(dir, folder, {"--rule", "all"}).code, 0);
+        QCOMPARE(fetchesOfLastRun(), 2);
+        TestServer::deliver(folder, note("new-three", "three"));
+        TestServer::deliver(folder, note("new-four", "four"));
+        const ProcessResult after = cli(dir, folder, {"--rule", "all", "--format", "csv"});
+        QCOMPARE(after.code, 0);
+        QCOMPARE(fetchesOfLastRun(), 2);
+        QCOMPARE(after.out, cli(QString(), folder, {"--rule", "all", "--format", "csv"}).out);
+        QVERIFY(after.out.indexOf("kept-two") < after.out.indexOf("new-three"));
+    }
+
+    // The line lost while the walk fetches what the copy lacks: the walk
+    // signs in again and goes on, every message once and in order.
+    void lostLineDuringTheFetches()
+    {
+        const QString folder = QStringLiteral("Cache Reconnect");
+        QList<QByteArray> first;
+        const QByteArray body = QByteArray(300000, 'x');
+        for (int i = 1; i <= 10; ++i)
+            first << note("message-" + QByteArray::number(i), body);
+        makeFolder(folder, first);
+        const QString dir = tmp.filePath(QStringLiteral("reconnect"));
+        QCOMPARE(cli(dir, folder, {"--rule", "all"}).code, 0);
+        for (int i = 11; i <= 30; ++i)
+            TestServer::deliver(folder, note("message-" + QByteArray::number(i), body));
+
+        vc::ImapClient imap;
+        imap.configure(TestServer::config());
+        vc::DecodeNeeds asTheProgram;  // what the command-line program decodes: no HTML body
+        asTheProgram.htmlBody = false;
+        imap.setDecodeNeeds(asTheProgram);
+        const auto host = vc::test::TestRunHost::onTestServer(imap, tmp.filePath(QStringLiteral("reconnect.log")));
+        host->folder = folder;
+        host->cache = {true, dir, vc::MailCache::kDefaultSizeCap};
+        host->onMessage = [](int n) {
+            if (n == 11)
+                TestServer::script({"kick"});
+        };
+        const vc::RunOutcome outcome = vc::ExtractEmail(*host);
+        QCOMPARE(vc::test::outcomeName(outcome), QStringLiteral("Completed"));
+        QCOMPARE(outcome.walk.cache.fromDisk, 10);
+        QVERIFY2(outcome.walk.reconnects >= 1, "the line was not lost during the walk");
+        QCOMPARE(host->delivered.size(), 30);
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(host->delivered[i].Subject, QStringLiteral("message-%1").arg(i + 1));
+    }
+
     // A folder made afresh under the same name numbers its messages from 1
     // again, under another UIDVALIDITY: the rows are the new messages'.
     void recreatedFolderGivesItsOwnRows()
@@ -271,6 +330,30 @@ private Q_SLOTS:
         const ProcessResult next = cli(dir, QStringLiteral("Inbox"), args);
         QCOMPARE(next.out, plain);
         QVERIFY2(!next.err.contains("set aside"), next.err.constData());
+        QCOMPARE(fetchesOfLastRun(), 0);
+    }
+
+    // A record that no longer reads back (changed on disk) is fetched again,
+    // on its own, and the rows stay right.
+    void unreadableRecordIsFetchedAgain()
+    {
+        const QString dir = tmp.filePath(QStringLiteral("unreadable"));
+        const QStringList args{"--rule", "all"};
+        const QByteArray plain = cli(QString(), QStringLiteral("Inbox"), args).out;
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("unreadable"));
+            db.setDatabaseName(cacheFile(dir));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("UPDATE messages SET record = zeroblob(64) WHERE uid = (SELECT min(uid) + 2 "
+                                          "FROM messages)")));
+            QCOMPARE(q.numRowsAffected(), 1);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("unreadable"));
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
+        QCOMPARE(fetchesOfLastRun(), 1);
+        QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
         QCOMPARE(fetchesOfLastRun(), 0);
     }
 

@@ -150,6 +150,22 @@ private Q_SLOTS:
         QVERIFY2(!r.err.contains("There are no emails"), r.err.constData());
     }
 
+    // A folder the server does not have is said as such, with the names it
+    // does have, nearest first; the fetch log says the same.
+    void missingFolderIsNamed()
+    {
+        const ProcessResult r = cli({"--folder", "Sen"});
+        QCOMPARE(r.code, 4);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.contains("There is no folder Sen on this server; it has Sent, "), r.err.constData());
+        QVERIFY2(r.err.contains("INBOX"), r.err.constData());
+        QVERIFY2(!r.err.contains("Invalid login"), r.err.constData());
+        QVERIFY2(!r.err.contains("There are no emails"), r.err.constData());
+        QFile log(tmp.filePath(QStringLiteral("cli.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("There is no folder Sen on this server"));
+    }
+
     void badKeysAreUsageErrors_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -30,6 +30,7 @@ public:
     Account account() override;
     QString folderName() override { return folder; }
     SearchFilter searchFilter() override { return filter; }
+    MailCacheSettings mailCacheSettings() override { return cache; }
     void setBusy(bool busy) override;
     void clearResults() override { results.clear(); }
     void resetProgress() override;
@@ -45,7 +46,8 @@ public:
     std::shared_ptr<OAuthSession> signIn;  // non-null: OAuth 2.0 sign-in
     QString tokenHint;
     QString folder = QStringLiteral("Inbox");
-    SearchFilter filter;  // empty: the walk goes by number over the whole folder
+    SearchFilter filter;      // empty: the walk goes by number over the whole folder
+    MailCacheSettings cache;  // off: every message is fetched
     ExtractionRule rule;
     ResultsModel results;
     std::shared_ptr<clsChilkatIMAP> conn;

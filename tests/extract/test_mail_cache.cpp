@@ -4,6 +4,7 @@
 #include "core/DateText.h"
 #include "extract/MailCache.h"
 #include "extract/MailCacheWriter.h"
+#include "extract/WalkCache.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -161,6 +162,8 @@ private Q_SLOTS:
     void folderAndFileAreTheOwnersOnly();
     void twoProgramsWriteAtOnce();
     void writerThreadWritesEverything();
+    void walkServesOnlyWhatTheRunReads_data();
+    void walkServesOnlyWhatTheRunReads();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -537,6 +540,74 @@ void TestMailCache::writerThreadWritesEverything()
     QCOMPARE(cache.cached(kInbox, *UidSet::parse("1:1000"), {.headers = true}).size(), 500);
     QCOMPARE(cache.cached(sent, *UidSet::parse("1:1000"), {.headers = true}).size(), 500);
     QCOMPARE(readAndCheck(cache, sent, *UidSet::parse("1:20"), {.headers = true}, 5), 10);
+}
+
+// A walk's kept records come back as this run's decoder would make them, or
+// are fetched again: never with attachment text the run did not ask for, and
+// not at all for a run that needs attachment bytes.
+void TestMailCache::walkServesOnlyWhatTheRunReads_data()
+{
+    QTest::addColumn<bool>("headers");
+    QTest::addColumn<bool>("htmlBody");
+    QTest::addColumn<bool>("attachments");
+    QTest::addColumn<bool>("attachmentText");
+    QTest::addColumn<bool>("keepBytes");
+    QTest::addColumn<QByteArray>("fetched");
+    QTest::newRow("what was decoded") << true << true << true << true << false << QByteArray("5");
+    QTest::newRow("less: no headers, no HTML") << false << false << true << true << false << QByteArray("5");
+    QTest::newRow("no attachment text in the body") << true << true << true << false << false << QByteArray("1:5");
+    QTest::newRow("attachment bytes to save") << true << true << true << true << true << QByteArray("1:5");
+}
+
+void TestMailCache::walkServesOnlyWhatTheRunReads()
+{
+    QFETCH(bool, headers);
+    QFETCH(bool, htmlBody);
+    QFETCH(bool, attachments);
+    QFETCH(bool, attachmentText);
+    QFETCH(bool, keepBytes);
+    QFETCH(QByteArray, fetched);
+    vc::MailCacheSettings settings{true, folder(), MailCache::kDefaultSizeCap};
+    vc::DecodeNeeds full;
+    full.headers = full.htmlBody = full.attachments = full.attachmentText = true;
+    {
+        vc::WalkCache first(settings, kInbox, full);
+        QVERIFY(first.open());
+        first.plan(*UidSet::parse("1:4"), true);
+        QCOMPARE(first.toFetch().toImap(), QByteArray("1:4"));
+        for (const MailRecord &r : records(1, 4))
+            first.keep(r);
+        QCOMPARE(first.finish().fetched, 4);
+    }
+    vc::DecodeNeeds needs;
+    needs.headers = headers;
+    needs.htmlBody = htmlBody;
+    needs.attachments = attachments;
+    needs.attachmentText = attachmentText;
+    if (keepBytes)
+        needs.keepBytes = [](const vc::AttachmentInfo &) { return true; };
+    vc::WalkCache again(settings, kInbox, needs);
+    QVERIFY(again.open());
+    const UidSet walk = *UidSet::parse("1:5");
+    again.plan(walk, true);
+    QCOMPARE(again.toFetch().toImap(), fetched);
+    for (qint64 i = 0; i < walk.size(); ++i) {
+        const quint32 uid = walk.at(i);
+        const std::optional<MailRecord> r = again.take(uid);
+        QCOMPARE(bool(r), !again.toFetch().contains(uid));
+        if (!r)
+            continue;
+        MailRecord expected = record(uid);
+        expected.gmailLabels.clear();
+        if (!headers)
+            expected.headers.clear();
+        if (!htmlBody)
+            expected.HTMLTextBody.clear();
+        expected.folder = kInbox.folder;
+        QVERIFY2(differences(*r, expected).isEmpty(), qPrintable(differences(*r, expected)));
+        QVERIFY(!again.take(uid));  // handed out once
+    }
+    QCOMPARE(again.finish().fromDisk, walk.size() - again.toFetch().size());
 }
 
 int main(int argc, char **argv)

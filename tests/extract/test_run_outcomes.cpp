@@ -100,9 +100,18 @@ void TestRunOutcomes::outcomes_data()
     QTest::newRow("password refused")
         << QList<QByteArray>{kGreeting + idAnswered(1) + login(2, "NO [AUTHENTICATIONFAILED] Authentication failed.")}
         << "Failed:Login" << 3 << QStringList{kInvalidLogin} << QStringList{kInvalidLogin};
+    // A refused folder is looked for in the list: one that is there is not called missing.
+    const QByteArray refusedInbox = "C: V0003 SELECT \"INBOX\"\nS: V0003 NO [NONEXISTENT] Unknown mailbox\n"
+                                    "C: V0004 LIST \"\" \"*\"\n";
     QTest::newRow("folder refused at the count")
-        << QList<QByteArray>{signedIn(1) + "C: V0003 SELECT \"INBOX\"\nS: V0003 NO [NONEXISTENT] Unknown mailbox\n"}
+        << QList<QByteArray>{signedIn(1) + refusedInbox + "S: * LIST () \"/\" INBOX\nS: V0004 OK done\n"}
         << "Failed:Select" << 4 << QStringList{kInvalidLogin, kNoEmails} << QStringList{kInvalidLogin, kNoEmails};
+    const QString noInbox = QStringLiteral("There is no folder Inbox on this server; it has Archive and Sent Items.");
+    QTest::newRow("folder not on the server")
+        << QList<
+               QByteArray>{signedIn(1) + refusedInbox
+                           + "S: * LIST () \"/\" Archive\nS: * LIST (\\Sent) \"/\" \"Sent Items\"\nS: V0004 OK done\n"}
+        << "Failed:Select" << 4 << QStringList{noInbox} << QStringList{noInbox, kNoEmails};
     QTest::newRow("empty folder") << QList<QByteArray>{signedIn(1) + select(3, 0)} << "NoMessages" << 0
                                   << QStringList{kNoEmails} << QStringList{kNoEmails};
     QTest::newRow("the walk's sign-in refused")
@@ -110,7 +119,10 @@ void TestRunOutcomes::outcomes_data()
         << "Failed:Login+walk" << 3 << QStringList{kInvalidLogin, kWalkNotConnected, kDone}
         << QStringList{kInvalidLogin, kWalkNotConnected, kDone};
     QTest::newRow("the walk's select refused")
-        << QList<QByteArray>{kCounted, signedIn(4) + "C: V0006 SELECT \"INBOX\"\nS: V0006 NO gone\n"}
+        << QList<QByteArray>{kCounted, signedIn(4)
+                                           + "C: V0006 SELECT \"INBOX\"\nS: V0006 NO gone\n"
+                                             "C: V0007 LIST \"\" \"*\"\nS: * LIST () \"/\" INBOX\n"
+                                             "S: V0007 OK done\n"}
         << "Failed:Select+walk" << 4 << QStringList{kInvalidLogin, kDone} << QStringList{kInvalidLogin, kDone};
     // A server without ID is not asked for it; one that refuses it is signed in to.
     const QByteArray withoutId = "S: * OK [CAPABILITY IMAP4rev1] ready\n";

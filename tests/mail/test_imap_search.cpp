@@ -219,6 +219,13 @@ void TestImapSearch::searchCommand_data()
     QTest::newRow("label with blanks") << f << false << false
                                        << QByteArray(R"(UID SEARCH X-GM-RAW "label:\"My Big Label\"")");
     f = SearchFilter();
+    f.uidAbove = 41;
+    f.raw = QStringLiteral("FLAGGED");
+    QTest::newRow("only above a UID") << f << true << false << QByteArray("UID SEARCH RETURN (ALL) UID 42:* FLAGGED");
+    f.raw.clear();
+    f.uidAbove = 0xffffffffu;
+    QTest::newRow("above the highest UID") << f << false << false << QByteArray("UID SEARCH UID *");
+    f = SearchFilter();
     f.unseen = true;
     f.raw = QStringLiteral("  OR FROM ann (NOT  SEEN)  ");
     QTest::newRow("raw keys after the others")

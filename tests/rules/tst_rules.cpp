@@ -58,6 +58,7 @@ void TestRules::bodyLines_data()
     QTest::newRow("lone CR stays inside") << "a\rb" << QStringList{"a\rb"};
     QTest::newRow("LF CR is not a line end") << "a\n\rb" << QStringList{"a\n\rb"};
     QTest::newRow("only CR LF") << "\r\n" << QStringList{"", ""};
+    QTest::newRow("CR before CR LF stays in the line") << "a\r\r\nb\r\n\r\n" << QStringList{"a\r", "b", "", ""};
     QTest::newRow("nothing trimmed") << "  a  \r\n\tb" << QStringList{"  a  ", "\tb"};
 }
 
