@@ -1,5 +1,9 @@
 #include "app/FolderChooser.h"
 
+#include "app/SettingsStore.h"
+#include "core/AppError.h"
+
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -43,6 +47,21 @@ bool readDate(const QLineEdit *box, const QString &label, QDate *date, QString *
 
 }  // namespace
 
+bool newOnlyWanted()
+{
+    try {
+        return settings::readBool(settings::key::NewOnly);
+    } catch (const AppError &) {
+        return false;  // an unreadable value counts as the default
+    }
+}
+
+void setNewOnlyWanted(bool on)
+{
+    if (newOnlyWanted() != on)
+        settings::saveFlag(settings::key::NewOnly, on);
+}
+
 FolderChooser *FolderChooser::instance()
 {
     if (!g_instance)
@@ -85,6 +104,10 @@ FolderChooser::FolderChooser() : QWidget(nullptr, Qt::Window)
     form->addRow(QStringLiteral("&From:"), from_);
     form->addRow(QStringLiteral("S&ubject:"), subject_);
     layout->addWidget(filters);
+    newOnly_ = new QCheckBox(QStringLiteral("&Only mail since the last run"), this);
+    newOnly_->setObjectName(QStringLiteral("newOnlyBox"));
+    newOnly_->setChecked(newOnlyWanted());
+    layout->addWidget(newOnly_);
 
     scope_ = new QLabel(this);
     scope_->setObjectName(QStringLiteral("scopeLabel"));
@@ -92,7 +115,7 @@ FolderChooser::FolderChooser() : QWidget(nullptr, Qt::Window)
     layout->addWidget(scope_);
 
     auto *buttons = new QHBoxLayout;
-    auto *clear = new QPushButton(QStringLiteral("&Untick All"), this);
+    auto *clear = new QPushButton(QStringLiteral("U&ntick All"), this);
     clear->setObjectName(QStringLiteral("untickAllButton"));
     auto *close = new QPushButton(QStringLiteral("&Close"), this);
     close->setObjectName(QStringLiteral("closeButton"));
@@ -106,6 +129,10 @@ FolderChooser::FolderChooser() : QWidget(nullptr, Qt::Window)
         Q_EMIT ticksChanged();
     });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
+    connect(newOnly_, &QCheckBox::toggled, this, [this](bool on) {
+        setNewOnlyWanted(on);
+        showScope();
+    });
     connect(list_, &QListWidget::itemChanged, this, [this] {
         if (filling_)
             return;
@@ -176,12 +203,17 @@ std::optional<SearchFilter> FolderChooser::filter(QString *error) const
 void FolderChooser::showScope()
 {
     const QStringList ticked = tickedFolders();
+    const QString newOnly =
+        newOnly_->isChecked() ? QStringLiteral(" Only the mail since the last run is taken.") : QString();
     if (list_->count() == 0)
-        scope_->setText(QStringLiteral("The server's folders are listed here once the main window is connected."));
+        scope_->setText(QStringLiteral("The server's folders are listed here once the main window is connected.")
+                        + newOnly);
     else if (ticked.isEmpty())
-        scope_->setText(QStringLiteral("No folder ticked: the start commands walk the folder the main window shows."));
+        scope_->setText(QStringLiteral("No folder ticked: the start commands walk the folder the main window shows.")
+                        + newOnly);
     else
-        scope_->setText(QStringLiteral("The start commands walk: %1.").arg(ticked.join(QStringLiteral(", "))));
+        scope_->setText(QStringLiteral("The start commands walk: %1.").arg(ticked.join(QStringLiteral(", ")))
+                        + newOnly);
 }
 
 }  // namespace vc

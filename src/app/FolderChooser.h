@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -44,6 +45,8 @@ public:
     QLineEdit *beforeBox() const { return before_; }
     QLineEdit *fromBox() const { return from_; }
     QLineEdit *subjectBox() const { return subject_; }
+    // "Only mail since the last run" (one stored choice, see newOnlyWanted()).
+    QCheckBox *newOnlyBox() const { return newOnly_; }
 
 Q_SIGNALS:
     // A folder was ticked or unticked by the user.
@@ -54,8 +57,14 @@ private:
 
     QListWidget *list_;
     QLineEdit *since_, *before_, *from_, *subject_;
+    QCheckBox *newOnly_;
     QLabel *scope_;
     bool filling_ = false;
 };
+
+// Whether runs take only the mail since the last run (the stored choice;
+// false when it cannot be read), and setting it.
+bool newOnlyWanted();
+void setNewOnlyWanted(bool on);
 
 }  // namespace vc

@@ -3,6 +3,7 @@
 #include "app/WindowState.h"
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
+#include "extract/NewOnlyMark.h"
 #include "mail/ConnectionConfig.h"
 #include "mail/ImapResponses.h"
 #include "mail/MimeDecode.h"
@@ -11,8 +12,10 @@
 #include "rules/RecordRows.h"
 #include "rules/ResultsModel.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QString>
+#include <QTime>
 #include <QWidget>
 
 #include <array>
@@ -143,6 +146,8 @@ public:
     QPushButton *textSetWindowButton = nullptr, *&PushButton11 = textSetWindowButton;
     QGroupBox *betweenOptionFrame = nullptr, *&Frame6 = betweenOptionFrame;
     QCheckBox *showDuplicatesBox = nullptr, *&Check3 = showDuplicatesBox;
+    // Beside it: watching on after the walk.
+    QCheckBox *keepWatchingBox = nullptr;
     QTreeView *resultsList = nullptr, *&ListView1 = resultsList;
     QPushButton *saveTextButton = nullptr, *&PushButton6 = saveTextButton;
     QPushButton *saveCommaButton = nullptr, *&PushButton12 = saveCommaButton;
@@ -230,8 +235,18 @@ public:
     void openFolderChooser();
     // The folders ticked in the chooser (none: the folder box or option decides).
     QStringList chooserFolders() const;
+    // The chooser's ticked folders, in its order; else the one folderName() gives.
+    QStringList folderNames() override;
     // The chooser's filter row (nothing left out while it is empty or closed).
     SearchFilter searchFilter() override;
+
+    // --- only new mail and watching (Form1_Watch.cpp) -------------------------
+    // With "Only mail since the last run": the folder's mark (0 without one).
+    std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) override;
+    // "Keep watching" ticked: the run watches its folder after the walk.
+    WatchRequest watchRequest() override;
+    // The status line follows the watch: "Watching Inbox since 14:02 (3 new)".
+    void watchEvent(const WatchEvent &event) override;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
@@ -385,6 +400,24 @@ private:
     QList<MailboxInfo> serverFolders_;  // the folder box's items: the server's selectable folders
     QString chosenFolder_;              // the box's folder while no option is ticked
     bool chooserWired_ = false;
+    // Only new mail: per folder of the run, where its walk began and how far
+    // its messages arrived without a gap.
+    struct NewOnlyFolder {
+        quint32 validity = 0;
+        quint32 mark = 0;
+        quint32 lastDelivered = 0;
+        quint32 committed = 0;  // what the state file holds now
+        qint64 next = 1;        // the walk position expected next
+        bool gap = false;
+    };
+    QHash<QString, NewOnlyFolder> newOnly_;
+    NewOnlyMark::Key newOnlyKey(const QString &folder) const;
+    void noteDelivered(const MailRecord &record);  // the record's rows are in the list
+    void moveNewOnlyMarks();
+    bool watching_ = false;
+    QString watchFolder_;
+    QTime watchSince_;
+    qint64 watchNew_ = 0;
 
     friend class ActiveCommand;
 };

@@ -5,6 +5,7 @@
 #include "rules/Listing.h"
 
 #include <QString>
+#include <QTime>
 
 #include <memory>
 
@@ -40,6 +41,9 @@ private:
 // for: the one of that name (letter case aside), else the one with the
 // option's special use (\Sent, \Drafts, \Junk, \Trash); -1 when none.
 int matchingFolder(const QList<MailboxInfo> &folders, const QString &option);
+
+// The status line of a watch: "Watching Inbox since 14:02 (3 new)".
+QString watchingText(const QString &folder, const QTime &since, qint64 count);
 
 // The hourglass (busy) or the default pointer over the window a command belongs to.
 void setWindowBusy(QWidget *window, bool busy);

@@ -13,6 +13,7 @@
 #include "mail/ImapComponent.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QRadioButton>
@@ -174,6 +175,7 @@ void Form1::openFolderChooser()
     for (const MailboxInfo &box : serverFolders_)
         names << box.name;
     chooser->setFolders(names);
+    chooser->newOnlyBox()->setChecked(newOnlyWanted());
     chooser->show();
     chooser->raise();
     chooser->activateWindow();
@@ -196,6 +198,12 @@ void Form1::chooserTicksChanged()
     chosenFolder_.clear();
     const QSignalBlocker block(folderBox);
     folderBox->setCurrentIndex(-1);
+}
+
+QStringList Form1::folderNames()
+{
+    const QStringList ticked = chooserFolders();
+    return ticked.isEmpty() ? QStringList{folderName()} : ticked;
 }
 
 SearchFilter Form1::searchFilter()

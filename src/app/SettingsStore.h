@@ -61,6 +61,9 @@ inline const Key AttachmentGlobs{QStringLiteral("AttachmentGlobs"), QStringLiter
 // The folder the folder box chose while no folder option is ticked (empty:
 // the ticked option decides).
 inline const Key Folder{QStringLiteral("Folder"), QString(), Kind::Text};
+// "Only mail since the last run": runs take only the messages above each
+// folder's mark.
+inline const Key NewOnly{QStringLiteral("NewOnly"), QStringLiteral("False"), Kind::Bool};
 // Whether runs keep decoded messages in the local mail copy and take those
 // it has from there instead of fetching them again.
 inline const Key MailCache{QStringLiteral("MailCache"), QStringLiteral("True"), Kind::Bool};

@@ -1,5 +1,6 @@
 // The main window's scope against the test server: the local mail copy
-// behind the settings window's check box and "Forget Cached Mail...".
+// behind the settings window's check box and "Forget Cached Mail...", the
+// folder chooser's folders and filter row, only new mail and watching.
 #include "AppTestSupport.h"
 #include "TestServer.h"
 #include "app/FolderChooser.h"
@@ -11,11 +12,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTime>
+#include <QTimer>
 
 using namespace vc;
 using namespace vc::test;
@@ -174,6 +179,112 @@ private Q_SLOTS:
             f->PushButton13->click();
             QVERIFY2(orders(f->results().texts()) == k.orders, qPrintable(f->results().texts().join(u'|')));
         }
+    }
+
+    // Folders ticked in the chooser are walked one after another into one list.
+    void tickedFoldersAreWalkedInTurn()
+    {
+        TestServer::deliver(QStringLiteral("Inbox"), mail(1));
+        TestServer::deliver(QStringLiteral("Archive 2024"), mail(2));
+        TestServer::deliver(QStringLiteral("Archive 2024"), mail(3));
+        ScriptedDialogs d;
+        auto f = connectedWindow();
+        settings::saveFlag(settings::key::MailCache, false);
+        QVERIFY(f->folderBox->findText(QStringLiteral("Archive 2024")) >= 0);
+        action(*f, "foldersAction")->trigger();
+        FolderChooser *c = FolderChooser::existing();
+        c->tick(QStringLiteral("Archive 2024"), true);
+        c->tick(QStringLiteral("INBOX"), true);
+        f->PushButton13->click();
+        const QStringList inListOrder = c->tickedFolders();
+        QCOMPARE(inListOrder.size(), 2);
+        const QStringList expected =
+            inListOrder.first() == QLatin1String("INBOX") ? QStringList{"1", "2", "3"} : QStringList{"2", "3", "1"};
+        QCOMPARE(orders(f->results().texts()), expected);
+        // One folder picked in the main window again: that folder alone.
+        f->Option3->click();
+        QCOMPARE(c->tickedFolders(), QStringList());
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), QStringList{"1"});
+    }
+
+    // "Only mail since the last run": each run takes what came after the
+    // last one's rows were in the list; unticked, the folder whole.
+    void onlyMailSinceTheLastRun()
+    {
+        TestServer::deliver(QStringLiteral("Inbox"), mail(1));
+        TestServer::deliver(QStringLiteral("Inbox"), mail(2));
+        ScriptedDialogs d;
+        auto f = connectedWindow();
+        settings::saveFlag(settings::key::MailCache, false);
+        action(*f, "foldersAction")->trigger();
+        FolderChooser::existing()->newOnlyBox()->setChecked(true);
+        QCOMPARE(fileValues().value(QStringLiteral("NewOnly")), QStringLiteral("True"));
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), (QStringList{"1", "2"}));
+        TestServer::deliver(QStringLiteral("Inbox"), mail(3));
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), QStringList{"3"});
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), QStringList());
+        FolderChooser::existing()->newOnlyBox()->setChecked(false);
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), (QStringList{"1", "2", "3"}));
+    }
+
+    // "Keep watching": new mail joins the list while the run waits, the
+    // status line counts it, Stop ends the watch; with "Only mail since the
+    // last run" the watched messages are not taken again.
+    void keepWatchingUntilStop()
+    {
+        TestServer::deliver(QStringLiteral("Inbox"), mail(1));
+        ScriptedDialogs d;
+        auto f = connectedWindow();
+        settings::saveFlag(settings::key::MailCache, false);
+        setNewOnlyWanted(true);
+        f->keepWatchingBox->setChecked(true);
+        QStringList statuses;
+        int delivered = 0;
+        QElapsedTimer clock;
+        clock.start();
+        QTimer step;
+        step.setInterval(50);
+        connect(&step, &QTimer::timeout, this, [&] {
+            const QString status = f->statusText();
+            if (status.startsWith(QLatin1String("Watching")) && !statuses.contains(status))
+                statuses << status;
+            const QStringList got = orders(f->results().texts());
+            if (delivered == 0 && status.startsWith(QLatin1String("Watching"))) {
+                TestServer::deliver(QStringLiteral("Inbox"), mail(2));
+                delivered = 1;
+            } else if (delivered == 1 && got.contains(QLatin1String("2"))) {
+                TestServer::deliver(QStringLiteral("Inbox"), mail(3));
+                delivered = 2;
+            } else if ((delivered == 2 && got.contains(QLatin1String("3")) && status.endsWith(QLatin1String("(2 new)")))
+                       || clock.elapsed() > 30000) {
+                step.stop();
+                f->PushButton13->click();  // Stop
+            }
+        });
+        step.start();
+        const QTime started = QTime::currentTime();
+        f->PushButton13->click();
+        QVERIFY2(clock.elapsed() < 30000, "the watch did not deliver the new mail");
+        QCOMPARE(orders(f->results().texts()), (QStringList{"1", "2", "3"}));
+        QVERIFY(!statuses.isEmpty());
+        const QRegularExpression shape(QStringLiteral("^Watching Inbox since (\\d\\d:\\d\\d) \\((\\d) new\\)$"));
+        const QRegularExpressionMatch first = shape.match(statuses.first());
+        QVERIFY2(first.hasMatch(), qPrintable(statuses.first()));
+        QVERIFY(first.captured(1) == started.toString(QStringLiteral("HH:mm"))
+                || first.captured(1) == started.addSecs(60).toString(QStringLiteral("HH:mm")));
+        QCOMPARE(first.captured(2), QStringLiteral("0"));
+        QVERIFY2(statuses.last().endsWith(QLatin1String("(2 new)")), qPrintable(statuses.join(u'|')));
+        QCOMPARE(f->PushButton13->text(), QStringLiteral("Extract All Email Data"));
+
+        f->keepWatchingBox->setChecked(false);
+        TestServer::deliver(QStringLiteral("Inbox"), mail(4));
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), QStringList{"4"});
     }
 };
 
