@@ -29,8 +29,7 @@ namespace {
 MailCacheSettings cacheSettings(const Options &o)
 {
     MailCacheSettings s;
-    const QByteArray off = qgetenv("VC_NO_CACHE");
-    s.on = !o.noCache && (off.isEmpty() || off == "0");
+    s.on = !o.noCache && !mailCacheOffInEnvironment();
     s.folder = o.cacheDir;
     return s;
 }

@@ -321,6 +321,7 @@ void Form1::Form_Load()
     });
     loadAccount(trap);
     loadFolderAndSuffix(trap);
+    loadChosenFolder();
     loadParameterBoxes(trap);
     restorePassword(trap);
     loadingAccount_ = false;

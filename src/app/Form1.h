@@ -3,15 +3,19 @@
 #include "app/WindowState.h"
 #include "core/AppError.h"
 #include "extract/ExtractionRun.h"
+#include "extract/NewOnlyMark.h"
 #include "mail/ConnectionConfig.h"
+#include "mail/ImapResponses.h"
 #include "mail/MimeDecode.h"
 #include "mail/signin/SignInOptions.h"
 #include "rules/Listing.h"
 #include "rules/RecordRows.h"
 #include "rules/ResultsModel.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QString>
+#include <QTime>
 #include <QWidget>
 
 #include <array>
@@ -126,6 +130,8 @@ public:
     QRadioButton *sentOption = nullptr, *&Option6 = sentOption;
     QRadioButton *junkOption = nullptr, *&Option7 = junkOption;
     QRadioButton *deletedOption = nullptr, *&Option9 = deletedOption;
+    // Beside the options: the server's folders, listed after Connect.
+    QComboBox *folderBox = nullptr;
     QPushButton *allEmailDataButton = nullptr, *&PushButton13 = allEmailDataButton;
     QPushButton *containingButton = nullptr, *&PushButton2 = containingButton;
     QLineEdit *containingBox = nullptr, *&Text1 = containingBox;
@@ -140,6 +146,8 @@ public:
     QPushButton *textSetWindowButton = nullptr, *&PushButton11 = textSetWindowButton;
     QGroupBox *betweenOptionFrame = nullptr, *&Frame6 = betweenOptionFrame;
     QCheckBox *showDuplicatesBox = nullptr, *&Check3 = showDuplicatesBox;
+    // Beside it: watching on after the walk.
+    QCheckBox *keepWatchingBox = nullptr;
     QTreeView *resultsList = nullptr, *&ListView1 = resultsList;
     QPushButton *saveTextButton = nullptr, *&PushButton6 = saveTextButton;
     QPushButton *saveCommaButton = nullptr, *&PushButton12 = saveCommaButton;
@@ -214,6 +222,31 @@ public:
     void attachmentTextChanged();
     // "Save Attachments...": a Stop while its run goes.
     void saveAttachmentsCommand();
+
+    // --- the local mail copy (Form1_MailCache.cpp) ------------------------------
+    // On as the settings window's check box says (and VC_NO_CACHE allows).
+    MailCacheSettings mailCacheSettings() override;
+    // "Forget Cached Mail...": asks, then drops what the local copy keeps of
+    // the account in the boxes and says how much that freed.
+    void forgetCachedMail();
+
+    // --- folders (Form1_Folders.cpp) -------------------------------------------
+    // "Folders...": the folder chooser, its list the folder box's.
+    void openFolderChooser();
+    // The folders ticked in the chooser (none: the folder box or option decides).
+    QStringList chooserFolders() const;
+    // The chooser's ticked folders, in its order; else the one folderName() gives.
+    QStringList folderNames() override;
+    // The chooser's filter row (nothing left out while it is empty or closed).
+    SearchFilter searchFilter() override;
+
+    // --- only new mail and watching (Form1_Watch.cpp) -------------------------
+    // With "Only mail since the last run": the folder's mark (0 without one).
+    std::optional<quint32> newMailAbove(const QString &folder, quint32 uidValidity) override;
+    // "Keep watching" ticked: the run watches its folder after the walk.
+    WatchRequest watchRequest() override;
+    // The status line follows the watch: "Watching Inbox since 14:02 (3 new)".
+    void watchEvent(const WatchEvent &event) override;
 
     // --- sign-in (Form1_SignIn.cpp) -----------------------------------------
     // How the account in the boxes signs in, and where it connects.
@@ -292,6 +325,16 @@ private:
     void askForPreview(bool folderChanged);
     void runFields(ErrorTrap &trap, QPushButton *button, FieldsWindow *window);
     void addAttachmentEntries();
+    void addMailCacheEntries();
+    void buildFolderBox();  // Form1_Folders.cpp
+    void fillFolderBox();   // after Connect: the server's folders
+    void showOptionInFolderBox();
+    void folderBoxChosen(int index);
+    void loadChosenFolder();  // start-up: the folder the box chose last time
+    void addFolderChooserEntry();
+    void chooserTicksChanged();
+    // False (and a box says why) when the chooser's filter row cannot be read.
+    bool scopeReadable();
     void runSaveAttachments(ErrorTrap &trap);
     bool deliverToSaver(const MailRecord &record);  // false: no "Save Attachments..." run is going
     bool deliverFields(const MailRecord &record);   // false: no template run is going
@@ -352,9 +395,29 @@ private:
     std::unique_ptr<QPushButton> saveAttachmentsButton_;  // not shown: carries the save run's Stop
     AttachmentSaver *attachmentSaver_ = nullptr;          // while a "Save Attachments..." run goes
     bool savingAttachments_ = false;
-    QString previewFolder_;
-    bool fetching_ = false;  // messages are being read for the preview or the viewer  // the folder the fields window's
-                             // preview messages came from
+    QString previewFolder_;             // the folder the fields window's preview messages came from
+    bool fetching_ = false;             // messages are being read for the preview or the viewer
+    QList<MailboxInfo> serverFolders_;  // the folder box's items: the server's selectable folders
+    QString chosenFolder_;              // the box's folder while no option is ticked
+    bool chooserWired_ = false;
+    // Only new mail: per folder of the run, where its walk began and how far
+    // its messages arrived without a gap.
+    struct NewOnlyFolder {
+        quint32 validity = 0;
+        quint32 mark = 0;
+        quint32 lastDelivered = 0;
+        quint32 committed = 0;  // what the state file holds now
+        qint64 next = 1;        // the walk position expected next
+        bool gap = false;
+    };
+    QHash<QString, NewOnlyFolder> newOnly_;
+    NewOnlyMark::Key newOnlyKey(const QString &folder) const;
+    void noteDelivered(const MailRecord &record);  // the record's rows are in the list
+    void moveNewOnlyMarks();
+    bool watching_ = false;
+    QString watchFolder_;
+    QTime watchSince_;
+    qint64 watchNew_ = 0;
 
     friend class ActiveCommand;
 };

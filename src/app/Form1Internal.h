@@ -1,9 +1,11 @@
 #pragma once
 // Pieces shared by the main window's source files; not for other windows.
 #include "mail/ConnectionConfig.h"
+#include "mail/ImapResponses.h"
 #include "rules/Listing.h"
 
 #include <QString>
+#include <QTime>
 
 #include <memory>
 
@@ -34,6 +36,14 @@ public:
 private:
     Form1 *form_;
 };
+
+// The folder of `folders` that a folder option ("Inbox", "Sent", ...) stands
+// for: the one of that name (letter case aside), else the one with the
+// option's special use (\Sent, \Drafts, \Junk, \Trash); -1 when none.
+int matchingFolder(const QList<MailboxInfo> &folders, const QString &option);
+
+// The status line of a watch: "Watching Inbox since 14:02 (3 new)".
+QString watchingText(const QString &folder, const QTime &since, qint64 count);
 
 // The hourglass (busy) or the default pointer over the window a command belongs to.
 void setWindowBusy(QWidget *window, bool busy);

@@ -185,8 +185,10 @@ void Form1::setConnected(bool connected)
 {
     state_.connected = connected;
     connectButton->setText(connected ? kDisconnectCaption : kConnectCaption);
-    if (connected)
+    if (connected) {
+        fillFolderBox();
         connectionOpened();
+    }
 }
 
 QString Form1::serverLabel() const

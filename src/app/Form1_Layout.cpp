@@ -172,8 +172,10 @@ void Form1::buildLayout()
 
     betweenOptionFrame = P::frame(top, "Frame6", "Extract Between Option", 120, 5820, 7800, 645);
     showDuplicatesBox = P::check(betweenOptionFrame, "Check3", "Show d&uplicate items in results", 240, 270, 3135, 255);
+    keepWatchingBox = P::check(betweenOptionFrame, "keepWatchingBox", "Keep &watching", 3480, 270, 1680, 255);
     widenToCaptions(topControls);
     placeSuffixList();
+    buildFolderBox();
 
     resultsArea = new QWidget(this);
     resultsArea->setObjectName(QStringLiteral("resultsArea"));
@@ -226,14 +228,14 @@ void Form1::buildLayout()
 // start commands and their option, the results, the output commands, help.
 void Form1::setReadingOrder()
 {
-    formdesign::setTabOrder({accountBox,          accountSuffixCombo,  passwordBox,         rememberMeBox,
-                             autoConnectBox,      connectButton,       inboxOption,         draftsOption,
-                             sentOption,          junkOption,          deletedOption,       containingBox,
-                             notContainingBox,    lineNumbersBox,      allEmailDataButton,  containingButton,
-                             notContainingButton, linesByNumberButton, betweenWindowButton, textSetWindowButton,
-                             showDuplicatesBox,   resultsList,         saveTextButton,      saveCommaButton,
-                             clearListButton,     copyLinesButton,     copyTabsButton,      copySpacesButton,
-                             contactHelpButton,   linesHelpButton,     betweenHelpButton,   textSetHelpButton});
+    formdesign::setTabOrder(
+        {accountBox,          accountSuffixCombo, passwordBox,         rememberMeBox,       autoConnectBox,
+         connectButton,       inboxOption,        draftsOption,        sentOption,          junkOption,
+         deletedOption,       folderBox,          containingBox,       notContainingBox,    lineNumbersBox,
+         allEmailDataButton,  containingButton,   notContainingButton, linesByNumberButton, betweenWindowButton,
+         textSetWindowButton, showDuplicatesBox,  keepWatchingBox,     resultsList,         saveTextButton,
+         saveCommaButton,     clearListButton,    copyLinesButton,     copyTabsButton,      copySpacesButton,
+         contactHelpButton,   linesHelpButton,    betweenHelpButton,   textSetHelpButton});
     progressBar->setFocusPolicy(Qt::NoFocus);
     // Only the ticked folder option takes the focus by Tab.
     for (const FolderOption &o : folderOptions())

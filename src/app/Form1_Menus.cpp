@@ -30,6 +30,7 @@ void Form1::buildMenus()
     m.addSeparator(M::File);
     m.add(
         M::File, "exitAction", QStringLiteral("E&xit"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addMailCacheEntries();
 
     m.addButton(M::Edit, "copyLinesAction", copyLinesButton, QStringLiteral("Copy"));
     m.addButton(M::Edit, "copyTabsAction", copyTabsButton, QStringLiteral("Tabs"));
@@ -57,6 +58,7 @@ void Form1::buildMenus()
     m.addButton(M::Extract, "betweenWindowAction", betweenWindowButton, QStringLiteral("X"), true);
     m.addButton(M::Extract, "textSetWindowAction", textSetWindowButton, QStringLiteral("Sets"), true);
     addFieldsMenuEntry();
+    addFolderChooserEntry();
     addAttachmentEntries();
     m.addSeparator(M::Extract);
     QAction *duplicates =

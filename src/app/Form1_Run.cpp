@@ -58,7 +58,9 @@ QString Form1::folderName()
     for (const FolderOption &o : folderOptions())
         if (o.button->isChecked())
             return QString::fromLatin1(o.folder);
-    return QString();
+    if (const QStringList ticked = chooserFolders(); !ticked.isEmpty())
+        return ticked.first();
+    return chosenFolder_;  // the folder box's, when no option is ticked
 }
 
 void Form1::clearResults()
@@ -131,6 +133,7 @@ void Form1::messageDelivered(const MailRecord &record)
         rows = listMessage(record, currentRule(), [this](const QString &item) { return results_->contains(item); });
     });
     trap(112, [&] { results_->appendRows(rows, rowOrigin(record)); });
+    noteDelivered(record);
     trap(114, [] { yieldToEvents(); });
     if (record.total <= 0)
         return;
@@ -207,8 +210,14 @@ void Form1::runCommand(ErrorTrap &trap, QPushButton *button, QWidget *commandWin
         });
     }
     if (run)
+        trap(120, [&] { run = scopeReadable(); });
+    if (run)
         trap(122, [&] {
+            newOnly_.clear();
             const RunOutcome outcome = ExtractEmail(*this);
+            watching_ = false;
+            moveNewOnlyMarks();
+            newOnly_.clear();
             showBoxes(outcomeBoxes(outcome, runWindowTitle(), results_->count()) + attachmentBoxes(outcome));
         });
     trap(124, [&] { setWindowBusy(commandWindow, false); });

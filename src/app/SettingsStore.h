@@ -58,6 +58,15 @@ inline const Key FieldsTemplateFile{QStringLiteral("FieldsTemplateFile"), QStrin
 // (blank-separated, "*.pdf *.csv").
 inline const Key Attachments{QStringLiteral("Attachments"), QStringLiteral("0"), Kind::Bool};
 inline const Key AttachmentGlobs{QStringLiteral("AttachmentGlobs"), QStringLiteral("*.pdf"), Kind::Text};
+// The folder the folder box chose while no folder option is ticked (empty:
+// the ticked option decides).
+inline const Key Folder{QStringLiteral("Folder"), QString(), Kind::Text};
+// "Only mail since the last run": runs take only the messages above each
+// folder's mark.
+inline const Key NewOnly{QStringLiteral("NewOnly"), QStringLiteral("False"), Kind::Bool};
+// Whether runs keep decoded messages in the local mail copy and take those
+// it has from there instead of fetching them again.
+inline const Key MailCache{QStringLiteral("MailCache"), QStringLiteral("True"), Kind::Bool};
 // The main window's size, place and maximised state (Qt's saved geometry in
 // base64), and the folder of the last file saved from the results.
 inline const Key WindowGeometry{QStringLiteral("WindowGeometry"), QString(), Kind::Text};

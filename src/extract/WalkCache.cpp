@@ -2,6 +2,12 @@
 
 namespace vc {
 
+bool mailCacheOffInEnvironment()
+{
+    const QByteArray off = qgetenv("VC_NO_CACHE");
+    return !off.isEmpty() && off != "0";
+}
+
 MailCacheKey mailCacheKey(const QString &account, const QString &host, int port, const QString &folder)
 {
     MailCacheKey key;

@@ -18,6 +18,10 @@ struct MailCacheSettings {
     qint64 sizeCap = MailCache::kDefaultSizeCap;
 };
 
+// True when VC_NO_CACHE is set (to anything but 0) in the environment: then
+// neither program uses the local mail copy, whatever it was told.
+bool mailCacheOffInEnvironment();
+
 // The account and server the local mail copy keeps a folder's messages
 // under: the account as it signs in, the server as "host:port" (host in lower
 // case). The UIDVALIDITY is the select's to fill in.

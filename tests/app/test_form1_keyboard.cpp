@@ -95,12 +95,12 @@ private Q_SLOTS:
         showActive(w);
         w->findChild<QRadioButton *>(folder)->setChecked(true);
         w->results().appendRows({QStringLiteral("a"), QStringLiteral("b")});
-        const QStringList expected{"Combo1",       "Text6",        "Check1",       "Check2",       "PushButton17",
-                                   folder,         "Text1",        "Text2",        "Text5",        "PushButton13",
-                                   "PushButton2",  "PushButton8",  "PushButton7",  "PushButton4",  "PushButton11",
-                                   "Check3",       "ListView1",    "PushButton6",  "PushButton12", "PushButton9",
-                                   "PushButton1",  "PushButton3",  "PushButton14", "PushButton15", "PushButton10",
-                                   "PushButton16", "PushButton18", "Text7"};
+        const QStringList expected{"Combo1",       "Text6",           "Check1",       "Check2",       "PushButton17",
+                                   folder,         "Text1",           "Text2",        "Text5",        "PushButton13",
+                                   "PushButton2",  "PushButton8",     "PushButton7",  "PushButton4",  "PushButton11",
+                                   "Check3",       "keepWatchingBox", "ListView1",    "PushButton6",  "PushButton12",
+                                   "PushButton9",  "PushButton1",     "PushButton3",  "PushButton14", "PushButton15",
+                                   "PushButton10", "PushButton16",    "PushButton18", "Text7"};
         w->Text7->setFocus(Qt::OtherFocusReason);
         QCOMPARE(names(tabThrough(int(expected.size()))), expected);
         // Shift+Tab goes back the same way.
@@ -274,8 +274,8 @@ private Q_SLOTS:
         w->results().appendRows({QStringLiteral("first"), QStringLiteral("second")});
         QTreeView *list = w->ListView1;
         const QImage before = list->viewport()->grab().toImage();
-        w->Check3->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(w->Check3, Qt::Key_Tab);
+        w->keepWatchingBox->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w->keepWatchingBox, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), list);
         QCOMPARE(list->currentIndex().row(), 0);
         const QImage focused = list->viewport()->grab().toImage();
