@@ -12,11 +12,6 @@ namespace vc::cli {
 
 namespace {
 
-QString markFolder(const QString &folder)
-{
-    return folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 ? QStringLiteral("INBOX") : folder;
-}
-
 // The folders of the server with special use and count, through the IMAP
 // client where there is one (counts from STATUS or LIST-STATUS), else from
 // the component's plain list.
@@ -86,7 +81,7 @@ int listFolders(RunHost &host, ImapComponent &component)
 NewOnlyMark::Key newOnlyKey(const Options &options, const QString &folder)
 {
     return {options.user, options.config.host + QLatin1Char(':') + QString::number(options.config.port),
-            folder.isEmpty() ? QString() : markFolder(folder)};
+            folder.isEmpty() ? QString() : NewOnlyProgress::folderKey(folder)};
 }
 
 bool resetNewOnly(const Options &options, NewOnlyMark &marks)
@@ -114,56 +109,24 @@ std::optional<QString> NewOnlyRun::check() const
 quint32 NewOnlyRun::above(const QString &folder, quint32 uidValidity)
 {
     const NewOnlyMark::Mark m = marks_.load(newOnlyKey(options_, folder), uidValidity);
-    Walked w;
-    w.validity = uidValidity;
+    quint32 mark = 0;
     if (m.state == NewOnlyMark::Mark::Ready)
-        w.mark = m.uid;
+        mark = m.uid;
     else if (m.state == NewOnlyMark::Mark::ValidityChanged)
         dialogs().messageBox(NewOnlyMark::validityChangedText(folder));
-    w.lastDelivered = w.mark;
-    walked_.insert(markFolder(folder), w);
-    return w.mark;
-}
-
-void NewOnlyRun::delivered(const MailRecord &record)
-{
-    const auto it = walked_.find(markFolder(record.folder));
-    if (it == walked_.end() || it->gap)
-        return;
-    if (record.position != it->next || record.uidValidity != it->validity || record.uid <= it->lastDelivered) {
-        it->gap = true;
-        return;
-    }
-    it->lastDelivered = record.uid;
-    ++it->next;
-}
-
-void NewOnlyRun::watched(const MailRecord &record)
-{
-    const auto it = walked_.find(markFolder(record.folder));
-    if (it == walked_.end() || it->gap)
-        return;
-    if (record.uidValidity != it->validity) {
-        it->validity = record.uidValidity;
-        it->mark = 0;
-        it->lastDelivered = record.uid;
-        return;
-    }
-    it->lastDelivered = qMax(it->lastDelivered, record.uid);
+    progress_.begin(folder, uidValidity, mark);
+    return mark;
 }
 
 bool NewOnlyRun::commit()
 {
-    for (auto it = walked_.cbegin(); it != walked_.cend(); ++it) {
-        if (it->lastDelivered == it->mark && it->mark != 0)
-            continue;  // nothing new
-        if (!marks_.advance(newOnlyKey(options_, it.key()), it->validity, it->lastDelivered)) {
+    for (const NewOnlyProgress::Move &move : progress_.moves()) {
+        if (!marks_.advance(newOnlyKey(options_, move.folder), move.uidValidity, move.uid)) {
             printError(marks_.lastError());
             return false;
         }
+        progress_.written(move);
     }
-    for (auto it = walked_.begin(); it != walked_.end(); ++it)
-        it->mark = it->lastDelivered;  // written: a later commit need not write it again
     return true;
 }
 

@@ -50,27 +50,20 @@ public:
     // is said on standard error.
     quint32 above(const QString &folder, quint32 uidValidity);
     // One message whose rows were handed to the output.
-    void delivered(const MailRecord &record);
+    void delivered(const MailRecord &record) { progress_.walked(record); }
     // One message a watch delivered after the walk, its rows already written
     // out: a watch reads new mail in UID order with nothing passed over, so
     // it moves the folder's run of delivered messages on (after a folder came
     // back under another UIDVALIDITY, from that message on).
-    void watched(const MailRecord &record);
+    void watched(const MailRecord &record) { progress_.watched(record); }
     // Moves every walked folder's mark to the last message before the first
     // one that did not arrive. False with the reason printed.
     bool commit();
 
 private:
-    struct Walked {
-        quint32 validity = 0;
-        quint32 mark = 0;           // where the walk began
-        quint32 lastDelivered = 0;  // the last UID of the run of messages delivered without a gap
-        qint64 next = 1;            // the walk position expected next
-        bool gap = false;           // a message was missing: nothing after it counts
-    };
     const Options &options_;
     NewOnlyMark &marks_;
-    QHash<QString, Walked> walked_;
+    NewOnlyProgress progress_;
 };
 
 }  // namespace vc::cli

@@ -402,15 +402,7 @@ private:
     bool chooserWired_ = false;
     // Only new mail: per folder of the run, where its walk began and how far
     // its messages arrived without a gap.
-    struct NewOnlyFolder {
-        quint32 validity = 0;
-        quint32 mark = 0;
-        quint32 lastDelivered = 0;
-        quint32 committed = 0;  // what the state file holds now
-        qint64 next = 1;        // the walk position expected next
-        bool gap = false;
-    };
-    QHash<QString, NewOnlyFolder> newOnly_;
+    NewOnlyProgress newOnly_;
     NewOnlyMark::Key newOnlyKey(const QString &folder) const;
     void noteDelivered(const MailRecord &record);  // the record's rows are in the list
     void moveNewOnlyMarks();

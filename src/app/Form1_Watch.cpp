@@ -19,15 +19,7 @@
 
 namespace vc {
 
-namespace {
-
-// INBOX is one folder in any letter case.
-QString markFolder(const QString &folder)
-{
-    return folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 ? QStringLiteral("INBOX") : folder;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 QString watchingText(const QString &folder, const QTime &since, qint64 count)
 {
@@ -40,7 +32,7 @@ NewOnlyMark::Key Form1::newOnlyKey(const QString &folder) const
 {
     return {accountName(accountBox->text(), accountSuffixCombo->currentText()),
             signInPlan().host + QLatin1Char(':') + QString::number(options_.connection.port),
-            folder.isEmpty() ? QString() : markFolder(folder)};
+            folder.isEmpty() ? QString() : NewOnlyProgress::folderKey(folder)};
 }
 
 std::optional<quint32> Form1::newMailAbove(const QString &folder, quint32 uidValidity)
@@ -49,19 +41,17 @@ std::optional<quint32> Form1::newMailAbove(const QString &folder, quint32 uidVal
         return std::nullopt;
     NewOnlyMark marks;
     const NewOnlyMark::Mark m = marks.load(newOnlyKey(folder), uidValidity);
-    NewOnlyFolder w;
-    w.validity = uidValidity;
+    quint32 mark = 0;
     switch (m.state) {
     case NewOnlyMark::Mark::Unreadable:
         dialogs().messageBox(m.error, BoxButtons::Ok, BoxIcon::Warning);
         return std::nullopt;  // walked as usual, and no mark moves
     case NewOnlyMark::Mark::ValidityChanged: dialogs().messageBox(NewOnlyMark::validityChangedText(folder)); break;
-    case NewOnlyMark::Mark::Ready: w.mark = m.uid; break;
+    case NewOnlyMark::Mark::Ready: mark = m.uid; break;
     case NewOnlyMark::Mark::None: break;
     }
-    w.lastDelivered = w.mark;
-    newOnly_.insert(markFolder(folder), w);
-    return w.mark;
+    newOnly_.begin(folder, uidValidity, mark);
+    return mark;
 }
 
 // The rows of `record` are in the list: its folder's run of messages
@@ -69,39 +59,25 @@ std::optional<quint32> Form1::newMailAbove(const QString &folder, quint32 uidVal
 // each message once).
 void Form1::noteDelivered(const MailRecord &record)
 {
-    if (watching_) {
-        ++watchNew_;
-        setStatusText(watchingText(watchFolder_, watchSince_, watchNew_));
-    }
-    const auto it = newOnly_.find(markFolder(record.folder));
-    if (it == newOnly_.end() || it->gap)
-        return;
-    if (watching_) {
-        if (record.uidValidity == it->validity && record.uid > it->lastDelivered) {
-            it->lastDelivered = record.uid;
-            moveNewOnlyMarks();
-        }
+    if (!watching_) {
+        newOnly_.walked(record);
         return;
     }
-    if (record.position != it->next || record.uidValidity != it->validity || record.uid <= it->lastDelivered) {
-        it->gap = true;
-        return;
-    }
-    it->lastDelivered = record.uid;
-    ++it->next;
+    ++watchNew_;
+    setStatusText(watchingText(watchFolder_, watchSince_, watchNew_));
+    newOnly_.watched(record);
+    moveNewOnlyMarks();
 }
 
 void Form1::moveNewOnlyMarks()
 {
     NewOnlyMark marks;
-    for (auto it = newOnly_.begin(); it != newOnly_.end(); ++it) {
-        if (it->lastDelivered == it->committed)
-            continue;
-        if (!marks.advance(newOnlyKey(it.key()), it->validity, it->lastDelivered)) {
+    for (const NewOnlyProgress::Move &move : newOnly_.moves()) {
+        if (!marks.advance(newOnlyKey(move.folder), move.uidValidity, move.uid)) {
             dialogs().messageBox(marks.lastError(), BoxButtons::Ok, BoxIcon::Warning);
             return;
         }
-        it->committed = it->lastDelivered;
+        newOnly_.written(move);
     }
 }
 

@@ -177,4 +177,65 @@ bool NewOnlyMark::reset(const Key &key)
     return writeMarks(path_, kept, &error_);
 }
 
+QString NewOnlyProgress::folderKey(const QString &folder)
+{
+    return folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 ? QStringLiteral("INBOX") : folder;
+}
+
+void NewOnlyProgress::begin(const QString &folder, quint32 uidValidity, quint32 mark)
+{
+    Folder f;
+    f.validity = uidValidity;
+    f.lastDelivered = f.written = mark;
+    f.isWritten = mark != 0;
+    folders_.insert(folderKey(folder), f);
+}
+
+void NewOnlyProgress::walked(const MailRecord &record)
+{
+    const auto it = folders_.find(folderKey(record.folder));
+    if (it == folders_.end() || it->gap)
+        return;
+    if (record.position != it->next || record.uidValidity != it->validity || record.uid <= it->lastDelivered) {
+        it->gap = true;
+        return;
+    }
+    it->lastDelivered = record.uid;
+    ++it->next;
+}
+
+void NewOnlyProgress::watched(const MailRecord &record)
+{
+    const auto it = folders_.find(folderKey(record.folder));
+    if (it == folders_.end() || it->gap)
+        return;
+    if (record.uidValidity != it->validity) {
+        it->validity = record.uidValidity;
+        it->isWritten = false;
+        it->lastDelivered = record.uid;
+        return;
+    }
+    it->lastDelivered = qMax(it->lastDelivered, record.uid);
+}
+
+QList<NewOnlyProgress::Move> NewOnlyProgress::moves() const
+{
+    QList<Move> out;
+    for (auto it = folders_.cbegin(); it != folders_.cend(); ++it) {
+        if (it->isWritten && it->lastDelivered == it->written)
+            continue;
+        out << Move{it.key(), it->validity, it->lastDelivered};
+    }
+    return out;
+}
+
+void NewOnlyProgress::written(const Move &move)
+{
+    const auto it = folders_.find(move.folder);
+    if (it == folders_.end() || it->validity != move.uidValidity)
+        return;
+    it->written = move.uid;
+    it->isWritten = true;
+}
+
 }  // namespace vc

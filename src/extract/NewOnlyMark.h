@@ -1,4 +1,8 @@
 #pragma once
+#include "core/MailRecord.h"
+
+#include <QHash>
+#include <QList>
 #include <QString>
 
 namespace vc {
@@ -55,6 +59,47 @@ public:
 private:
     QString path_;
     QString error_;
+};
+
+// One run's progress under "only new mail": per folder (INBOX in any letter
+// case as one), where its walk began and how far its messages arrived
+// without a gap, for the host to move the marks once the rows are safely out.
+class NewOnlyProgress {
+public:
+    // INBOX in any letter case as INBOX; any other name as it is.
+    static QString folderKey(const QString &folder);
+
+    // The folder's walk begins above `mark` at `uidValidity`.
+    void begin(const QString &folder, quint32 uidValidity, quint32 mark);
+    // One walked message whose rows were handed on: the run of messages
+    // without a gap grows by it, or ends before it.
+    void walked(const MailRecord &record);
+    // One message a watch delivered after the walk: new mail comes in UID
+    // order with nothing passed over, so it moves the run on (after a folder
+    // came back under another UIDVALIDITY, from that message on).
+    void watched(const MailRecord &record);
+
+    struct Move {
+        QString folder;  // folderKey()
+        quint32 uidValidity = 0;
+        quint32 uid = 0;
+    };
+    // The marks to be written now (none that is written already).
+    QList<Move> moves() const;
+    // `move` is in the state file.
+    void written(const Move &move);
+    void clear() { folders_.clear(); }
+
+private:
+    struct Folder {
+        quint32 validity = 0;
+        quint32 lastDelivered = 0;  // the last UID of the run of messages delivered without a gap
+        quint32 written = 0;        // what the state file holds
+        bool isWritten = false;
+        qint64 next = 1;   // the walk position expected next
+        bool gap = false;  // a message was missing: nothing after it counts
+    };
+    QHash<QString, Folder> folders_;
 };
 
 }  // namespace vc
