@@ -121,7 +121,12 @@ class CliWatchTest : public QObject {
     }
 
     // True once the program has ended (also when it ended while the test waited for something else).
-    bool ended(int ms) { return p->state() == QProcess::NotRunning || p->waitForFinished(ms); }
+    bool ended(int ms)
+    {
+        const bool done = p->state() == QProcess::NotRunning || p->waitForFinished(ms);
+        err += p->readAllStandardError();
+        return done;
+    }
 
     // Ends the program with `signal`; its exit status.
     int endWith(int signal)
