@@ -40,7 +40,10 @@ ImapClient::ImapClient(QObject *parent) : ImapComponent(parent)
     hooks.losing = [this](const ImapFault &loss, qint64 failedAt) {
         ahead_.keep(loss, aheadMode_ == AheadMode::Uid ? 0 : failedAt);
     };
-    hooks.closed = [this] { ahead_.reset(); };
+    hooks.closed = [this] {
+        ahead_.reset();
+        uidOf_.clear();
+    };
 }
 
 ImapClient::~ImapClient() = default;
@@ -65,6 +68,7 @@ bool ImapClient::prepare(const QString &op)
 void ImapClient::forgetReadAhead()
 {
     ahead_.forget();
+    uidOf_.clear();
     decode_.clear();
     decodeNext_ = 0;
     walkLabels_.clear();

@@ -211,8 +211,11 @@ private:
     std::unique_ptr<MailRecord> takeKept(int number, const QString &op);
     // A message that has fully arrived, decoded; its fetch reported as done.
     // `number`: its sequence number when it came from the read-ahead (its
-    // decoding may have started), else 0.
-    std::unique_ptr<MailRecord> handOut(const QString &op, int number, const QByteArray &body);
+    // decoding may have started), else 0. `uid`: its UID when the answer named it.
+    std::unique_ptr<MailRecord> handOut(const QString &op, int number, const QByteArray &body, quint32 uid);
+    // The UID the read-ahead's answer for message `number` named (0: none);
+    // forgets it and those of the messages before it.
+    quint32 takeUidOf(int number);
     // Starts decoding the messages that have arrived ahead of the caller, in
     // order, as far as the decoder's bound allows.
     void decodeArrived();
@@ -249,6 +252,7 @@ private:
     ReadAheadPlanner ahead_;  // before session_: the session's hooks reach it until the end
     DecodeAhead decode_{qint64(4) << 20};
     int decodeNext_ = 0;  // the next read-ahead message whose decoding may start
+    std::map<int, quint32> uidOf_;  // the UIDs of the read-ahead's messages not yet handed out, by number
     AheadMode aheadMode_ = AheadMode::Sequence;
     UidSet walkUids_;           // the UID walk's UIDs, position p at index p - 1
     QString walkMailbox_;       // its mailbox, as selected

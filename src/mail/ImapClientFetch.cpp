@@ -73,7 +73,7 @@ std::unique_ptr<MailRecord> ImapClient::fetchInWalk(int number, const QString &o
     if (std::optional<QByteArray> body = ahead_.take(number)) {
         topUp(number + 1);  // on the wire while this one is decoded and handled
         decodeArrived();
-        return handOut(op, number, *body);
+        return handOut(op, number, *body, takeUidOf(number));
     }
     *askAlone = true;
     return nullptr;
@@ -81,8 +81,11 @@ std::unique_ptr<MailRecord> ImapClient::fetchInWalk(int number, const QString &o
 
 std::unique_ptr<MailRecord> ImapClient::fetchAlone(int number, bool bUid, const QString &op)
 {
-    const ImapCommand c((bUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) + " (BODY.PEEK[])");
+    // A fetch by number asks for the UID too: the record knows its message's UID either way.
+    const ImapCommand c(bUid ? "UID FETCH " + QByteArray::number(number) + " (BODY.PEEK[])"
+                             : "FETCH " + QByteArray::number(number) + " (UID BODY.PEEK[])");
     QByteArray body;
+    quint32 uid = 0;
     bool got = false;
     bool gone = false;
     const auto onFetch = [&](ImapResponse &r) {
@@ -94,6 +97,7 @@ std::unique_ptr<MailRecord> ImapClient::fetchAlone(int number, bool bUid, const 
             return;
         }
         body = std::move(f->body);
+        uid = f->uid;
         got = true;
     };
     QElapsedTimer took;
@@ -116,26 +120,36 @@ std::unique_ptr<MailRecord> ImapClient::fetchAlone(int number, bool bUid, const 
     // Its size and time: the read-ahead that may follow sizes its ranges by them.
     if (!bUid)
         ahead_.measured(body.size(), took.nsecsElapsed() / 1000);
-    return handOut(op, 0, body);
+    return handOut(op, 0, body, uid);
 }
 
 std::unique_ptr<MailRecord> ImapClient::takeKept(int number, const QString &op)
 {
     ImapFault loss;
     if (std::optional<QByteArray> body = ahead_.takeKept(number, loss))
-        return handOut(op, number, *body);
+        return handOut(op, number, *body, takeUidOf(number));
     session_.fail(op, loss);
     return nullptr;
 }
 
-std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, const QByteArray &body)
+std::unique_ptr<MailRecord> ImapClient::handOut(const QString &op, int number, const QByteArray &body, quint32 uid)
 {
     session_.succeed(op);
     if (!session_.finishProgress())
         return nullptr;  // the report destroyed this client
-    if (std::optional<MailRecord> decoded = decode_.take(number, body))
-        return std::make_unique<MailRecord>(std::move(*decoded));
-    return std::make_unique<MailRecord>(decodeMessage(body, decode_.needs()));
+    std::optional<MailRecord> decoded = decode_.take(number, body);
+    auto record = std::make_unique<MailRecord>(decoded ? std::move(*decoded) : decodeMessage(body, decode_.needs()));
+    if (uid != 0)
+        record->uid = uid;
+    return record;
+}
+
+quint32 ImapClient::takeUidOf(int number)
+{
+    const auto it = uidOf_.find(number);
+    const quint32 uid = it != uidOf_.end() ? it->second : 0;
+    uidOf_.erase(uidOf_.begin(), uidOf_.upper_bound(number));
+    return uid;
 }
 
 void ImapClient::decodeArrived()
@@ -158,7 +172,7 @@ void ImapClient::topUp(int from)
         QByteArray set = QByteArray::number(range->first);
         if (range->last > range->first)
             set += ':' + QByteArray::number(range->last);
-        ahead_.requested(session_.send("FETCH " + set + " (BODY.PEEK[])"), *range);
+        ahead_.requested(session_.send("FETCH " + set + " (UID BODY.PEEK[])"), *range);
     }
 }
 
@@ -176,6 +190,11 @@ bool ImapClient::claimForReadAhead(ImapResponse &r)
     QByteArray *body = f && f->has == FetchResponse::Body::Present ? &f->body : nullptr;
     if (!ahead_.arrived(r.number(), body))
         return false;
+    // Each answer names its own message's UID: one that does not leaves none.
+    if (f && f->uid != 0)
+        uidOf_[int(r.number())] = f->uid;
+    else
+        uidOf_.erase(int(r.number()));
     decodeArrived();
     return true;
 }

@@ -189,7 +189,7 @@ std::unique_ptr<MailRecord> ImapClient::fetchUidInWalk(int position, const QStri
     if (std::optional<QByteArray> body = ahead_.take(position)) {
         topUpUids(position + 1);  // on the wire while this one is decoded and handled
         decodeArrived();
-        return handOut(op, position, *body);
+        return handOut(op, position, *body, 0);
     }
     *askAlone = true;
     return nullptr;
@@ -242,7 +242,7 @@ std::unique_ptr<MailRecord> ImapClient::fetchUidAlone(int position, quint32 uid,
     ahead_.measured(body.size(), took.nsecsElapsed() / 1000);
     if (walkOptions_.gmailLabels)
         walkLabels_[position] = labels;
-    return handOut(op, 0, body);
+    return handOut(op, 0, body, 0);
 }
 
 void ImapClient::topUpUids(int from)

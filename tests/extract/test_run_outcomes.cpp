@@ -51,7 +51,7 @@ QByteArray select(int t, int exists)
 }
 QByteArray fetch(int t, int n)
 {
-    return "C: " + tag(t) + " FETCH " + QByteArray::number(n) + " (BODY.PEEK[])\nS: * " + QByteArray::number(n)
+    return "C: " + tag(t) + " FETCH " + QByteArray::number(n) + " (UID BODY.PEEK[])\nS: * " + QByteArray::number(n)
            + " FETCH (BODY[] {{m" + QByteArray::number(n) + "}})\nS: " + tag(t) + " OK done\n";
 }
 // The run's own sign-in and count of two messages: tags 1 to 3.
@@ -82,7 +82,7 @@ void TestRunOutcomes::outcomes_data()
                                << "Completed" << 0 << QStringList{kDone} << QStringList{kDone};
     QTest::newRow("a message without content")
         << QList<QByteArray>{kCounted, signedIn(4) + select(6, 2) + fetch(7, 1)
-                                           + "C: V0008 FETCH 2 (BODY.PEEK[])\n"
+                                           + "C: V0008 FETCH 2 (UID BODY.PEEK[])\n"
                                              "S: * 2 FETCH (BODY[] NIL)\n"
                                              "S: V0008 OK done\n"}
         << "Incomplete" << 1 << QStringList{missing} << QStringList{kDone + u'\r' + missing};

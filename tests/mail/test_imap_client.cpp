@@ -211,7 +211,7 @@ void TestImapClient::fetchByNumberAndByUid()
 
     auto m = client.FetchSingle(2, false);
     QVERIFY(m);
-    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 2 (BODY.PEEK[])"));
+    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 2 (UID BODY.PEEK[])"));
     QCOMPARE(m->Subject, QStringLiteral("two"));
     QVERIFY(m->PlainTextBody.contains(QStringLiteral("Body line 2 of two")));
     QCOMPARE(client.LastErrorText(), QStringLiteral("FETCH 2: OK"));

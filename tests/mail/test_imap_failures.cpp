@@ -83,7 +83,7 @@ void TestImapFailures::failureKinds_data()
     QTest::addColumn<QByteArray>("kind");
     QTest::addColumn<QString>("said");  // the server's own words, as the fault carries them
     QTest::newRow("all well") << kSelected
-                                     + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {{one}})\n"
+                                     + "C: V0003 FETCH 1 (UID BODY.PEEK[])\nS: * 1 FETCH (BODY[] {{one}})\n"
                                        "S: V0003 OK done"
                               << int(ToFetch) << "FETCH 1: OK" << QByteArray("None") << QString();
     QTest::newRow("greeting BYE") << QByteArray("S: * BYE Too many connections") << int(ToConnect)
@@ -113,20 +113,20 @@ void TestImapFailures::failureKinds_data()
                              << "SELECT INBOX failed: timed out after 1 s without an answer from the server"
                              << QByteArray("TimedOut") << QString();
     QTest::newRow("message over the limit")
-        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] {5000}" << int(ToFetch)
+        << kSelected + "C: V0003 FETCH 1 (UID BODY.PEEK[])\nS: * 1 FETCH (BODY[] {5000}" << int(ToFetch)
         << "FETCH 1 failed: the server announced 5000 bytes of data, more than the limit of 2000 bytes"
         << QByteArray("TooLarge") << QString();
     QTest::newRow("line longer than any line")
-        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nP: * 1 FETCH (FLAGS ("
+        << kSelected + "C: V0003 FETCH 1 (UID BODY.PEEK[])\nP: * 1 FETCH (FLAGS ("
                + QByteArray(vc::ImapParser::kMaxLineLength + 10, 'y')
         << int(ToFetch) << "FETCH 1 failed: the server sent a line longer than 8388608 bytes" << QByteArray("Protocol")
         << QString();
     QTest::newRow("fetch answered without the message")
-        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (FLAGS ())\nS: V0003 OK done" << int(ToFetch)
+        << kSelected + "C: V0003 FETCH 1 (UID BODY.PEEK[])\nS: * 1 FETCH (FLAGS ())\nS: V0003 OK done" << int(ToFetch)
         << "FETCH 1 failed: the server sent no message (it may have been removed)" << QByteArray("NoMessage")
         << QString();
     QTest::newRow("fetch without content")
-        << kSelected + "C: V0003 FETCH 1 (BODY.PEEK[])\nS: * 1 FETCH (BODY[] NIL)\nS: V0003 OK done" << int(ToFetch)
+        << kSelected + "C: V0003 FETCH 1 (UID BODY.PEEK[])\nS: * 1 FETCH (BODY[] NIL)\nS: V0003 OK done" << int(ToFetch)
         << "FETCH 1 failed: the server has no content for this message" << QByteArray("NoMessage") << QString();
 }
 

@@ -19,7 +19,7 @@ const QByteArray kLogin = "C: V0001 LOGIN \"u\" \"pw\"\n";
 const QByteArray kLoggedIn = kGreeting + kLogin + "S: V0001 OK done\n";
 const QByteArray kSelect = "C: V0002 SELECT \"INBOX\"\n";
 const QByteArray kSelected = kLoggedIn + kSelect + "S: * 3 EXISTS\nS: V0002 OK done\n";
-const QByteArray kFetch = "C: V0003 FETCH 1 (BODY.PEEK[])\n";
+const QByteArray kFetch = "C: V0003 FETCH 1 (UID BODY.PEEK[])\n";
 
 // Connect, log in, select INBOX, fetch message 1: the number of steps that succeeded.
 int stepsDone(ImapClient &client)

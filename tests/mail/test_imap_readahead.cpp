@@ -103,17 +103,17 @@ void TestImapReadAhead::walkOnTheWire()
         C: V0001 SELECT "INBOX"
         S: * 6 EXISTS
         S: V0001 OK [READ-WRITE] done
-        C: V0002 FETCH 1 (BODY.PEEK[])
+        C: V0002 FETCH 1 (UID BODY.PEEK[])
         S: * 1 FETCH (BODY[] {{m1}})
         S: V0002 OK done
         # From the second number on: two ranges of half the window at once.
-        C: V0003 FETCH 2:3 (BODY.PEEK[])
-        C: V0004 FETCH 4:5 (BODY.PEEK[])
+        C: V0003 FETCH 2:3 (UID BODY.PEEK[])
+        C: V0004 FETCH 4:5 (UID BODY.PEEK[])
         S: * 2 FETCH (BODY[] {{m2}})
         S: * 3 FETCH (BODY[] {{m3}})
         S: V0003 OK done
         # Handing out 2 tops the window up to the folder's end.
-        C: V0005 FETCH 6 (BODY.PEEK[])
+        C: V0005 FETCH 6 (UID BODY.PEEK[])
         S: * 4 FETCH (BODY[] {{m4}})
         P: * 5 FETCH (BODY[] {600}\r\nFrom: Ann <ann@example.org>\r\n
         DROP
@@ -173,13 +173,13 @@ void TestImapReadAhead::ascendingWalkTakesFewRoundTrips()
     // One fetch for the first message, then ranges that cover the rest exactly once.
     const int fetches = server->count("FETCH");
     QVERIFY2(fetches <= 1 + (count + 15) / 16 + 1, qPrintable(QString::number(fetches)));
-    QCOMPARE(server->commands.value(2), QByteArray("FETCH 1 (BODY.PEEK[])"));
+    QCOMPARE(server->commands.value(2), QByteArray("FETCH 1 (UID BODY.PEEK[])"));
     QVERIFY(server->commands.value(3).startsWith("FETCH 2:"));
     std::multiset<int> asked;
     for (const QByteArray &c : server->commands) {
         if (!c.startsWith("FETCH "))
             continue;
-        QVERIFY2(c.endsWith(" (BODY.PEEK[])"), c.constData());
+        QVERIFY2(c.endsWith(" (UID BODY.PEEK[])"), c.constData());
         for (const int n : server->sequenceSet(c.split(' ').value(1)))
             asked.insert(n);
     }
@@ -248,9 +248,9 @@ void TestImapReadAhead::messagesMissingFromARange()
     }
     QVERIFY(client.isConnected());
     // Each missing number was asked for once more on its own, and only those.
-    QCOMPARE(server->commands.count("FETCH 5 (BODY.PEEK[])"), 1);
-    QCOMPARE(server->commands.count("FETCH 7 (BODY.PEEK[])"), 1);
-    QCOMPARE(server->commands.count("FETCH 20 (BODY.PEEK[])"), 1);
+    QCOMPARE(server->commands.count("FETCH 5 (UID BODY.PEEK[])"), 1);
+    QCOMPARE(server->commands.count("FETCH 7 (UID BODY.PEEK[])"), 1);
+    QCOMPARE(server->commands.count("FETCH 20 (UID BODY.PEEK[])"), 1);
     QVERIFY(server->count("FETCH") <= 3 + 1 + (count + 15) / 16 + 1);
 }
 
@@ -273,13 +273,13 @@ void TestImapReadAhead::otherRequestsLeaveTheReadAheadCleanly()
 
     // Back, forward and far ahead: each answers for its own number.
     QCOMPARE(fetch(2), subject(2));
-    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 2 (BODY.PEEK[])"));
+    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 2 (UID BODY.PEEK[])"));
     QCOMPARE(fetch(3), subject(3));
     QCOMPARE(fetch(4), subject(4));
     for (int n = 5; n <= 17; ++n)
         QCOMPARE(fetch(n), subject(n));
     QCOMPARE(fetch(40), subject(40));
-    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 40 (BODY.PEEK[])"));
+    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 40 (UID BODY.PEEK[])"));
     QCOMPARE(client.readAheadMessages(), 0);
     QCOMPARE(fetch(41), subject(41));
     QCOMPARE(fetch(42), subject(42));
@@ -296,7 +296,7 @@ void TestImapReadAhead::otherRequestsLeaveTheReadAheadCleanly()
     QVERIFY(!reply.contains(QStringLiteral("FETCH")));
     QCOMPARE(reply.count(QStringLiteral("\r\n")), 1);
     QCOMPARE(fetch(12), subject(12));
-    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 12 (BODY.PEEK[])"));  // a new start after anything else
+    QCOMPARE(server->last("FETCH"), QByteArray("FETCH 12 (UID BODY.PEEK[])"));  // a new start after anything else
     QCOMPARE(fetch(13), subject(13));
 
     // SELECT and LIST in the middle of a read-ahead.
