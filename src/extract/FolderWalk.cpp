@@ -70,20 +70,29 @@ ImapComponent &FolderWalk::imap()
     return *imap_;
 }
 
-bool FolderWalk::begin(WalkOutcome &out)
+bool FolderWalk::begin(WalkOutcome &out, bool mayReuse)
 {
-    if (StepResult<void> signedIn = signIn_.run(); !signedIn) {
-        out.end = WalkOutcome::End::ConnectFailed;
-        out.failure = signedIn.fault();
-        return false;
+    reused_ = mayReuse && signIn_.stillSignedIn();
+    if (!reused_) {
+        if (StepResult<void> signedIn = signIn_.run(); !signedIn) {
+            out.end = WalkOutcome::End::ConnectFailed;
+            out.failure = signedIn.fault();
+            return false;
+        }
     }
-    const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
-    if (!selected) {
-        out.end = WalkOutcome::End::SelectFailed;
-        out.failure = explainUnselectable(imap(), folder_, signIn_.faultOf(RunStage::Select, selected.fault()));
-        return false;
+    std::optional<MailboxStatus> status;
+    if (reused_ && justCounted_)
+        status = imap().untouchedSelection(folder_);
+    if (!status) {
+        const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
+        if (!selected) {
+            out.end = WalkOutcome::End::SelectFailed;
+            out.failure = explainUnselectable(imap(), folder_, signIn_.faultOf(RunStage::Select, selected.fault()));
+            return false;
+        }
+        status = *selected;
     }
-    stats_.uidValidity = selected->uidValidity;
+    stats_.uidValidity = status->uidValidity;
     stats_.count = imap().NumMessages();
     return true;
 }
@@ -117,14 +126,13 @@ ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
     return imap().FetchSingle(int(n), false);
 }
 
-WalkOutcome FolderWalk::run(qint64 first, qint64 last)
+bool FolderWalk::start(WalkOutcome &out, qint64 &last, bool mayReuse)
 {
     stats_ = WalkStats();
     cache_.reset();
     fromDisk_ = false;
-    WalkOutcome out;
-    if (!begin(out))
-        return out;
+    if (!begin(out, mayReuse))
+        return false;
     // Only a filter (or only new mail) makes the walk go by UID: the server picks the messages
     // with UID SEARCH and the walk fetches those UIDs. Unfiltered, the folder's
     // messages are 1 to its count, so the walk goes by number: no search to
@@ -141,9 +149,27 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     byUid_ = byUid_ || !filter_.isEmpty();
     const CacheStart cached = cacheSettings_.on ? beginCachedWalk(out, last) : CacheStart::NotUsed;
     if (cached == CacheStart::Failed)
-        return out;
+        return false;
     if (cached == CacheStart::NotUsed && byUid_ && !beginUidWalk(out, last))
+        return false;
+    return true;
+}
+
+WalkOutcome FolderWalk::run(qint64 first, qint64 last)
+{
+    WalkOutcome out;
+    qint64 end = last;
+    bool started = start(out, end, true);
+    // The connection the walk found signed in may have died since it was last
+    // used: the walk then begins as it does without one, with a fresh sign-in.
+    if (reused_ && !imap().isSignedIn()) {
+        out = WalkOutcome();
+        end = last;
+        started = start(out, end, false);
+    }
+    if (!started)
         return out;
+    last = end;
     const auto leave = qScopeGuard([this] {
         if (byUid_ && imap_)
             imap_->endUidWalk();

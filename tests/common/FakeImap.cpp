@@ -113,6 +113,17 @@ ImapResult<MailboxStatus> FakeImap::SelectMailbox(const QString &name)
     MailboxStatus status;
     status.exists = folders[selected_].messages.size();
     status.uidValidity = 7;
+    callsAtSelect_ = calls.size();
+    return status;
+}
+
+std::optional<MailboxStatus> FakeImap::untouchedSelection(const QString &name) const
+{
+    if (!isSignedIn() || selected_ < 0 || folders[selected_].name != name || calls.size() != callsAtSelect_)
+        return std::nullopt;
+    MailboxStatus status;
+    status.exists = folders[selected_].messages.size();
+    status.uidValidity = 7;
     return status;
 }
 

@@ -77,6 +77,11 @@ public:
     QString LastErrorText() const override { return lastError_; }
     ImapResult<void> Disconnect() override;
     QStringList Capabilities() const override { return connected_ ? capabilities : QStringList(); }
+    bool isSignedIn() const override { return connected_ && loggedIn_; }
+    // Nothing called since the select counts as nothing sent to the server.
+    std::optional<MailboxStatus> untouchedSelection(const QString &name) const override;
+    // The line goes as a server's would between two commands: the next call finds it closed.
+    void dropLine() { connected_ = loggedIn_ = false; selected_ = -1; }
     QStringList certificateErrors() const override { return refusedCertificateNow_; }
 
 private:
@@ -85,6 +90,7 @@ private:
     bool ssl_ = false, connected_ = false, loggedIn_ = false;
     int port_ = 0;
     int selected_ = -1;
+    qsizetype callsAtSelect_ = -1;  // calls.size() right after the last select that succeeded
     QString lastError_;
     QStringList refusedCertificateNow_;
 };
