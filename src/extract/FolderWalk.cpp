@@ -94,6 +94,8 @@ bool FolderWalk::begin(WalkOutcome &out, bool mayReuse)
     }
     stats_.uidValidity = status->uidValidity;
     stats_.count = imap().NumMessages();
+    selected_ = *status;
+    selected_.exists = stats_.count;
     return true;
 }
 
@@ -207,8 +209,13 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     }
     if (out.end == WalkOutcome::End::Completed && stopping_())
         out.end = WalkOutcome::End::Stopped;
-    if (cache_)
+    if (cache_) {
         stats_.cache = cache_->finish();
+        // The UIDs of a walk over the whole folder, for the walks after it.
+        if (out.end == WalkOutcome::End::Completed && filter_.isEmpty() && !stats_.cache.unchanged)
+            cache_->noteFolderState(selected_.exists, selected_.uidNext, walkUids_);
+        stats_.cache = cache_->figures();
+    }
     out.stats = stats_;
     return out;
 }

@@ -154,6 +154,7 @@ private:
     bool reused_ = false;  // the walk went on on the connection it found signed in
     bool byUid_ = false;   // this walk goes by UID
     WalkStats stats_;
+    MailboxStatus selected_;  // what the select showed (EXISTS as the walk began)
     qint64 current_ = 0, last_ = 0;
     MailCacheSettings cacheSettings_;
     MailCacheKey cacheKey_;
