@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Times a --new-only run that finds NEW messages come into a folder of COUNT,
-# through the delaying proxy, and counts its round trips (strace, loopback).
+# through the delaying proxy, and counts its round trips (strace).
 #
 #   scripts/bench/bench-new-only.sh [BIN_DIR] [COUNT] [NEW] [RUNS] [DELAY]
 #
 # BIN_DIR holds vellumcast-cli (default: build/bin; use a release build).
 # COUNT tiny messages (default 100000) fill the folder "Big" once (kept on a
 # running server between invocations, see BENCH_STATE_DIR); each round first
-# lets every build's --new-only mark catch up (untimed, loopback), then
+# lets every build's --new-only mark catch up (untimed), then
 # delivers NEW (default 100) messages and times each build's --new-only run
 # over them. RUNS rounds (default 3), the best run counts; DELAY is the proxy's
 # one-way delay in ms (default 50: a 100 ms round trip). With BEFORE_BIN_DIR
@@ -59,7 +59,7 @@ if [ "$(cat "$mark" 2>/dev/null)" != "$port $count tiny" ]; then
     rm -rf "$state/bench-marks"
     echo "$port $count tiny" >"$mark"
 fi
-delivered=$(doveadm -c "$state/dovecot.conf" mailbox status -u tester messages Big | sed 's/messages=//')
+delivered=$(doveadm -c "$state/dovecot.conf" mailbox status -u tester messages Big | sed 's/.*messages=//')
 
 # new_only PORT BUILD: the --new-only run of BUILD ("" or "before") against PORT.
 new_only() {
@@ -75,7 +75,7 @@ catch_up() {
     local b
     for b in "${builds[@]}"; do
         # shellcheck disable=SC2046
-        $(new_only "$port" "$b") >/dev/null 2>&1 || { echo "failed: $(new_only "$port" "$b")" >&2; exit 1; }
+        $(new_only "$proxy_port" "$b") >/dev/null 2>&1 || { echo "failed: $(new_only "$proxy_port" "$b")" >&2; exit 1; }
     done
 }
 deliver_new() {
@@ -87,8 +87,10 @@ deliver_new() {
     delivered=$((delivered + new))
 }
 
-catch_up
+# The marks are per server as the program names it, the proxy's port with
+# it: every run goes through the proxy.
 start_proxy "$delay"
+catch_up
 declare -A best best_cpu
 for ((r = 0; r < runs; r++)); do
     catch_up
@@ -110,17 +112,17 @@ for ((r = 0; r < runs; r++)); do
         fi
     done
 done
-stop_proxy
 echo
 echo "--new-only, $new new messages in a folder of $((delivered - new)) ($((2 * delay)) ms round trip), best of $runs"
-printf '%-40s %8s %8s   %s\n' "" "seconds" "cpu s" "round trips (loopback)"
+printf '%-40s %8s %8s   %s\n' "" "seconds" "cpu s" "round trips"
 for b in "${builds[@]}"; do
     catch_up
     deliver_new
     k=${b:-now}
     printf '%-40s %8s %8s   %s\n' "vellumcast-cli --new-only${b:+ ($b)}" "${best[$k]}" "${best_cpu[$k]}" \
-        "$(round_trips "$port" "$(new_only "$port" "$b")")"
+        "$(round_trips "$proxy_port" "$(new_only "$proxy_port" "$b")")"
 done
+stop_proxy
 echo "before: $before_note"
 echo "after:  $(load_note)"
 load_warning
