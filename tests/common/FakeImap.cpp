@@ -114,6 +114,8 @@ ImapResult<MailboxStatus> FakeImap::SelectMailbox(const QString &name)
     status.exists = folders[selected_].messages.size();
     status.uidValidity = 7;
     callsAtSelect_ = calls.size();
+    if (onSelected)
+        onSelected(name);
     return status;
 }
 
@@ -142,7 +144,7 @@ ImapResult<MailRecord> FakeImap::FetchSingle(int number, bool)
         lastError_ = QStringLiteral("FetchSingle: aborted");
         return ImapFault(ImapFailure::Aborted, lastError_);
     }
-    if (selected_ < 0 || number < 1 || number > folders[selected_].messages.size()
+    if (!connected_ || selected_ < 0 || number < 1 || number > folders[selected_].messages.size()
         || !folders[selected_].messages[number - 1]) {
         lastError_ = QStringLiteral("FetchSingle: no message %1\r\nsecond line").arg(number);
         const ImapFailure kind = !connected_     ? ImapFailure::NotConnected

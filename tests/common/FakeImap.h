@@ -46,6 +46,7 @@ public:
     // Fetches answer the abort check: a fetch whose check is answered non-zero fails.
     bool fetchHonoursAbort = true;
     std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the first abort check
+    std::function<void(const QString &name)> onSelected;  // runs after a SELECT that succeeded
 
     // What happened, in order.
     // "connect", "id" (and the verb of any other raw command, "noop"), "login",
@@ -80,8 +81,9 @@ public:
     bool isSignedIn() const override { return connected_ && loggedIn_; }
     // Nothing called since the select counts as nothing sent to the server.
     std::optional<MailboxStatus> untouchedSelection(const QString &name) const override;
-    // The line goes as a server's would between two commands: the next call finds it closed.
-    void dropLine() { connected_ = loggedIn_ = false; selected_ = -1; }
+    // The line goes as a server's would after its last answer: the next call
+    // finds it closed (the count of the mailbox selected last still answers).
+    void dropLine() { connected_ = loggedIn_ = false; }
     QStringList certificateErrors() const override { return refusedCertificateNow_; }
 
 private:
