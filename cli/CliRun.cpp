@@ -440,7 +440,7 @@ int cliMain(const QStringList &args)
     needs.htmlBody = false;
     client.setDecodeNeeds(needs);
     const int status = runExtraction(parsed.options, client, password);
-    client.Disconnect();
+    client.logOutWithoutWaiting();
     setDialogs(previous);
     return status;
 }

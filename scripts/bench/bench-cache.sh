@@ -13,6 +13,9 @@
 # (default 100000; 0 skips the memory table). Each timed command runs RUNS times
 # (default 3); the best run counts. DELAYS: one-way delays in ms (default
 # "0 50": round trips of 0 and 100 ms; 0 goes straight to the server).
+# With BEFORE_BIN_DIR (another build) its re-run through a copy of its own is
+# timed in the same rounds. The round trips of each re-run (strace, loopback)
+# are printed below the table.
 # BENCH_MAX_LOAD, BENCH_WAIT and BENCH_STATE_DIR as for bench-walk.sh.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,11 +32,19 @@ state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
 copies=$(mktemp -d)
 trap 'rm -rf "$copies"; bench_cleanup' EXIT
 
-# cli_cached PORT FOLDER COPY: the all-data run through the local copy in COPY.
-cli_cached() { local c; c=$(cli_all "$1" "$2"); echo "${c/--no-cache/--cache-dir $3}"; }
+# cli_cached PORT FOLDER COPY [CLI]: the all-data run through the local copy in
+# COPY (with the build CLI, default the one measured).
+cli_cached() {
+    local c
+    c=$(cli_all "$1" "$2")
+    c="${c/--no-cache/--cache-dir $3}"
+    if [ -n "${4:-}" ]; then c=$(with_before "$c"); fi
+    echo "$c"
+}
 
-# fetches: the messages the last run fetched, by its fetch log.
-fetches() { grep -c 'FETCH [0-9]*: OK' "$log" || true; }
+# fetches: the messages the last run fetched, by its fetch log (a run that
+# fetched nothing may leave none).
+fetches() { if [ -f "$log" ]; then grep -c 'FETCH [0-9]*: OK' "$log" || true; else echo 0; fi; }
 
 # fill_copy PORT FOLDER COPY N: the walk that fills COPY; checks that it
 # fetched all N messages and that a re-run fetches none. Sets fill_rss (MiB)
@@ -44,14 +55,14 @@ fill_copy() {
     rm -rf "$3"
     rm -f "$log"
     # shellcheck disable=SC2046
-    /usr/bin/time -f '%e %M' -o "$out" $(cli_cached "$1" "$2" "$3") >/dev/null 2>&1
+    /usr/bin/time -f '%e %M' -o "$out" $(cli_cached "$1" "$2" "$3" "${5:-}") >/dev/null 2>&1
     read -r fill_secs fill_rss <"$out"
     fill_rss=$((fill_rss / 1024))
     rm -f "$out"
     [ "$(fetches)" -eq "$4" ] || { echo "the first run fetched $(fetches) of $4 messages" >&2; exit 1; }
     rm -f "$log"
     # shellcheck disable=SC2046
-    $(cli_cached "$1" "$2" "$3") >/dev/null 2>&1
+    $(cli_cached "$1" "$2" "$3" "${5:-}") >/dev/null 2>&1
     [ "$(fetches)" -eq 0 ] || { echo "the re-run fetched $(fetches) messages" >&2; exit 1; }
 }
 
@@ -65,6 +76,12 @@ size_note() {
 bench_folder Inbox "$count" varied
 copy="$copies/inbox"
 fill_copy "$port" Inbox "$copy" "$count"
+if [ -n "$before" ]; then
+    new_fill=$fill_secs new_rss=$fill_rss
+    fill_copy "$port" Inbox "$copies/inbox-before" "$count" before
+    echo "the before build's first walk (fills its own copy) took $fill_secs s"
+    fill_secs=$new_fill fill_rss=$new_rss
+fi
 echo
 echo "varied shape, $count messages in Inbox; the first walk (fills the copy) took $fill_secs s, peak $fill_rss MiB"
 size_note "$copy" "$count"
@@ -77,10 +94,13 @@ for d in $delays; do
     fi
     wait_quiet
     before_note=$(load_note)
-    measure "$(py_bulk "$target" Inbox)" "$(cli_cached "$target" Inbox "$copy")" "$(cli_all "$target" Inbox)"
+    cmds=("$(py_bulk "$target" Inbox)" "$(cli_cached "$target" Inbox "$copy")" "$(cli_all "$target" Inbox)")
+    [ -z "$before" ] || cmds+=("$(cli_cached "$target" Inbox "$copies/inbox-before" before)")
+    measure "${cmds[@]}"
     rtt="$((2 * d)) ms"
     row() { printf '%-12s %-46s %8s %8s %9s %12s\n' "$rtt" "$1" "${secs[$2]}" "${cpu[$2]}" "${rss[$2]}" "$(ratio "${secs[$2]}" "${secs[1]}")"; }
     row "vellumcast-cli --rule all, re-run with the copy" 2
+    [ -z "$before" ] || row "... the same with the before build" 4
     row "vellumcast-cli --rule all --no-cache" 3
     row "imaplib, one FETCH 1:* (bulk)" 1
     printf '%-12s %s\n' "" "before: $before_note"
@@ -89,6 +109,9 @@ for d in $delays; do
     [ -z "$w" ] || printf '%-12s %s\n' "" "$w"
     stop_proxy
 done
+echo "round trips of a re-run with the copy (loopback): $(round_trips "$port" "$(cli_cached "$port" Inbox "$copy")")"
+[ -z "$before" ] ||
+    echo "... with the before build: $(round_trips "$port" "$(cli_cached "$port" Inbox "$copies/inbox-before" before)")"
 
 if [ "$big_count" -gt 0 ]; then
     echo

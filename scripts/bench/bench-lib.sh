@@ -164,6 +164,20 @@ measure() {
     rm -f "$out" "$out.err"
 }
 
+# round_trips PORT CMD: the connections and round trips one run of CMD (a whole
+# command line) makes to PORT, counted from an strace log (round_trips.py).
+round_trips() {
+    local out
+    local -a cmd
+    out=$(mktemp)
+    read -r -a cmd <<<"$2"
+    rm -f "$log"
+    command -v strace >/dev/null || { echo "(no strace: round trips not counted)"; return 0; }
+    strace -f -e trace=network,read,write,close -o "$out" "${cmd[@]}" >/dev/null 2>&1 || true
+    python3 "$here/round_trips.py" "$out" "$1"
+    rm -f "$out"
+}
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 
 load_note() { echo "uptime: $(uptime) ($(nproc) cores)"; }

@@ -70,21 +70,32 @@ ImapComponent &FolderWalk::imap()
     return *imap_;
 }
 
-bool FolderWalk::begin(WalkOutcome &out)
+bool FolderWalk::begin(WalkOutcome &out, bool mayReuse)
 {
-    if (StepResult<void> signedIn = signIn_.run(); !signedIn) {
-        out.end = WalkOutcome::End::ConnectFailed;
-        out.failure = signedIn.fault();
-        return false;
+    reused_ = mayReuse && signIn_.stillSignedIn();
+    if (!reused_) {
+        if (StepResult<void> signedIn = signIn_.run(); !signedIn) {
+            out.end = WalkOutcome::End::ConnectFailed;
+            out.failure = signedIn.fault();
+            return false;
+        }
     }
-    const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
-    if (!selected) {
-        out.end = WalkOutcome::End::SelectFailed;
-        out.failure = explainUnselectable(imap(), folder_, signIn_.faultOf(RunStage::Select, selected.fault()));
-        return false;
+    std::optional<MailboxStatus> status;
+    if (reused_ && justCounted_)
+        status = imap().untouchedSelection(folder_);
+    if (!status) {
+        const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
+        if (!selected) {
+            out.end = WalkOutcome::End::SelectFailed;
+            out.failure = explainUnselectable(imap(), folder_, signIn_.faultOf(RunStage::Select, selected.fault()));
+            return false;
+        }
+        status = *selected;
     }
-    stats_.uidValidity = selected->uidValidity;
+    stats_.uidValidity = status->uidValidity;
     stats_.count = imap().NumMessages();
+    selected_ = *status;
+    selected_.exists = stats_.count;
     return true;
 }
 
@@ -117,14 +128,13 @@ ImapResult<MailRecord> FolderWalk::fetch(qint64 n)
     return imap().FetchSingle(int(n), false);
 }
 
-WalkOutcome FolderWalk::run(qint64 first, qint64 last)
+bool FolderWalk::start(WalkOutcome &out, qint64 &last, bool mayReuse)
 {
     stats_ = WalkStats();
     cache_.reset();
     fromDisk_ = false;
-    WalkOutcome out;
-    if (!begin(out))
-        return out;
+    if (!begin(out, mayReuse))
+        return false;
     // Only a filter (or only new mail) makes the walk go by UID: the server picks the messages
     // with UID SEARCH and the walk fetches those UIDs. Unfiltered, the folder's
     // messages are 1 to its count, so the walk goes by number: no search to
@@ -141,9 +151,27 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     byUid_ = byUid_ || !filter_.isEmpty();
     const CacheStart cached = cacheSettings_.on ? beginCachedWalk(out, last) : CacheStart::NotUsed;
     if (cached == CacheStart::Failed)
-        return out;
+        return false;
     if (cached == CacheStart::NotUsed && byUid_ && !beginUidWalk(out, last))
+        return false;
+    return true;
+}
+
+WalkOutcome FolderWalk::run(qint64 first, qint64 last)
+{
+    WalkOutcome out;
+    qint64 end = last;
+    bool started = start(out, end, true);
+    // The connection the walk found signed in may have died since it was last
+    // used: the walk then begins as it does without one, with a fresh sign-in.
+    if (reused_ && !imap().isSignedIn()) {
+        out = WalkOutcome();
+        end = last;
+        started = start(out, end, false);
+    }
+    if (!started)
         return out;
+    last = end;
     const auto leave = qScopeGuard([this] {
         if (byUid_ && imap_)
             imap_->endUidWalk();
@@ -181,8 +209,13 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     }
     if (out.end == WalkOutcome::End::Completed && stopping_())
         out.end = WalkOutcome::End::Stopped;
-    if (cache_)
+    if (cache_) {
         stats_.cache = cache_->finish();
+        // The UIDs of a walk over the whole folder, for the walks after it.
+        if (out.end == WalkOutcome::End::Completed && filter_.isEmpty() && !stats_.cache.unchanged)
+            cache_->noteFolderState(selected_.exists, selected_.uidNext, walkUids_);
+        stats_.cache = cache_->figures();
+    }
     out.stats = stats_;
     return out;
 }

@@ -75,8 +75,8 @@ struct WalkOutcome {
 // attribute is taken. A name without a stand-in fails with its own answer.
 ImapResult<MailboxStatus> selectFolder(ImapComponent &imap, const QString &folderName);
 
-// One walk over messages `first` to `last` of a folder: a fresh sign-in, the
-// folder selected, then one fetch per message in ascending order. With a
+// One walk over messages `first` to `last` of a folder: a sign-in (none when
+// the connection is still signed in), the folder selected, then one fetch per message in ascending order. With a
 // filter, the server selects the messages first (UID SEARCH) and the walk
 // fetches those by UID, in ascending order, `first` to the last of them;
 // without one it fetches messages `first` to `last` by number. A fetch that
@@ -110,13 +110,21 @@ public:
         cacheSettings_ = std::move(settings);
         cacheKey_ = std::move(key);
     }
+    // The run's count selected this folder just before the walk: when nothing
+    // has gone to the server since, the walk takes that select's answer
+    // instead of selecting again.
+    void setJustCounted(bool counted) { justCounted_ = counted; }
     WalkOutcome run(qint64 first, qint64 last);
     // The component's percentage of the fetch in hand.
     void percentDone(int percent);
 
 private:
     enum class Resume { Next, Again, End };  // after a failed fetch
-    bool begin(WalkOutcome &out);            // sign-in and select; false with the failure set
+    // Sign-in (unless `mayReuse` and the step's connection is still signed
+    // in) and select; false with the failure set.
+    bool begin(WalkOutcome &out, bool mayReuse);
+    // begin(), then the search the walk needs; false with the failure set.
+    bool start(WalkOutcome &out, qint64 &last, bool mayReuse);
     // UID SEARCH and the start of the UID walk; false with the failure set.
     bool beginUidWalk(WalkOutcome &out, qint64 &last);
     ImapResult<MailRecord> fetch(qint64 n);
@@ -142,8 +150,11 @@ private:
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
     std::function<std::optional<quint32>(quint32)> newMailAbove_;
-    bool byUid_ = false;  // this walk goes by UID
+    bool justCounted_ = false;
+    bool reused_ = false;  // the walk went on on the connection it found signed in
+    bool byUid_ = false;   // this walk goes by UID
     WalkStats stats_;
+    MailboxStatus selected_;  // what the select showed (EXISTS as the walk began)
     qint64 current_ = 0, last_ = 0;
     MailCacheSettings cacheSettings_;
     MailCacheKey cacheKey_;

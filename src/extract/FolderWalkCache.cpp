@@ -25,8 +25,14 @@ FolderWalk::CacheStart FolderWalk::beginCachedWalk(WalkOutcome &out, qint64 &las
         stats_.cache = cache->finish();
         return CacheStart::NotUsed;
     }
-    const ImapResult<UidSet> uids = imap().searchUids(filter_);
-    exchanged();
+    // Unfiltered, a folder whose select shows what it showed when its last
+    // complete walk began holds the UIDs that walk found: no search.
+    std::optional<UidSet> unchanged;
+    if (filter_.isEmpty())
+        unchanged = cache->unchangedFolder(selected_.exists, selected_.uidNext);
+    ImapResult<UidSet> uids = unchanged ? ImapResult<UidSet>(std::move(*unchanged)) : imap().searchUids(filter_);
+    if (!cache->figures().unchanged)
+        exchanged();
     if (!uids) {
         stats_.cache = cache->finish();
         if (filter_.isEmpty())

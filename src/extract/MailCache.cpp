@@ -24,7 +24,7 @@ namespace {
 // In the file's header: which program the database belongs to ("VcMc") and
 // the layout of its tables.
 constexpr quint32 kApplicationId = 0x56634d63;
-constexpr quint32 kSchemaVersion = 1;
+constexpr quint32 kSchemaVersion = 2;
 constexpr int kBusyWaitMs = 5000;
 
 // SQLite's primary result codes that say the file cannot be trusted.
@@ -39,6 +39,9 @@ const char *const kSchema[] = {
     "decoder INTEGER NOT NULL, content INTEGER NOT NULL, used INTEGER NOT NULL, size INTEGER NOT NULL, "
     "record BLOB NOT NULL, UNIQUE (folder_id, uid))",
     "CREATE INDEX messages_used ON messages (used)",
+    "CREATE TABLE folder_state (account TEXT NOT NULL, server TEXT NOT NULL, folder TEXT NOT NULL, "
+    "uidvalidity INTEGER NOT NULL, exists_count INTEGER NOT NULL, uidnext INTEGER NOT NULL, uids BLOB NOT NULL, "
+    "PRIMARY KEY (account, server, folder))",
 };
 
 void ownerOnly(const QString &path, bool folder)
@@ -225,7 +228,9 @@ bool MailCache::openFile(QString *warning, QString *error)
         // (another program may just be writing it); any file must have our tables.
         bool sound = run(QStringLiteral("SELECT id, folder_id, uid, decoder, content, used, size, record FROM messages "
                                         "LIMIT 1"))
-                     && run(QStringLiteral("SELECT id, account, server, folder, uidvalidity FROM folders LIMIT 1"));
+                     && run(QStringLiteral("SELECT id, account, server, folder, uidvalidity FROM folders LIMIT 1"))
+                     && run(QStringLiteral("SELECT account, server, folder, uidvalidity, exists_count, uidnext, uids "
+                                           "FROM folder_state LIMIT 1"));
         if (sound && suspect)
             sound =
                 run(QStringLiteral("PRAGMA quick_check")) && q.next() && q.value(0).toString() == QLatin1String("ok");

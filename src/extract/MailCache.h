@@ -139,6 +139,23 @@ public:
     // an older UIDVALIDITY of the folder and those of another decoder version;
     // the number dropped.
     qint64 dropMissing(const MailCacheKey &key, const UidSet &onServer);
+    // What the select of a folder showed at the start of its last complete
+    // walk through the copy (EXISTS, UIDNEXT; the UIDVALIDITY is the key's),
+    // and the UIDs that walk found the folder to hold. With the same three
+    // values at a later select, the folder holds the same UIDs: nothing was
+    // appended (UIDNEXT would have grown) and so nothing expunged either
+    // (EXISTS would have shrunk).
+    struct FolderState {
+        qint64 exists = 0;
+        quint32 uidNext = 0;
+        UidSet uids;
+    };
+    // The state kept for the key's folder and UIDVALIDITY; none when there is
+    // none (or it cannot be read).
+    std::optional<FolderState> folderState(const MailCacheKey &key);
+    // Replaces what is kept for the folder; false when the database would not take it.
+    bool setFolderState(const MailCacheKey &key, const FolderState &state);
+
     // Drops everything of an account (on `server`; every server when empty).
     qint64 forgetAccount(const QString &account, const QString &server = QString());
 

@@ -154,6 +154,11 @@ qint64 MailCache::forgetAccount(const QString &account, const QString &server)
         bind();
         ok = q.exec();
     }
+    if (ok) {
+        q.prepare(QStringLiteral("DELETE FROM folder_state WHERE %1").arg(where));
+        bind();
+        ok = q.exec();
+    }
     ok = ok && q.exec(QStringLiteral("COMMIT"));
     db_->folderIds.clear();
     if (!ok) {

@@ -47,6 +47,14 @@ StepFault SignInStep::signInFault(const QString &why, bool tokenRefused, const I
 
 StepResult<void> SignInStep::run()
 {
+    signedIn_ = false;
+    StepResult<void> r = signIn();
+    signedIn_ = bool(r);
+    return r;
+}
+
+StepResult<void> SignInStep::signIn()
+{
     // A token first: the user may take a while in the browser, longer than a
     // server keeps a connection that has not signed in.
     QString token;
@@ -65,21 +73,40 @@ StepResult<void> SignInStep::run()
     return account_.signIn ? logInWithToken(token) : logInWithPassword();
 }
 
-// A server that does not offer ID is not asked; one that answers it NO or BAD
-// is signed in to all the same. Only a connection that goes under the ID
-// command ends the step.
+// A server that does not offer ID is not asked. The ID goes ahead of the
+// login without waiting for its answer (a NO or BAD to it changes nothing), so
+// the sign-in costs one round trip less; a line that goes under it fails the
+// login, which then says so as a failed connection.
 StepResult<void> SignInStep::open()
 {
+    idAhead_ = false;
     component().setSsl(account_.ssl);
     component().setPort(account_.config.port);
     if (ImapResult<void> connected = component().Connect(account_.config.host); !connected)
         return faultOf(RunStage::Connect, connected.fault());
     if (!component().Capabilities().contains(QStringLiteral("ID"), Qt::CaseInsensitive))
         return {};
-    const ImapResult<QString> reply = component().SendRawCommand(kIdCommand);
-    if (!reply && reply.fault().kind != ImapFailure::Refusal)
-        return faultOf(RunStage::Connect, reply.fault());
+    const ImapResult<void> sent = component().sendAhead(kIdCommand);
+    if (!sent && sent.fault().kind != ImapFailure::Refusal)
+        return faultOf(RunStage::Connect, sent.fault());
+    idAhead_ = true;
     return {};
+}
+
+// A login that failed without a refusal, after an ID that went ahead of it:
+// the line went under one of the two.
+bool SignInStep::lostUnderId(const ImapFault &fault) const
+{
+    if (!idAhead_)
+        return false;
+    switch (fault.kind) {
+    case ImapFailure::ClosedByServer:
+    case ImapFailure::Network:
+    case ImapFailure::TimedOut:
+    case ImapFailure::NotConnected:
+    case ImapFailure::Protocol: return true;
+    default: return false;
+    }
 }
 
 StepResult<void> SignInStep::logInWithPassword()
@@ -87,6 +114,8 @@ StepResult<void> SignInStep::logInWithPassword()
     const ImapResult<void> login = component().Login(account_.username, account_.password);
     if (login)
         return {};
+    if (lostUnderId(login.fault()))
+        return faultOf(RunStage::Connect, login.fault());
     StepFault f = faultOf(RunStage::Login, login.fault());
     if (!account_.tokenHint.isEmpty() && sasl::offersTokens(component().Capabilities()))
         f.hint = account_.tokenHint;
@@ -98,6 +127,8 @@ StepResult<void> SignInStep::logInWithToken(const QString &token)
     const ImapResult<void> login = component().LoginWithToken(account_.username, token);
     if (login)
         return {};
+    if (lostUnderId(login.fault()))
+        return faultOf(RunStage::Connect, login.fault());
     // The token may have expired or been revoked since it was issued.
     return renewAndRetry(login.fault());
 }

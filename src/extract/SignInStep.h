@@ -17,6 +17,9 @@ public:
     SignInStep(ImapComponent &imap, const Account &account);
 
     StepResult<void> run();
+    // True when this step's last sign-in succeeded and the component still
+    // holds that connection, signed in: a walk may go on on it.
+    bool stillSignedIn() const { return signedIn_ && imap_ && imap_->isSignedIn(); }
     // True while the step waits for a token (the browser, the code, a renewal).
     bool waiting() const { return waiting_; }
 
@@ -28,7 +31,9 @@ public:
     StepFault faultOf(RunStage stage, const ImapFault &fault) const;
 
 private:
+    StepResult<void> signIn();
     StepResult<void> open();  // connect, ID
+    bool lostUnderId(const ImapFault &fault) const;
     StepResult<void> logInWithPassword();
     StepResult<void> logInWithToken(const QString &token);
     StepResult<void> renewAndRetry(const ImapFault &refusal);
@@ -37,6 +42,8 @@ private:
     QPointer<ImapComponent> imap_;
     const Account &account_;
     bool waiting_ = false;
+    bool signedIn_ = false;  // the last run() succeeded
+    bool idAhead_ = false;   // open() sent ID ahead of the login
 };
 
 }  // namespace vc

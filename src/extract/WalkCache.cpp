@@ -61,6 +61,26 @@ void WalkCache::plan(const UidSet &uids, bool wholeFolder)
     noteWarning(reading_.takeWarning());
 }
 
+std::optional<UidSet> WalkCache::unchangedFolder(qint64 exists, quint32 uidNext)
+{
+    if (uidNext == 0)
+        return std::nullopt;
+    std::optional<MailCache::FolderState> state = reading_.folderState(key_);
+    noteWarning(reading_.takeWarning());
+    if (!state || state->exists != exists || state->uidNext != uidNext)
+        return std::nullopt;
+    figures_.unchanged = true;
+    return std::move(state->uids);
+}
+
+void WalkCache::noteFolderState(qint64 exists, quint32 uidNext, const UidSet &uids)
+{
+    if (uidNext == 0 || uids.size() != exists || (!uids.isEmpty() && uids.last() >= uidNext))
+        return;
+    reading_.setFolderState(key_, MailCache::FolderState{exists, uidNext, uids});
+    noteWarning(reading_.takeWarning());
+}
+
 std::optional<MailRecord> WalkCache::take(quint32 uid)
 {
     if (!reader_ || !kept_.contains(uid))

@@ -33,6 +33,7 @@ struct CacheFigures {
     qint64 fromDisk = 0;   // messages taken from it
     qint64 fetched = 0;    // messages the walk fetched and handed to it to keep
     qint64 dropped = 0;    // records of messages gone from the server, dropped
+    bool unchanged = false;  // the folder was as its last complete walk found it: its UIDs came from the copy
     QStringList warnings;  // a file set aside, a copy that could not be used (each once)
 };
 
@@ -67,6 +68,15 @@ public:
     std::optional<MailRecord> take(quint32 uid);
     // A fetched record (its uid field names it), queued to be kept.
     void keep(const MailRecord &record);
+
+    // The folder's UIDs as its last complete walk found them, when its select
+    // now shows the same EXISTS and UIDNEXT as then (under the key's
+    // UIDVALIDITY); none otherwise, or when the server gave no UIDNEXT.
+    std::optional<UidSet> unchangedFolder(qint64 exists, quint32 uidNext);
+    // After a complete walk over the whole folder: what its select showed and
+    // the UIDs it found, for the walks after it. A state that contradicts
+    // itself (the count and the UIDs differ) is not kept.
+    void noteFolderState(qint64 exists, quint32 uidNext, const UidSet &uids);
 
     // Waits until everything handed to keep() is written.
     const CacheFigures &finish();

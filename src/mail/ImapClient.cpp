@@ -139,6 +139,22 @@ ImapResult<QString> ImapClient::SendRawCommand(const QString &cmd)
     return QString::fromUtf8(lines.join("\r\n"));
 }
 
+ImapResult<void> ImapClient::sendAhead(const QString &cmd)
+{
+    const QString op = cmd.section(QLatin1Char(' '), 0, 0).toUpper();
+    if (!prepare(op))
+        return failed();
+    const QByteArray bytes = cmd.toUtf8();
+    if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
+        session_.setOutcome(op + QStringLiteral(" failed: a command must be one line of text"),
+                            ImapFailure::BadRequest);
+        return failed();
+    }
+    session_.sendAhead(bytes);
+    session_.setOutcome(op + QStringLiteral(": sent"), ImapFailure::None);
+    return {};
+}
+
 ImapResult<void> ImapClient::Login(const QString &user, const QString &password)
 {
     const QString op = QStringLiteral("LOGIN");
@@ -153,7 +169,10 @@ ImapResult<void> ImapClient::Login(const QString &user, const QString &password)
     const bool literalPlus = session_.hasCapability("LITERAL+");
     ImapCommand c("LOGIN ");
     c.astring(user.toUtf8(), literalPlus).text(" ").astring(password.toUtf8(), literalPlus);
-    return ended(session_.run(op, c));
+    const Outcome outcome = session_.run(op, c);
+    if (outcome == Outcome::Ok)
+        session_.setSignedIn();
+    return ended(outcome);
 }
 
 ImapResult<void> ImapClient::LoginWithToken(const QString &user, const QString &token)
@@ -204,6 +223,8 @@ ImapResult<void> ImapClient::authenticate(const QString &op, const QByteArray &m
     };
     ImapResponse tagged;
     const Outcome outcome = session_.run(op, c, {}, &tagged);
+    if (outcome == Outcome::Ok)
+        session_.setSignedIn();
     if (outcome == Outcome::Failed && session_.lastFailure() == ImapFailure::Refusal && !report.isEmpty()) {
         const QString why = sasl::describe(sasl::decodeErrorChallenge(report));
         session_.setOutcome(session_.lastError() + QStringLiteral(" (") + why + QLatin1Char(')'), ImapFailure::Refusal,
@@ -246,12 +267,37 @@ ImapResult<MailboxStatus> ImapClient::SelectMailbox(const QString &mailbox)
         return ended(outcome).fault();
     session_.setSelected(mailbox, status.exists);
     uidValidity_ = status.uidValidity;
+    selectStatus_ = status;
+    commandsAtSelect_ = session_.commandsSent();
+    return status;
+}
+
+std::optional<MailboxStatus> ImapClient::untouchedSelection(const QString &mailbox) const
+{
+    if (!session_.isOpen() || session_.isBusy() || session_.selected().isEmpty() || session_.selected() != mailbox
+        || session_.commandsSent() != commandsAtSelect_)
+        return std::nullopt;
+    MailboxStatus status = selectStatus_;
+    status.exists = session_.exists();
     return status;
 }
 
 int ImapClient::NumMessages()
 {
     return session_.selected().isEmpty() ? 0 : session_.exists();
+}
+
+void ImapClient::logOutWithoutWaiting()
+{
+    if (session_.isBusy() || !session_.isOpen() || ahead_.rangesOutstanding()) {
+        Disconnect();
+        return;
+    }
+    session_.send("LOGOUT");
+    session_.flush();
+    session_.close();
+    session_.setSecret(QString());
+    session_.setOutcome(QStringLiteral("LOGOUT: sent"), ImapFailure::None);
 }
 
 ImapResult<void> ImapClient::Disconnect()

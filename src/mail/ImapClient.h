@@ -51,6 +51,9 @@ public:
     void setPort(int port) override { port_ = port; }
     ImapResult<void> Connect(const QString &host) override;
     ImapResult<QString> SendRawCommand(const QString &cmd) override;
+    ImapResult<void> sendAhead(const QString &cmd) override;
+    // The answer to the command sent with sendAhead() (its tagged line); empty until it came.
+    QString aheadAnswer() const { return session_.aheadAnswer(); }
     // LOGIN; AUTHENTICATE PLAIN where the server has disabled LOGIN.
     ImapResult<void> Login(const QString &user, const QString &password) override;
     ImapResult<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) override;
@@ -59,12 +62,19 @@ public:
     ImapResult<MailRecord> FetchSingle(int number, bool bUid) override;
     QString LastErrorText() const override { return session_.lastError(); }
     ImapResult<void> Disconnect() override;
+    // LOGOUT, and the connection closed without waiting for the server's
+    // answer: for the end of a program run, when nothing more is wanted of
+    // it. While an operation waits or read-ahead ranges are on their way it
+    // is Disconnect().
+    void logOutWithoutWaiting();
     // AUTHENTICATE OAUTHBEARER (preferred) or XOAUTH2, with the initial response
     // on the command line when the server has SASL-IR. A refused token fails
     // with kind Refusal and the server's decoded reason; the token (plain or
     // encoded) never appears in an error text.
     ImapResult<void> LoginWithToken(const QString &user, const QString &token) override;
     QStringList Capabilities() const override { return session_.capabilities(); }
+    bool isSignedIn() const override { return session_.isSignedIn(); }
+    std::optional<MailboxStatus> untouchedSelection(const QString &mailbox) const override;
     QStringList certificateErrors() const override { return session_.certificateErrors(); }
     // Messages read ahead and not yet handed out are decoded afresh.
     // What the run reads of each message (the defaults: everything); what it
@@ -258,6 +268,8 @@ private:
     QString walkMailbox_;       // its mailbox, as selected
     quint32 walkValidity_ = 0;  // and that mailbox's UIDVALIDITY
     quint32 uidValidity_ = 0;   // of the mailbox selected last (0: unknown)
+    MailboxStatus selectStatus_;       // what that SELECT answered
+    quint32 commandsAtSelect_ = 0;     // the session's command count right after it
     UidWalkOptions walkOptions_;
     std::map<int, QStringList> walkLabels_;  // X-GM-LABELS of messages not yet handed out, by position
     ImapSession session_;

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vc {
 
@@ -55,6 +56,16 @@ public:
     virtual void setPort(int port) = 0;  // applies to the next Connect
     virtual ImapResult<void> Connect(const QString &host) = 0;
     virtual ImapResult<QString> SendRawCommand(const QString &cmd) = 0;  // the server's reply
+    // Sends a command whose answer nothing waits for (pipelined ahead of the
+    // next one); the answer, when it comes, only goes to aheadAnswer(). A
+    // component that cannot do so sends it as SendRawCommand does.
+    virtual ImapResult<void> sendAhead(const QString &cmd)
+    {
+        const ImapResult<QString> reply = SendRawCommand(cmd);
+        if (reply)
+            return {};
+        return reply.fault();
+    }
     virtual ImapResult<void> Login(const QString &user, const QString &password) = 0;
     virtual ImapResult<MailboxList> ListMailboxes(const QString &reference, const QString &pattern) = 0;
     virtual ImapResult<MailboxStatus> SelectMailbox(const QString &mailbox) = 0;
@@ -72,6 +83,13 @@ public:
     {
         return ImapFault{ImapFailure::Refusal, QStringLiteral("this component cannot sign in with a token")};
     }
+    // Whether the component holds a connection that a sign-in succeeded on;
+    // false when it cannot tell.
+    virtual bool isSignedIn() const { return false; }
+    // What the SELECT of `mailbox` answered (EXISTS as it stands now), when
+    // that mailbox is the one selected and nothing has gone to the server
+    // since; else nothing.
+    virtual std::optional<MailboxStatus> untouchedSelection(const QString & /*mailbox*/) const { return std::nullopt; }
     // The server's capabilities as last reported (upper case); empty when unknown.
     virtual QStringList Capabilities() const { return {}; }
     // What the messages fetched from now on are decoded into besides the

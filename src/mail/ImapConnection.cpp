@@ -190,6 +190,12 @@ void ImapConnection::dropSocket()
     }
 }
 
+void ImapConnection::flush()
+{
+    if (socket_)
+        socket_->flush();
+}
+
 void ImapConnection::write(const QByteArray &bytes)
 {
     if (socket_)

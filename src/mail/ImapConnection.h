@@ -50,6 +50,8 @@ public:
     // Lets go of the socket and forgets the stream. Safe from inside the
     // socket's own notifications (the socket then goes once they are over).
     void close();
+    // What has been written goes to the operating system now, without waiting.
+    void flush();
     bool isOpen() const { return socket_ != nullptr; }
     void write(const QByteArray &bytes);
     // Reads what already waits in the socket's buffer.

@@ -114,6 +114,8 @@ ImapSession::Outcome ImapSession::open(const QString &op, const QString &host, i
     capabilities_.clear();
     bye_.clear();
     secrets_.clear();
+    aheadTag_.clear();
+    aheadAnswer_.clear();
     if (const std::optional<ImapFault> fault = connection_.open(host, port, ssl, caFile, maxLiteralBytes)) {
         fail(op, *fault);
         return Outcome::Failed;
@@ -178,6 +180,17 @@ QByteArray ImapSession::send(const QByteArray &command)
     return tag;
 }
 
+void ImapSession::sendAhead(const QByteArray &command)
+{
+    aheadAnswer_.clear();
+    aheadTag_ = send(command);
+}
+
+void ImapSession::flush()
+{
+    connection_.flush();
+}
+
 ImapSession::Outcome ImapSession::wait(Pending &p)
 {
     QPointer<ImapSession> self(this);
@@ -232,6 +245,7 @@ void ImapSession::abandon(const ImapFault &fault)
 void ImapSession::close()
 {
     connection_.close();
+    signedIn_ = false;
     selected_.clear();
     exists_ = 0;
     if (hooks.closed)
@@ -424,6 +438,11 @@ void ImapSession::received(ImapResponse &r)
     if (!keepBooks(r))
         return;
     Pending *p = pending_;
+    if (r.kind == ImapResponse::Tagged && !aheadTag_.isEmpty() && r.tag == aheadTag_) {
+        aheadTag_.clear();
+        aheadAnswer_ = redact(QString::fromUtf8(r.raw));
+        return;
+    }
     if (hooks.claim && hooks.claim(r)) {
         if (p && !p->done && p->until && p->until())
             complete(true);

@@ -68,6 +68,12 @@ public:
     Outcome waitUntil(const QString &op, std::function<bool()> until, const UntaggedHandler &onUntagged = {});
     // Sends a command without waiting for it (a pipelined one); its tag.
     QByteArray send(const QByteArray &command);
+    // send() for a command whose answer nothing waits for: its tagged answer
+    // (and the untagged ones while no operation waits) go to aheadAnswer().
+    void sendAhead(const QByteArray &command);
+    QString aheadAnswer() const { return aheadAnswer_; }
+    // Hands what has been written to the operating system without waiting.
+    void flush();
     // Writes one line as it stands, CR LF added ("DONE", which ends an IDLE).
     void writeLine(const QByteArray &line);
     // While held, the waiting operation has no silence time-out: the server may
@@ -101,6 +107,12 @@ public:
     // --- State.
     bool isOpen() const { return connection_.isOpen(); }
     bool isBusy() const { return pending_ != nullptr; }
+    // Signed in on the connection open now (set by the sign-in that succeeded,
+    // cleared whenever the connection closes or a new one opens).
+    bool isSignedIn() const { return signedIn_ && connection_.isOpen(); }
+    void setSignedIn() { signedIn_ = true; }
+    // Commands sent so far, over every connection (pipelined ones included).
+    quint32 commandsSent() const { return tagCounter_; }
     QStringList capabilities() const { return capabilities_; }
     bool hasCapability(const char *name) const { return capabilities_.contains(QLatin1String(name)); }
     QStringList certificateErrors() const { return connection_.certificateErrors(); }
@@ -141,6 +153,7 @@ private:
     quint32 tagCounter_ = 0;
     bool ticking_ = false;
     bool timeoutHeld_ = false;
+    bool signedIn_ = false;
     int progressFor_ = 0;      // see followProgress()
     quint32 progressUid_ = 0;  // see followUidProgress()
     int lastPct_ = -1;         // the value reported last; 100 once the operation is done
@@ -153,6 +166,8 @@ private:
     int exists_ = 0;
     QByteArray bye_;
     QStringList secrets_;
+    QByteArray aheadTag_;  // of the command sent with sendAhead(), until its answer
+    QString aheadAnswer_;
 };
 
 }  // namespace vc

@@ -228,9 +228,15 @@ private Q_SLOTS:
         ScriptedDialogs d;
         Window w(threeMessages);
         prepare(w, true);
-        // The run uses the connection of the connect command; the only
-        // connect during the run is the walk's.
-        w.fake->onConnect = [&] {
+        // The run counts on the connection of the connect command. The line
+        // goes right after the count's select, so the walk signs in afresh:
+        // that sign-in, or its select, is where the fault is.
+        bool dropped = false;
+        w.fake->onSelected = [&](const QString &) {
+            if (dropped || fault > 1)
+                return;
+            dropped = true;
+            w.fake->dropLine();
             if (fault == 0)
                 w.fake->loginOk = false;
             if (fault == 1)

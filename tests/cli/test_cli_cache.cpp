@@ -69,6 +69,15 @@ class CliCacheTest : public QObject {
         return n;
     }
 
+    // The searches of the last run, by its fetch log.
+    int searchesOfLastRun() const
+    {
+        int n = 0;
+        for (const QByteArray &line : readAll(lastLog).split('\n'))
+            n += line.contains("UID SEARCH") ? 1 : 0;
+        return n;
+    }
+
     static QString cacheFile(const QString &dir) { return dir + QStringLiteral("/mail-cache.sqlite"); }
 
     void makeFolder(const QString &name, const QList<QByteArray> &messages)
@@ -175,6 +184,51 @@ private Q_SLOTS:
         QCOMPARE(fetchesOfLastRun(), 2);
         QCOMPARE(after.out, cli(QString(), folder, {"--rule", "all", "--format", "csv"}).out);
         QVERIFY(after.out.indexOf("kept-two") < after.out.indexOf("new-three"));
+    }
+
+    // While the folder's select shows the UIDVALIDITY, count and UIDNEXT it
+    // showed when the last complete walk began, its UIDs come from the copy:
+    // no search, no fetch, the same bytes. A message expunged and one
+    // delivered leave the count as it was but not UIDNEXT: the run searches
+    // again and gets it right.
+    void unchangedFolderIsNotSearched()
+    {
+        const QString folder = QStringLiteral("Cache Same Count");
+        makeFolder(folder, {note("first-note", "one"), note("second-note", "two"), note("third-note", "three")});
+        const QString dir = tmp.filePath(QStringLiteral("same-count"));
+        const QStringList args{"--rule", "all", "--format", "csv"};
+        const ProcessResult first = cli(dir, folder, args);
+        QCOMPARE(first.code, 0);
+        QCOMPARE(searchesOfLastRun(), 1);
+        QCOMPARE(fetchesOfLastRun(), 3);
+        const ProcessResult same = cli(dir, folder, args);
+        QCOMPARE(same.code, 0);
+        QCOMPARE(searchesOfLastRun(), 0);
+        QCOMPARE(fetchesOfLastRun(), 0);
+        QCOMPARE(same.out, first.out);
+
+        QCOMPARE(TestServer::script({"doveadm", "expunge", "-u", TestServer::user(), "mailbox", folder, "uid", "2"}),
+                 0);
+        TestServer::deliver(folder, note("fourth-note", "four"));
+        const ProcessResult after = cli(dir, folder, args);
+        QCOMPARE(after.code, 0);
+        QCOMPARE(searchesOfLastRun(), 1);
+        QCOMPARE(fetchesOfLastRun(), 1);
+        QVERIFY(!after.out.contains("second-note"));
+        QVERIFY(after.out.contains("fourth-note"));
+        QCOMPARE(after.out, cli(QString(), folder, args).out);
+
+        const ProcessResult again = cli(dir, folder, args);
+        QCOMPARE(searchesOfLastRun(), 0);
+        QCOMPARE(fetchesOfLastRun(), 0);
+        QCOMPARE(again.out, after.out);
+
+        TestServer::deliver(folder, note("fifth-note", "five"));
+        const ProcessResult grown = cli(dir, folder, args);
+        QCOMPARE(searchesOfLastRun(), 1);
+        QCOMPARE(fetchesOfLastRun(), 1);
+        QVERIFY(grown.out.contains("fifth-note"));
+        QCOMPARE(grown.out, cli(QString(), folder, args).out);
     }
 
     // The line lost while the walk fetches what the copy lacks: the walk

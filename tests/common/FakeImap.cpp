@@ -113,6 +113,19 @@ ImapResult<MailboxStatus> FakeImap::SelectMailbox(const QString &name)
     MailboxStatus status;
     status.exists = folders[selected_].messages.size();
     status.uidValidity = 7;
+    callsAtSelect_ = calls.size();
+    if (onSelected)
+        onSelected(name);
+    return status;
+}
+
+std::optional<MailboxStatus> FakeImap::untouchedSelection(const QString &name) const
+{
+    if (!isSignedIn() || selected_ < 0 || folders[selected_].name != name || calls.size() != callsAtSelect_)
+        return std::nullopt;
+    MailboxStatus status;
+    status.exists = folders[selected_].messages.size();
+    status.uidValidity = 7;
     return status;
 }
 
@@ -131,7 +144,7 @@ ImapResult<MailRecord> FakeImap::FetchSingle(int number, bool)
         lastError_ = QStringLiteral("FetchSingle: aborted");
         return ImapFault(ImapFailure::Aborted, lastError_);
     }
-    if (selected_ < 0 || number < 1 || number > folders[selected_].messages.size()
+    if (!connected_ || selected_ < 0 || number < 1 || number > folders[selected_].messages.size()
         || !folders[selected_].messages[number - 1]) {
         lastError_ = QStringLiteral("FetchSingle: no message %1\r\nsecond line").arg(number);
         const ImapFailure kind = !connected_     ? ImapFailure::NotConnected

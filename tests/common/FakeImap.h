@@ -46,6 +46,7 @@ public:
     // Fetches answer the abort check: a fetch whose check is answered non-zero fails.
     bool fetchHonoursAbort = true;
     std::function<void(int number)> onFetch;  // runs inside FetchSingle, after the first abort check
+    std::function<void(const QString &name)> onSelected;  // runs after a SELECT that succeeded
 
     // What happened, in order.
     // "connect", "id" (and the verb of any other raw command, "noop"), "login",
@@ -77,6 +78,12 @@ public:
     QString LastErrorText() const override { return lastError_; }
     ImapResult<void> Disconnect() override;
     QStringList Capabilities() const override { return connected_ ? capabilities : QStringList(); }
+    bool isSignedIn() const override { return connected_ && loggedIn_; }
+    // Nothing called since the select counts as nothing sent to the server.
+    std::optional<MailboxStatus> untouchedSelection(const QString &name) const override;
+    // The line goes as a server's would after its last answer: the next call
+    // finds it closed (the count of the mailbox selected last still answers).
+    void dropLine() { connected_ = loggedIn_ = false; }
     QStringList certificateErrors() const override { return refusedCertificateNow_; }
 
 private:
@@ -85,6 +92,7 @@ private:
     bool ssl_ = false, connected_ = false, loggedIn_ = false;
     int port_ = 0;
     int selected_ = -1;
+    qsizetype callsAtSelect_ = -1;  // calls.size() right after the last select that succeeded
     QString lastError_;
     QStringList refusedCertificateNow_;
 };

@@ -45,7 +45,7 @@ class ExtractionRunTest : public QObject {
 private Q_SLOTS:
     void init() { log = tmp.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction())); }
 
-    void runWithoutConnectionSetsUpLogsInTwiceAndSaysDone()
+    void runWithoutConnectionSetsUpLogsInOnceAndSaysDone()
     {
         vc::test::ScriptedDialogs boxes;
         FakeImap imap;
@@ -64,9 +64,10 @@ private Q_SLOTS:
         QVERIFY2(boxes.boxes.isEmpty(), qPrintable(boxes.texts().join(u'|')));
         QVERIFY(!h->conn);  // the run drops its object
         QCOMPARE(h->events, (QStringList{"busy", "setup", "set", "drop", "progress reset", "idle"}));
-        // The run's login, then the walk's fresh connect and login.
-        QCOMPARE(imap.logins.size(), 2);
-        QCOMPARE(imap.count(QStringLiteral("connect")), 2);
+        // The run's one sign-in and select serve the count and the walk.
+        QCOMPARE(imap.logins.size(), 1);
+        QCOMPARE(imap.count(QStringLiteral("connect")), 1);
+        QCOMPARE(imap.count(QStringLiteral("select Inbox")), 1);
     }
 
     // One record per message reaches the host's rule: the rows of the
@@ -134,6 +135,32 @@ private Q_SLOTS:
         QVERIFY(boxes.boxes.isEmpty());
     }
 
+    // The line goes between the count and the walk: the walk signs in and
+    // selects afresh, as a run does that finds no connection, and every
+    // message comes once.
+    void lineLostBetweenCountAndWalkSignsInAgain()
+    {
+        vc::test::ScriptedDialogs boxes;
+        FakeImap imap;
+        fill(imap, QStringLiteral("Inbox"), 3);
+        struct DroppingHost : TestRunHost {
+            using TestRunHost::TestRunHost;
+            MailCacheSettings mailCacheSettings() override
+            {
+                static_cast<FakeImap &>(imap).dropLine();
+                return TestRunHost::mailCacheSettings();
+            }
+        } h(imap);
+        h.errorLog = log;
+        const RunOutcome o = ExtractEmail(h);
+        QCOMPARE(outcomeName(o), QStringLiteral("Completed"));
+        QCOMPARE(h.uids, (QList<int>{1, 2, 3}));
+        QCOMPARE(imap.fetched, (QList<int>{1, 2, 3}));
+        QCOMPARE(imap.logins.size(), 2);
+        QCOMPARE(imap.count(QStringLiteral("select Inbox")), 2);
+        QCOMPARE(o.walk.reconnects, 0);  // the walk had not begun
+    }
+
     void existingConnectionIsUsedWithoutANewLogin()
     {
         vc::test::ScriptedDialogs boxes;
@@ -147,7 +174,7 @@ private Q_SLOTS:
 
         QCOMPARE(outcomeName(ExtractEmail(*h)), QStringLiteral("Completed"));
         QVERIFY(!h->events.contains(QStringLiteral("setup")));
-        QCOMPARE(imap.logins.size(), 1);  // only the walk's
+        QCOMPARE(imap.logins.size(), 0);  // the host's connection is signed in already
         QCOMPARE(imap.fetched, (QList<int>{1, 2}));
         QCOMPARE(h->uids, (QList<int>{1, 2}));
         QVERIFY(!h->conn);

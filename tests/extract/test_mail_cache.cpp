@@ -155,6 +155,7 @@ private Q_SLOTS:
     void readerGivesEveryUidInOrder();
     void dropsWhatTheServerNoLongerHas();
     void forgetsAnAccount();
+    void folderStateServesOnlyItsValidity();
     void sizeCapDropsLeastRecentlyUsed();
     void badFilesAreSetAside_data();
     void badFilesAreSetAside();
@@ -327,6 +328,39 @@ void TestMailCache::forgetsAnAccount()
     QCOMPARE(cache.cached(kInbox, all, {}).size(), 1);
 }
 
+// A folder's state is its UIDVALIDITY's only; a row that contradicts itself
+// is not given out, and forgetting the account forgets it.
+void TestMailCache::folderStateServesOnlyItsValidity()
+{
+    MailCache cache(folder());
+    QVERIFY(cache.open().ok);
+    QVERIFY(!cache.folderState(kInbox));
+    QVERIFY(cache.setFolderState(kInbox, {3, 10, *UidSet::parse("2,5,9")}));
+    std::optional<MailCache::FolderState> kept = cache.folderState(kInbox);
+    QVERIFY(kept);
+    QCOMPARE(kept->exists, qint64(3));
+    QCOMPARE(kept->uidNext, 10u);
+    QCOMPARE(kept->uids.toImap(), QByteArray("2,5,9"));
+
+    MailCacheKey renewed = kInbox;
+    renewed.uidValidity = kInbox.uidValidity + 1;
+    QVERIFY(!cache.folderState(renewed));
+    QVERIFY(cache.setFolderState(renewed, {1, 2, *UidSet::parse("1")}));
+    QVERIFY(!cache.folderState(kInbox));  // one state per folder: the newer validity's
+    QCOMPARE(cache.folderState(renewed)->uids.toImap(), QByteArray("1"));
+
+    // The count and the UIDs disagree, or a UID is not below UIDNEXT.
+    QVERIFY(cache.setFolderState(kInbox, {4, 10, *UidSet::parse("2,5,9")}));
+    QVERIFY(!cache.folderState(kInbox));
+    QVERIFY(cache.setFolderState(kInbox, {3, 9, *UidSet::parse("2,5,9")}));
+    QVERIFY(!cache.folderState(kInbox));
+
+    QVERIFY(cache.setFolderState(kInbox, {0, 1, UidSet()}));
+    QCOMPARE(cache.folderState(kInbox)->exists, qint64(0));
+    cache.forgetAccount(kInbox.account);
+    QVERIFY(!cache.folderState(kInbox));
+}
+
 void TestMailCache::sizeCapDropsLeastRecentlyUsed()
 {
     MailCache cache(folder());
@@ -383,6 +417,8 @@ void TestMailCache::badFilesAreSetAside_data()
         << QStringLiteral("foreign") << QStringLiteral("is not a mail copy of this program");
     QTest::newRow("another version") << QStringLiteral("version")
                                      << QStringLiteral("was made by another version of this program");
+    QTest::newRow("the version before the folder states")
+        << QStringLiteral("version 1") << QStringLiteral("was made by another version of this program");
     QTest::newRow("empty file") << QStringLiteral("empty") << QString();
 }
 
@@ -412,6 +448,8 @@ void TestMailCache::badFilesAreSetAside()
                              QStringLiteral("INSERT INTO messages VALUES (1, x'00')")}));
     } else if (kind == QLatin1String("version")) {
         QVERIFY(sql(file(), {QStringLiteral("PRAGMA user_version = 99")}));
+    } else if (kind == QLatin1String("version 1")) {
+        QVERIFY(sql(file(), {QStringLiteral("DROP TABLE folder_state"), QStringLiteral("PRAGMA user_version = 1")}));
     } else {
         QVERIFY(f.resize(0));
     }
@@ -463,7 +501,10 @@ void TestMailCache::damageInsideTheFileNeverGivesAWrongRecord()
     const UidSet kept = cache.cached(kInbox, all, {});
     const int found = readAndCheck(cache, kInbox, all);
     QVERIFY2(found >= 0, qPrintable(QString::number(found)));
-    QVERIFY(found <= kept.size());
+    // Damage to an index page can hide rows from cached() that the reader
+    // still finds whole (each checked above): the count read is bounded by
+    // what was put, not by what cached() answered.
+    QVERIFY2(found <= all.size(), qPrintable(QStringLiteral("%1 read, %2 kept").arg(found).arg(kept.size())));
     const QString warning = o.warning + cache.takeWarning();
     QVERIFY2(found < 3000 || warning.isEmpty(), qPrintable(warning));
     // Usable afterwards, whatever happened.

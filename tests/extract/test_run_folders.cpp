@@ -117,6 +117,22 @@ private Q_SLOTS:
         QCOMPARE(o.walk.asked, qint64(3));
         QCOMPARE(o.walk.read, qint64(3));
         QCOMPARE(h->delivered.last().position, qint64(2));  // positions count within each folder
+        // One sign-in serves the run. Each walk selects its folder again: the
+        // count selected the others after it.
+        QCOMPARE(imap.count(QStringLiteral("login")), 1);
+        QCOMPARE(imap.count(QStringLiteral("select Sent")), 2);
+        QCOMPARE(imap.count(QStringLiteral("select Inbox")), 2);
+        QCOMPARE(imap.count(QStringLiteral("select Empty")), 1);
+
+        // The folder counted last is walked right after its count when those
+        // before it are empty: its select serves both.
+        imap.calls.clear();
+        auto last = host(imap);
+        last->names = QStringList{"Empty", "Inbox"};
+        QCOMPARE(outcomeName(ExtractEmail(*last)), QStringLiteral("Completed"));
+        QCOMPARE(delivered(*last), (QStringList{"Inbox:in-1", "Inbox:in-2"}));
+        QCOMPARE(imap.count(QStringLiteral("select Inbox")), 1);
+        QCOMPARE(imap.count(QStringLiteral("login")), 1);
     }
 
     void allFoldersInServerOrder()

@@ -57,14 +57,19 @@ void TestImapClient::connectIdLoginThroughConnectionObject()
     conn.setIMAPServer(QStringLiteral("127.0.0.1"));
     conn.setUsername(QStringLiteral("ann@example.org"));
     conn.setPassword(QStringLiteral("pw-1234"));
+    server->latencyMs = 50;  // the ID's answer is still on its way when the LOGIN comes
     QVERIFY(conn.Connect());
+    server->latencyMs = 0;
     QVERIFY(!conn.GetLastError());
     QVERIFY(dialogs.boxes.isEmpty());
     QCOMPARE(client.port(), int(server->port()));
     QVERIFY(!client.ssl());
     QCOMPARE(server->commands,
              (QList<QByteArray>{"CAPABILITY", "ID (\"GUID\" \"1\")", "LOGIN \"ann@example.org\" \"pw-1234\""}));
+    QCOMPARE(server->unanswered.last(), 1);  // the LOGIN did not wait for the ID's answer
     QVERIFY(client.capabilities().contains(QStringLiteral("ID")));
+    QVERIFY(client.isSignedIn());
+    QVERIFY(client.aheadAnswer().endsWith(QStringLiteral("OK ID completed.")));
 
     // A second Connect runs the whole sequence again, on a new connection.
     QVERIFY(conn.Connect());
@@ -87,7 +92,17 @@ void TestImapClient::connectIdLoginThroughConnectionObject()
     QCOMPARE(client.LastErrorText(), QStringLiteral("LOGOUT: OK"));
     QCOMPARE(failureName(client.lastFailure()), "None");
     QVERIFY(!client.isConnected());
+    QVERIFY(!client.isSignedIn());
     QCOMPARE(server->count("LOGOUT"), 1);
+
+    // At the end of a run the LOGOUT goes without waiting for an answer,
+    // here one that never comes.
+    QVERIFY(conn.Connect());
+    server->handlers["LOGOUT"] = [](const QByteArray &, const QByteArray &) {};
+    client.logOutWithoutWaiting();
+    QCOMPARE(client.LastErrorText(), QStringLiteral("LOGOUT: sent"));
+    QVERIFY(!client.isConnected());
+    QTRY_COMPARE(server->count("LOGOUT"), 2);
 }
 
 void TestImapClient::loginArgumentsQuotedOrLiteral_data()
@@ -180,6 +195,9 @@ void TestImapClient::selectNamesAndCounts()
     QCOMPARE(server->last("SELECT"), QByteArray("SELECT \"INBOX\""));
     QCOMPARE(client.NumMessages(), 3);
     QCOMPARE(client.selectedMailbox(), QStringLiteral("Inbox"));
+    // Nothing sent since the select: its answer still stands, for that mailbox only.
+    QCOMPARE(client.untouchedSelection(QStringLiteral("Inbox")).value().exists, qint64(3));
+    QVERIFY(!client.untouchedSelection(QStringLiteral("Sent")));
 
     QVERIFY(client.SelectMailbox(QStringLiteral("Gelöschte Elemente")));
     QCOMPARE(server->last("SELECT"), QByteArray("SELECT \"Gel&APY-schte Elemente\""));
@@ -188,8 +206,10 @@ void TestImapClient::selectNamesAndCounts()
     server->handlers["NOOP"] = [&](const QByteArray &tag, const QByteArray &) {
         server->send("* 5 EXISTS\r\n* 1 EXPUNGE\r\n" + tag + " OK NOOP completed.\r\n");
     };
+    QVERIFY(client.untouchedSelection(QStringLiteral("Gelöschte Elemente")));
     QVERIFY(!client.SendRawCommand(QStringLiteral("NOOP"))->isEmpty());
     QCOMPARE(client.NumMessages(), 4);
+    QVERIFY(!client.untouchedSelection(QStringLiteral("Gelöschte Elemente")));  // a command went since
 
     server->handlers["SELECT"] = [&](const QByteArray &tag, const QByteArray &) {
         server->send(tag + " NO Mailbox doesn't exist: Deleted\r\n");

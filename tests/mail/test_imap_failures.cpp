@@ -238,25 +238,28 @@ void TestImapFailures::refusedGreetingAndClosedPort()
     }
 }
 
-// The ID command goes only to a server that offers it, and a NO or BAD to it
-// does not keep the account from signing in; only a connection that goes
-// under it ends the connect.
+// The ID command goes only to a server that offers it, and the LOGIN follows
+// it without waiting for its answer (each row's server reads both before it
+// answers). A NO or BAD to it does not keep the account from signing in; a
+// connection that goes under the two ends the connect.
 void TestImapFailures::idCommand_data()
 {
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<QString>("failure");  // the start of the failure's text; empty: signed in
     const QByteArray withoutId = "S: * OK [CAPABILITY IMAP4rev1] ready\n";
-    const QByteArray id = "C: V0001 ID (\"GUID\" \"1\")\n";
-    const QByteArray loginAfterId = "C: V0002 LOGIN \"u\" \"p\"\nS: V0002 OK done\n";
+    const QByteArray id = "C: V0001 ID (\"GUID\" \"1\")\nC: V0002 LOGIN \"u\" \"p\"\n";
+    const QByteArray loggedIn = "S: V0002 OK done\n";
     QTest::newRow("offered and answered")
-        << kGreeting + id + "S: * ID NIL\nS: V0001 OK ID completed\n" + loginAfterId << QString();
-    QTest::newRow("offered, answered BAD")
-        << kGreeting + id + "S: V0001 BAD Unknown command ID\n" + loginAfterId << QString();
-    QTest::newRow("offered, answered NO") << kGreeting + id + "S: V0001 NO Not now\n" + loginAfterId << QString();
+        << kGreeting + id + "S: * ID NIL\nS: V0001 OK ID completed\n" + loggedIn << QString();
+    QTest::newRow("offered, answered BAD") << kGreeting + id + "S: V0001 BAD Unknown command ID\n" + loggedIn
+                                           << QString();
+    QTest::newRow("offered, answered NO") << kGreeting + id + "S: V0001 NO Not now\n" + loggedIn << QString();
+    QTest::newRow("offered, answered after the login") << kGreeting + id + loggedIn + "S: V0001 OK late\n"
+                                                       << QString();
     QTest::newRow("not offered: not sent") << withoutId + "C: V0001 LOGIN \"u\" \"p\"\nS: V0001 OK done\n" << QString();
     QTest::newRow("connection closed under it")
-        << kGreeting + id + "DROP" << QStringLiteral("127.0.0.1:%1 closed the connection (ID failed: ");
-    QTest::newRow("silence") << kGreeting + id << QStringLiteral("127.0.0.1:%1 stopped answering (ID failed: ");
+        << kGreeting + id + "DROP" << QStringLiteral("127.0.0.1:%1 closed the connection (LOGIN failed: ");
+    QTest::newRow("silence") << kGreeting + id << QStringLiteral("127.0.0.1:%1 stopped answering (LOGIN failed: ");
 }
 
 void TestImapFailures::idCommand()

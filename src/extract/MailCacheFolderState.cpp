@@ -1,0 +1,77 @@
+// MailCache: what a folder's select showed when its last complete walk began,
+// with the UIDs that walk found.
+#include "extract/MailCache.h"
+
+#include "extract/MailCacheDb.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <climits>
+
+namespace vc {
+
+std::optional<MailCache::FolderState> MailCache::folderState(const MailCacheKey &key)
+{
+    recover();
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(db_->db);
+    q.prepare(QStringLiteral("SELECT exists_count, uidnext, uids FROM folder_state WHERE account = ? AND server = ? "
+                             "AND folder = ? AND uidvalidity = ?"));
+    q.addBindValue(key.account);
+    q.addBindValue(key.server);
+    q.addBindValue(key.folder);
+    q.addBindValue(qint64(key.uidValidity));
+    if (!q.exec()) {
+        checkDamage(q.lastError().nativeErrorCode());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    FolderState state;
+    state.exists = q.value(0).toLongLong();
+    const qint64 uidNext = q.value(1).toLongLong();
+    const QByteArray uids = q.value(2).toByteArray();
+    if (uidNext <= 0 || uidNext > qint64(UINT_MAX) || state.exists < 0)
+        return std::nullopt;
+    state.uidNext = quint32(uidNext);
+    if (!uids.isEmpty()) {
+        std::optional<UidSet> parsed = UidSet::parse(uids);
+        if (!parsed)
+            return std::nullopt;
+        state.uids = std::move(*parsed);
+    }
+    // A row that contradicts itself is not trusted: the set must be what the
+    // count says, all below UIDNEXT.
+    if (state.uids.size() != state.exists || (state.exists > 0 && state.uids.last() >= state.uidNext))
+        return std::nullopt;
+    return state;
+}
+
+bool MailCache::setFolderState(const MailCacheKey &key, const FolderState &state)
+{
+    recover();
+    if (!isOpen())
+        return false;
+    QSqlQuery q(db_->db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO folder_state (account, server, folder, uidvalidity, exists_count, uidnext, uids) VALUES (?, ?, "
+        "?, ?, ?, ?, ?) ON CONFLICT (account, server, folder) DO UPDATE SET uidvalidity = excluded.uidvalidity, "
+        "exists_count = excluded.exists_count, uidnext = excluded.uidnext, uids = excluded.uids"));
+    q.addBindValue(key.account);
+    q.addBindValue(key.server);
+    q.addBindValue(key.folder);
+    q.addBindValue(qint64(key.uidValidity));
+    q.addBindValue(state.exists);
+    q.addBindValue(qint64(state.uidNext));
+    q.addBindValue(state.uids.toImap());
+    if (!q.exec()) {
+        checkDamage(q.lastError().nativeErrorCode());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vc
