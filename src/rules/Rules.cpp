@@ -95,10 +95,18 @@ private:
 
 }  // namespace
 
+namespace {
+// Appends the body's lines to `rows` (no list of their own to copy from).
+void appendBodyLines(QStringList &rows, const QString &body)
+{
+    forEachLine(body, [&](qsizetype from, qsizetype to) { rows.append(body.mid(from, to - from)); });
+}
+}  // namespace
+
 QStringList bodyLines(const QString &body)
 {
     QStringList lines;
-    forEachLine(body, [&](qsizetype from, qsizetype to) { lines << body.mid(from, to - from); });
+    appendBodyLines(lines, body);
     return lines;
 }
 
@@ -196,7 +204,7 @@ QStringList allEmailData(const MailRecord &m)
 {
     QStringList rows = headerFields(m);
     rows << m.PlainTextBody;
-    rows << bodyLines(m.PlainTextBody);
+    appendBodyLines(rows, m.PlainTextBody);
     return rows;
 }
 
