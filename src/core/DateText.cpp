@@ -39,7 +39,16 @@ QString dateTimeText(const QDateTime &time)
     static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
     static const QString timeFormat = longTimeFormatWithoutZone(locale);
     const QDateTime t = time.toLocalTime();
-    return locale.toString(t.date(), dateFormat) + QLatin1Char(' ') + locale.toString(t.time(), timeFormat);
+    // Mail of one folder comes mostly a day at a time: the text of the last
+    // day is kept (one per thread, as messages are decoded on several).
+    thread_local QDate lastDay;
+    thread_local QString lastDayText;
+    const QDate day = t.date();
+    if (day != lastDay || lastDayText.isNull()) {
+        lastDayText = locale.toString(day, dateFormat);
+        lastDay = day;
+    }
+    return lastDayText + QLatin1Char(' ') + locale.toString(t.time(), timeFormat);
 }
 
 QString dateToText(const QDateTime &date)

@@ -561,6 +561,44 @@ QList<HeaderField> decodeHeaders(GMimeObject *object)
     return fields;
 }
 
+// A memory stream and a parser over it, kept from message to message: making
+// them costs more than setting them to the next message's bytes.
+class ReusedParser {
+public:
+    ReusedParser() = default;
+    ReusedParser(const ReusedParser &) = delete;
+    ReusedParser &operator=(const ReusedParser &) = delete;
+    ~ReusedParser()
+    {
+        if (parser_)
+            g_object_unref(parser_);
+        if (stream_)
+            g_object_unref(stream_);
+    }
+
+    // The parser, at the start of `bytes`. The stream reads them in place and
+    // never frees them; parts parsed keep referring to the stream's bytes, so
+    // no body is copied before it is decoded. Once the message is decoded the
+    // stream still points at them, but reads nothing until it is set again.
+    GMimeParser *reading(GByteArray *bytes)
+    {
+        if (!stream_)
+            stream_ = g_mime_stream_mem_new();
+        g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream_), bytes);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream_), FALSE);
+        if (!parser_)
+            parser_ = g_mime_parser_new_with_stream(stream_);
+        else
+            g_mime_parser_init_with_stream(parser_, stream_);
+        g_mime_parser_set_persist_stream(parser_, TRUE);
+        return parser_;
+    }
+
+private:
+    GMimeStream *stream_ = nullptr;
+    GMimeParser *parser_ = nullptr;
+};
+
 }  // namespace
 
 QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
@@ -592,20 +630,17 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
     const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole, trimmed);
     tInvalidContentTypes = 0;
 
-    // The memory stream reads the caller's bytes in place: it does not own the
-    // array, and the array's wrapper is released without freeing the data.
-    // Parsed parts keep referring to this stream, so no body is copied before
-    // it is decoded.
+    // The array's wrapper is released without freeing the data.
     GByteArray *view =
         g_byte_array_new_take(reinterpret_cast<guint8 *>(const_cast<char *>(raw.constData())), gsize(raw.size()));
     {
-        GRef<GMimeStream> stream(g_mime_stream_mem_new());
-        g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream.get()), view);
-        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
-
-        GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-        g_mime_parser_set_persist_stream(parser.get(), TRUE);
-        GRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+        // The outermost message of a thread reads with the thread's own stream
+        // and parser, set to each message afresh; an attached message gets new ones.
+        thread_local ReusedParser tParser;
+        std::optional<ReusedParser> nestedParser;
+        ReusedParser &reader = outermost ? tParser : nestedParser.emplace();
+        GMimeParser *parser = reader.reading(view);
+        GRef<GMimeMessage> message(g_mime_parser_construct_message(parser, options));
         if (message) {
             decodeSender(message.get(), email);
             email.Subject = fromUtf8(g_mime_message_get_subject(message.get()));

@@ -47,14 +47,20 @@ void forEachLine(QStringView body, LineFn &&line)
 {
     if (body.isEmpty())
         return;
+    // The next CR at or after `at`, or -1: a search for one code unit, without
+    // the set-up of a string search that indexOf() makes for every line.
+    const auto nextCr = [body](qsizetype at) -> qsizetype {
+        const char16_t *found = QtPrivate::qustrchr(body.sliced(at), u'\r');
+        return found == body.utf16() + body.size() ? -1 : found - body.utf16();
+    };
     qsizetype from = 0;
-    qsizetype cr = body.indexOf(u'\r');
+    qsizetype cr = nextCr(0);
     while (cr >= 0) {
         if (cr + 1 < body.size() && body[cr + 1] == u'\n') {
             line(from, cr);
             from = cr + 2;
         }
-        cr = body.indexOf(u'\r', cr + 1);
+        cr = nextCr(cr + 1);
     }
     line(from, body.size());
 }
@@ -95,10 +101,18 @@ private:
 
 }  // namespace
 
+namespace {
+// Appends the body's lines to `rows` (no list of their own to copy from).
+void appendBodyLines(QStringList &rows, const QString &body)
+{
+    forEachLine(body, [&](qsizetype from, qsizetype to) { rows.append(body.mid(from, to - from)); });
+}
+}  // namespace
+
 QStringList bodyLines(const QString &body)
 {
     QStringList lines;
-    forEachLine(body, [&](qsizetype from, qsizetype to) { lines << body.mid(from, to - from); });
+    appendBodyLines(lines, body);
     return lines;
 }
 
@@ -196,7 +210,7 @@ QStringList allEmailData(const MailRecord &m)
 {
     QStringList rows = headerFields(m);
     rows << m.PlainTextBody;
-    rows << bodyLines(m.PlainTextBody);
+    appendBodyLines(rows, m.PlainTextBody);
     return rows;
 }
 

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void needsDecodeAlike_data();
     void needsDecodeAlike();
     void needsDecodeAlikeWhenCorrupted();
+    void sameRecordWhateverCameBefore();
     void htmlToText_data();
     void htmlToText();
     void charsets_data();
@@ -418,6 +419,40 @@ void TestMimeDecode::corruptedBytesNeverCrash()
     }
     // Most damaged copies still carry a readable subject.
     QVERIFY2(decodedSubjects > 600, qPrintable(QString::number(decodedSubjects)));
+}
+
+// The decoder keeps its parser from message to message: what one message
+// left behind (a cut-off part, an attached message, a parse that gave up) must
+// not change the next one's record.
+void TestMimeDecode::sameRecordWhateverCameBefore()
+{
+    QList<QByteArray> messages = allFixtures();
+    const QByteArray attached = "From: a@example.org\r\nSubject: outer\r\nContent-Type: multipart/mixed; "
+                                "boundary=\"o\"\r\n\r\n--o\r\nContent-Type: text/plain\r\n\r\nouter body\r\n"
+                                "--o\r\nContent-Type: message/rfc822\r\nContent-Disposition: attachment\r\n\r\n"
+                                "From: b@example.org\r\nSubject: inner\r\n\r\ninner body\r\n--o--\r\n";
+    messages << attached << attached.left(150) << QByteArray("\r\n") << QByteArray("Subject: only\r\n");
+    DecodeNeeds needs;
+    needs.headers = true;
+    needs.attachmentText = true;
+    QList<MailRecord> first;
+    for (const QByteArray &raw : messages)
+        first << decodeMessage(raw, needs);
+    // The same messages again, in the other order: each after a different one.
+    for (qsizetype i = messages.size() - 1; i >= 0; --i) {
+        const MailRecord again = decodeMessage(messages.at(i), needs);
+        QCOMPARE(recordValues(again), recordValues(first.at(i)));
+        QCOMPARE(again.HTMLTextBody, first.at(i).HTMLTextBody);
+        QCOMPARE(again.headers.size(), first.at(i).headers.size());
+        QCOMPARE(again.attachments.size(), first.at(i).attachments.size());
+        for (qsizetype a = 0; a < again.attachments.size(); ++a)
+            QCOMPARE(again.attachments.at(a).text, first.at(i).attachments.at(a).text);
+    }
+    const MailRecord outer = first.at(messages.size() - 4);
+    QCOMPARE(outer.Subject, QStringLiteral("outer"));
+    QCOMPARE(outer.PlainTextBody.left(10), QStringLiteral("outer body"));
+    QCOMPARE(outer.attachments.size(), 1);
+    QVERIFY(outer.attachments.at(0).text.contains(QStringLiteral("inner body")));
 }
 
 void TestMimeDecode::needsDecodeAlike_data()
