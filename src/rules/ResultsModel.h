@@ -10,8 +10,8 @@
 
 namespace vc {
 
-// Where rows came from: the message's folder, UID (0 when the walk went by
-// sequence number), the folder's UIDVALIDITY, sequence number, Message-ID,
+// Where rows came from: the message's folder, UID (0 when the server named
+// none), the folder's UIDVALIDITY, sequence number, Message-ID,
 // date and sender. The rows of one message share one.
 struct RowOrigin {
     QString folder;
