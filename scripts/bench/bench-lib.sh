@@ -20,17 +20,25 @@ server_running() {  # the state folder's server answers on its port
     [ -s "$state/port" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(cat "$state/port")") 2>/dev/null
 }
 
+# bench_server: starts the server unless it runs (a new server holds none of
+# the folders filled before), then sets port and log.
+bench_server() {
+    if ! server_running; then
+        rm -f "$state"/bench-filled-*
+        bash "$root/scripts/test-server.sh" start "$state" >/dev/null
+        bench_started=1
+    fi
+    port=$(cat "$state/port")
+    log="$state/bench-errorlog.txt"
+}
+
 # bench_folder FOLDER COUNT [SHAPE]: starts the server unless it runs and fills
 # FOLDER of "tester" with COUNT generated messages of SHAPE (see shape_folder).
 # A folder filled with that count and shape by an earlier call on the same
 # running server is kept (filling 100,000 takes minutes).
 bench_folder() {
     local folder=$1 count=$2 shape=${3:-varied} mark="$state/bench-filled-$1"
-    if ! server_running; then
-        rm -f "$state"/bench-filled-*
-        bash "$root/scripts/test-server.sh" start "$state" >/dev/null
-        bench_started=1
-    fi
+    bench_server
     if [ "$(cat "$mark" 2>/dev/null)" != "$(cat "$state/port") $count $shape" ]; then
         local box=$folder
         [ "${box^^}" = INBOX ] && box=INBOX

@@ -41,13 +41,7 @@ for i in range(first, first + n):
 PY
 }
 
-if ! server_running; then
-    rm -f "$state"/bench-filled-*
-    bash "$root/scripts/test-server.sh" start "$state" >/dev/null
-    bench_started=1
-fi
-port=$(cat "$state/port")
-log="$state/bench-errorlog.txt"
+bench_server
 mark="$state/bench-filled-Big"
 if [ "$(cat "$mark" 2>/dev/null)" != "$port $count tiny" ]; then
     doveadm -c "$state/dovecot.conf" mailbox delete -u tester Big 2>/dev/null || true

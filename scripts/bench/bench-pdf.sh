@@ -25,13 +25,7 @@ state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
 . "$here/bench-lib.sh"
 
 folder=Pdf
-if ! server_running; then
-    rm -f "$state"/bench-filled-*
-    bash "$root/scripts/test-server.sh" start "$state" >/dev/null
-    bench_started=1
-fi
-port=$(cat "$state/port")
-log="$state/bench-errorlog.txt"
+bench_server
 mark="$state/bench-filled-$folder"
 if [ "$(cat "$mark" 2>/dev/null)" != "$port $pages $lines pdf" ]; then
     doveadm -c "$state/dovecot.conf" expunge -u tester mailbox "$folder" all 2>/dev/null || true

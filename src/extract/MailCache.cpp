@@ -85,6 +85,14 @@ QString newConnectionName()
 
 }  // namespace
 
+void mailcache::bindFolder(QSqlQuery &q, const MailCacheKey &key)
+{
+    q.addBindValue(key.account);
+    q.addBindValue(key.server);
+    q.addBindValue(key.folder);
+    q.addBindValue(qint64(key.uidValidity));
+}
+
 QString mailcache::uidList(const UidSet &uids)
 {
     QString out;
@@ -274,12 +282,7 @@ qint64 MailCache::folderId(const MailCacheKey &key, bool create)
     if (const auto it = db_->folderIds.constFind(id); it != db_->folderIds.constEnd())
         return *it;
     QSqlQuery q(db_->db);
-    const auto bindKey = [&] {
-        q.addBindValue(key.account);
-        q.addBindValue(key.server);
-        q.addBindValue(key.folder);
-        q.addBindValue(qint64(key.uidValidity));
-    };
+    const auto bindKey = [&] { mailcache::bindFolder(q, key); };
     q.prepare(
         QStringLiteral("SELECT id FROM folders WHERE account = ? AND server = ? AND folder = ? AND uidvalidity = ?"));
     bindKey();

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace vc {
 
@@ -24,6 +25,10 @@ namespace mailcache {
 
 // "1,2,3": the UIDs of `uids` for an IN (...) list.
 QString uidList(const UidSet &uids);
+
+// Binds the folder of `key` to the next four placeholders: account, server,
+// folder, UIDVALIDITY.
+void bindFolder(QSqlQuery &q, const MailCacheKey &key);
 
 }  // namespace mailcache
 

@@ -20,10 +20,7 @@ std::optional<MailCache::FolderState> MailCache::folderState(const MailCacheKey 
     QSqlQuery q(db_->db);
     q.prepare(QStringLiteral("SELECT exists_count, uidnext, uids FROM folder_state WHERE account = ? AND server = ? "
                              "AND folder = ? AND uidvalidity = ?"));
-    q.addBindValue(key.account);
-    q.addBindValue(key.server);
-    q.addBindValue(key.folder);
-    q.addBindValue(qint64(key.uidValidity));
+    mailcache::bindFolder(q, key);
     if (!q.exec()) {
         checkDamage(q.lastError().nativeErrorCode());
         return std::nullopt;
@@ -60,10 +57,7 @@ bool MailCache::setFolderState(const MailCacheKey &key, const FolderState &state
         "INSERT INTO folder_state (account, server, folder, uidvalidity, exists_count, uidnext, uids) VALUES (?, ?, "
         "?, ?, ?, ?, ?) ON CONFLICT (account, server, folder) DO UPDATE SET uidvalidity = excluded.uidvalidity, "
         "exists_count = excluded.exists_count, uidnext = excluded.uidnext, uids = excluded.uids"));
-    q.addBindValue(key.account);
-    q.addBindValue(key.server);
-    q.addBindValue(key.folder);
-    q.addBindValue(qint64(key.uidValidity));
+    mailcache::bindFolder(q, key);
     q.addBindValue(state.exists);
     q.addBindValue(qint64(state.uidNext));
     q.addBindValue(state.uids.toImap());

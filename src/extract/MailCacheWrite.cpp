@@ -79,10 +79,7 @@ qint64 MailCache::dropMissing(const MailCacheKey &key, const UidSet &onServer)
     // Older UIDVALIDITYs of the same folder: their UIDs name other messages.
     q.prepare(QStringLiteral("SELECT id FROM folders WHERE account = ? AND server = ? AND folder = ? AND uidvalidity "
                              "!= ?"));
-    q.addBindValue(key.account);
-    q.addBindValue(key.server);
-    q.addBindValue(key.folder);
-    q.addBindValue(qint64(key.uidValidity));
+    mailcache::bindFolder(q, key);
     QStringList old;
     ok = q.exec();
     while (ok && q.next())
