@@ -282,10 +282,9 @@ qint64 MailCache::folderId(const MailCacheKey &key, bool create)
     if (const auto it = db_->folderIds.constFind(id); it != db_->folderIds.constEnd())
         return *it;
     QSqlQuery q(db_->db);
-    const auto bindKey = [&] { mailcache::bindFolder(q, key); };
     q.prepare(
         QStringLiteral("SELECT id FROM folders WHERE account = ? AND server = ? AND folder = ? AND uidvalidity = ?"));
-    bindKey();
+    mailcache::bindFolder(q, key);
     if (!q.exec()) {
         checkDamage(q.lastError().nativeErrorCode());
         return -1;
@@ -297,7 +296,7 @@ qint64 MailCache::folderId(const MailCacheKey &key, bool create)
     if (!create)
         return -1;
     q.prepare(QStringLiteral("INSERT INTO folders (account, server, folder, uidvalidity) VALUES (?, ?, ?, ?)"));
-    bindKey();
+    mailcache::bindFolder(q, key);
     if (!q.exec()) {
         checkDamage(q.lastError().nativeErrorCode());
         return -1;

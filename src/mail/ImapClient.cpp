@@ -117,23 +117,31 @@ ImapResult<void> ImapClient::Connect(const QString &host)
     return {};
 }
 
+std::optional<QByteArray> ImapClient::oneLine(const QString &op, const QString &cmd)
+{
+    const QByteArray bytes = cmd.toUtf8();
+    if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
+        session_.setOutcome(op + QStringLiteral(" failed: a command must be one line of text"),
+                            ImapFailure::BadRequest);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 ImapResult<QString> ImapClient::SendRawCommand(const QString &cmd)
 {
     const QString op = cmd.section(QLatin1Char(' '), 0, 0).toUpper();
     if (!session_.begin(op) || !requireConnection(op))
         return session_.lastFault();
-    const QByteArray bytes = cmd.toUtf8();
-    if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
-        session_.setOutcome(op + QStringLiteral(" failed: a command must be one line of text"),
-                            ImapFailure::BadRequest);
+    const std::optional<QByteArray> bytes = oneLine(op, cmd);
+    if (!bytes)
         return session_.lastFault();
-    }
     if (const Outcome drained = drainReadAhead(op); drained != Outcome::Ok)
         return ended(drained).fault();
     QList<QByteArray> lines;
     ImapResponse tagged;
     const auto onLine = [&lines](ImapResponse &r) { lines << r.raw; };
-    if (const Outcome outcome = session_.run(op, ImapCommand(bytes), onLine, &tagged); outcome != Outcome::Ok)
+    if (const Outcome outcome = session_.run(op, ImapCommand(*bytes), onLine, &tagged); outcome != Outcome::Ok)
         return ended(outcome).fault();
     lines << tagged.raw;
     return QString::fromUtf8(lines.join("\r\n"));
@@ -144,13 +152,10 @@ ImapResult<void> ImapClient::sendAhead(const QString &cmd)
     const QString op = cmd.section(QLatin1Char(' '), 0, 0).toUpper();
     if (!prepare(op))
         return failed();
-    const QByteArray bytes = cmd.toUtf8();
-    if (bytes.isEmpty() || bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0')) {
-        session_.setOutcome(op + QStringLiteral(" failed: a command must be one line of text"),
-                            ImapFailure::BadRequest);
+    const std::optional<QByteArray> bytes = oneLine(op, cmd);
+    if (!bytes)
         return failed();
-    }
-    session_.sendAhead(bytes);
+    session_.sendAhead(*bytes);
     session_.setOutcome(op + QStringLiteral(": sent"), ImapFailure::None);
     return {};
 }

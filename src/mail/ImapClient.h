@@ -214,6 +214,9 @@ private:
     ImapResult<void> failed() const { return session_.lastFault(); }
     static ImapFault destroyedFault();
 
+    // The bytes of a raw command of one line of text; else the outcome is set and nothing is returned.
+    std::optional<QByteArray> oneLine(const QString &op, const QString &cmd);
+
     // Fetching (ImapClientFetch.cpp)
     std::unique_ptr<MailRecord> fetchOne(int number, bool bUid);
     std::unique_ptr<MailRecord> fetchInWalk(int number, const QString &op, bool *askAlone);
