@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -25,16 +26,26 @@ QString g_programFolder;
 QString g_userFolder;
 QString g_chosenDefault;  // the default log chosen at the first record; empty: not chosen yet
 
-// The log a Session keeps open between records.
+// The log a Session keeps open between records, and the records a batching
+// session holds for it.
 struct OpenLog {
     int sessions = 0;
+    int batching = 0;
     QString path;
     std::unique_ptr<QFile> file;
+    QByteArray held;
+    int heldRecords = 0;
+    QElapsedTimer sinceWrite;
 
     void close()
     {
         file.reset();
         path.clear();
+    }
+    bool due() const
+    {
+        return batching == 0 || heldRecords >= 64 || held.size() >= 32 * 1024 || !sinceWrite.isValid()
+               || sinceWrite.hasExpired(250);
     }
 };
 OpenLog g_open;
@@ -68,26 +79,54 @@ bool writeWhole(QFile &f, const QByteArray &bytes)
     return f.write(bytes) == bytes.size() && f.error() == QFileDevice::NoError;
 }
 
-// Appends `bytes` to `path` with one write call. Within a Session the file
-// stays open for the next record; a failed write closes it, and the caller's
-// retry opens it afresh.
-bool appendTo(const QString &path, const QByteArray &bytes)
+// Writes the held records to the open log; a failed write closes the file and
+// keeps them, for the next attempt to write them first.
+bool writeHeld()
 {
-    if (g_open.sessions > 0 && g_open.file && g_open.path == path) {
-        if (writeWhole(*g_open.file, bytes))
-            return true;
+    if (g_open.held.isEmpty())
+        return true;
+    if (!g_open.file || !writeWhole(*g_open.file, g_open.held)) {
         g_open.close();
         return false;
     }
+    g_open.held.clear();
+    g_open.heldRecords = 0;
+    g_open.sinceWrite.start();
+    return true;
+}
+
+// Appends `bytes` to `path` with one write call (after the held records of
+// a log whose write failed). Within a Session the file stays open for the
+// next record, and a batching one holds records for a while; a failed write
+// closes the file, and the caller's retry opens it afresh.
+bool appendTo(const QString &path, const QByteArray &bytes)
+{
+    if (g_open.sessions > 0 && g_open.file && g_open.path == path) {
+        g_open.held += bytes;
+        ++g_open.heldRecords;
+        if (!g_open.due() || writeHeld())
+            return true;
+        g_open.held.chop(bytes.size());  // the retry writes it with the others
+        --g_open.heldRecords;
+        return false;
+    }
+    if (g_open.file && !writeHeld())
+        g_open.held.clear();  // another log now; the earlier one cannot be written
+    g_open.close();
     std::unique_ptr<QFile> f = openLog(path);
     if (!f)
         return false;
-    const bool ok = writeWhole(*f, bytes);
-    if (ok && g_open.sessions > 0) {
+    const QByteArray whole = g_open.held + bytes;
+    if (!writeWhole(*f, whole))
+        return false;
+    g_open.held.clear();
+    g_open.heldRecords = 0;
+    g_open.sinceWrite.start();
+    if (g_open.sessions > 0) {
         g_open.path = path;
         g_open.file = std::move(f);
     }
-    return ok;
+    return true;
 }
 
 // The text of the current time; the conversion to local time (with its time
@@ -181,15 +220,37 @@ QString append(const QString &explicitPath, const QString &errorText)
     raise(err::PathFileAccess);
 }
 
-Session::Session()
+Session::Session(Writes writes) : batched_(writes == Writes::Batched)
 {
     ++g_open.sessions;
+    if (batched_)
+        ++g_open.batching;
 }
 
 Session::~Session()
 {
-    if (--g_open.sessions == 0)
+    if (batched_ && --g_open.batching == 0)
+        writeHeld();  // best effort: the walk's own end flushes and says when it fails
+    if (--g_open.sessions == 0) {
         g_open.close();
+        g_open.held.clear();
+        g_open.heldRecords = 0;
+    }
+}
+
+void flush()
+{
+    if (g_open.held.isEmpty())
+        return;
+    const QString path = g_open.path;
+    if (writeHeld())
+        return;
+    // One more attempt on a freshly opened file, as for a single record.
+    if (!path.isEmpty() && appendTo(path, QByteArray()))
+        return;
+    g_open.held.clear();
+    g_open.heldRecords = 0;
+    raise(err::PathFileAccess);
 }
 
 void overrideFolders(const QString &programFolder, const QString &userFolder)
@@ -198,6 +259,8 @@ void overrideFolders(const QString &programFolder, const QString &userFolder)
     g_userFolder = userFolder;
     g_chosenDefault.clear();
     g_open.close();
+    g_open.held.clear();
+    g_open.heldRecords = 0;
 }
 
 }  // namespace vc::errorlog

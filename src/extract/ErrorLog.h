@@ -38,15 +38,27 @@ QString userFolderPath();
 QString append(const QString &explicitPath, const QString &errorText);
 
 // While a Session lives (the message walk holds one), the log stays open between
-// records instead of being opened and closed for each; records still reach the
-// file one by one. Sessions nest; the last one to end closes the file.
+// records instead of being opened and closed for each. Records reach the file
+// one by one, unless a batching session is open: then the first record is
+// written at once (a log that cannot be written fails before anything else
+// happens) and the later ones are held and written together, at the latest
+// after 64 records or a quarter of a second, by flush(), or when the last
+// session ends. Sessions nest; the last one to end closes the file.
 class Session {
 public:
-    Session();
+    enum class Writes { OneByOne, Batched };
+    explicit Session(Writes writes = Writes::OneByOne);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
+
+private:
+    bool batched_;
 };
+
+// Writes the records a batching session holds; throws AppError 75 when they
+// cannot be written.
+void flush();
 
 // Test hook: replaces the two default folders (empty strings restore them) and
 // forgets which of them was chosen.

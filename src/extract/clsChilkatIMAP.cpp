@@ -149,7 +149,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
 {
     const Binding bound(*this);
     lastError_.reset();
-    FetchLog log(account_.errorLogPath);
+    FetchLog log(account_.errorLogPath, errorlog::Session::Writes::Batched);
     QList<WalkObserver *> observers{&log};
     if (observer)
         observers << observer;
@@ -163,6 +163,7 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     walk_ = &walk;
     const auto done = qScopeGuard([this] { walk_ = nullptr; });
     WalkOutcome out = walk.run(CurrentLocation(), MaxRecord());
+    log.flush();
     if (out.lastVisited > 0)
         currentLocation_ = int(out.lastVisited);
     out.stats.logPath = log.path();
