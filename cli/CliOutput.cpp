@@ -1,6 +1,7 @@
 #include "CliOutput.h"
 
 #include "CliTerminal.h"
+#include "core/StdoutBuffer.h"
 #include "core/JsonText.h"
 #include "output/ResultsOutput.h"
 #include "output/SafeText.h"
@@ -53,8 +54,7 @@ QByteArray formatRows(const QStringList &given, Format format, RowSafety safety)
 
 bool writeToStdout(const QByteArray &bytes)
 {
-    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    return n == size_t(bytes.size()) && std::fflush(stdout) == 0;
+    return stdoutbuffer::write(bytes);
 }
 
 RowWriter::RowWriter(Format format, QString path, OutputSink sink, RowSafety safety)
@@ -99,12 +99,20 @@ bool RowWriter::finish()
         writePaddedRows();
     if (!path_.isEmpty() && !file_)
         write(QByteArray());  // a run without rows still leaves an (empty) file
+    flush();
     if (file_ && !failed_ && !file_->commit())
         fail(file_->errorString());
     if (appended_)
         appended_->close();
     if (failed_)
         printError(error_);
+    return !failed_;
+}
+
+bool RowWriter::flush()
+{
+    if (path_.isEmpty() && !failed_ && !stdoutbuffer::flush())
+        fail(QStringLiteral("cannot write the results to standard output"));
     return !failed_;
 }
 

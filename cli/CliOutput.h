@@ -31,7 +31,8 @@ QByteArray csvField(const QString &text);
 QByteArray jsonString(const QString &text);
 
 // Where the output bytes go when there is no --output file; false when they
-// could not be written.
+// could not be written. Standard output holds bytes for a while (see
+// stdoutbuffer): whoever needs them out at a given point flushes.
 using OutputSink = std::function<bool(const QByteArray &)>;
 bool writeToStdout(const QByteArray &bytes);
 
@@ -62,6 +63,9 @@ public:
     // Writes what is left and commits the output file; false (with the
     // reason printed) when anything could not be written.
     bool finish();
+    // The rows written so far are out of the program (standard output is
+    // flushed); false when they could not be written.
+    bool flush();
     // Nothing is written, an existing output file stays as it was.
     void discard();
 

@@ -1,6 +1,7 @@
 #include "CliRecords.h"
 
 #include "CliTerminal.h"
+#include "core/StdoutBuffer.h"
 #include "output/SafeText.h"
 #include "rules/FieldMatch.h"
 
@@ -114,11 +115,20 @@ void RecordOutput::write(QList<Row> &rows)
     failed_ = !writer_->append(rows);
 }
 
+bool RecordOutput::flush()
+{
+    if (!failed_ && !stdoutbuffer::flush()) {
+        failed_ = true;
+        stdoutFailed_ = true;
+    }
+    return !failed_;
+}
+
 bool RecordOutput::finish()
 {
-    if (!failed_ && writer_->commit())
+    if (!failed_ && writer_->commit() && flush())
         return true;
-    printError(writer_->errorString());
+    printError(stdoutFailed_ ? QStringLiteral("cannot write the results to standard output") : writer_->errorString());
     writer_->discard();
     return false;
 }

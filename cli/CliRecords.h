@@ -36,6 +36,9 @@ public:
     // Finishes the output; false (with the reason printed) when anything
     // could not be written.
     bool finish();
+    // The rows written so far are out of the program (standard output is
+    // flushed); false when they could not be written.
+    bool flush();
     // Nothing is written, an existing output file stays as it was.
     void discard();
     // Rows could not be written; no more will be.
@@ -50,6 +53,7 @@ private:
     bool withSource_ = false;
     bool terminal_ = false;
     bool failed_ = false;
+    bool stdoutFailed_ = false;
 };
 
 }  // namespace vc::cli

@@ -158,7 +158,7 @@ public:
             watching_ = true;
             // The walk's rows are out (a watch writes each message's rows at
             // once): its marks move now, not when the watch ends.
-            if (newOnly_)
+            if (flushRows() && newOnly_)
                 newOnly_->commit();
         }
     }
@@ -170,15 +170,19 @@ private:
     // any way neither repeats nor skips a message next time.
     void noteDelivered(const MailRecord &record)
     {
-        if (!newOnly_)
-            return;
         if (!watching_) {
-            newOnly_->delivered(record);
+            if (newOnly_)
+                newOnly_->delivered(record);
             return;
         }
+        if (!flushRows() || !newOnly_)
+            return;
         newOnly_->watched(record);
         newOnly_->commit();
     }
+    // Standard output holds rows for a while; a watched message's rows go out
+    // with it.
+    bool flushRows() { return records_ ? records_->flush() : writer_.flush(); }
 
     const Options &options_;
     ImapComponent &component_;

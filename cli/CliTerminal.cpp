@@ -1,5 +1,6 @@
 #include "CliTerminal.h"
 
+#include "core/StdoutBuffer.h"
 #include "output/SafeText.h"
 
 #include <QFile>
@@ -103,6 +104,7 @@ QByteArray readStdinLine()
     const bool tty = ::isatty(STDIN_FILENO);
     std::optional<QuietTerminal> quiet;
     if (tty) {
+        stdoutbuffer::flush();
         std::fputs("Password: ", stderr);
         std::fflush(stderr);
         quiet.emplace();
@@ -151,6 +153,7 @@ void printError(const QString &text)
 {
     const QByteArray line =
         (QLatin1String(kProgramName) + QStringLiteral(": ") + forStream(text, STDERR_FILENO)).toLocal8Bit();
+    stdoutbuffer::flush();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
 }

@@ -2,6 +2,7 @@
 #include "CliRun.h"
 
 #include "core/Product.h"
+#include "core/StdoutBuffer.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -15,5 +16,8 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUMCAST_VERSION));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    return vc::cli::cliMain(args);
+    const int status = vc::cli::cliMain(args);
+    // Rows are flushed where the run needs them out; this is for any left.
+    vc::stdoutbuffer::flush();
+    return status;
 }

@@ -1,4 +1,5 @@
 #include "core/Dialogs.h"
+#include "core/StdoutBuffer.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -58,6 +59,7 @@ QString withFilterExtension(const QString &path, const QString &pipeFilter, int 
 BoxAnswer StderrDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon, const QString &)
 {
     const QByteArray line = (prefix_ + boxTextForDisplay(text)).toLocal8Bit();
+    stdoutbuffer::flush();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
     return buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
@@ -68,6 +70,7 @@ bool StderrDialogs::openUrl(const QUrl &url)
     const QByteArray text = (prefix_ + QStringLiteral("Open this address in a web browser to sign in:\n  ")
                              + url.toString(QUrl::FullyEncoded))
                                 .toLocal8Bit();
+    stdoutbuffer::flush();
     std::fprintf(stderr, "%s\n", text.constData());
     std::fflush(stderr);
     return true;
@@ -81,6 +84,7 @@ void StderrDialogs::showSignInCode(const QString &message, const QString &code, 
         text =
             QStringLiteral("To sign in, open %1 in a web browser and enter the code %2.").arg(address.toString(), code);
     const QByteArray line = (prefix_ + text).toLocal8Bit();
+    stdoutbuffer::flush();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
 }
