@@ -78,7 +78,23 @@ std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
         lock.unlock();
         return decodeMessage(job->raw, job->needs);
     }
-    shared_->done.wait(lock, [&] { return job->state == Job::Done; });
+    // Being decoded by a worker: rather than wait for it, this thread decodes
+    // the messages queued behind it (the next ones it will ask for), and
+    // waits only when none is left.
+    while (job->state != Job::Done) {
+        if (queue.empty()) {
+            shared_->done.wait(lock);
+            continue;
+        }
+        const std::shared_ptr<Job> next = std::move(queue.front());
+        queue.pop_front();
+        next->state = Job::Running;
+        lock.unlock();
+        MailRecord record = decodeMessage(next->raw, next->needs);
+        lock.lock();
+        next->result = std::move(record);
+        next->state = Job::Done;
+    }
     return std::move(job->result);
 }
 

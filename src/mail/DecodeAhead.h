@@ -24,7 +24,9 @@ namespace vc {
 // The messages started wait in one queue that the workers drain: a worker
 // takes the next message as soon as it is done with one, and only a queue
 // that no worker serves wakes one up, so messages that arrive in a burst cost
-// one hand-off between threads, not one each.
+// one hand-off between threads, not one each. A caller that asks for a message
+// a worker is still decoding decodes the queued ones in the meantime, so both
+// threads decode while the caller would otherwise wait.
 //
 // Bounded: the raw messages being decoded or decoded and not yet taken hold at
 // most `limit` bytes (wants() says whether one more fits; one message always
