@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <unistd.h>
@@ -60,8 +61,20 @@ bool flush()
         return false;
     if (h.bytes.isEmpty())
         return true;
-    const size_t n = std::fwrite(h.bytes.constData(), 1, size_t(h.bytes.size()), stdout);
-    const bool ok = n == size_t(h.bytes.size()) && std::fflush(stdout) == 0;
+    // Whatever stdio holds goes first; then the piece with as few write calls as it takes.
+    bool ok = std::fflush(stdout) == 0;
+    const char *at = h.bytes.constData();
+    qsizetype left = h.bytes.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok) {
+            at += n;
+            left -= n;
+        }
+    }
     h.bytes.truncate(0);  // keeps its room for the next piece
     h.sinceWrite.start();
     h.failed = !ok;
