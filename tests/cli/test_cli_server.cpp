@@ -116,6 +116,33 @@ private Q_SLOTS:
         QCOMPARE(f.readAll(), expected);
     }
 
+    // Rows for standard output are held and written in pieces: with both
+    // streams going to one place, every row still comes before what the run
+    // says on standard error at its end, and none is lost at exit.
+    void rowsComeBeforeTheClosingMessage()
+    {
+        const QString bin = qEnvironmentVariable("VC_BIN_DIR") + QStringLiteral("/vellumcast-cli");
+        QStringList a{QStringLiteral("exec \"$0\" \"$@\" 2>&1"),
+                      bin,
+                      "--user",
+                      TestServer::user(),
+                      "--server",
+                      QStringLiteral("127.0.0.1:%1").arg(TestServer::port()),
+                      "--ca-file",
+                      TestServer::caFile(),
+                      "--password-file",
+                      TestServer::dir() + "/password",
+                      "--error-log",
+                      tmp.filePath(QStringLiteral("cli.log")),
+                      "--format",
+                      "text"};
+        const ProcessResult merged = vc::test::runProcess(QStringLiteral("/bin/sh"), QStringList{"-c"} + a);
+        QCOMPARE(merged.code, 0);
+        const QByteArray rows = textFileBytes(ResultsRowSource(guiRows, true));
+        QVERIFY2(merged.out.startsWith(rows), merged.out.constData());
+        QVERIFY2(merged.out.mid(rows.size()).contains("vellumcast-cli: Done."), merged.out.constData());
+    }
+
     void ruleOptionsReachTheRules()
     {
         vc::test::ScriptedDialogs boxes;
