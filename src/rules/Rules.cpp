@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vc::rules {
 
 namespace {
@@ -118,6 +122,25 @@ QStringList bodyLines(const QString &body)
 
 namespace {
 
+#if defined(__SSE2__)
+// Eight code units at a time where the machine has SSE2: whether all eight
+// are ASCII, and (for those) the eight in lower case.
+constexpr qsizetype kBlock = 8;
+bool lowerBlock(const QChar *s, QChar *d, bool *changed)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+    const __m128i zero = _mm_setzero_si128();
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), zero)) != 0xFFFF)
+        return false;
+    // ASCII lanes are positive as signed 16-bit values.
+    const __m128i caps = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)),
+                                       _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
+    *changed = _mm_movemask_epi8(caps) != 0;
+    if (d)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_or_si128(v, _mm_and_si128(caps, _mm_set1_epi16(0x20))));
+    return true;
+}
+#else
 // Four UTF-16 code units read as one 64-bit word, for the ASCII runs that
 // make up most mail: whether all four are ASCII, which are capitals, and the
 // four in lower case (without a carry between them: each is below 0x80).
@@ -137,6 +160,22 @@ quint64 capitals(quint64 asciiFour)  // 0x80 in each lane that holds 'A' to 'Z'
     return (asciiFour + (0x80 - 'A') * kLanes) & ~(asciiFour + (0x80 - 'Z' - 1) * kLanes) & (0x80 * kLanes);
 }
 
+constexpr qsizetype kBlock = 4;
+bool lowerBlock(const QChar *s, QChar *d, bool *changed)
+{
+    const quint64 four = loadFour(s);
+    if (!allAscii(four))
+        return false;
+    const quint64 caps = capitals(four);
+    *changed = caps != 0;
+    if (d) {
+        const quint64 lower = four | (caps >> 2);  // 'A' + 0x20 is 'a'
+        memcpy(static_cast<void *>(d), &lower, sizeof lower);
+    }
+    return true;
+}
+#endif
+
 }  // namespace
 
 QString lowerCase(const QString &text)
@@ -147,12 +186,10 @@ QString lowerCase(const QString &text)
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (true) {
-        if (i + 4 <= n) {
-            const quint64 four = loadFour(s + i);
-            if (allAscii(four) && capitals(four) == 0) {
-                i += 4;
-                continue;
-            }
+        bool changed = false;
+        if (i + kBlock <= n && lowerBlock(s + i, nullptr, &changed) && !changed) {
+            i += kBlock;
+            continue;
         }
         if (i < n && s[i].unicode() < 0x80 && (s[i].unicode() < u'A' || s[i].unicode() > u'Z')) {
             ++i;
@@ -165,14 +202,10 @@ QString lowerCase(const QString &text)
     QString out = text;
     QChar *d = out.data();
     while (i < n) {
-        if (i + 4 <= n) {
-            const quint64 four = loadFour(d + i);
-            if (allAscii(four)) {
-                const quint64 lower = four | (capitals(four) >> 2);  // 'A' + 0x20 is 'a'
-                memcpy(static_cast<void *>(d + i), &lower, sizeof lower);
-                i += 4;
-                continue;
-            }
+        bool changed = false;
+        if (i + kBlock <= n && lowerBlock(d + i, d + i, &changed)) {
+            i += kBlock;
+            continue;
         }
         const QChar c = d[i];
         if (c.unicode() < 0x80) {
