@@ -392,6 +392,39 @@ private Q_SLOTS:
         QCOMPARE(dateToText(d), dateToText(d.toUTC()));
     }
 
+    // The text is local time also across a zone's changes of offset, every
+    // ten minutes through the days of both changes and around them.
+    void dateTextFollowsTheZoneAcrossItsChanges()
+    {
+        const QByteArray before = qgetenv("TZ");
+        const auto restore = qScopeGuard([&] {
+            if (before.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", before);
+            tzset();
+        });
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        const QLocale locale = QLocale::system();
+        for (const QDate day : {QDate(2024, 3, 31), QDate(2024, 10, 27)}) {
+            const QDateTime from(day.addDays(-1), QTime(0, 0), Qt::UTC);
+            for (int step = 0; step < 3 * 24 * 6; ++step) {
+                const QDateTime t = from.addSecs(qint64(step) * 600 + 7);
+                const QDateTime local = t.toLocalTime();
+                const QString expected = locale.toString(local.date(), locale.dateFormat(QLocale::ShortFormat));
+                const QString text = dateToText(t);
+                QVERIFY2(text.startsWith(expected + u' '), qPrintable(text + QStringLiteral(" for ") + t.toString(Qt::ISODate)));
+                // The locale's clock has 24 hours or 12.
+                const QString h24 = local.time().toString(QStringLiteral("HH:mm:ss"));
+                const QString h12 = local.time().toString(QStringLiteral("h:mm:ss ap")).section(u' ', 0, 0);
+                QVERIFY2(text.contains(h24) || text.contains(u' ' + h12),
+                         qPrintable(text + QStringLiteral(" for ") + t.toString(Qt::ISODate)));
+                QCOMPARE(text, dateToText(t.toOffsetFromUtc(3600 * 5)));
+            }
+        }
+    }
+
     void recordLayout()
     {
         const QDateTime t(QDate(2024, 1, 2), QTime(3, 4, 5));
