@@ -25,18 +25,25 @@ DecodeAhead::~DecodeAhead()
 void DecodeAhead::drain(const std::shared_ptr<Shared> &shared)
 {
     std::unique_lock lock(shared->mutex);
-    while (!shared->queue.empty()) {
-        const std::shared_ptr<Job> job = std::move(shared->queue.front());
-        shared->queue.pop_front();
-        job->state = Job::Running;
-        lock.unlock();
-        MailRecord record = decodeMessage(job->raw, job->needs);
-        lock.lock();
-        job->result = std::move(record);
-        job->state = Job::Done;
-        shared->done.notify_all();
+    while (decodeNext(*shared, lock)) {
     }
     --shared->workers;
+}
+
+bool DecodeAhead::decodeNext(Shared &shared, std::unique_lock<std::mutex> &lock)
+{
+    if (shared.queue.empty())
+        return false;
+    const std::shared_ptr<Job> job = std::move(shared.queue.front());
+    shared.queue.pop_front();
+    job->state = Job::Running;
+    lock.unlock();
+    MailRecord record = decodeMessage(job->raw, job->needs);
+    lock.lock();
+    job->result = std::move(record);
+    job->state = Job::Done;
+    shared.done.notify_all();
+    return true;
 }
 
 void DecodeAhead::start(int number, const QByteArray &raw)
@@ -82,18 +89,8 @@ std::optional<MailRecord> DecodeAhead::take(int number, const QByteArray &raw)
     // the messages queued behind it (the next ones it will ask for), and
     // waits only when none is left.
     while (job->state != Job::Done) {
-        if (queue.empty()) {
+        if (!decodeNext(*shared_, lock))
             shared_->done.wait(lock);
-            continue;
-        }
-        const std::shared_ptr<Job> next = std::move(queue.front());
-        queue.pop_front();
-        next->state = Job::Running;
-        lock.unlock();
-        MailRecord record = decodeMessage(next->raw, next->needs);
-        lock.lock();
-        next->result = std::move(record);
-        next->state = Job::Done;
     }
     return std::move(job->result);
 }

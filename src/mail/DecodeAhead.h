@@ -78,6 +78,9 @@ private:
         int workers = 0;  // running the drain loop
     };
     static void drain(const std::shared_ptr<Shared> &shared);
+    // Decodes the first queued message, without the lock while it does; false
+    // when none is queued.
+    static bool decodeNext(Shared &shared, std::unique_lock<std::mutex> &lock);
 
     std::map<int, std::shared_ptr<Job>> jobs_;  // started, not taken; the caller's thread only
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
