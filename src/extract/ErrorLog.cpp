@@ -42,6 +42,17 @@ struct OpenLog {
         file.reset();
         path.clear();
     }
+    void dropHeld()
+    {
+        held.clear();
+        heldRecords = 0;
+    }
+    // What was held is in the file.
+    void written()
+    {
+        dropHeld();
+        sinceWrite.start();
+    }
     bool due() const
     {
         return batching == 0 || heldRecords >= 64 || held.size() >= 32 * 1024 || !sinceWrite.isValid()
@@ -89,9 +100,7 @@ bool writeHeld()
         g_open.close();
         return false;
     }
-    g_open.held.clear();
-    g_open.heldRecords = 0;
-    g_open.sinceWrite.start();
+    g_open.written();
     return true;
 }
 
@@ -111,7 +120,7 @@ bool appendTo(const QString &path, const QByteArray &bytes)
         return false;
     }
     if (g_open.file && !writeHeld())
-        g_open.held.clear();  // another log now; the earlier one cannot be written
+        g_open.dropHeld();  // another log now; the earlier one cannot be written
     g_open.close();
     std::unique_ptr<QFile> f = openLog(path);
     if (!f)
@@ -119,9 +128,7 @@ bool appendTo(const QString &path, const QByteArray &bytes)
     const QByteArray whole = g_open.held + bytes;
     if (!writeWhole(*f, whole))
         return false;
-    g_open.held.clear();
-    g_open.heldRecords = 0;
-    g_open.sinceWrite.start();
+    g_open.written();
     if (g_open.sessions > 0) {
         g_open.path = path;
         g_open.file = std::move(f);
@@ -233,8 +240,7 @@ Session::~Session()
         writeHeld();  // best effort: the walk's own end flushes and says when it fails
     if (--g_open.sessions == 0) {
         g_open.close();
-        g_open.held.clear();
-        g_open.heldRecords = 0;
+        g_open.dropHeld();
     }
 }
 
@@ -248,8 +254,7 @@ void flush()
     // One more attempt on a freshly opened file, as for a single record.
     if (!path.isEmpty() && appendTo(path, QByteArray()))
         return;
-    g_open.held.clear();
-    g_open.heldRecords = 0;
+    g_open.dropHeld();
     raise(err::PathFileAccess);
 }
 
@@ -259,8 +264,7 @@ void overrideFolders(const QString &programFolder, const QString &userFolder)
     g_userFolder = userFolder;
     g_chosenDefault.clear();
     g_open.close();
-    g_open.held.clear();
-    g_open.heldRecords = 0;
+    g_open.dropHeld();
 }
 
 }  // namespace vc::errorlog

@@ -80,8 +80,10 @@ bool FolderWalk::begin(WalkOutcome &out, bool mayReuse)
             return false;
         }
     }
+    // On the connection it found signed in, the walk takes the answer of a
+    // select of this folder (the run's count) that nothing has followed.
     std::optional<MailboxStatus> status;
-    if (reused_ && justCounted_)
+    if (reused_)
         status = imap().untouchedSelection(folder_);
     if (!status) {
         const ImapResult<MailboxStatus> selected = selectFolder(imap(), folder_);
@@ -210,7 +212,7 @@ WalkOutcome FolderWalk::run(qint64 first, qint64 last)
     if (out.end == WalkOutcome::End::Completed && stopping_())
         out.end = WalkOutcome::End::Stopped;
     if (cache_) {
-        stats_.cache = cache_->finish();
+        cache_->finish();
         // The UIDs of a walk over the whole folder, for the walks after it.
         if (out.end == WalkOutcome::End::Completed && filter_.isEmpty() && !stats_.cache.unchanged)
             cache_->noteFolderState(selected_.exists, selected_.uidNext, walkUids_);

@@ -110,10 +110,6 @@ public:
         cacheSettings_ = std::move(settings);
         cacheKey_ = std::move(key);
     }
-    // The run's count selected this folder just before the walk: when nothing
-    // has gone to the server since, the walk takes that select's answer
-    // instead of selecting again.
-    void setJustCounted(bool counted) { justCounted_ = counted; }
     WalkOutcome run(qint64 first, qint64 last);
     // The component's percentage of the fetch in hand.
     void percentDone(int percent);
@@ -150,7 +146,6 @@ private:
     int reconnectPauseMs_ = 1000;
     SearchFilter filter_;
     std::function<std::optional<quint32>(quint32)> newMailAbove_;
-    bool justCounted_ = false;
     bool reused_ = false;  // the walk went on on the connection it found signed in
     bool byUid_ = false;   // this walk goes by UID
     WalkStats stats_;

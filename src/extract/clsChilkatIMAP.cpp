@@ -99,7 +99,6 @@ StepResult<void> clsChilkatIMAP::Connect()
 {
     const Binding bound(*this);
     lastError_.reset();
-    counted_.clear();
     StepResult<void> r = step_->run();
     if (!r)
         return failed(r.fault());
@@ -110,7 +109,6 @@ StepResult<QStringList> clsChilkatIMAP::EnumMailFolders()
 {
     const Binding bound(*this);
     lastError_.reset();
-    counted_.clear();
     const ImapResult<MailboxList> list = component().ListMailboxes(QString(), QStringLiteral("*"));
     if (!list)
         return failed(step_->faultOf(RunStage::List, list.fault()));
@@ -126,7 +124,6 @@ StepResult<QList<MailboxInfo>> clsChilkatIMAP::ListFolders()
 {
     const Binding bound(*this);
     lastError_.reset();
-    counted_.clear();
     const ImapResult<MailboxList> list = component().ListMailboxes(QString(), QStringLiteral("*"));
     if (!list)
         return failed(step_->faultOf(RunStage::List, list.fault()));
@@ -137,11 +134,9 @@ StepResult<int> clsChilkatIMAP::GetTotalMessage(const QString &FolderName)
 {
     const Binding bound(*this);
     lastError_.reset();
-    counted_.clear();
     const ImapResult<MailboxStatus> selected = selectFolder(component(), FolderName);
     if (!selected)
         return failed(explainUnselectable(component(), FolderName, step_->faultOf(RunStage::Select, selected.fault())));
-    counted_ = FolderName;
     return component().NumMessages();
 }
 
@@ -158,8 +153,6 @@ WalkOutcome clsChilkatIMAP::StartMailExtraction(const QString &FolderName, WalkO
     walk.setFilter(filter_);
     walk.setNewMailAbove(newMailAbove_);
     walk.setCache(cache_, mailCacheKey(account_.username, account_.config.host, account_.config.port, FolderName));
-    walk.setJustCounted(counted_ == FolderName);
-    counted_.clear();
     walk_ = &walk;
     const auto done = qScopeGuard([this] { walk_ = nullptr; });
     WalkOutcome out = walk.run(CurrentLocation(), MaxRecord());
@@ -178,7 +171,6 @@ WatchStats clsChilkatIMAP::WatchFolder(const QString &FolderName, const WatchReq
 {
     const Binding bound(*this);
     lastError_.reset();
-    counted_.clear();
     FetchLog log(account_.errorLogPath);
     QList<WalkObserver *> observers{&log};
     if (observer)

@@ -83,8 +83,8 @@ public:
     // The message count of FolderName (or of the folder standing for it) on
     // the current connection; selects it, neither connects nor logs in.
     StepResult<int> GetTotalMessage(const QString &FolderName);
-    // Signs in (unless still signed in), selects FolderName (unless the
-    // count just selected it) and walks messages CurrentLocation
+    // Signs in (unless still signed in), selects FolderName (unless it is
+    // selected with nothing sent since, as after the count) and walks messages CurrentLocation
     // to MaxRecord, each message delivered to `observer` (besides the fetch
     // log). Afterwards CurrentLocation holds the last number visited.
     WalkOutcome StartMailExtraction(const QString &FolderName, WalkObserver *observer = nullptr);
@@ -118,7 +118,6 @@ private:
     SearchFilter filter_;
     std::function<std::optional<quint32>(quint32)> newMailAbove_;
     MailCacheSettings cache_;
-    QString counted_;  // the folder GetTotalMessage selected, until the next operation
 };
 
 }  // namespace vc
