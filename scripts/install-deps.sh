@@ -7,7 +7,7 @@ packages=(
   clang libclang-rt-14-dev time
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-qpa-plugins
   libgmime-3.0-dev libglib2.0-dev
-  libqt6sql6-sqlite zlib1g-dev libxlsxwriter-dev libpoppler-qt6-dev
+  libqt6sql6-sqlite zlib1g-dev libzstd-dev libxlsxwriter-dev libpoppler-qt6-dev
   python3-openpyxl qpdf
   qtkeychain-qt6-dev gnome-keyring dbus-daemon
   dovecot-imapd openssl iputils-ping

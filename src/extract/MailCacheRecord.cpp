@@ -1,6 +1,7 @@
 // MailCache: the stored form of one message record: the length of the record
-// (4 bytes, big-endian), then the record compressed by zlib, whose own
-// checksum tells bytes that changed on disk. Texts in it as UTF-8.
+// (4 bytes, big-endian), then the record as one zstd frame with its content
+// checksum, which tells bytes that changed on disk. Texts in it as UTF-8.
+// Records written compressed by zlib (with zlib's own checksum) are read too.
 #include "core/DateText.h"
 #include "extract/MailCache.h"
 
@@ -10,6 +11,10 @@
 #include <QtEndian>
 
 #include <zlib.h>
+#include <zstd.h>
+
+#include <cstring>
+#include <memory>
 
 namespace vc {
 
@@ -19,6 +24,60 @@ constexpr quint8 kRecordFormat = 1;
 // zlib cannot inflate more than about 1032 bytes from one.
 constexpr qint64 kMostInflation = 1100;
 constexpr qint64 kMostRecordBytes = qint64(1) << 30;
+// Fast to write and to read back; higher levels gain little on mail text.
+constexpr int kZstdLevel = 1;
+constexpr char kZstdMagic[] = "\x28\xb5\x2f\xfd";
+
+// One compression and one decompression context per thread, made once: the
+// cache writer and the walk's reader each have their own thread.
+struct ZstdContexts {
+    std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx *)> compress{ZSTD_createCCtx(), ZSTD_freeCCtx};
+    std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx *)> decompress{ZSTD_createDCtx(), ZSTD_freeDCtx};
+    ZstdContexts()
+    {
+        ZSTD_CCtx_setParameter(compress.get(), ZSTD_c_compressionLevel, kZstdLevel);
+        ZSTD_CCtx_setParameter(compress.get(), ZSTD_c_checksumFlag, 1);
+    }
+};
+
+ZstdContexts &zstd()
+{
+    thread_local ZstdContexts contexts;
+    return contexts;
+}
+
+bool isZstd(const char *packed, qint64 size)
+{
+    return size >= 4 && memcmp(packed, kZstdMagic, 4) == 0;
+}
+
+// Whether a record may unpack to `claimed` bytes, before that much is made
+// room for: a zstd frame says its size itself; zlib inflates a byte to at
+// most about a thousand.
+bool plausibleSize(qint64 claimed, const char *packed, qint64 size)
+{
+    if (claimed > kMostRecordBytes)
+        return false;
+    if (isZstd(packed, size))
+        return ZSTD_getFrameContentSize(packed, size_t(size)) == quint64(claimed);
+    return claimed <= size * kMostInflation;
+}
+
+// The packed bytes (after the length) inflated into `raw`, sized as claimed;
+// false when they are not exactly that.
+bool unpack(const char *packed, qint64 size, QByteArray &raw)
+{
+    if (isZstd(packed, size)) {
+        const size_t got =
+            ZSTD_decompressDCtx(zstd().decompress.get(), raw.data(), size_t(raw.size()), packed, size_t(size));
+        return !ZSTD_isError(got) && qint64(got) == raw.size();
+    }
+    uLongf unpacked = uLongf(raw.size());
+    return uncompress(reinterpret_cast<Bytef *>(raw.data()), &unpacked, reinterpret_cast<const Bytef *>(packed),
+                      uLong(size))
+               == Z_OK
+           && qint64(unpacked) == raw.size();
+}
 
 void text(QDataStream &out, const QString &s)
 {
@@ -71,12 +130,11 @@ QByteArray MailCache::encodeRecord(const MailRecord &r)
         for (const QString &l : r.gmailLabels)
             text(out, l);
     }
-    uLongf packed = compressBound(uLong(raw.size()));
-    QByteArray stored(qsizetype(4 + packed), Qt::Uninitialized);
+    QByteArray stored(qsizetype(4 + ZSTD_compressBound(size_t(raw.size()))), Qt::Uninitialized);
     qToBigEndian<quint32>(quint32(raw.size()), stored.data());
-    if (compress2(reinterpret_cast<Bytef *>(stored.data() + 4), &packed,
-                  reinterpret_cast<const Bytef *>(raw.constData()), uLong(raw.size()), Z_DEFAULT_COMPRESSION)
-        != Z_OK)
+    const size_t packed = ZSTD_compress2(zstd().compress.get(), stored.data() + 4, size_t(stored.size() - 4),
+                                         raw.constData(), size_t(raw.size()));
+    if (ZSTD_isError(packed))
         return {};
     stored.resize(qsizetype(4 + packed));
     return stored;
@@ -87,14 +145,10 @@ std::optional<MailRecord> MailCache::decodeRecord(const QByteArray &stored, quin
     if (stored.size() < 8)
         return std::nullopt;
     const qint64 claimed = qFromBigEndian<quint32>(stored.constData());
-    if (claimed > qMin(kMostRecordBytes, qint64(stored.size()) * kMostInflation))
+    if (!plausibleSize(claimed, stored.constData() + 4, stored.size() - 4))
         return std::nullopt;
     QByteArray raw(qsizetype(claimed), Qt::Uninitialized);
-    uLongf unpacked = uLongf(claimed);
-    if (uncompress(reinterpret_cast<Bytef *>(raw.data()), &unpacked,
-                   reinterpret_cast<const Bytef *>(stored.constData() + 4), uLong(stored.size() - 4))
-            != Z_OK
-        || qint64(unpacked) != claimed)
+    if (!unpack(stored.constData() + 4, stored.size() - 4, raw))
         return std::nullopt;
     QDataStream in(raw);
     in.setVersion(QDataStream::Qt_6_0);

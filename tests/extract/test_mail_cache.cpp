@@ -14,6 +14,9 @@
 #include <QTimeZone>
 #include <QtTest>
 
+#include <zlib.h>
+#include <zstd.h>
+
 using vc::CacheContent;
 using vc::MailCache;
 using vc::MailCacheKey;
@@ -221,6 +224,27 @@ void TestMailCache::recordsComeBackAsTheyWentIn()
     QByteArray bloated = stored;
     bloated[0] = char(0x7f);  // claims 2 GiB unpacked
     QVERIFY(!MailCache::decodeRecord(bloated, 9, 700));
+    QByteArray shorter = stored;
+    shorter[3] = char(shorter[3] - 1);  // one byte less than the frame says
+    QVERIFY(!MailCache::decodeRecord(shorter, 9, 700));
+
+    // A record written compressed by zlib, as copies made before zstd hold
+    // them, reads back the same.
+    QByteArray raw(qsizetype(qFromBigEndian<quint32>(stored.constData())), Qt::Uninitialized);
+    QCOMPARE(ZSTD_decompress(raw.data(), size_t(raw.size()), stored.constData() + 4, size_t(stored.size() - 4)),
+             size_t(raw.size()));
+    uLongf packed = compressBound(uLong(raw.size()));
+    QByteArray older(qsizetype(4 + packed), Qt::Uninitialized);
+    qToBigEndian<quint32>(quint32(raw.size()), older.data());
+    QCOMPARE(compress2(reinterpret_cast<Bytef *>(older.data() + 4), &packed,
+                       reinterpret_cast<const Bytef *>(raw.constData()), uLong(raw.size()), Z_DEFAULT_COMPRESSION),
+             Z_OK);
+    older.resize(qsizetype(4 + packed));
+    const std::optional<MailRecord> fromZlib = MailCache::decodeRecord(older, 9, 700);
+    QVERIFY(fromZlib);
+    QCOMPARE(differences(*fromZlib, record(9)), QString());
+    older[older.size() / 2] = char(older[older.size() / 2] ^ 0x40);
+    QVERIFY(!MailCache::decodeRecord(older, 9, 700));
 }
 
 void TestMailCache::keysAndContentKeepRecordsApart()
