@@ -4,6 +4,7 @@
 #include "core/Product.h"
 #include "extract/ItemFiles.h"
 #include "extract/RunTemplate.h"
+#include "extract/WalkCache.h"
 #include "rules/Rules.h"
 
 #include <QSet>
@@ -422,11 +423,35 @@ QList<cmdline::Option> cacheOptions(State *s)
              QStringLiteral("drop what the local mail copy keeps of --user on this\nserver, then end (no "
                             "sign-in, nothing read)"),
              &o.forgetCache),
+        flag(QStringLiteral("offline"),
+             QStringLiteral("work from the local mail copy alone, without the server: each\nfolder as its last "
+                            "complete read found it (no password or\nsign-in; new mail is not seen)"),
+             &o.offline),
     };
 }
 
 QString checkCacheOptions(const Options &o)
 {
+    if (o.offline) {
+        if (o.noCache)
+            return QStringLiteral("--offline reads the local mail copy, which --no-cache leaves alone");
+        if (mailCacheOffInEnvironment())
+            return QStringLiteral("--offline reads the local mail copy, which VC_NO_CACHE in the environment turns "
+                                  "off");
+        if (o.forgetCache)
+            return QStringLiteral("--offline and --forget-cache exclude each other");
+        if (o.allFolders || o.listFolders)
+            return QStringLiteral("--offline does not know the server's folders: name them with --folder");
+        if (o.newOnly || o.resetNewOnly || o.watch)
+            return QStringLiteral("--new-only, --reset-new-only and --watch need the server; --offline goes "
+                                  "without it");
+        if (!o.filter.isEmpty())
+            return QStringLiteral("the server selects the messages of a filter (--since, --from, --label, "
+                                  "--search, ...); --offline goes without it");
+        if (!o.saveAttachments.isEmpty())
+            return QStringLiteral("--save-attachments needs the attachments' bytes, which the local mail copy does "
+                                  "not keep; --offline goes without the server");
+    }
     if (o.noCache && !o.cacheDir.isEmpty())
         return QStringLiteral("--no-cache and --cache-dir exclude each other");
     if (o.noCache && o.forgetCache)

@@ -64,10 +64,12 @@ struct Options {
     QStringList attachmentGlobs;
     // The local mail copy: on unless --no-cache (or VC_NO_CACHE in the
     // environment); --cache-dir puts it elsewhere; --forget-cache drops what
-    // it keeps of this account and ends the program.
+    // it keeps of this account and ends the program; --offline reads the
+    // folders from the copy alone, without the server.
     bool noCache = false;
     QString cacheDir;
     bool forgetCache = false;
+    bool offline = false;
     // Watching the folder for new mail once the walk is over: NOOP every
     // pollSeconds where the server has no IDLE; the end after so many new
     // messages or seconds (0: none).

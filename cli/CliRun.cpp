@@ -8,6 +8,7 @@
 #include "core/DialogsSignInUi.h"
 #include "core/SecretMemory.h"
 #include "extract/AttachmentSaver.h"
+#include "extract/LocalCopyImap.h"
 #include "extract/RunTemplate.h"
 #include "extract/WalkCache.h"
 #include "mail/ImapClient.h"
@@ -192,7 +193,7 @@ private:
     RecordOutput *records_;  // a template's rows, or rule rows as records; null: rule rows by `writer_`
     std::shared_ptr<OAuthSession> signIn_;
     AttachmentSaver *saver_;
-    NewOnlyRun *newOnly_;  // --new-only
+    NewOnlyRun *newOnly_;    // --new-only
     bool watching_ = false;  // the walk is over and the watch has begun
     bool keepListed_;
     QSet<QString> listed_;
@@ -206,7 +207,7 @@ const QString kClientIdHelp = QStringLiteral("Give it with --oauth-client-id ID 
 // *error: a usage error (a missing client ID or client secret).
 std::shared_ptr<OAuthSession> signInSession(const Options &o, SignInUi &ui, QString *error)
 {
-    if (o.plan.method != SignInMethod::OAuth2)
+    if (o.plan.method != SignInMethod::OAuth2 || o.offline)
         return nullptr;
     OAuthSettings s = oauthSettingsFor(o.config.signIn, o.plan.provider, QString(), OAuthFlow::Device, error);
     if (!error->isEmpty())
@@ -283,7 +284,7 @@ std::optional<int> prepare(ParseResult &parsed, QString *password)
         return resetNewOnly(o, marks) ? exitcode::Completed : exitcode::Failure;
     }
     QString error;
-    if (o.plan.method == SignInMethod::OAuth2)
+    if (o.plan.method == SignInMethod::OAuth2 || o.offline)
         return std::nullopt;  // no password to read
     const std::optional<QString> pw = readPassword(o, &error);
     if (!pw) {
@@ -434,17 +435,24 @@ int cliMain(const QStringList &args)
     installInterruptHandler();
     if (parsed.options.watch)
         installTerminateHandler();
-    ImapClient client;
-    client.configure(parsed.options.config);
     // The rules and templates read the plain-text body only: a message's HTML
     // part is not decoded when it has a plain-text one. A template may want
     // header fields and the attachment list besides.
     DecodeNeeds needs =
         parsed.options.compiledTemplate ? decodeNeedsOf(*parsed.options.compiledTemplate) : DecodeNeeds();
     needs.htmlBody = false;
-    client.setDecodeNeeds(needs);
-    const int status = runExtraction(parsed.options, client, password);
-    client.logOutWithoutWaiting();
+    int status = exitcode::Completed;
+    if (parsed.options.offline) {
+        LocalCopyImap copy(cacheSettings(parsed.options));
+        copy.setDecodeNeeds(needs);
+        status = runExtraction(parsed.options, copy, password);
+    } else {
+        ImapClient client;
+        client.configure(parsed.options.config);
+        client.setDecodeNeeds(needs);
+        status = runExtraction(parsed.options, client, password);
+        client.logOutWithoutWaiting();
+    }
     setDialogs(previous);
     return status;
 }

@@ -74,6 +74,8 @@ QString failureText(const StepFault &failure)
                 .arg(f.reason, failure.renewal);
         return QStringLiteral("The mail server refused the sign-in: ") + f.reason;
     }
+    if (f.kind == ImapFailure::NotKept)
+        return f.reason;  // worded for the user where the local copy fell short
     if (failure.stage == RunStage::Select && !failure.missingFolder.isEmpty())
         return noSuchFolderText(failure.missingFolder, failure.existingFolders);
     if (failure.stage == RunStage::Search && !isConnectionFailure(f.kind)) {

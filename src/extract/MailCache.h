@@ -153,6 +153,9 @@ public:
     // The state kept for the key's folder and UIDVALIDITY; none when there is
     // none (or it cannot be read).
     std::optional<FolderState> folderState(const MailCacheKey &key);
+    // The state kept for the key's folder under the UIDVALIDITY its last
+    // complete walk saw, which goes into `key`; none when there is none.
+    std::optional<FolderState> lastFolderState(MailCacheKey &key);
     // Replaces what is kept for the folder; false when the database would not take it.
     bool setFolderState(const MailCacheKey &key, const FolderState &state);
 

@@ -47,6 +47,29 @@ std::optional<MailCache::FolderState> MailCache::folderState(const MailCacheKey 
     return state;
 }
 
+std::optional<MailCache::FolderState> MailCache::lastFolderState(MailCacheKey &key)
+{
+    recover();
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(db_->db);
+    q.prepare(QStringLiteral("SELECT uidvalidity FROM folder_state WHERE account = ? AND server = ? AND folder = ?"));
+    q.addBindValue(key.account);
+    q.addBindValue(key.server);
+    q.addBindValue(key.folder);
+    if (!q.exec()) {
+        checkDamage(q.lastError().nativeErrorCode());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    const qint64 validity = q.value(0).toLongLong();
+    if (validity <= 0 || validity > qint64(UINT_MAX))
+        return std::nullopt;
+    key.uidValidity = quint32(validity);
+    return folderState(key);
+}
+
 bool MailCache::setFolderState(const MailCacheKey &key, const FolderState &state)
 {
     recover();

@@ -23,6 +23,7 @@ const char *failureName(ImapFailure kind)
     case ImapFailure::NotSelected: return "NotSelected";
     case ImapFailure::BadRequest: return "BadRequest";
     case ImapFailure::Local: return "Local";
+    case ImapFailure::NotKept: return "NotKept";
     case ImapFailure::Network: return "Network";
     }
     return "?";

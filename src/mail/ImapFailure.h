@@ -29,6 +29,7 @@ enum class ImapFailure {
     NotSelected,     // the operation needs a selected mailbox
     BadRequest,      // the call cannot go on the wire (message number below 1, several lines)
     Local,           // this system: no TLS support, no certificate in the CA file
+    NotKept,         // working from the local mail copy alone: it does not hold what was asked for
     Network,         // any other socket error
 };
 

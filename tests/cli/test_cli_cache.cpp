@@ -121,8 +121,7 @@ private Q_SLOTS:
         QTest::newRow("text-set jsonl") << QStringList{"--rule", "text-set", "--item",   "Total",
                                                        "--item", "@",        "--format", "jsonl"};
         QTest::newRow("attachment text") << QStringList{"--attachments", "--rule", "all"};
-        QTest::newRow("all again without attachment text")
-            << QStringList{"--rule", "all", "--format", "csv"};
+        QTest::newRow("all again without attachment text") << QStringList{"--rule", "all", "--format", "csv"};
         QTest::newRow("with-source csv") << QStringList{"--with-source", "--format", "csv"};
         QTest::newRow("orders csv") << QStringList{"--template", "orders"};
         QTest::newRow("addresses jsonl") << QStringList{"--template", "addresses", "--format", "jsonl"};
@@ -380,6 +379,60 @@ private Q_SLOTS:
         }
         QCOMPARE(cli(dir, QStringLiteral("Inbox"), args).out, plain);
         QCOMPARE(fetchesOfLastRun(), 0);
+    }
+
+    // --offline: the folder as its last complete read found it, from the
+    // copy alone: no password, nothing asked of the server, the same bytes.
+    // What the copy cannot give ends the run with status 4 and says why.
+    void offlineRunReadsTheCopyAlone()
+    {
+        const QString folder = QStringLiteral("Cache Offline");
+        makeFolder(folder, {note("off-one", "one"), note("off-two", "two"), note("off-three", "three")});
+        const QString dir = tmp.filePath(QStringLiteral("offline"));
+        const QStringList args{"--rule", "all", "--format", "csv"};
+        auto offline = [&](const QString &name, const QStringList &more) {
+            lastLog = tmp.filePath(QStringLiteral("fetch-%1.log").arg(++logs));
+            QStringList a = TestServer::cliSignIn(lastLog);
+            const qsizetype at = a.indexOf(QStringLiteral("--password-file"));
+            a.remove(at, 2);
+            return runProgram(QStringLiteral("vellumcast-cli"),
+                              a + QStringList{"--folder", name, "--cache-dir", dir, "--offline"} + more);
+        };
+
+        const ProcessResult unread = offline(folder, args);
+        QCOMPARE(unread.code, 4);
+        QVERIFY2(unread.err.contains("has no complete read of Cache Offline of " + TestServer::user().toUtf8()),
+                 unread.err.constData());
+        QVERIFY(unread.out.isEmpty());
+
+        const ProcessResult online = cli(dir, folder, args);
+        QCOMPARE(online.code, 0);
+        const ProcessResult first = offline(folder, args);
+        QCOMPARE(first.code, 0);
+        QCOMPARE(first.out, online.out);
+        QVERIFY(first.out.contains("off-three"));
+        const QByteArray log = readAll(lastLog);
+        QVERIFY2(!log.contains("FETCH") && !log.contains("LOGIN") && !log.contains("SELECT"), log.constData());
+
+        // Mail that came since is not seen until a run with the server reads it.
+        TestServer::deliver(folder, note("off-four", "four"));
+        QCOMPARE(offline(folder, args).out, online.out);
+        QVERIFY(cli(dir, folder, args).out.contains("off-four"));
+        QVERIFY(offline(folder, args).out.contains("off-four"));
+
+        // Attachment text was never kept for this folder: a run that
+        // searches it cannot be served.
+        const ProcessResult lacking = offline(folder, {"--attachments", "--rule", "all"});
+        QCOMPARE(lacking.code, 4);
+        QVERIFY2(lacking.err.contains("lacks 4 of the 4 messages of Cache Offline"), lacking.err.constData());
+
+        // What needs the server is a usage error.
+        for (const QStringList &more : {QStringList{"--since", "2024-01-01"}, QStringList{"--new-only"},
+                                        QStringList{"--no-cache"}, QStringList{"--all-folders"}}) {
+            const ProcessResult refused = offline(folder, more);
+            QCOMPARE(refused.code, 2);
+            QVERIFY2(refused.err.contains("--offline"), refused.err.constData());
+        }
     }
 
     // --forget-cache drops the account's records without signing in; the
