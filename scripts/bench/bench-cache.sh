@@ -14,7 +14,8 @@
 # (default 3); the best run counts. DELAYS: one-way delays in ms (default
 # "0 50": round trips of 0 and 100 ms; 0 goes straight to the server).
 # With BEFORE_BIN_DIR (another build) its re-run through a copy of its own is
-# timed in the same rounds. The round trips of each re-run (strace, loopback)
+# timed in the same rounds. The re-run with --offline (the copy alone, no
+# connection) is timed beside them. The round trips of each re-run (strace, loopback)
 # are printed below the table.
 # BENCH_MAX_LOAD, BENCH_WAIT and BENCH_STATE_DIR as for bench-walk.sh.
 set -euo pipefail
@@ -40,6 +41,15 @@ cli_cached() {
     c="${c/--no-cache/--cache-dir $3}"
     if [ -n "${4:-}" ]; then c=$(with_before "$c"); fi
     echo "$c"
+}
+
+# cli_offline PORT FOLDER COPY: the same run from COPY alone (--offline), as
+# filled through PORT: no password, no connection.
+cli_offline() {
+    local c
+    c=$(cli_cached "$1" "$2" "$3")
+    c="${c/--password-file $state\/password /}"
+    echo "$c --offline"
 }
 
 # fetches: the messages the last run fetched, by its fetch log (a run that
@@ -95,12 +105,14 @@ for d in $delays; do
     wait_quiet
     before_note=$(load_note)
     cmds=("$(py_bulk "$target" Inbox)" "$(cli_cached "$target" Inbox "$copy")" "$(cli_all "$target" Inbox)")
+    cmds+=("$(cli_offline "$port" Inbox "$copy")")
     [ -z "$before" ] || cmds+=("$(cli_cached "$target" Inbox "$copies/inbox-before" before)")
     measure "${cmds[@]}"
     rtt="$((2 * d)) ms"
     row() { printf '%-12s %-46s %8s %8s %9s %12s\n' "$rtt" "$1" "${secs[$2]}" "${cpu[$2]}" "${rss[$2]}" "$(ratio "${secs[$2]}" "${secs[1]}")"; }
     row "vellumcast-cli --rule all, re-run with the copy" 2
-    [ -z "$before" ] || row "... the same with the before build" 4
+    [ -z "$before" ] || row "... the same with the before build" 5
+    row "... --offline (the copy alone, no server)" 4
     row "vellumcast-cli --rule all --no-cache" 3
     row "imaplib, one FETCH 1:* (bulk)" 1
     printf '%-12s %s\n' "" "before: $before_note"
