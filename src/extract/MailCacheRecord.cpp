@@ -84,20 +84,58 @@ void text(QDataStream &out, const QString &s)
     out << s.toUtf8();
 }
 
-bool text(QDataStream &in, QString &s)
-{
-    QByteArray bytes;
-    in >> bytes;
-    s = QString::fromUtf8(bytes);
-    return in.status() == QDataStream::Ok;
-}
+// Reads a record back as QDataStream (big-endian, version 6.0) wrote it,
+// straight from the bytes: texts are made from the bytes in place. Any read
+// past the end leaves it failed, and every read after that gives nothing.
+class RecordReader {
+public:
+    explicit RecordReader(const QByteArray &raw) : at_(raw.constData()), end_(raw.constData() + raw.size()) {}
 
-// A count read back: no more items than the bytes left could hold.
-bool count(QDataStream &in, quint32 &n)
-{
-    in >> n;
-    return in.status() == QDataStream::Ok && qint64(n) * 4 <= in.device()->bytesAvailable();
-}
+    bool ok() const { return ok_; }
+    bool atEnd() const { return ok_ && at_ == end_; }
+
+    template <class T>
+    T number()
+    {
+        if (!take(sizeof(T)))
+            return T();
+        const T v = qFromBigEndian<T>(at_ - sizeof(T));
+        return v;
+    }
+    // A text: its length (0xffffffff for none), then its UTF-8 bytes.
+    bool text(QString &s)
+    {
+        const quint32 n = number<quint32>();
+        if (!ok_)
+            return false;
+        if (n == 0xffffffffu) {
+            s = QString();
+            return true;
+        }
+        if (!take(n))
+            return false;
+        s = QString::fromUtf8(at_ - n, qsizetype(n));
+        return true;
+    }
+    // A count of items: no more than the bytes left could hold.
+    bool count(quint32 &n)
+    {
+        n = number<quint32>();
+        return ok_ && qint64(n) * 4 <= end_ - at_;
+    }
+
+private:
+    bool take(size_t n)
+    {
+        if (!ok_ || size_t(end_ - at_) < n)
+            return ok_ = false;
+        at_ += n;
+        return true;
+    }
+    const char *at_;
+    const char *end_;
+    bool ok_ = true;
+};
 
 }  // namespace
 
@@ -150,55 +188,54 @@ std::optional<MailRecord> MailCache::decodeRecord(const QByteArray &stored, quin
     QByteArray raw(qsizetype(claimed), Qt::Uninitialized);
     if (!unpack(stored.constData() + 4, stored.size() - 4, raw))
         return std::nullopt;
-    QDataStream in(raw);
-    in.setVersion(QDataStream::Qt_6_0);
+    RecordReader in(raw);
     MailRecord r;
-    quint8 format = 0;
-    in >> format >> r.uid >> r.uidValidity;
-    if (in.status() != QDataStream::Ok || format != kRecordFormat || r.uid != uid || r.uidValidity != uidValidity)
+    const quint8 format = in.number<quint8>();
+    r.uid = in.number<quint32>();
+    r.uidValidity = in.number<quint32>();
+    if (!in.ok() || format != kRecordFormat || r.uid != uid || r.uidValidity != uidValidity)
         return std::nullopt;
     for (QString *s :
          {&r.From, &r.FromName, &r.FromAddress, &r.Subject, &r.PlainTextBody, &r.HTMLTextBody, &r.messageId}) {
-        if (!text(in, *s))
+        if (!in.text(*s))
             return std::nullopt;
     }
-    bool dated = false;
-    qint64 ms = 0;
-    qint32 offset = 0;
-    in >> dated >> ms >> offset;
+    const bool dated = in.number<quint8>() != 0;
+    const qint64 ms = in.number<qint64>();
+    const qint32 offset = in.number<qint32>();
     if (dated)
         r.date = QDateTime::fromMSecsSinceEpoch(ms, QTimeZone(offset));
     // The date as text follows this system's settings now, as a fresh decode would.
     r.ReceivedDate = dateToText(r.date);
     quint32 n = 0;
-    if (!count(in, n))
+    if (!in.count(n))
         return std::nullopt;
     for (quint32 i = 0; i < n; ++i) {
         HeaderField h;
-        if (!text(in, h.name) || !text(in, h.value))
+        if (!in.text(h.name) || !in.text(h.value))
             return std::nullopt;
         r.headers << h;
     }
-    if (!count(in, n))
+    if (!in.count(n))
         return std::nullopt;
     for (quint32 i = 0; i < n; ++i) {
         AttachmentInfo a;
-        if (!text(in, a.name) || !text(in, a.contentType))
+        if (!in.text(a.name) || !in.text(a.contentType))
             return std::nullopt;
-        in >> a.size;
-        if (!text(in, a.text) || !text(in, a.problem))
+        a.size = in.number<qint64>();
+        if (!in.text(a.text) || !in.text(a.problem))
             return std::nullopt;
         r.attachments << a;
     }
-    if (!count(in, n))
+    if (!in.count(n))
         return std::nullopt;
     for (quint32 i = 0; i < n; ++i) {
         QString l;
-        if (!text(in, l))
+        if (!in.text(l))
             return std::nullopt;
         r.gmailLabels << l;
     }
-    if (in.status() != QDataStream::Ok || !in.atEnd())
+    if (!in.atEnd())
         return std::nullopt;
     return r;
 }
