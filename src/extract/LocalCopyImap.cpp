@@ -82,12 +82,19 @@ ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
                                    QStringLiteral("The local mail copy cannot be read: ") + opened.error);
     MailCacheKey key = mailCacheKey(user_, host_, port_, mailbox);
     const std::optional<MailCache::FolderState> state = cache.lastFolderState(key);
-    if (!state)
+    if (!state) {
+        // A file set aside as damaged on the way is why nothing is found.
+        QString text = opened.warning.isEmpty() ? QString() : opened.warning + QLatin1Char('\r');
+        QString taken = cache.takeWarning();
+        if (!taken.isEmpty())
+            text += taken + QLatin1Char('\r');
         return fail<MailboxStatus>(
             ImapFailure::NotKept,
-            QStringLiteral("The local mail copy has no complete read of %1.\rRead the folder from the server "
-                           "once first; later runs can then work from the copy.")
-                .arg(where(mailbox)));
+            text
+                + QStringLiteral("The local mail copy has no complete read of %1.\rRead the folder from the server "
+                                 "once first; later runs can then work from the copy.")
+                      .arg(where(mailbox)));
+    }
     MailboxStatus status;
     status.exists = state->exists;
     status.uidValidity = key.uidValidity;

@@ -433,6 +433,17 @@ private Q_SLOTS:
             QCOMPARE(refused.code, 2);
             QVERIFY2(refused.err.contains("--offline"), refused.err.constData());
         }
+
+        // A damaged file is set aside, and the run says that is why it has nothing.
+        QFile f(cacheFile(dir));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(100000, 'x'));
+        f.close();
+        const ProcessResult damaged = offline(folder, args);
+        QCOMPARE(damaged.code, 4);
+        QVERIFY2(damaged.err.contains("set aside") && damaged.err.contains("has no complete read"),
+                 damaged.err.constData());
+        QVERIFY(damaged.out.isEmpty());
     }
 
     // --forget-cache drops the account's records without signing in; the
