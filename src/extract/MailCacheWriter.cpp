@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <chrono>
+
 namespace vc {
 
 namespace {
@@ -9,6 +11,9 @@ namespace {
 // Records per transaction, and how often a batch the database refused is tried again.
 constexpr int kBatch = 200;
 constexpr int kTries = 4;
+// How long the thread lets records gather for a fuller transaction once one
+// is queued: one commit per batch, not one per handful that came meanwhile.
+constexpr auto kGather = std::chrono::milliseconds(100);
 
 qint64 sizeOf(const MailRecord &r)
 {
@@ -52,7 +57,13 @@ void MailCacheWriter::add(const MailCacheKey &key, MailRecord record, CacheConte
         return;
     queue_.push_back({key, std::move(record), content, bytes});
     queued_ += bytes;
-    changed_.notify_all();
+    if (batchReady())
+        changed_.notify_all();
+}
+
+bool MailCacheWriter::batchReady() const
+{
+    return queue_.size() >= size_t(kBatch) || queued_ * 2 >= queueBytes_;
 }
 
 MailCacheWriter::Done MailCacheWriter::finish()
@@ -83,6 +94,7 @@ void MailCacheWriter::work(const QString &folder, qint64 sizeCap)
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+            changed_.wait_for(lock, kGather, [&] { return ending_ || batchReady(); });
             if (queue_.empty())
                 return;  // ending, and everything is written
             // One key per transaction.

@@ -13,7 +13,8 @@ namespace vc {
 
 // Keeps records in the local mail copy on a thread of its own, so that the
 // walk does not wait for compressing and writing: add() queues a copy and
-// returns; the thread writes what has gathered in one transaction at a time.
+// returns; the thread writes what has gathered in one transaction at a time,
+// letting a batch gather for a moment first.
 // The queue is bounded: add() waits while it holds `queueBytes` or more.
 // finish() waits until everything added is written (or has failed).
 class MailCacheWriter {
@@ -42,6 +43,8 @@ private:
         qint64 bytes = 0;
     };
     void work(const QString &folder, qint64 sizeCap);
+    // A full batch is queued, or half the queue's bytes (under the lock).
+    bool batchReady() const;
 
     std::mutex mutex_;
     std::condition_variable changed_;
