@@ -21,8 +21,9 @@ QStringList outcomeMessages(const RunOutcome &outcome)
         said << failureText(*failure);
     if (!outcome.walked) {
         if (outcome.kind == RunOutcome::Kind::NoMessages
-            || (failure && failure->stage == RunStage::Select && failure->missingFolder.isEmpty()))
-            said << kNoEmails;
+            || (failure && failure->stage == RunStage::Select && failure->missingFolder.isEmpty()
+                && failure->fault.kind != ImapFailure::NotKept))
+            said << kNoEmails;  // not after the local copy said what it lacks
         return said;
     }
     if (failure && isConnectStage(failure->stage))

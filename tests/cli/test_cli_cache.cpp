@@ -404,6 +404,7 @@ private Q_SLOTS:
         QVERIFY2(unread.err.contains("has no complete read of Cache Offline of " + TestServer::user().toUtf8()),
                  unread.err.constData());
         QVERIFY(unread.out.isEmpty());
+        QVERIFY2(!unread.err.contains("There are no emails"), unread.err.constData());
 
         const ProcessResult online = cli(dir, folder, args);
         QCOMPARE(online.code, 0);
