@@ -425,7 +425,8 @@ QList<cmdline::Option> cacheOptions(State *s)
              &o.forgetCache),
         flag(QStringLiteral("offline"),
              QStringLiteral("work from the local mail copy alone, without the server: each\nfolder as its last "
-                            "complete read found it (no password or\nsign-in; new mail is not seen)"),
+                            "complete read found it (no password or\nsign-in; new mail is not seen); the folders "
+                            "are those\nit has a complete read of"),
              &o.offline),
     };
 }
@@ -440,8 +441,6 @@ QString checkCacheOptions(const Options &o)
                                   "off");
         if (o.forgetCache)
             return QStringLiteral("--offline and --forget-cache exclude each other");
-        if (o.allFolders || o.listFolders)
-            return QStringLiteral("--offline does not know the server's folders: name them with --folder");
         if (o.newOnly || o.resetNewOnly || o.watch)
             return QStringLiteral("--new-only, --reset-new-only and --watch need the server; --offline goes "
                                   "without it");

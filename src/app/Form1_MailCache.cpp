@@ -1,11 +1,14 @@
 // The local mail copy in the main window: the settings window's check box
-// decides whether runs use it, and "Forget Cached Mail..." drops what it
-// keeps of the account in the boxes.
+// decides whether runs use it, "Forget Cached Mail..." drops what it keeps of
+// the account in the boxes, and "Work Offline" reads it alone, without the
+// server.
 #include "app/Form1.h"
 
+#include "app/Form1Internal.h"
 #include "app/SettingsWindow.h"
 #include "app/WindowMenus.h"
 #include "core/Dialogs.h"
+#include "extract/LocalCopyImap.h"
 #include "extract/WalkCache.h"
 
 #include <QAction>
@@ -33,7 +36,53 @@ void Form1::addMailCacheEntries()
     menus_->add(
         WindowMenus::File, "forgetCacheAction", QStringLiteral("&Forget Cached Mail..."),
         [this] { forgetCachedMail(); }, {}, exit);
+    QAction *offline =
+        menus_->add(WindowMenus::File, "workOfflineAction", QStringLiteral("Work &Offline"), nullptr, {}, exit);
+    offline->setCheckable(true);
+    connect(offline, &QAction::toggled, this, &Form1::setWorkOffline);
     file->insertSeparator(exit);
+}
+
+void Form1::setWorkOffline(bool on)
+{
+    if (on == offline_)
+        return;
+    auto *action = findChild<QAction *>(QStringLiteral("workOfflineAction"));
+    const auto refuse = [&](const QString &text) {
+        if (action) {
+            const QSignalBlocker block(action);
+            action->setChecked(offline_);
+        }
+        dialogs().messageBox(text);
+    };
+    if (onExtractEmail || fetching_) {
+        refuse(QStringLiteral("Please wait until the extraction in progress has ended."));
+        return;
+    }
+    if (state_.connected || state_.connecting) {
+        refuse(QStringLiteral("Please disconnect first."));
+        return;
+    }
+    if (on && !mailCacheSettings().on) {
+        refuse(QStringLiteral("Working offline reads the local copy of mail. Please turn on \"Keep a local copy of "
+                              "mail\" in File > Settings... first."));
+        return;
+    }
+    DecodeNeeds needs;
+    if (ChilkatImap1 && ChilkatImap1->decodeNeeds())
+        needs = *ChilkatImap1->decodeNeeds();
+    oChilkat.reset();
+    std::unique_ptr<ImapComponent> next;
+    if (on)
+        next = std::make_unique<LocalCopyImap>(mailCacheSettings());
+    else
+        next = createComponent(options_.connection);
+    next->setDecodeNeeds(needs);
+    component_ = std::move(next);
+    ChilkatImap1 = component_.get();
+    offline_ = on;
+    setStatusText(on ? QStringLiteral("Working offline: Connect and the runs read the local copy of mail alone.")
+                     : QStringLiteral("Working online."));
 }
 
 void Form1::forgetCachedMail()

@@ -1,5 +1,7 @@
 #include "extract/LocalCopyImap.h"
 
+#include <utility>
+
 namespace vc {
 
 LocalCopyImap::LocalCopyImap(MailCacheSettings settings, QObject *parent)
@@ -37,6 +39,7 @@ ImapResult<void> LocalCopyImap::Connect(const QString &host)
     connected_ = true;
     signedIn_ = false;
     selected_.reset();
+    selectedUids_ = UidSet();
     return done();
 }
 
@@ -61,33 +64,68 @@ ImapResult<void> LocalCopyImap::LoginWithToken(const QString &user, const QStrin
     return Login(user, token);
 }
 
+MailCache *LocalCopyImap::cache(QString *error)
+{
+    if (!cache_) {
+        auto opened = std::make_unique<MailCache>(settings_.folder);
+        const MailCache::Opened result = opened->open();
+        if (!result.ok) {
+            *error = QStringLiteral("The local mail copy cannot be read: ") + result.error;
+            return nullptr;
+        }
+        warning_ = result.warning;
+        cache_ = std::move(opened);
+    }
+    return cache_.get();
+}
+
+MailCacheKey LocalCopyImap::key(const QString &folder) const
+{
+    return mailCacheKey(user_, host_, port_, folder);
+}
+
 ImapResult<MailboxList> LocalCopyImap::ListMailboxes(const QString &, const QString &)
 {
-    return fail<MailboxList>(ImapFailure::BadRequest,
-                             QStringLiteral("working from the local mail copy: the server's folders are not known"));
+    if (!signedIn_) {
+        lastError_ = QStringLiteral("not signed in");
+        return ImapFault{ImapFailure::NotConnected, lastError_};
+    }
+    QString error;
+    MailCache *copy = cache(&error);
+    if (!copy)
+        return fail<MailboxList>(ImapFailure::NotKept, error);
+    const MailCacheKey k = key(QString());
+    QList<MailboxInfo> boxes;
+    for (const QString &name : copy->completeFolders(k.account, k.server)) {
+        MailboxInfo box;
+        box.name = name;
+        box.delimiter = QStringLiteral("/");
+        boxes << box;
+    }
+    return ok(MailboxList(boxes));
 }
 
 ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
 {
     selected_.reset();
     selectedName_.clear();
+    selectedUids_ = UidSet();
     if (!signedIn_) {
         lastError_ = QStringLiteral("not signed in");
         return ImapFault{ImapFailure::NotConnected, lastError_};
     }
-    MailCache cache(settings_.folder);
-    const MailCache::Opened opened = cache.open();
-    if (!opened.ok)
-        return fail<MailboxStatus>(ImapFailure::NotKept,
-                                   QStringLiteral("The local mail copy cannot be read: ") + opened.error);
-    MailCacheKey key = mailCacheKey(user_, host_, port_, mailbox);
-    const std::optional<MailCache::FolderState> state = cache.lastFolderState(key);
+    QString error;
+    MailCache *copy = cache(&error);
+    if (!copy)
+        return fail<MailboxStatus>(ImapFailure::NotKept, error);
+    MailCacheKey k = key(mailbox);
+    std::optional<MailCache::FolderState> state = copy->lastFolderState(k);
     if (!state) {
         // A file set aside as damaged on the way is why nothing is found.
-        QString text = opened.warning.isEmpty() ? QString() : opened.warning + QLatin1Char('\r');
-        QString taken = cache.takeWarning();
-        if (!taken.isEmpty())
-            text += taken + QLatin1Char('\r');
+        QString text;
+        for (const QString &w : {std::exchange(warning_, QString()), copy->takeWarning()})
+            if (!w.isEmpty())
+                text += w + QLatin1Char('\r');
         return fail<MailboxStatus>(
             ImapFailure::NotKept,
             text
@@ -97,10 +135,11 @@ ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
     }
     MailboxStatus status;
     status.exists = state->exists;
-    status.uidValidity = key.uidValidity;
+    status.uidValidity = k.uidValidity;
     status.uidNext = state->uidNext;
     selected_ = status;
     selectedName_ = mailbox;
+    selectedUids_ = std::move(state->uids);
     return ok(status);
 }
 
@@ -113,10 +152,38 @@ std::optional<MailboxStatus> LocalCopyImap::untouchedSelection(const QString &ma
 
 ImapResult<MailRecord> LocalCopyImap::FetchSingle(int number, bool bUid)
 {
-    return fail<MailRecord>(ImapFailure::NoMessage,
-                            QStringLiteral("message %1%2 could not be read back from the local mail copy")
-                                .arg(bUid ? QStringLiteral("UID ") : QString())
-                                .arg(number));
+    if (!selected_) {
+        lastError_ = QStringLiteral("no folder is selected");
+        return ImapFault{ImapFailure::NotSelected, lastError_};
+    }
+    const QString which = bUid ? QStringLiteral("UID %1").arg(number) : QStringLiteral("message %1").arg(number);
+    quint32 uid = 0;
+    if (bUid && number > 0 && selectedUids_.contains(quint32(number)))
+        uid = quint32(number);
+    else if (!bUid && number >= 1 && number <= selectedUids_.size())
+        uid = selectedUids_.at(number - 1);
+    if (uid == 0)
+        return fail<MailRecord>(
+            ImapFailure::NoMessage,
+            QStringLiteral("%1 is not in %2 as the local mail copy has it").arg(which, where(selectedName_)));
+    QString error;
+    MailCache *copy = cache(&error);
+    if (!copy)
+        return fail<MailRecord>(ImapFailure::NotKept, error);
+    MailCacheKey k = key(selectedName_);
+    k.uidValidity = selected_->uidValidity;
+    const CacheContent need = contentOf(needs_);
+    MailCache::Reader reader = copy->read(k, UidSet::of({uid}), need);
+    std::optional<MailCache::Reader::Entry> kept = reader.next();
+    if (!kept || !kept->record)
+        return fail<MailRecord>(ImapFailure::NoMessage,
+                                QStringLiteral("the local mail copy does not keep %1 of %2 with what is asked for")
+                                    .arg(which, where(selectedName_)));
+    MailRecord record = std::move(*kept->record);
+    leaveOutBeyond(record, need);
+    record.uid = uid;
+    record.uidValidity = selected_->uidValidity;
+    return ok(std::move(record));
 }
 
 ImapResult<UidSet> LocalCopyImap::searchUids(const SearchFilter &)
@@ -144,6 +211,7 @@ ImapResult<void> LocalCopyImap::Disconnect()
 {
     connected_ = signedIn_ = false;
     selected_.reset();
+    selectedUids_ = UidSet();
     return done();
 }
 

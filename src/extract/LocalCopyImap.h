@@ -5,17 +5,20 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace vc {
 
-// The IMAP component of a run that works from the local mail copy alone,
-// without a server: the sign-in succeeds without a connection, a folder is
-// "selected" as its last complete walk through the copy found it (its
-// UIDVALIDITY, message count and UIDNEXT), so the walk takes that walk's UIDs
-// and every message from the copy. Nothing goes on a wire. What the copy does
-// not hold fails with a text for the user: a folder it has no complete walk
-// of, messages it does not keep as the run needs them.
+// The IMAP component of a program that works from the local mail copy alone,
+// without a server: the sign-in succeeds without a connection, the folders
+// listed are those the copy keeps a complete walk of, a folder is "selected"
+// as its last complete walk found it (its UIDVALIDITY, message count and
+// UIDNEXT, so a walk takes that walk's UIDs and every message from the copy),
+// and a single fetch hands out the kept record (by UID, or by its place in
+// that walk). Nothing goes on a wire. What the copy does not hold fails with a
+// text for the user: a folder it has no complete walk of, messages it does
+// not keep with what the decoder is asked for.
 class LocalCopyImap : public ImapComponent {
     Q_OBJECT
 public:
@@ -55,8 +58,15 @@ private:
     QString host_, user_;
     int port_ = 0;
     bool connected_ = false, signedIn_ = false;
+    // The copy, opened at first use; the key of this account and server.
+    MailCache *cache(QString *error);
+    MailCacheKey key(const QString &folder) const;
+
+    std::unique_ptr<MailCache> cache_;
     QString selectedName_;
     std::optional<MailboxStatus> selected_;
+    UidSet selectedUids_;
+    QString warning_;  // the copy was set aside as damaged when it was opened
     QString lastError_;
 };
 

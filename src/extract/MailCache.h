@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -156,6 +157,9 @@ public:
     // The state kept for the key's folder under the UIDVALIDITY its last
     // complete walk saw, which goes into `key`; none when there is none.
     std::optional<FolderState> lastFolderState(MailCacheKey &key);
+    // The folders of an account on a server that a complete walk is kept of,
+    // by name.
+    QStringList completeFolders(const QString &account, const QString &server);
     // Replaces what is kept for the folder; false when the database would not take it.
     bool setFolderState(const MailCacheKey &key, const FolderState &state);
 

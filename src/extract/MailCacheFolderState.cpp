@@ -70,6 +70,25 @@ std::optional<MailCache::FolderState> MailCache::lastFolderState(MailCacheKey &k
     return folderState(key);
 }
 
+QStringList MailCache::completeFolders(const QString &account, const QString &server)
+{
+    recover();
+    if (!isOpen())
+        return {};
+    QSqlQuery q(db_->db);
+    q.prepare(QStringLiteral("SELECT folder FROM folder_state WHERE account = ? AND server = ? ORDER BY folder"));
+    q.addBindValue(account);
+    q.addBindValue(server);
+    if (!q.exec()) {
+        checkDamage(q.lastError().nativeErrorCode());
+        return {};
+    }
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
+
 bool MailCache::setFolderState(const MailCacheKey &key, const FolderState &state)
 {
     recover();

@@ -17,6 +17,18 @@ MailCacheKey mailCacheKey(const QString &account, const QString &host, int port,
     return key;
 }
 
+void leaveOutBeyond(MailRecord &record, const CacheContent &content)
+{
+    if (!content.headers)
+        record.headers.clear();
+    if (!content.htmlBody)
+        record.HTMLTextBody.clear();
+    if (!content.attachments)
+        record.attachments.clear();
+    if (!content.gmailLabels)
+        record.gmailLabels.clear();
+}
+
 WalkCache::WalkCache(const MailCacheSettings &settings, MailCacheKey key, const DecodeNeeds &needs)
     : settings_(settings), key_(std::move(key)), content_(contentOf(needs)),
       // Attachment bytes are never kept: a run that saves them fetches every
@@ -94,15 +106,7 @@ std::optional<MailRecord> WalkCache::take(quint32 uid)
         return std::nullopt;
     MailRecord record = std::move(*pending_->record);
     pending_->record.reset();
-    // What this run's decoder would have left out.
-    if (!content_.headers)
-        record.headers.clear();
-    if (!content_.htmlBody)
-        record.HTMLTextBody.clear();
-    if (!content_.attachments)
-        record.attachments.clear();
-    if (!content_.gmailLabels)
-        record.gmailLabels.clear();
+    leaveOutBeyond(record, content_);
     ++figures_.fromDisk;
     return record;
 }

@@ -27,6 +27,10 @@ bool mailCacheOffInEnvironment();
 // case). The UIDVALIDITY is the select's to fill in.
 MailCacheKey mailCacheKey(const QString &account, const QString &host, int port, const QString &folder = QString());
 
+// A kept record as a decode for a run whose records hold `content` would have
+// made it: what such a decode leaves out, left out.
+void leaveOutBeyond(MailRecord &record, const CacheContent &content);
+
 // What the local mail copy did for a walk.
 struct CacheFigures {
     bool used = false;     // the walk went through the local copy

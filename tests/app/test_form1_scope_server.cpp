@@ -146,6 +146,61 @@ private Q_SLOTS:
         QCOMPARE(cachedRecords(), 0);
     }
 
+    // "Work Offline": Connect and the runs read the local copy alone, the
+    // folder as the last run with the server found it. Refused while
+    // connected and while the copy is off.
+    void workOfflineReadsTheCopyAlone()
+    {
+        for (int n = 1; n <= 3; ++n)
+            TestServer::deliver(QStringLiteral("Inbox"), mail(n));
+        ScriptedDialogs d;
+        auto f = connectedWindow();
+        f->PushButton13->click();
+        const QStringList online = f->results().texts();
+        QCOMPARE(orders(online), (QStringList{"1", "2", "3"}));
+        QAction *offline = action(*f, "workOfflineAction");
+        QVERIFY(offline->isCheckable());
+
+        d.clear();
+        offline->trigger();
+        QCOMPARE(d.texts(), QStringList{"Please disconnect first."});
+        QVERIFY(!offline->isChecked());
+        QVERIFY(!f->workingOffline());
+
+        f->PushButton17->click();  // disconnect
+        settings::saveFlag(settings::key::MailCache, false);
+        d.clear();
+        offline->trigger();
+        QCOMPARE(d.texts().size(), 1);
+        QVERIFY2(d.texts().first().contains(QLatin1String("Keep a local copy of mail")), qPrintable(d.texts().first()));
+        QVERIFY(!offline->isChecked());
+        settings::saveFlag(settings::key::MailCache, true);
+
+        d.clear();
+        offline->trigger();
+        QVERIFY(offline->isChecked());
+        QVERIFY(f->workingOffline());
+        QCOMPARE(d.texts(), QStringList());
+        TestServer::deliver(QStringLiteral("Inbox"), mail(4));
+        f->Text6->clear();  // no password is needed
+        f->PushButton17->click();
+        QCOMPARE(d.texts(), QStringList());
+        QCOMPARE(f->folderBox->count(), 1);  // the one folder the copy has read whole
+        f->PushButton13->click();
+        QCOMPARE(f->results().texts(), online);
+        for (const QString &text : d.texts())
+            QVERIFY2(!text.contains(QLatin1String("could not")) && !text.contains(QLatin1String("lacks")),
+                     qPrintable(text));
+
+        f->PushButton17->click();
+        offline->trigger();
+        QVERIFY(!f->workingOffline());
+        f->Text6->setText(TestServer::password());
+        f->PushButton17->click();
+        f->PushButton13->click();
+        QCOMPARE(orders(f->results().texts()), (QStringList{"1", "2", "3", "4"}));
+    }
+
     // The server selects the messages; the rule runs on those alone.
     void filterRowNarrowsWhatTheServerSelects()
     {

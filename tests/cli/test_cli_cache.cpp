@@ -395,8 +395,10 @@ private Q_SLOTS:
             QStringList a = TestServer::cliSignIn(lastLog);
             const qsizetype at = a.indexOf(QStringLiteral("--password-file"));
             a.remove(at, 2);
+            if (!name.isEmpty())
+                a << "--folder" << name;
             return runProgram(QStringLiteral("vellumcast-cli"),
-                              a + QStringList{"--folder", name, "--cache-dir", dir, "--offline"} + more);
+                              a + QStringList{"--cache-dir", dir, "--offline"} + more);
         };
 
         const ProcessResult unread = offline(folder, args);
@@ -429,11 +431,16 @@ private Q_SLOTS:
 
         // What needs the server is a usage error.
         for (const QStringList &more : {QStringList{"--since", "2024-01-01"}, QStringList{"--new-only"},
-                                        QStringList{"--no-cache"}, QStringList{"--all-folders"}}) {
+                                        QStringList{"--no-cache"}, QStringList{"--watch"}}) {
             const ProcessResult refused = offline(folder, more);
             QCOMPARE(refused.code, 2);
             QVERIFY2(refused.err.contains("--offline"), refused.err.constData());
         }
+
+        // The folders are those the copy has a complete read of.
+        const ProcessResult listed = offline(QString(), {"--list-folders"});
+        QCOMPARE(listed.code, 0);
+        QCOMPARE(listed.out, QByteArray("Cache Offline\t\t\n"));
 
         // A damaged file is set aside, and the run says that is why it has nothing.
         QFile f(cacheFile(dir));
