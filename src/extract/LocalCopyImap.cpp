@@ -8,11 +8,17 @@ LocalCopyImap::LocalCopyImap(MailCacheSettings settings, QObject *parent)
     : ImapComponent(parent), settings_(std::move(settings))
 {}
 
-template <class T>
-ImapResult<T> LocalCopyImap::fail(ImapFailure kind, const QString &text)
+ImapFault LocalCopyImap::fail(ImapFailure kind, const QString &text)
 {
     lastError_ = text;
     return ImapFault{kind, text};
+}
+
+void LocalCopyImap::unselect()
+{
+    selected_.reset();
+    selectedName_.clear();
+    selectedUids_ = UidSet();
 }
 
 template <class T>
@@ -38,22 +44,19 @@ ImapResult<void> LocalCopyImap::Connect(const QString &host)
     host_ = host;
     connected_ = true;
     signedIn_ = false;
-    selected_.reset();
-    selectedUids_ = UidSet();
+    unselect();
     return done();
 }
 
 ImapResult<QString> LocalCopyImap::SendRawCommand(const QString &)
 {
-    return fail<QString>(ImapFailure::BadRequest, QStringLiteral("working from the local mail copy: no server to ask"));
+    return fail(ImapFailure::BadRequest, QStringLiteral("working from the local mail copy: no server to ask"));
 }
 
 ImapResult<void> LocalCopyImap::Login(const QString &user, const QString &)
 {
-    if (!connected_) {
-        lastError_ = QStringLiteral("not connected");
-        return ImapFault{ImapFailure::NotConnected, lastError_};
-    }
+    if (!connected_)
+        return fail(ImapFailure::NotConnected, QStringLiteral("not connected"));
     user_ = user;
     signedIn_ = true;
     return done();
@@ -86,14 +89,12 @@ MailCacheKey LocalCopyImap::key(const QString &folder) const
 
 ImapResult<MailboxList> LocalCopyImap::ListMailboxes(const QString &, const QString &)
 {
-    if (!signedIn_) {
-        lastError_ = QStringLiteral("not signed in");
-        return ImapFault{ImapFailure::NotConnected, lastError_};
-    }
+    if (!signedIn_)
+        return fail(ImapFailure::NotConnected, QStringLiteral("not signed in"));
     QString error;
     MailCache *copy = cache(&error);
     if (!copy)
-        return fail<MailboxList>(ImapFailure::NotKept, error);
+        return fail(ImapFailure::NotKept, error);
     const MailCacheKey k = key(QString());
     QList<MailboxInfo> boxes;
     for (const QString &name : copy->completeFolders(k.account, k.server)) {
@@ -107,17 +108,13 @@ ImapResult<MailboxList> LocalCopyImap::ListMailboxes(const QString &, const QStr
 
 ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
 {
-    selected_.reset();
-    selectedName_.clear();
-    selectedUids_ = UidSet();
-    if (!signedIn_) {
-        lastError_ = QStringLiteral("not signed in");
-        return ImapFault{ImapFailure::NotConnected, lastError_};
-    }
+    unselect();
+    if (!signedIn_)
+        return fail(ImapFailure::NotConnected, QStringLiteral("not signed in"));
     QString error;
     MailCache *copy = cache(&error);
     if (!copy)
-        return fail<MailboxStatus>(ImapFailure::NotKept, error);
+        return fail(ImapFailure::NotKept, error);
     MailCacheKey k = key(mailbox);
     std::optional<MailCache::FolderState> state = copy->lastFolderState(k);
     if (!state) {
@@ -126,7 +123,7 @@ ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
         for (const QString &w : {std::exchange(warning_, QString()), copy->takeWarning()})
             if (!w.isEmpty())
                 text += w + QLatin1Char('\r');
-        return fail<MailboxStatus>(
+        return fail(
             ImapFailure::NotKept,
             text
                 + QStringLiteral("The local mail copy has no complete read of %1.\rRead the folder from the server "
@@ -152,10 +149,8 @@ std::optional<MailboxStatus> LocalCopyImap::untouchedSelection(const QString &ma
 
 ImapResult<MailRecord> LocalCopyImap::FetchSingle(int number, bool bUid)
 {
-    if (!selected_) {
-        lastError_ = QStringLiteral("no folder is selected");
-        return ImapFault{ImapFailure::NotSelected, lastError_};
-    }
+    if (!selected_)
+        return fail(ImapFailure::NotSelected, QStringLiteral("no folder is selected"));
     const QString which = bUid ? QStringLiteral("UID %1").arg(number) : QStringLiteral("message %1").arg(number);
     quint32 uid = 0;
     if (bUid && number > 0 && selectedUids_.contains(quint32(number)))
@@ -163,22 +158,21 @@ ImapResult<MailRecord> LocalCopyImap::FetchSingle(int number, bool bUid)
     else if (!bUid && number >= 1 && number <= selectedUids_.size())
         uid = selectedUids_.at(number - 1);
     if (uid == 0)
-        return fail<MailRecord>(
-            ImapFailure::NoMessage,
-            QStringLiteral("%1 is not in %2 as the local mail copy has it").arg(which, where(selectedName_)));
+        return fail(ImapFailure::NoMessage,
+                    QStringLiteral("%1 is not in %2 as the local mail copy has it").arg(which, where(selectedName_)));
     QString error;
     MailCache *copy = cache(&error);
     if (!copy)
-        return fail<MailRecord>(ImapFailure::NotKept, error);
+        return fail(ImapFailure::NotKept, error);
     MailCacheKey k = key(selectedName_);
     k.uidValidity = selected_->uidValidity;
     const CacheContent need = contentOf(needs_);
     MailCache::Reader reader = copy->read(k, UidSet::of({uid}), need);
     std::optional<MailCache::Reader::Entry> kept = reader.next();
     if (!kept || !kept->record)
-        return fail<MailRecord>(ImapFailure::NoMessage,
-                                QStringLiteral("the local mail copy does not keep %1 of %2 with what is asked for")
-                                    .arg(which, where(selectedName_)));
+        return fail(ImapFailure::NoMessage,
+                    QStringLiteral("the local mail copy does not keep %1 of %2 with what is asked for")
+                        .arg(which, where(selectedName_)));
     MailRecord record = std::move(*kept->record);
     leaveOutBeyond(record, need);
     record.uid = uid;
@@ -188,9 +182,9 @@ ImapResult<MailRecord> LocalCopyImap::FetchSingle(int number, bool bUid)
 
 ImapResult<UidSet> LocalCopyImap::searchUids(const SearchFilter &)
 {
-    return fail<UidSet>(ImapFailure::NotKept,
-                        QStringLiteral("Working from the local mail copy, the server cannot select messages: "
-                                       "run without a filter."));
+    return fail(ImapFailure::NotKept,
+                QStringLiteral("Working from the local mail copy, the server cannot select messages: "
+                               "run without a filter."));
 }
 
 ImapResult<void> LocalCopyImap::startUidWalk(const UidSet &uids, UidWalkOptions)
@@ -198,20 +192,19 @@ ImapResult<void> LocalCopyImap::startUidWalk(const UidSet &uids, UidWalkOptions)
     if (uids.isEmpty())
         return done();
     const qint64 all = selected_ ? selected_->exists : uids.size();
-    lastError_ = QStringLiteral("The local mail copy lacks %1 of the %2 messages of %3 as this run needs them.\r"
-                                "Read the folder from the server once with these settings first; later runs "
-                                "can then work from the copy.")
-                     .arg(uids.size())
-                     .arg(all)
-                     .arg(where(selectedName_));
-    return ImapFault{ImapFailure::NotKept, lastError_};
+    return fail(ImapFailure::NotKept,
+                QStringLiteral("The local mail copy lacks %1 of the %2 messages of %3 as this run needs them.\r"
+                               "Read the folder from the server once with these settings first; later runs can "
+                               "then work from the copy.")
+                    .arg(uids.size())
+                    .arg(all)
+                    .arg(where(selectedName_)));
 }
 
 ImapResult<void> LocalCopyImap::Disconnect()
 {
     connected_ = signedIn_ = false;
-    selected_.reset();
-    selectedUids_ = UidSet();
+    unselect();
     return done();
 }
 

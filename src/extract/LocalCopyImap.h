@@ -45,8 +45,9 @@ public:
     ImapResult<void> startUidWalk(const UidSet &uids, UidWalkOptions options = {}) override;
 
 private:
-    template <class T>
-    ImapResult<T> fail(ImapFailure kind, const QString &text);
+    // The fault, its text kept as the last error.
+    ImapFault fail(ImapFailure kind, const QString &text);
+    void unselect();
     template <class T>
     ImapResult<T> ok(T value);
     ImapResult<void> done();
