@@ -67,15 +67,15 @@ ImapResult<void> LocalCopyImap::LoginWithToken(const QString &user, const QStrin
     return Login(user, token);
 }
 
-MailCache *LocalCopyImap::cache(QString *error)
+ImapResult<MailCache *> LocalCopyImap::copy()
 {
+    if (!signedIn_)
+        return fail(ImapFailure::NotConnected, QStringLiteral("not signed in"));
     if (!cache_) {
         auto opened = std::make_unique<MailCache>(settings_.folder);
         const MailCache::Opened result = opened->open();
-        if (!result.ok) {
-            *error = QStringLiteral("The local mail copy cannot be read: ") + result.error;
-            return nullptr;
-        }
+        if (!result.ok)
+            return fail(ImapFailure::NotKept, QStringLiteral("The local mail copy cannot be read: ") + result.error);
         warning_ = result.warning;
         cache_ = std::move(opened);
     }
@@ -89,15 +89,12 @@ MailCacheKey LocalCopyImap::key(const QString &folder) const
 
 ImapResult<MailboxList> LocalCopyImap::ListMailboxes(const QString &, const QString &)
 {
-    if (!signedIn_)
-        return fail(ImapFailure::NotConnected, QStringLiteral("not signed in"));
-    QString error;
-    MailCache *copy = cache(&error);
-    if (!copy)
-        return fail(ImapFailure::NotKept, error);
+    const ImapResult<MailCache *> kept = copy();
+    if (!kept)
+        return kept.fault();
     const MailCacheKey k = key(QString());
     QList<MailboxInfo> boxes;
-    for (const QString &name : copy->completeFolders(k.account, k.server)) {
+    for (const QString &name : (*kept)->completeFolders(k.account, k.server)) {
         MailboxInfo box;
         box.name = name;
         box.delimiter = QStringLiteral("/");
@@ -109,18 +106,15 @@ ImapResult<MailboxList> LocalCopyImap::ListMailboxes(const QString &, const QStr
 ImapResult<MailboxStatus> LocalCopyImap::SelectMailbox(const QString &mailbox)
 {
     unselect();
-    if (!signedIn_)
-        return fail(ImapFailure::NotConnected, QStringLiteral("not signed in"));
-    QString error;
-    MailCache *copy = cache(&error);
-    if (!copy)
-        return fail(ImapFailure::NotKept, error);
+    const ImapResult<MailCache *> kept = copy();
+    if (!kept)
+        return kept.fault();
     MailCacheKey k = key(mailbox);
-    std::optional<MailCache::FolderState> state = copy->lastFolderState(k);
+    std::optional<MailCache::FolderState> state = (*kept)->lastFolderState(k);
     if (!state) {
         // A file set aside as damaged on the way is why nothing is found.
         QString text;
-        for (const QString &w : {std::exchange(warning_, QString()), copy->takeWarning()})
+        for (const QString &w : {std::exchange(warning_, QString()), (*kept)->takeWarning()})
             if (!w.isEmpty())
                 text += w + QLatin1Char('\r');
         return fail(
@@ -160,20 +154,19 @@ ImapResult<MailRecord> LocalCopyImap::FetchSingle(int number, bool bUid)
     if (uid == 0)
         return fail(ImapFailure::NoMessage,
                     QStringLiteral("%1 is not in %2 as the local mail copy has it").arg(which, where(selectedName_)));
-    QString error;
-    MailCache *copy = cache(&error);
-    if (!copy)
-        return fail(ImapFailure::NotKept, error);
+    const ImapResult<MailCache *> kept = copy();
+    if (!kept)
+        return kept.fault();
     MailCacheKey k = key(selectedName_);
     k.uidValidity = selected_->uidValidity;
     const CacheContent need = contentOf(needs_);
-    MailCache::Reader reader = copy->read(k, UidSet::of({uid}), need);
-    std::optional<MailCache::Reader::Entry> kept = reader.next();
-    if (!kept || !kept->record)
+    MailCache::Reader reader = (*kept)->read(k, UidSet::of({uid}), need);
+    std::optional<MailCache::Reader::Entry> entry = reader.next();
+    if (!entry || !entry->record)
         return fail(ImapFailure::NoMessage,
                     QStringLiteral("the local mail copy does not keep %1 of %2 with what is asked for")
                         .arg(which, where(selectedName_)));
-    MailRecord record = std::move(*kept->record);
+    MailRecord record = std::move(*entry->record);
     leaveOutBeyond(record, need);
     record.uid = uid;
     record.uidValidity = selected_->uidValidity;

@@ -59,8 +59,9 @@ private:
     QString host_, user_;
     int port_ = 0;
     bool connected_ = false, signedIn_ = false;
-    // The copy, opened at first use; the key of this account and server.
-    MailCache *cache(QString *error);
+    // The copy, opened at first use, once signed in; the key of this account
+    // and server.
+    ImapResult<MailCache *> copy();
     MailCacheKey key(const QString &folder) const;
 
     std::unique_ptr<MailCache> cache_;
