@@ -2,6 +2,7 @@
 // size cap, damaged and foreign files, and two programs at once.
 #include "TestFiles.h"
 #include "core/DateText.h"
+#include "extract/LocalCopyImap.h"
 #include "extract/MailCache.h"
 #include "extract/MailCacheWriter.h"
 #include "extract/WalkCache.h"
@@ -168,6 +169,7 @@ private Q_SLOTS:
     void writerThreadWritesEverything();
     void walkServesOnlyWhatTheRunReads_data();
     void walkServesOnlyWhatTheRunReads();
+    void offlineComponentServesTheKeptWalk();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -673,6 +675,64 @@ void TestMailCache::walkServesOnlyWhatTheRunReads()
         QVERIFY(!again.take(uid));  // handed out once
     }
     QCOMPARE(again.finish().fromDisk, walk.size() - again.toFetch().size());
+}
+
+// The component of a program working offline: the folders the copy has read
+// whole, a select as that read found the folder, and single fetches by place
+// and by UID, each with only what the decoder is asked for.
+void TestMailCache::offlineComponentServesTheKeptWalk()
+{
+    {
+        MailCache cache(folder());
+        QVERIFY(cache.open().ok);
+        QVERIFY(cache.put(kInbox, {record(3), record(8), record(9)}, {.headers = true}));
+        QVERIFY(cache.setFolderState(kInbox, {3, 12, *UidSet::parse("3,8:9")}));
+    }
+    vc::LocalCopyImap imap({true, folder(), MailCache::kDefaultSizeCap});
+    vc::DecodeNeeds plain;
+    plain.htmlBody = false;
+    imap.setDecodeNeeds(plain);
+    QVERIFY(!imap.ListMailboxes(QString(), QStringLiteral("*")));  // not signed in yet
+    imap.setPort(993);
+    QVERIFY(imap.Connect(QStringLiteral("IMAP.example.org")));
+    QVERIFY(imap.Login(kInbox.account, QString()));
+    const vc::ImapResult<vc::MailboxList> boxes = imap.ListMailboxes(QString(), QStringLiteral("*"));
+    QVERIFY(boxes);
+    QCOMPARE(boxes->Count(), 1);
+    QCOMPARE(boxes->GetName(0), QStringLiteral("INBOX"));
+
+    const vc::ImapResult<vc::MailboxStatus> none = imap.SelectMailbox(QStringLiteral("Archive"));
+    QVERIFY(!none);
+    QCOMPARE(none.fault().kind, vc::ImapFailure::NotKept);
+    QVERIFY(none.fault().reason.contains(QLatin1String("no complete read of Archive of ann@example.org")));
+
+    const vc::ImapResult<vc::MailboxStatus> selected = imap.SelectMailbox(QStringLiteral("INBOX"));
+    QVERIFY(selected);
+    QCOMPARE(selected->exists, 3);
+    QCOMPARE(selected->uidValidity, 700u);
+    QCOMPARE(selected->uidNext, 12u);
+    QCOMPARE(imap.NumMessages(), 3);
+
+    const vc::ImapResult<MailRecord> second = imap.FetchSingle(2, false);
+    QVERIFY(second);
+    QCOMPARE(second->uid, 8u);
+    QCOMPARE(second->Subject, record(8).Subject);
+    QVERIFY(second->headers.isEmpty());       // not asked for
+    QVERIFY(second->HTMLTextBody.isEmpty());  // nor this
+    const vc::ImapResult<MailRecord> byUid = imap.FetchSingle(9, true);
+    QVERIFY(byUid);
+    QCOMPARE(byUid->messageId, record(9).messageId);
+    QVERIFY(!imap.FetchSingle(4, false));  // past the kept walk
+    QVERIFY(!imap.FetchSingle(5, true));   // a UID the walk did not find
+
+    // Asked for more than the copy keeps (attachment text): nothing is made up.
+    vc::DecodeNeeds more = plain;
+    more.attachmentText = true;
+    imap.setDecodeNeeds(more);
+    const vc::ImapResult<MailRecord> lacking = imap.FetchSingle(1, false);
+    QVERIFY(!lacking);
+    QCOMPARE(lacking.fault().kind, vc::ImapFailure::NoMessage);
+    QVERIFY(!imap.startUidWalk(*UidSet::parse("3")));
 }
 
 int main(int argc, char **argv)
