@@ -233,7 +233,7 @@ public:
     // local copy alone (and back); refused while connected or running, and
     // while the copy is off.
     void setWorkOffline(bool on);
-    bool workingOffline() const { return offline_; }
+    bool workingOffline() const;
 
     // --- folders (Form1_Folders.cpp) -------------------------------------------
     // "Folders...": the folder chooser, its list the folder box's.
@@ -375,7 +375,6 @@ private:
     ResultsModel *results_ = nullptr;
     WindowPointer *pointer_ = nullptr;
     std::unique_ptr<ImapComponent> component_;
-    bool offline_ = false;                // component_ reads the local mail copy alone
     std::unique_ptr<SignInUi> signInUi_;  // what a sign-in shows: boxes, the browser
     std::function<void(bool)> exitHandler_;
     int activeCommands_ = 0;

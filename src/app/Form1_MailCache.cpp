@@ -43,15 +43,20 @@ void Form1::addMailCacheEntries()
     file->insertSeparator(exit);
 }
 
+bool Form1::workingOffline() const
+{
+    return qobject_cast<const LocalCopyImap *>(component_.get()) != nullptr;
+}
+
 void Form1::setWorkOffline(bool on)
 {
-    if (on == offline_)
+    if (on == workingOffline())
         return;
     auto *action = findChild<QAction *>(QStringLiteral("workOfflineAction"));
     const auto refuse = [&](const QString &text) {
         if (action) {
             const QSignalBlocker block(action);
-            action->setChecked(offline_);
+            action->setChecked(workingOffline());
         }
         dialogs().messageBox(text);
     };
@@ -80,7 +85,6 @@ void Form1::setWorkOffline(bool on)
     next->setDecodeNeeds(needs);
     component_ = std::move(next);
     ChilkatImap1 = component_.get();
-    offline_ = on;
     setStatusText(on ? QStringLiteral("Working offline: Connect and the runs read the local copy of mail alone.")
                      : QStringLiteral("Working online."));
 }

@@ -150,7 +150,7 @@ Account Form1::account()
     a.password = passwordBox->text();
     const SignInPlan plan = signInPlan();
     a.config.host = plan.host;
-    if (offline_) {
+    if (workingOffline()) {
         a.password.clear();  // working from the local copy: no sign-in at all
     } else if (plan.method == SignInMethod::OAuth2) {
         // A missing client ID is asked for once, right here.
