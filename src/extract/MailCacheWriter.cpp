@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <optional>
 
 namespace vc {
 
@@ -83,12 +84,9 @@ void MailCacheWriter::work(const QString &folder, qint64 sizeCap)
 {
     MailCache cache(folder);
     cache.setSizeCap(sizeCap);
-    const MailCache::Opened opened = cache.open();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        done_.warning = opened.warning;
-        done_.error = opened.error;
-    }
+    // Opened with the first batch: a walk that fetches nothing (every message
+    // kept already) leaves the file alone.
+    std::optional<MailCache::Opened> opened;
     while (true) {
         std::vector<Item> batch;
         {
@@ -114,7 +112,13 @@ void MailCacheWriter::work(const QString &folder, qint64 sizeCap)
             content = CacheContent::fromBits(content.bits() & item.content.bits());
             records << std::move(item.record);
         }
-        bool ok = opened.ok;
+        if (!opened) {
+            opened = cache.open();
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_.warning = opened->warning;
+            done_.error = opened->error;
+        }
+        bool ok = opened->ok;
         for (int attempt = 0; ok && attempt < kTries; ++attempt) {
             ok = cache.put(batch.front().key, records, content);
             if (ok)

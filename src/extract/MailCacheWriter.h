@@ -15,6 +15,8 @@ namespace vc {
 // walk does not wait for compressing and writing: add() queues a copy and
 // returns; the thread writes what has gathered in one transaction at a time,
 // letting a batch gather for a moment first.
+// The database is opened with the first batch, so a writer that is given
+// nothing never touches the file.
 // The queue is bounded: add() waits while it holds `queueBytes` or more.
 // finish() waits until everything added is written (or has failed).
 class MailCacheWriter {
