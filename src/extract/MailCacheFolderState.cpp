@@ -14,24 +14,37 @@ namespace vc {
 
 std::optional<MailCache::FolderState> MailCache::folderState(const MailCacheKey &key)
 {
+    // One state is kept per folder: under another UIDVALIDITY it is none of this one's.
+    MailCacheKey kept = key;
+    std::optional<FolderState> state = lastFolderState(kept);
+    if (!state || kept.uidValidity != key.uidValidity)
+        return std::nullopt;
+    return state;
+}
+
+std::optional<MailCache::FolderState> MailCache::lastFolderState(MailCacheKey &key)
+{
     recover();
     if (!isOpen())
         return std::nullopt;
     QSqlQuery q(db_->db);
-    q.prepare(QStringLiteral("SELECT exists_count, uidnext, uids FROM folder_state WHERE account = ? AND server = ? "
-                             "AND folder = ? AND uidvalidity = ?"));
-    mailcache::bindFolder(q, key);
+    q.prepare(QStringLiteral("SELECT uidvalidity, exists_count, uidnext, uids FROM folder_state WHERE account = ? "
+                             "AND server = ? AND folder = ?"));
+    q.addBindValue(key.account);
+    q.addBindValue(key.server);
+    q.addBindValue(key.folder);
     if (!q.exec()) {
         checkDamage(q.lastError().nativeErrorCode());
         return std::nullopt;
     }
     if (!q.next())
         return std::nullopt;
+    const qint64 validity = q.value(0).toLongLong();
     FolderState state;
-    state.exists = q.value(0).toLongLong();
-    const qint64 uidNext = q.value(1).toLongLong();
-    const QByteArray uids = q.value(2).toByteArray();
-    if (uidNext <= 0 || uidNext > qint64(UINT_MAX) || state.exists < 0)
+    state.exists = q.value(1).toLongLong();
+    const qint64 uidNext = q.value(2).toLongLong();
+    const QByteArray uids = q.value(3).toByteArray();
+    if (validity <= 0 || validity > qint64(UINT_MAX) || uidNext <= 0 || uidNext > qint64(UINT_MAX) || state.exists < 0)
         return std::nullopt;
     state.uidNext = quint32(uidNext);
     if (!uids.isEmpty()) {
@@ -44,30 +57,8 @@ std::optional<MailCache::FolderState> MailCache::folderState(const MailCacheKey 
     // count says, all below UIDNEXT.
     if (state.uids.size() != state.exists || (state.exists > 0 && state.uids.last() >= state.uidNext))
         return std::nullopt;
-    return state;
-}
-
-std::optional<MailCache::FolderState> MailCache::lastFolderState(MailCacheKey &key)
-{
-    recover();
-    if (!isOpen())
-        return std::nullopt;
-    QSqlQuery q(db_->db);
-    q.prepare(QStringLiteral("SELECT uidvalidity FROM folder_state WHERE account = ? AND server = ? AND folder = ?"));
-    q.addBindValue(key.account);
-    q.addBindValue(key.server);
-    q.addBindValue(key.folder);
-    if (!q.exec()) {
-        checkDamage(q.lastError().nativeErrorCode());
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    const qint64 validity = q.value(0).toLongLong();
-    if (validity <= 0 || validity > qint64(UINT_MAX))
-        return std::nullopt;
     key.uidValidity = quint32(validity);
-    return folderState(key);
+    return state;
 }
 
 QStringList MailCache::completeFolders(const QString &account, const QString &server)
