@@ -104,9 +104,7 @@ QByteArray readStdinLine()
     const bool tty = ::isatty(STDIN_FILENO);
     std::optional<QuietTerminal> quiet;
     if (tty) {
-        stdoutbuffer::flush();
-        std::fputs("Password: ", stderr);
-        std::fflush(stderr);
+        stdoutbuffer::toStderr("Password: ");
         quiet.emplace();
     }
     QByteArray line;
@@ -153,9 +151,7 @@ void printError(const QString &text)
 {
     const QByteArray line =
         (QLatin1String(kProgramName) + QStringLiteral(": ") + forStream(text, STDERR_FILENO)).toLocal8Bit();
-    stdoutbuffer::flush();
-    std::fprintf(stderr, "%s\n", line.constData());
-    std::fflush(stderr);
+    stdoutbuffer::toStderr(line + '\n');
 }
 
 std::optional<QString> readPassword(const Options &o, QString *error)

@@ -4,8 +4,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cstdio>
-
 namespace vc {
 
 namespace {
@@ -59,9 +57,7 @@ QString withFilterExtension(const QString &path, const QString &pipeFilter, int 
 BoxAnswer StderrDialogs::messageBox(const QString &text, BoxButtons buttons, BoxIcon, const QString &)
 {
     const QByteArray line = (prefix_ + boxTextForDisplay(text)).toLocal8Bit();
-    stdoutbuffer::flush();
-    std::fprintf(stderr, "%s\n", line.constData());
-    std::fflush(stderr);
+    stdoutbuffer::toStderr(line + '\n');
     return buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
 }
 
@@ -70,9 +66,7 @@ bool StderrDialogs::openUrl(const QUrl &url)
     const QByteArray text = (prefix_ + QStringLiteral("Open this address in a web browser to sign in:\n  ")
                              + url.toString(QUrl::FullyEncoded))
                                 .toLocal8Bit();
-    stdoutbuffer::flush();
-    std::fprintf(stderr, "%s\n", text.constData());
-    std::fflush(stderr);
+    stdoutbuffer::toStderr(text + '\n');
     return true;
 }
 
@@ -84,9 +78,7 @@ void StderrDialogs::showSignInCode(const QString &message, const QString &code, 
         text =
             QStringLiteral("To sign in, open %1 in a web browser and enter the code %2.").arg(address.toString(), code);
     const QByteArray line = (prefix_ + text).toLocal8Bit();
-    stdoutbuffer::flush();
-    std::fprintf(stderr, "%s\n", line.constData());
-    std::fflush(stderr);
+    stdoutbuffer::toStderr(line + '\n');
 }
 
 }  // namespace vc

@@ -81,4 +81,11 @@ bool flush()
     return ok;
 }
 
+void toStderr(const QByteArray &text)
+{
+    flush();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
 }  // namespace vc::stdoutbuffer

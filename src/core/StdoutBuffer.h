@@ -13,5 +13,8 @@ namespace vc::stdoutbuffer {
 // Both return false once a write to standard output has failed.
 bool write(const QByteArray &bytes);
 bool flush();
+// Writes `text` to standard error, after the bytes held for standard output
+// so that the two streams stay in order, and flushes it.
+void toStderr(const QByteArray &text);
 
 }  // namespace vc::stdoutbuffer
