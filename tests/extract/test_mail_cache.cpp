@@ -374,6 +374,15 @@ void TestMailCache::folderStateServesOnlyItsValidity()
     QVERIFY(cache.setFolderState(renewed, {1, 2, *UidSet::parse("1")}));
     QVERIFY(!cache.folderState(kInbox));  // one state per folder: the newer validity's
     QCOMPARE(cache.folderState(renewed)->uids.toImap(), QByteArray("1"));
+    // Asked without a UIDVALIDITY (working offline): the one kept, and its validity.
+    MailCacheKey unknown = kInbox;
+    unknown.uidValidity = 0;
+    QCOMPARE(cache.lastFolderState(unknown)->uids.toImap(), QByteArray("1"));
+    QCOMPARE(unknown.uidValidity, renewed.uidValidity);
+    MailCacheKey elsewhere = unknown;
+    elsewhere.folder = QStringLiteral("Sent");
+    QVERIFY(!cache.lastFolderState(elsewhere));
+    QCOMPARE(cache.completeFolders(kInbox.account, kInbox.server), QStringList{kInbox.folder});
 
     // The count and the UIDs disagree, or a UID is not below UIDNEXT.
     QVERIFY(cache.setFolderState(kInbox, {4, 10, *UidSet::parse("2,5,9")}));
@@ -607,6 +616,11 @@ void TestMailCache::writerThreadWritesEverything()
     QCOMPARE(cache.cached(kInbox, *UidSet::parse("1:1000"), {.headers = true}).size(), 500);
     QCOMPARE(cache.cached(sent, *UidSet::parse("1:1000"), {.headers = true}).size(), 500);
     QCOMPARE(readAndCheck(cache, sent, *UidSet::parse("1:20"), {.headers = true}, 5), 10);
+
+    // A writer given nothing (a walk that fetched nothing) leaves the file alone.
+    const QString untouched = dir->filePath(QStringLiteral("untouched"));
+    QVERIFY(vc::MailCacheWriter(untouched).finish().error.isEmpty());
+    QVERIFY(!QFileInfo::exists(untouched + QLatin1Char('/') + QLatin1String(MailCache::kFileName)));
 }
 
 // A walk's kept records come back as this run's decoder would make them, or
