@@ -78,7 +78,12 @@ public:
             ::sigaction(kPromptSignals[i], &sa, &previous_[i]);
         termios quiet = g_echoingTerminal;
         quiet.c_lflag &= ~tcflag_t(ECHO);
-        g_echoOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        // Marked before echo goes off: a signal that comes as soon as it is
+        // off still puts it back (putting back settings that never changed
+        // is harmless).
+        g_echoOff = 1;
+        if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0)
+            g_echoOff = 0;
         active_ = true;
     }
     ~QuietTerminal()
