@@ -72,7 +72,9 @@ public:
           records_(records), signIn_(std::move(signIn)), saver_(saver), newOnly_(newOnly),
           // The between rule without duplicates looks for each item among all
           // rows listed so far; every other rule lets rows go once written.
-          keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates)
+          keepListed_(o.rule.rule == Rule::Between && !o.rule.showDuplicates),
+          // Rows written out before the message is let go need not be copies of its text.
+          rowText_(!keepListed_ && !records && writer.streaming() ? rules::RowText::Views : rules::RowText::Copies)
     {}
     ~CliHost() override { progress_.finish(); }
 
@@ -120,8 +122,8 @@ public:
             noteDelivered(record);
             return;
         }
-        const QStringList rows =
-            listMessage(record, options_.rule, [this](const QString &item) { return listed_.contains(item); });
+        const QStringList rows = listMessage(
+            record, options_.rule, [this](const QString &item) { return listed_.contains(item); }, rowText_);
         if (keepListed_) {
             for (const QString &row : rows)
                 listed_.insert(row);
@@ -196,6 +198,7 @@ private:
     NewOnlyRun *newOnly_;    // --new-only
     bool watching_ = false;  // the walk is over and the watch has begun
     bool keepListed_;
+    rules::RowText rowText_;
     QSet<QString> listed_;
     std::shared_ptr<clsChilkatIMAP> conn_;
 };

@@ -23,26 +23,28 @@ int lineOf(Rule rule)
 
 }  // namespace
 
-QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule, const rules::ListedPredicate &alreadyListed)
+QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule, const rules::ListedPredicate &alreadyListed,
+                   rules::RowText rows)
 {
     switch (rule.rule) {
-    case Rule::AllEmailData: return rules::allEmailData(message);
-    case Rule::Containing: return rules::linesContaining(message, rule.containing);
-    case Rule::ContainingList: return rules::textSetLines(message, rule.textSet);
-    case Rule::NotContaining: return rules::linesNotContaining(message, rule.notContaining);
+    case Rule::AllEmailData: return rules::allEmailData(message, rows);
+    case Rule::Containing: return rules::linesContaining(message, rule.containing, rows);
+    case Rule::ContainingList: return rules::textSetLines(message, rule.textSet, rows);
+    case Rule::NotContaining: return rules::linesNotContaining(message, rule.notContaining, rows);
     case Rule::Between:
-        return rules::betweenMarkers(message, rule.startMarker, rule.endMarker, rule.showDuplicates, alreadyListed);
-    case Rule::LineNumber: return rules::linesByNumber(message.PlainTextBody, rule.lineNumbers);
+        return rules::betweenMarkers(message, rule.startMarker, rule.endMarker, rule.showDuplicates, alreadyListed,
+                                     rows);
+    case Rule::LineNumber: return rules::linesByNumber(message.PlainTextBody, rule.lineNumbers, rows);
     }
     return {};
 }
 
 QStringList listMessage(const MailRecord &message, const ExtractionRule &rule,
-                        const rules::ListedPredicate &alreadyListed)
+                        const rules::ListedPredicate &alreadyListed, rules::RowText text)
 {
     ErrorTrap trap(location::Form1::MailExtractListing);
     QStringList rows;
-    trap(lineOf(rule.rule), [&] { rows = rowsOf(message, rule, alreadyListed); });
+    trap(lineOf(rule.rule), [&] { rows = rowsOf(message, rule, alreadyListed, text); });
     return rows;
 }
 

@@ -42,14 +42,15 @@ struct RuleMembers {
 
 // The rows one message gives by `rule`, in the order the rule gives them: a
 // function of its inputs only. `alreadyListed` tells the between rule which
-// items earlier messages have listed; the other rules ignore it.
+// items earlier messages have listed; the other rules ignore it. With
+// RowText::Views the rows are views of the message's strings (see RowText).
 QStringList rowsOf(const MailRecord &message, const ExtractionRule &rule,
-                   const rules::ListedPredicate &alreadyListed = {});
+                   const rules::ListedPredicate &alreadyListed = {}, rules::RowText rows = rules::RowText::Copies);
 
 // The listing handler (oChilkat_MailExtractListing): rowsOf() under the
 // program's error convention. A failure inside the rule shows the
 // "Application Error" box with the rule's line, and the message gives no rows.
 QStringList listMessage(const MailRecord &message, const ExtractionRule &rule,
-                        const rules::ListedPredicate &alreadyListed = {});
+                        const rules::ListedPredicate &alreadyListed = {}, rules::RowText rows = rules::RowText::Copies);
 
 }  // namespace vc

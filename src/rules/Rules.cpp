@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -26,11 +27,25 @@ bool containsLowered(const QString &loweredText, const QString &loweredPart)
     return loweredText.indexOf(loweredPart) >= 0;
 }
 
+// text[from, to) as a row: a copy, or a view of `text` itself.
+QString piece(const QString &text, qsizetype from, qsizetype to, RowText rows)
+{
+    if (rows == RowText::Views)
+        return QString::fromRawData(text.constData() + from, to - from);
+    return text.mid(from, to - from);
+}
+
+// Where text[from, to) starts once its leading spaces and tabs are left out.
+qsizetype afterLeadingBlanks(const QString &text, qsizetype from, qsizetype to)
+{
+    while (from < to && (text[from] == QLatin1Char(' ') || text[from] == QLatin1Char('\t')))
+        ++from;
+    return from;
+}
+
 QString withoutLeadingBlanks(const QString &text)
 {
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
-        ++i;
+    const qsizetype i = afterLeadingBlanks(text, 0, text.size());
     return i == 0 ? text : text.mid(i);
 }
 
@@ -107,9 +122,9 @@ private:
 
 namespace {
 // Appends the body's lines to `rows` (no list of their own to copy from).
-void appendBodyLines(QStringList &rows, const QString &body)
+void appendBodyLines(QStringList &rows, const QString &body, RowText how = RowText::Copies)
 {
-    forEachLine(body, [&](qsizetype from, qsizetype to) { rows.append(body.mid(from, to - from)); });
+    forEachLine(body, [&](qsizetype from, qsizetype to) { rows.append(piece(body, from, to, how)); });
 }
 }  // namespace
 
@@ -239,11 +254,11 @@ bool containsText(const QString &text, const QString &part)
     return containsLowered(lowerCase(text), lowerCase(part));
 }
 
-QStringList allEmailData(const MailRecord &m)
+QStringList allEmailData(const MailRecord &m, RowText how)
 {
     QStringList rows = headerFields(m);
     rows << m.PlainTextBody;
-    appendBodyLines(rows, m.PlainTextBody);
+    appendBodyLines(rows, m.PlainTextBody, how);
     return rows;
 }
 
@@ -252,7 +267,7 @@ namespace {
 // containing `text` is `wanted`. The body is lower-cased once; lower-casing
 // keeps positions and never pairs code units across a CR LF, so a line of the
 // lower-cased body is the lower-cased line.
-QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted)
+QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted, RowText how)
 {
     const QString part = lowerCase(text);
     QStringList rows;
@@ -264,20 +279,20 @@ QStringList linesByContainment(const MailRecord &m, const QString &text, bool wa
     SpanFinder finder(low, part);
     forEachLine(body, [&](qsizetype from, qsizetype to) {
         if (finder.holds(from, to) == wanted)
-            rows << body.mid(from, to - from);
+            rows << piece(body, from, to, how);
     });
     return rows;
 }
 }  // namespace
 
-QStringList linesContaining(const MailRecord &m, const QString &text)
+QStringList linesContaining(const MailRecord &m, const QString &text, RowText rows)
 {
-    return linesByContainment(m, text, true);
+    return linesByContainment(m, text, true, rows);
 }
 
-QStringList linesNotContaining(const MailRecord &m, const QString &text)
+QStringList linesNotContaining(const MailRecord &m, const QString &text, RowText rows)
 {
-    return linesByContainment(m, text, false);
+    return linesByContainment(m, text, false, rows);
 }
 
 QList<int> requestedLineNumbers(const QString &entry)
@@ -297,21 +312,23 @@ bool isLineNumberEntry(const QString &entry)
     return std::all_of(pieces.begin(), pieces.end(), [](const QString &p) { return convert::isNumeric(p); });
 }
 
-QStringList linesByNumber(const QString &body, const QString &entry)
+QStringList linesByNumber(const QString &body, const QString &entry, RowText how)
 {
     QList<int> wanted = requestedLineNumbers(entry);
     std::sort(wanted.begin(), wanted.end());
-    const QStringList lines = bodyLines(body);
     QStringList rows;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
+    // Only the lines asked for become rows; no list of all of them is made.
+    qsizetype number = 0;
+    forEachLine(body, [&](qsizetype from, qsizetype to) {
         yieldToEvents();
-        if (std::binary_search(wanted.begin(), wanted.end(), int(i + 1)))
-            rows << lines.at(i);
-    }
+        ++number;
+        if (number <= std::numeric_limits<int>::max() && std::binary_search(wanted.begin(), wanted.end(), int(number)))
+            rows << piece(body, from, to, how);
+    });
     return rows;
 }
 
-QStringList betweenItems(const QString &source, const QString &start, const QString &end)
+QStringList betweenItems(const QString &source, const QString &start, const QString &end, RowText how)
 {
     QStringList items;
     if (start.isEmpty() || end.isEmpty() || source.isEmpty())
@@ -347,7 +364,7 @@ QStringList betweenItems(const QString &source, const QString &start, const QStr
         if (!noMoreY && nextY - p1 >= xLen) {
             const qsizetype len = nextY - p1 - xLen;
             if (len > 0)
-                items << source.mid(p1 + xLen, len);
+                items << piece(source, p1 + xLen, p1 + xLen + len, how);
         }
         offset = p1 + xLen;
     }
@@ -355,14 +372,15 @@ QStringList betweenItems(const QString &source, const QString &start, const QStr
 }
 
 QStringList betweenMarkers(const MailRecord &m, const QString &start, const QString &end, bool showDuplicates,
-                           const ListedPredicate &alreadyListed)
+                           const ListedPredicate &alreadyListed, RowText how)
 {
     QStringList rows;
     QSet<QString> produced;
+    // The sources share the record's strings, so views of them are views of the record.
     QStringList sources = headerFields(m);
     sources << m.PlainTextBody;
     for (const QString &s : sources) {
-        for (const QString &item : betweenItems(s, start, end)) {
+        for (const QString &item : betweenItems(s, start, end, how)) {
             if (!showDuplicates) {
                 if (produced.contains(item) || (alreadyListed && alreadyListed(item)))
                     continue;
@@ -374,7 +392,7 @@ QStringList betweenMarkers(const MailRecord &m, const QString &start, const QStr
     return rows;
 }
 
-QStringList textSetLines(const MailRecord &m, const QStringList &items)
+QStringList textSetLines(const MailRecord &m, const QStringList &items, RowText how)
 {
     QStringList parts;
     for (const QString &item : items)
@@ -396,7 +414,7 @@ QStringList textSetLines(const MailRecord &m, const QStringList &items)
         finders.emplace_back(low, p);
     forEachLine(body, [&](qsizetype from, qsizetype to) {
         if (std::any_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(from, to); }))
-            rows << withoutLeadingBlanks(body.mid(from, to - from));
+            rows << piece(body, afterLeadingBlanks(body, from, to), to, how);
     });
     return rows;
 }

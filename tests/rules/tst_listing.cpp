@@ -8,6 +8,7 @@
 #include "rules/ResultsModel.h"
 
 #include <QSignalSpy>
+#include <algorithm>
 #include <QTest>
 #include <QThreadPool>
 
@@ -95,6 +96,28 @@ void TestListing::eachRuleThroughTheHandler()
     r.textSet = QStringList{QStringLiteral("ANN"), QStringLiteral("tw")};
     QCOMPARE(listMessage(mail("Ann", "", "Hello [x]", "one [x]\r\n  two\r\n"), r), rows);
     QVERIFY(boxes.boxes.isEmpty());
+
+    // The same rows as views of the record's text; as copies, no part of the
+    // body shares its characters (the all-data rule's whole body is the body
+    // string itself, shared and counted), so they outlive the record.
+    const MailRecord m = mail("Ann", "", "Hello [x]", QString::fromLatin1("one [x]\r\n  two\r\n"));
+    const QChar *bodyBegin = m.PlainTextBody.constData();
+    const QChar *bodyEnd = bodyBegin + m.PlainTextBody.size();
+    const auto insideBody = [&](const QString &row) {
+        return !row.isEmpty() && row.size() < bodyEnd - bodyBegin && row.constData() >= bodyBegin
+               && row.constData() < bodyEnd;
+    };
+    const QStringList views = listMessage(m, r, {}, rules::RowText::Views);
+    QCOMPARE(views, rows);
+    const QStringList copies = listMessage(m, r, {}, rules::RowText::Copies);
+    QCOMPARE(copies, rows);
+    QVERIFY(std::none_of(copies.begin(), copies.end(), insideBody));
+    // Every non-empty row that is a part of the body (not the body itself) is a view of it.
+    for (const QString &row : views) {
+        if (!row.isEmpty() && row.size() < m.PlainTextBody.size() && m.PlainTextBody.contains(row)
+            && !QStringList{"Ann", "Hello [x]", "x"}.contains(row))
+            QVERIFY2(insideBody(row), qPrintable(row));
+    }
 }
 
 // The rows of a message reach the list in one model operation; a message
