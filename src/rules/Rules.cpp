@@ -4,16 +4,11 @@
 #include "core/Yield.h"
 
 #include <QSet>
-#include <QStringMatcher>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace vc::rules {
 
@@ -84,35 +79,31 @@ void forEachLine(QStringView body, LineFn &&line)
     line(from, body.size());
 }
 
-// Answers "does the span [from, to) of a lower-cased text hold the lower-cased
-// part" for spans that come in ascending order (the lines of one body), without
-// a copy per span: the first match at or after a span's start decides, and it
-// stays valid for the following spans until they have passed it. An empty span
-// holds nothing, not even an empty part.
+// Answers "does the span [from, to) of a text hold the lower-cased part, letters
+// compared as lowerCase() compares them" for spans that come in ascending order
+// (the lines of one body), without a copy per span: the first match at or after
+// a span's start decides, and it stays valid for the following spans until they
+// have passed it. An empty span holds nothing, not even an empty part.
 class SpanFinder {
 public:
-    SpanFinder(QStringView loweredText, const QString &loweredPart)
-        : text_(loweredText), matcher_(loweredPart), partLength_(loweredPart.size())
-    {}
+    SpanFinder(const LoweredText &text, const QString &loweredPart) : finder_(text, loweredPart) {}
 
     bool holds(qsizetype from, qsizetype to)
     {
         if (to <= from)
             return false;
-        if (partLength_ == 0)
+        if (finder_.partLength() == 0)
             return true;
         if (!exhausted_ && (searchedFrom_ < 0 || match_ < from)) {
-            match_ = matcher_.indexIn(text_, from);
+            match_ = finder_.indexIn(from);
             searchedFrom_ = from;
             exhausted_ = match_ < 0;
         }
-        return !exhausted_ && match_ + partLength_ <= to;
+        return !exhausted_ && match_ + finder_.partLength() <= to;
     }
 
 private:
-    QStringView text_;
-    QStringMatcher matcher_;
-    qsizetype partLength_;
+    CaseBlindFinder finder_;
     qsizetype match_ = -1;
     qsizetype searchedFrom_ = -1;
     bool exhausted_ = false;  // no match at or after the last search's start
@@ -135,120 +126,6 @@ QStringList bodyLines(const QString &body)
     return lines;
 }
 
-namespace {
-
-#if defined(__SSE2__)
-// Eight code units at a time where the machine has SSE2: whether all eight
-// are ASCII, and (for those) the eight in lower case.
-constexpr qsizetype kBlock = 8;
-bool lowerBlock(const QChar *s, QChar *d, bool *changed)
-{
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-    const __m128i zero = _mm_setzero_si128();
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), zero)) != 0xFFFF)
-        return false;
-    // ASCII lanes are positive as signed 16-bit values.
-    const __m128i caps = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)),
-                                       _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
-    *changed = _mm_movemask_epi8(caps) != 0;
-    if (d)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_or_si128(v, _mm_and_si128(caps, _mm_set1_epi16(0x20))));
-    return true;
-}
-#else
-// Four UTF-16 code units read as one 64-bit word, for the ASCII runs that
-// make up most mail: whether all four are ASCII, which are capitals, and the
-// four in lower case (without a carry between them: each is below 0x80).
-constexpr quint64 kLanes = 0x0001000100010001ull;
-quint64 loadFour(const QChar *s)
-{
-    quint64 v;
-    memcpy(&v, static_cast<const void *>(s), sizeof v);
-    return v;
-}
-bool allAscii(quint64 four)
-{
-    return (four & (0xFF80 * kLanes)) == 0;
-}
-quint64 capitals(quint64 asciiFour)  // 0x80 in each lane that holds 'A' to 'Z'
-{
-    return (asciiFour + (0x80 - 'A') * kLanes) & ~(asciiFour + (0x80 - 'Z' - 1) * kLanes) & (0x80 * kLanes);
-}
-
-constexpr qsizetype kBlock = 4;
-bool lowerBlock(const QChar *s, QChar *d, bool *changed)
-{
-    const quint64 four = loadFour(s);
-    if (!allAscii(four))
-        return false;
-    const quint64 caps = capitals(four);
-    *changed = caps != 0;
-    if (d) {
-        const quint64 lower = four | (caps >> 2);  // 'A' + 0x20 is 'a'
-        memcpy(static_cast<void *>(d), &lower, sizeof lower);
-    }
-    return true;
-}
-#endif
-
-}  // namespace
-
-QString lowerCase(const QString &text)
-{
-    // Up to the first code unit that may change, the text is its own lower case:
-    // a text without capitals is handed back without a copy.
-    const QChar *s = text.constData();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (true) {
-        bool changed = false;
-        if (i + kBlock <= n && lowerBlock(s + i, nullptr, &changed) && !changed) {
-            i += kBlock;
-            continue;
-        }
-        if (i < n && s[i].unicode() < 0x80 && (s[i].unicode() < u'A' || s[i].unicode() > u'Z')) {
-            ++i;
-            continue;
-        }
-        break;
-    }
-    if (i == n)
-        return text;
-    QString out = text;
-    QChar *d = out.data();
-    while (i < n) {
-        bool changed = false;
-        if (i + kBlock <= n && lowerBlock(d + i, d + i, &changed)) {
-            i += kBlock;
-            continue;
-        }
-        const QChar c = d[i];
-        if (c.unicode() < 0x80) {
-            if (c.unicode() >= u'A' && c.unicode() <= u'Z')
-                d[i] = QChar(char16_t(c.unicode() + (u'a' - u'A')));
-            ++i;
-            continue;
-        }
-        if (c.isHighSurrogate() && i + 1 < n && d[i + 1].isLowSurrogate()) {
-            const char32_t cp = QChar::surrogateToUcs4(c, d[i + 1]);
-            const char32_t lc = QChar::toLower(cp);
-            if (lc != cp && QChar::requiresSurrogates(lc)) {
-                d[i] = QChar(QChar::highSurrogate(lc));
-                d[i + 1] = QChar(QChar::lowSurrogate(lc));
-            }
-            i += 2;
-            continue;
-        }
-        if (!c.isSurrogate()) {
-            const char32_t lc = QChar::toLower(char32_t(c.unicode()));
-            if (!QChar::requiresSurrogates(lc))
-                d[i] = QChar(char16_t(lc));
-        }
-        ++i;
-    }
-    return out;
-}
-
 bool containsText(const QString &text, const QString &part)
 {
     return containsLowered(lowerCase(text), lowerCase(part));
@@ -264,9 +141,9 @@ QStringList allEmailData(const MailRecord &m, RowText how)
 
 namespace {
 // Header fields (each when not empty) then body lines, kept when their
-// containing `text` is `wanted`. The body is lower-cased once; lower-casing
-// keeps positions and never pairs code units across a CR LF, so a line of the
-// lower-cased body is the lower-cased line.
+// containing `text` is `wanted`. The body is searched as a whole, as if
+// lower-cased; lower-casing keeps positions and never pairs code units across
+// a CR LF, so a line of the lower-cased body is the lower-cased line.
 QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted, RowText how)
 {
     const QString part = lowerCase(text);
@@ -275,8 +152,12 @@ QStringList linesByContainment(const MailRecord &m, const QString &text, bool wa
         if (containsLowered(lowerCase(f), part) == wanted)
             rows << f;
     const QString &body = m.PlainTextBody;
-    const QString low = lowerCase(body);
-    SpanFinder finder(low, part);
+    const LoweredText searched(body);
+    SpanFinder finder(searched, part);
+    // A body that holds the part nowhere has no line that does (a first
+    // search from the start, which the lines' searches then go on from).
+    if (wanted && !finder.holds(0, body.size()))
+        return rows;
     forEachLine(body, [&](qsizetype from, qsizetype to) {
         if (finder.holds(from, to) == wanted)
             rows << piece(body, from, to, how);
@@ -407,11 +288,13 @@ QStringList textSetLines(const MailRecord &m, const QStringList &items, RowText 
             rows << withoutLeadingBlanks(f);
     }
     const QString &body = m.PlainTextBody;
-    const QString low = lowerCase(body);
+    const LoweredText searched(body);
     std::vector<SpanFinder> finders;
     finders.reserve(size_t(parts.size()));
     for (const QString &p : parts)
-        finders.emplace_back(low, p);
+        finders.emplace_back(searched, p);
+    if (std::none_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(0, body.size()); }))
+        return rows;
     forEachLine(body, [&](qsizetype from, qsizetype to) {
         if (std::any_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(from, to); }))
             rows << piece(body, afterLeadingBlanks(body, from, to), to, how);

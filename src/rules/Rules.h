@@ -1,5 +1,6 @@
 #pragma once
 #include "core/MailRecord.h"
+#include "rules/CaseBlind.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,11 +23,6 @@ enum class RowText { Copies, Views };
 // nothing is trimmed, a body ending in CR LF has an empty last line and an
 // empty body has no lines at all.
 QStringList bodyLines(const QString &body);
-
-// The lower-casing used by every letter-case-blind comparison: each code point
-// mapped to its lower-case form, never changing the length of the text (so a
-// position in the lower-cased copy is the same position in the original).
-QString lowerCase(const QString &text);
 
 // Containment test: true when `text` contains `part`, letters compared without
 // regard to case. An empty part is contained in every non-empty text; nothing,

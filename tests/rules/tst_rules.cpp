@@ -25,6 +25,7 @@ private Q_SLOTS:
     void containment();
     void lowerCaseKeepsPositions();
     void lowerCaseOfMixedRuns();
+    void caseBlindFinderFindsWhatTheLoweredCopyHolds();
     void allEmailData_data();
     void allEmailData();
     void containing_data();
@@ -375,6 +376,33 @@ void TestRules::textSet()
     QCOMPARE(textSetLines(message, items), rows);
 }
 
+namespace {
+// ASCII runs, letters whose lower case is another letter (or the same), the
+// letters outside ASCII that lower-case into it, a surrogate pair and lone
+// surrogates: the pieces random texts are made of.
+QStringList mixedPieces()
+{
+    return {"a",
+                             "Z",
+                             "@",
+                             "[",
+                             "`",
+                             "{",
+                             "Mail",
+                             "0",
+                             " ",
+                             "\r\n",
+                             "\u00C9",
+                             "\u0130",
+                             "\u03A3",
+                             "\u212A",
+                             QString::fromUcs4(U"\U00010400"),
+                             QString(QChar(0xD801)),
+                             QString(QChar(0xDC00)),
+                             "ABCDEFGH"};
+}
+}  // namespace
+
 // Runs of ASCII (read four code units at a time) broken by other letters,
 // surrogate pairs and lone surrogates at every offset: each code point in
 // lower case where that keeps its length, as one at a time would give.
@@ -396,24 +424,7 @@ void TestRules::lowerCaseOfMixedRuns()
         }
         return out;
     };
-    const QStringList pieces{"a",
-                             "Z",
-                             "@",
-                             "[",
-                             "`",
-                             "{",
-                             "Mail",
-                             "0",
-                             " ",
-                             "\r\n",
-                             "\u00C9",
-                             "\u0130",
-                             "\u03A3",
-                             "\u212A",
-                             QString::fromUcs4(U"\U00010400"),
-                             QString(QChar(0xD801)),
-                             QString(QChar(0xDC00)),
-                             "ABCDEFGH"};
+    const QStringList pieces = mixedPieces();
     QRandomGenerator rng(20250611);
     int unchanged = 0;
     for (int round = 0; round < 3000; ++round) {
@@ -427,6 +438,39 @@ void TestRules::lowerCaseOfMixedRuns()
             ++unchanged;  // nothing to change: no copy was made
     }
     QVERIFY(unchanged > 100);
+}
+
+// The case-blind finder, at every start, finds what a search of the lower-cased
+// copy finds: for parts cut from the lower-cased text (starting with ASCII, with
+// a letter outside ASCII, inside a surrogate pair) and parts that may be absent.
+void TestRules::caseBlindFinderFindsWhatTheLoweredCopyHolds()
+{
+    const QStringList pieces = mixedPieces();
+    QRandomGenerator rng(20261210);
+    int found = 0;
+    for (int round = 0; round < 2000; ++round) {
+        QString text;
+        const int count = int(rng.bounded(16));
+        for (int k = 0; k < count; ++k)
+            text += pieces.at(int(rng.bounded(int(pieces.size()))));
+        const QString low = lowerCase(text);
+        QString part;
+        if (round % 3 != 0 && !low.isEmpty()) {
+            const int from = int(rng.bounded(int(low.size())));
+            part = low.mid(from, 1 + int(rng.bounded(6)));
+        } else {
+            for (int k = int(rng.bounded(3)); k >= 0; --k)
+                part += lowerCase(pieces.at(int(rng.bounded(int(pieces.size())))));
+        }
+        const LoweredText searched(text);
+        const CaseBlindFinder finder(searched, part);
+        for (qsizetype from = 0; from <= text.size(); ++from) {
+            const qsizetype want = low.indexOf(part, from);
+            QVERIFY2(finder.indexIn(from) == want, qPrintable(QStringLiteral("round %1, from %2").arg(round).arg(from)));
+            found += want >= 0;
+        }
+    }
+    QVERIFY(found > 1000);
 }
 
 // Letters whose lower case is not their case folding, whose full lower case is
