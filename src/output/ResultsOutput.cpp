@@ -278,6 +278,12 @@ constexpr QStringConverter::Encoding kSystemEncoding = QStringConverter::Utf8;
 // room for the worst case is reserved at once and the text is never copied as
 // it grows; with one, the bytes go to it whenever about kChunkBytes gathered.
 class SystemText {
+    // Whether `next` starts right after `separator`, which starts at `end`.
+    static bool adjoins(const QChar *end, QStringView separator, const QString &next)
+    {
+        return end && next.constData() == end + separator.size() && QStringView(end, separator.size()) == separator;
+    }
+
 public:
     static constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
 
@@ -310,8 +316,15 @@ public:
             const qsizetype at = out_.size();
             out_.resize(at + encoder_.requiredSpace(units));
             char *p = out_.data() + at;
-            for (qsizetype r = first; r < end; ++r) {
-                p = encoder_.appendToBuffer(p, rows.at(r));
+            for (qsizetype r = first; r < end;) {
+                // Rows that follow one another in one text, the separator
+                // between them there too (the lines of a body, as views of
+                // it), are converted as one piece.
+                const QChar *begin = rows.at(r).constData();
+                qsizetype length = rows.at(r).size();
+                while (++r < end && adjoins(begin + length, separator, rows.at(r)))
+                    length += separator.size() + rows.at(r).size();
+                p = encoder_.appendToBuffer(p, QStringView(begin, length));
                 p = encoder_.appendToBuffer(p, separator);
             }
             out_.truncate(p - out_.constData());

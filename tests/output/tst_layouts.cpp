@@ -235,6 +235,24 @@ void TestLayouts::fileBytesInSystemEncoding()
         appendRowBytes(rows.mid(2), separator, buffer);
         QCOMPARE(buffer, "kept" + whole);
     }
+
+    // Rows that are views of one text, one after another with the separator
+    // between them there (the lines of a body), among rows that are not: the
+    // bytes of the rows, whatever lies around them in the text.
+    const QString body = QStringLiteral("a\r\n\r\nb,c\r\n") + pair + QStringLiteral("\r\nd,e");
+    const auto view = [&](qsizetype from, qsizetype size) { return QString::fromRawData(body.constData() + from, size); };
+    const QStringList views{view(0, 1), view(3, 0), view(5, 1), view(7, 1), QStringLiteral("own"), view(10, 2),
+                            view(14, 1), view(16, 1), view(14, 3)};
+    QStringList copies;
+    for (const QString &v : views)
+        copies << QString(v.constData(), v.size());
+    for (const QString &separator : {QStringLiteral("\r\n"), QStringLiteral(",")}) {
+        QByteArray fromViews, fromCopies;
+        appendRowBytes(views, separator, fromViews);
+        appendRowBytes(copies, separator, fromCopies);
+        QCOMPARE(fromViews, fromCopies);
+        QCOMPARE(fromViews, (copies.join(separator) + separator).toUtf8());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLayouts)
