@@ -196,28 +196,25 @@ const QString &LoweredText::lowered() const
 CaseBlindFinder::CaseBlindFinder(const LoweredText &text, const QString &loweredPart)
     : text_(&text), part_(loweredPart)
 {
-    std::vector<char16_t> sources;
+    int sources = 0;  // how many code units lower-case to the anchor; 0: no anchor
     for (qsizetype k = 0; k < part_.size(); ++k) {
         const char16_t c = part_[k].unicode();
-        if (c >= 0x80 || (!sources.empty() && commonness(c) >= commonness(part_[anchor_].unicode())))
+        if (c >= 0x80 || (sources > 0 && commonness(c) >= commonness(part_[anchor_].unicode())))
             continue;
-        std::vector<char16_t> from{c};
-        if (c >= u'a' && c <= u'z')
-            from.push_back(char16_t(c - (u'a' - u'A')));
+        const bool letter = c >= u'a' && c <= u'z';
         const std::vector<char16_t> &others = otherSourcesOfAscii()[c];
-        from.insert(from.end(), others.begin(), others.end());
-        if (from.size() <= firsts_.size()) {
-            sources = std::move(from);
-            anchor_ = k;
-        }
+        const std::size_t count = 1 + (letter ? 1 : 0) + others.size();
+        if (count > firsts_.size())
+            continue;
+        anchor_ = k;
+        sources = int(count);
+        firsts_.fill(c);  // unused lanes repeat the anchor
+        if (letter)
+            firsts_[1] = char16_t(c - (u'a' - u'A'));
+        std::copy(others.begin(), others.end(), firsts_.begin() + (letter ? 2 : 1));
     }
-    if (sources.empty()) {
-        if (!part_.isEmpty())
-            matcher_.emplace(part_);
-        return;
-    }
-    firsts_.fill(sources.front());  // unused lanes repeat the first
-    std::copy(sources.begin(), sources.end(), firsts_.begin());
+    if (sources == 0 && !part_.isEmpty())
+        matcher_.emplace(part_);
 }
 
 qsizetype CaseBlindFinder::nextFirst(qsizetype from) const
