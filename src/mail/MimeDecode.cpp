@@ -53,11 +53,13 @@ GMimeParserOptions *parserOptions()
 template <typename T>
 struct GRef {
     T *p = nullptr;
-    explicit GRef(T *ptr) : p(ptr) {}
-    ~GRef()
+    explicit GRef(T *ptr = nullptr) : p(ptr) {}
+    ~GRef() { reset(); }
+    void reset(T *ptr = nullptr)
     {
         if (p)
             g_object_unref(p);
+        p = ptr;
     }
     GRef(const GRef &) = delete;
     GRef &operator=(const GRef &) = delete;
@@ -576,16 +578,18 @@ public:
             g_object_unref(stream_);
     }
 
-    // The parser, at the start of `bytes`. The stream reads them in place and
-    // never frees them; parts parsed keep referring to the stream's bytes, so
-    // no body is copied before it is decoded. Once the message is decoded the
-    // stream still points at them, but reads nothing until it is set again.
-    GMimeParser *reading(GByteArray *bytes)
+    // The parser, at the start of `bytes`, reading them up to `end` (all of
+    // them when -1). The stream reads them in place and never frees them;
+    // parts parsed keep referring to the stream's bytes, so no body is copied
+    // before it is decoded. Once the message is decoded the stream still
+    // points at them, but reads nothing until it is set again.
+    GMimeParser *reading(GByteArray *bytes, gint64 end = -1)
     {
         if (!stream_)
             stream_ = g_mime_stream_mem_new();
         g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream_), bytes);
         g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream_), FALSE);
+        g_mime_stream_set_bounds(stream_, 0, end);
         if (!parser_)
             parser_ = g_mime_parser_new_with_stream(stream_);
         else
@@ -594,10 +598,64 @@ public:
         return parser_;
     }
 
+    GMimeStream *stream() const { return stream_; }
+
 private:
     GMimeStream *stream_ = nullptr;
     GMimeParser *parser_ = nullptr;
 };
+
+// Where the body of a message with a sound header block starts (right after
+// its empty line, or at the end when it has none), when the message itself is
+// a single part: no Content-Type field of it says multipart or message (a type
+// read wrongly here only costs a second parse, see singlePartBody). Nothing
+// otherwise, and for a message that starts with a mailbox "From " line.
+std::optional<qsizetype> singlePartBodyStart(const QByteArray &raw)
+{
+    if (raw.startsWith("From "))
+        return std::nullopt;
+    qsizetype at = 0;
+    while (at < raw.size()) {
+        const qsizetype lf = raw.indexOf('\n', at);
+        const qsizetype next = lf < 0 ? raw.size() : lf + 1;
+        qsizetype end = lf < 0 ? raw.size() : lf;
+        if (end > at && raw[end - 1] == '\r')
+            --end;
+        if (end == at)
+            return next;
+        constexpr QByteArrayView kType = "content-type:";
+        if (end - at >= kType.size() && qstrnicmp(raw.constData() + at, kType.data(), kType.size()) == 0) {
+            QByteArrayView value(raw.constData() + at + kType.size(), end - at - kType.size());
+            value = value.trimmed();
+            if (value.isEmpty() || qstrnicmp(value.data(), "multipart", qMin<qsizetype>(9, value.size())) == 0
+                || qstrnicmp(value.data(), "message", qMin<qsizetype>(7, value.size())) == 0)
+                return std::nullopt;
+        }
+        at = next;
+    }
+    return raw.size();
+}
+
+// Gives the single part of a message parsed up to the start of its body (so
+// GMime did not scan the body line by line for boundaries it cannot hold) the
+// body: everything from where GMime saw the content begin to the end of the
+// bytes, as reading the whole message would give it. False when the message
+// parsed is not a single part after all.
+bool singlePartBody(GMimeMessage *message, GMimeStream *stream, gint64 end)
+{
+    GMimeObject *top = g_mime_message_get_mime_part(message);
+    if (!top || !GMIME_IS_PART(top))
+        return false;
+    GMimePart *part = GMIME_PART(top);
+    GMimeDataWrapper *content = g_mime_part_get_content(part);
+    GMimeStream *read = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!read || read->bound_start < 0)
+        return false;
+    GRef<GMimeStream> body(g_mime_stream_substream(stream, read->bound_start, end));
+    GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(body.get(), g_mime_data_wrapper_get_encoding(content)));
+    g_mime_part_set_content(part, wrapper.get());
+    return true;
+}
 
 }  // namespace
 
@@ -639,8 +697,17 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
         thread_local ReusedParser tParser;
         std::optional<ReusedParser> nestedParser;
         ReusedParser &reader = outermost ? tParser : nestedParser.emplace();
-        GMimeParser *parser = reader.reading(view);
-        GRef<GMimeMessage> message(g_mime_parser_construct_message(parser, options));
+        // A single-part message is parsed up to its body, which is then given
+        // to its part as it stands; any other is parsed whole.
+        const std::optional<qsizetype> bodyStart = singlePartBodyStart(raw);
+        GRef<GMimeMessage> message;
+        if (bodyStart) {
+            message.reset(g_mime_parser_construct_message(reader.reading(view, *bodyStart), options));
+            if (message && !singlePartBody(message.get(), reader.stream(), gint64(raw.size())))
+                message.reset();
+        }
+        if (!message)
+            message.reset(g_mime_parser_construct_message(reader.reading(view), options));
         if (message) {
             decodeSender(message.get(), email);
             email.Subject = fromUtf8(g_mime_message_get_subject(message.get()));

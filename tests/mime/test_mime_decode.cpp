@@ -324,6 +324,26 @@ void TestMimeDecode::sloppyMessagesKeepTheirBody_data()
     QTest::newRow("blank before the colon is still a field")
         << QByteArray("Subject : spaced\r\nX-Note\t: kept\r\n\r\nbody\r\n") << "spaced"
         << "body\r\n";
+    // The body of a message that is one part is everything after its blank
+    // line, to the last byte, whatever it looks like.
+    QTest::newRow("single part, no last line end") << QByteArray("Subject: s\r\n\r\nfirst\r\nlast") << "s"
+                                                   << "first\r\nlast";
+    QTest::newRow("single part, blank lines at the end")
+        << QByteArray("Subject: s\r\n\r\nbody\r\n\r\n\r\n") << "s" << "body\r\n\r\n\r\n";
+    QTest::newRow("single part, empty body") << QByteArray("Subject: s\r\n\r\n") << "s" << "";
+    QTest::newRow("single part, boundary-like lines")
+        << QByteArray("Subject: s\r\nContent-Type: text/plain\r\n\r\n--b\r\nx\r\n--b--\r\n") << "s"
+        << "--b\r\nx\r\n--b--\r\n";
+    QTest::newRow("single part, quoted-printable soft break at the end")
+        << QByteArray("Subject: s\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\ncaf=C3=A9 =\r\nend=") << "s"
+        << QStringLiteral("café end");
+    QTest::newRow("single part, base64 without a line end")
+        << QByteArray("Subject: s\r\nContent-Transfer-Encoding: base64\r\n\r\naGVsbG8gd29ybGQ=") << "s"
+        << "hello world";
+    QTest::newRow("folded type, multipart in capitals")
+        << QByteArray("Subject: s\r\nContent-Type:\r\n MULTIPART/Mixed; boundary=b\r\n\r\n--b\r\n"
+                      "Content-Type: text/plain\r\n\r\ninner\r\n--b--\r\n")
+        << "s" << "inner";
     QTest::newRow("mailbox From line first")
         << QByteArray("From someone@example.org Mon Jun  9 07:00:00 2025\r\nSubject: s\r\n\r\nbody\r\n") << "s"
         << "body\r\n";
