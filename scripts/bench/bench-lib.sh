@@ -143,27 +143,32 @@ py_each() { echo "python3 $here/imap_fetch_loop.py --port $1 --ca-file $state/ca
 # The commands run in turn, round after round, $runs rounds, so a change of the
 # machine's load hits them alike; output goes to /dev/null and the fetch log is
 # removed before each run. Sets secs[i] (best wall time, seconds), cpu[i] (user
-# plus system CPU seconds of that run) and rss[i] (largest peak resident set,
-# MiB) per command. A failed run ends the benchmark.
+# plus system CPU seconds of that run), mcpu[i] (the CPU seconds the whole
+# machine spent during that run: the program, the server and everything else)
+# and rss[i] (largest peak resident set, MiB) per command. A failed run ends
+# the benchmark.
 measure() {
-    local i k out e m u s
+    local i k out e m u s before after
     local -a cmd
     out=$(mktemp)
-    secs=(); rss=(); cpu=()
+    secs=(); rss=(); cpu=(); mcpu=()
     for ((i = 0; i < runs; i++)); do
         for ((k = 1; k <= $#; k++)); do
             read -r -a cmd <<<"${!k}"
             rm -f "$log"
+            before=$(machine_ticks)
             if ! /usr/bin/time -f '%e %M %U %S' -o "$out" "${cmd[@]}" >/dev/null 2>"$out.err"; then
                 echo "failed: ${!k}" >&2
                 tail -n 5 "$out.err" >&2
                 rm -f "$out" "$out.err"
                 exit 1
             fi
+            after=$(machine_ticks)
             read -r e m u s <"$out"
             if [ -z "${secs[k]:-}" ] || awk -v a="$e" -v b="${secs[k]}" 'BEGIN { exit !(a < b) }'; then
                 secs[k]=$e
                 cpu[k]=$(awk -v u="$u" -v s="$s" 'BEGIN { printf "%.2f", u + s }')
+                mcpu[k]=$(awk -v a="$before" -v b="$after" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", (b - a) / hz }')
             fi
             m=$((m / 1024))
             if [ -z "${rss[k]:-}" ] || [ "$m" -gt "${rss[k]}" ]; then rss[k]=$m; fi
@@ -171,6 +176,10 @@ measure() {
     done
     rm -f "$out" "$out.err"
 }
+
+# machine_ticks: the clock ticks all CPUs of the machine have spent busy so
+# far (user, nice, system, interrupts), from /proc/stat.
+machine_ticks() { awk '/^cpu / { print $2 + $3 + $4 + $7 + $8; exit }' /proc/stat; }
 
 # round_trips PORT CMD: the connections and round trips one run of CMD (a whole
 # command line) makes to PORT, counted from an strace log (round_trips.py).

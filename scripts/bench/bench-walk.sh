@@ -2,7 +2,8 @@
 # Times a whole-folder run of vellumcast-cli side by side with Python imaplib
 # sessions over the same throw-away server and folder, straight (loopback),
 # and reports each command's wall time, CPU time and peak resident memory, for
-# each shape of mail.
+# each shape of mail, with the CPU time the whole machine spent meanwhile (the
+# server's too) and what that allows on this machine's cores.
 #
 #   scripts/bench/bench-walk.sh [BIN_DIR] [COUNT] [RUNS] [MEMORY_COUNT]
 #
@@ -31,7 +32,14 @@ state=${BENCH_STATE_DIR:-$(dirname "$bin")/bench-server}
 # shellcheck source=bench-lib.sh
 . "$here/bench-lib.sh"
 
-row() { printf '%-46s %8s %8s %9s %12s\n' "$1" "${secs[$2]}" "${cpu[$2]}" "${rss[$2]}" "$(ratio "${secs[$2]}" "${secs[1]}")"; }
+# A row of the loopback table. "machine cpu s" is what the whole machine spent
+# during the run (the program and the server both); divided by the cores it is
+# the least wall time the run could take here ("floor"), however well its
+# threads overlapped.
+row() {
+    printf '%-46s %8s %8s %9s %12s %14s %8s\n' "$1" "${secs[$2]}" "${cpu[$2]}" "${rss[$2]}" \
+        "$(ratio "${secs[$2]}" "${secs[1]}")" "${mcpu[$2]}" "$(ratio "${mcpu[$2]}" "$(nproc)")"
+}
 
 for shape in $shapes; do
     folder=$(shape_folder "$shape")
@@ -53,7 +61,8 @@ for shape in $shapes; do
     wait_quiet
     load_note
     measure "${cmds[@]}"
-    printf '%-46s %8s %8s %9s %12s\n' "loopback, $shape, $count messages, best of $runs" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
+    printf '%-46s %8s %8s %9s %12s %14s %8s\n' "loopback, $shape, $count messages, best of $runs" "seconds" "cpu s" \
+        "peak MiB" "/ bulk fetch" "machine cpu s" "floor"
     row "vellumcast-cli --rule all" 2
     row "vellumcast-cli --rule containing (no match)" 3
     if [ -n "$before" ]; then
@@ -77,7 +86,8 @@ if [ "$memory_count" -gt 0 ]; then
     wait_quiet
     load_note
     measure "${cmds[@]}"
-    printf '%-46s %8s %8s %9s %12s\n' "loopback, $memory_count messages (Sent), one run" "seconds" "cpu s" "peak MiB" "/ bulk fetch"
+    printf '%-46s %8s %8s %9s %12s %14s %8s\n' "loopback, $memory_count messages (Sent), one run" "seconds" "cpu s" \
+        "peak MiB" "/ bulk fetch" "machine cpu s" "floor"
     row "vellumcast-cli --rule all" 2
     row "vellumcast-cli --rule containing (no match)" 3
     if [ -n "$before" ]; then
