@@ -402,34 +402,52 @@ bool isHeaderField(const QByteArray &raw, qsizetype from, qsizetype to)
     return i < to && raw[i] == ':';
 }
 
+// A line of a header block: [at, end) without its CR LF or LF; the next line
+// starts at `next`.
+struct HeaderLine {
+    qsizetype at, end, next;
+};
+
+// Calls `line` for each line of the header block of `raw` from `from` on,
+// until it returns false or the empty line that ends the block comes. Returns
+// the line the walk stopped at: the one refused, or the empty line; at the end
+// of the bytes, an empty line there.
+template <class LineFn>
+HeaderLine walkHeaderBlock(const QByteArray &raw, qsizetype from, LineFn &&line)
+{
+    qsizetype at = from;
+    while (at < raw.size()) {
+        const qsizetype lf = raw.indexOf('\n', at);
+        HeaderLine l{at, lf < 0 ? raw.size() : lf, lf < 0 ? raw.size() : lf + 1};
+        if (l.end > l.at && raw[l.end - 1] == '\r')
+            --l.end;
+        if (l.end == l.at || !line(l))
+            return l;
+        at = l.next;
+    }
+    return {raw.size(), raw.size(), raw.size()};
+}
+
 // Where the body starts when the header block ends without its blank line: the
 // first line that is neither a header field nor the folded continuation of one.
 // -1 when the header block is sound. A leading mailbox "From " line is left to GMime.
 qsizetype strayBodyLine(const QByteArray &raw)
 {
-    qsizetype at = 0;
+    qsizetype from = 0;
     if (raw.startsWith("From ")) {
-        at = raw.indexOf('\n') + 1;
-        if (at == 0)
+        from = raw.indexOf('\n') + 1;
+        if (from == 0)
             return -1;
     }
     bool inField = false;  // a field has begun, so folded lines may follow
-    while (at < raw.size()) {
-        const qsizetype lf = raw.indexOf('\n', at);
-        qsizetype end = lf < 0 ? raw.size() : lf;
-        if (end > at && raw[end - 1] == '\r')
-            --end;
-        if (end == at)
-            return -1;  // the blank line
-        const bool continuation = inField && (raw[at] == ' ' || raw[at] == '\t');
-        if (!continuation && !isHeaderField(raw, at, end))
-            return at;
+    const HeaderLine stop = walkHeaderBlock(raw, from, [&](const HeaderLine &l) {
+        const bool continuation = inField && (raw[l.at] == ' ' || raw[l.at] == '\t');
+        if (!continuation && !isHeaderField(raw, l.at, l.end))
+            return false;
         inField = true;
-        if (lf < 0)
-            return -1;
-        at = lf + 1;
-    }
-    return -1;
+        return true;
+    });
+    return stop.end > stop.at ? stop.at : -1;
 }
 
 // The message with the blank line its header block lacks put in before the
@@ -492,31 +510,23 @@ const QByteArray &withRecordFieldsOnly(const QByteArray &raw, QByteArray &trimme
 {
     if (raw.size() > kFieldCopyLimit || raw.startsWith("From "))
         return raw;
-    qsizetype copiedUpTo = 0;  // raw[copiedUpTo, at) is kept and not yet copied
+    qsizetype copiedUpTo = 0;  // raw[copiedUpTo, a line's start) is kept and not yet copied
     bool keep = true;          // whether the field being read stays, for its folded lines
-    qsizetype at = 0;
-    while (at < raw.size()) {
-        const qsizetype lf = raw.indexOf('\n', at);
-        const qsizetype next = lf < 0 ? raw.size() : lf + 1;
-        qsizetype end = lf < 0 ? raw.size() : lf;
-        if (end > at && raw[end - 1] == '\r')
-            --end;
-        if (end == at)
-            break;  // the blank line: the body follows
-        if (raw[at] != ' ' && raw[at] != '\t') {
-            const std::optional<QByteArrayView> name = plainFieldName(raw, at, end);
+    walkHeaderBlock(raw, 0, [&](const HeaderLine &l) {
+        if (raw[l.at] != ' ' && raw[l.at] != '\t') {
+            const std::optional<QByteArrayView> name = plainFieldName(raw, l.at, l.end);
             if (!name)
-                break;
+                return false;
             keep = isRecordField(*name);
         }
         if (!keep) {
             if (copiedUpTo == 0)
                 trimmed.truncate(0);
-            trimmed.append(raw.constData() + copiedUpTo, at - copiedUpTo);
-            copiedUpTo = next;
+            trimmed.append(raw.constData() + copiedUpTo, l.at - copiedUpTo);
+            copiedUpTo = l.next;
         }
-        at = next;
-    }
+        return true;
+    });
     if (copiedUpTo == 0)
         return raw;
     trimmed.append(raw.constData() + copiedUpTo, raw.size() - copiedUpTo);
@@ -614,26 +624,20 @@ std::optional<qsizetype> singlePartBodyStart(const QByteArray &raw)
 {
     if (raw.startsWith("From "))
         return std::nullopt;
-    qsizetype at = 0;
-    while (at < raw.size()) {
-        const qsizetype lf = raw.indexOf('\n', at);
-        const qsizetype next = lf < 0 ? raw.size() : lf + 1;
-        qsizetype end = lf < 0 ? raw.size() : lf;
-        if (end > at && raw[end - 1] == '\r')
-            --end;
-        if (end == at)
-            return next;
+    bool single = true;
+    const HeaderLine stop = walkHeaderBlock(raw, 0, [&](const HeaderLine &l) {
         constexpr QByteArrayView kType = "content-type:";
-        if (end - at >= kType.size() && qstrnicmp(raw.constData() + at, kType.data(), kType.size()) == 0) {
-            QByteArrayView value(raw.constData() + at + kType.size(), end - at - kType.size());
-            value = value.trimmed();
-            if (value.isEmpty() || qstrnicmp(value.data(), "multipart", qMin<qsizetype>(9, value.size())) == 0
-                || qstrnicmp(value.data(), "message", qMin<qsizetype>(7, value.size())) == 0)
-                return std::nullopt;
-        }
-        at = next;
-    }
-    return raw.size();
+        if (l.end - l.at < kType.size() || qstrnicmp(raw.constData() + l.at, kType.data(), kType.size()) != 0)
+            return true;
+        const QByteArrayView value =
+            QByteArrayView(raw.constData() + l.at + kType.size(), l.end - l.at - kType.size()).trimmed();
+        single = !value.isEmpty() && qstrnicmp(value.data(), "multipart", qMin<qsizetype>(9, value.size())) != 0
+                 && qstrnicmp(value.data(), "message", qMin<qsizetype>(7, value.size())) != 0;
+        return single;
+    });
+    if (!single)
+        return std::nullopt;
+    return stop.next;  // after the empty line, or the end
 }
 
 // Gives the single part of a message parsed up to the start of its body (so
@@ -652,7 +656,8 @@ bool singlePartBody(GMimeMessage *message, GMimeStream *stream, gint64 end)
     if (!read || read->bound_start < 0)
         return false;
     GRef<GMimeStream> body(g_mime_stream_substream(stream, read->bound_start, end));
-    GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(body.get(), g_mime_data_wrapper_get_encoding(content)));
+    GRef<GMimeDataWrapper> wrapper(
+        g_mime_data_wrapper_new_with_stream(body.get(), g_mime_data_wrapper_get_encoding(content)));
     g_mime_part_set_content(part, wrapper.get());
     return true;
 }

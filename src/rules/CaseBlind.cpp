@@ -25,8 +25,8 @@ bool lowerBlock(const QChar *s, QChar *d, bool *changed)
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xFF80))), zero)) != 0xFFFF)
         return false;
     // ASCII lanes are positive as signed 16-bit values.
-    const __m128i caps = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)),
-                                       _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
+    const __m128i caps =
+        _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)), _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
     *changed = _mm_movemask_epi8(caps) != 0;
     if (d)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_or_si128(v, _mm_and_si128(caps, _mm_set1_epi16(0x20))));
@@ -126,7 +126,6 @@ QString lowerCase(const QString &text)
     return out;
 }
 
-
 namespace {
 
 // The code unit at `i` of lowerCase(text), without the copy: a surrogate pair
@@ -193,8 +192,7 @@ const QString &LoweredText::lowered() const
     return *lowered_;
 }
 
-CaseBlindFinder::CaseBlindFinder(const LoweredText &text, const QString &loweredPart)
-    : text_(&text), part_(loweredPart)
+CaseBlindFinder::CaseBlindFinder(const LoweredText &text, const QString &loweredPart) : text_(&text), part_(loweredPart)
 {
     int sources = 0;  // how many code units lower-case to the anchor; 0: no anchor
     for (qsizetype k = 0; k < part_.size(); ++k) {

@@ -9,7 +9,6 @@
 #include <limits>
 #include <vector>
 
-
 namespace vc::rules {
 
 namespace {

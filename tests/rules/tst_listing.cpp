@@ -8,9 +8,9 @@
 #include "rules/ResultsModel.h"
 
 #include <QSignalSpy>
-#include <algorithm>
 #include <QTest>
 #include <QThreadPool>
+#include <algorithm>
 
 using namespace vc;
 using vc::test::mail;
