@@ -68,6 +68,32 @@ bool lowerBlock(const QChar *s, QChar *d, bool *changed)
 }
 #endif
 
+// The code unit at `i` of lowerCase(text): a surrogate pair is lower-cased as
+// one code point (only into another pair), a lone surrogate stays as it is,
+// and so does a character whose lower case needs a pair.
+char16_t loweredAt(QStringView text, qsizetype i)
+{
+    const char16_t c = text[i].unicode();
+    if (c < 0x80)
+        return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+    if (QChar::isSurrogate(c)) {
+        const bool high = QChar::isHighSurrogate(c);
+        const qsizetype other = high ? i + 1 : i - 1;
+        if (other < 0 || other >= text.size())
+            return c;
+        const char16_t o = text[other].unicode();
+        if (high ? !QChar::isLowSurrogate(o) : !QChar::isHighSurrogate(o))
+            return c;
+        const char32_t cp = high ? QChar::surrogateToUcs4(c, o) : QChar::surrogateToUcs4(o, c);
+        const char32_t lc = QChar::toLower(cp);
+        if (lc == cp || !QChar::requiresSurrogates(lc))
+            return c;
+        return high ? QChar::highSurrogate(lc) : QChar::lowSurrogate(lc);
+    }
+    const char32_t lc = QChar::toLower(char32_t(c));
+    return QChar::requiresSurrogates(lc) ? c : char16_t(lc);
+}
+
 }  // namespace
 
 QString lowerCase(const QString &text)
@@ -92,67 +118,20 @@ QString lowerCase(const QString &text)
     if (i == n)
         return text;
     QString out = text;
-    QChar *d = out.data();
+    QChar *d = out.data();  // `text` keeps the original, which loweredAt() reads
     while (i < n) {
         bool changed = false;
         if (i + kBlock <= n && lowerBlock(d + i, d + i, &changed)) {
             i += kBlock;
             continue;
         }
-        const QChar c = d[i];
-        if (c.unicode() < 0x80) {
-            if (c.unicode() >= u'A' && c.unicode() <= u'Z')
-                d[i] = QChar(char16_t(c.unicode() + (u'a' - u'A')));
-            ++i;
-            continue;
-        }
-        if (c.isHighSurrogate() && i + 1 < n && d[i + 1].isLowSurrogate()) {
-            const char32_t cp = QChar::surrogateToUcs4(c, d[i + 1]);
-            const char32_t lc = QChar::toLower(cp);
-            if (lc != cp && QChar::requiresSurrogates(lc)) {
-                d[i] = QChar(QChar::highSurrogate(lc));
-                d[i + 1] = QChar(QChar::lowSurrogate(lc));
-            }
-            i += 2;
-            continue;
-        }
-        if (!c.isSurrogate()) {
-            const char32_t lc = QChar::toLower(char32_t(c.unicode()));
-            if (!QChar::requiresSurrogates(lc))
-                d[i] = QChar(char16_t(lc));
-        }
+        d[i] = QChar(loweredAt(text, i));
         ++i;
     }
     return out;
 }
 
 namespace {
-
-// The code unit at `i` of lowerCase(text), without the copy: a surrogate pair
-// is lower-cased as one code point (only into another pair), a lone surrogate
-// stays as it is, and so does a character whose lower case needs a pair.
-char16_t loweredAt(QStringView text, qsizetype i)
-{
-    const char16_t c = text[i].unicode();
-    if (c < 0x80)
-        return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
-    if (QChar::isSurrogate(c)) {
-        const bool high = QChar::isHighSurrogate(c);
-        const qsizetype other = high ? i + 1 : i - 1;
-        if (other < 0 || other >= text.size())
-            return c;
-        const char16_t o = text[other].unicode();
-        if (high ? !QChar::isLowSurrogate(o) : !QChar::isHighSurrogate(o))
-            return c;
-        const char32_t cp = high ? QChar::surrogateToUcs4(c, o) : QChar::surrogateToUcs4(o, c);
-        const char32_t lc = QChar::toLower(cp);
-        if (lc == cp || !QChar::requiresSurrogates(lc))
-            return c;
-        return high ? QChar::highSurrogate(lc) : QChar::lowSurrogate(lc);
-    }
-    const char32_t lc = QChar::toLower(char32_t(c));
-    return QChar::requiresSurrogates(lc) ? c : char16_t(lc);
-}
 
 // For each ASCII character, the code units other than ASCII that lower-case to
 // it (U+212A KELVIN SIGN to 'k', for one).
