@@ -401,6 +401,16 @@ QStringList mixedPieces()
                              QString(QChar(0xDC00)),
                              "ABCDEFGH"};
 }
+
+// A random text of fewer than `most` of those pieces.
+QString mixedText(QRandomGenerator &rng, int most)
+{
+    static const QStringList pieces = mixedPieces();
+    QString text;
+    for (int k = int(rng.bounded(most)); k > 0; --k)
+        text += pieces.at(int(rng.bounded(int(pieces.size()))));
+    return text;
+}
 }  // namespace
 
 // Runs of ASCII (read four code units at a time) broken by other letters,
@@ -424,14 +434,10 @@ void TestRules::lowerCaseOfMixedRuns()
         }
         return out;
     };
-    const QStringList pieces = mixedPieces();
     QRandomGenerator rng(20250611);
     int unchanged = 0;
     for (int round = 0; round < 3000; ++round) {
-        QString text;
-        const int count = int(rng.bounded(14));
-        for (int k = 0; k < count; ++k)
-            text += pieces.at(int(rng.bounded(int(pieces.size()))));
+        const QString text = mixedText(rng, 14);
         const QString low = lowerCase(text);
         QCOMPARE(low, oneByOne(text));
         if (low.constData() == text.constData())
@@ -449,10 +455,7 @@ void TestRules::caseBlindFinderFindsWhatTheLoweredCopyHolds()
     QRandomGenerator rng(20261210);
     int found = 0;
     for (int round = 0; round < 2000; ++round) {
-        QString text;
-        const int count = int(rng.bounded(16));
-        for (int k = 0; k < count; ++k)
-            text += pieces.at(int(rng.bounded(int(pieces.size()))));
+        const QString text = mixedText(rng, 16);
         const QString low = lowerCase(text);
         QString part;
         if (round % 3 != 0 && !low.isEmpty()) {
