@@ -24,15 +24,15 @@ import sys
 import tempfile
 
 # Inlined helpers of the decoder show as calls their callers make.
-TRIM = ["vc::(anonymous namespace)::withHeaderBlockEnd(QByteArray const&)",
-        "prefix:vc::(anonymous namespace)::withRecordFieldsOnly(", "edge:vc::decodeMessage>QByteArray::insert",
+TRIM = ["vc::mime::withHeaderBlockEnd(QByteArray const&)", "prefix:vc::mime::singlePartBodyStart(",
+        "prefix:vc::mime::withRecordFieldsOnly(", "edge:vc::decodeMessage>QByteArray::insert",
         "edge:vc::decodeMessage>QByteArray::indexOf", "edge:vc::decodeMessage>qstrnicmp",
         "edge:vc::decodeMessage>QtPrivate::startsWith"]
 PART_BYTES = ["prefix:vc::(anonymous namespace)::partBytes(", "edge:vc::(anonymous namespace)::partText>g_mime_encoding_step",
               "edge:vc::(anonymous namespace)::partText>QByteArray::QByteArray",
               "edge:vc::(anonymous namespace)::partText>vc::(anonymous namespace)::partBytesCopied",
               "edge:vc::(anonymous namespace)::partText>g_mime_data_wrapper_write_to_stream"]
-CHARSETS = ["prefix:vc::(anonymous namespace)::textInCharset(", "edge:vc::(anonymous namespace)::partText>vc::decodeCharset",
+CHARSETS = ["edge:vc::(anonymous namespace)::partText>vc::decodeCharset",
             "edge:vc::(anonymous namespace)::unsplitMultipartText>vc::decodeCharset"]
 
 # step: function names (as callgrind_annotate shows them, without file and

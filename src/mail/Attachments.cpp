@@ -1,6 +1,7 @@
 #include "mail/Attachments.h"
 
 #include "core/Convert.h"
+#include "mail/Charsets.h"
 #include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 #include "mail/PdfText.h"

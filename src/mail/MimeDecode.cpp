@@ -1,15 +1,15 @@
 #include "mail/MimeDecode.h"
 
 #include "core/DateText.h"
+#include "mail/Charsets.h"
+#include "mail/HeaderBlock.h"
 #include "mail/HtmlText.h"
 
 #include <gmime/gmime.h>
 
 #include <QScopeGuard>
-#include <QStringDecoder>
 #include <QTimeZone>
 
-#include <cerrno>
 #include <mutex>
 #include <optional>
 
@@ -70,111 +70,6 @@ struct GRef {
 QString fromUtf8(const char *s)
 {
     return s ? QString::fromUtf8(s) : QString();
-}
-
-bool isUtf8Label(QByteArrayView cs)
-{
-    return cs == "utf-8" || cs == "utf8";
-}
-
-bool isAsciiLabel(QByteArrayView cs)
-{
-    return cs == "us-ascii" || cs == "ascii" || cs == "ansi_x3.4-1968" || cs == "iso646-us";
-}
-
-// Latin-1 as mail writers really use it: bytes 0x80-0x9F are the Windows-1252
-// characters (the euro sign, typographic quotes, dashes); the five bytes that
-// Windows-1252 leaves unassigned stay the C1 controls Latin-1 gives them.
-QString fromWindows1252(QByteArrayView bytes)
-{
-    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    QString text(bytes.size(), Qt::Uninitialized);
-    QChar *out = text.data();
-    for (const char ch : bytes) {
-        const uchar b = uchar(ch);
-        *out++ = QChar(b >= 0x80 && b <= 0x9F ? high[b - 0x80] : char16_t(b));
-    }
-    return text;
-}
-
-// UTF-8 when the bytes are valid UTF-8, else Latin-1 (read as Windows-1252).
-QString utf8OrLatin1(QByteArrayView bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    return fromWindows1252(bytes);
-}
-
-// Converts with iconv; an invalid or truncated sequence becomes U+FFFD and the
-// conversion goes on with the next byte. Returns false when the charset is unknown.
-bool iconvToUnicode(QByteArrayView bytes, const char *charset, QString *out)
-{
-    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
-    if (cd == (iconv_t)-1)
-        return false;
-    QByteArray utf8;
-    utf8.resize(bytes.size() * 2 + 16);
-    char *in = const_cast<char *>(bytes.constData());
-    size_t inLeft = size_t(bytes.size());
-    qsizetype used = 0;
-    static const char replacement[] = "\xEF\xBF\xBD";
-    bool flushing = false;
-    while (true) {
-        char *dst = utf8.data() + used;
-        size_t outLeft = size_t(utf8.size() - used);
-        const size_t rc =
-            flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft) : iconv(cd, &in, &inLeft, &dst, &outLeft);
-        used = dst - utf8.data();
-        if (rc != size_t(-1)) {
-            if (flushing)
-                break;
-            flushing = true;  // input used up: let a stateful charset end its shift state
-            continue;
-        }
-        if (errno == E2BIG) {
-            utf8.resize(utf8.size() * 2 + 16);
-            continue;
-        }
-        // EILSEQ, or EINVAL for a sequence cut off at the end.
-        if (utf8.size() - used < 3)
-            utf8.resize(utf8.size() * 2 + 16);
-        memcpy(utf8.data() + used, replacement, 3);
-        used += 3;
-        if (inLeft > 0) {
-            ++in;
-            --inLeft;
-        }
-        if (inLeft == 0)
-            flushing = true;
-    }
-    g_mime_iconv_close(cd);
-    utf8.truncate(used);
-    *out = QString::fromUtf8(utf8);
-    return true;
-}
-
-// decodeCharset() on bytes that stay where they are.
-QString textInCharset(QByteArrayView bytes, QByteArrayView charsetLabel)
-{
-    if (bytes.isEmpty())
-        return {};
-    const QByteArray charset = charsetLabel.trimmed().toByteArray().toLower();
-    if (charset.isEmpty() || isAsciiLabel(charset))
-        return utf8OrLatin1(bytes);
-    if (isUtf8Label(charset))
-        return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
-    if (charset == "iso-8859-1" || charset == "iso_8859-1" || charset == "latin1" || charset == "latin-1"
-        || charset == "windows-1252" || charset == "cp1252")
-        return fromWindows1252(bytes);
-    QString text;
-    if (iconvToUnicode(bytes, g_mime_charset_iconv_name(charset.constData()), &text))
-        return text;
-    return utf8OrLatin1(bytes);  // a charset nobody knows
 }
 
 // Where a part's content lies in the bytes the parser read: the parser keeps
@@ -278,8 +173,8 @@ QString partText(GMimePart *part, const GByteArray *message)
     const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
     const PartBytes bytes = partBytes(part, message);
     if (!charset && tInvalidContentTypes > 0 && hasInvalidContentType(object))
-        return textInCharset(bytes.bytes(), charsetOfInvalidType(object));
-    return textInCharset(bytes.bytes(), QByteArrayView(charset));
+        return decodeCharset(bytes.bytes(), charsetOfInvalidType(object));
+    return decodeCharset(bytes.bytes(), QByteArrayView(charset));
 }
 
 // Text/plain, or a type GMime could not read (checked only when the parser met one).
@@ -342,7 +237,7 @@ QString unsplitMultipartText(GMimeObject *object, const QByteArray &raw)
     if (start < 0)
         return {};
     const char *charset = g_mime_object_get_content_type_parameter(object, "charset");
-    return textInCharset(QByteArrayView(raw).sliced(start), QByteArrayView(charset));
+    return decodeCharset(QByteArrayView(raw).sliced(start), QByteArrayView(charset));
 }
 
 // The first mailbox of an address list, looking into groups.
@@ -386,151 +281,6 @@ void decodeSender(GMimeMessage *message, MailRecord &email)
         email.From = email.FromName;
     else
         email.From = email.FromName + QStringLiteral(" <") + email.FromAddress + QLatin1Char('>');
-}
-
-// "Name:" or "Name :" at the start of raw[from, to): a header field. The name is
-// printable ASCII without the colon.
-bool isHeaderField(const QByteArray &raw, qsizetype from, qsizetype to)
-{
-    qsizetype i = from;
-    while (i < to && raw[i] > ' ' && raw[i] < 127 && raw[i] != ':')
-        ++i;
-    if (i == from)
-        return false;
-    while (i < to && (raw[i] == ' ' || raw[i] == '\t'))
-        ++i;
-    return i < to && raw[i] == ':';
-}
-
-// A line of a header block: [at, end) without its CR LF or LF; the next line
-// starts at `next`.
-struct HeaderLine {
-    qsizetype at, end, next;
-};
-
-// Calls `line` for each line of the header block of `raw` from `from` on,
-// until it returns false or the empty line that ends the block comes. Returns
-// the line the walk stopped at: the one refused, or the empty line; at the end
-// of the bytes, an empty line there.
-template <class LineFn>
-HeaderLine walkHeaderBlock(const QByteArray &raw, qsizetype from, LineFn &&line)
-{
-    qsizetype at = from;
-    while (at < raw.size()) {
-        const qsizetype lf = raw.indexOf('\n', at);
-        HeaderLine l{at, lf < 0 ? raw.size() : lf, lf < 0 ? raw.size() : lf + 1};
-        if (l.end > l.at && raw[l.end - 1] == '\r')
-            --l.end;
-        if (l.end == l.at || !line(l))
-            return l;
-        at = l.next;
-    }
-    return {raw.size(), raw.size(), raw.size()};
-}
-
-// Where the body starts when the header block ends without its blank line: the
-// first line that is neither a header field nor the folded continuation of one.
-// -1 when the header block is sound. A leading mailbox "From " line is left to GMime.
-qsizetype strayBodyLine(const QByteArray &raw)
-{
-    qsizetype from = 0;
-    if (raw.startsWith("From ")) {
-        from = raw.indexOf('\n') + 1;
-        if (from == 0)
-            return -1;
-    }
-    bool inField = false;  // a field has begun, so folded lines may follow
-    const HeaderLine stop = walkHeaderBlock(raw, from, [&](const HeaderLine &l) {
-        const bool continuation = inField && (raw[l.at] == ' ' || raw[l.at] == '\t');
-        if (!continuation && !isHeaderField(raw, l.at, l.end))
-            return false;
-        inField = true;
-        return true;
-    });
-    return stop.end > stop.at ? stop.at : -1;
-}
-
-// The message with the blank line its header block lacks put in before the
-// first line that is not a header field; the message itself when it has one.
-QByteArray withHeaderBlockEnd(const QByteArray &raw)
-{
-    const qsizetype stray = strayBodyLine(raw);
-    if (stray < 0)
-        return raw;
-    const bool crlf = stray >= 2 ? raw.at(stray - 2) == '\r' : raw.contains("\r\n");
-    return raw.left(stray) + (crlf ? "\r\n" : "\n") + raw.mid(stray);
-}
-
-// The header fields the record is made of, and those that say how the message
-// is built (Content-*; GMime reads a message's structure from them alone).
-bool isRecordField(QByteArrayView name)
-{
-    static const QByteArrayView kept[] = {"from", "subject", "date", "message-id"};
-    if (name.size() >= 8 && qstrnicmp(name.data(), "content-", 8) == 0)
-        return true;
-    for (const QByteArrayView k : kept) {
-        if (name.size() == k.size() && qstrnicmp(name.data(), k.data(), name.size()) == 0)
-            return true;
-    }
-    return false;
-}
-
-// The name of the header field at raw[from, to) when it is one with a plain
-// name (letters, digits, '-', '_', '.'), followed by blanks or not and a colon.
-std::optional<QByteArrayView> plainFieldName(const QByteArray &raw, qsizetype from, qsizetype to)
-{
-    qsizetype i = from;
-    const auto plain = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
-               || c == '.';
-    };
-    while (i < to && plain(raw[i]))
-        ++i;
-    const qsizetype nameEnd = i;
-    while (i < to && (raw[i] == ' ' || raw[i] == '\t'))
-        ++i;
-    if (nameEnd == from || i >= to || raw[i] != ':')
-        return std::nullopt;
-    return QByteArrayView(raw.constData() + from, nameEnd - from);
-}
-
-// Messages up to this size lose the header fields the record is not made of.
-constexpr qsizetype kFieldCopyLimit = qsizetype(1) << 20;
-
-// The message without the header fields the record is not made of (their
-// folded lines with them): GMime makes an object of every field and decodes
-// its value, and in real mail most fields (Received, DKIM-Signature, List-*,
-// X-*) are never read. Only fields with plain names go; from the first line
-// of the header block that is neither such a field nor a folded line, the rest
-// stays as it is. The message itself when it has no field to leave out, when
-// it starts with a mailbox "From " line, or when it is larger than
-// kFieldCopyLimit: there its fields are a small part of the cost, and a copy
-// of the message would not be. The copy goes into `trimmed`.
-const QByteArray &withRecordFieldsOnly(const QByteArray &raw, QByteArray &trimmed)
-{
-    if (raw.size() > kFieldCopyLimit || raw.startsWith("From "))
-        return raw;
-    qsizetype copiedUpTo = 0;  // raw[copiedUpTo, a line's start) is kept and not yet copied
-    bool keep = true;          // whether the field being read stays, for its folded lines
-    walkHeaderBlock(raw, 0, [&](const HeaderLine &l) {
-        if (raw[l.at] != ' ' && raw[l.at] != '\t') {
-            const std::optional<QByteArrayView> name = plainFieldName(raw, l.at, l.end);
-            if (!name)
-                return false;
-            keep = isRecordField(*name);
-        }
-        if (!keep) {
-            if (copiedUpTo == 0)
-                trimmed.truncate(0);
-            trimmed.append(raw.constData() + copiedUpTo, l.at - copiedUpTo);
-            copiedUpTo = l.next;
-        }
-        return true;
-    });
-    if (copiedUpTo == 0)
-        return raw;
-    trimmed.append(raw.constData() + copiedUpTo, raw.size() - copiedUpTo);
-    return trimmed;
 }
 
 QDateTime decodeDate(GMimeMessage *message)
@@ -615,31 +365,6 @@ private:
     GMimeParser *parser_ = nullptr;
 };
 
-// Where the body of a message with a sound header block starts (right after
-// its empty line, or at the end when it has none), when the message itself is
-// a single part: no Content-Type field of it says multipart or message (a type
-// read wrongly here only costs a second parse, see singlePartBody). Nothing
-// otherwise, and for a message that starts with a mailbox "From " line.
-std::optional<qsizetype> singlePartBodyStart(const QByteArray &raw)
-{
-    if (raw.startsWith("From "))
-        return std::nullopt;
-    bool single = true;
-    const HeaderLine stop = walkHeaderBlock(raw, 0, [&](const HeaderLine &l) {
-        constexpr QByteArrayView kType = "content-type:";
-        if (l.end - l.at < kType.size() || qstrnicmp(raw.constData() + l.at, kType.data(), kType.size()) != 0)
-            return true;
-        const QByteArrayView value =
-            QByteArrayView(raw.constData() + l.at + kType.size(), l.end - l.at - kType.size()).trimmed();
-        single = !value.isEmpty() && qstrnicmp(value.data(), "multipart", qMin<qsizetype>(9, value.size())) != 0
-                 && qstrnicmp(value.data(), "message", qMin<qsizetype>(7, value.size())) != 0;
-        return single;
-    });
-    if (!single)
-        return std::nullopt;
-    return stop.next;  // after the empty line, or the end
-}
-
 // Gives the single part of a message parsed up to the start of its body (so
 // GMime did not scan the body line by line for boundaries it cannot hold) the
 // body: everything from where GMime saw the content begin to the end of the
@@ -664,11 +389,6 @@ bool singlePartBody(GMimeMessage *message, GMimeStream *stream, gint64 end)
 
 }  // namespace
 
-QString decodeCharset(const QByteArray &bytes, const QByteArray &charsetLabel)
-{
-    return textInCharset(bytes, charsetLabel);
-}
-
 MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
 {
     MailRecord email;
@@ -676,7 +396,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
         return email;
     GMimeParserOptions *options = parserOptions();
     // Both share the bytes of `message` when they change nothing.
-    const QByteArray whole = withHeaderBlockEnd(message);
+    const QByteArray whole = mime::withHeaderBlockEnd(message);
     // The trimmed copy goes into one buffer per thread that keeps its room
     // from message to message. An attached message is decoded while the
     // message around it still reads from that buffer: it gets one of its own.
@@ -690,7 +410,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
         if (outermost)
             tTrimmedInUse = false;
     });
-    const QByteArray &raw = needs.headers ? whole : withRecordFieldsOnly(whole, trimmed);
+    const QByteArray &raw = needs.headers ? whole : mime::withRecordFieldsOnly(whole, trimmed);
     tInvalidContentTypes = 0;
 
     // The array's wrapper is released without freeing the data.
@@ -704,7 +424,7 @@ MailRecord decodeMessage(const QByteArray &message, const DecodeNeeds &needs)
         ReusedParser &reader = outermost ? tParser : nestedParser.emplace();
         // A single-part message is parsed up to its body, which is then given
         // to its part as it stands; any other is parsed whole.
-        const std::optional<qsizetype> bodyStart = singlePartBodyStart(raw);
+        const std::optional<qsizetype> bodyStart = mime::singlePartBodyStart(raw);
         GRef<GMimeMessage> message;
         if (bodyStart) {
             message.reset(g_mime_parser_construct_message(reader.reading(view, *bodyStart), options));

@@ -1,6 +1,7 @@
 // The MIME decoding path on any message: the decoder (what a run that reads
 // less gets must be what the full decode gives), the HTML-to-text conversion
 // of what it found, and the charset conversion under a few labels.
+#include "mail/Charsets.h"
 #include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 

@@ -1,5 +1,6 @@
 // The MIME decoder over the sample messages in tests/fixtures, the HTML-to-text
 // conversion and the charset conversion.
+#include "mail/Charsets.h"
 #include "mail/HtmlText.h"
 #include "mail/MimeDecode.h"
 
