@@ -139,10 +139,34 @@ QStringList allEmailData(const MailRecord &m, RowText how)
 }
 
 namespace {
-// Header fields (each when not empty) then body lines, kept when their
-// containing `text` is `wanted`. The body is searched as a whole, as if
+// Calls `line(from, to)` for each body line that holds one of the lower-cased
+// parts (`holding`) or none of them (not `holding`), letters compared as
+// lowerCase() compares them. The body is searched as a whole, as if
 // lower-cased; lower-casing keeps positions and never pairs code units across
-// a CR LF, so a line of the lower-cased body is the lower-cased line.
+// a CR LF, so a line of the lower-cased body is the lower-cased line. When the
+// lines must hold a part and the body holds none anywhere, no line is walked.
+template <class LineFn>
+void forEachLineHolding(const QString &body, const QStringList &loweredParts, bool holding, LineFn &&line)
+{
+    const LoweredText searched(body);
+    std::vector<SpanFinder> finders;
+    finders.reserve(size_t(loweredParts.size()));
+    for (const QString &p : loweredParts)
+        finders.emplace_back(searched, p);
+    const auto anyHolds = [&](qsizetype from, qsizetype to) {
+        return std::any_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(from, to); });
+    };
+    // A first search from the start, which the lines' searches then go on from.
+    if (holding && !anyHolds(0, body.size()))
+        return;
+    forEachLine(body, [&](qsizetype from, qsizetype to) {
+        if (anyHolds(from, to) == holding)
+            line(from, to);
+    });
+}
+
+// Header fields (each when not empty) then body lines, kept when their
+// containing `text` is `wanted`.
 QStringList linesByContainment(const MailRecord &m, const QString &text, bool wanted, RowText how)
 {
     const QString part = lowerCase(text);
@@ -151,16 +175,7 @@ QStringList linesByContainment(const MailRecord &m, const QString &text, bool wa
         if (containsLowered(lowerCase(f), part) == wanted)
             rows << f;
     const QString &body = m.PlainTextBody;
-    const LoweredText searched(body);
-    SpanFinder finder(searched, part);
-    // A body that holds the part nowhere has no line that does (a first
-    // search from the start, which the lines' searches then go on from).
-    if (wanted && !finder.holds(0, body.size()))
-        return rows;
-    forEachLine(body, [&](qsizetype from, qsizetype to) {
-        if (finder.holds(from, to) == wanted)
-            rows << piece(body, from, to, how);
-    });
+    forEachLineHolding(body, {part}, wanted, [&](qsizetype from, qsizetype to) { rows << piece(body, from, to, how); });
     return rows;
 }
 }  // namespace
@@ -287,16 +302,8 @@ QStringList textSetLines(const MailRecord &m, const QStringList &items, RowText 
             rows << withoutLeadingBlanks(f);
     }
     const QString &body = m.PlainTextBody;
-    const LoweredText searched(body);
-    std::vector<SpanFinder> finders;
-    finders.reserve(size_t(parts.size()));
-    for (const QString &p : parts)
-        finders.emplace_back(searched, p);
-    if (std::none_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(0, body.size()); }))
-        return rows;
-    forEachLine(body, [&](qsizetype from, qsizetype to) {
-        if (std::any_of(finders.begin(), finders.end(), [&](SpanFinder &f) { return f.holds(from, to); }))
-            rows << piece(body, afterLeadingBlanks(body, from, to), to, how);
+    forEachLineHolding(body, parts, true, [&](qsizetype from, qsizetype to) {
+        rows << piece(body, afterLeadingBlanks(body, from, to), to, how);
     });
     return rows;
 }
